@@ -1,0 +1,70 @@
+// A small dialog layer in place of a framework's dialog class: the window's
+// operations, usable from any thread (a worker's calls are run on the
+// user-interface thread and waited for), and default handlers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/window_host.h"
+
+namespace tarvik {
+
+class CDialog;
+
+// One control of the dialog, addressed by its id.
+class CDlgItem {
+ public:
+  CDlgItem(CDialog& dialog, int id) : m_dialog(dialog), m_id(id) {}
+  int Id() const { return m_id; }
+  void SetWindowText(const std::string& text);
+  void EnableWindow(bool enable);
+  void ShowWindow(bool show);
+  bool IsWindowEnabled();
+
+ private:
+  CDialog& m_dialog;
+  int m_id;
+};
+
+class CDialog : public IDialogEvents {
+ public:
+  CDialog(int templateId, IWindowHost& host) : m_templateId(templateId), m_host(host) {}
+
+  int TemplateId() const { return m_templateId; }
+  IWindowHost& Host() { return m_host; }
+
+  int DoModal() { return m_host.RunModal(*this); }
+  void EndDialog(int result);
+
+  // Default handlers.
+  bool OnInitDialog() override { return true; }
+  void OnPaint() override;
+  IconHandle OnQueryDragIcon() override { return nullptr; }
+  bool OnDeviceChange(uint32_t, uintptr_t) override { return true; }
+  void OnTimer(uintptr_t) override {}
+  void OnCommand(int) override {}
+  bool IsBusy() const override { return false; }
+
+  // Window operations, from any thread.
+  void SetWindowText(const std::string& text);
+  CDlgItem GetDlgItem(int id) { return CDlgItem(*this, id); }
+  void SetProgressRange(int id, int low, int high);
+  void SetProgressPos(int id, int pos);
+  // A message box owned by this window. When the window is gone the answer is Cancel.
+  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                          MsgBoxButtons buttons);
+  std::optional<std::string> ShowOpenFileDialog(const FileDialogRequest& request);
+  void SetTimer(uintptr_t timerId, uint32_t intervalMs);
+  void KillTimer(uintptr_t timerId);
+  void SetIcon(IconHandle icon, bool big);
+
+  // Runs `op` on the user-interface thread and waits; false when the window is gone.
+  bool OnUiThread(const std::function<void()>& op) { return m_host.SendToUi(op); }
+
+ private:
+  int m_templateId;
+  IWindowHost& m_host;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,106 @@
+// The main window: start-up, the update button, device notifications, the
+// update timer and the end-of-update operations. It runs on any window host.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/cdialog.h"
+#include "app/platform_services.h"
+#include "device/chid.h"
+#include "diag/diag.h"
+#include "res/resource.h"
+#include "update/update_context.h"
+
+namespace tarvik {
+
+inline constexpr uint32_t kDeviceVersionUnknown = 0x5A5A5A5A;
+inline constexpr uintptr_t kUpdateTimerId = 1;
+inline constexpr uint32_t kUpdateTimerIntervalMs = 100;
+
+class CUpdateDlg : public CDialog {
+ public:
+  enum { IDD = IDD_UPDATE_DIALOG };
+
+  explicit CUpdateDlg(const PlatformServices& platform, CDialog* parent = nullptr);
+  ~CUpdateDlg() override;
+
+  // Message map.
+  bool OnInitDialog() override;
+  void OnPaint() override;
+  IconHandle OnQueryDragIcon() override;
+  bool OnDeviceChange(uint32_t eventType, uintptr_t eventData) override;
+  void OnTimer(uintptr_t timerId) override;
+  void OnCommand(int controlId) override;
+  bool IsBusy() const override { return m_workerRunning.load(); }
+
+  // Update control.
+  void OnBnClickedUsbUpdate();
+
+  // End of an update (called on the worker).
+  void StopUpdate();
+  void ReportUpdateFailure();
+  void ReportUpdateSuccess();
+  void RefreshUpdateButton();
+
+  // Start-up version query.
+  void QueryDeviceVersion();
+  void GetGamepadInfo();
+  void PacketVersionQuery();
+
+  std::string LoadText(int textIndex) const;
+
+  // State shared between the user-interface thread and the worker.
+  int StopFlag() const { return m_stopFlag.load(); }
+  uint32_t DeviceVersion() const { return m_deviceVersion.load(); }
+  int TransferState() const { return m_transferState.load(); }
+  bool TitleShowsVersion() const { return m_titleShowsVersion.load() != 0; }
+  // True once the window is being destroyed: a running worker ends as soon as it can.
+  bool IsClosing() const { return m_closing.load(); }
+
+  CHid& Hid() { return m_hid; }
+  CDiag& Diag() { return m_diag; }
+  ISystem& System() { return m_system; }
+  UpdateContext& Context() { return m_context; }
+
+ private:
+  friend void Boot_UpdateThread(CUpdateDlg* dlg);
+  friend void Usb_UpdateThread(CUpdateDlg* dlg);
+
+  void StartWorker(void (*entry)(CUpdateDlg*));
+  void OnWorkerEnded();
+  void HandleDeviceChange(uint32_t eventType);
+  void ResetUpdateContext();
+
+  ISystem& m_system;
+  CDiag m_diag;
+  CHid m_hid;
+  IconHandle m_hIcon = nullptr;
+  UpdateContext m_context;
+  std::atomic<uint8_t> m_titleShowsVersion{0};
+
+  // The controls, once the window exists.
+  CDlgItem m_updateButton{*this, IDC_USB_UPDATE};
+  CDlgItem m_upgradedNotice{*this, IDC_STATIC_NOTICE};
+  CDlgItem m_helpText{*this, IDC_HELP_TEXT};
+
+  std::atomic<int> m_stopFlag{1};
+  std::atomic<uint32_t> m_deviceVersion{kDeviceVersionUnknown};
+  std::atomic<int> m_transferState{3};
+
+  // The one update worker. m_worker and m_deferredEvents belong to the
+  // user-interface thread.
+  std::unique_ptr<IThread> m_worker;
+  std::atomic<bool> m_workerRunning{false};
+  std::atomic<bool> m_closing{false};
+  std::vector<uint32_t> m_deferredEvents;
+};
+
+// Worker entries: the boot-mode update and the packet-protocol update.
+void Boot_UpdateThread(CUpdateDlg* dlg);
+void Usb_UpdateThread(CUpdateDlg* dlg);
+
+}  // namespace tarvik

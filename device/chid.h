@@ -1,0 +1,91 @@
+// The device object: finds the supported controller among the HID interfaces
+// (SearchDevice, FindHid, RegisterHidNotify) and carries every report to and
+// from it (OpenHid, WriteHid, ReadHid). Exactly one exists, owned by the main window.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/report_framing.h"
+#include "platform/clock.h"
+#include "platform/hid_bus.h"
+
+namespace tarvik {
+
+class CDiag;
+
+class CHid {
+ public:
+  CHid(IHidBus& bus, CDiag& diag);
+  virtual ~CHid();
+  CHid(const CHid&) = delete;
+  CHid& operator=(const CHid&) = delete;
+
+  // Discovery.
+  void SetRecipientWindow(IDeviceNotifyTarget* window);
+  bool SearchDevice();
+  bool FindHid(uint16_t vendorId, uint16_t productId, HidHandle& probeHandle);
+  bool RegisterHidNotify();
+
+  // Transport.
+  bool OpenHid();
+  void SetReadTimeout(uint32_t ms);
+  uint32_t ReadTimeout() const { return m_readTimeout.load(); }
+  int WriteHid(const void* payload, uint32_t length);
+  uint32_t ReadHid(uint8_t* destination, uint8_t count);
+
+  // While a worker uses the device, handles replaced by OpenHid are kept open
+  // until EndWorkerUse, so that no handle is closed under the worker.
+  void BeginWorkerUse();
+  void EndWorkerUse();
+
+  // State of the last search (shared between the user-interface thread and the worker).
+  uint8_t CurrentReportMode() const { return m_currentReportMode.load(); }
+  bool IsBootMode() const { return m_bootMode.load() != 0; }
+  bool IsDevicePresent() const { return m_devicePresent.load() != 0; }
+  bool IsNotifyRegistered() const { return m_notifyRegistered.load() != 0; }
+  std::string DevicePath() const;
+
+ private:
+  // A write handle and a read handle opened together on one path; closed when
+  // the last user lets go of them.
+  struct HandlePair {
+    HandlePair(IHidBus& owner, HidHandle writeHandle, HidHandle readHandle)
+        : bus(owner), write(writeHandle), read(readHandle) {}
+    ~HandlePair();
+    IHidBus& bus;
+    HidHandle write;
+    HidHandle read;
+  };
+
+  std::shared_ptr<HandlePair> CurrentHandles() const;
+  void StoreHandles(std::shared_ptr<HandlePair> handles);
+
+  IHidBus& m_bus;
+  CDiag& m_diag;
+
+  IDeviceNotifyTarget* m_recipientWindow = nullptr;
+  std::atomic<int> m_devicePresent{0};
+  std::atomic<uint32_t> m_readTimeout{10};
+  std::atomic<int> m_notifyRegistered{0};
+  NotifyHandle m_notifyHandle = kNoNotifyHandle;
+  std::atomic<uint8_t> m_currentReportMode{0};
+  std::atomic<int> m_bootMode{0};
+
+  mutable std::mutex m_searchLock;  // one search at a time; guards m_DevicePath
+  std::string m_DevicePath;
+
+  mutable std::mutex m_handleLock;  // guards m_handles, m_retired, m_workerUses
+  std::shared_ptr<HandlePair> m_handles;
+  std::vector<std::shared_ptr<HandlePair>> m_retired;
+  int m_workerUses = 0;
+
+  std::mutex m_writeLock;  // filling and sending the output report are one step
+  uint8_t m_outputReport[kOutputReportBufferSize] = {};
+};
+
+}  // namespace tarvik

@@ -1,0 +1,23 @@
+// The supported controllers: {vendor ID, product ID, report mode}, tried in this order.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace tarvik {
+
+struct DeviceTableRow {
+  uint16_t vendorId;
+  uint16_t productId;
+  uint8_t reportMode;
+};
+
+inline constexpr std::array<DeviceTableRow, 3> kDeviceTable{{
+    {0x5A3C, 0x7E21, 1},  // firmware packet protocol, numbered reports (ID 0x81)
+    {0x5A3C, 0x7E22, 2},  // firmware packet protocol
+    {0x5A3C, 0x7E23, 3},  // boot command protocol
+}};
+
+inline constexpr uint8_t kBootReportMode = 3;
+
+}  // namespace tarvik

@@ -1,0 +1,33 @@
+// HID report framing by report mode: the report's first byte (report ID) and
+// its size. Payloads never contain the first byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarvik {
+
+inline constexpr size_t kOutputReportBufferSize = 65;
+inline constexpr size_t kReadBufferSize = 128;
+inline constexpr size_t kMaxPayload = 64;
+
+struct ReportFraming {
+  uint8_t firstByte;
+  size_t outputSize;  // 0: the caller's length decides
+  size_t inputSize;
+};
+
+inline constexpr ReportFraming FramingForMode(uint8_t reportMode) {
+  switch (reportMode) {
+    case 1:
+      return {0x81, 64, 64};
+    case 2:
+    case 3:
+      return {0x00, 65, 65};
+    default:
+      // Only while no supported controller matched; reads take a full-size report.
+      return {0x03, 0, 65};
+  }
+}
+
+}  // namespace tarvik

@@ -1,0 +1,67 @@
+#include "diag/diag.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "base/strformat.h"
+
+namespace tarvik {
+
+CDiag::CDiag(ISystem& system) : m_system(system) {}
+
+std::string CDiag::LogPath() {
+  // Resolved against the current directory at each entry, as a relative path would be.
+  std::string dir = m_system.GetCurrentDirectory();
+  if (dir.empty()) return kLogFileName;
+  if (dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
+  return dir + kLogFileName;
+}
+
+void CDiag::CheckLogEnabled() {
+  if (std::FILE* file = std::fopen(LogPath().c_str(), "rb")) {
+    m_logEnabled.store(true);
+    std::fclose(file);
+  }
+}
+
+void CDiag::AppendEntry(const std::string& entry) {
+  // Support reads the file on Windows machines: line ends are CR LF everywhere.
+  std::string bytes;
+  bytes.reserve(entry.size() + 8);
+  for (char c : entry) {
+    if (c == '\n') bytes.push_back('\r');
+    bytes.push_back(c);
+  }
+  std::lock_guard<std::mutex> lock(m_logLock);
+  std::FILE* file = std::fopen(LogPath().c_str(), "ab");
+  if (!file) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+}
+
+void CDiag::WriteLog(const char* format, ...) {
+  if (!m_logEnabled.load()) return;
+  std::va_list args;
+  va_start(args, format);
+  std::string entry = StrFormatV(format, args);
+  va_end(args);
+  AppendEntry(entry);
+}
+
+void CDiag::WriteLogTimestamp() {
+  const LocalTime now = m_system.GetLocalTime();
+  WriteLog("%04d-%02d-%02d %02d:%02d:%02d\n", now.year, now.month, now.day, now.hour, now.minute,
+           now.second);
+}
+
+void CDiag::Trace(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::string line = StrFormatV(format, args);
+  va_end(args);
+  m_system.OutputDebugString(line);
+}
+
+void CDiag::TraceText(const std::string& text) { m_system.OutputDebugString(text); }
+
+}  // namespace tarvik

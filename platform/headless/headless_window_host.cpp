@@ -1,0 +1,233 @@
+#include "platform/headless/headless_window_host.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/std/virtual_clock.h"
+#include "res/dialog_template.h"
+
+namespace tarvik {
+
+namespace {
+// Real time between looks at the session's condition while nothing is queued.
+constexpr auto kIdleWake = std::chrono::milliseconds(20);
+// Real time between looks at virtual-time timers while a timer runs.
+constexpr auto kTimerPoll = std::chrono::milliseconds(1);
+const int kIconToken = 0;
+}  // namespace
+
+HeadlessWindowHost::HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWindowObserver* observer)
+    : m_clock(clock), m_user(user), m_observer(observer) {
+  for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
+    m_controls[control.id] = Control{control.text, true, true};
+  }
+}
+
+HeadlessWindowHost::~HeadlessWindowHost() = default;
+
+int HeadlessWindowHost::RunModal(IDialogEvents& dialog) {
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_dialog = &dialog;
+    m_uiThread = std::this_thread::get_id();
+    m_open = true;
+    m_endRequested = false;
+  }
+  dialog.OnInitDialog();
+  const int result = m_session ? m_session(*this, dialog) : 0;
+  {
+    // The window is gone: waiting senders return, queued work is dropped.
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_open = false;
+    m_queue.clear();
+    m_dialog = nullptr;
+  }
+  m_queueChanged.notify_all();
+  m_timers.clear();
+  return result;
+}
+
+void HeadlessWindowHost::EndModal(int /*result*/) { m_endRequested = true; }
+
+bool HeadlessWindowHost::Click(int id) {
+  auto it = m_controls.find(id);
+  if (it == m_controls.end() || !it->second.enabled || !it->second.visible || !m_dialog) return false;
+  m_dialog->OnCommand(id);
+  return true;
+}
+
+bool HeadlessWindowHost::RunOneTask(std::unique_lock<std::mutex>& lock) {
+  if (m_queue.empty()) return false;
+  Task task = std::move(m_queue.front());
+  m_queue.pop_front();
+  lock.unlock();
+  task.op();
+  lock.lock();
+  if (task.done) {
+    *task.done = true;
+    m_queueChanged.notify_all();
+  }
+  return true;
+}
+
+bool HeadlessWindowHost::RunDueTimer() {
+  const uint64_t now = m_clock.NowMs();
+  for (auto& [id, timer] : m_timers) {
+    if (timer.dueMs > now) continue;
+    timer.dueMs = now + timer.intervalMs;
+    const uintptr_t timerId = id;
+    if (m_dialog) m_dialog->OnTimer(timerId);  // may kill this or other timers
+    return true;
+  }
+  return false;
+}
+
+bool HeadlessWindowHost::AdvanceIdleVirtualTime() {
+  // On a virtual clock an idle window would wait for its timers for ever:
+  // time jumps to the next tick. While a worker runs, its own waits move the clock.
+  auto* virtualClock = dynamic_cast<VirtualClock*>(&m_clock);
+  if (!virtualClock || m_timers.empty() || !m_dialog || m_dialog->IsBusy()) return false;
+  uint64_t next = UINT64_MAX;
+  for (const auto& [id, timer] : m_timers) next = std::min(next, timer.dueMs);
+  virtualClock->AdvanceTo(next);
+  return true;
+}
+
+void HeadlessWindowHost::PumpPending() {
+  std::unique_lock<std::mutex> lock(m_queueLock);
+  while (RunOneTask(lock)) {
+  }
+}
+
+void HeadlessWindowHost::PumpUntil(const std::function<bool()>& done) {
+  std::unique_lock<std::mutex> lock(m_queueLock);
+  while (!m_endRequested && !done()) {
+    if (RunOneTask(lock)) continue;
+    lock.unlock();
+    const bool ticked = RunDueTimer();
+    lock.lock();
+    if (ticked || !m_queue.empty()) continue;
+    if (m_endRequested || done()) break;
+    if (AdvanceIdleVirtualTime()) continue;
+    m_queueChanged.wait_for(lock, m_timers.empty() ? kIdleWake : kTimerPoll);
+  }
+}
+
+std::string HeadlessWindowHost::ItemText(int id) const {
+  auto it = m_controls.find(id);
+  return it == m_controls.end() ? std::string() : it->second.text;
+}
+
+bool HeadlessWindowHost::IsItemVisible(int id) const {
+  auto it = m_controls.find(id);
+  return it != m_controls.end() && it->second.visible;
+}
+
+bool HeadlessWindowHost::IsTimerRunning(uintptr_t id) const { return m_timers.count(id) != 0; }
+
+void HeadlessWindowHost::SetWindowText(const std::string& text) {
+  m_title = text;
+  if (m_observer) m_observer->OnTitle(text);
+}
+
+void HeadlessWindowHost::SetItemText(int id, const std::string& text) {
+  m_controls[id].text = text;
+  if (m_observer) m_observer->OnItemText(id, text);
+}
+
+void HeadlessWindowHost::EnableItem(int id, bool enable) {
+  m_controls[id].enabled = enable;
+  if (m_observer) m_observer->OnEnable(id, enable);
+}
+
+bool HeadlessWindowHost::IsItemEnabled(int id) {
+  auto it = m_controls.find(id);
+  return it != m_controls.end() && it->second.enabled;
+}
+
+void HeadlessWindowHost::ShowItem(int id, bool show) {
+  m_controls[id].visible = show;
+  if (m_observer) m_observer->OnShow(id, show);
+}
+
+void HeadlessWindowHost::SetProgressRange(int /*id*/, int low, int high) {
+  m_progressLow = low;
+  m_progressHigh = high;
+  m_progressPos = std::clamp(m_progressPos, low, std::max(low, high));
+  if (m_observer) m_observer->OnProgressRange(low, high);
+}
+
+void HeadlessWindowHost::SetProgressPos(int /*id*/, int pos) {
+  // A progress bar keeps its position inside its range.
+  m_progressPos = std::clamp(pos, m_progressLow, std::max(m_progressLow, m_progressHigh));
+  if (m_observer) m_observer->OnProgressPos(pos);
+}
+
+IconHandle HeadlessWindowHost::LoadIcon(int resourceId) {
+  return resourceId == IDI_MAINFRAME ? &kIconToken : nullptr;
+}
+
+void HeadlessWindowHost::SetIcon(IconHandle, bool) {}
+
+MsgBoxAnswer HeadlessWindowHost::MessageBox(const std::string& text,
+                                            const std::optional<std::string>& caption,
+                                            MsgBoxButtons buttons) {
+  const MsgBoxAnswer answer = m_user.AnswerMessageBox(text, caption, buttons);
+  if (m_observer) m_observer->OnMessageBox(text, caption, buttons, answer);
+  return answer;
+}
+
+std::optional<std::string> HeadlessWindowHost::OpenFileDialog(const FileDialogRequest& request) {
+  std::optional<std::string> answer = m_user.AnswerFileDialog(request);
+  if (m_observer) m_observer->OnFileDialog(request, answer);
+  return answer;
+}
+
+void HeadlessWindowHost::SetTimer(uintptr_t timerId, uint32_t intervalMs) {
+  m_timers[timerId] = Timer{intervalMs, m_clock.NowMs() + intervalMs};
+  if (m_observer) m_observer->OnTimer(timerId, true);
+}
+
+void HeadlessWindowHost::KillTimer(uintptr_t timerId) {
+  // Killing a timer that does not run is passed over, as the platform does.
+  if (m_timers.erase(timerId) == 0) return;
+  if (m_observer) m_observer->OnTimer(timerId, false);
+}
+
+bool HeadlessWindowHost::IsUiThread() {
+  std::lock_guard<std::mutex> lock(m_queueLock);
+  return m_open && std::this_thread::get_id() == m_uiThread;
+}
+
+bool HeadlessWindowHost::SendToUi(const std::function<void()>& op) {
+  std::unique_lock<std::mutex> lock(m_queueLock);
+  if (!m_open) return false;
+  if (std::this_thread::get_id() == m_uiThread) {
+    lock.unlock();
+    op();
+    return true;
+  }
+  bool done = false;
+  m_queue.push_back(Task{op, &done});
+  m_queueChanged.notify_all();
+  m_queueChanged.wait(lock, [&] { return done || !m_open; });
+  return done;
+}
+
+void HeadlessWindowHost::PostToUi(std::function<void()> op) {
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    if (!m_open) return;
+    m_queue.push_back(Task{std::move(op), nullptr});
+  }
+  m_queueChanged.notify_all();
+}
+
+void HeadlessWindowHost::PostDeviceChange(uint32_t eventType) {
+  PostToUi([this, eventType] {
+    if (m_observer) m_observer->OnDeviceEvent(eventType);
+    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+  });
+}
+
+}  // namespace tarvik

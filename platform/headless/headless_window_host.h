@@ -1,0 +1,145 @@
+// A window host without a display, for the command-line front end and tests.
+// The window's state lives in memory; a scripted user answers its dialogs and
+// presses its button; an observer sees every window operation.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/window_host.h"
+
+namespace tarvik {
+
+// Answers the person at the window gives.
+class IHeadlessUser {
+ public:
+  virtual ~IHeadlessUser() = default;
+  virtual MsgBoxAnswer AnswerMessageBox(const std::string& text,
+                                        const std::optional<std::string>& caption,
+                                        MsgBoxButtons buttons) = 0;
+  virtual std::optional<std::string> AnswerFileDialog(const FileDialogRequest& request) = 0;
+};
+
+// Sees every window operation, on the user-interface thread.
+class IWindowObserver {
+ public:
+  virtual ~IWindowObserver() = default;
+  virtual void OnTitle(const std::string& text) = 0;
+  virtual void OnItemText(int id, const std::string& text) = 0;
+  virtual void OnEnable(int id, bool on) = 0;
+  virtual void OnShow(int id, bool on) = 0;
+  virtual void OnProgressRange(int low, int high) = 0;
+  virtual void OnProgressPos(int pos) = 0;  // as the window was asked, before clamping
+  virtual void OnMessageBox(const std::string& text, const std::optional<std::string>& caption,
+                            MsgBoxButtons buttons, MsgBoxAnswer answer) = 0;
+  virtual void OnFileDialog(const FileDialogRequest& request,
+                            const std::optional<std::string>& answer) = 0;
+  virtual void OnTimer(uintptr_t id, bool on) = 0;
+  virtual void OnDeviceEvent(uint32_t eventType) = 0;
+};
+
+class HeadlessWindowHost final : public IWindowHost {
+ public:
+  // What the person does once the window is up; its result is RunModal's.
+  using Session = std::function<int(HeadlessWindowHost& host, IDialogEvents& dialog)>;
+
+  HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWindowObserver* observer = nullptr);
+  ~HeadlessWindowHost() override;
+
+  void SetSession(Session session) { m_session = std::move(session); }
+
+  // For the session, on the user-interface thread.
+  // Presses a push button; false (and nothing happens) when it is disabled or hidden.
+  bool Click(int id);
+  // Handles queued operations, device events and timer ticks until `done`.
+  void PumpUntil(const std::function<bool()>& done);
+  // Handles what is queued now.
+  void PumpPending();
+
+  // The window's state.
+  std::string WindowText() const { return m_title; }
+  std::string ItemText(int id) const;
+  bool IsItemVisible(int id) const;
+  int ProgressPos() const { return m_progressPos; }
+  int ProgressLow() const { return m_progressLow; }
+  int ProgressHigh() const { return m_progressHigh; }
+  bool IsTimerRunning(uintptr_t id) const;
+
+  // IWindowHost
+  int RunModal(IDialogEvents& dialog) override;
+  void EndModal(int result) override;
+  void SetWindowText(const std::string& text) override;
+  void SetItemText(int id, const std::string& text) override;
+  void EnableItem(int id, bool enable) override;
+  bool IsItemEnabled(int id) override;
+  void ShowItem(int id, bool show) override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int pos) override;
+  IconHandle LoadIcon(int resourceId) override;
+  void SetIcon(IconHandle icon, bool big) override;
+  bool IsIconic() override { return false; }
+  Size ClientSize() override { return {366, 224}; }
+  Size SystemIconSize() override { return {32, 32}; }
+  void PaintIcon(IconHandle, int, int) override {}
+  void DefaultPaint() override {}
+  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                          MsgBoxButtons buttons) override;
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
+  void KillTimer(uintptr_t timerId) override;
+  bool IsUiThread() override;
+  bool SendToUi(const std::function<void()>& op) override;
+  void PostToUi(std::function<void()> op) override;
+  void PostDeviceChange(uint32_t eventType) override;
+
+ private:
+  struct Control {
+    std::string text;
+    bool enabled = true;
+    bool visible = true;
+  };
+  struct Task {
+    std::function<void()> op;
+    bool* done = nullptr;  // set for a sent task whose sender waits
+  };
+  struct Timer {
+    uint32_t intervalMs;
+    uint64_t dueMs;
+  };
+
+  bool RunOneTask(std::unique_lock<std::mutex>& lock);
+  bool RunDueTimer();
+  bool AdvanceIdleVirtualTime();  // user-interface thread, queue lock held
+
+  IClock& m_clock;
+  IHeadlessUser& m_user;
+  IWindowObserver* m_observer;
+  Session m_session;
+
+  IDialogEvents* m_dialog = nullptr;
+  std::thread::id m_uiThread;
+  bool m_endRequested = false;
+
+  // Window state: user-interface thread only.
+  std::string m_title;
+  std::map<int, Control> m_controls;
+  int m_progressLow = 0;
+  int m_progressHigh = 100;
+  int m_progressPos = 0;
+  std::map<uintptr_t, Timer> m_timers;
+
+  // The queue between threads.
+  mutable std::mutex m_queueLock;
+  std::condition_variable m_queueChanged;
+  std::deque<Task> m_queue;
+  bool m_open = false;
+};
+
+}  // namespace tarvik

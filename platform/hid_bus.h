@@ -1,0 +1,79 @@
+// HID bus seam: what discovery and report transport need of the platform.
+// One implementation per platform (SetupAPI/HID on Windows, hidraw on Linux)
+// and a simulated one. Calls may come from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarvik {
+
+using HidHandle = std::intptr_t;
+inline constexpr HidHandle kInvalidHidHandle = -1;
+
+using NotifyHandle = std::intptr_t;
+inline constexpr NotifyHandle kNoNotifyHandle = 0;
+
+// Wait codes of a report read (the values of the platform's wait services).
+inline constexpr uint32_t kWaitReceived = 0;
+inline constexpr uint32_t kWaitAbandoned = 128;  // also: no read handle
+inline constexpr uint32_t kWaitTimeout = 258;
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+
+// Device-change event types delivered to the window.
+inline constexpr uint32_t kDbtDevNodesChanged = 0x0007;
+inline constexpr uint32_t kDbtDeviceArrival = 0x8000;
+inline constexpr uint32_t kDbtDeviceRemoveComplete = 0x8004;
+
+enum class HidOpenMode {
+  kProbeReadWrite,  // read and write, overlapped: discovery's probe
+  kWriteSync,       // write only, synchronous
+  kReadOverlapped,  // read only, asynchronous reads
+};
+
+struct HidAttributes {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  uint16_t versionNumber = 0;
+};
+
+struct HidReadResult {
+  uint32_t code = kWaitFailed;  // one of the kWait* codes
+  size_t bytes = 0;             // bytes that arrived (report ID included); 0 unless received
+};
+
+// Receives device-change events. The window host implements it and hands each
+// event to the window on the user-interface thread; PostDeviceChange itself
+// may be called from any thread and does not wait.
+class IDeviceNotifyTarget {
+ public:
+  virtual ~IDeviceNotifyTarget() = default;
+  virtual void PostDeviceChange(uint32_t eventType) = 0;
+};
+
+class IHidBus {
+ public:
+  virtual ~IHidBus() = default;
+
+  // Paths of the HID interfaces present now, in the platform's enumeration order.
+  virtual std::vector<std::string> EnumerateInterfaces() = 0;
+  // Opens a path, always shared for reading and writing. kInvalidHidHandle on failure.
+  virtual HidHandle Open(const std::string& path, HidOpenMode mode) = 0;
+  // Vendor and product ID of an opened device; false when they cannot be read.
+  virtual bool GetAttributes(HidHandle handle, HidAttributes& out) = 0;
+  // Writes one whole output report (report ID first), blocking until the platform took it.
+  virtual bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) = 0;
+  // Reads one input report (report ID first) into `buffer`, waiting at most
+  // `timeoutMs`; a read that times out is cancelled before this returns.
+  virtual HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                                   uint32_t timeoutMs) = 0;
+  virtual void Close(HidHandle handle) = 0;
+
+  // Arrival and removal notices of HID interfaces for `target`. kNoNotifyHandle on failure.
+  virtual NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) = 0;
+  virtual void UnregisterNotify(NotifyHandle handle) = 0;
+};
+
+}  // namespace tarvik

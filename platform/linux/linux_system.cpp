@@ -1,0 +1,53 @@
+#include "platform/linux/linux_system.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+#include "platform/linux/locale_language.h"
+#include "platform/std/std_thread.h"
+#include "res/string_table.h"
+
+namespace tarvik {
+
+uint16_t LinuxSystem::GetUserDefaultUILanguage() {
+  return LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); });
+}
+
+LocalTime LinuxSystem::GetLocalTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+std::string LinuxSystem::GetCurrentDirectory() {
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) return {};
+  return buffer;
+}
+
+uint32_t LinuxSystem::GetLastError() { return static_cast<uint32_t>(errno); }
+
+void LinuxSystem::OutputDebugString(const std::string& line) {
+  static std::mutex lock;  // one whole line at a time on standard error
+  std::lock_guard<std::mutex> guard(lock);
+  std::fputs(line.c_str(), stderr);
+  if (line.empty() || line.back() != '\n') std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+std::string LinuxSystem::LoadStringResource(uint16_t id) {
+  return std::string(FindStringTableEntry(id));
+}
+
+std::unique_ptr<IThread> LinuxSystem::StartThread(std::function<void()> body) {
+  return std::make_unique<StdThread>(std::move(body));
+}
+
+}  // namespace tarvik

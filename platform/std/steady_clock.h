@@ -1,0 +1,21 @@
+// The real clock: std::chrono::steady_clock and real sleeps.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace tarvik {
+
+class SteadyClock final : public IClock {
+ public:
+  uint64_t NowMs() override {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
+  void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+};
+
+}  // namespace tarvik

@@ -1,0 +1,48 @@
+// System seam: the few operating-system services the engine needs besides the
+// HID bus and the window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/clock.h"
+
+namespace tarvik {
+
+struct LocalTime {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// A started thread. Join waits for its end; destroying an unjoined thread joins it.
+class IThread {
+ public:
+  virtual ~IThread() = default;
+  virtual void Join() = 0;
+};
+
+class ISystem {
+ public:
+  virtual ~ISystem() = default;
+  // The user's interface language as a Windows language id (2052 Chinese (PRC), 1033 English (US)).
+  virtual uint16_t GetUserDefaultUILanguage() = 0;
+  virtual LocalTime GetLocalTime() = 0;
+  // The process's current directory (UTF-8, no trailing separator).
+  virtual std::string GetCurrentDirectory() = 0;
+  // The calling thread's last system error code (0 when none).
+  virtual uint32_t GetLastError() = 0;
+  // One debugger trace line, UTF-8, handed over unchanged.
+  virtual void OutputDebugString(const std::string& line) = 0;
+  // The string-table entry `id` (UTF-8); empty when the entry is missing.
+  virtual std::string LoadStringResource(uint16_t id) = 0;
+  virtual std::unique_ptr<IThread> StartThread(std::function<void()> body) = 0;
+  virtual IClock& Clock() = 0;
+};
+
+}  // namespace tarvik

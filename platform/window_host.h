@@ -1,0 +1,99 @@
+// Window host seam: the main window, its four controls, message boxes, the
+// file-open dialog, window timers and the user-interface thread. Implemented by
+// the headless host (CLI, tests) and by the desktop hosts.
+//
+// Window operations run on the user-interface thread only; the dialog layer
+// (app/cdialog.h) brings calls from other threads there with SendToUi.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/hid_bus.h"
+
+namespace tarvik {
+
+enum class MsgBoxButtons { kOk, kOkCancel };
+enum class MsgBoxAnswer { kOk = 1, kCancel = 2 };  // IDOK, IDCANCEL
+
+// File-open dialog flags the system uses.
+inline constexpr uint32_t kOfnOverwritePrompt = 0x00000002;  // OFN_OVERWRITEPROMPT
+inline constexpr uint32_t kOfnHideReadOnly = 0x00000004;     // OFN_HIDEREADONLY
+
+struct FileDialogRequest {
+  // Filter in the framework's form: "label|pattern||", e.g. "File type(*.dat)|*.dat||".
+  std::string filter;
+  std::string initialDirectory;
+  std::string defaultExtension;
+  uint32_t flags = 0;
+};
+
+struct Size {
+  int width = 0;
+  int height = 0;
+};
+
+using IconHandle = const void*;
+
+// What the host calls on the window, always on the user-interface thread.
+class IDialogEvents {
+ public:
+  virtual ~IDialogEvents() = default;
+  virtual bool OnInitDialog() = 0;
+  virtual void OnPaint() = 0;
+  virtual IconHandle OnQueryDragIcon() = 0;
+  virtual bool OnDeviceChange(uint32_t eventType, uintptr_t eventData) = 0;
+  virtual void OnTimer(uintptr_t timerId) = 0;
+  virtual void OnCommand(int controlId) = 0;  // BN_CLICKED of a push button
+  // True while the window has background work (an update worker) running.
+  virtual bool IsBusy() const = 0;
+};
+
+class IWindowHost : public IDeviceNotifyTarget {
+ public:
+  // Runs `dialog` modally on the calling thread, which is the user-interface
+  // thread from here on: OnInitDialog, then events until the window closes.
+  virtual int RunModal(IDialogEvents& dialog) = 0;
+  virtual void EndModal(int result) = 0;
+
+  // The window and its controls. `id` is a control id of the dialog template.
+  virtual void SetWindowText(const std::string& text) = 0;
+  virtual void SetItemText(int id, const std::string& text) = 0;
+  virtual void EnableItem(int id, bool enable) = 0;
+  virtual bool IsItemEnabled(int id) = 0;
+  virtual void ShowItem(int id, bool show) = 0;
+  // Progress bar: range and position; the position is clamped to the range.
+  virtual void SetProgressRange(int id, int low, int high) = 0;
+  virtual void SetProgressPos(int id, int pos) = 0;
+
+  // Icons and the minimised window's painting.
+  virtual IconHandle LoadIcon(int resourceId) = 0;  // nullptr when missing
+  virtual void SetIcon(IconHandle icon, bool big) = 0;
+  virtual bool IsIconic() = 0;
+  virtual Size ClientSize() = 0;
+  virtual Size SystemIconSize() = 0;  // SM_CXICON, SM_CYICON
+  // Erases the icon's background and draws `icon` at x, y of the client area.
+  virtual void PaintIcon(IconHandle icon, int x, int y) = 0;
+  virtual void DefaultPaint() = 0;
+
+  // Modal boxes owned by the window. A missing caption shows the application's name.
+  virtual MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                                  MsgBoxButtons buttons) = 0;
+  // The chosen full path, or nothing when the dialog did not end with OK.
+  virtual std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) = 0;
+
+  // Window timers; ticks reach IDialogEvents::OnTimer on the user-interface thread.
+  virtual void SetTimer(uintptr_t timerId, uint32_t intervalMs) = 0;
+  virtual void KillTimer(uintptr_t timerId) = 0;
+
+  // Threads. SendToUi runs `op` on the user-interface thread and waits for it
+  // (directly when called there); false when the window is gone and `op` did
+  // not run. PostToUi queues `op` and returns at once.
+  virtual bool IsUiThread() = 0;
+  virtual bool SendToUi(const std::function<void()>& op) = 0;
+  virtual void PostToUi(std::function<void()> op) = 0;
+};
+
+}  // namespace tarvik

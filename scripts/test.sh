@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the build dependencies, builds everything with warnings as errors
+# and runs every test: a plain build, then AddressSanitizer+UBSan, then
+# ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {
+  local name=$1
+  shift
+  echo "== ${name} =="
+  cmake -S . -B "build/${name}" -G Ninja -DTARVIK_WERROR=ON "$@" >/dev/null
+  cmake --build "build/${name}" -j "${jobs}"
+  ctest --test-dir "build/${name}" --output-on-failure -j "${jobs}"
+}
+
+run_suite test -DCMAKE_BUILD_TYPE=Debug
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite asan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=address
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=thread

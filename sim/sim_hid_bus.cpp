@@ -1,0 +1,280 @@
+#include "sim/sim_hid_bus.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/std/virtual_clock.h"
+
+namespace tarvik {
+
+namespace {
+// A HID handle keeps this many unread input reports; older ones are dropped.
+constexpr size_t kInputQueueLimit = 64;
+}  // namespace
+
+class SimHidBus::Port final : public SimDevicePort {
+ public:
+  Port(SimHidBus& bus, int device) : m_bus(bus), m_device(device) {}
+  void SendInputReport(std::vector<uint8_t> report, uint32_t delayMs) override {
+    m_bus.Deliver(m_device, std::move(report), delayMs);
+  }
+  void Unplug() override { m_bus.Unplug(m_device, true); }
+  uint64_t NowMs() override { return m_bus.m_clock.NowMs(); }
+
+ private:
+  SimHidBus& m_bus;
+  int m_device;
+};
+
+SimHidBus::SimHidBus(IClock& clock)
+    : m_clock(clock), m_virtualClock(dynamic_cast<VirtualClock*>(&clock)) {}
+
+SimHidBus::~SimHidBus() = default;
+
+std::string SimHidBus::MakeInterfacePath(uint16_t vendorId, uint16_t productId, int instance) {
+  char path[128];
+  std::snprintf(path, sizeof path,
+                "\\\\?\\hid#vid_%04x&pid_%04x#7&2f1c%04x&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                vendorId, productId, static_cast<unsigned>(instance) & 0xFFFFu);
+  return path;
+}
+
+int SimHidBus::Plug(SimDeviceSpec spec, bool notify) {
+  int id = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    id = m_nextDevice++;
+    if (spec.path.empty()) spec.path = MakeInterfacePath(spec.vendorId, spec.productId, id);
+    Device device;
+    device.id = id;
+    device.spec = std::move(spec);
+    m_devices.push_back(std::move(device));
+  }
+  if (notify) Notify(kDbtDeviceArrival);
+  return id;
+}
+
+void SimHidBus::Unplug(int device, bool notify) {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = std::find_if(m_devices.begin(), m_devices.end(),
+                           [&](const Device& d) { return d.id == device; });
+    if (it == m_devices.end() || !it->present) return;
+    it->present = false;
+  }
+  m_changed.notify_all();
+  if (notify) Notify(kDbtDeviceRemoveComplete);
+}
+
+bool SimHidBus::IsPresent(int device) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (const Device& d : m_devices) {
+    if (d.id == device) return d.present;
+  }
+  return false;
+}
+
+std::string SimHidBus::PathOf(int device) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (const Device& d : m_devices) {
+    if (d.id == device) return d.spec.path;
+  }
+  return {};
+}
+
+void SimHidBus::SetOpenable(int device, bool openable) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (Device& d : m_devices) {
+    if (d.id == device) d.spec.openable = openable;
+  }
+}
+
+void SimHidBus::UnplugAfterOutputs(int device, uint32_t count) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (Device& d : m_devices) {
+    if (d.id == device) d.unplugAfter = count;
+  }
+}
+
+void SimHidBus::SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs) {
+  Deliver(device, std::move(report), delayMs);
+}
+
+void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs) {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
+                            [&](const Device& d) { return d.id == device; });
+    if (dev == m_devices.end() || !dev->present) return;
+    const uint64_t due = m_clock.NowMs() + delayMs;
+    for (auto& [handleId, handle] : m_handles) {
+      if (handle.device != device || handle.mode == HidOpenMode::kWriteSync) continue;
+      if (handle.queue.size() >= kInputQueueLimit) handle.queue.pop_front();
+      handle.queue.push_back({report, due});
+    }
+  }
+  m_changed.notify_all();
+}
+
+void SimHidBus::Notify(uint32_t eventType) {
+  std::vector<IDeviceNotifyTarget*> targets;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& [id, target] : m_targets) targets.push_back(target);
+  }
+  for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(eventType);
+}
+
+std::vector<SimExchange> SimHidBus::Exchanges() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_exchanges;
+}
+
+std::vector<std::vector<uint8_t>> SimHidBus::ReportsWrittenTo(int device) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::vector<std::vector<uint8_t>> reports;
+  for (const SimExchange& e : m_exchanges) {
+    if (e.device == device && e.direction == SimExchange::Direction::kOut) reports.push_back(e.report);
+  }
+  return reports;
+}
+
+int SimHidBus::RegistrationCount() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_registrations;
+}
+
+int SimHidBus::OpenHandleCount() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return static_cast<int>(m_handles.size());
+}
+
+std::vector<std::string> SimHidBus::EnumerateInterfaces() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::vector<std::string> paths;
+  for (const Device& d : m_devices) {
+    if (d.present) paths.push_back(d.spec.path);
+  }
+  return paths;
+}
+
+HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (const Device& d : m_devices) {
+    if (!d.present || d.spec.path != path) continue;
+    if (!d.spec.openable) return kInvalidHidHandle;
+    const HidHandle id = m_nextHandle++;
+    Handle handle;
+    handle.device = d.id;
+    handle.mode = mode;
+    m_handles.emplace(id, std::move(handle));
+    return id;
+  }
+  return kInvalidHidHandle;
+}
+
+bool SimHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  auto h = m_handles.find(handle);
+  if (h == m_handles.end()) return false;
+  for (const Device& d : m_devices) {
+    if (d.id != h->second.device) continue;
+    if (!d.present || !d.spec.attributesReadable) return false;
+    out.vendorId = d.spec.vendorId;
+    out.productId = d.spec.productId;
+    out.versionNumber = 0x0100;
+    return true;
+  }
+  return false;
+}
+
+bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  std::shared_ptr<ISimDeviceModel> model;
+  int deviceId = 0;
+  bool unplugNow = false;
+  std::vector<uint8_t> bytes(report, report + size);
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto h = m_handles.find(handle);
+    if (h == m_handles.end() || h->second.mode == HidOpenMode::kReadOverlapped) return false;
+    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
+                            [&](const Device& d) { return d.id == h->second.device; });
+    if (dev == m_devices.end() || !dev->present) return false;
+    if (dev->spec.outputReportSize != 0 && size != dev->spec.outputReportSize) return false;
+    m_exchanges.push_back({SimExchange::Direction::kOut, dev->id, bytes, m_clock.NowMs()});
+    ++dev->outputsReceived;
+    unplugNow = dev->unplugAfter != 0 && dev->outputsReceived >= dev->unplugAfter;
+    model = dev->spec.model;
+    deviceId = dev->id;
+  }
+  if (model) {
+    Port port(*this, deviceId);
+    model->OnOutputReport(bytes, port);
+  }
+  if (unplugNow) Unplug(deviceId, true);
+  return true;
+}
+
+HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                                    uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_lock);
+  const uint64_t deadline = m_clock.NowMs() + timeoutMs;
+  for (;;) {
+    auto h = m_handles.find(handle);
+    if (h == m_handles.end() || h->second.mode == HidOpenMode::kWriteSync) {
+      return {kWaitAbandoned, 0};
+    }
+    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
+                            [&](const Device& d) { return d.id == h->second.device; });
+    if (dev == m_devices.end() || !dev->present) return {kWaitFailed, 0};
+
+    std::deque<PendingReport>& queue = h->second.queue;
+    const uint64_t now = m_clock.NowMs();
+    if (!queue.empty() && queue.front().dueMs <= now) {
+      PendingReport pending = std::move(queue.front());
+      queue.pop_front();
+      const size_t bytes = std::min(size, pending.report.size());
+      std::memcpy(buffer, pending.report.data(), bytes);
+      m_exchanges.push_back({SimExchange::Direction::kIn, dev->id, pending.report, now});
+      return {kWaitReceived, bytes};
+    }
+    if (m_virtualClock) {
+      // Time moves on to the next report or to the time-out, whichever is first.
+      if (!queue.empty() && queue.front().dueMs <= deadline) {
+        m_virtualClock->AdvanceTo(queue.front().dueMs);
+        continue;
+      }
+      m_virtualClock->AdvanceTo(deadline);
+      return {kWaitTimeout, 0};
+    }
+    if (now >= deadline) return {kWaitTimeout, 0};
+    uint64_t wakeAt = deadline;
+    if (!queue.empty()) wakeAt = std::min(wakeAt, queue.front().dueMs);
+    m_changed.wait_for(lock, std::chrono::milliseconds(wakeAt - now));
+  }
+}
+
+void SimHidBus::Close(HidHandle handle) {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_handles.erase(handle);
+  }
+  m_changed.notify_all();
+}
+
+NotifyHandle SimHidBus::RegisterNotify(IDeviceNotifyTarget& target) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  ++m_registrations;
+  const NotifyHandle handle = m_nextNotify++;
+  m_targets.emplace(handle, &target);
+  return handle;
+}
+
+void SimHidBus::UnregisterNotify(NotifyHandle handle) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_targets.erase(handle);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,137 @@
+// A HID bus of simulated devices: any vendor/product IDs, several interfaces
+// with the same IDs, interfaces that cannot be opened or whose attributes
+// cannot be read, plug and unplug at any moment with the notices the platform
+// would send, and a log of every report written and read. The device side of
+// a protocol plugs in as an ISimDeviceModel.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/hid_bus.h"
+
+namespace tarvik {
+
+class VirtualClock;
+
+// What a device model may do on the bus.
+class SimDevicePort {
+ public:
+  virtual ~SimDevicePort() = default;
+  // Queues an input report (report ID first) for every open reading handle,
+  // readable `delayMs` after now.
+  virtual void SendInputReport(std::vector<uint8_t> report, uint32_t delayMs = 0) = 0;
+  // Leaves the bus, with the removal notice.
+  virtual void Unplug() = 0;
+  virtual uint64_t NowMs() = 0;
+};
+
+// The device side of a simulated controller.
+class ISimDeviceModel {
+ public:
+  virtual ~ISimDeviceModel() = default;
+  // Every output report the host wrote to the device (report ID first). Called
+  // on the writing thread, without the bus's lock held.
+  virtual void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) = 0;
+};
+
+struct SimDeviceSpec {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  std::string path;  // empty: a Windows-style interface path is made up
+  bool openable = true;
+  bool attributesReadable = true;
+  size_t outputReportSize = 65;  // a write of another size fails; 0 accepts any size
+  size_t inputReportSize = 65;
+  std::shared_ptr<ISimDeviceModel> model;  // none: the device never answers
+};
+
+struct SimExchange {
+  enum class Direction { kOut, kIn };
+  Direction direction;
+  int device;
+  std::vector<uint8_t> report;
+  uint64_t timeMs;
+};
+
+class SimHidBus final : public IHidBus {
+ public:
+  explicit SimHidBus(IClock& clock);
+  ~SimHidBus() override;
+
+  // Adds a device at the end of the enumeration order; returns its id. With
+  // `notify`, registered windows get the arrival notice.
+  int Plug(SimDeviceSpec spec, bool notify = true);
+  // Removes a device: its handles fail from now on. With `notify`, registered
+  // windows get the removal notice.
+  void Unplug(int device, bool notify = true);
+  bool IsPresent(int device) const;
+  std::string PathOf(int device) const;
+  void SetOpenable(int device, bool openable);
+  // The device leaves the bus right after it has received `count` output reports.
+  void UnplugAfterOutputs(int device, uint32_t count);
+  // Device to host, as a model would.
+  void SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs = 0);
+
+  std::vector<SimExchange> Exchanges() const;
+  std::vector<std::vector<uint8_t>> ReportsWrittenTo(int device) const;
+  int RegistrationCount() const;
+  int OpenHandleCount() const;
+
+  static std::string MakeInterfacePath(uint16_t vendorId, uint16_t productId, int instance);
+
+  // IHidBus
+  std::vector<std::string> EnumerateInterfaces() override;
+  HidHandle Open(const std::string& path, HidOpenMode mode) override;
+  bool GetAttributes(HidHandle handle, HidAttributes& out) override;
+  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
+  HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                           uint32_t timeoutMs) override;
+  void Close(HidHandle handle) override;
+  NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override;
+  void UnregisterNotify(NotifyHandle handle) override;
+
+ private:
+  struct PendingReport {
+    std::vector<uint8_t> report;
+    uint64_t dueMs;
+  };
+  struct Device {
+    int id = 0;
+    SimDeviceSpec spec;
+    bool present = true;
+    uint32_t outputsReceived = 0;
+    uint32_t unplugAfter = 0;  // 0: never
+  };
+  struct Handle {
+    int device = 0;
+    HidOpenMode mode = HidOpenMode::kProbeReadWrite;
+    std::deque<PendingReport> queue;
+  };
+  class Port;
+
+  void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
+  void Notify(uint32_t eventType);
+
+  IClock& m_clock;
+  VirtualClock* m_virtualClock;  // set when m_clock is virtual
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<Device> m_devices;  // enumeration order
+  std::map<HidHandle, Handle> m_handles;
+  HidHandle m_nextHandle = 1;
+  std::map<NotifyHandle, IDeviceNotifyTarget*> m_targets;
+  NotifyHandle m_nextNotify = 1;
+  int m_registrations = 0;
+  int m_nextDevice = 1;
+  std::vector<SimExchange> m_exchanges;
+};
+
+}  // namespace tarvik

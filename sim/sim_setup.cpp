@@ -1,0 +1,92 @@
+#include "sim/sim_setup.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "device/device_table.h"
+#include "device/report_framing.h"
+
+namespace tarvik {
+
+namespace {
+
+bool ParseNumber(const std::string& text, uint32_t& value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const unsigned long long parsed = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
+  if (errno != 0 || !end || *end != '\0' || text[0] == '-' || parsed > 0xFFFFFFFFull) return false;
+  value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+// Vendors whose devices sit on the bus beside the controller.
+constexpr uint16_t kExtraVendors[] = {0x046D, 0x045E, 0x1532, 0x0B05, 0x04F3, 0x093A};
+
+}  // namespace
+
+SimDeviceSpec ControllerSpec(int row) {
+  const DeviceTableRow& r = kDeviceTable[static_cast<size_t>(row - 1)];
+  const ReportFraming framing = FramingForMode(r.reportMode);
+  SimDeviceSpec spec;
+  spec.vendorId = r.vendorId;
+  spec.productId = r.productId;
+  spec.outputReportSize = framing.outputSize;
+  spec.inputReportSize = framing.inputSize;
+  return spec;
+}
+
+std::optional<SimMode> ParseSimMode(const std::string& name) {
+  if (name == "boot") return SimMode::kBoot;
+  if (name == "packet1") return SimMode::kPacket1;
+  if (name == "packet2") return SimMode::kPacket2;
+  if (name == "none") return SimMode::kNone;
+  return std::nullopt;
+}
+
+bool ApplySimSetting(const std::string& setting, SimOptions& options, std::string& error) {
+  const size_t eq = setting.find('=');
+  if (eq == std::string::npos) {
+    error = "--sim expects KEY=VALUE, got \"" + setting + "\"";
+    return false;
+  }
+  const std::string key = setting.substr(0, eq);
+  const std::string value = setting.substr(eq + 1);
+  if (key == "clock") {
+    if (value != "virtual" && value != "real") {
+      error = "--sim clock= takes virtual or real";
+      return false;
+    }
+    options.virtualClock = value == "virtual";
+    return true;
+  }
+  if (key == "unplug.after" || key == "extra") {
+    uint32_t number = 0;
+    if (!ParseNumber(value, number)) {
+      error = "--sim " + key + "= takes a number, got \"" + value + "\"";
+      return false;
+    }
+    (key == "extra" ? options.extraDevices : options.unplugAfter) = number;
+    return true;
+  }
+  error = "unknown --sim key \"" + key + "\"";
+  return false;
+}
+
+int PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
+  for (uint32_t i = 0; i < options.extraDevices; ++i) {
+    SimDeviceSpec other;
+    other.vendorId = kExtraVendors[i % (sizeof kExtraVendors / sizeof kExtraVendors[0])];
+    other.productId = static_cast<uint16_t>(0xC000 + i);
+    bus.Plug(other, false);
+  }
+  if (options.mode == SimMode::kNone) return 0;
+
+  const int row = options.mode == SimMode::kPacket1 ? 1 : options.mode == SimMode::kPacket2 ? 2 : 3;
+  const int id = bus.Plug(ControllerSpec(row), false);
+  if (options.unplugAfter != 0) bus.UnplugAfterOutputs(id, options.unplugAfter);
+  return id;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,145 @@
+// tarvik-update-cli as a user runs it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::vector<nlohmann::json> events;
+};
+
+Result RunCli(const std::string& arguments, const std::string& environment = "LANG=en_US.UTF-8") {
+  const std::string command =
+      "env -u LANGUAGE -u LC_ALL -u LC_MESSAGES " + environment + " " TARVIK_CLI_PATH " " + arguments +
+      " 2>/dev/null";
+  Result result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  std::array<char, 4096> buffer;
+  size_t n;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
+  const int raw = pclose(pipe);
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  size_t start = 0;
+  while (start < result.out.size()) {
+    const size_t end = result.out.find('\n', start);
+    const std::string line = result.out.substr(start, end - start);
+    if (!line.empty() && line[0] == '{') {
+      result.events.push_back(nlohmann::json::parse(line, nullptr, false));
+    }
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return result;
+}
+
+std::vector<nlohmann::json> Events(const Result& r, const std::string& ev) {
+  std::vector<nlohmann::json> found;
+  for (const auto& e : r.events) {
+    if (e.value("ev", "") == ev) found.push_back(e);
+  }
+  return found;
+}
+
+TEST(CliTest, NoControllerShowsTheStartStateAndRefusesThePress) {
+  const Result r = RunCli("--simulate none run --transcript -");
+  EXPECT_EQ(r.status, 1);
+  const auto titles = Events(r, "title");
+  ASSERT_EQ(titles.size(), 1u);
+  EXPECT_EQ(titles[0]["text"], "Tarvik Update v2.00");
+  bool buttonText = false, disabled = false, helpText = false, noticeHidden = false;
+  for (const auto& e : r.events) {
+    if (e["ev"] == "text" && e["id"] == 1007) buttonText = e["text"] == "USB Update";
+    if (e["ev"] == "enable" && e["id"] == 1007) disabled = e["on"] == false;
+    if (e["ev"] == "text" && e["id"] == 1008) {
+      helpText = e["text"] ==
+                 "1. Hold down pair button and connect to PC via USB cable.\r\n\r\n2. Click \"USB "
+                 "Update\" button and select firmware file.";
+    }
+    if (e["ev"] == "show" && e["id"] == -1) noticeHidden = e["on"] == false;
+  }
+  EXPECT_TRUE(buttonText && disabled && helpText && noticeHidden);
+  const auto range = Events(r, "range");
+  ASSERT_EQ(range.size(), 1u);
+  EXPECT_EQ(range[0]["lo"], 0);
+  EXPECT_EQ(range[0]["hi"], 100);
+  EXPECT_EQ(Events(r, "progress")[0]["pos"], 0);
+  for (const auto& e : r.events) {
+    ASSERT_TRUE(e.contains("t") && e["t"].is_number());
+  }
+}
+
+TEST(CliTest, ChineseLocaleGivesTheChineseButtonText) {
+  const Result r = RunCli("--simulate none run --transcript - --press 0", "LANG=zh_CN.UTF-8");
+  EXPECT_EQ(r.status, 0);
+  bool found = false;
+  for (const auto& e : r.events) {
+    if (e["ev"] == "text" && e["id"] == 1007) found = e["text"] == "USB 升级";
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST(CliTest, BootControllerTracesItsPathAndEnablesTheButton) {
+  const Result r = RunCli("--simulate boot --sim clock=virtual --sim extra=3 --transcript - run --press 0");
+  EXPECT_EQ(r.status, 0);
+  const auto traces = Events(r, "trace");
+  ASSERT_FALSE(traces.empty());
+  EXPECT_EQ(traces[0]["text"].get<std::string>().rfind("m_DevicePath:\\\\?\\hid#vid_5a3c&pid_7e23", 0), 0u);
+  const auto enables = Events(r, "enable");
+  ASSERT_FALSE(enables.empty());
+  EXPECT_EQ(enables.back()["on"], true);
+}
+
+TEST(CliTest, ModeTwoControllerGetsTheSignalReportInTheTranscript) {
+  const Result r = RunCli("--simulate packet2 --sim clock=virtual --transcript - run --press 0");
+  EXPECT_EQ(r.status, 0);
+  const auto out = Events(r, "out");
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]["hex"], "00050050010000" + std::string(116, '0'));
+}
+
+TEST(CliTest, UnplugAfterFirstReportSendsTheRemovalNotice) {
+  const Result r =
+      RunCli("--simulate packet2 --sim clock=virtual --sim unplug.after=1 --transcript - run --press 0");
+  EXPECT_EQ(r.status, 0);
+  const auto devices = Events(r, "device");
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0]["event"], 0x8004);
+}
+
+TEST(CliTest, UsageErrorsExitWithTwo) {
+  EXPECT_EQ(RunCli("--simulate bogus run").status, 2);
+  EXPECT_EQ(RunCli("--simulate boot --sim nonsense=1 run").status, 2);
+  EXPECT_EQ(RunCli("--simulate boot --sim extra=many run").status, 2);
+  EXPECT_EQ(RunCli("--simulate boot run --confirm maybe").status, 2);
+  EXPECT_EQ(RunCli("--simulate boot run --press -1").status, 2);
+  EXPECT_EQ(RunCli("").status, 2);
+}
+
+TEST(CliTest, TranscriptGoesToAFile) {
+  char path[] = "/tmp/tarvik-cli-test-XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  const Result r = RunCli(std::string("--simulate boot --sim clock=virtual run --press 0 --transcript ") + path);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  FILE* file = std::fopen(path, "r");
+  ASSERT_NE(file, nullptr);
+  char line[512] = {};
+  ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+  std::fclose(file);
+  std::remove(path);
+  EXPECT_EQ(nlohmann::json::parse(line)["ev"], "show");
+}
+
+}  // namespace

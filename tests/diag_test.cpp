@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "diag/diag.h"
+#include "platform/std/virtual_clock.h"
+#include "tests/support/fake_system.h"
+
+namespace tarvik {
+namespace {
+
+class DiagTest : public ::testing::Test {
+ protected:
+  VirtualClock clock;
+  test::FakeSystem system{clock};
+  test::TempDir dir;
+  CDiag diag{system};
+
+  DiagTest() { system.currentDirectory = dir.Path().string(); }
+  std::filesystem::path LogPath() const { return dir.Path() / "log.txt"; }
+  void CreateLog() { std::ofstream(LogPath()).flush(); }
+  std::string ReadLog() const {
+    std::ifstream in(LogPath(), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+  }
+};
+
+TEST_F(DiagTest, WithoutLogFileAtStartNothingIsEverWritten) {
+  diag.CheckLogEnabled();
+  CreateLog();  // appearing later does not switch the log on
+  diag.WriteLog("Reset gamepad\n");
+  diag.WriteLogTimestamp();
+  EXPECT_FALSE(diag.IsLogEnabled());
+  EXPECT_EQ(ReadLog(), "");
+  std::filesystem::remove(LogPath());
+  diag.WriteLog("x");
+  EXPECT_FALSE(std::filesystem::exists(LogPath()));
+}
+
+TEST_F(DiagTest, EntriesAppendWithCrLfAndRunOnWithoutLineEnd) {
+  CreateLog();
+  diag.CheckLogEnabled();
+  ASSERT_TRUE(diag.IsLogEnabled());
+  diag.WriteLog("Get device info error");
+  diag.WriteLog("\n\n%s\n", "----");
+  diag.WriteLog("pid=0x%04x\n", 0x7e23);
+  EXPECT_EQ(ReadLog(), "Get device info error\r\n\r\n----\r\npid=0x7e23\r\n");
+}
+
+TEST_F(DiagTest, TimestampPadsEveryField) {
+  CreateLog();
+  diag.CheckLogEnabled();
+  system.localTime = {2025, 1, 1, 0, 0, 0};
+  diag.WriteLogTimestamp();
+  system.localTime = {2024, 3, 5, 9, 7, 2};
+  diag.WriteLogTimestamp();
+  EXPECT_EQ(ReadLog(), "2025-01-01 00:00:00\r\n2024-03-05 09:07:02\r\n");
+}
+
+TEST_F(DiagTest, DeletedLogIsCreatedAgainByTheNextEntry) {
+  CreateLog();
+  diag.CheckLogEnabled();
+  std::filesystem::remove(LogPath());
+  diag.WriteLog("Prepare next update\n");
+  EXPECT_EQ(ReadLog(), "Prepare next update\r\n");
+}
+
+TEST_F(DiagTest, EntriesFromTwoThreadsNeverInterleave) {
+  CreateLog();
+  diag.CheckLogEnabled();
+  const std::string a(200, 'a');
+  const std::string b(200, 'b');
+  auto writer = [&](const std::string& text) {
+    for (int i = 0; i < 200; ++i) diag.WriteLog("%s\n", text.c_str());
+  };
+  std::thread first(writer, a);
+  std::thread second(writer, b);
+  first.join();
+  second.join();
+  std::istringstream lines(ReadLog());
+  std::string line;
+  int count = 0;
+  while (std::getline(lines, line)) {
+    ASSERT_TRUE(line == a + "\r" || line == b + "\r") << line.substr(0, 20);
+    ++count;
+  }
+  EXPECT_EQ(count, 400);
+}
+
+TEST_F(DiagTest, TraceFormatsOneLinePerCallEvenWithoutLog) {
+  diag.Trace("m_DevicePath:%s\n", "\\\\?\\hid#vid_5a3c");
+  diag.TraceText("Tarvik Update v2.00");
+  diag.Trace("desVersion is %d\n", 123);
+  const auto lines = system.TraceLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "m_DevicePath:\\\\?\\hid#vid_5a3c\n");
+  EXPECT_EQ(lines[1], "Tarvik Update v2.00");
+  EXPECT_EQ(lines[2], "desVersion is 123\n");
+}
+
+}  // namespace
+}  // namespace tarvik

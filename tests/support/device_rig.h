@@ -1,0 +1,57 @@
+// The device object alone on a simulated bus with a virtual clock.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "device/chid.h"
+#include "device/device_table.h"
+#include "device/report_framing.h"
+#include "diag/diag.h"
+#include "sim/sim_hid_bus.h"
+#include "sim/sim_setup.h"
+#include "platform/std/virtual_clock.h"
+#include "tests/support/fake_system.h"
+
+namespace tarvik::test {
+
+class NoticeCollector final : public IDeviceNotifyTarget {
+ public:
+  void PostDeviceChange(uint32_t eventType) override {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_events.push_back(eventType);
+  }
+  std::vector<uint32_t> Events() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_events;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::vector<uint32_t> m_events;
+};
+
+class DeviceRig {
+ public:
+  VirtualClock clock;
+  FakeSystem system{clock};
+  CDiag diag{system};
+  SimHidBus bus{clock};
+  NoticeCollector window;
+  CHid hid{bus, diag};
+
+  DeviceRig() { hid.SetRecipientWindow(&window); }
+
+  int Plug(uint16_t vendorId, uint16_t productId, std::string path = {}) {
+    SimDeviceSpec spec;
+    spec.vendorId = vendorId;
+    spec.productId = productId;
+    spec.path = std::move(path);
+    spec.outputReportSize = 0;
+    return bus.Plug(spec, false);
+  }
+
+  int PlugRow(int row) { return bus.Plug(ControllerSpec(row), false); }
+};
+
+}  // namespace tarvik::test

@@ -1,0 +1,112 @@
+// The main window on the simulated bus and the headless host, driven from the
+// test: a virtual clock, a scripted user, and every window operation recorded.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cupdate_dlg.h"
+#include "app/text_table.h"
+#include "device/device_table.h"
+#include "device/report_framing.h"
+#include "platform/headless/headless_window_host.h"
+#include "sim/sim_hid_bus.h"
+#include "sim/sim_setup.h"
+#include "platform/std/virtual_clock.h"
+#include "tests/support/fake_system.h"
+
+namespace tarvik::test {
+
+struct WindowEvent {
+  std::string kind;  // title, text, enable, show, range, progress, msgbox, filedialog, timer, device
+  int id = 0;
+  std::string text;
+  bool on = false;
+  int value = 0;
+};
+
+class RecordingUser final : public IHeadlessUser, public IWindowObserver {
+ public:
+  std::optional<std::string> image;
+  bool confirm = true;
+  std::vector<WindowEvent> events;
+
+  MsgBoxAnswer AnswerMessageBox(const std::string&, const std::optional<std::string>&,
+                                MsgBoxButtons buttons) override {
+    return buttons == MsgBoxButtons::kOkCancel && !confirm ? MsgBoxAnswer::kCancel : MsgBoxAnswer::kOk;
+  }
+  std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override { return image; }
+
+  void OnTitle(const std::string& text) override { events.push_back({"title", 0, text}); }
+  void OnItemText(int id, const std::string& text) override { events.push_back({"text", id, text}); }
+  void OnEnable(int id, bool on) override { events.push_back({"enable", id, "", on}); }
+  void OnShow(int id, bool on) override { events.push_back({"show", id, "", on}); }
+  void OnProgressRange(int low, int high) override {
+    events.push_back({"range", low, "", false, high});
+  }
+  void OnProgressPos(int pos) override { events.push_back({"progress", 0, "", false, pos}); }
+  void OnMessageBox(const std::string& text, const std::optional<std::string>& caption,
+                    MsgBoxButtons, MsgBoxAnswer) override {
+    events.push_back({"msgbox", 0, text, caption.has_value(), 0});
+    captions.push_back(caption);
+  }
+  void OnFileDialog(const FileDialogRequest& request, const std::optional<std::string>&) override {
+    events.push_back({"filedialog", 0, request.filter});
+  }
+  void OnTimer(uintptr_t id, bool on) override {
+    events.push_back({"timer", static_cast<int>(id), "", on});
+  }
+  void OnDeviceEvent(uint32_t eventType) override {
+    events.push_back({"device", 0, "", false, static_cast<int>(eventType)});
+  }
+
+  std::vector<std::optional<std::string>> captions;
+
+  size_t Count(const std::string& kind) const {
+    size_t n = 0;
+    for (const WindowEvent& e : events) n += e.kind == kind;
+    return n;
+  }
+};
+
+class WindowRig {
+ public:
+  VirtualClock clock;
+  FakeSystem system{clock};
+  SimHidBus bus{clock};
+  RecordingUser user;
+  HeadlessWindowHost host{clock, user, &user};
+
+  WindowRig() { system.currentDirectory = m_dir.Path().string(); }
+
+  // Plugs a controller of device-table row 1, 2 or 3 (present before start).
+  int PlugController(int row, bool notify = false) { return bus.Plug(ControllerSpec(row), notify); }
+
+  // Builds the window, runs its start-up, then `session` on the user-interface
+  // thread, then closes it.
+  void RunWindow(const std::function<void(CUpdateDlg&)>& session = {}) {
+    CUpdateDlg dlg(PlatformServices{bus, host, system});
+    host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
+      host.PumpPending();
+      if (session) session(dlg);
+      return 0;
+    });
+    dlg.DoModal();
+  }
+
+  // Presses the update button and waits for the worker to end.
+  bool PressUpdate(CUpdateDlg& dlg) {
+    if (!host.Click(IDC_USB_UPDATE)) return false;
+    host.PumpUntil([&] { return !dlg.IsBusy(); });
+    return true;
+  }
+
+  std::string Text(int index) { return LoadText(system, index); }
+
+ private:
+  TempDir m_dir;
+};
+
+}  // namespace tarvik::test

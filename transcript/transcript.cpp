@@ -1,0 +1,92 @@
+#include "transcript/transcript.h"
+
+#include "base/bytes.h"
+
+namespace tarvik {
+
+using json = nlohmann::ordered_json;
+
+Transcript::Transcript(IClock& clock, std::FILE* out)
+    : m_clock(clock), m_out(out), m_startMs(clock.NowMs()) {}
+
+void Transcript::Record(const json& event) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  json line = {{"t", m_clock.NowMs() - m_startMs}};
+  for (const auto& [key, value] : event.items()) line[key] = value;
+  // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
+  const std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::fputs(text.c_str(), m_out);
+  std::fputc('\n', m_out);
+  std::fflush(m_out);
+}
+
+void TranscriptWindowObserver::OnTitle(const std::string& text) {
+  m_transcript.Record({{"ev", "title"}, {"text", text}});
+}
+
+void TranscriptWindowObserver::OnItemText(int id, const std::string& text) {
+  m_transcript.Record({{"ev", "text"}, {"id", id}, {"text", text}});
+}
+
+void TranscriptWindowObserver::OnEnable(int id, bool on) {
+  m_transcript.Record({{"ev", "enable"}, {"id", id}, {"on", on}});
+}
+
+void TranscriptWindowObserver::OnShow(int id, bool on) {
+  m_transcript.Record({{"ev", "show"}, {"id", id}, {"on", on}});
+}
+
+void TranscriptWindowObserver::OnProgressRange(int low, int high) {
+  m_transcript.Record({{"ev", "range"}, {"lo", low}, {"hi", high}});
+}
+
+void TranscriptWindowObserver::OnProgressPos(int pos) {
+  m_transcript.Record({{"ev", "progress"}, {"pos", pos}});
+}
+
+void TranscriptWindowObserver::OnMessageBox(const std::string& text,
+                                            const std::optional<std::string>& caption,
+                                            MsgBoxButtons buttons, MsgBoxAnswer answer) {
+  m_transcript.Record({{"ev", "msgbox"},
+                       {"text", text},
+                       {"caption", caption ? json(*caption) : json(nullptr)},
+                       {"buttons", buttons == MsgBoxButtons::kOk ? "ok" : "okcancel"},
+                       {"answer", answer == MsgBoxAnswer::kOk ? "ok" : "cancel"}});
+}
+
+void TranscriptWindowObserver::OnFileDialog(const FileDialogRequest& request,
+                                            const std::optional<std::string>& answer) {
+  m_transcript.Record({{"ev", "filedialog"},
+                       {"filter", request.filter},
+                       {"dir", request.initialDirectory},
+                       {"answer", answer ? json(*answer) : json(nullptr)}});
+}
+
+void TranscriptWindowObserver::OnTimer(uintptr_t id, bool on) {
+  m_transcript.Record({{"ev", "timer"}, {"id", id}, {"on", on}});
+}
+
+void TranscriptWindowObserver::OnDeviceEvent(uint32_t eventType) {
+  m_transcript.Record({{"ev", "device"}, {"event", eventType}});
+}
+
+bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  m_transcript.Record({{"ev", "out"}, {"hex", ToHex(report, size)}});
+  return m_inner.WriteReport(handle, report, size);
+}
+
+HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                                          uint32_t timeoutMs) {
+  const HidReadResult result = m_inner.ReadReport(handle, buffer, size, timeoutMs);
+  if (result.code == kWaitReceived) {
+    m_transcript.Record({{"ev", "in"}, {"hex", ToHex(buffer, result.bytes)}});
+  }
+  return result;
+}
+
+void RecordingSystem::OutputDebugString(const std::string& line) {
+  m_transcript.Record({{"ev", "trace"}, {"text", line}});
+  m_inner.OutputDebugString(line);
+}
+
+}  // namespace tarvik

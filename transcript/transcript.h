@@ -1,0 +1,98 @@
+// A transcript: one JSON object per line, in the order things happened, each
+// with "t" (milliseconds since start on the session's clock) and "ev". It
+// records reports at the HID bus, the window's operations and the trace.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/clock.h"
+#include "platform/headless/headless_window_host.h"
+#include "platform/hid_bus.h"
+#include "platform/system.h"
+
+namespace tarvik {
+
+class Transcript {
+ public:
+  // Writes to `out` (not owned, not closed), times relative to now on `clock`.
+  Transcript(IClock& clock, std::FILE* out);
+  // Adds "t", writes one line; safe from any thread.
+  void Record(const nlohmann::ordered_json& event);
+
+ private:
+  IClock& m_clock;
+  std::FILE* m_out;
+  uint64_t m_startMs;
+  std::mutex m_lock;
+};
+
+// Every window operation as a transcript event.
+class TranscriptWindowObserver final : public IWindowObserver {
+ public:
+  explicit TranscriptWindowObserver(Transcript& transcript) : m_transcript(transcript) {}
+  void OnTitle(const std::string& text) override;
+  void OnItemText(int id, const std::string& text) override;
+  void OnEnable(int id, bool on) override;
+  void OnShow(int id, bool on) override;
+  void OnProgressRange(int low, int high) override;
+  void OnProgressPos(int pos) override;
+  void OnMessageBox(const std::string& text, const std::optional<std::string>& caption,
+                    MsgBoxButtons buttons, MsgBoxAnswer answer) override;
+  void OnFileDialog(const FileDialogRequest& request,
+                    const std::optional<std::string>& answer) override;
+  void OnTimer(uintptr_t id, bool on) override;
+  void OnDeviceEvent(uint32_t eventType) override;
+
+ private:
+  Transcript& m_transcript;
+};
+
+// A HID bus that records every report written ("out") and received ("in").
+class RecordingHidBus final : public IHidBus {
+ public:
+  RecordingHidBus(IHidBus& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
+  std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
+  HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
+  bool GetAttributes(HidHandle handle, HidAttributes& out) override {
+    return m_inner.GetAttributes(handle, out);
+  }
+  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
+  HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                           uint32_t timeoutMs) override;
+  void Close(HidHandle handle) override { m_inner.Close(handle); }
+  NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override {
+    return m_inner.RegisterNotify(target);
+  }
+  void UnregisterNotify(NotifyHandle handle) override { m_inner.UnregisterNotify(handle); }
+
+ private:
+  IHidBus& m_inner;
+  Transcript& m_transcript;
+};
+
+// A system seam that also records each trace line.
+class RecordingSystem final : public ISystem {
+ public:
+  RecordingSystem(ISystem& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
+  uint16_t GetUserDefaultUILanguage() override { return m_inner.GetUserDefaultUILanguage(); }
+  LocalTime GetLocalTime() override { return m_inner.GetLocalTime(); }
+  std::string GetCurrentDirectory() override { return m_inner.GetCurrentDirectory(); }
+  uint32_t GetLastError() override { return m_inner.GetLastError(); }
+  void OutputDebugString(const std::string& line) override;
+  std::string LoadStringResource(uint16_t id) override { return m_inner.LoadStringResource(id); }
+  std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
+    return m_inner.StartThread(std::move(body));
+  }
+  IClock& Clock() override { return m_inner.Clock(); }
+
+ private:
+  ISystem& m_inner;
+  Transcript& m_transcript;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,52 @@
+#include "update/image_file.h"
+
+namespace tarvik {
+
+bool CImageFile::Open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_file) std::fclose(m_file);
+  m_file = std::fopen(path.c_str(), "rb");
+  return m_file != nullptr;
+}
+
+void CImageFile::Close() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+}
+
+bool CImageFile::IsOpen() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_file != nullptr;
+}
+
+size_t CImageFile::Read(void* buffer, size_t count) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_file) return 0;
+  return std::fread(buffer, 1, count, m_file);
+}
+
+bool CImageFile::Seek(uint64_t offset) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_file) return false;
+  return std::fseek(m_file, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+uint64_t CImageFile::Position() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_file) return 0;
+  const long pos = std::ftell(m_file);
+  return pos < 0 ? 0 : static_cast<uint64_t>(pos);
+}
+
+uint64_t CImageFile::Length() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (!m_file) return 0;
+  const long here = std::ftell(m_file);
+  std::fseek(m_file, 0, SEEK_END);
+  const long end = std::ftell(m_file);
+  std::fseek(m_file, here, SEEK_SET);
+  return end < 0 ? 0 : static_cast<uint64_t>(end);
+}
+
+}  // namespace tarvik

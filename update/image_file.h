@@ -1,0 +1,34 @@
+// The firmware image file object of the update context: opened and closed by
+// the steps that read it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+namespace tarvik {
+
+class CImageFile {
+ public:
+  CImageFile() = default;
+  ~CImageFile() { Close(); }
+  CImageFile(const CImageFile&) = delete;
+  CImageFile& operator=(const CImageFile&) = delete;
+
+  bool Open(const std::string& path);
+  // Closing a file that is not open does nothing.
+  void Close();
+  bool IsOpen() const;
+  // Bytes read, 0 at the end or on an error.
+  size_t Read(void* buffer, size_t count);
+  bool Seek(uint64_t offset);
+  uint64_t Position() const;
+  uint64_t Length() const;
+
+ private:
+  mutable std::mutex m_lock;  // the worker reads while the window may close it
+  std::FILE* m_file = nullptr;
+};
+
+}  // namespace tarvik
