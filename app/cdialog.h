@@ -12,6 +12,9 @@ namespace tarvik {
 
 class CDialog;
 
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
 // One control of the dialog, addressed by its id.
 class CDlgItem {
  public:
@@ -45,6 +48,7 @@ class CDialog : public IDialogEvents {
   void OnTimer(uintptr_t) override {}
   void OnCommand(int) override {}
   bool IsBusy() const override { return false; }
+  bool OnCloseRequest() override { return true; }
 
   // Window operations, from any thread.
   void SetWindowText(const std::string& text);

@@ -12,7 +12,8 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
     : CDialog(IDD, platform.host),
       m_system(platform.system),
       m_diag(platform.system),
-      m_hid(platform.bus, m_diag) {
+      m_hid(platform.bus, m_diag),
+      m_boot(m_hid, m_diag, platform.system.Clock(), m_abort) {
   m_hIcon = Host().LoadIcon(IDI_MAINFRAME);
   m_titleShowsVersion.store(0);
   ResetUpdateContext();
@@ -20,10 +21,10 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
 }
 
 CUpdateDlg::~CUpdateDlg() {
-  // A worker may still run when the window closes: it sees IsClosing(), its
-  // window operations no longer wait for the closed window, and it is joined
-  // here before the device object and the image file go.
-  m_closing.store(true);
+  // A worker may still run if the window went without asking: it is told to
+  // stop, its window operations no longer wait for the closed window, and it
+  // is joined here before the device object and the image file go.
+  m_abort.store(true);
   if (m_worker) m_worker->Join();
   m_context.imageFile.Close();
 }

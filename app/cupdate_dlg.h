@@ -13,6 +13,9 @@
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "res/resource.h"
+#include "update/boot_command_channel.h"
+#include "update/boot_protocol.h"
+#include "update/firmware_image.h"
 #include "update/update_context.h"
 
 namespace tarvik {
@@ -36,6 +39,7 @@ class CUpdateDlg : public CDialog {
   void OnTimer(uintptr_t timerId) override;
   void OnCommand(int controlId) override;
   bool IsBusy() const override { return m_workerRunning.load(); }
+  bool OnCloseRequest() override;
 
   // Update control.
   void OnBnClickedUsbUpdate();
@@ -51,6 +55,19 @@ class CUpdateDlg : public CDialog {
   void GetGamepadInfo();
   void PacketVersionQuery();
 
+  // The image: selection with the version confirmation, scan, records.
+  int SelectImage();
+  uint32_t ScanImage();
+  void LoadFirstRecord(const uint8_t* header);
+  void LoadNextRecord(const uint8_t* header);
+
+  // Packet-protocol frames built from the update context.
+  void SendHeaderPacket();
+  void SendDataPacket(const uint8_t* bytes, int count);
+
+  // The boot-mode update, on the worker.
+  void RunBootUpdate();
+
   std::string LoadText(int textIndex) const;
 
   // State shared between the user-interface thread and the worker.
@@ -58,10 +75,15 @@ class CUpdateDlg : public CDialog {
   uint32_t DeviceVersion() const { return m_deviceVersion.load(); }
   int TransferState() const { return m_transferState.load(); }
   bool TitleShowsVersion() const { return m_titleShowsVersion.load() != 0; }
-  // True once the window is being destroyed: a running worker ends as soon as it can.
-  bool IsClosing() const { return m_closing.load(); }
+  // True once the worker is asked to end (the window closes): it sends no
+  // further command and ends at its next step.
+  bool IsStopRequested() const { return m_abort.load(); }
+  // The information blocks of the last boot-mode query.
+  const uint8_t* MainInfoBlock() const { return m_mainInfo; }
+  const uint8_t* AtInfoBlock() const { return m_atInfo; }
 
   CHid& Hid() { return m_hid; }
+  CBootChannel& Boot() { return m_boot; }
   CDiag& Diag() { return m_diag; }
   ISystem& System() { return m_system; }
   UpdateContext& Context() { return m_context; }
@@ -73,11 +95,18 @@ class CUpdateDlg : public CDialog {
   void StartWorker(void (*entry)(CUpdateDlg*));
   void OnWorkerEnded();
   void HandleDeviceChange(uint32_t eventType);
+  void HandleDeferredDeviceChanges();
+  // Ends a boot-mode update that failed after the image file was opened.
+  void EndBootUpdate(bool closeImage);
   void ResetUpdateContext();
 
   ISystem& m_system;
   CDiag m_diag;
   CHid m_hid;
+  std::atomic<bool> m_abort{false};
+  CBootChannel m_boot;
+  uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
+  uint8_t m_atInfo[boot::kInfoBlockSize] = {};
   IconHandle m_hIcon = nullptr;
   UpdateContext m_context;
   std::atomic<uint8_t> m_titleShowsVersion{0};
@@ -95,8 +124,8 @@ class CUpdateDlg : public CDialog {
   // user-interface thread.
   std::unique_ptr<IThread> m_worker;
   std::atomic<bool> m_workerRunning{false};
-  std::atomic<bool> m_closing{false};
   std::vector<uint32_t> m_deferredEvents;
+  bool m_closeWhenWorkerEnds = false;
 };
 
 // Worker entries: the boot-mode update and the packet-protocol update.

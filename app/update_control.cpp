@@ -23,7 +23,7 @@ void CUpdateDlg::StartWorker(void (*entry)(CUpdateDlg*)) {
   m_worker = m_system.StartThread([this, entry] {
     entry(this);
     m_hid.EndWorkerUse();
-    if (!m_closing.load()) Host().PostToUi([this] { OnWorkerEnded(); });
+    Host().PostToUi([this] { OnWorkerEnded(); });
   });
 }
 
@@ -31,10 +31,44 @@ void CUpdateDlg::OnWorkerEnded() {
   if (m_worker) m_worker->Join();
   m_worker.reset();
   m_workerRunning.store(false);
-  // Notifications that arrived during the update are handled now, in order.
-  std::vector<uint32_t> events;
-  events.swap(m_deferredEvents);
-  for (uint32_t event : events) HandleDeviceChange(event);
+  if (m_closeWhenWorkerEnds) {
+    EndDialog(kIdCancel);
+    return;
+  }
+  HandleDeferredDeviceChanges();
+}
+
+void CUpdateDlg::HandleDeferredDeviceChanges() {
+  if (m_deferredEvents.empty()) return;
+  // Whatever came and went during the update is settled by one search; a
+  // controller that arrived gets its version query.
+  bool arrived = false;
+  bool removed = false;
+  for (uint32_t event : m_deferredEvents) {
+    arrived = arrived || event == kDbtDeviceArrival;
+    removed = removed || event == kDbtDeviceRemoveComplete;
+  }
+  m_deferredEvents.clear();
+  if (m_hid.SearchDevice()) {
+    m_updateButton.EnableWindow(true);
+    if (arrived) QueryDeviceVersion();
+    return;
+  }
+  m_updateButton.EnableWindow(false);
+  if (removed) m_diag.TraceText(LoadText(kTextTitle));
+  SetWindowText(LoadText(kTextTitle));
+}
+
+bool CUpdateDlg::OnCloseRequest() {
+  if (!m_workerRunning.load()) return true;
+  if (m_closeWhenWorkerEnds) return false;  // already asked and answered
+  const MsgBoxAnswer answer =
+      MessageBox(LoadText(kTextUpdatingStop), LoadText(kTextTitle), MsgBoxButtons::kOkCancel);
+  if (answer != MsgBoxAnswer::kOk) return false;
+  // The worker stops at its next step; the window closes once it has ended.
+  m_abort.store(true);
+  m_closeWhenWorkerEnds = true;
+  return false;
 }
 
 bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
@@ -42,7 +76,10 @@ bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
     // The worker owns the device and the window's controls until it ends; a
     // search or a version query now would race with it.
     const uint32_t event = eventType & 0xFFFF;
-    if (m_deferredEvents.empty() || m_deferredEvents.back() != event) m_deferredEvents.push_back(event);
+    if (event == kDbtDevNodesChanged || event == kDbtDeviceArrival ||
+        event == kDbtDeviceRemoveComplete) {
+      m_deferredEvents.push_back(event);
+    }
     return true;
   }
   HandleDeviceChange(eventType);

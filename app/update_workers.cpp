@@ -3,10 +3,10 @@
 
 namespace tarvik {
 
-// Flashing is not wired in yet for either protocol: a started update ends at
-// once and the button is set from a new search, as every update's end does.
-void Boot_UpdateThread(CUpdateDlg* dlg) { dlg->RefreshUpdateButton(); }
+void Boot_UpdateThread(CUpdateDlg* dlg) { dlg->RunBootUpdate(); }
 
+// Flashing over the packet protocol is not wired in yet: a started update ends
+// at once and the button is set from a new search, as every update's end does.
 void Usb_UpdateThread(CUpdateDlg* dlg) { dlg->RefreshUpdateButton(); }
 
 }  // namespace tarvik

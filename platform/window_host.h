@@ -49,6 +49,9 @@ class IDialogEvents {
   virtual void OnCommand(int controlId) = 0;  // BN_CLICKED of a push button
   // True while the window has background work (an update worker) running.
   virtual bool IsBusy() const = 0;
+  // The user asks to close the window (close box, Esc): true to close now.
+  // A window that answers false may end itself later with EndModal.
+  virtual bool OnCloseRequest() = 0;
 };
 
 class IWindowHost : public IDeviceNotifyTarget {

@@ -70,23 +70,30 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
     (key == "extra" ? options.extraDevices : options.unplugAfter) = number;
     return true;
   }
-  error = "unknown --sim key \"" + key + "\"";
+  if (ApplySimBootSetting(key, value, options.boot, error)) return true;
+  if (error.empty()) error = "unknown --sim key \"" + key + "\"";
   return false;
 }
 
-int PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
+SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
+  SimPopulation population;
   for (uint32_t i = 0; i < options.extraDevices; ++i) {
     SimDeviceSpec other;
     other.vendorId = kExtraVendors[i % (sizeof kExtraVendors / sizeof kExtraVendors[0])];
     other.productId = static_cast<uint16_t>(0xC000 + i);
     bus.Plug(other, false);
   }
-  if (options.mode == SimMode::kNone) return 0;
+  if (options.mode == SimMode::kNone) return population;
 
   const int row = options.mode == SimMode::kPacket1 ? 1 : options.mode == SimMode::kPacket2 ? 2 : 3;
-  const int id = bus.Plug(ControllerSpec(row), false);
-  if (options.unplugAfter != 0) bus.UnplugAfterOutputs(id, options.unplugAfter);
-  return id;
+  SimDeviceSpec spec = ControllerSpec(row);
+  if (options.mode == SimMode::kBoot) {
+    population.boot = std::make_shared<SimBootController>(options.boot);
+    spec.model = population.boot;
+  }
+  population.controller = bus.Plug(spec, false);
+  if (options.unplugAfter != 0) bus.UnplugAfterOutputs(population.controller, options.unplugAfter);
+  return population;
 }
 
 }  // namespace tarvik

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
 
 namespace tarvik {
@@ -18,6 +19,12 @@ struct SimOptions {
   bool virtualClock = false;  // clock=virtual
   uint32_t unplugAfter = 0;   // unplug.after=N; 0: stays
   uint32_t extraDevices = 0;  // extra=N
+  SimBootConfig boot;         // the boot-mode controller's keys
+};
+
+struct SimPopulation {
+  int controller = 0;  // device id; 0 in mode none
+  std::shared_ptr<SimBootController> boot;  // the boot-mode controller's device side
 };
 
 // A controller of device-table row 1, 2 or 3, with that row's report sizes.
@@ -30,8 +37,7 @@ std::optional<SimMode> ParseSimMode(const std::string& name);
 // is unknown or the value is not valid for it.
 bool ApplySimSetting(const std::string& setting, SimOptions& options, std::string& error);
 
-// Plugs the devices into `bus` (without notices, as if present before start);
-// returns the controller's device id, or 0 in mode none.
-int PopulateSimBus(SimHidBus& bus, const SimOptions& options);
+// Plugs the devices into `bus` (without notices, as if present before start).
+SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options);
 
 }  // namespace tarvik

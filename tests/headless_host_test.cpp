@@ -24,6 +24,7 @@ class CountingDialog final : public IDialogEvents {
   void OnTimer(uintptr_t) override { ++ticks; }
   void OnCommand(int id) override { commands.push_back(id); }
   bool IsBusy() const override { return busy; }
+  bool OnCloseRequest() override { return !busy; }
 
   std::vector<uint32_t> events;
   std::vector<int> commands;

@@ -55,7 +55,9 @@ TEST_F(MainWindowTest, BootModeControllerIsSearchedTwiceAndEnablesTheButton) {
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
+    EXPECT_TRUE(dlg.TitleShowsVersion());
+    EXPECT_EQ(dlg.DeviceVersion(), 120u);
     EXPECT_TRUE(dlg.Hid().IsBootMode());
     EXPECT_EQ(dlg.Hid().ReadTimeout(), 200u);  // opened by the version query
   });
@@ -63,6 +65,9 @@ TEST_F(MainWindowTest, BootModeControllerIsSearchedTwiceAndEnablesTheButton) {
   ASSERT_EQ(trace.size(), 2u);
   EXPECT_EQ(trace[0], "m_DevicePath:" + bus.PathOf(boot) + "\n");
   EXPECT_EQ(user.Count("enable"), 2u);
+  // The query ran twice and its title stayed through the plain title step.
+  EXPECT_EQ(user.Count("title"), 2u);
+  EXPECT_EQ(bootModel->FramesReceived(boot::kCmdGetInfo), 4);
   EXPECT_EQ(bus.RegistrationCount(), 1);
 }
 

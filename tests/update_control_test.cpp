@@ -74,8 +74,8 @@ TEST_F(UpdateControlTest, PlugWhileIdleEnablesTheButtonAndQueriesTheController) 
     PlugController(3, true);
     host.PumpPending();
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(bus.OpenHandleCount(), 2);  // the query opened the device
-    EXPECT_EQ(dlg.DeviceVersion(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.DeviceVersion(), 120u);
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
   });
   EXPECT_EQ(user.Count("device"), 1u);
 }

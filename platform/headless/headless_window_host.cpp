@@ -56,6 +56,12 @@ bool HeadlessWindowHost::Click(int id) {
   return true;
 }
 
+bool HeadlessWindowHost::RequestClose() {
+  if (!m_dialog || !m_dialog->OnCloseRequest()) return false;
+  m_endRequested = true;
+  return true;
+}
+
 bool HeadlessWindowHost::RunOneTask(std::unique_lock<std::mutex>& lock) {
   if (m_queue.empty()) return false;
   Task task = std::move(m_queue.front());

@@ -58,6 +58,9 @@ class HeadlessWindowHost final : public IWindowHost {
   // For the session, on the user-interface thread.
   // Presses a push button; false (and nothing happens) when it is disabled or hidden.
   bool Click(int id);
+  // The close box: the window decides whether it closes now. True when it did.
+  bool RequestClose();
+  bool IsClosing() const { return m_endRequested; }
   // Handles queued operations, device events and timer ticks until `done`.
   void PumpUntil(const std::function<bool()>& done);
   // Handles what is queued now.

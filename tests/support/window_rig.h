@@ -2,7 +2,10 @@
 // test: a virtual clock, a scripted user, and every window operation recorded.
 #pragma once
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include "device/device_table.h"
 #include "device/report_framing.h"
 #include "platform/headless/headless_window_host.h"
+#include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
 #include "sim/sim_setup.h"
 #include "platform/std/virtual_clock.h"
@@ -78,11 +82,21 @@ class WindowRig {
   SimHidBus bus{clock};
   RecordingUser user;
   HeadlessWindowHost host{clock, user, &user};
+  SimBootConfig bootConfig;
+  std::shared_ptr<SimBootController> bootModel;
 
   WindowRig() { system.currentDirectory = m_dir.Path().string(); }
 
   // Plugs a controller of device-table row 1, 2 or 3 (present before start).
-  int PlugController(int row, bool notify = false) { return bus.Plug(ControllerSpec(row), notify); }
+  // A boot-mode controller (row 3) answers with `bootConfig`.
+  int PlugController(int row, bool notify = false) {
+    SimDeviceSpec spec = ControllerSpec(row);
+    if (row == 3) {
+      bootModel = std::make_shared<SimBootController>(bootConfig);
+      spec.model = bootModel;
+    }
+    return bus.Plug(spec, notify);
+  }
 
   // Builds the window, runs its start-up, then `session` on the user-interface
   // thread, then closes it.
@@ -104,6 +118,15 @@ class WindowRig {
   }
 
   std::string Text(int index) { return LoadText(system, index); }
+
+  // The step log as written so far ("" when there is none).
+  std::string Log() const {
+    std::ifstream in(m_dir.Path() / "log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Creates log.txt before the window is built, which switches the log on.
+  void EnableLog() { std::ofstream(m_dir.Path() / "log.txt").flush(); }
+  std::filesystem::path Dir() const { return m_dir.Path(); }
 
  private:
   TempDir m_dir;

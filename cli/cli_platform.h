@@ -1,0 +1,60 @@
+// The platform a command runs the window on: the clock, the system seam, the
+// (simulated) HID bus, the headless window host and the transcript.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/cupdate_dlg.h"
+#include "cli/cli_options.h"
+#include "platform/headless/headless_window_host.h"
+#include "platform/headless/observer_fanout.h"
+#include "platform/linux/linux_system.h"
+#include "platform/std/steady_clock.h"
+#include "platform/std/virtual_clock.h"
+#include "sim/sim_hid_bus.h"
+#include "sim/sim_setup.h"
+#include "transcript/transcript.h"
+
+namespace tarvik {
+
+class CliPlatform {
+ public:
+  CliPlatform() = default;
+  ~CliPlatform();
+  CliPlatform(const CliPlatform&) = delete;
+  CliPlatform& operator=(const CliPlatform&) = delete;
+
+  // Builds everything from the options; false with `error` and `exitCode` set
+  // when the options cannot be served.
+  bool Set(const CliOptions& options, std::string& error, int& exitCode);
+
+  // Runs the main window with `user` answering it; `session` runs once
+  // start-up is done, on the user-interface thread.
+  void RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
+                 const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session);
+
+  // Ends the transcript with the simulated controller's flash.
+  void FinishTranscript();
+
+ private:
+  SteadyClock m_steadyClock;
+  VirtualClock m_virtualClock;
+  IClock* m_clock = nullptr;
+  std::FILE* m_transcriptFile = nullptr;
+  bool m_ownTranscriptFile = false;
+  std::unique_ptr<Transcript> m_transcript;
+  std::unique_ptr<LinuxSystem> m_linuxSystem;
+  std::unique_ptr<RecordingSystem> m_recordingSystem;
+  ISystem* m_system = nullptr;
+  std::unique_ptr<SimHidBus> m_simBus;
+  SimPopulation m_population;
+  std::unique_ptr<RecordingHidBus> m_recordingBus;
+  IHidBus* m_bus = nullptr;
+  std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;
+};
+
+}  // namespace tarvik

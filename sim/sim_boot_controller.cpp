@@ -1,0 +1,351 @@
+#include "sim/sim_boot_controller.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/bytes.h"
+#include "update/boot_protocol.h"
+
+namespace tarvik {
+
+namespace {
+
+constexpr uint32_t kMcuBit = boot::kAddressAtMcu;
+constexpr uint32_t kVersionWordSize = 4;
+
+// Replies of the wrong mode, one burst per request: more than a host reads
+// before it gives up on one request, each acknowledging something the host
+// did not ask. 0x01C0 and 0xC000 catch a host that compares only the low byte
+// or reads the echo big-endian.
+constexpr uint16_t kWrongEchoes[] = {0x0000, boot::kCmdErase, 0x01C0, 0xC000, boot::kCmdReset,
+                                     boot::kCmdGetInfo + 1};
+
+const char* McuName(bool atMcu) { return atMcu ? "at" : "main"; }
+
+bool ParseHexDigit(char c, uint32_t& digit) {
+  if (c >= '0' && c <= '9') {
+    digit = static_cast<uint32_t>(c - '0');
+  } else if (c >= 'a' && c <= 'f') {
+    digit = static_cast<uint32_t>(c - 'a' + 10);
+  } else if (c >= 'A' && c <= 'F') {
+    digit = static_cast<uint32_t>(c - 'A' + 10);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Decimal or 0x-prefixed hex, nothing else: no sign, no blanks, no suffix.
+bool ParseNumber(const std::string& text, uint32_t limit, uint32_t& value) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const uint32_t base = hex ? 16 : 10;
+  const size_t first = hex ? 2 : 0;
+  if (text.size() <= first) return false;
+  uint64_t parsed = 0;
+  for (size_t i = first; i < text.size(); ++i) {
+    uint32_t digit = 0;
+    if (!ParseHexDigit(text[i], digit) || digit >= base) return false;
+    parsed = parsed * base + digit;
+    if (parsed > limit) return false;
+  }
+  value = static_cast<uint32_t>(parsed);
+  return true;
+}
+
+bool ParseAnswer(const std::string& text, bool& answers) {
+  if (text != "ok" && text != "silent") return false;
+  answers = text == "ok";
+  return true;
+}
+
+std::string BadValue(const std::string& key, const std::string& expected, const std::string& value) {
+  return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
+}
+
+void SerializeInfo(const SimInfoBlock& info, uint8_t* out) {
+  PutLe16(out + boot::kInfoPid, info.pid);
+  PutLe16(out + boot::kInfoPid + 2, info.unused);
+  PutLe32(out + boot::kInfoVersion, info.version);
+  for (size_t i = 0; i < 3; ++i) {
+    PutLe32(out + boot::kInfoUid + 4 * i, info.uid[i]);
+    PutLe32(out + boot::kInfoBootId + 4 * i, info.bootId[i]);
+  }
+  PutLe32(out + boot::kInfoBootIdAddr, info.bootIdAddr);
+  PutLe32(out + boot::kInfoAppIdAddr, info.appIdAddr);
+  PutLe32(out + boot::kInfoVerAddr, info.verAddr);
+  PutLe16(out + boot::kInfoRevision, info.revision);
+}
+
+}  // namespace
+
+bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBootConfig& config,
+                         std::string& error) {
+  const bool isMain = key.rfind("main.", 0) == 0;
+  if (isMain || key.rfind("at.", 0) == 0) {
+    SimInfoBlock& block = isMain ? config.main : config.at;
+    const std::string field = key.substr(isMain ? 5 : 3);
+    uint32_t number = 0;
+    if (field == "pid" || (isMain && field == "revision")) {
+      if (!ParseNumber(value, 0xFFFF, number)) {
+        error = BadValue(key, "a number up to 0xFFFF", value);
+        return false;
+      }
+      (field == "pid" ? block.pid : block.revision) = static_cast<uint16_t>(number);
+      return true;
+    }
+    if (field == "version" || field == "veraddr") {
+      if (!ParseNumber(value, 0xFFFFFFFFu, number)) {
+        error = BadValue(key, "a 32-bit number", value);
+        return false;
+      }
+      (field == "version" ? block.version : block.verAddr) = number;
+      return true;
+    }
+  } else if (key == "info.main" || key == "info.at") {
+    SimInfoAnswer answer = SimInfoAnswer::kOk;
+    if (value == "silent") {
+      answer = SimInfoAnswer::kSilent;
+    } else if (value == "wrong") {
+      answer = SimInfoAnswer::kWrong;
+    } else if (value != "ok") {
+      error = BadValue(key, "ok, silent or wrong", value);
+      return false;
+    }
+    (key == "info.main" ? config.infoMain : config.infoAt) = answer;
+    return true;
+  } else if (key == "erase" || key == "setversion" || key == "reset") {
+    bool answers = true;
+    if (!ParseAnswer(value, answers)) {
+      error = BadValue(key, "ok or silent", value);
+      return false;
+    }
+    (key == "erase" ? config.eraseAnswers : key == "setversion" ? config.setVersionAnswers
+                                                                : config.resetAnswers) = answers;
+    return true;
+  } else if (key == "erase.busy" || key == "latency.ms") {
+    uint32_t number = 0;
+    if (!ParseNumber(value, 0xFFFFFFFFu, number)) {
+      error = BadValue(key, "a number", value);
+      return false;
+    }
+    (key == "erase.busy" ? config.eraseBusy : config.latencyMs) = number;
+    return true;
+  } else if (key == "write.fail") {
+    const size_t colon = value.find(':');
+    uint32_t chunk = 0;
+    uint32_t attempts = 0;
+    if (colon == std::string::npos || !ParseNumber(value.substr(0, colon), 0xFFFFFFFFu, chunk) ||
+        !ParseNumber(value.substr(colon + 1), 0xFFFFFFFFu, attempts)) {
+      error = BadValue(key, "CHUNK:ATTEMPTS", value);
+      return false;
+    }
+    config.writeFail = true;
+    config.writeFailChunk = chunk;
+    config.writeFailAttempts = attempts;
+    return true;
+  }
+  error.clear();
+  return false;
+}
+
+SimBootController::SimBootController(SimBootConfig config)
+    : m_config(std::move(config)), m_info{m_config.main, m_config.at} {}
+
+void SimBootController::OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (report.size() != 1 + boot::kFrameSize || report[0] != 0x00 ||
+      report[1 + boot::kFrameMarker] != boot::kMarker) {
+    ++m_ignored;
+    return;
+  }
+  const uint8_t* frame = report.data() + 1;
+  const uint16_t command = GetLe16(frame + boot::kFrameCommand);
+  const uint32_t dataLength = GetLe32(frame + boot::kFrameDataLength);
+  const uint32_t totalLength = GetLe32(frame + boot::kFrameTotalLength);
+  const uint32_t address = GetLe32(frame + boot::kFrameAddress);
+  const uint8_t* data = frame + boot::kFrameData;
+  ++m_framesByCommand[command];
+
+  switch (command) {
+    case boot::kCmdGetInfo:
+      HandleGetInfo((address & kMcuBit) ? kAt : kMain, port);
+      return;
+    case boot::kCmdErase:
+      HandleErase(address, totalLength, port);
+      return;
+    case boot::kCmdWriteData:
+      if (dataLength == 0 || dataLength > boot::kMaxData) break;
+      HandleWriteData(address, data, dataLength, port);
+      return;
+    case boot::kCmdWriteValue: {
+      if (dataLength != kVersionWordSize) break;
+      const bool atMcu = (address & kMcuBit) != 0;
+      const uint32_t word = GetLe32(data);
+      m_stamps.push_back({McuName(atMcu), address & ~kMcuBit, word});
+      m_info[atMcu ? kAt : kMain].version = word;
+      if (m_config.setVersionAnswers) Reply(port, boot::kStatusDone, command, nullptr);
+      return;
+    }
+    case boot::kCmdReset:
+      // The bootloader starts afresh: what it was counting belongs to the
+      // update that the reset ends.
+      ++m_resets;
+      m_eraseOpen = false;
+      m_anyChunk = false;
+      if (m_config.resetAnswers) Reply(port, boot::kStatusDone, command, nullptr);
+      return;
+    default:
+      break;
+  }
+  ++m_ignored;
+}
+
+void SimBootController::HandleGetInfo(Mcu mcu, SimDevicePort& port) {
+  const SimInfoAnswer answer = mcu == kAt ? m_config.infoAt : m_config.infoMain;
+  if (answer == SimInfoAnswer::kOk) {
+    Reply(port, boot::kStatusDone, boot::kCmdGetInfo, &m_info[mcu]);
+  } else if (answer == SimInfoAnswer::kWrong) {
+    // The block rides along so that a host which skips the echo check takes
+    // it and shows the fault.
+    for (uint16_t echo : kWrongEchoes) Reply(port, boot::kStatusDone, echo, &m_info[mcu]);
+  }
+}
+
+void SimBootController::HandleErase(uint32_t address, uint32_t length, SimDevicePort& port) {
+  const Mcu mcu = (address & kMcuBit) ? kAt : kMain;
+  if (!m_config.eraseAnswers) {
+    // The flash is erased; only the acknowledgement is lost.
+    Erase(mcu, address & ~kMcuBit, length);
+    return;
+  }
+  if (!m_eraseOpen || address != m_eraseAddress) {
+    m_eraseOpen = true;
+    m_eraseAddress = address;
+    m_eraseBusyGiven = 0;
+  }
+  if (m_eraseBusyGiven < m_config.eraseBusy) {
+    ++m_eraseBusyGiven;
+    Reply(port, boot::kStatusBusy, boot::kCmdErase, nullptr);
+    return;
+  }
+  m_eraseOpen = false;
+  Erase(mcu, address & ~kMcuBit, length);
+  Reply(port, boot::kStatusDone, boot::kCmdErase, nullptr);
+}
+
+void SimBootController::HandleWriteData(uint32_t address, const uint8_t* data, uint32_t length,
+                                        SimDevicePort& port) {
+  if (!m_anyChunk || address != m_chunkAddress || m_chunkAcked) {
+    m_chunk = m_anyChunk ? m_chunk + 1 : 0;
+    m_anyChunk = true;
+    m_chunkAddress = address;
+    m_chunkAttempts = 0;
+  }
+  ++m_chunkAttempts;
+  if (m_config.writeFail && m_chunk == m_config.writeFailChunk &&
+      (m_config.writeFailAttempts >= 3 || m_chunkAttempts <= m_config.writeFailAttempts)) {
+    m_chunkAcked = false;
+    return;
+  }
+
+  const Mcu mcu = (address & kMcuBit) ? kAt : kMain;
+  const uint32_t start = address & ~kMcuBit;
+  if (!InsideErased(mcu, start, length)) ++m_writesOutsideErased;
+  const uint64_t seq = m_writeSeq++;
+  std::map<uint32_t, FlashByte>& bytes = m_flash[mcu].bytes;
+  for (uint32_t i = 0; i < length; ++i) {
+    auto [it, inserted] = bytes.try_emplace(start + i, FlashByte{data[i], seq});
+    if (!inserted) it->second.value = data[i];
+  }
+  m_chunkAcked = true;
+  Reply(port, boot::kStatusDone, boot::kCmdWriteData, nullptr);
+}
+
+void SimBootController::Reply(SimDevicePort& port, uint16_t status, uint16_t command,
+                              const SimInfoBlock* block) {
+  std::vector<uint8_t> report(1 + boot::kReplySize, 0);
+  uint8_t* reply = report.data() + 1;
+  reply[boot::kReplyLead] = 0x00;
+  reply[boot::kReplyMarker] = boot::kMarker;
+  PutLe16(reply + boot::kReplyStatus, status);
+  PutLe16(reply + boot::kReplyCommand, command);
+  if (block) SerializeInfo(*block, reply + boot::kReplyData);
+  port.SendInputReport(std::move(report), m_config.latencyMs);
+}
+
+void SimBootController::Erase(Mcu mcu, uint32_t address, uint32_t length) {
+  Flash& flash = m_flash[mcu];
+  const uint64_t end = uint64_t{address} + length;
+  auto first = flash.bytes.lower_bound(address);
+  auto last = end > 0xFFFFFFFFull ? flash.bytes.end() : flash.bytes.lower_bound(static_cast<uint32_t>(end));
+  flash.bytes.erase(first, last);
+  const EraseRegion region{McuName(mcu == kAt), address, length};
+  flash.erased.push_back(region);
+  m_erasedInOrder.push_back(region);
+}
+
+bool SimBootController::InsideErased(Mcu mcu, uint32_t address, uint32_t length) const {
+  const std::vector<EraseRegion>& erased = m_flash[mcu].erased;
+  for (uint64_t a = address; a < uint64_t{address} + length; ++a) {
+    const bool covered = std::any_of(erased.begin(), erased.end(), [a](const EraseRegion& r) {
+      return a >= r.address && a < uint64_t{r.address} + r.length;
+    });
+    if (!covered) return false;
+  }
+  return true;
+}
+
+std::vector<SimBootController::FlashRegion> SimBootController::WrittenRegions() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::vector<std::pair<uint64_t, FlashRegion>> runs;
+  for (int mcu = kMain; mcu < kMcuCount; ++mcu) {
+    uint64_t nextAddress = 0;
+    for (const auto& [address, byte] : m_flash[mcu].bytes) {
+      if (runs.empty() || runs.back().second.mcu != McuName(mcu == kAt) || address != nextAddress) {
+        runs.push_back({byte.writtenSeq, FlashRegion{McuName(mcu == kAt), address, {}}});
+      }
+      runs.back().first = std::min(runs.back().first, byte.writtenSeq);
+      runs.back().second.bytes.push_back(byte.value);
+      nextAddress = uint64_t{address} + 1;
+    }
+  }
+  std::stable_sort(runs.begin(), runs.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FlashRegion> regions;
+  regions.reserve(runs.size());
+  for (auto& run : runs) regions.push_back(std::move(run.second));
+  return regions;
+}
+
+std::vector<SimBootController::EraseRegion> SimBootController::ErasedRegions() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_erasedInOrder;
+}
+
+std::vector<SimBootController::VersionStamp> SimBootController::Stamps() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_stamps;
+}
+
+int SimBootController::ResetCount() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_resets;
+}
+
+int SimBootController::WritesOutsideErased() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_writesOutsideErased;
+}
+
+int SimBootController::FramesReceived(uint16_t command) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  auto it = m_framesByCommand.find(command);
+  return it == m_framesByCommand.end() ? 0 : it->second;
+}
+
+int SimBootController::IgnoredFrames() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_ignored;
+}
+
+}  // namespace tarvik

@@ -1,0 +1,171 @@
+// A controller in boot mode on the simulated bus: it answers the boot command
+// protocol's frames for its two microcontrollers (the main mcu and the ATmcu),
+// keeps what the host erased, wrote and stamped into their flash, and can be
+// told to misbehave in the ways a real bootloader does (silence, busy erases,
+// lost write acknowledgements, unrelated replies, slow answers).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/sim_hid_bus.h"
+
+namespace tarvik {
+
+// One microcontroller's information block as the device reports it.
+struct SimInfoBlock {
+  uint16_t pid = 0;
+  uint16_t unused = 0;   // the two bytes after the pid, which no host reads
+  uint32_t version = 0;  // low 16 bits: version * 100; high 16 bits: beta number
+  std::array<uint32_t, 3> uid{};
+  std::array<uint32_t, 3> bootId{};
+  uint32_t bootIdAddr = 0;
+  uint32_t appIdAddr = 0;
+  uint32_t verAddr = 0;
+  uint16_t revision = 0;
+};
+
+enum class SimInfoAnswer {
+  kOk,      // the block, acknowledged
+  kSilent,  // no reply at all
+  kWrong,   // a burst of well-formed replies that acknowledge another command
+};
+
+// How the simulated controller behaves; each field has a --sim key (see
+// ApplySimBootSetting).
+struct SimBootConfig {
+  // The fixed identities are non-zero and differ from every other field of
+  // both blocks, so a host reading a field from the wrong offset or the wrong
+  // microcontroller shows it.
+  SimInfoBlock main{.pid = 0x7E23,
+                    .unused = 0xA55A,
+                    .version = 120,
+                    .uid = {0x32415F11, 0x4E385322, 0x20373133},
+                    .bootId = {0x0B1D0044, 0x0B1D0055, 0x0B1D0066},
+                    .bootIdAddr = 0x0800F800,
+                    .appIdAddr = 0x0800F400,
+                    .verAddr = 0x0800FC00,
+                    .revision = 5};
+  SimInfoBlock at{.pid = 0x0A01,
+                  .unused = 0x5AA5,
+                  .version = 110,
+                  .uid = {0x41540177, 0x41540288, 0x41540399},
+                  .bootId = {0x0A7B00AA, 0x0A7B00BB, 0x0A7B00CC},
+                  .bootIdAddr = 0x0001F800,
+                  .appIdAddr = 0x0001F400,
+                  .verAddr = 0x0001FC00,
+                  .revision = 3};
+  SimInfoAnswer infoMain = SimInfoAnswer::kOk;
+  SimInfoAnswer infoAt = SimInfoAnswer::kOk;
+  bool eraseAnswers = true;
+  uint32_t eraseBusy = 0;  // busy answers per erase region before it is done
+  // The firmware-data chunk `writeFailChunk` (0-based over the whole update)
+  // goes unacknowledged and unwritten for its first `writeFailAttempts`
+  // attempts; 3 or more attempts: for ever.
+  bool writeFail = false;
+  uint32_t writeFailChunk = 0;
+  uint32_t writeFailAttempts = 0;
+  bool setVersionAnswers = true;
+  bool resetAnswers = true;
+  uint32_t latencyMs = 0;  // every reply arrives this long after its frame
+};
+
+// Applies one behaviour setting (main.pid, main.version, main.revision,
+// main.veraddr, at.pid, at.version, at.veraddr, info.main, info.at, erase,
+// erase.busy, write.fail, setversion, reset, latency.ms). False with `error`
+// set to one line when the value is not valid for the key; false with `error`
+// empty when the key is not one of these, so that the caller can try its
+// other keys. `config` is left alone unless the setting is applied.
+bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBootConfig& config,
+                         std::string& error);
+
+class SimBootController final : public ISimDeviceModel {
+ public:
+  // A contiguous run of written bytes of one microcontroller ("main" or "at").
+  struct FlashRegion {
+    std::string mcu;
+    uint32_t address;  // without the mcu-select bit
+    std::vector<uint8_t> bytes;
+  };
+  struct EraseRegion {
+    std::string mcu;
+    uint32_t address;
+    uint32_t length;
+  };
+  struct VersionStamp {
+    std::string mcu;
+    uint32_t address;
+    uint32_t version;
+  };
+
+  explicit SimBootController(SimBootConfig config = {});
+
+  void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override;
+
+  // Ordered by when each region's first byte still present was written.
+  std::vector<FlashRegion> WrittenRegions() const;
+  // Completed erases, in order.
+  std::vector<EraseRegion> ErasedRegions() const;
+  std::vector<VersionStamp> Stamps() const;
+  int ResetCount() const;
+  // Firmware-data frames stored at least partly outside every erased region.
+  int WritesOutsideErased() const;
+  // Frames with the marker and this command code, whether answered or not.
+  int FramesReceived(uint16_t command) const;
+  // Frames acted on in no way: wrong size, report ID or marker, a data length
+  // the command cannot take, an unknown command.
+  int IgnoredFrames() const;
+
+ private:
+  enum Mcu { kMain = 0, kAt = 1, kMcuCount = 2 };
+
+  struct FlashByte {
+    uint8_t value;
+    uint64_t writtenSeq;  // orders regions by when they were first written
+  };
+  struct Flash {
+    std::vector<EraseRegion> erased;  // this mcu's, for the outside-erased check
+    std::map<uint32_t, FlashByte> bytes;
+  };
+
+  void HandleGetInfo(Mcu mcu, SimDevicePort& port);
+  void HandleErase(uint32_t address, uint32_t length, SimDevicePort& port);
+  void HandleWriteData(uint32_t address, const uint8_t* data, uint32_t length, SimDevicePort& port);
+  void Reply(SimDevicePort& port, uint16_t status, uint16_t command, const SimInfoBlock* block);
+  void Erase(Mcu mcu, uint32_t address, uint32_t length);
+  bool InsideErased(Mcu mcu, uint32_t address, uint32_t length) const;
+
+  const SimBootConfig m_config;
+  // One device, many writers: replies go out under the lock so that they
+  // leave in the order the frames were handled.
+  mutable std::mutex m_lock;
+  std::array<SimInfoBlock, kMcuCount> m_info;
+  std::array<Flash, kMcuCount> m_flash;
+  std::vector<EraseRegion> m_erasedInOrder;
+  std::vector<VersionStamp> m_stamps;
+  uint64_t m_writeSeq = 0;
+  int m_resets = 0;
+  int m_writesOutsideErased = 0;
+  int m_ignored = 0;
+  std::map<uint16_t, int> m_framesByCommand;
+
+  // The erase region being answered busy: its address (with the mcu bit) and
+  // the busy answers it has had.
+  bool m_eraseOpen = false;
+  uint32_t m_eraseAddress = 0;
+  uint32_t m_eraseBusyGiven = 0;
+
+  // Firmware-data chunks since the last reset: a resend of an unacknowledged
+  // chunk is another attempt of it, anything else is the next chunk.
+  bool m_anyChunk = false;
+  uint32_t m_chunk = 0;
+  uint32_t m_chunkAddress = 0;
+  bool m_chunkAcked = false;
+  uint32_t m_chunkAttempts = 0;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,143 @@
+#include "update/boot_command_channel.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/bytes.h"
+#include "device/chid.h"
+#include "diag/diag.h"
+#include "platform/clock.h"
+
+namespace tarvik {
+
+using namespace boot;
+
+namespace {
+constexpr uint32_t kEraseWaitMs = 1000;
+constexpr int kEraseTries = 10;
+constexpr uint32_t kWritePollMs = 5;
+constexpr int kWritePolls = 100;
+constexpr uint32_t kInfoRetryWaitMs = 300;
+constexpr int kInfoTries = 5;
+}  // namespace
+
+std::array<uint8_t, kFrameSize> BuildBootCommandFrame(const uint8_t* data, uint32_t dataLength,
+                                                      uint32_t address, uint32_t totalLength,
+                                                      uint16_t command, uint32_t& bytesToSend) {
+  std::array<uint8_t, kFrameSize> frame{};
+  const uint32_t length = std::min<uint32_t>(dataLength, kMaxData);
+  frame[kFrameMarker] = kMarker;
+  PutLe16(&frame[kFrameCommand], command);
+  PutLe32(&frame[kFrameDataLength], length);
+  PutLe32(&frame[kFrameTotalLength], totalLength);
+  PutLe32(&frame[kFrameAddress], address);
+  uint32_t attached = 0;
+  if (data && length > 0) {
+    std::memcpy(&frame[kFrameData], data, length);
+    attached = length;
+  }
+  bytesToSend = static_cast<uint32_t>(kFrameData) + attached;
+  return frame;
+}
+
+CBootChannel::CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::atomic<bool>& abort)
+    : m_hid(hid), m_diag(diag), m_clock(clock), m_abort(abort) {}
+
+int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes) {
+  if (m_abort.load()) return 0;
+  return m_hid.WriteHid(frame.data(), bytes);
+}
+
+int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
+                                  uint32_t totalLength, uint16_t command) {
+  uint32_t bytes = 0;
+  const auto frame = BuildBootCommandFrame(data, dataLength, address, totalLength, command, bytes);
+  return SendFrame(frame, bytes);
+}
+
+bool CBootChannel::ReadAcknowledgement(uint16_t command) {
+  m_lastRead = m_hid.ReadHid(m_response, kReplySize);
+  return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
+         m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusDone &&
+         GetLe16(&m_response[kReplyCommand]) == command;
+}
+
+bool CBootChannel::ReplyIsBusyFor(uint16_t command) const {
+  return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
+         m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusBusy &&
+         GetLe16(&m_response[kReplyCommand]) == command;
+}
+
+int CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
+  const uint32_t rounded = static_cast<uint32_t>((uint64_t{length} + (kEraseUnit - 1)) & ~uint64_t{kEraseUnit - 1});
+  uint32_t bytes = 0;
+  const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
+  SendFrame(frame, bytes);
+  m_clock.SleepMs(kEraseWaitMs);
+  int tries = 0;
+  int busyInARow = 0;
+  for (;;) {
+    if (m_abort.load()) return 0;
+    if (ReadAcknowledgement(command)) return 1;
+    if (ReplyIsBusyFor(command)) {
+      // The controller is still erasing: the count starts again, but not for ever.
+      tries = 0;
+      if (++busyInARow >= kMaxBusyAnswers) return 0;
+    } else {
+      busyInARow = 0;
+    }
+    SendFrame(frame, bytes);
+    m_clock.SleepMs(kEraseWaitMs);
+    if (++tries >= kEraseTries) return 0;
+  }
+}
+
+int CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
+                             uint32_t totalLength, int isFirmwareData) {
+  const uint16_t command = isFirmwareData ? kCmdWriteData : kCmdWriteValue;
+  const uint32_t sentAddress = address | m_addressSelect.load();
+  uint32_t bytes = 0;
+  const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
+  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return 0;
+  for (int poll = 0; poll < kWritePolls; ++poll) {
+    if (m_abort.load()) return 0;
+    m_clock.SleepMs(kWritePollMs);
+    if (ReadAcknowledgement(command)) return 1;
+  }
+  m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
+  return 0;
+}
+
+int CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
+  // A repeated request carries the first one's lengths and address, so that
+  // an ATmcu query is never answered by the main microcontroller.
+  uint32_t bytes = 0;
+  const auto frame =
+      BuildBootCommandFrame(nullptr, kMaxData, m_addressSelect.load(), kMaxData, kCmdGetInfo, bytes);
+  SendFrame(frame, bytes);
+  for (int attempt = 0; attempt < kInfoTries; ++attempt) {
+    if (m_abort.load()) return 0;
+    if (ReadAcknowledgement(kCmdGetInfo)) {
+      std::memcpy(destination, &m_response[kReplyData], std::min<uint32_t>(count, kMaxData));
+      return 1;
+    }
+    if (m_lastRead != kWaitReceived) {
+      m_clock.SleepMs(kInfoRetryWaitMs);
+      SendFrame(frame, bytes);
+    }
+  }
+  return 0;
+}
+
+int CBootChannel::ResetDevice() {
+  if (SendBootCommand(nullptr, 0, 0, 0, kCmdReset) == 0 && m_abort.load()) return 0;
+  return ReadAcknowledgement(kCmdReset) ? 1 : 0;
+}
+
+int CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
+  uint8_t word[4];
+  PutLe32(word, version);
+  return WriteFlash(word, versionAddress, sizeof word, sizeof word, 0);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,64 @@
+// The boot command protocol's command/response layer: builds command frames,
+// sends them through the device object, validates the replies, and applies
+// each command's waits and retries.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "update/boot_protocol.h"
+
+namespace tarvik {
+
+class CHid;
+class CDiag;
+class IClock;
+
+// The 64-byte frame for a command; `bytesToSend` is 17 plus the data bytes
+// actually attached. The data length field is capped at 46 and written even
+// when no data is attached.
+std::array<uint8_t, boot::kFrameSize> BuildBootCommandFrame(const uint8_t* data, uint32_t dataLength,
+                                                            uint32_t address, uint32_t totalLength,
+                                                            uint16_t command, uint32_t& bytesToSend);
+
+class CBootChannel {
+ public:
+  // Operations return 1 on success, 0 on failure. Once `abort` is set they
+  // send no further frame and fail.
+  CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::atomic<bool>& abort);
+  CBootChannel(const CBootChannel&) = delete;
+  CBootChannel& operator=(const CBootChannel&) = delete;
+
+  int SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
+                      uint32_t totalLength, uint16_t command);
+  int EraseFlash(uint16_t command, uint32_t address, uint32_t length);
+  int WriteFlash(const uint8_t* data, uint32_t address, uint32_t length, uint32_t totalLength,
+                 int isFirmwareData);
+  int GetDeviceInfo(uint8_t* destination, uint32_t count);
+  int ResetDevice();
+  int SetVersion(uint32_t versionAddress, uint32_t version);
+
+  // 0 for the main microcontroller, 0x80000000 for the ATmcu.
+  void SetAddressSelect(uint32_t select) { m_addressSelect.store(select); }
+  uint32_t AddressSelect() const { return m_addressSelect.load(); }
+
+  // After 60 busy answers in a row an erase gives up.
+  static constexpr int kMaxBusyAnswers = 60;
+
+ private:
+  // Reads one reply into the response buffer; true when it acknowledges `command`.
+  bool ReadAcknowledgement(uint16_t command);
+  bool ReplyIsBusyFor(uint16_t command) const;
+  int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes);
+
+  CHid& m_hid;
+  CDiag& m_diag;
+  IClock& m_clock;
+  const std::atomic<bool>& m_abort;
+  std::atomic<uint32_t> m_addressSelect{boot::kAddressMain};
+  uint32_t m_lastRead = 0;
+  uint8_t m_response[boot::kReplySize] = {};
+};
+
+}  // namespace tarvik
