@@ -58,7 +58,8 @@ bool ParseAnswer(const std::string& text, bool& answers) {
   return true;
 }
 
-std::string BadValue(const std::string& key, const std::string& expected, const std::string& value) {
+std::string BadValue(const std::string& key, const std::string& expected,
+                     const std::string& value) {
   return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
 }
 
@@ -150,6 +151,14 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
 
 SimBootController::SimBootController(SimBootConfig config)
     : m_config(std::move(config)), m_info{m_config.main, m_config.at} {}
+
+void SimBootController::Reconfigure(const std::function<void(SimBootConfig&)>& change) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_config.main = m_info[kMain];
+  m_config.at = m_info[kAt];
+  change(m_config);
+  m_info = {m_config.main, m_config.at};
+}
 
 void SimBootController::OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -277,7 +286,8 @@ void SimBootController::Erase(Mcu mcu, uint32_t address, uint32_t length) {
   Flash& flash = m_flash[mcu];
   const uint64_t end = uint64_t{address} + length;
   auto first = flash.bytes.lower_bound(address);
-  auto last = end > 0xFFFFFFFFull ? flash.bytes.end() : flash.bytes.lower_bound(static_cast<uint32_t>(end));
+  auto last = end > 0xFFFFFFFFull ? flash.bytes.end()
+                                  : flash.bytes.lower_bound(static_cast<uint32_t>(end));
   flash.bytes.erase(first, last);
   const EraseRegion region{McuName(mcu == kAt), address, length};
   flash.erased.push_back(region);

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -90,25 +91,33 @@ class SimBootController final : public ISimDeviceModel {
     std::string mcu;
     uint32_t address;  // without the mcu-select bit
     std::vector<uint8_t> bytes;
+    bool operator==(const FlashRegion&) const = default;
   };
   struct EraseRegion {
     std::string mcu;
     uint32_t address;
     uint32_t length;
+    bool operator==(const EraseRegion&) const = default;
   };
   struct VersionStamp {
     std::string mcu;
     uint32_t address;
     uint32_t version;
+    bool operator==(const VersionStamp&) const = default;
   };
 
   explicit SimBootController(SimBootConfig config = {});
 
   void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override;
 
-  // Ordered by when each region's first byte still present was written.
+  // Changes the behaviour while the device is on the bus, from the next frame
+  // on. `change` sees the information blocks as they are now (with any stamped
+  // version) and runs under the model's lock, so it must not call the model.
+  void Reconfigure(const std::function<void(SimBootConfig&)>& change);
+
+  // Ordered by the earliest write among each region's bytes.
   std::vector<FlashRegion> WrittenRegions() const;
-  // Completed erases, in order.
+  // Erases carried out (a silent erase too, not one still answered busy), in order.
   std::vector<EraseRegion> ErasedRegions() const;
   std::vector<VersionStamp> Stamps() const;
   int ResetCount() const;
@@ -139,7 +148,7 @@ class SimBootController final : public ISimDeviceModel {
   void Erase(Mcu mcu, uint32_t address, uint32_t length);
   bool InsideErased(Mcu mcu, uint32_t address, uint32_t length) const;
 
-  const SimBootConfig m_config;
+  SimBootConfig m_config;
   // One device, many writers: replies go out under the lock so that they
   // leave in the order the frames were handled.
   mutable std::mutex m_lock;

@@ -142,4 +142,102 @@ TEST(CliTest, TranscriptGoesToAFile) {
   EXPECT_EQ(nlohmann::json::parse(line)["ev"], "show");
 }
 
+// A two-record image: 100 bytes for the main mcu, 50 for the ATmcu.
+std::string WriteImage(const std::string& name, size_t trailing = 0) {
+  std::vector<uint8_t> image;
+  auto record = [&](uint32_t version, uint32_t address, uint32_t length, uint16_t pid) {
+    uint8_t header[28] = {};
+    for (int i = 0; i < 4; ++i) {
+      header[i] = static_cast<uint8_t>(version >> (8 * i));
+      header[4 + i] = static_cast<uint8_t>(address >> (8 * i));
+      header[8 + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    header[12] = static_cast<uint8_t>(pid);
+    image.insert(image.end(), header, header + 28);
+    for (uint32_t i = 0; i < length; ++i) image.push_back(static_cast<uint8_t>(i));
+  };
+  record(123, 0x08004000, 100, 1);
+  record((2u << 16) | 110, 0x2000, 50, 0);
+  image.insert(image.end(), trailing, 0);
+  const std::string path = "/tmp/tarvik-cli-" + std::to_string(getpid()) + "-" + name;
+  FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(image.data(), 1, image.size(), file);
+  std::fclose(file);
+  return path;
+}
+
+TEST(CliTest, RunUpdatesTheSimulatedControllerAndDumpsItsFlash) {
+  const std::string image = WriteImage("run.dat");
+  const Result r = RunCli("--simulate boot --sim clock=virtual --transcript - run --image " + image);
+  EXPECT_EQ(r.status, 0);
+  const auto boxes = Events(r, "msgbox");
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0]["text"], "Fw 1.23 and current is 1.20\n");
+  EXPECT_EQ(boxes[1]["text"], "\n Firmware upgraded! \n");
+  EXPECT_EQ(boxes[1]["caption"], "Tarvik Update v2.00");
+  const auto flash = Events(r, "flash");
+  ASSERT_EQ(flash.size(), 2u);
+  EXPECT_EQ(flash[0]["mcu"], "main");
+  EXPECT_EQ(flash[0]["address"], 0x08004000);
+  EXPECT_EQ(flash[0]["hex"].get<std::string>().substr(0, 8), "00010203");
+  EXPECT_EQ(flash[1]["mcu"], "at");
+  EXPECT_EQ(flash[1]["address"], 0x2000);
+  const auto stamps = Events(r, "stamp");
+  ASSERT_EQ(stamps.size(), 2u);
+  EXPECT_EQ(stamps[1]["version"], (2 << 16) | 110);
+  // The erase frame as the controller got it: report ID, marker, command 4.
+  bool eraseSeen = false;
+  for (const auto& out : Events(r, "out")) {
+    const std::string erase = std::string("00") + "05" + "0400" + "0000" + "00000000" + "00800000" + "00400008";
+    eraseSeen = eraseSeen || out["hex"].get<std::string>().rfind(erase, 0) == 0;
+  }
+  EXPECT_TRUE(eraseSeen);
+  std::remove(image.c_str());
+}
+
+TEST(CliTest, ImageListsRecordsAndRejectsBadImages) {
+  const std::string good = WriteImage("good.dat");
+  Result r = RunCli("image --json " + good);
+  EXPECT_EQ(r.status, 0);
+  const auto document = nlohmann::json::parse(r.out);
+  EXPECT_EQ(document["payloadTotal"], 150);
+  EXPECT_EQ(document["records"][1]["versionText"], "1.10 beta2");
+  EXPECT_EQ(document["records"][1]["mcu"], "at");
+  EXPECT_TRUE(document["accepted"]);
+
+  const std::string bad = WriteImage("bad.dat", 10);
+  r = RunCli("image " + bad);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Rejected"), std::string::npos);
+  EXPECT_EQ(RunCli("image /nonexistent/fw.dat").status, 1);
+  std::remove(good.c_str());
+  std::remove(bad.c_str());
+}
+
+TEST(CliTest, InfoShowsBothBlocksAndFailsWithoutAnAnswer) {
+  Result r = RunCli("--simulate boot --sim clock=virtual --sim main.version=0x2007b --json info");
+  EXPECT_EQ(r.status, 0);
+  auto document = nlohmann::json::parse(r.out);
+  EXPECT_EQ(document["reportMode"], 3);
+  EXPECT_EQ(document["title"], "Tarvik Update v2.00 (Fw v1.23 beta2 r5)");
+  EXPECT_EQ(document["main"]["VerAddr"], 0x0800FC00);
+  EXPECT_EQ(document["at"]["pid"], 0x0A01);
+
+  EXPECT_EQ(RunCli("--simulate boot --sim clock=virtual --sim info.at=silent info").status, 1);
+  EXPECT_EQ(RunCli("--simulate none info").status, 1);
+}
+
+TEST(CliTest, FlashAsksOnTheTerminalUnlessTold) {
+  const std::string image = WriteImage("flash.dat");
+  // No answer on standard input: the confirmation counts as No.
+  Result r = RunCli("--simulate boot --sim clock=virtual flash " + image + " </dev/null");
+  EXPECT_EQ(r.status, 1);
+  r = RunCli("--simulate boot --sim clock=virtual --json flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(nlohmann::json::parse(r.out)["upgraded"]);
+  r = RunCli("--simulate boot --sim clock=virtual --sim write.fail=0:3 flash -y " + image);
+  EXPECT_EQ(r.status, 1);
+  std::remove(image.c_str());
+}
+
 }  // namespace

@@ -36,9 +36,19 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
   std::optional<std::string> image;
   bool confirm = true;
   std::vector<WindowEvent> events;
+  // Called on the user-interface thread with each progress position.
+  std::function<void(int)> onProgress;
+  // Called on the user-interface thread when a message box is answered.
+  std::function<void(const std::string&)> onMessageBox;
 
-  MsgBoxAnswer AnswerMessageBox(const std::string&, const std::optional<std::string>&,
+  // When set and giving an answer, it answers the box with this text.
+  std::function<std::optional<MsgBoxAnswer>(const std::string&)> answer;
+
+  MsgBoxAnswer AnswerMessageBox(const std::string& text, const std::optional<std::string>&,
                                 MsgBoxButtons buttons) override {
+    if (answer) {
+      if (const std::optional<MsgBoxAnswer> given = answer(text)) return *given;
+    }
     return buttons == MsgBoxButtons::kOkCancel && !confirm ? MsgBoxAnswer::kCancel : MsgBoxAnswer::kOk;
   }
   std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override { return image; }
@@ -50,11 +60,15 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
   void OnProgressRange(int low, int high) override {
     events.push_back({"range", low, "", false, high});
   }
-  void OnProgressPos(int pos) override { events.push_back({"progress", 0, "", false, pos}); }
+  void OnProgressPos(int pos) override {
+    events.push_back({"progress", 0, "", false, pos});
+    if (onProgress) onProgress(pos);
+  }
   void OnMessageBox(const std::string& text, const std::optional<std::string>& caption,
                     MsgBoxButtons, MsgBoxAnswer) override {
     events.push_back({"msgbox", 0, text, caption.has_value(), 0});
     captions.push_back(caption);
+    if (onMessageBox) onMessageBox(text);
   }
   void OnFileDialog(const FileDialogRequest& request, const std::optional<std::string>&) override {
     events.push_back({"filedialog", 0, request.filter});
@@ -67,6 +81,21 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
   }
 
   std::vector<std::optional<std::string>> captions;
+
+  std::vector<int> ProgressPositions() const {
+    std::vector<int> positions;
+    for (const WindowEvent& e : events) {
+      if (e.kind == "progress") positions.push_back(e.value);
+    }
+    return positions;
+  }
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const WindowEvent& e : events) {
+      if (e.kind == "msgbox") texts.push_back(e.text);
+    }
+    return texts;
+  }
 
   size_t Count(const std::string& kind) const {
     size_t n = 0;

@@ -1,0 +1,305 @@
+// Whole boot-mode updates against the simulated controller.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "base/bytes.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/window_rig.h"
+
+namespace tarvik {
+namespace {
+
+using namespace boot;
+using test::Bytes;
+using test::Payload;
+using test::Record;
+using Region = SimBootController::FlashRegion;
+using Stamp = SimBootController::VersionStamp;
+
+class BootUpdateTest : public ::testing::Test, protected test::WindowRig {
+ protected:
+  int device = 0;
+
+  // Runs start-up and one press of the update button with `image` chosen.
+  void Update(const Bytes& image, const std::function<void(CUpdateDlg&)>& after = {}) {
+    user.image = test::WriteFile(Dir() / "fw.dat", image);
+    if (device == 0) device = PlugController(3);
+    RunWindow([&](CUpdateDlg& dlg) {
+      user.events.clear();
+      ASSERT_TRUE(PressUpdate(dlg));
+      if (after) after(dlg);
+    });
+  }
+  std::vector<Bytes> FramesOf(uint16_t command) {
+    std::vector<Bytes> frames;
+    for (const Bytes& report : bus.ReportsWrittenTo(device)) {
+      if (GetLe16(&report[1 + kFrameCommand]) == command) frames.push_back(report);
+    }
+    return frames;
+  }
+  bool Succeeded() {
+    const auto texts = user.MessageTexts();
+    return !texts.empty() && texts.back() == "\n Firmware upgraded! \n" &&
+           host.IsItemVisible(IDC_STATIC_NOTICE);
+  }
+};
+
+TEST_F(BootUpdateTest, OneRecordIsErasedWrittenInChunksStampedAndTheControllerReset) {
+  EnableLog();
+  const Bytes payload = Payload(100);
+  Update(Record(123, 0x08004000, payload), [&](CUpdateDlg& dlg) {
+    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_EQ(host.ProgressPos(), 0);
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+    EXPECT_EQ(dlg.Hid().ReadTimeout(), 10u);
+  });
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(user.captions.back(), std::optional<std::string>("Tarvik Update v2.00"));
+
+  const auto erases = FramesOf(kCmdErase);
+  ASSERT_EQ(erases.size(), 1u);
+  EXPECT_EQ(GetLe32(&erases[0][1 + kFrameAddress]), 0x08004000u);
+  EXPECT_EQ(GetLe32(&erases[0][1 + kFrameTotalLength]), 0x8000u);
+  const auto writes = FramesOf(kCmdWriteData);
+  ASSERT_EQ(writes.size(), 3u);
+  const uint32_t sizes[] = {46, 46, 8};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(GetLe32(&writes[i][1 + kFrameAddress]), 0x08004000u + 46 * i);
+    EXPECT_EQ(GetLe32(&writes[i][1 + kFrameDataLength]), sizes[i]);
+    EXPECT_EQ(GetLe32(&writes[i][1 + kFrameTotalLength]), 100u);
+  }
+  const auto stamps = FramesOf(kCmdWriteValue);
+  ASSERT_EQ(stamps.size(), 1u);
+  EXPECT_EQ(GetLe32(&stamps[0][1 + kFrameAddress]), 0x0800FC00u);
+  EXPECT_EQ(GetLe32(&stamps[0][1 + kFrameData]), 123u);
+  EXPECT_EQ(FramesOf(kCmdReset).size(), 1u);
+
+  EXPECT_EQ(bootModel->WrittenRegions(), (std::vector<Region>{{"main", 0x08004000, payload}}));
+  EXPECT_EQ(bootModel->Stamps(), (std::vector<Stamp>{{"main", 0x0800FC00, 123}}));
+  EXPECT_EQ(bootModel->WritesOutsideErased(), 0);
+  EXPECT_EQ(user.ProgressPositions(), (std::vector<int>{0, 0, 46, 92, 100, 0}));
+
+  const std::string log = Log();
+  const std::string update = log.substr(log.rfind("ATmcu VerAddr=0x1fc00\r\n") + 23);
+  EXPECT_EQ(update,
+            "\r\n"
+            "Will update main mcu\r\n"
+            "Version address:0x0800fc00\r\n"
+            "[Erase OK]desAddress:0x8004000 desLen:0x64\r\n"
+            "Updating...\r\n"
+            "file_offset:0x1c\r\n"
+            "Updating firmware end\r\n"
+            "[Set version]address:0x800fc00\r\n"
+            "Set version OK\r\n"
+            "Now File Position=0x80\r\n"
+            "\r\n"
+            "Try to read next fw header\r\n"
+            "Reset gamepad\r\n");
+}
+
+TEST_F(BootUpdateTest, SecondRecordForTheAtMcuGoesToItsAddressesWithBit31) {
+  const Bytes first = Payload(100, 1);
+  const Bytes second = Payload(50, 2);
+  Update(test::Concat({Record(123, 0x08004000, first), Record((1u << 16) | 110, 0x2000, second, 0)}));
+  EXPECT_TRUE(Succeeded());
+  const auto erases = FramesOf(kCmdErase);
+  ASSERT_EQ(erases.size(), 2u);
+  EXPECT_EQ(GetLe32(&erases[1][1 + kFrameAddress]), 0x80002000u);
+  for (const Bytes& w : FramesOf(kCmdWriteData)) {
+    const uint32_t address = GetLe32(&w[1 + kFrameAddress]);
+    EXPECT_TRUE(address < 0x80000000u ? address >= 0x08004000u : address >= 0x80002000u);
+  }
+  EXPECT_EQ(bootModel->WrittenRegions(),
+            (std::vector<Region>{{"main", 0x08004000, first}, {"at", 0x2000, second}}));
+  EXPECT_EQ(bootModel->Stamps(), (std::vector<Stamp>{{"main", 0x0800FC00, 123},
+                                                      {"at", 0x0001FC00, (1u << 16) | 110}}));
+  // Bytes sent carries across records: 46, 92, 100 of 150, then 146, 150.
+  EXPECT_EQ(user.ProgressPositions(), (std::vector<int>{0, 0, 30, 61, 66, 97, 100, 0}));
+}
+
+TEST_F(BootUpdateTest, FirstRecordForTheAtMcu) {
+  EnableLog();
+  Update(Record(110, 0x3000, Payload(10), 0));
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(bootModel->Stamps(), (std::vector<Stamp>{{"at", 0x0001FC00, 110}}));
+  EXPECT_NE(Log().find("Will update ATmcu\r\nFw Entry:0x80003000\r\nVersion address:0x0001fc00\r\n"),
+            std::string::npos);
+}
+
+TEST_F(BootUpdateTest, EveryRecordOfALongerChainIsWritten) {
+  Update(test::Concat({Record(101, 0x1000, Payload(10)), Record(102, 0x2000, Payload(20)),
+                       Record(103, 0x3000, Payload(30))}));
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(bootModel->Stamps().size(), 3u);
+  EXPECT_EQ(bootModel->WrittenRegions().size(), 3u);
+}
+
+TEST_F(BootUpdateTest, VersionZeroHeaderEndsTheChain) {
+  Update(test::Concat({Record(123, 0x1000, Payload(100)), Record(0, 0x2000, Payload(50))}));
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(bootModel->WrittenRegions().size(), 1u);
+  EXPECT_EQ(FramesOf(kCmdReset).size(), 1u);
+}
+
+TEST_F(BootUpdateTest, ChunkThatFailsTwiceIsTriedAgainAndTheUpdateGoesOn) {
+  EnableLog();
+  bootConfig.writeFail = true;
+  bootConfig.writeFailChunk = 1;
+  bootConfig.writeFailAttempts = 2;
+  const Bytes payload = Payload(100);
+  Update(Record(123, 0x1000, payload));
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(FramesOf(kCmdWriteData).size(), 5u);
+  EXPECT_EQ(bootModel->WrittenRegions(), (std::vector<Region>{{"main", 0x1000, payload}}));
+  const std::string log = Log();
+  EXPECT_NE(log.find("[Write error]address=0x102e len=0x2e\r\nWrite error, try again!\r\n"
+                     "[Write error]address=0x102e len=0x2e\r\nWrite error, try again!\r\n"
+                     "Updating firmware end\r\n"),
+            std::string::npos);
+}
+
+TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampResetOrMessage) {
+  EnableLog();
+  bootConfig.writeFail = true;
+  bootConfig.writeFailChunk = 0;
+  bootConfig.writeFailAttempts = 3;
+  Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
+    EXPECT_EQ(dlg.StopFlag(), 0);
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+    EXPECT_FALSE(host.IsItemVisible(IDC_STATIC_NOTICE));
+    EXPECT_FALSE(dlg.Context().imageFile.IsOpen());
+  });
+  EXPECT_EQ(FramesOf(kCmdWriteData).size(), 3u);
+  EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
+  EXPECT_TRUE(FramesOf(kCmdReset).empty());
+  EXPECT_TRUE(user.MessageTexts().size() == 1u);  // the confirmation only
+  const std::string log = Log();
+  EXPECT_NE(log.find("Write error, try again!\r\n[Write error]address=0x1000 len=0x2e\r\n"
+                     "Write flash timeout, abort!\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - 29), "Write flash timeout, abort!\r\n");
+}
+
+TEST_F(BootUpdateTest, EraseFailureOnTheSecondRecordKeepsTheFirstStamped) {
+  EnableLog();
+  device = PlugController(3);
+  // The controller stops answering erases once the first record is written.
+  user.image = test::WriteFile(Dir() / "fw.dat", test::Concat({Record(123, 0x1000, Payload(50)),
+                                                                Record(124, 0x2000, Payload(50))}));
+  RunWindow([&](CUpdateDlg& dlg) {
+    user.onProgress = [&](int pos) {
+      if (pos == 50) bootModel->Reconfigure([](SimBootConfig& config) { config.eraseAnswers = false; });
+    };
+    ASSERT_TRUE(PressUpdate(dlg));
+  });
+  EXPECT_EQ(bootModel->Stamps(), (std::vector<Stamp>{{"main", 0x0800FC00, 123}}));
+  EXPECT_TRUE(FramesOf(kCmdReset).empty());
+  EXPECT_NE(Log().find("[Erase error]desAddress:0x2000 desLen:0x32\r\n"), std::string::npos);
+  EXPECT_EQ(FramesOf(kCmdErase).size(), 12u);
+}
+
+TEST_F(BootUpdateTest, CancelledConfirmationSendsNothing) {
+  user.confirm = false;
+  Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+    // The chosen file's values stay loaded.
+    EXPECT_EQ(dlg.Context().record.desLen, 100u);
+    EXPECT_EQ(dlg.Context().imagePath, (Dir() / "fw.dat").string());
+  });
+  EXPECT_TRUE(FramesOf(kCmdErase).empty());
+  EXPECT_TRUE(FramesOf(kCmdWriteData).empty());
+  const auto trace = system.TraceLines();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "MessageBox == IDCANCEL\n"), trace.end());
+}
+
+TEST_F(BootUpdateTest, ConfirmationShowsTheImageAndControllerVersions) {
+  bootConfig.main.version = 100;
+  Update(Record((2u << 16) | 123, 0x1000, Payload(10)));
+  EXPECT_EQ(user.MessageTexts().at(0), "Fw 1.23 beta2 and current is 1.00\n");
+  EXPECT_EQ(user.events.at(3).kind, "filedialog");
+  EXPECT_EQ(user.events.at(3).text, "File type(*.dat)|*.dat||");
+}
+
+TEST_F(BootUpdateTest, RejectedImageSendsNothingAndSetsTheButtonAgain) {
+  Update(test::Concat({Record(123, 0x1000, Payload(100)), Bytes(10, 0)}), [&](CUpdateDlg&) {
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+  });
+  EXPECT_TRUE(FramesOf(kCmdErase).empty());
+  EXPECT_FALSE(Succeeded());
+}
+
+TEST_F(BootUpdateTest, ImageThatShrinksAfterTheScanIsNotStamped) {
+  EnableLog();
+  int zeros = 0;
+  user.onProgress = [&](int pos) {
+    // Start-up, the press, then the update's own start after the scan: cut the payload short.
+    // (Large enough that the reads go past what the file's buffer holds.)
+    if (pos == 0 && ++zeros == 3) std::filesystem::resize_file(Dir() / "fw.dat", 28 + 5000);
+  };
+  Update(Record(123, 0x1000, Payload(10000)));
+  EXPECT_FALSE(Succeeded());
+  EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
+  EXPECT_TRUE(FramesOf(kCmdReset).empty());
+  const std::string log = Log();
+  EXPECT_EQ(log.substr(log.size() - 28), "Read file for none of data\r\n");
+}
+
+TEST_F(BootUpdateTest, NotificationsDuringTheUpdateAreHandledOnceItHasEnded) {
+  device = PlugController(3);
+  user.image = test::WriteFile(Dir() / "fw.dat", Record(123, 0x1000, Payload(100)));
+  RunWindow([&](CUpdateDlg& dlg) {
+    user.onProgress = [&](int pos) {
+      if (pos != 46) return;
+      host.PostDeviceChange(kDbtDeviceRemoveComplete);
+      host.PostDeviceChange(kDbtDeviceArrival);
+      host.PostDeviceChange(kDbtDevNodesChanged);
+    };
+    ASSERT_TRUE(PressUpdate(dlg));
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.23 r5)");  // the stamped version
+  });
+  EXPECT_TRUE(Succeeded());
+  // Four requests at start-up, two for the one query after the update; none in between.
+  const auto frames = bus.ReportsWrittenTo(device);
+  std::vector<uint16_t> commands;
+  for (const Bytes& f : frames) commands.push_back(GetLe16(&f[1 + kFrameCommand]));
+  const std::vector<uint16_t> expected = {192, 192, 192, 192, 4, 3, 3, 3, 2, 7, 192, 192};
+  EXPECT_EQ(commands, expected);
+}
+
+TEST_F(BootUpdateTest, ClosingDuringTheUpdateAsksAndOkStopsTheWorkerFirst) {
+  EnableLog();
+  user.onMessageBox = [&](const std::string& text) {
+    if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { EXPECT_FALSE(host.RequestClose()); });
+  };
+  Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
+    EXPECT_TRUE(host.IsClosing());
+    EXPECT_FALSE(dlg.IsBusy());
+  });
+  const auto texts = user.MessageTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[1], "The new firmware is updating,and it is turned off");
+  EXPECT_EQ(user.captions[1], std::optional<std::string>("Tarvik Update v2.00"));
+  // Stopped before its first command: nothing was erased or written.
+  EXPECT_TRUE(FramesOf(kCmdErase).empty());
+  EXPECT_TRUE(bootModel->WrittenRegions().empty());
+  EXPECT_FALSE(Succeeded());
+}
+
+TEST_F(BootUpdateTest, ClosingDuringTheUpdateCancelledKeepsItRunning) {
+  user.answer = [](const std::string& text) -> std::optional<MsgBoxAnswer> {
+    if (text.rfind("The new firmware", 0) == 0) return MsgBoxAnswer::kCancel;
+    return std::nullopt;
+  };
+  user.onMessageBox = [&](const std::string& text) {
+    if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { EXPECT_FALSE(host.RequestClose()); });
+  };
+  Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg&) { EXPECT_FALSE(host.IsClosing()); });
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(user.MessageTexts().size(), 3u);
+  // Once the update has ended, the window closes without asking.
+  EXPECT_EQ(bootModel->ResetCount(), 1);
+}
+
+}  // namespace
+}  // namespace tarvik
