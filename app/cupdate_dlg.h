@@ -68,6 +68,19 @@ class CUpdateDlg : public CDialog {
   // The boot-mode update, on the worker.
   void RunBootUpdate();
 
+  // The packet-protocol update, on the worker, and the dispatch of received
+  // frames that it shares with the version query.
+  void RunPacketUpdate();
+  void HandleInputFrame(const uint8_t* frame);
+  void HandleFirmwarePacket(const uint8_t* body);
+
+  // A version query without answer ends after this long.
+  static constexpr uint32_t kVersionQueryLimitMs = 2000;
+  // An update whose controller sends nothing for this long has failed.
+  static constexpr uint32_t kControllerSilenceLimitMs = 30000;
+  // Reads that fail (not time out) this many times in a row: the controller is gone.
+  static constexpr int kFailedReadLimit = 3;
+
   std::string LoadText(int textIndex) const;
 
   // State shared between the user-interface thread and the worker.
@@ -96,6 +109,11 @@ class CUpdateDlg : public CDialog {
   void OnWorkerEnded();
   void HandleDeviceChange(uint32_t eventType);
   void HandleDeferredDeviceChanges();
+  void PacketVersionStep(const uint8_t* body);
+  void PacketTransferStep();
+  // One read of the packet worker or the version query, traced and dispatched;
+  // returns the read's result.
+  uint32_t ReceivePacket();
   // Ends a boot-mode update that failed after the image file was opened.
   void EndBootUpdate(bool closeImage);
   void ResetUpdateContext();
@@ -105,6 +123,10 @@ class CUpdateDlg : public CDialog {
   CHid m_hid;
   std::atomic<bool> m_abort{false};
   CBootChannel m_boot;
+  uint8_t m_packetResponse[64] = {};  // the packet protocol's received report
+  std::atomic<bool> m_imageRefused{false};
+  std::atomic<bool> m_updateDataSent{false};   // this update's data went out in full
+  std::atomic<bool> m_removalNoticed{false};   // a removal notice came during the worker
   uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
   uint8_t m_atInfo[boot::kInfoBlockSize] = {};
   IconHandle m_hIcon = nullptr;

@@ -19,6 +19,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
 void CUpdateDlg::StartWorker(void (*entry)(CUpdateDlg*)) {
   if (m_worker) m_worker->Join();  // the previous worker has ended; reclaim it
   m_hid.BeginWorkerUse();
+  m_removalNoticed.store(false);
   m_workerRunning.store(true);
   m_worker = m_system.StartThread([this, entry] {
     entry(this);
@@ -76,6 +77,7 @@ bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
     // The worker owns the device and the window's controls until it ends; a
     // search or a version query now would race with it.
     const uint32_t event = eventType & 0xFFFF;
+    if (event == kDbtDeviceRemoveComplete) m_removalNoticed.store(true);
     if (event == kDbtDevNodesChanged || event == kDbtDeviceArrival ||
         event == kDbtDeviceRemoveComplete) {
       m_deferredEvents.push_back(event);

@@ -5,8 +5,6 @@ namespace tarvik {
 
 void Boot_UpdateThread(CUpdateDlg* dlg) { dlg->RunBootUpdate(); }
 
-// Flashing over the packet protocol is not wired in yet: a started update ends
-// at once and the button is set from a new search, as every update's end does.
-void Usb_UpdateThread(CUpdateDlg* dlg) { dlg->RefreshUpdateButton(); }
+void Usb_UpdateThread(CUpdateDlg* dlg) { dlg->RunPacketUpdate(); }
 
 }  // namespace tarvik

@@ -32,6 +32,14 @@ std::string CHid::DevicePath() const {
   return m_DevicePath;
 }
 
+bool CHid::IsDevicePathPresent() {
+  const std::string path = DevicePath();
+  for (const std::string& present : m_bus.EnumerateInterfaces()) {
+    if (present == path) return true;
+  }
+  return false;
+}
+
 bool CHid::SearchDevice() {
   std::lock_guard<std::mutex> lock(m_searchLock);
   m_currentReportMode.store(0);

@@ -49,6 +49,8 @@ class CHid {
   bool IsDevicePresent() const { return m_devicePresent.load() != 0; }
   bool IsNotifyRegistered() const { return m_notifyRegistered.load() != 0; }
   std::string DevicePath() const;
+  // Whether the interface of the last match is still on the bus; changes nothing.
+  bool IsDevicePathPresent();
 
  private:
   // A write handle and a read handle opened together on one path; closed when

@@ -21,6 +21,9 @@ class SimHidBus::Port final : public SimDevicePort {
     m_bus.Deliver(m_device, std::move(report), delayMs);
   }
   void Unplug() override { m_bus.Unplug(m_device, true); }
+  void ReplugAs(uint16_t productId, size_t outputReportSize, size_t inputReportSize) override {
+    m_bus.Replug(m_device, productId, outputReportSize, inputReportSize);
+  }
   uint64_t NowMs() override { return m_bus.m_clock.NowMs(); }
 
  private:
@@ -89,6 +92,24 @@ void SimHidBus::SetOpenable(int device, bool openable) {
   for (Device& d : m_devices) {
     if (d.id == device) d.spec.openable = openable;
   }
+}
+
+void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
+                       size_t inputReportSize) {
+  SimDeviceSpec spec;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = std::find_if(m_devices.begin(), m_devices.end(),
+                           [&](const Device& d) { return d.id == device; });
+    if (it == m_devices.end() || !it->present) return;
+    spec = it->spec;
+  }
+  spec.productId = productId;
+  spec.outputReportSize = outputReportSize;
+  spec.inputReportSize = inputReportSize;
+  spec.path.clear();
+  Unplug(device, true);
+  Plug(std::move(spec), true);
 }
 
 void SimHidBus::UnplugAfterOutputs(int device, uint32_t count) {

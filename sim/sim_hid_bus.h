@@ -30,6 +30,10 @@ class SimDevicePort {
   virtual void SendInputReport(std::vector<uint8_t> report, uint32_t delayMs = 0) = 0;
   // Leaves the bus, with the removal notice.
   virtual void Unplug() = 0;
+  // Leaves the bus and comes back at once as another product of the same
+  // vendor, with the same model, under a new path: the removal notice, then
+  // the arrival notice. Handles opened on the old device fail from now on.
+  virtual void ReplugAs(uint16_t productId, size_t outputReportSize, size_t inputReportSize) = 0;
   virtual uint64_t NowMs() = 0;
 };
 
@@ -118,6 +122,7 @@ class SimHidBus final : public IHidBus {
   class Port;
 
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
+  void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
   void Notify(uint32_t eventType);
 
   IClock& m_clock;

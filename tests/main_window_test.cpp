@@ -75,7 +75,7 @@ TEST_F(MainWindowTest, ReportModeTwoControllerGetsTheModeTwoSignalFirst) {
   const int packet2 = PlugController(2);
   RunWindow([&](CUpdateDlg&) { EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE)); });
   const auto written = bus.ReportsWrittenTo(packet2);
-  ASSERT_EQ(written.size(), 1u);
+  ASSERT_GE(written.size(), 2u);  // the signal, then the version query of the second search
   std::vector<uint8_t> signal(65, 0);
   signal[1] = 0x05;
   signal[3] = 0x50;

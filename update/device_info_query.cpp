@@ -73,8 +73,4 @@ void CUpdateDlg::GetGamepadInfo() {
   SetWindowText(title);
 }
 
-// The packet-protocol controller's version report is not asked for yet: the
-// device version stays unknown.
-void CUpdateDlg::PacketVersionQuery() {}
-
 }  // namespace tarvik

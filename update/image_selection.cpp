@@ -10,6 +10,7 @@
 namespace tarvik {
 
 int CUpdateDlg::SelectImage() {
+  m_imageRefused.store(false);
   FileDialogRequest request;
   request.filter = LoadText(kTextFileType) + "(*.dat)|*.dat||";
   request.initialDirectory = m_system.GetCurrentDirectory();
@@ -25,6 +26,7 @@ int CUpdateDlg::SelectImage() {
   // the scan rejects such a file before anything is sent.
   std::memset(m_context.firstHeader, 0, sizeof m_context.firstHeader);
   file.Read(m_context.firstHeader, sizeof m_context.firstHeader);
+  const uint64_t fileLength = file.Length();
   file.Close();
   LoadFirstRecord(m_context.firstHeader);
 
@@ -37,6 +39,13 @@ int CUpdateDlg::SelectImage() {
   }
   m_hid.SetReadTimeout(10);
   if (!m_hid.IsBootMode()) {
+    // The controller is told how much data follows: an image that does not
+    // hold it all is refused before the header goes out.
+    if (fileLength < kRecordHeaderSize + uint64_t{m_context.record.desLen}) {
+      m_imageRefused.store(true);
+      return 0;
+    }
+    m_updateDataSent.store(false);
     m_transferState.store(1);
     SendHeaderPacket();
     m_diag.Trace("desVersion is %d\n", static_cast<int>(GetLe32(m_context.firstHeader)));
