@@ -88,7 +88,12 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
 }
 
 void CliPlatform::FinishTranscript() {
-  if (!m_transcript || !m_population.boot) return;
+  if (!m_transcript) return;
+  if (m_population.packet) {
+    const std::vector<uint8_t> received = m_population.packet->ReceivedData();
+    m_transcript->Record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
+  }
+  if (!m_population.boot) return;
   for (const auto& region : m_population.boot->WrittenRegions()) {
     m_transcript->Record({{"ev", "flash"},
                           {"mcu", region.mcu},

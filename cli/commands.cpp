@@ -165,7 +165,10 @@ int InfoCommand(const CliOptions& options) {
   }
   if (options.json) {
     json document = {{"present", present}, {"reportMode", reportMode}, {"title", title}};
-    if (queried) document["deviceVersion"] = deviceVersion;
+    if (queried) {
+      document["deviceVersion"] = deviceVersion;
+      document["versionText"] = deviceVersion == 0xFFFFFFFFu ? "none" : FormatVersionShort(deviceVersion);
+    }
     if (present && bootMode && queried) {
       document["main"] = InfoBlockJson(mainInfo, true);
       document["at"] = InfoBlockJson(atInfo, false);
@@ -178,6 +181,10 @@ int InfoCommand(const CliOptions& options) {
     if (queried && bootMode) {
       PrintInfoBlock("main mcu", mainInfo, true);
       PrintInfoBlock("ATmcu", atInfo, false);
+    } else if (queried) {
+      std::printf("Firmware version: %s\n", deviceVersion == 0xFFFFFFFFu
+                                                ? "none (no valid firmware)"
+                                                : FormatVersionShort(deviceVersion).c_str());
     }
     std::printf("Title: %s\n", title.c_str());
   }

@@ -1,9 +1,11 @@
 #include "sim/sim_boot_controller.h"
 
+
 #include <algorithm>
 #include <utility>
 
 #include "base/bytes.h"
+#include "base/parse_number.h"
 #include "update/boot_protocol.h"
 
 namespace tarvik {
@@ -21,36 +23,6 @@ constexpr uint16_t kWrongEchoes[] = {0x0000, boot::kCmdErase, 0x01C0, 0xC000, bo
                                      boot::kCmdGetInfo + 1};
 
 const char* McuName(bool atMcu) { return atMcu ? "at" : "main"; }
-
-bool ParseHexDigit(char c, uint32_t& digit) {
-  if (c >= '0' && c <= '9') {
-    digit = static_cast<uint32_t>(c - '0');
-  } else if (c >= 'a' && c <= 'f') {
-    digit = static_cast<uint32_t>(c - 'a' + 10);
-  } else if (c >= 'A' && c <= 'F') {
-    digit = static_cast<uint32_t>(c - 'A' + 10);
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Decimal or 0x-prefixed hex, nothing else: no sign, no blanks, no suffix.
-bool ParseNumber(const std::string& text, uint32_t limit, uint32_t& value) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const uint32_t base = hex ? 16 : 10;
-  const size_t first = hex ? 2 : 0;
-  if (text.size() <= first) return false;
-  uint64_t parsed = 0;
-  for (size_t i = first; i < text.size(); ++i) {
-    uint32_t digit = 0;
-    if (!ParseHexDigit(text[i], digit) || digit >= base) return false;
-    parsed = parsed * base + digit;
-    if (parsed > limit) return false;
-  }
-  value = static_cast<uint32_t>(parsed);
-  return true;
-}
 
 bool ParseAnswer(const std::string& text, bool& answers) {
   if (text != "ok" && text != "silent") return false;
@@ -87,7 +59,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     const std::string field = key.substr(isMain ? 5 : 3);
     uint32_t number = 0;
     if (field == "pid" || (isMain && field == "revision")) {
-      if (!ParseNumber(value, 0xFFFF, number)) {
+      if (!ParseUnsigned(value, 0xFFFF, number)) {
         error = BadValue(key, "a number up to 0xFFFF", value);
         return false;
       }
@@ -95,7 +67,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
       return true;
     }
     if (field == "version" || field == "veraddr") {
-      if (!ParseNumber(value, 0xFFFFFFFFu, number)) {
+      if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
         error = BadValue(key, "a 32-bit number", value);
         return false;
       }
@@ -125,7 +97,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     return true;
   } else if (key == "erase.busy" || key == "latency.ms") {
     uint32_t number = 0;
-    if (!ParseNumber(value, 0xFFFFFFFFu, number)) {
+    if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
       error = BadValue(key, "a number", value);
       return false;
     }
@@ -135,8 +107,8 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     const size_t colon = value.find(':');
     uint32_t chunk = 0;
     uint32_t attempts = 0;
-    if (colon == std::string::npos || !ParseNumber(value.substr(0, colon), 0xFFFFFFFFu, chunk) ||
-        !ParseNumber(value.substr(colon + 1), 0xFFFFFFFFu, attempts)) {
+    if (colon == std::string::npos || !ParseUnsigned(value.substr(0, colon), 0xFFFFFFFFu, chunk) ||
+        !ParseUnsigned(value.substr(colon + 1), 0xFFFFFFFFu, attempts)) {
       error = BadValue(key, "CHUNK:ATTEMPTS", value);
       return false;
     }

@@ -1,25 +1,13 @@
 #include "sim/sim_setup.h"
 
-#include <cerrno>
-#include <cstdlib>
 
+#include "base/parse_number.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 
 namespace tarvik {
 
 namespace {
-
-bool ParseNumber(const std::string& text, uint32_t& value) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const unsigned long long parsed = std::strtoull(text.c_str(), &end, hex ? 16 : 10);
-  if (errno != 0 || !end || *end != '\0' || text[0] == '-' || parsed > 0xFFFFFFFFull) return false;
-  value = static_cast<uint32_t>(parsed);
-  return true;
-}
 
 // Vendors whose devices sit on the bus beside the controller.
 constexpr uint16_t kExtraVendors[] = {0x046D, 0x045E, 0x1532, 0x0B05, 0x04F3, 0x093A};
@@ -63,14 +51,20 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
   }
   if (key == "unplug.after" || key == "extra") {
     uint32_t number = 0;
-    if (!ParseNumber(value, number)) {
+    if (!ParseUnsigned(value, number)) {
       error = "--sim " + key + "= takes a number, got \"" + value + "\"";
       return false;
     }
     (key == "extra" ? options.extraDevices : options.unplugAfter) = number;
     return true;
   }
-  if (ApplySimBootSetting(key, value, options.boot, error)) return true;
+  // A key may belong to both controllers (latency.ms): it goes to every one that knows it.
+  std::string bootError;
+  std::string packetError;
+  const bool boot = ApplySimBootSetting(key, value, options.boot, bootError);
+  const bool packetKey = ApplySimPacketSetting(key, value, options.packet, packetError);
+  if (boot || packetKey) return true;
+  error = !bootError.empty() ? bootError : packetError;
   if (error.empty()) error = "unknown --sim key \"" + key + "\"";
   return false;
 }
@@ -90,6 +84,9 @@ SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
   if (options.mode == SimMode::kBoot) {
     population.boot = std::make_shared<SimBootController>(options.boot);
     spec.model = population.boot;
+  } else {
+    population.packet = std::make_shared<SimPacketController>(row, options.packet);
+    spec.model = population.packet;
   }
   population.controller = bus.Plug(spec, false);
   if (options.unplugAfter != 0) bus.UnplugAfterOutputs(population.controller, options.unplugAfter);

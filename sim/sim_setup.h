@@ -9,6 +9,7 @@
 
 #include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
+#include "sim/sim_packet_controller.h"
 
 namespace tarvik {
 
@@ -20,11 +21,13 @@ struct SimOptions {
   uint32_t unplugAfter = 0;   // unplug.after=N; 0: stays
   uint32_t extraDevices = 0;  // extra=N
   SimBootConfig boot;         // the boot-mode controller's keys
+  SimPacketConfig packet;     // the packet-protocol controller's keys
 };
 
 struct SimPopulation {
   int controller = 0;  // device id; 0 in mode none
-  std::shared_ptr<SimBootController> boot;  // the boot-mode controller's device side
+  std::shared_ptr<SimBootController> boot;      // the boot-mode controller's device side
+  std::shared_ptr<SimPacketController> packet;  // the packet-protocol controller's device side
 };
 
 // A controller of device-table row 1, 2 or 3, with that row's report sizes.

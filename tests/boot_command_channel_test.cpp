@@ -16,7 +16,6 @@ class BootChannelTest : public ::testing::Test, protected test::DeviceRig {
  protected:
   std::atomic<bool> abort{false};
   CBootChannel channel{hid, diag, clock, abort};
-  int device = 0;
   std::vector<uint64_t> frameTimes;
 
   // Connects a boot-mode controller whose answers `script` gives.

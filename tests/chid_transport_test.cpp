@@ -13,12 +13,6 @@ using Bytes = std::vector<uint8_t>;
 
 class TransportTest : public ::testing::Test, protected test::DeviceRig {
  protected:
-  int device = 0;
-  void Connect(int row) {
-    device = PlugRow(row);
-    ASSERT_TRUE(hid.SearchDevice());
-    ASSERT_TRUE(hid.OpenHid());
-  }
   Bytes LastWritten() {
     const auto written = bus.ReportsWrittenTo(device);
     return written.empty() ? Bytes{} : written.back();

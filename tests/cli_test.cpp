@@ -241,4 +241,27 @@ TEST(CliTest, FlashAsksOnTheTerminalUnlessTold) {
   std::remove(image.c_str());
 }
 
+TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
+  const std::string image = WriteImage("packet.dat");
+  Result r = RunCli("--simulate packet1 --sim clock=virtual --transcript - run --image " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(Events(r, "title")[0]["text"], "Tarvik Update v2.00(GamePad V1.23)");
+  const auto received = Events(r, "received");
+  ASSERT_EQ(received.size(), 1u);
+  // The first record's 100 bytes and the padding up to the last full packet.
+  EXPECT_EQ(received[0]["hex"].get<std::string>().size(), 2u * 128u);
+
+  r = RunCli("--simulate packet2 --sim clock=virtual --transcript - run --image " + image);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Events(r, "msgbox").back()["text"], "Firmware update failure, please handle work in BOOT mode\n");
+  r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=replug --transcript - run --image " + image);
+  EXPECT_EQ(r.status, 0);
+
+  r = RunCli("--simulate packet1 --sim clock=virtual --sim version=0x2007b --json info");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(nlohmann::json::parse(r.out)["versionText"], "1.23 beta2");
+  EXPECT_EQ(RunCli("--simulate packet1 --sim clock=virtual --sim version=silent info").status, 1);
+  std::remove(image.c_str());
+}
+
 }  // namespace

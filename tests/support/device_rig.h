@@ -1,6 +1,8 @@
 // The device object alone on a simulated bus with a virtual clock.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <vector>
 
@@ -52,6 +54,14 @@ class DeviceRig {
   }
 
   int PlugRow(int row) { return bus.Plug(ControllerSpec(row), false); }
+
+  // Plugs a controller of `row`, finds and opens it.
+  int device = 0;
+  void Connect(int row) {
+    device = PlugRow(row);
+    ASSERT_TRUE(hid.SearchDevice());
+    ASSERT_TRUE(hid.OpenHid());
+  }
 };
 
 }  // namespace tarvik::test

@@ -17,6 +17,7 @@
 #include "platform/headless/headless_window_host.h"
 #include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
+#include "sim/sim_packet_controller.h"
 #include "sim/sim_setup.h"
 #include "platform/std/virtual_clock.h"
 #include "tests/support/fake_system.h"
@@ -113,16 +114,22 @@ class WindowRig {
   HeadlessWindowHost host{clock, user, &user};
   SimBootConfig bootConfig;
   std::shared_ptr<SimBootController> bootModel;
+  SimPacketConfig packetConfig;
+  std::shared_ptr<SimPacketController> packetModel;
 
   WindowRig() { system.currentDirectory = m_dir.Path().string(); }
 
   // Plugs a controller of device-table row 1, 2 or 3 (present before start).
-  // A boot-mode controller (row 3) answers with `bootConfig`.
+  // A boot-mode controller (row 3) answers with `bootConfig`, a packet-protocol
+  // one (rows 1 and 2) with `packetConfig`.
   int PlugController(int row, bool notify = false) {
     SimDeviceSpec spec = ControllerSpec(row);
     if (row == 3) {
       bootModel = std::make_shared<SimBootController>(bootConfig);
       spec.model = bootModel;
+    } else {
+      packetModel = std::make_shared<SimPacketController>(row, packetConfig);
+      spec.model = packetModel;
     }
     return bus.Plug(spec, notify);
   }

@@ -1,0 +1,279 @@
+#include "sim/sim_packet_controller.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/bytes.h"
+#include "base/parse_number.h"
+#include "device/device_table.h"
+#include "device/report_framing.h"
+
+namespace tarvik {
+
+using namespace packet;
+
+namespace {
+
+constexpr size_t kFrameHeader = 4;  // lead byte, type, body length
+constexpr size_t kPayloadHeader = 3;  // command, payload length
+constexpr size_t kVersionPayload = 4;
+constexpr size_t kDesLenOffset = 8;
+
+// Row 1 of the device table: what a controller becomes on the mode-2 signal.
+constexpr DeviceTableRow kMode1Row = kDeviceTable[0];
+
+// Each would be taken for a real frame by a host that skips one check: the
+// lead byte, the frame type, the command.
+const std::vector<uint8_t> kJunkFrames[] = {
+    {0x01, kTypeFirmware, 0x01, 0x00, kCmdDataRequest},
+    {0x00, 0x04, 0x01, 0x00, kCmdDataRequest},
+    {0x00, kTypeFirmware, 0x01, 0x00, 0x33},
+};
+
+std::string BadValue(const std::string& key, const std::string& expected,
+                     const std::string& value) {
+  return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
+}
+
+std::vector<uint8_t> FirmwareFrame(uint8_t command, const uint8_t* payload, size_t length) {
+  const size_t body = 1 + (length > 0 ? 2 + length : 0);
+  std::vector<uint8_t> frame(kFrameHeader + body, 0);
+  frame[1] = kTypeFirmware;
+  PutLe16(frame.data() + 2, static_cast<uint16_t>(body));
+  frame[kFrameHeader] = command;
+  if (length > 0) {
+    PutLe16(frame.data() + kFrameHeader + 1, static_cast<uint16_t>(length));
+    std::copy(payload, payload + length, frame.begin() + kFrameHeader + kPayloadHeader);
+  }
+  return frame;
+}
+
+}  // namespace
+
+bool ApplySimPacketSetting(const std::string& key, const std::string& value,
+                           SimPacketConfig& config, std::string& error) {
+  uint32_t number = 0;
+  if (key == "version") {
+    if (value == "silent") {
+      config.version.reset();
+    } else if (ParseUnsigned(value, number)) {
+      config.version = number;
+    } else {
+      error = BadValue(key, "a 32-bit number or silent", value);
+      return false;
+    }
+    return true;
+  }
+  if (key == "start" || key == "junk" || key == "switch") {
+    const bool isStart = key == "start";
+    const bool isJunk = key == "junk";
+    const std::string on = isStart ? "answer" : isJunk ? "1" : "replug";
+    const std::string off = isStart ? "silent" : isJunk ? "0" : "ignore";
+    if (value != on && value != off) {
+      error = BadValue(key, on + " or " + off, value);
+      return false;
+    }
+    if (isStart) {
+      config.startAnswers = value == on;
+    } else if (isJunk) {
+      config.junk = value == on;
+    } else {
+      config.onMode2Signal = value == on ? SimSwitch::kReplug : SimSwitch::kIgnore;
+    }
+    return true;
+  }
+  if (key == "fail.at" || key == "silent.after" || key == "latency.ms") {
+    if (!ParseUnsigned(value, number)) {
+      error = BadValue(key, "a number", value);
+      return false;
+    }
+    if (key == "fail.at") {
+      config.failAt = number;
+    } else if (key == "silent.after") {
+      config.silentAfter = number;
+    } else {
+      config.latencyMs = number;
+    }
+    return true;
+  }
+  if (key == "fail.cmd") {
+    if (!ParseUnsigned(value, number) || (number != kCmdFailure1 && number != kCmdFailure2)) {
+      error = BadValue(key, "0x15 or 0x18", value);
+      return false;
+    }
+    config.failCommand = static_cast<uint8_t>(number);
+    return true;
+  }
+  error.clear();
+  return false;
+}
+
+SimPacketController::SimPacketController(int reportMode, SimPacketConfig config)
+    : m_config(std::move(config)), m_reportMode(reportMode == 2 ? 2 : 1) {}
+
+void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) {
+  bool replug = false;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_reportMode));
+    const size_t count = report.size() >= 2 ? report[1] : 0;
+    if (report.size() != framing.outputSize || report[0] != framing.firstByte || count == 0 ||
+        count > report.size() - 2) {
+      ++m_counts.ignoredFrames;
+      return;
+    }
+    const uint8_t* piece = report.data() + 2;
+    if (m_partial.empty() && count < kFrameHeader) {
+      ++m_counts.ignoredFrames;
+      return;
+    }
+    // Only the first piece of a frame carries its header; bytes after the
+    // frame's end in the same report belong to no frame.
+    const size_t total =
+        kFrameHeader + GetLe16((m_partial.empty() ? piece : m_partial.data()) + 2);
+    const size_t take = std::min(count, total - m_partial.size());
+    m_partial.insert(m_partial.end(), piece, piece + take);
+    if (m_partial.size() < total) return;
+    const std::vector<uint8_t> frame = std::move(m_partial);
+    m_partial.clear();
+    HandleFrame(frame, port, replug);
+  }
+  // The bus sends the removal and arrival notices from inside this call, and
+  // whoever receives them must be free to write to the device at once.
+  if (replug) {
+    const ReportFraming mode1 = FramingForMode(kMode1Row.reportMode);
+    port.ReplugAs(kMode1Row.productId, mode1.outputSize, mode1.inputSize);
+  }
+}
+
+void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port,
+                                      bool& replug) {
+  const uint8_t type = frame[1];
+  const uint8_t* body = frame.data() + kFrameHeader;
+  const size_t length = frame.size() - kFrameHeader;
+  if (frame[0] != 0x00) {
+    ++m_counts.ignoredFrames;
+    return;
+  }
+  if (type == kTypeFirmware) {
+    HandleFirmwarePacket(body, length, port);
+    return;
+  }
+  // The host only ever sends 0x00 as a short frame's value; any other body
+  // is a fault to show, not a request to answer.
+  if (length != 1 || body[0] != 0x00) {
+    ++m_counts.ignoredFrames;
+    return;
+  }
+  switch (type) {
+    case kTypeStartRequest:
+      ++m_counts.startRequests;
+      if (m_config.startAnswers) Answer(port, {0x00, kTypeStartAnswer, 0x01, 0x00, 0x00});
+      return;
+    case kTypeReceiveFailure:
+      ++m_counts.receiveFailures;
+      return;
+    case kTypeMode2Signal:
+      ++m_counts.mode2Signals;
+      if (m_reportMode == 2 && m_config.onMode2Signal == SimSwitch::kReplug) {
+        m_reportMode = kMode1Row.reportMode;
+        m_partial.clear();
+        replug = true;
+      }
+      return;
+    default:
+      ++m_counts.ignoredFrames;
+      return;
+  }
+}
+
+void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t length,
+                                               SimDevicePort& port) {
+  const uint8_t command = length > 0 ? body[0] : 0xFF;
+  const bool bare = length == 1;
+  const bool withPayload =
+      length > kPayloadHeader && GetLe16(body + 1) == length - kPayloadHeader;
+  const uint8_t* payload = body + kPayloadHeader;
+  const size_t payloadLength = withPayload ? length - kPayloadHeader : 0;
+
+  if (command == kCmdHeader && withPayload && payloadLength == kHeaderPayload) {
+    m_announced = GetLe32(payload + kDesLenOffset);
+    m_received.clear();
+    m_transferPackets = 0;
+    m_receiving = true;
+    RequestData(port);
+  } else if (command == kCmdData && (bare || withPayload) && m_receiving) {
+    m_received.insert(m_received.end(), payload, payload + payloadLength);
+    ++m_transferPackets;
+    ++m_counts.dataPackets;
+    RequestData(port);
+  } else if (command == kCmdEnd && bare) {
+    ++m_counts.endPackets;
+    // The host's end closes the transfer whether or not it was whole.
+    if (m_receiving && m_received.size() >= m_announced) ++m_completed;
+    m_receiving = false;
+  } else if (command == kCmdVersion && bare) {
+    ++m_counts.versionQueries;
+    if (m_config.version) {
+      uint8_t word[kVersionPayload];
+      PutLe32(word, *m_config.version);
+      Answer(port, FirmwareFrame(kCmdVersion, word, sizeof word));
+    }
+  } else {
+    ++m_counts.ignoredFrames;
+  }
+}
+
+void SimPacketController::RequestData(SimDevicePort& port) {
+  if (m_config.silentAfter && m_transferPackets >= *m_config.silentAfter) m_silent = true;
+  if (m_config.failAt && m_transferPackets == *m_config.failAt) {
+    m_receiving = false;
+    Answer(port, FirmwareFrame(m_config.failCommand, nullptr, 0));
+    return;
+  }
+  Answer(port, FirmwareFrame(kCmdDataRequest, nullptr, 0));
+}
+
+void SimPacketController::Answer(SimDevicePort& port, const std::vector<uint8_t>& frame) {
+  if (m_silent) return;
+  if (m_config.junk) {
+    for (const std::vector<uint8_t>& junk : kJunkFrames) SendFrame(port, junk);
+  }
+  SendFrame(port, frame);
+}
+
+void SimPacketController::SendFrame(SimDevicePort& port, const std::vector<uint8_t>& frame) {
+  const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_reportMode));
+  std::vector<uint8_t> report(framing.inputSize, 0);
+  report[0] = framing.firstByte;
+  report[1] = static_cast<uint8_t>(frame.size());
+  std::copy(frame.begin(), frame.end(), report.begin() + 2);
+  port.SendInputReport(std::move(report), m_config.latencyMs);
+}
+
+std::vector<uint8_t> SimPacketController::ReceivedData() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_received;
+}
+
+uint32_t SimPacketController::AnnouncedLength() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_announced;
+}
+
+int SimPacketController::CompletedTransfers() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_completed;
+}
+
+int SimPacketController::ReportMode() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_reportMode;
+}
+
+SimPacketCounts SimPacketController::Counts() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_counts;
+}
+
+}  // namespace tarvik

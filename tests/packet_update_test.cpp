@@ -1,0 +1,260 @@
+// Packet-protocol controllers: the version query and whole updates against
+// the simulated controller in report modes 1 and 2.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/scripted_model.h"
+#include "tests/support/window_rig.h"
+#include "update/packet_protocol.h"
+
+namespace tarvik {
+namespace {
+
+using test::Bytes;
+using test::Payload;
+using test::Record;
+
+class PacketUpdateTest : public ::testing::Test, protected test::WindowRig {
+ protected:
+  int device = 0;
+  // `data` bytes after the header, of which the header announces `desLen`.
+  void UseImage(uint32_t desLen, size_t data) {
+    user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(data), 1, desLen));
+  }
+  void Update(int row, const std::function<void(CUpdateDlg&)>& after = {}) {
+    if (device == 0) device = PlugController(row);
+    RunWindow([&](CUpdateDlg& dlg) {
+      user.events.clear();
+      ASSERT_TRUE(PressUpdate(dlg));
+      if (after) after(dlg);
+    });
+  }
+  // Frames the host sent, by frame type (and command for firmware packets).
+  size_t Sent(uint8_t type, int command = -1) {
+    size_t count = 0;
+    for (const Bytes& r : bus.ReportsWrittenTo(device)) {
+      if (r[2] == 0x00 && r[3] == type && (command < 0 || r[6] == command)) ++count;
+    }
+    return count;
+  }
+  bool Succeeded() {
+    const auto texts = user.MessageTexts();
+    return !texts.empty() && texts.back() == "\n Firmware upgraded! \n";
+  }
+  std::vector<int> DataProgress() {
+    std::vector<int> positions = user.ProgressPositions();
+    positions.erase(std::remove(positions.begin(), positions.end(), 0), positions.end());
+    return positions;
+  }
+};
+
+TEST_F(PacketUpdateTest, StartUpShowsTheVersionInBothTitleForms) {
+  PlugController(1);
+  RunWindow([&](CUpdateDlg& dlg) {
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00(GamePad V1.23)");
+    EXPECT_EQ(dlg.DeviceVersion(), 123u);
+    EXPECT_FALSE(dlg.TitleShowsVersion());
+  });
+  EXPECT_EQ(packetModel->Counts().versionQueries, 2);
+
+  packetConfig.version = (2u << 16) | 123;
+  test::WindowRig beta;
+  beta.packetConfig = packetConfig;
+  beta.PlugController(2);
+  beta.RunWindow([&](CUpdateDlg&) { EXPECT_EQ(beta.host.WindowText(), "Tarvik Update v2.00(GamePad V1.23 beta2)"); });
+  EXPECT_EQ(beta.packetModel->Counts().versionQueries, 1);
+  EXPECT_EQ(beta.packetModel->Counts().mode2Signals, 1);
+}
+
+TEST_F(PacketUpdateTest, ControllerWithoutFirmwareGetsTheConnectionInstructions) {
+  packetConfig.version = 0xFFFFFFFFu;
+  PlugController(1);
+  RunWindow([&](CUpdateDlg& dlg) {
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
+    EXPECT_EQ(dlg.DeviceVersion(), 0xFFFFFFFFu);
+  });
+  EXPECT_EQ(user.MessageTexts(), std::vector<std::string>(2, Text(kTextHelp)));
+}
+
+TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
+  packetConfig.version = std::nullopt;
+  PlugController(1);
+  RunWindow([&](CUpdateDlg& dlg) {
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
+    EXPECT_EQ(dlg.DeviceVersion(), kDeviceVersionUnknown);
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+  });
+  EXPECT_EQ(clock.NowMs(), 2u * 2000u);  // two queries of ten 200 ms reads
+  EXPECT_EQ(packetModel->Counts().receiveFailures, 20);
+}
+
+TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithThirtyTwoBytes) {
+  UseImage(100, 128);
+  Update(1, [&](CUpdateDlg& dlg) {
+    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_EQ(dlg.TransferState(), 3);
+    EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
+    EXPECT_FALSE(dlg.Context().imageFile.IsOpen());
+    EXPECT_TRUE(host.IsItemVisible(IDC_STATIC_NOTICE));
+    EXPECT_EQ(host.ProgressPos(), 0);
+  });
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+  EXPECT_EQ(packetModel->CompletedTransfers(), 1);
+  EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 128}));
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 1u);
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 1u);
+  const auto trace = system.TraceLines();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "desVersion is 150\n"), trace.end());
+  EXPECT_EQ(trace.back(), "Exit Usb_UpdateThread\n");
+}
+
+TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {
+  UseImage(100, 128);
+  device = PlugController(1);
+  bool clicked = false;
+  RunWindow([&](CUpdateDlg& dlg) {
+    // The button comes back once the last data packet is out, while the worker
+    // still waits for the controller's last request: press it then.
+    std::function<void()> pressWhenEnabled = [&] {
+      if (!host.IsItemEnabled(IDC_USB_UPDATE)) return host.PostToUi(pressWhenEnabled);
+      clicked = host.Click(IDC_USB_UPDATE);
+      EXPECT_TRUE(dlg.IsBusy());
+    };
+    user.onProgress = [&](int pos) {
+      if (pos == 128) host.PostToUi(pressWhenEnabled);
+    };
+    ASSERT_TRUE(PressUpdate(dlg));
+  });
+  EXPECT_TRUE(clicked);
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(Sent(packet::kTypeStartRequest), 1u);
+}
+
+TEST_F(PacketUpdateTest, ZeroLengthAnnouncementShowsFullProgressWithoutDividing) {
+  UseImage(0, 64);
+  Update(1);
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(DataProgress(), std::vector<int>{100});
+}
+
+TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterReplug) {
+  packetConfig.onMode2Signal = SimSwitch::kReplug;
+  UseImage(20, 64);
+  Update(2);
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(packetModel->ReportMode(), 1);
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(64));
+}
+
+TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
+  UseImage(100, 100);
+  Update(2, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.StopFlag(), 1); });
+  EXPECT_EQ(user.MessageTexts(),
+            std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n"});
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
+}
+
+TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
+  for (uint8_t command : {packet::kCmdFailure1, packet::kCmdFailure2}) {
+    test::WindowRig rig;
+    rig.packetConfig.failAt = 2;
+    rig.packetConfig.failCommand = command;
+    rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", Record(150, 0, Payload(200)));
+    rig.PlugController(1);
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_FALSE(dlg.Context().imageFile.IsOpen());
+      EXPECT_FALSE(rig.host.IsTimerRunning(kUpdateTimerId));
+      EXPECT_TRUE(rig.host.IsItemEnabled(IDC_USB_UPDATE));
+      EXPECT_FALSE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
+    });
+    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+  }
+}
+
+TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds) {
+  packetConfig.silentAfter = 0;  // nothing after the header
+  UseImage(100, 100);
+  Update(1, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.StopFlag(), 1); });
+  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  // One notice per 10 ms read for 30 seconds.
+  EXPECT_NEAR(packetModel->Counts().receiveFailures, 3000, 5);
+}
+
+TEST_F(PacketUpdateTest, VanishedControllerEndsTheUpdate) {
+  packetConfig.silentAfter = 2;
+  UseImage(100, 100);
+  device = PlugController(1);
+  RunWindow([&](CUpdateDlg& dlg) {
+    user.onProgress = [&](int pos) {
+      if (pos == 64) bus.Unplug(device);
+    };
+    ASSERT_TRUE(PressUpdate(dlg));
+    EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
+    EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");  // the removal, handled once the worker ended
+  });
+  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_LT(clock.NowMs(), 1000u);
+}
+
+TEST_F(PacketUpdateTest, ImageShorterThanItAnnouncesIsRefusedBeforeTheHeader) {
+  UseImage(100, 99);
+  Update(1);
+  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
+}
+
+TEST_F(PacketUpdateTest, CancelledConfirmationStopsWithoutMessage) {
+  user.confirm = false;
+  UseImage(100, 100);
+  Update(1, [&](CUpdateDlg& dlg) {
+    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+  });
+  EXPECT_EQ(user.MessageTexts().size(), 1u);
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
+}
+
+TEST_F(PacketUpdateTest, UnwritableStartRequestSetsTheButtonAgain) {
+  SimDeviceSpec spec = ControllerSpec(1);
+  spec.outputReportSize = 65;  // every write of a 64-byte report fails
+  device = bus.Plug(spec, false);
+  RunWindow([&](CUpdateDlg& dlg) {
+    ASSERT_TRUE(PressUpdate(dlg));
+    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+    EXPECT_EQ(dlg.StopFlag(), 0);
+  });
+  const auto trace = system.TraceLines();
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "send() failed with error code 0\n"), trace.end());
+}
+
+TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
+  packetConfig.junk = true;
+  UseImage(100, 128);
+  Update(1);
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+}
+
+TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
+  // A controller that asks for data when asked for its version.
+  SimDeviceSpec spec = ControllerSpec(1);
+  spec.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
+    if (report[3] != packet::kTypeFirmware || report[6] != packet::kCmdVersion) return;
+    Bytes request(64, 0);
+    request[0] = 0x81;
+    const uint8_t frame[] = {0x05, 0x00, 0x16, 0x01, 0x00, 0x14};
+    std::copy(std::begin(frame), std::end(frame), request.begin() + 1);
+    port.SendInputReport(request);
+  });
+  device = bus.Plug(spec, false);
+  RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.TransferState(), 3); });
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 2u);
+  EXPECT_TRUE(user.MessageTexts().empty());
+}
+
+}  // namespace
+}  // namespace tarvik
