@@ -1,0 +1,330 @@
+#include "platform/qt/qt_window_host.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+
+#include "res/dialog_template.h"
+#include "res/resource.h"
+
+namespace tarvik {
+
+namespace {
+
+QString ToQt(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// MulDiv as Windows rounds it.
+int MulDiv(int value, int numerator, int denominator) {
+  return (value * numerator + denominator / 2) / denominator;
+}
+
+// "File type(*.dat)|*.dat||" -> "File type(*.dat)": Qt reads the patterns from the parentheses.
+QString NameFilter(const std::string& filter) {
+  const size_t bar = filter.find('|');
+  return ToQt(bar == std::string::npos ? filter : filter.substr(0, bar));
+}
+
+}  // namespace
+
+// The dialog window of template 102.
+class UpdateDialogWidget final : public QDialog {
+ public:
+  explicit UpdateDialogWidget(QtWindowHost& host) : m_host(host) {
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+    QFont font;
+    font.setFamilies({QString::fromUtf8(kUpdateDialogTemplate.fontFace), QStringLiteral("SimSun"),
+                      QStringLiteral("Noto Sans CJK SC"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPointSize(kUpdateDialogTemplate.fontPoints);
+    setFont(font);
+
+    for (const DialogControlTemplate& t : kUpdateDialogTemplate.controls) {
+      QWidget* control = nullptr;
+      switch (t.kind) {
+        case ControlKind::kProgress: {
+          auto* bar = new QProgressBar(this);
+          bar->setRange(0, 100);
+          bar->setValue(0);
+          bar->setTextVisible(false);
+          control = bar;
+          break;
+        }
+        case ControlKind::kPushButton: {
+          auto* button = new QPushButton(QString::fromUtf8(t.text), this);
+          button->setAutoDefault(false);
+          QObject::connect(button, &QPushButton::clicked, this, [this, id = t.id] {
+            if (m_host.m_dialog) m_host.m_dialog->OnCommand(id);
+          });
+          control = button;
+          break;
+        }
+        case ControlKind::kStaticCentred:
+        case ControlKind::kStaticLeft: {
+          auto* label = new QLabel(QString::fromUtf8(t.text), this);
+          label->setAlignment(t.kind == ControlKind::kStaticCentred ? Qt::AlignHCenter | Qt::AlignTop
+                                                                     : Qt::AlignLeft | Qt::AlignTop);
+          label->setWordWrap(t.kind == ControlKind::kStaticLeft);
+          label->setTextFormat(Qt::PlainText);
+          control = label;
+          break;
+        }
+      }
+      if (!t.tabStop) control->setFocusPolicy(Qt::NoFocus);
+      int x = t.x, y = t.y, cx = t.cx, cy = t.cy;
+      QtWindowHost::DialogUnitsToPixels(*this, x, y, cx, cy);
+      control->setGeometry(x, y, cx, cy);
+      m_controls[t.id] = control;
+    }
+    int x = 0, y = 0, cx = kUpdateDialogTemplate.cx, cy = kUpdateDialogTemplate.cy;
+    QtWindowHost::DialogUnitsToPixels(*this, x, y, cx, cy);
+    setFixedSize(cx, cy);
+  }
+
+  QWidget* Control(int id) const {
+    auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+  }
+
+  // Esc and the close box: the window decides whether it may close now.
+  void reject() override {
+    if (!m_host.m_dialog || m_host.m_dialog->OnCloseRequest()) QDialog::reject();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QDialog::paintEvent(event);
+    if (!m_host.m_dialog) return;
+    QPainter painter(this);
+    m_host.m_painter = &painter;
+    m_host.m_dialog->OnPaint();
+    m_host.m_painter = nullptr;
+  }
+
+ private:
+  QtWindowHost& m_host;
+  std::map<int, QWidget*> m_controls;
+};
+
+QtWindowHost::QtWindowHost() = default;
+
+QtWindowHost::~QtWindowHost() = default;
+
+QDialog* QtWindowHost::Window() const { return m_widget; }
+
+QWidget* QtWindowHost::Control(int id) const { return m_widget ? m_widget->Control(id) : nullptr; }
+
+void QtWindowHost::DialogUnitsToPixels(const QWidget& window, int& x, int& y, int& cx, int& cy) {
+  // The dialog font's base units, as the platform that defined the template computes them.
+  const QFontMetrics metrics(window.font());
+  const int sample = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int baseX = std::max(1, (sample / 26 + 1) / 2);
+  const int baseY = std::max(1, metrics.height());
+  x = MulDiv(x, baseX, 4);
+  cx = MulDiv(cx, baseX, 4);
+  y = MulDiv(y, baseY, 8);
+  cy = MulDiv(cy, baseY, 8);
+}
+
+int QtWindowHost::RunModal(IDialogEvents& dialog) {
+  UpdateDialogWidget widget(*this);
+  widget.setWindowTitle(QApplication::applicationDisplayName());
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_dialog = &dialog;
+    m_widget = &widget;
+    m_uiThread = std::this_thread::get_id();
+    m_open = true;
+  }
+  // As with a dialog template, initialisation runs before the window is visible.
+  dialog.OnInitDialog();
+  widget.show();
+  if (m_shownHook) QTimer::singleShot(0, &widget, [this, &widget] { m_shownHook(widget); });
+  const int result = widget.exec();
+  {
+    // The window is gone: waiting senders return, queued work is dropped.
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_open = false;
+    m_queue.clear();
+    m_widget = nullptr;
+  }
+  m_queueChanged.notify_all();
+  m_timers.clear();  // owned by the widget
+  m_dialog = nullptr;
+  return result;
+}
+
+void QtWindowHost::EndModal(int result) {
+  if (m_widget) m_widget->done(result);
+}
+
+void QtWindowHost::SetWindowText(const std::string& text) {
+  if (m_widget) m_widget->setWindowTitle(ToQt(text));
+}
+
+void QtWindowHost::SetItemText(int id, const std::string& text) {
+  QWidget* control = Control(id);
+  if (auto* button = qobject_cast<QPushButton*>(control)) button->setText(ToQt(text));
+  if (auto* label = qobject_cast<QLabel*>(control)) label->setText(ToQt(text));
+}
+
+void QtWindowHost::EnableItem(int id, bool enable) {
+  if (QWidget* control = Control(id)) control->setEnabled(enable);
+}
+
+bool QtWindowHost::IsItemEnabled(int id) {
+  QWidget* control = Control(id);
+  return control && control->isEnabled();
+}
+
+void QtWindowHost::ShowItem(int id, bool show) {
+  if (QWidget* control = Control(id)) control->setVisible(show);
+}
+
+void QtWindowHost::SetProgressRange(int id, int low, int high) {
+  if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setRange(low, std::max(low, high));
+}
+
+void QtWindowHost::SetProgressPos(int id, int pos) {
+  // A progress bar keeps its position inside its range.
+  if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) {
+    bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
+  }
+}
+
+IconHandle QtWindowHost::LoadIcon(int resourceId) {
+  if (resourceId != IDI_MAINFRAME) return nullptr;
+  if (!m_icon) m_icon = std::make_unique<QIcon>(QStringLiteral(":/tarvik/icon.png"));
+  return m_icon->isNull() ? nullptr : m_icon.get();
+}
+
+void QtWindowHost::SetIcon(IconHandle icon, bool /*big*/) {
+  // One icon serves both sizes; Qt picks the size it needs.
+  if (m_widget && icon) m_widget->setWindowIcon(*static_cast<const QIcon*>(icon));
+}
+
+bool QtWindowHost::IsIconic() { return m_widget && m_widget->isMinimized(); }
+
+Size QtWindowHost::ClientSize() {
+  if (!m_widget) return {};
+  return {m_widget->width(), m_widget->height()};
+}
+
+void QtWindowHost::PaintIcon(IconHandle icon, int x, int y) {
+  if (!m_painter || !icon) return;
+  static_cast<const QIcon*>(icon)->paint(m_painter, x, y, 32, 32);
+}
+
+MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                                      MsgBoxButtons buttons) {
+  if (m_messageBoxHook) {
+    if (const std::optional<MsgBoxAnswer> answer = m_messageBoxHook(text, caption, buttons)) return *answer;
+  }
+  QMessageBox box(m_widget);
+  box.setWindowTitle(caption ? ToQt(*caption) : QApplication::applicationDisplayName());
+  box.setText(ToQt(text));
+  box.setTextFormat(Qt::PlainText);
+  box.setStandardButtons(buttons == MsgBoxButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
+                                                             : QMessageBox::Ok);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+}
+
+std::optional<std::string> QtWindowHost::OpenFileDialog(const FileDialogRequest& request) {
+  if (m_fileDialogHook) {
+    if (const auto answer = m_fileDialogHook(request)) return *answer;
+  }
+  QFileDialog dialog(m_widget, QString(), ToQt(request.initialDirectory), NameFilter(request.filter));
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().first().toStdString();
+}
+
+void QtWindowHost::SetTimer(uintptr_t timerId, uint32_t intervalMs) {
+  if (!m_widget) return;
+  QTimer*& timer = m_timers[timerId];
+  if (!timer) {
+    timer = new QTimer(m_widget);
+    QObject::connect(timer, &QTimer::timeout, m_widget, [this, timerId] {
+      if (m_dialog) m_dialog->OnTimer(timerId);
+    });
+  }
+  timer->start(static_cast<int>(intervalMs));
+}
+
+void QtWindowHost::KillTimer(uintptr_t timerId) {
+  auto it = m_timers.find(timerId);
+  if (it == m_timers.end()) return;
+  it->second->stop();
+  it->second->deleteLater();
+  m_timers.erase(it);
+}
+
+bool QtWindowHost::IsUiThread() {
+  std::lock_guard<std::mutex> lock(m_queueLock);
+  return m_open && std::this_thread::get_id() == m_uiThread;
+}
+
+void QtWindowHost::WakeUiThread() {
+  // Called with the queue lock held, so the widget cannot go meanwhile.
+  if (m_widget) QMetaObject::invokeMethod(m_widget, [this] { RunQueued(); }, Qt::QueuedConnection);
+}
+
+void QtWindowHost::RunQueued() {
+  std::unique_lock<std::mutex> lock(m_queueLock);
+  while (!m_queue.empty()) {
+    Task task = std::move(m_queue.front());
+    m_queue.pop_front();
+    lock.unlock();
+    task.op();
+    lock.lock();
+    if (task.done) {
+      *task.done = true;
+      m_queueChanged.notify_all();
+    }
+  }
+}
+
+bool QtWindowHost::SendToUi(const std::function<void()>& op) {
+  std::unique_lock<std::mutex> lock(m_queueLock);
+  if (!m_open) return false;
+  if (std::this_thread::get_id() == m_uiThread) {
+    lock.unlock();
+    op();
+    return true;
+  }
+  // Not a blocking queued call: the window may close while this waits, and
+  // then the wait must end rather than hold the worker for ever.
+  bool done = false;
+  m_queue.push_back(Task{op, &done});
+  WakeUiThread();
+  m_queueChanged.wait(lock, [&] { return done || !m_open; });
+  return done;
+}
+
+void QtWindowHost::PostToUi(std::function<void()> op) {
+  std::lock_guard<std::mutex> lock(m_queueLock);
+  if (!m_open) return;
+  m_queue.push_back(Task{std::move(op), nullptr});
+  WakeUiThread();
+}
+
+void QtWindowHost::PostDeviceChange(uint32_t eventType) {
+  PostToUi([this, eventType] {
+    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+  });
+}
+
+}  // namespace tarvik

@@ -1,0 +1,108 @@
+// The window host on Qt 6 Widgets: the dialog of template 102 with its four
+// controls placed from the template's dialog units, message boxes and the
+// file-open dialog owned by it, window timers, and the hand-over of a worker's
+// window operations to the user-interface thread.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/window_host.h"
+
+class QDialog;
+class QIcon;
+class QPainter;
+class QProgressBar;
+class QTimer;
+class QWidget;
+
+namespace tarvik {
+
+class UpdateDialogWidget;
+
+class QtWindowHost final : public IWindowHost {
+ public:
+  // Hooks for tests and front ends: a modal box or file dialog can be answered
+  // without showing it. Each returns nothing to let the real dialog run.
+  using MessageBoxHook = std::function<std::optional<MsgBoxAnswer>(
+      const std::string& text, const std::optional<std::string>& caption, MsgBoxButtons buttons)>;
+  using FileDialogHook =
+      std::function<std::optional<std::optional<std::string>>(const FileDialogRequest& request)>;
+
+  QtWindowHost();
+  ~QtWindowHost() override;
+
+  void SetMessageBoxHook(MessageBoxHook hook) { m_messageBoxHook = std::move(hook); }
+  void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
+  // Called on the user-interface thread once the window is shown.
+  void SetShownHook(std::function<void(QDialog&)> hook) { m_shownHook = std::move(hook); }
+
+  // The window while it runs (tests and screenshots); nullptr otherwise.
+  QDialog* Window() const;
+  QWidget* Control(int id) const;
+
+  // Pixels of a dialog-unit rectangle with the dialog font, as Windows converts them.
+  static void DialogUnitsToPixels(const QWidget& window, int& x, int& y, int& cx, int& cy);
+
+  // IWindowHost
+  int RunModal(IDialogEvents& dialog) override;
+  void EndModal(int result) override;
+  void SetWindowText(const std::string& text) override;
+  void SetItemText(int id, const std::string& text) override;
+  void EnableItem(int id, bool enable) override;
+  bool IsItemEnabled(int id) override;
+  void ShowItem(int id, bool show) override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int pos) override;
+  IconHandle LoadIcon(int resourceId) override;
+  void SetIcon(IconHandle icon, bool big) override;
+  bool IsIconic() override;
+  Size ClientSize() override;
+  Size SystemIconSize() override { return {32, 32}; }
+  void PaintIcon(IconHandle icon, int x, int y) override;
+  void DefaultPaint() override {}
+  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                          MsgBoxButtons buttons) override;
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
+  void KillTimer(uintptr_t timerId) override;
+  bool IsUiThread() override;
+  bool SendToUi(const std::function<void()>& op) override;
+  void PostToUi(std::function<void()> op) override;
+  void PostDeviceChange(uint32_t eventType) override;
+
+ private:
+  friend class UpdateDialogWidget;
+  struct Task {
+    std::function<void()> op;
+    bool* done = nullptr;
+  };
+
+  void RunQueued();
+  void WakeUiThread();
+
+  MessageBoxHook m_messageBoxHook;
+  FileDialogHook m_fileDialogHook;
+  std::function<void(QDialog&)> m_shownHook;
+
+  IDialogEvents* m_dialog = nullptr;
+  UpdateDialogWidget* m_widget = nullptr;
+  std::unique_ptr<QIcon> m_icon;
+  QPainter* m_painter = nullptr;  // set while the window paints
+  std::map<uintptr_t, QTimer*> m_timers;
+
+  std::mutex m_queueLock;
+  std::condition_variable m_queueChanged;
+  std::deque<Task> m_queue;
+  bool m_open = false;
+  std::thread::id m_uiThread;
+};
+
+}  // namespace tarvik
