@@ -1,8 +1,22 @@
 #include "cli/cli_platform.h"
 
 #include "base/bytes.h"
+#include "device/device_table.h"
 
 namespace tarvik {
+
+namespace {
+
+// Without the udev rule a controller's node belongs to root: discovery would
+// skip it as it skips devices held by others, and the user would only hear
+// that no controller was found.
+bool SupportedControllerRefusesUs() {
+  std::vector<HidDeviceId> supported;
+  for (const DeviceTableRow& row : kDeviceTable) supported.push_back({row.vendorId, row.productId});
+  return HidrawPermissionDenied(supported);
+}
+
+}  // namespace
 
 CliPlatform::~CliPlatform() {
   if (m_ownTranscriptFile && m_transcriptFile) std::fclose(m_transcriptFile);
@@ -27,9 +41,11 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     }
     if (!ApplySimSetting(setting, sim, error)) return false;
   }
-  if (!simulated) {
+  if (!simulated && SupportedControllerRefusesUs()) {
     exitCode = kExitFailed;
-    error = "this build has no access to the system's HID devices; use --simulate";
+    error =
+        "a Tarvik controller is connected but cannot be opened (permission denied); install "
+        "70-tarvik-update.rules into /etc/udev/rules.d and plug it in again";
     return false;
   }
 
@@ -59,11 +75,18 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     m_system = m_recordingSystem.get();
   }
 
-  m_simBus = std::make_unique<SimHidBus>(*m_clock);
-  m_population = PopulateSimBus(*m_simBus, sim);
-  m_bus = m_simBus.get();
+  IHidBus* bus = nullptr;
+  if (simulated) {
+    m_simBus = std::make_unique<SimHidBus>(*m_clock);
+    m_population = PopulateSimBus(*m_simBus, sim);
+    bus = m_simBus.get();
+  } else {
+    m_hidrawBus = std::make_unique<HidrawBus>(*m_clock);
+    bus = m_hidrawBus.get();
+  }
+  m_bus = bus;
   if (m_transcript) {
-    m_recordingBus = std::make_unique<RecordingHidBus>(*m_simBus, *m_transcript);
+    m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
   }

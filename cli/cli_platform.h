@@ -1,5 +1,6 @@
 // The platform a command runs the window on: the clock, the system seam, the
-// (simulated) HID bus, the headless window host and the transcript.
+// HID bus (the system's hidraw devices, or the simulator with --simulate), the
+// headless window host and the transcript.
 #pragma once
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "cli/cli_options.h"
 #include "platform/headless/headless_window_host.h"
 #include "platform/headless/observer_fanout.h"
+#include "platform/linux/hidraw_bus.h"
 #include "platform/linux/linux_system.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
@@ -52,6 +54,7 @@ class CliPlatform {
   ISystem* m_system = nullptr;
   std::unique_ptr<SimHidBus> m_simBus;
   SimPopulation m_population;
+  std::unique_ptr<HidrawBus> m_hidrawBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   IHidBus* m_bus = nullptr;
   std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +18,10 @@
 
 #include "res/dialog_template.h"
 #include "res/resource.h"
+
+// The application icon (the same artwork as the Windows icon), as PNG bytes.
+extern const unsigned char kTarvikIconPng[];
+extern const std::size_t kTarvikIconPngSize;
 
 namespace tarvik {
 
@@ -205,7 +210,11 @@ void QtWindowHost::SetProgressPos(int id, int pos) {
 
 IconHandle QtWindowHost::LoadIcon(int resourceId) {
   if (resourceId != IDI_MAINFRAME) return nullptr;
-  if (!m_icon) m_icon = std::make_unique<QIcon>(QStringLiteral(":/tarvik/icon.png"));
+  if (!m_icon) {
+    QPixmap pixmap;
+    pixmap.loadFromData(kTarvikIconPng, static_cast<uint>(kTarvikIconPngSize), "PNG");
+    m_icon = std::make_unique<QIcon>(pixmap);
+  }
   return m_icon->isNull() ? nullptr : m_icon.get();
 }
 
