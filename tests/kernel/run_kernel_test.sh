@@ -20,11 +20,19 @@ for tool in qemu-system-x86_64 busybox cpio xz apt-get dpkg-deb; do
 done
 
 # Debian's current kernel, fetched once per build tree.
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}'
+}
 if [[ ! -f kernel/vmlinux ]]; then
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ {print $2; exit}')
-  [[ -n "$package" ]] || fail "cannot tell which kernel package linux-image-amd64 depends on (run apt-get update)"
   rm -rf kernel && mkdir -p kernel/deb
-  (cd kernel/deb && apt-get download "$package" >/dev/null 2>&1) || fail "cannot download $package"
+  package=$(kernel_package)
+  if [[ -z "$package" ]] || ! (cd kernel/deb && apt-get download "$package" >/dev/null 2>&1); then
+    # Package lists can be missing or older than the mirror: refresh them once.
+    apt-get update -q >/dev/null 2>&1 || true
+    package=$(kernel_package)
+    [[ -n "$package" ]] || fail "cannot tell which kernel package linux-image-amd64 depends on"
+    (cd kernel/deb && apt-get download "$package" >/dev/null 2>&1) || fail "cannot download $package"
+  fi
   dpkg-deb -x kernel/deb/*.deb kernel/root
   # The bzImage carries the kernel as an xz stream; the guest boots the ELF inside it directly.
   python3 - kernel/root/boot/vmlinuz-* kernel/vmlinux.xz <<'PY' || fail "no xz stream in the kernel image"
