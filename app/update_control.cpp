@@ -66,6 +66,8 @@ bool CUpdateDlg::OnCloseRequest() {
   const MsgBoxAnswer answer =
       MessageBox(LoadText(kTextUpdatingStop), LoadText(kTextTitle), MsgBoxButtons::kOkCancel);
   if (answer != MsgBoxAnswer::kOk) return false;
+  // The worker may have ended while the question was open: then close now.
+  if (!m_workerRunning.load()) return true;
   // The worker stops at its next step; the window closes once it has ended.
   m_abort.store(true);
   m_closeWhenWorkerEnds = true;

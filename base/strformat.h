@@ -7,7 +7,7 @@
 
 namespace tarvik {
 
-std::string StrFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string StrFormat(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 std::string StrFormatV(const char* format, std::va_list args);
 
 }  // namespace tarvik

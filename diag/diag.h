@@ -24,12 +24,12 @@ class CDiag {
 
   // Appends one entry; every "\n" lands in the file as CR LF. Entries from
   // different threads never interleave. A failed open loses the entry.
-  void WriteLog(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void WriteLog(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
   // "%04d-%02d-%02d %02d:%02d:%02d\n" from the local time.
   void WriteLogTimestamp();
 
   // One formatted trace line to the platform's debugger output.
-  void Trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Trace(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
   // A text handed to the debugger output as it is, without formatting.
   void TraceText(const std::string& text);
 

@@ -301,5 +301,27 @@ TEST_F(BootUpdateTest, ClosingDuringTheUpdateCancelledKeepsItRunning) {
   EXPECT_EQ(bootModel->ResetCount(), 1);
 }
 
+TEST_F(BootUpdateTest, UpdateThatEndsWhileTheCloseQuestionIsOpenClosesOnOk) {
+  device = PlugController(3);
+  user.image = test::WriteFile(Dir() / "fw.dat", Record(123, 0x1000, Payload(100)));
+  bool closed = false;
+  RunWindow([&](CUpdateDlg& dlg) {
+    user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
+      // While the user reads the question, the update runs to its end.
+      if (text.rfind("The new firmware", 0) == 0) host.PumpUntil([&] { return !dlg.IsBusy(); });
+      return std::nullopt;
+    };
+    user.onMessageBox = [&](const std::string& text) {
+      if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { closed = host.RequestClose(); });
+    };
+    ASSERT_TRUE(host.Click(IDC_USB_UPDATE));
+    host.PumpUntil([&] { return !dlg.IsBusy(); });
+  });
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(host.IsClosing());
+  EXPECT_EQ(bootModel->ResetCount(), 1);  // the update ran to its end
+  EXPECT_TRUE(host.IsItemVisible(IDC_STATIC_NOTICE));
+}
+
 }  // namespace
 }  // namespace tarvik

@@ -1,0 +1,214 @@
+#include "platform/win32/setupapi_hid_bus.h"
+
+#include "platform/win32/win32_api.h"
+
+#include <dbt.h>
+#include <setupapi.h>
+
+// MinGW's HID header lacks C linkage for C++.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "platform/win32/interface_detail.h"
+#include "platform/win32/utf16.h"
+#include "platform/win32/win32_window.h"
+
+namespace tarvik::win32 {
+
+namespace {
+
+HANDLE ToHandle(HidHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+GUID HidClassGuid() {
+  GUID guid;
+  HidD_GetHidGuid(&guid);
+  return guid;
+}
+
+// Keeps the thread's last error across clean-up calls, so that the caller
+// reads the error of the call that failed.
+class LastErrorKeeper {
+ public:
+  LastErrorKeeper() : m_error(::GetLastError()) {}
+  ~LastErrorKeeper() { SetLastError(m_error); }
+  LastErrorKeeper(const LastErrorKeeper&) = delete;
+  LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+ private:
+  DWORD m_error;
+};
+
+class Event {
+ public:
+  Event() : m_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Event() {
+    if (m_handle) {
+      LastErrorKeeper keep;
+      CloseHandle(m_handle);
+    }
+  }
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+  HANDLE Get() const { return m_handle; }
+
+ private:
+  HANDLE m_handle;
+};
+
+}  // namespace
+
+SetupApiHidBus::~SetupApiHidBus() {
+  for (const auto& [handle, overlapped] : m_openHandles) CloseHandle(ToHandle(handle));
+}
+
+std::vector<std::string> SetupApiHidBus::EnumerateInterfaces() {
+  GUID hidGuid = HidClassGuid();
+  const HDEVINFO set =
+      SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return {};
+
+  SP_DEVICE_INTERFACE_DATA interfaceData{};
+  const NextInterface next = [&](uint32_t index) {
+    interfaceData = SP_DEVICE_INTERFACE_DATA{};
+    interfaceData.cbSize = sizeof interfaceData;
+    return SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &interfaceData) != FALSE;
+  };
+  const ReadDetail detail = [&](uint8_t* buffer, size_t size, size_t& required,
+                                std::wstring& path) {
+    auto* data = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer);
+    if (data) data->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    DWORD needed = 0;
+    if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, data, static_cast<DWORD>(size),
+                                         &needed, nullptr)) {
+      path = data->DevicePath;
+      return DetailResult::kOk;
+    }
+    required = needed;
+    return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? DetailResult::kTooSmall
+                                                         : DetailResult::kFailed;
+  };
+  const std::vector<std::wstring> widePaths = CollectInterfacePaths(next, detail);
+  SetupDiDestroyDeviceInfoList(set);
+
+  std::vector<std::string> paths;
+  paths.reserve(widePaths.size());
+  for (const std::wstring& path : widePaths) paths.push_back(WideToUtf8(path));
+  return paths;
+}
+
+HidHandle SetupApiHidBus::Open(const std::string& path, HidOpenMode mode) {
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD flags = FILE_FLAG_OVERLAPPED;
+  if (mode == HidOpenMode::kWriteSync) {
+    access = GENERIC_WRITE;
+    flags = 0;
+  } else if (mode == HidOpenMode::kReadOverlapped) {
+    access = GENERIC_READ;
+  }
+  const HANDLE handle =
+      CreateFileW(Utf8ToWide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
+  const HidHandle result = reinterpret_cast<HidHandle>(handle);
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_openHandles[result] = flags == FILE_FLAG_OVERLAPPED;
+  return result;
+}
+
+bool SetupApiHidBus::IsOverlapped(HidHandle handle) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const auto it = m_openHandles.find(handle);
+  return it != m_openHandles.end() && it->second;
+}
+
+bool SetupApiHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  if (!HidD_GetAttributes(ToHandle(handle), &attributes)) return false;
+  out.vendorId = attributes.VendorID;
+  out.productId = attributes.ProductID;
+  out.versionNumber = attributes.VersionNumber;
+  return true;
+}
+
+bool SetupApiHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  if (size > MAXDWORD) return false;
+  const DWORD length = static_cast<DWORD>(size);
+  DWORD written = 0;
+  if (!IsOverlapped(handle)) {
+    return WriteFile(ToHandle(handle), report, length, &written, nullptr) && written == length;
+  }
+  // A handle opened for overlapped I/O (the probe) needs an OVERLAPPED even
+  // to write synchronously.
+  Event done;
+  if (!done.Get()) return false;
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = done.Get();
+  if (!WriteFile(ToHandle(handle), report, length, nullptr, &overlapped) &&
+      ::GetLastError() != ERROR_IO_PENDING) {
+    return false;
+  }
+  return GetOverlappedResult(ToHandle(handle), &overlapped, &written, TRUE) && written == length;
+}
+
+HidReadResult SetupApiHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
+                                         uint32_t timeoutMs) {
+  if (size > MAXDWORD) return {kWaitFailed, 0};
+  const HANDLE file = ToHandle(handle);
+  // Each read has its own event: reads from two threads (the timer's and the
+  // worker's) never wake each other.
+  Event done;
+  if (!done.Get()) return {kWaitFailed, 0};
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = done.Get();
+
+  if (!ReadFile(file, buffer, static_cast<DWORD>(size), nullptr, &overlapped) &&
+      ::GetLastError() != ERROR_IO_PENDING) {
+    return {kWaitFailed, 0};
+  }
+  const DWORD wait = WaitForSingleObject(done.Get(), timeoutMs);
+  DWORD received = 0;
+  if (wait == WAIT_OBJECT_0) {
+    if (!GetOverlappedResult(file, &overlapped, &received, FALSE)) return {kWaitFailed, 0};
+    return {kWaitReceived, received};
+  }
+  // The read is still under way: it must end before `buffer` and `overlapped`
+  // go out of scope, so it is cancelled and waited for.
+  {
+    LastErrorKeeper keep;
+    CancelIo(file);
+  }
+  const bool completed = GetOverlappedResult(file, &overlapped, &received, TRUE) != FALSE;
+  if (wait != WAIT_TIMEOUT) return {kWaitFailed, 0};
+  // A report that arrived while the read was being cancelled is kept, not lost.
+  if (completed) return {kWaitReceived, received};
+  return {kWaitTimeout, 0};
+}
+
+void SetupApiHidBus::Close(HidHandle handle) {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_openHandles.erase(handle) == 0) return;
+  }
+  CloseHandle(ToHandle(handle));
+}
+
+NotifyHandle SetupApiHidBus::RegisterNotify(IDeviceNotifyTarget& target) {
+  const auto* window = dynamic_cast<IWin32Window*>(&target);
+  const HWND dialog = window ? window->DialogWindow() : nullptr;
+  if (!dialog) return kNoNotifyHandle;
+  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+  filter.dbcc_size = sizeof filter;
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = HidClassGuid();
+  const HDEVNOTIFY notify =
+      RegisterDeviceNotificationW(dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+  return notify ? reinterpret_cast<NotifyHandle>(notify) : kNoNotifyHandle;
+}
+
+void SetupApiHidBus::UnregisterNotify(NotifyHandle handle) {
+  if (handle != kNoNotifyHandle) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
+}
+
+}  // namespace tarvik::win32

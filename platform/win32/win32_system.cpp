@@ -1,0 +1,53 @@
+#include "platform/win32/win32_system.h"
+
+#include <string>
+
+#include "platform/std/std_thread.h"
+#include "platform/win32/utf16.h"
+#include "platform/win32/win32_api.h"
+
+namespace tarvik::win32 {
+
+uint16_t Win32System::GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
+
+LocalTime Win32System::GetLocalTime() {
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+std::string Win32System::GetCurrentDirectory() {
+  const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  if (needed == 0) return {};
+  std::wstring directory(needed, L'\0');
+  const DWORD length = GetCurrentDirectoryW(needed, directory.data());
+  if (length == 0 || length >= needed) return {};
+  directory.resize(length);
+  const bool driveRoot = directory.size() == 3 && directory[1] == L':';
+  if (!driveRoot && directory.size() > 1 &&
+      (directory.back() == L'\\' || directory.back() == L'/')) {
+    directory.pop_back();
+  }
+  return WideToUtf8(directory);
+}
+
+uint32_t Win32System::GetLastError() { return ::GetLastError(); }
+
+void Win32System::OutputDebugString(const std::string& line) {
+  OutputDebugStringW(Utf8ToWide(line).c_str());
+}
+
+std::string Win32System::LoadStringResource(uint16_t id) {
+  // With a zero buffer size LoadStringW hands out the resource's own text
+  // (not NUL-ended) and its length: no length limit, and 0 for a missing entry.
+  const wchar_t* text = nullptr;
+  const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+  if (length <= 0 || !text) return {};
+  return WideToUtf8(std::wstring_view(text, static_cast<size_t>(length)));
+}
+
+std::unique_ptr<IThread> Win32System::StartThread(std::function<void()> body) {
+  return std::make_unique<StdThread>(std::move(body));
+}
+
+}  // namespace tarvik::win32

@@ -1,0 +1,380 @@
+#include "platform/win32/win32_window_host.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <memory>
+#include <vector>
+
+#include "platform/win32/file_filter.h"
+#include "platform/win32/utf16.h"
+
+namespace tarvik::win32 {
+
+namespace {
+
+// Private messages of the call window. lParam: a std::function<void()>, the
+// sender's own for a send, a heap copy that the receiver deletes for a post.
+constexpr UINT kMsgSendCall = WM_APP + 1;
+constexpr UINT kMsgPostCall = WM_APP + 2;
+constexpr LRESULT kCallRan = 1;
+
+constexpr wchar_t kCallWindowClass[] = L"TarvikUpdateUiCalls";
+
+// Room for long paths (\\?\ prefixes, deep folders); MAX_PATH would cut them.
+constexpr size_t kFileNameCapacity = 32768;
+
+HICON ToHicon(IconHandle icon) { return static_cast<HICON>(const_cast<void*>(icon)); }
+
+std::wstring ApplicationName() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return L"";
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+Win32WindowHost::Win32WindowHost(HINSTANCE instance, int templateId)
+    : m_instance(instance ? instance : GetModuleHandleW(nullptr)), m_templateId(templateId) {}
+
+Win32WindowHost::~Win32WindowHost() = default;
+
+int Win32WindowHost::RunModal(IDialogEvents& dialog) {
+  m_dialog = &dialog;
+  if (!CreateCallWindow()) {
+    m_dialog = nullptr;
+    return -1;
+  }
+  const INT_PTR result =
+      DialogBoxParamW(m_instance, MAKEINTRESOURCEW(m_templateId), nullptr,
+                      &Win32WindowHost::DialogProc, reinterpret_cast<LPARAM>(this));
+  CloseCallWindow();
+  m_dialog = nullptr;
+  return static_cast<int>(result);
+}
+
+bool Win32WindowHost::CreateCallWindow() {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = &Win32WindowHost::CallWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kCallWindowClass;
+  // A second host in the same process finds the class registered already.
+  if (!RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+    return false;
+  const HWND window = CreateWindowExW(0, kCallWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                      nullptr, GetModuleHandleW(nullptr), this);
+  if (!window) return false;
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_callWindow = window;
+  m_uiThread = GetCurrentThreadId();
+  m_open = true;
+  return true;
+}
+
+void Win32WindowHost::CloseCallWindow() {
+  HWND window = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_open = false;
+    window = m_callWindow;
+  }
+  // Threads already inside SendMessage are answered "not run": nothing else
+  // would take their messages once this thread goes on to join them.
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (m_sendsWaiting == 0) break;
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  MSG message;
+  while (PeekMessageW(&message, window, kMsgPostCall, kMsgPostCall, PM_REMOVE)) {
+    delete reinterpret_cast<std::function<void()>*>(message.lParam);
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_callWindow = nullptr;
+  }
+  DestroyWindow(window);
+}
+
+LRESULT CALLBACK Win32WindowHost::CallWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                 LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* host = reinterpret_cast<Win32WindowHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (host && (message == kMsgSendCall || message == kMsgPostCall)) {
+    return host->OnCallMessage(message, lParam);
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT Win32WindowHost::OnCallMessage(UINT message, LPARAM lParam) {
+  bool open = false;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    open = m_open;
+  }
+  if (message == kMsgPostCall) {
+    const std::unique_ptr<std::function<void()>> op(
+        reinterpret_cast<std::function<void()>*>(lParam));
+    if (open) (*op)();
+    return 0;
+  }
+  if (!open) return 0;
+  (*reinterpret_cast<const std::function<void()>*>(lParam))();
+  return kCallRan;
+}
+
+INT_PTR CALLBACK Win32WindowHost::DialogProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrW(window, DWLP_USER, lParam);
+  auto* host = reinterpret_cast<Win32WindowHost*>(GetWindowLongPtrW(window, DWLP_USER));
+  if (!host || !host->m_dialog) return FALSE;
+  return host->OnDialogMessage(window, message, wParam, lParam);
+}
+
+INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      // Set before the window's own start-up: its device search registers
+      // for notifications on this window.
+      m_dialogWindow.store(window);
+      return m_dialog->OnInitDialog() ? TRUE : FALSE;
+    case WM_PAINT:
+      m_paintedIcon = false;
+      m_dialog->OnPaint();
+      // Unless the icon was painted, the dialog's default painting runs.
+      return m_paintedIcon ? TRUE : FALSE;
+    case WM_QUERYDRAGICON:
+      // One of the few dialog messages whose result is the return value itself.
+      return reinterpret_cast<INT_PTR>(m_dialog->OnQueryDragIcon());
+    case WM_DEVICECHANGE: {
+      const bool granted =
+          m_dialog->OnDeviceChange(static_cast<uint32_t>(wParam), static_cast<uintptr_t>(lParam));
+      SetWindowLongPtrW(window, DWLP_MSGRESULT, granted ? TRUE : BROADCAST_QUERY_DENY);
+      return TRUE;
+    }
+    case WM_TIMER:
+      m_dialog->OnTimer(static_cast<uintptr_t>(wParam));
+      return TRUE;
+    case WM_COMMAND: {
+      const int id = LOWORD(wParam);
+      if (id == IDCANCEL) {
+        // Esc; the close box arrives as WM_CLOSE.
+        RequestClose();
+        return TRUE;
+      }
+      // Only clicks of the window's own buttons; the dialog manager's IDOK for
+      // Enter without a default button does not end this window.
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0) m_dialog->OnCommand(id);
+      return TRUE;
+    }
+    case WM_CLOSE:
+      RequestClose();
+      return TRUE;
+    case WM_DESTROY: {
+      // Calls that arrive from here on would find the controls gone.
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_open = false;
+      return FALSE;
+    }
+    case WM_NCDESTROY:
+      m_dialogWindow.store(nullptr);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+void Win32WindowHost::RequestClose() {
+  const HWND window = m_dialogWindow.load();
+  if (window && m_dialog->OnCloseRequest()) EndDialog(window, IDCANCEL);
+}
+
+void Win32WindowHost::EndModal(int result) {
+  if (const HWND window = m_dialogWindow.load()) EndDialog(window, result);
+}
+
+HWND Win32WindowHost::Item(int id) const {
+  const HWND window = m_dialogWindow.load();
+  return window ? GetDlgItem(window, id) : nullptr;
+}
+
+void Win32WindowHost::SetWindowText(const std::string& text) {
+  if (const HWND window = m_dialogWindow.load()) SetWindowTextW(window, Utf8ToWide(text).c_str());
+}
+
+void Win32WindowHost::SetItemText(int id, const std::string& text) {
+  if (const HWND item = Item(id)) SetWindowTextW(item, Utf8ToWide(text).c_str());
+}
+
+void Win32WindowHost::EnableItem(int id, bool enable) {
+  if (const HWND item = Item(id)) EnableWindow(item, enable ? TRUE : FALSE);
+}
+
+bool Win32WindowHost::IsItemEnabled(int id) {
+  const HWND item = Item(id);
+  return item && IsWindowEnabled(item);
+}
+
+void Win32WindowHost::ShowItem(int id, bool show) {
+  if (const HWND item = Item(id)) ShowWindow(item, show ? SW_SHOW : SW_HIDE);
+}
+
+void Win32WindowHost::SetProgressRange(int id, int low, int high) {
+  const HWND item = Item(id);
+  if (!item) return;
+  if (low >= 0 && low <= 0xFFFF && high >= 0 && high <= 0xFFFF) {
+    SendMessageW(item, PBM_SETRANGE, 0, MAKELPARAM(low, high));
+  } else {
+    SendMessageW(item, PBM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+  }
+}
+
+void Win32WindowHost::SetProgressPos(int id, int pos) {
+  // The control keeps the position inside its range itself.
+  if (const HWND item = Item(id)) SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
+}
+
+IconHandle Win32WindowHost::LoadIcon(int resourceId) {
+  // A shared icon: the system keeps it for the life of the module.
+  return LoadIconW(m_instance, MAKEINTRESOURCEW(resourceId));
+}
+
+void Win32WindowHost::SetIcon(IconHandle icon, bool big) {
+  if (const HWND window = m_dialogWindow.load()) {
+    SendMessageW(window, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
+                 reinterpret_cast<LPARAM>(ToHicon(icon)));
+  }
+}
+
+bool Win32WindowHost::IsIconic() {
+  const HWND window = m_dialogWindow.load();
+  return window && ::IsIconic(window);
+}
+
+Size Win32WindowHost::ClientSize() {
+  RECT client{};
+  if (const HWND window = m_dialogWindow.load()) GetClientRect(window, &client);
+  return {client.right - client.left, client.bottom - client.top};
+}
+
+Size Win32WindowHost::SystemIconSize() {
+  return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
+}
+
+void Win32WindowHost::PaintIcon(IconHandle icon, int x, int y) {
+  const HWND window = m_dialogWindow.load();
+  if (!window) return;
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(window, &paint);
+  SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  DrawIcon(dc, x, y, ToHicon(icon));
+  EndPaint(window, &paint);
+  m_paintedIcon = true;
+}
+
+void Win32WindowHost::DefaultPaint() {
+  // Nothing to do here: WM_PAINT is left to the dialog's default painting
+  // when the window did not paint the icon.
+}
+
+MsgBoxAnswer Win32WindowHost::MessageBox(const std::string& text,
+                                         const std::optional<std::string>& caption,
+                                         MsgBoxButtons buttons) {
+  const std::wstring title = caption ? Utf8ToWide(*caption) : ApplicationName();
+  const int answer = MessageBoxW(m_dialogWindow.load(), Utf8ToWide(text).c_str(), title.c_str(),
+                                 buttons == MsgBoxButtons::kOk ? MB_OK : MB_OKCANCEL);
+  return answer == IDOK ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+}
+
+std::optional<std::string> Win32WindowHost::OpenFileDialog(const FileDialogRequest& request) {
+  const std::wstring filter = FileFilterToWin32(request.filter);
+  const std::wstring initialDirectory = Utf8ToWide(request.initialDirectory);
+  const std::wstring defaultExtension = Utf8ToWide(request.defaultExtension);
+  std::vector<wchar_t> file(kFileNameCapacity, L'\0');
+
+  OPENFILENAMEW dialog{};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = m_dialogWindow.load();
+  dialog.lpstrFilter = filter.empty() ? nullptr : filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = file.data();
+  dialog.nMaxFile = static_cast<DWORD>(file.size());
+  dialog.lpstrInitialDir = initialDirectory.empty() ? nullptr : initialDirectory.c_str();
+  dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
+  dialog.Flags = request.flags;
+  if (!GetOpenFileNameW(&dialog)) return std::nullopt;
+  return WideToUtf8(file.data());
+}
+
+void Win32WindowHost::SetTimer(uintptr_t timerId, uint32_t intervalMs) {
+  if (const HWND window = m_dialogWindow.load()) ::SetTimer(window, timerId, intervalMs, nullptr);
+}
+
+void Win32WindowHost::KillTimer(uintptr_t timerId) {
+  if (const HWND window = m_dialogWindow.load()) ::KillTimer(window, timerId);
+}
+
+bool Win32WindowHost::IsUiThread() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_open && GetCurrentThreadId() == m_uiThread;
+}
+
+bool Win32WindowHost::SendToUi(const std::function<void()>& op) {
+  HWND window = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_open) return false;
+    if (GetCurrentThreadId() != m_uiThread) {
+      window = m_callWindow;
+      ++m_sendsWaiting;
+    }
+  }
+  if (!window) {
+    // On the user-interface thread already: a message to itself would only
+    // make the same call with more steps.
+    op();
+    return true;
+  }
+  const LRESULT result = SendMessageW(window, kMsgSendCall, 0, reinterpret_cast<LPARAM>(&op));
+  std::lock_guard<std::mutex> lock(m_lock);
+  --m_sendsWaiting;
+  return result == kCallRan;
+}
+
+void Win32WindowHost::PostToUi(std::function<void()> op) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  // Under the lock: the call window is not destroyed while the post goes out.
+  if (!m_open) return;
+  auto queued = std::make_unique<std::function<void()>>(std::move(op));
+  if (PostMessageW(m_callWindow, kMsgPostCall, 0, reinterpret_cast<LPARAM>(queued.get()))) {
+    queued.release();
+  }
+}
+
+void Win32WindowHost::PostDeviceChange(uint32_t eventType) {
+  PostToUi([this, eventType] {
+    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+  });
+}
+
+}  // namespace tarvik::win32

@@ -1,0 +1,93 @@
+// The window host on Windows: the main window is a modal dialog built from
+// dialog template 102 of the executable's resources, and its thread is the
+// user-interface thread.
+//
+// Calls from other threads reach that thread as messages to a hidden
+// message-only window that lives a little longer than the dialog: once the
+// dialog is gone, it answers the calls still waiting instead of running them,
+// so that a worker blocked in SendToUi is released before the engine joins it.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/win32/win32_api.h"
+#include "platform/win32/win32_window.h"
+#include "platform/window_host.h"
+#include "res/resource.h"
+
+namespace tarvik::win32 {
+
+class Win32WindowHost : public IWindowHost, public IWin32Window {
+ public:
+  // `instance` holds the dialog template and the icon; nullptr: the executable.
+  explicit Win32WindowHost(HINSTANCE instance = nullptr, int templateId = IDD_UPDATE_DIALOG);
+  ~Win32WindowHost() override;
+  Win32WindowHost(const Win32WindowHost&) = delete;
+  Win32WindowHost& operator=(const Win32WindowHost&) = delete;
+
+  // IWin32Window
+  HWND DialogWindow() const override { return m_dialogWindow.load(); }
+
+  // IWindowHost. RunModal returns the EndModal result, or -1 when the dialog
+  // could not be created (for example without a display).
+  int RunModal(IDialogEvents& dialog) override;
+  void EndModal(int result) override;
+  void SetWindowText(const std::string& text) override;
+  void SetItemText(int id, const std::string& text) override;
+  void EnableItem(int id, bool enable) override;
+  bool IsItemEnabled(int id) override;
+  void ShowItem(int id, bool show) override;
+  void SetProgressRange(int id, int low, int high) override;
+  void SetProgressPos(int id, int pos) override;
+  IconHandle LoadIcon(int resourceId) override;
+  void SetIcon(IconHandle icon, bool big) override;
+  bool IsIconic() override;
+  Size ClientSize() override;
+  Size SystemIconSize() override;
+  void PaintIcon(IconHandle icon, int x, int y) override;
+  void DefaultPaint() override;
+  // Without a caption the box shows the application's name (the executable's
+  // name without extension): the system's own default would be "Error".
+  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                          MsgBoxButtons buttons) override;
+  std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
+  void KillTimer(uintptr_t timerId) override;
+  bool IsUiThread() override;
+  bool SendToUi(const std::function<void()>& op) override;
+  void PostToUi(std::function<void()> op) override;
+  void PostDeviceChange(uint32_t eventType) override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK CallWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  INT_PTR OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT OnCallMessage(UINT message, LPARAM lParam);
+  void RequestClose();
+  bool CreateCallWindow();
+  // After the dialog: refuses new calls, answers the waiting ones, drops the queued ones.
+  void CloseCallWindow();
+  HWND Item(int id) const;
+
+  HINSTANCE m_instance;
+  int m_templateId;
+
+  // User-interface thread only.
+  IDialogEvents* m_dialog = nullptr;
+  bool m_paintedIcon = false;  // the current WM_PAINT was handled by PaintIcon
+
+  std::atomic<HWND> m_dialogWindow{nullptr};
+
+  std::mutex m_lock;  // guards the members below
+  HWND m_callWindow = nullptr;
+  DWORD m_uiThread = 0;
+  bool m_open = false;     // calls are taken (the dialog exists)
+  int m_sendsWaiting = 0;  // threads inside SendMessage to the call window
+};
+
+}  // namespace tarvik::win32

@@ -1,0 +1,500 @@
+// The Windows window host driving the real dialog (template 102 of the linked
+// resources). A second thread plays the user: it finds the windows with the
+// window manager's own functions, clicks with BM_CLICK and answers message
+// boxes and the file dialog as a person would. Needs a display (Xvfb under
+// Wine). Screenshots of the main window go to TARVIK_SCREENSHOT_DIR, or to
+// "screenshots" in the working directory, as BMPs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/win32/win32_api.h"
+
+#include <commctrl.h>
+
+#include "app/cupdate_dlg.h"
+#include "app/text_table.h"
+#include "platform/win32/utf16.h"
+#include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_system.h"
+#include "platform/win32/win32_window_host.h"
+#include "res/resource.h"
+#include "sim/sim_boot_controller.h"
+#include "sim/sim_hid_bus.h"
+#include "sim/sim_setup.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/image_builder.h"
+
+namespace tarvik::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------
+// The person at the screen.
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 15s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+std::wstring TextOf(HWND window) {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+// The visible dialog box (message box or file dialog) owned by `owner`.
+HWND FindPopup(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{owner, nullptr};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+        if (ClassOf(window) != L"#32770") return TRUE;
+        s->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForPopup(HWND owner) {
+  HWND popup = nullptr;
+  WaitFor([&] { return (popup = FindPopup(owner)) != nullptr; });
+  return popup;
+}
+
+// The file dialog's file-name box; message boxes have none.
+HWND FileNameBox(HWND popup) {
+  const HWND combo = GetDlgItem(popup, 0x47C);      // cmb13
+  return combo ? combo : GetDlgItem(popup, 0x480);  // edt1
+}
+
+std::wstring MessageText(HWND box) {
+  std::wstring text;
+  EnumChildWindows(
+      box,
+      [](HWND child, LPARAM context) -> BOOL {
+        auto* found = reinterpret_cast<std::wstring*>(context);
+        if (ClassOf(child) == L"Static" && GetWindowTextLengthW(child) > 0) {
+          *found = TextOf(child);
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&text));
+  return text;
+}
+
+void Answer(HWND popup, int button) {
+  PostMessageW(popup, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(popup, button)));
+  WaitFor([&] { return !IsWindow(popup) || !IsWindowVisible(popup); }, 5s);
+}
+
+void ChooseFile(HWND fileDialog, const std::wstring& path) {
+  SetWindowTextW(FileNameBox(fileDialog), path.c_str());
+  Answer(fileDialog, IDOK);
+}
+
+int ProgressPos(HWND dialog) {
+  return static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+}
+
+// ---------------------------------------------------------------------------
+// Screenshots: the window as the screen shows it, as a BMP (the test script
+// turns them into PNGs).
+
+// Decided before any test runs: the file dialog moves the current directory.
+const fs::path kScreenshotDirectory = [] {
+  const wchar_t* configured = _wgetenv(L"TARVIK_SCREENSHOT_DIR");
+  return configured && *configured ? fs::path(configured) : fs::absolute(L"screenshots");
+}();
+
+// Writes what the screen shows of `window` (frame included) as `name`.bmp.
+void SaveScreenshot(HWND window, const std::wstring& name) {
+  RedrawWindow(window, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  std::this_thread::sleep_for(300ms);  // the X server catches up with the painting
+  RECT frame;
+  ASSERT_TRUE(GetWindowRect(window, &frame));
+  BITMAPINFOHEADER header{};
+  header.biSize = sizeof header;
+  header.biWidth = frame.right - frame.left;
+  header.biHeight = -(frame.bottom - frame.top);  // top-down rows
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  const DWORD imageSize = static_cast<DWORD>(header.biWidth * -header.biHeight * 4);
+  void* bits = nullptr;
+  const HDC screen = GetDC(nullptr);
+  const HDC memory = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header),
+                                          DIB_RGB_COLORS, &bits, nullptr, 0);
+  const HGDIOBJ previous = SelectObject(memory, bitmap);
+  const bool copied = bitmap && BitBlt(memory, 0, 0, header.biWidth, -header.biHeight, screen,
+                                       frame.left, frame.top, SRCCOPY);
+  GdiFlush();
+  if (copied) {
+    // The screen has no alpha: a 32-bit bitmap would read as transparent.
+    auto* pixels = static_cast<uint8_t*>(bits);
+    for (DWORD i = 3; i < imageSize; i += 4) pixels[i] = 0xFF;
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + imageSize;
+    fs::create_directories(kScreenshotDirectory);
+    std::ofstream out(kScreenshotDirectory / (name + L".bmp"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&header), sizeof header);
+    out.write(static_cast<const char*>(bits), imageSize);
+  }
+  SelectObject(memory, previous);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  EXPECT_TRUE(copied);
+}
+
+// ---------------------------------------------------------------------------
+// A session: the dialog runs on the test's thread, the person on another.
+
+class Session {
+ public:
+  // Runs `dialog` modally in `host` while `person` acts on its window; if the
+  // person gives up, the window is ended for them.
+  static int Run(Win32WindowHost& host, IDialogEvents& dialog, std::function<void(HWND)> person) {
+    std::thread user([&] {
+      HWND window = nullptr;
+      if (!WaitFor([&] { return (window = host.DialogWindow()) != nullptr; })) {
+        ADD_FAILURE() << "the dialog did not appear";
+        return;
+      }
+      person(window);
+      if (WaitFor([&] { return host.DialogWindow() == nullptr; }, 10s)) return;
+      ADD_FAILURE() << "the dialog is still open after the session";
+      while (host.DialogWindow()) {
+        if (const HWND popup = FindPopup(window)) Answer(popup, IDCANCEL);
+        host.PostToUi([&host] { host.EndModal(-2); });
+        std::this_thread::sleep_for(200ms);
+      }
+    });
+    const int result = host.RunModal(dialog);
+    user.join();
+    return result;
+  }
+};
+
+// A window made of callbacks; unset ones do nothing.
+struct ScriptedDialog final : IDialogEvents {
+  std::function<void()> onInit;
+  std::function<void(uint32_t)> onDeviceChange;
+  std::function<void(int)> onCommand;
+  std::function<bool()> onClose;
+
+  bool OnInitDialog() override {
+    if (onInit) onInit();
+    return true;
+  }
+  void OnPaint() override {}
+  IconHandle OnQueryDragIcon() override { return nullptr; }
+  bool OnDeviceChange(uint32_t eventType, uintptr_t) override {
+    if (onDeviceChange) onDeviceChange(eventType);
+    return true;
+  }
+  void OnTimer(uintptr_t) override {}
+  void OnCommand(int id) override {
+    if (onCommand) onCommand(id);
+  }
+  bool IsBusy() const override { return false; }
+  bool OnCloseRequest() override { return onClose ? onClose() : true; }
+};
+
+class Win32HostTest : public ::testing::Test {
+ protected:
+  Win32WindowHost host;
+  ScriptedDialog dialog;
+};
+
+TEST_F(Win32HostTest, ControlsAreTheTemplatesAndTheProgressBarClamps) {
+  dialog.onInit = [&] {
+    host.SetWindowText("Tarvik 固件");
+    host.SetItemText(IDC_HELP_TEXT, "1. 按住配对键\r\n2.");
+    host.ShowItem(IDC_STATIC_NOTICE, false);  // id -1 addresses the notice
+    host.EnableItem(IDC_USB_UPDATE, false);
+    host.SetProgressRange(IDC_PROGRESS, 0, 100);
+    host.SetProgressPos(IDC_PROGRESS, 128);
+  };
+  Session::Run(host, dialog, [&](HWND window) {
+    EXPECT_EQ(TextOf(window), L"Tarvik 固件");
+    EXPECT_EQ(TextOf(GetDlgItem(window, IDC_HELP_TEXT)), L"1. 按住配对键\r\n2.");
+    EXPECT_EQ(TextOf(GetDlgItem(window, IDC_USB_UPDATE)), L"USB_Update");
+    const HWND notice = GetDlgItem(window, IDC_STATIC_NOTICE);
+    EXPECT_EQ(TextOf(notice), L"Firmware upgraded!");
+    EXPECT_FALSE(IsWindowVisible(notice));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_USB_UPDATE)));
+    EXPECT_EQ(ProgressPos(window), 100);
+    EXPECT_EQ(GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW, WS_EX_APPWINDOW);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+}
+
+TEST_F(Win32HostTest, ClicksAndDeviceNoticesReachTheWindowAndClosingIsItsDecision) {
+  std::vector<int> commands;
+  std::vector<uint32_t> events;
+  std::atomic<int> closeRequests{0};
+  dialog.onCommand = [&](int id) { commands.push_back(id); };
+  dialog.onDeviceChange = [&](uint32_t event) { events.push_back(event); };
+  dialog.onClose = [&] { return ++closeRequests == 3; };
+  const int result = Session::Run(host, dialog, [&](HWND window) {
+    PostMessageW(GetDlgItem(window, IDC_USB_UPDATE), BM_CLICK, 0, 0);
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, kDbtDeviceRemoveComplete, 0), TRUE);
+    PostMessageW(window, WM_CLOSE, 0, 0);           // the close box: refused
+    PostMessageW(window, WM_COMMAND, IDCANCEL, 0);  // Esc: refused
+    EXPECT_TRUE(WaitFor([&] { return host.DialogWindow() != nullptr && closeRequests == 2; }));
+    PostMessageW(window, WM_CLOSE, 0, 0);  // agreed
+  });
+  EXPECT_EQ(commands, std::vector<int>{IDC_USB_UPDATE});
+  EXPECT_EQ(events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
+  EXPECT_EQ(closeRequests, 3);
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(Win32HostTest, WorkerCallsRunOnTheUserInterfaceThreadInOrder) {
+  std::thread worker;
+  std::vector<std::string> ran;
+  DWORD uiThread = 0;
+  bool workerSawUi = true;
+  std::vector<uint32_t> events;
+  dialog.onDeviceChange = [&](uint32_t event) { events.push_back(event); };
+  dialog.onInit = [&] {
+    uiThread = GetCurrentThreadId();
+    worker = std::thread([&] {
+      workerSawUi = host.IsUiThread();
+      host.SendToUi([&] {
+        ran.push_back(GetCurrentThreadId() == uiThread ? "send on ui" : "send elsewhere");
+      });
+      host.PostToUi([&] { ran.push_back("post 1"); });
+      host.PostDeviceChange(kDbtDeviceArrival);
+      host.PostToUi([&] { ran.push_back("post 2"); });
+      host.PostToUi([&] { host.EndModal(5); });
+    });
+  };
+  EXPECT_EQ(host.RunModal(dialog), 5);
+  worker.join();
+  EXPECT_FALSE(workerSawUi);
+  EXPECT_EQ(ran, (std::vector<std::string>{"send on ui", "post 1", "post 2"}));
+  EXPECT_EQ(events, std::vector<uint32_t>{kDbtDeviceArrival});
+  // Once the window is gone nothing runs, from any thread.
+  bool late = false;
+  EXPECT_FALSE(host.SendToUi([&] { late = true; }));
+  host.PostToUi([&] { late = true; });
+  EXPECT_FALSE(late);
+}
+
+TEST_F(Win32HostTest, WorkerWaitingInSendToUiIsReleasedWhenTheWindowEnds) {
+  std::atomic<bool> sending{false};
+  std::atomic<bool> workerDone{false};
+  std::atomic<bool> opRan{false};
+  bool sent = true;
+  std::thread worker;
+  dialog.onInit = [&] {
+    worker = std::thread([&] {
+      sending = true;
+      sent = host.SendToUi([&] { opRan = true; });
+      workerDone = true;
+    });
+    // The window ends while the worker waits in SendMessage and before this
+    // thread ever takes a message again: as when the engine's window is closed
+    // under a running worker and then joins it.
+    WaitFor([&] { return sending.load(); });
+    std::this_thread::sleep_for(200ms);
+    host.EndModal(7);
+  };
+  EXPECT_EQ(host.RunModal(dialog), 7);
+  const bool released = WaitFor([&] { return workerDone.load(); }, 5s);
+  EXPECT_TRUE(released);
+  if (!released) {
+    worker.detach();
+    return;
+  }
+  worker.join();
+  EXPECT_FALSE(sent);
+  EXPECT_FALSE(opRan);
+}
+
+TEST_F(Win32HostTest, MessageBoxesAreOwnedAndAnUncaptionedOneShowsTheProgramsName) {
+  std::vector<MsgBoxAnswer> answers;
+  dialog.onInit = [&] {
+    host.PostToUi([&] {
+      answers.push_back(host.MessageBox("Get device info error", std::nullopt, MsgBoxButtons::kOk));
+      answers.push_back(host.MessageBox("固件版本?", std::string("Tarvik Update v2.00"),
+                                        MsgBoxButtons::kOkCancel));
+      host.EndModal(0);
+    });
+  };
+  Session::Run(host, dialog, [&](HWND window) {
+    HWND box = WaitForPopup(window);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(TextOf(box), L"win32_window_test");
+    EXPECT_EQ(MessageText(box), L"Get device info error");
+    Answer(box, IDOK);
+    box = WaitForPopup(window);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(TextOf(box), L"Tarvik Update v2.00");
+    EXPECT_EQ(MessageText(box), L"固件版本?");
+    Answer(box, IDCANCEL);
+  });
+  EXPECT_EQ(answers, (std::vector<MsgBoxAnswer>{MsgBoxAnswer::kOk, MsgBoxAnswer::kCancel}));
+}
+
+// ---------------------------------------------------------------------------
+// The updater's own window on the Windows host, against a simulated
+// boot-mode controller.
+
+// The real string table; the language and the current directory chosen.
+class TestSystem final : public Win32System {
+ public:
+  TestSystem(IClock& clock, uint16_t language, std::string directory)
+      : Win32System(clock), m_language(language), m_directory(std::move(directory)) {}
+  uint16_t GetUserDefaultUILanguage() override { return m_language; }
+  std::string GetCurrentDirectory() override { return m_directory; }
+
+ private:
+  uint16_t m_language;
+  std::string m_directory;
+};
+
+class UpdateWindowTest : public ::testing::Test {
+ protected:
+  void Start(uint16_t language, SimBootConfig config = {}) {
+    system = std::make_unique<TestSystem>(clock, language, WideToUtf8(dir.Path().wstring()));
+    SimDeviceSpec spec = ControllerSpec(3);
+    controller = std::make_shared<SimBootController>(config);
+    spec.model = controller;
+    bus.Plug(spec, false);
+  }
+  int Run(std::function<void(HWND)> person) {
+    CUpdateDlg dlg(PlatformServices{bus, host, *system});
+    return Session::Run(host, dlg, std::move(person));
+  }
+  std::wstring Text(int index) { return Utf8ToWide(LoadText(*system, index)); }
+  // Presses the button, picks `image` and confirms the version change.
+  void StartUpdate(HWND window, const fs::path& image) {
+    ASSERT_TRUE(
+        WaitFor([&] { return IsWindowEnabled(GetDlgItem(window, IDC_USB_UPDATE)) != FALSE; }));
+    PostMessageW(GetDlgItem(window, IDC_USB_UPDATE), BM_CLICK, 0, 0);
+    const HWND files = WaitForPopup(window);
+    ASSERT_NE(files, nullptr);
+    ASSERT_NE(FileNameBox(files), nullptr);
+    EXPECT_EQ(TextOf(GetDlgItem(files, 0x470)), Text(kTextFileType) + L"(*.dat)");
+    ChooseFile(files, image.wstring());
+    const HWND confirm = WaitForPopup(window);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(MessageText(confirm).rfind(Text(kTextFw), 0), 0u) << MessageText(confirm);
+    EXPECT_EQ(TextOf(confirm), Text(kTextTitle));
+    Answer(confirm, IDOK);
+  }
+
+  test::TempDir dir;
+  Win32Clock clock;
+  SimHidBus bus{clock};
+  Win32WindowHost host;
+  std::unique_ptr<TestSystem> system;
+  std::shared_ptr<SimBootController> controller;
+};
+
+TEST_F(UpdateWindowTest, UpdateClickedThroughTheRealDialogFlashesTheImage) {
+  Start(1033);
+  const test::Bytes payload = test::Payload(600);
+  const fs::path image = dir.Path() / L"fw.dat";
+  test::WriteFile(image, test::Record(123, 0x08004000, payload));
+  Run([&](HWND window) {
+    EXPECT_TRUE(WaitFor([&] { return TextOf(window) == L"Tarvik Update v2.00 (Fw v1.20 r5)"; }))
+        << TextOf(window);
+    StartUpdate(window, image);
+    const HWND success = WaitForPopup(window);
+    ASSERT_NE(success, nullptr);
+    EXPECT_EQ(MessageText(success), L"\n Firmware upgraded! \n");
+    Answer(success, IDOK);
+    const HWND notice = GetDlgItem(window, IDC_STATIC_NOTICE);
+    EXPECT_TRUE(WaitFor([&] {
+      return IsWindowVisible(notice) && IsWindowEnabled(GetDlgItem(window, IDC_USB_UPDATE));
+    }));
+    EXPECT_EQ(TextOf(notice), L"Firmware upgraded!");
+    EXPECT_EQ(ProgressPos(window), 0);
+    SaveScreenshot(window, L"dialog-en");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(controller->WrittenRegions(),
+            (std::vector<SimBootController::FlashRegion>{{"main", 0x08004000, payload}}));
+  EXPECT_EQ(controller->ResetCount(), 1);
+}
+
+TEST_F(UpdateWindowTest, ChineseStartUpShowsTheChineseTexts) {
+  Start(kLangChinesePrc);
+  Run([&](HWND window) {
+    EXPECT_TRUE(
+        WaitFor([&] { return IsWindowEnabled(GetDlgItem(window, IDC_USB_UPDATE)) != FALSE; }));
+    EXPECT_EQ(TextOf(GetDlgItem(window, IDC_USB_UPDATE)), L"USB 升级");
+    EXPECT_EQ(TextOf(GetDlgItem(window, IDC_HELP_TEXT)),
+              L"1. 按住配对键并插入PC。\r\n\r\n2. 点击 USB 升级按钮，选择升级文件升级。");
+    SaveScreenshot(window, L"dialog-zh");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+}
+
+TEST_F(UpdateWindowTest, ClosingDuringAnUpdateAsksAndClosesOnceTheWorkerHasStopped) {
+  SimBootConfig slow;
+  slow.latencyMs = 20;  // some seconds for the whole image: time to close in between
+  Start(1033, slow);
+  const test::Bytes payload = test::Payload(46 * 200);
+  const fs::path image = dir.Path() / L"fw.dat";
+  test::WriteFile(image, test::Record(123, 0x08004000, payload));
+  Run([&](HWND window) {
+    StartUpdate(window, image);
+    ASSERT_TRUE(WaitFor([&] { return ProgressPos(window) > 0; }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    const HWND ask = WaitForPopup(window);
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(MessageText(ask), Text(kTextUpdatingStop));
+    EXPECT_EQ(TextOf(ask), Text(kTextTitle));
+    Answer(ask, IDOK);
+    // Whatever the stopping worker still says is acknowledged until the window goes.
+    WaitFor([&] {
+      if (const HWND box = FindPopup(window)) Answer(box, IDOK);
+      return host.DialogWindow() == nullptr;
+    });
+  });
+  EXPECT_EQ(host.DialogWindow(), nullptr);
+  const auto written = controller->WrittenRegions();
+  const size_t flashed = written.empty() ? 0 : written[0].bytes.size();
+  EXPECT_LT(flashed, payload.size()) << "the update was not stopped";
+  EXPECT_EQ(controller->ResetCount(), 0);
+}
+
+}  // namespace
+}  // namespace tarvik::win32
