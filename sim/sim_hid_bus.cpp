@@ -44,15 +44,15 @@ std::string SimHidBus::MakeInterfacePath(uint16_t vendorId, uint16_t productId, 
   return path;
 }
 
-int SimHidBus::Plug(SimDeviceSpec spec, bool notify) {
+int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
   int id = 0;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     id = m_nextDevice++;
-    if (spec.path.empty()) spec.path = MakeInterfacePath(spec.vendorId, spec.productId, id);
+    if (setup.path.empty()) setup.path = MakeInterfacePath(setup.vendorId, setup.productId, id);
     Device device;
     device.id = id;
-    device.spec = std::move(spec);
+    device.setup = std::move(setup);
     m_devices.push_back(std::move(device));
   }
   if (notify) Notify(kDbtDeviceArrival);
@@ -82,7 +82,7 @@ bool SimHidBus::IsPresent(int device) const {
 std::string SimHidBus::PathOf(int device) const {
   std::lock_guard<std::mutex> lock(m_lock);
   for (const Device& d : m_devices) {
-    if (d.id == device) return d.spec.path;
+    if (d.id == device) return d.setup.path;
   }
   return {};
 }
@@ -90,26 +90,26 @@ std::string SimHidBus::PathOf(int device) const {
 void SimHidBus::SetOpenable(int device, bool openable) {
   std::lock_guard<std::mutex> lock(m_lock);
   for (Device& d : m_devices) {
-    if (d.id == device) d.spec.openable = openable;
+    if (d.id == device) d.setup.openable = openable;
   }
 }
 
 void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
                        size_t inputReportSize) {
-  SimDeviceSpec spec;
+  SimDeviceSetup setup;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     auto it = std::find_if(m_devices.begin(), m_devices.end(),
                            [&](const Device& d) { return d.id == device; });
     if (it == m_devices.end() || !it->present) return;
-    spec = it->spec;
+    setup = it->setup;
   }
-  spec.productId = productId;
-  spec.outputReportSize = outputReportSize;
-  spec.inputReportSize = inputReportSize;
-  spec.path.clear();
+  setup.productId = productId;
+  setup.outputReportSize = outputReportSize;
+  setup.inputReportSize = inputReportSize;
+  setup.path.clear();
   Unplug(device, true);
-  Plug(std::move(spec), true);
+  Plug(std::move(setup), true);
 }
 
 void SimHidBus::UnplugAfterOutputs(int device, uint32_t count) {
@@ -176,7 +176,7 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
   std::lock_guard<std::mutex> lock(m_lock);
   std::vector<std::string> paths;
   for (const Device& d : m_devices) {
-    if (d.present) paths.push_back(d.spec.path);
+    if (d.present) paths.push_back(d.setup.path);
   }
   return paths;
 }
@@ -184,8 +184,8 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
 HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
   std::lock_guard<std::mutex> lock(m_lock);
   for (const Device& d : m_devices) {
-    if (!d.present || d.spec.path != path) continue;
-    if (!d.spec.openable) return kInvalidHidHandle;
+    if (!d.present || d.setup.path != path) continue;
+    if (!d.setup.openable) return kInvalidHidHandle;
     const HidHandle id = m_nextHandle++;
     Handle handle;
     handle.device = d.id;
@@ -202,9 +202,9 @@ bool SimHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
   if (h == m_handles.end()) return false;
   for (const Device& d : m_devices) {
     if (d.id != h->second.device) continue;
-    if (!d.present || !d.spec.attributesReadable) return false;
-    out.vendorId = d.spec.vendorId;
-    out.productId = d.spec.productId;
+    if (!d.present || !d.setup.attributesReadable) return false;
+    out.vendorId = d.setup.vendorId;
+    out.productId = d.setup.productId;
     out.versionNumber = 0x0100;
     return true;
   }
@@ -223,11 +223,11 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     auto dev = std::find_if(m_devices.begin(), m_devices.end(),
                             [&](const Device& d) { return d.id == h->second.device; });
     if (dev == m_devices.end() || !dev->present) return false;
-    if (dev->spec.outputReportSize != 0 && size != dev->spec.outputReportSize) return false;
+    if (dev->setup.outputReportSize != 0 && size != dev->setup.outputReportSize) return false;
     m_exchanges.push_back({SimExchange::Direction::kOut, dev->id, bytes, m_clock.NowMs()});
     ++dev->outputsReceived;
     unplugNow = dev->unplugAfter != 0 && dev->outputsReceived >= dev->unplugAfter;
-    model = dev->spec.model;
+    model = dev->setup.model;
     deviceId = dev->id;
   }
   if (model) {

@@ -46,7 +46,7 @@ class ISimDeviceModel {
   virtual void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) = 0;
 };
 
-struct SimDeviceSpec {
+struct SimDeviceSetup {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   std::string path;  // empty: a Windows-style interface path is made up
@@ -72,7 +72,7 @@ class SimHidBus final : public IHidBus {
 
   // Adds a device at the end of the enumeration order; returns its id. With
   // `notify`, registered windows get the arrival notice.
-  int Plug(SimDeviceSpec spec, bool notify = true);
+  int Plug(SimDeviceSetup setup, bool notify = true);
   // Removes a device: its handles fail from now on. With `notify`, registered
   // windows get the removal notice.
   void Unplug(int device, bool notify = true);
@@ -109,7 +109,7 @@ class SimHidBus final : public IHidBus {
   };
   struct Device {
     int id = 0;
-    SimDeviceSpec spec;
+    SimDeviceSetup setup;
     bool present = true;
     uint32_t outputsReceived = 0;
     uint32_t unplugAfter = 0;  // 0: never

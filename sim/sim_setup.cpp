@@ -14,15 +14,15 @@ constexpr uint16_t kExtraVendors[] = {0x046D, 0x045E, 0x1532, 0x0B05, 0x04F3, 0x
 
 }  // namespace
 
-SimDeviceSpec ControllerSpec(int row) {
+SimDeviceSetup ControllerSetup(int row) {
   const DeviceTableRow& r = kDeviceTable[static_cast<size_t>(row - 1)];
   const ReportFraming framing = FramingForMode(r.reportMode);
-  SimDeviceSpec spec;
-  spec.vendorId = r.vendorId;
-  spec.productId = r.productId;
-  spec.outputReportSize = framing.outputSize;
-  spec.inputReportSize = framing.inputSize;
-  return spec;
+  SimDeviceSetup setup;
+  setup.vendorId = r.vendorId;
+  setup.productId = r.productId;
+  setup.outputReportSize = framing.outputSize;
+  setup.inputReportSize = framing.inputSize;
+  return setup;
 }
 
 std::optional<SimMode> ParseSimMode(const std::string& name) {
@@ -72,7 +72,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
 SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
   SimPopulation population;
   for (uint32_t i = 0; i < options.extraDevices; ++i) {
-    SimDeviceSpec other;
+    SimDeviceSetup other;
     other.vendorId = kExtraVendors[i % (sizeof kExtraVendors / sizeof kExtraVendors[0])];
     other.productId = static_cast<uint16_t>(0xC000 + i);
     bus.Plug(other, false);
@@ -80,15 +80,15 @@ SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
   if (options.mode == SimMode::kNone) return population;
 
   const int row = options.mode == SimMode::kPacket1 ? 1 : options.mode == SimMode::kPacket2 ? 2 : 3;
-  SimDeviceSpec spec = ControllerSpec(row);
+  SimDeviceSetup setup = ControllerSetup(row);
   if (options.mode == SimMode::kBoot) {
     population.boot = std::make_shared<SimBootController>(options.boot);
-    spec.model = population.boot;
+    setup.model = population.boot;
   } else {
     population.packet = std::make_shared<SimPacketController>(row, options.packet);
-    spec.model = population.packet;
+    setup.model = population.packet;
   }
-  population.controller = bus.Plug(spec, false);
+  population.controller = bus.Plug(setup, false);
   if (options.unplugAfter != 0) bus.UnplugAfterOutputs(population.controller, options.unplugAfter);
   return population;
 }

@@ -31,7 +31,7 @@ struct SimPopulation {
 };
 
 // A controller of device-table row 1, 2 or 3, with that row's report sizes.
-SimDeviceSpec ControllerSpec(int row);
+SimDeviceSetup ControllerSetup(int row);
 
 // "boot", "packet1", "packet2", "none".
 std::optional<SimMode> ParseSimMode(const std::string& name);

@@ -20,13 +20,13 @@ class BootChannelTest : public ::testing::Test, protected test::DeviceRig {
 
   // Connects a boot-mode controller whose answers `script` gives.
   void Connect(test::ScriptedModel::Script script) {
-    SimDeviceSpec spec = ControllerSpec(3);
-    spec.model = std::make_shared<test::ScriptedModel>(
+    SimDeviceSetup setup = ControllerSetup(3);
+    setup.model = std::make_shared<test::ScriptedModel>(
         [this, script](const Bytes& report, SimDevicePort& port) {
           frameTimes.push_back(port.NowMs());
           if (script) script(report, port);
         });
-    device = bus.Plug(spec, false);
+    device = bus.Plug(setup, false);
     ASSERT_TRUE(hid.SearchDevice());
     ASSERT_TRUE(hid.OpenHid());
   }

@@ -59,7 +59,7 @@ TEST_F(DiscoveryTest, FailedSearchAfterSuccessKeepsPathAndBootFlag) {
 TEST_F(DiscoveryTest, FirstOpenableInterfaceWithTheIdsWinsAndUnreadableOnesAreSkipped) {
   const int locked = PlugRow(3);
   bus.SetOpenable(locked, false);
-  SimDeviceSpec noAttributes;
+  SimDeviceSetup noAttributes;
   noAttributes.vendorId = 0x5A3C;
   noAttributes.productId = 0x7E23;
   noAttributes.attributesReadable = false;

@@ -219,9 +219,9 @@ TEST_F(PacketUpdateTest, CancelledConfirmationStopsWithoutMessage) {
 }
 
 TEST_F(PacketUpdateTest, UnwritableStartRequestSetsTheButtonAgain) {
-  SimDeviceSpec spec = ControllerSpec(1);
-  spec.outputReportSize = 65;  // every write of a 64-byte report fails
-  device = bus.Plug(spec, false);
+  SimDeviceSetup setup = ControllerSetup(1);
+  setup.outputReportSize = 65;  // every write of a 64-byte report fails
+  device = bus.Plug(setup, false);
   RunWindow([&](CUpdateDlg& dlg) {
     ASSERT_TRUE(PressUpdate(dlg));
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
@@ -241,8 +241,8 @@ TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
 
 TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
   // A controller that asks for data when asked for its version.
-  SimDeviceSpec spec = ControllerSpec(1);
-  spec.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
+  SimDeviceSetup setup = ControllerSetup(1);
+  setup.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
     if (report[3] != packet::kTypeFirmware || report[6] != packet::kCmdVersion) return;
     Bytes request(64, 0);
     request[0] = 0x81;
@@ -250,7 +250,7 @@ TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
     std::copy(std::begin(frame), std::end(frame), request.begin() + 1);
     port.SendInputReport(request);
   });
-  device = bus.Plug(spec, false);
+  device = bus.Plug(setup, false);
   RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.TransferState(), 3); });
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 2u);
   EXPECT_TRUE(user.MessageTexts().empty());

@@ -28,9 +28,9 @@ Shot TakeShot(uint16_t language, bool withController, const std::string& name) {
   system.language = language;
   SimHidBus bus(clock);
   if (withController) {
-    SimDeviceSpec spec = ControllerSpec(3);
-    spec.model = std::make_shared<SimBootController>();
-    bus.Plug(spec, false);
+    SimDeviceSetup setup = ControllerSetup(3);
+    setup.model = std::make_shared<SimBootController>();
+    bus.Plug(setup, false);
   }
   QtWindowHost host;
   Shot shot;

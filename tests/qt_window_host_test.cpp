@@ -49,15 +49,15 @@ class QtWindowTest : public ::testing::Test {
   }
 
   int Plug(int row, bool notify = false) {
-    SimDeviceSpec spec = ControllerSpec(row);
+    SimDeviceSetup setup = ControllerSetup(row);
     if (row == 3) {
       boot = std::make_shared<SimBootController>();
-      spec.model = boot;
+      setup.model = boot;
     } else {
       packet = std::make_shared<SimPacketController>(row);
-      spec.model = packet;
+      setup.model = packet;
     }
-    return bus.Plug(spec, notify);
+    return bus.Plug(setup, notify);
   }
 
   void ChooseImage(const test::Bytes& image) {

@@ -34,11 +34,11 @@ class BootControllerTest : public ::testing::Test {
       ASSERT_TRUE(ApplySimBootSetting(key, value, config, error)) << key << ": " << error;
     }
     model = std::make_shared<SimBootController>(config);
-    SimDeviceSpec spec;
-    spec.vendorId = 0x5A3C;
-    spec.productId = 0x7E23;
-    spec.model = model;
-    const int device = bus.Plug(spec, false);
+    SimDeviceSetup setup;
+    setup.vendorId = 0x5A3C;
+    setup.productId = 0x7E23;
+    setup.model = model;
+    const int device = bus.Plug(setup, false);
     writer = bus.Open(bus.PathOf(device), HidOpenMode::kWriteSync);
     reader = bus.Open(bus.PathOf(device), HidOpenMode::kReadOverlapped);
   }

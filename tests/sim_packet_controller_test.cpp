@@ -65,9 +65,9 @@ class PacketControllerTest : public ::testing::Test {
       ASSERT_TRUE(ApplySimPacketSetting(key, value, config, error)) << key << ": " << error;
     }
     model = std::make_shared<SimPacketController>(mode, config);
-    SimDeviceSpec spec = ControllerSpec(mode);
-    spec.model = model;
-    device = bus.Plug(spec, false);
+    SimDeviceSetup setup = ControllerSetup(mode);
+    setup.model = model;
+    device = bus.Plug(setup, false);
     Open(bus.PathOf(device));
   }
 

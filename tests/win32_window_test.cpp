@@ -392,10 +392,10 @@ class UpdateWindowTest : public ::testing::Test {
  protected:
   void Start(uint16_t language, SimBootConfig config = {}) {
     system = std::make_unique<TestSystem>(clock, language, WideToUtf8(dir.Path().wstring()));
-    SimDeviceSpec spec = ControllerSpec(3);
+    SimDeviceSetup setup = ControllerSetup(3);
     controller = std::make_shared<SimBootController>(config);
-    spec.model = controller;
-    bus.Plug(spec, false);
+    setup.model = controller;
+    bus.Plug(setup, false);
   }
   int Run(std::function<void(HWND)> person) {
     CUpdateDlg dlg(PlatformServices{bus, host, *system});

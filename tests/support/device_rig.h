@@ -45,15 +45,15 @@ class DeviceRig {
   DeviceRig() { hid.SetRecipientWindow(&window); }
 
   int Plug(uint16_t vendorId, uint16_t productId, std::string path = {}) {
-    SimDeviceSpec spec;
-    spec.vendorId = vendorId;
-    spec.productId = productId;
-    spec.path = std::move(path);
-    spec.outputReportSize = 0;
-    return bus.Plug(spec, false);
+    SimDeviceSetup setup;
+    setup.vendorId = vendorId;
+    setup.productId = productId;
+    setup.path = std::move(path);
+    setup.outputReportSize = 0;
+    return bus.Plug(setup, false);
   }
 
-  int PlugRow(int row) { return bus.Plug(ControllerSpec(row), false); }
+  int PlugRow(int row) { return bus.Plug(ControllerSetup(row), false); }
 
   // Plugs a controller of `row`, finds and opens it.
   int device = 0;

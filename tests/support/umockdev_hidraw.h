@@ -37,7 +37,7 @@
 
 namespace tarvik::test {
 
-struct MockHidrawSpec {
+struct MockHidrawSetup {
   unsigned number = 1;  // /dev/hidrawN
   uint16_t vendorId = 0;
   uint16_t productId = 0;
@@ -46,15 +46,15 @@ struct MockHidrawSpec {
 
 class MockHidrawDevice {
  public:
-  MockHidrawDevice(UMockdevTestbed* testbed, const MockHidrawSpec& spec)
-      : m_testbed(testbed), m_spec(spec) {
+  MockHidrawDevice(UMockdevTestbed* testbed, const MockHidrawSetup& setup)
+      : m_testbed(testbed), m_setup(setup) {
     char sysfsPath[256];
     std::snprintf(
         sysfsPath, sizeof sysfsPath,
         "/devices/pci0000:00/0000:00:14.0/usb1/1-%u/1-%u:1.0/0003:%04X:%04X.%04X/hidraw/hidraw%u",
-        spec.number, spec.number, spec.vendorId, spec.productId, spec.number, spec.number);
+        setup.number, setup.number, setup.vendorId, setup.productId, setup.number, setup.number);
     syspath = std::string("/sys") + sysfsPath;
-    devnode = "/dev/hidraw" + std::to_string(spec.number);
+    devnode = "/dev/hidraw" + std::to_string(setup.number);
   }
   MockHidrawDevice(const MockHidrawDevice&) = delete;
   MockHidrawDevice& operator=(const MockHidrawDevice&) = delete;
@@ -147,7 +147,7 @@ class MockHidrawDevice {
   // The device and its parents in umockdev-record's text form.
   std::string Record() const {
     std::string descriptorHex;
-    for (uint8_t byte : m_spec.descriptor) {
+    for (uint8_t byte : m_setup.descriptor) {
       char hex[3];
       std::snprintf(hex, sizeof hex, "%02X", byte);
       descriptorHex += hex;
@@ -164,9 +164,9 @@ class MockHidrawDevice {
         "P: %s\nE: HID_ID=0003:%08X:%08X\nE: SUBSYSTEM=hid\nH: report_descriptor=%s\n\n"
         "P: %s\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n\n"
         "P: %s\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=%04x\nA: idProduct=%04x\n",
-        hidraw.c_str(), m_spec.number, m_spec.number, m_spec.number, hid.c_str(), m_spec.vendorId,
-        m_spec.productId, descriptorHex.c_str(), interface.c_str(), usb.c_str(), m_spec.vendorId,
-        m_spec.productId);
+        hidraw.c_str(), m_setup.number, m_setup.number, m_setup.number, hid.c_str(), m_setup.vendorId,
+        m_setup.productId, descriptorHex.c_str(), interface.c_str(), usb.c_str(), m_setup.vendorId,
+        m_setup.productId);
     return text.data();
   }
 
@@ -190,18 +190,18 @@ class MockHidrawDevice {
 
   static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
     auto* device = static_cast<MockHidrawDevice*>(self);
-    MockHidrawSpec spec;
+    MockHidrawSetup setup;
     {
       std::lock_guard<std::mutex> lock(device->m_lock);
-      spec = device->m_spec;
+      setup = device->m_setup;
     }
-    const std::vector<uint8_t>& descriptor = spec.descriptor;
+    const std::vector<uint8_t>& descriptor = setup.descriptor;
     const unsigned long request = umockdev_ioctl_client_get_request(client);
     if (request == HIDIOCGRAWINFO) {
       hidraw_devinfo info{};
       info.bustype = 3;  // BUS_USB
-      info.vendor = static_cast<int16_t>(spec.vendorId);
-      info.product = static_cast<int16_t>(spec.productId);
+      info.vendor = static_cast<int16_t>(setup.vendorId);
+      info.product = static_cast<int16_t>(setup.productId);
       return Answer(client, sizeof info, 0, &info, sizeof info, 0);
     }
     if (request == HIDIOCGRDESCSIZE) {
@@ -273,7 +273,7 @@ class MockHidrawDevice {
   int m_writer = -1;
 
   std::mutex m_lock;  // the handler runs on the testbed's own thread
-  MockHidrawSpec m_spec;
+  MockHidrawSetup m_setup;
   std::vector<std::vector<uint8_t>> m_written;
   bool m_shortWrites = false;
   bool m_gone = false;
@@ -295,9 +295,9 @@ class UmockdevHidrawRig {
   // exists: before, it answers false.)
   bool InMockEnvironment() const { return umockdev_in_mock_environment(); }
 
-  MockHidrawDevice& Plug(const MockHidrawSpec& spec) {
-    m_devices.push_back(std::make_unique<MockHidrawDevice>(m_testbed, spec));
-    EXPECT_TRUE(m_devices.back()->Plug()) << "hidraw" << spec.number;
+  MockHidrawDevice& Plug(const MockHidrawSetup& setup) {
+    m_devices.push_back(std::make_unique<MockHidrawDevice>(m_testbed, setup));
+    EXPECT_TRUE(m_devices.back()->Plug()) << "hidraw" << setup.number;
     return *m_devices.back();
   }
 

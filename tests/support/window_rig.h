@@ -123,15 +123,15 @@ class WindowRig {
   // A boot-mode controller (row 3) answers with `bootConfig`, a packet-protocol
   // one (rows 1 and 2) with `packetConfig`.
   int PlugController(int row, bool notify = false) {
-    SimDeviceSpec spec = ControllerSpec(row);
+    SimDeviceSetup setup = ControllerSetup(row);
     if (row == 3) {
       bootModel = std::make_shared<SimBootController>(bootConfig);
-      spec.model = bootModel;
+      setup.model = bootModel;
     } else {
       packetModel = std::make_shared<SimPacketController>(row, packetConfig);
-      spec.model = packetModel;
+      setup.model = packetModel;
     }
-    return bus.Plug(spec, notify);
+    return bus.Plug(setup, notify);
   }
 
   // Builds the window, runs its start-up, then `session` on the user-interface
