@@ -43,9 +43,7 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
   }
   if (!simulated && SupportedControllerRefusesUs()) {
     exitCode = kExitFailed;
-    error =
-        "a Tarvik controller is connected but cannot be opened (permission denied); install "
-        "70-tarvik-update.rules into /etc/udev/rules.d and plug it in again";
+    error = AccessDeniedHint();
     return false;
   }
 

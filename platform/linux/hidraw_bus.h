@@ -108,4 +108,26 @@ bool HidrawPermissionDenied(const std::vector<HidrawNode>& nodes,
 // The same on the nodes present now, with real open() calls.
 bool HidrawPermissionDenied(const std::vector<HidDeviceId>& wanted);
 
+// What to tell a user whom HidrawPermissionDenied refuses: access is denied,
+// the udev rules file that grants it, and the two commands that install and
+// load it. In Chinese for language id 2052 (the language of the Chinese
+// texts), else in English. `rulesFile` is the file the install command copies.
+std::string AccessDeniedHint(uint16_t languageId, const std::string& rulesFile);
+// The same with the rules file FindUdevRulesFile() gives.
+std::string AccessDeniedHint(uint16_t languageId = 1033);
+// The title of a message box that shows the hint.
+std::string AccessDeniedCaption(uint16_t languageId);
+
+// The name of the rules file, as installed.
+inline constexpr char kUdevRulesFileName[] = "70-tarvik-update.rules";
+
+// Where the rules file to install lies: beside the program's installed tree
+// (PREFIX/lib/udev/rules.d for PREFIX/bin/program), else in the system's
+// rules directories, else in the source tree. `exists` tells whether a file
+// exists; `programPath` is the running program's path.
+std::string FindUdevRulesFile(const std::string& programPath,
+                              const std::function<bool(const std::string&)>& exists);
+// The same for this process.
+std::string FindUdevRulesFile();
+
 }  // namespace tarvik
