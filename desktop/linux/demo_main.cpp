@@ -2,11 +2,11 @@
 // machine without one. The file dialog opens among the sample images.
 #include <QApplication>
 
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
 
 #include "app/cupdate_app.h"
+#include "desktop/linux/desktop_startup.h"
 #include "platform/linux/linux_system.h"
 #include "platform/qt/qt_window_host.h"
 #include "platform/std/steady_clock.h"
@@ -16,23 +16,20 @@
 
 int main(int argc, char** argv) {
   using namespace tarvik;
-  QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Tarvik Update"));
-
   CLI::App cli{"Tarvik Update on a simulated controller."};
+  cli.set_version_flag("--version", kApplicationVersion);
   std::string mode = "boot";
   std::vector<std::string> settings;
   std::string samples = TARVIK_SAMPLES_DIR;
   cli.add_option("--simulate", mode, "The simulated controller: boot, packet1, packet2 or none");
   cli.add_option("--sim", settings, "Simulated controller behaviour, KEY=VALUE (as tarvik-update-cli)");
   cli.add_option("--samples", samples, "Folder the file dialog opens in");
-  try {
-    cli.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    return cli.exit(e) == 0 ? 0 : 2;
-  }
+  if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
 
   SimOptions options;
+  // A report-mode-2 controller answers the mode-2 signal by coming back in
+  // report mode 1, as a real one does; switch=ignore plays one that does not.
+  options.packet.onMode2Signal = SimSwitch::kReplug;
   const std::optional<SimMode> simMode = ParseSimMode(mode);
   if (!simMode) {
     std::fprintf(stderr, "tarvik-update-demo: --simulate takes boot, packet1, packet2 or none\n");
@@ -46,13 +43,17 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::error_code ignored;
-  if (std::filesystem::is_directory(samples, ignored)) std::filesystem::current_path(samples, ignored);
-
+  QApplication application(argc, argv);
+  if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;
   SteadyClock steadyClock;
   VirtualClock virtualClock;
   IClock& clock = options.virtualClock ? static_cast<IClock&>(virtualClock) : steadyClock;
   LinuxSystem system(clock);
+  SetUpApplication(system.GetUserDefaultUILanguage());
+
+  std::error_code ignored;
+  if (std::filesystem::is_directory(samples, ignored)) std::filesystem::current_path(samples, ignored);
+
   SimHidBus bus(clock);
   PopulateSimBus(bus, options);
   QtWindowHost host;

@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "app/cupdate_app.h"
+#include "desktop/linux/desktop_startup.h"
 #include "platform/linux/hidraw_bus.h"
 #include "platform/linux/linux_system.h"
 #include "platform/qt/qt_window_host.h"
@@ -9,14 +10,24 @@
 
 int main(int argc, char** argv) {
   using namespace tarvik;
-  QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Tarvik Update"));
-  QApplication::setDesktopFileName(QStringLiteral("tarvik-update"));
+  CLI::App cli{"Tarvik Update: the firmware updater's window for Tarvik USB game controllers."};
+  cli.set_version_flag("--version", kApplicationVersion);
+  cli.footer(
+      "Connect the controller, press \"USB Update\" and pick a firmware image (*.dat).\n"
+      "Qt's own options (-platform, -style, ...) are accepted too.");
+  if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
 
+  QApplication application(argc, argv);
+  if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update")) return *status;
   SteadyClock clock;
   LinuxSystem system(clock);
+  SetUpApplication(system.GetUserDefaultUILanguage());
+
   HidrawBus bus(clock);
   QtWindowHost host;
+  const std::vector<HidDeviceId> supported = SupportedControllerIds();
+  AccessNotice notice(host, system.GetUserDefaultUILanguage(),
+                      [&supported] { return HidrawPermissionDenied(supported); });
   CUpdateApp app(PlatformServices{bus, host, system});
   return app.InitInstance() ? 1 : 0;
 }

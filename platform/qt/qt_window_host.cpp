@@ -244,6 +244,7 @@ MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::option
   box.setWindowTitle(caption ? ToQt(*caption) : QApplication::applicationDisplayName());
   box.setText(ToQt(text));
   box.setTextFormat(Qt::PlainText);
+  box.setTextInteractionFlags(Qt::TextSelectableByMouse);  // commands in a text can be copied
   box.setStandardButtons(buttons == MsgBoxButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                              : QMessageBox::Ok);
   box.setDefaultButton(QMessageBox::Ok);
@@ -332,7 +333,9 @@ void QtWindowHost::PostToUi(std::function<void()> op) {
 
 void QtWindowHost::PostDeviceChange(uint32_t eventType) {
   PostToUi([this, eventType] {
-    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+    if (!m_dialog) return;
+    m_dialog->OnDeviceChange(eventType, 0);
+    if (m_deviceChangeHook) m_deviceChangeHook(eventType);
   });
 }
 

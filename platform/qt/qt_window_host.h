@@ -43,6 +43,10 @@ class QtWindowHost final : public IWindowHost {
   void SetFileDialogHook(FileDialogHook hook) { m_fileDialogHook = std::move(hook); }
   // Called on the user-interface thread once the window is shown.
   void SetShownHook(std::function<void(QDialog&)> hook) { m_shownHook = std::move(hook); }
+  // Called on the user-interface thread after the window has handled a device change.
+  void SetDeviceChangeHook(std::function<void(uint32_t eventType)> hook) {
+    m_deviceChangeHook = std::move(hook);
+  }
 
   // The window while it runs (tests and screenshots); nullptr otherwise.
   QDialog* Window() const;
@@ -91,6 +95,7 @@ class QtWindowHost final : public IWindowHost {
   MessageBoxHook m_messageBoxHook;
   FileDialogHook m_fileDialogHook;
   std::function<void(QDialog&)> m_shownHook;
+  std::function<void(uint32_t)> m_deviceChangeHook;
 
   IDialogEvents* m_dialog = nullptr;
   UpdateDialogWidget* m_widget = nullptr;
