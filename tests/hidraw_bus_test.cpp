@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <mutex>
@@ -140,6 +142,40 @@ TEST(HidrawPermissionTest, OnlyARefusedSupportedDeviceWithNoOtherToUseCounts) {
   EXPECT_FALSE(HidrawPermissionDenied(nodes, wanted, open));
   errors = {{"/dev/hidraw0", EACCES}};
   EXPECT_FALSE(HidrawPermissionDenied(nodes, {{0x5A3C, 0x7E22}}, open));
+}
+
+TEST(HidrawPermissionTest, TheHintNamesTheRulesFileToInstallAndHowToLoadIt) {
+  for (uint16_t language : {1033, 2052}) {
+    const std::string hint = AccessDeniedHint(language, "/opt/t/lib/udev/rules.d/70-tarvik-update.rules");
+    EXPECT_NE(hint.find("sudo install -m 644 /opt/t/lib/udev/rules.d/70-tarvik-update.rules "
+                        "/etc/udev/rules.d/\n"),
+              std::string::npos)
+        << hint;
+    EXPECT_NE(hint.find("sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw\n"),
+              std::string::npos);
+    EXPECT_NE(hint.find("plugdev"), std::string::npos);
+    EXPECT_NE(hint.back(), '\n');  // the CLI ends the line itself
+  }
+  // Chinese only for the language of the Chinese texts.
+  EXPECT_NE(AccessDeniedHint(2052, "x").find("权限被拒绝"), std::string::npos);
+  EXPECT_EQ(AccessDeniedHint(1028, "x"), AccessDeniedHint(1033, "x"));
+  EXPECT_NE(AccessDeniedCaption(2052), AccessDeniedCaption(1033));
+}
+
+TEST(HidrawPermissionTest, RulesFileComesFromTheProgramsTreeThenTheSystemThenTheSources) {
+  std::vector<std::string> present;
+  const auto exists = [&](const std::string& path) {
+    return std::find(present.begin(), present.end(), path) != present.end();
+  };
+  present = {"/usr/lib/udev/rules.d/70-tarvik-update.rules", "/opt/t/lib/udev/rules.d/70-tarvik-update.rules"};
+  EXPECT_EQ(FindUdevRulesFile("/opt/t/bin/tarvik-update", exists), present[1]);
+  EXPECT_EQ(FindUdevRulesFile("/usr/local/bin/tarvik-update", exists), present[0]);
+  present = {"/lib/udev/rules.d/70-tarvik-update.rules"};
+  EXPECT_EQ(FindUdevRulesFile("", exists), present[0]);
+  present.clear();
+  EXPECT_EQ(FindUdevRulesFile("/opt/t/bin/tarvik-update", exists), "packaging/linux/70-tarvik-update.rules");
+  // This build's own: beside the installed program, or the source tree's.
+  EXPECT_TRUE(std::filesystem::is_regular_file(FindUdevRulesFile()));
 }
 
 class NoticeLog final : public IDeviceNotifyTarget {

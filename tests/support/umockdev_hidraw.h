@@ -42,6 +42,9 @@ struct MockHidrawSetup {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   std::vector<uint8_t> descriptor;
+  // The node's mode once the device side has opened it (0 and no
+  // CAP_DAC_OVERRIDE: the host's opens fail with EACCES, as without udev rules).
+  mode_t nodeMode = 0600;
 };
 
 class MockHidrawDevice {
@@ -96,6 +99,13 @@ class MockHidrawDevice {
     if (::fcntl(m_writer, F_SETFL, ::fcntl(m_writer, F_GETFL) | O_DIRECT) != 0) {
       return Failed("packet mode on " + node);
     }
+    if (m_setup.nodeMode != 0600 && ::chmod(node.c_str(), m_setup.nodeMode) != 0) {
+      return Failed("chmod " + node);
+    }
+    // A node its owner may not open needs no handler. (umockdev also keeps a
+    // slot, never freed, for every failed open of a node that has one: a few
+    // dozen fill its table.)
+    if ((m_setup.nodeMode & 0600) == 0) return true;
 
     m_handler = umockdev_ioctl_base_new();
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&MockHidrawDevice::OnIoctl), this);
