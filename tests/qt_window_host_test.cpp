@@ -2,16 +2,20 @@
 // simulated controller (offscreen platform).
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 
 #include "app/cupdate_dlg.h"
+#include "platform/qt/qt_translations.h"
 #include "platform/qt/qt_window_host.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/window_rig.h"
@@ -193,6 +197,69 @@ TEST_F(QtWindowTest, ArrivalAndRemovalWhileIdleSetTheButtonAndTitle) {
   Run();
 }
 
+// The texts of the modal dialog `open` shows: its labels and buttons, read
+// while it is up; then it is cancelled.
+std::vector<QString> TextsOfTheModalDialog(const std::function<void()>& open) {
+  std::vector<QString> texts;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible()) return;
+    poll.stop();
+    for (QLabel* label : dialog->findChildren<QLabel*>()) texts.push_back(label->text());
+    for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) texts.push_back(button->text());
+    dialog->reject();
+  });
+  poll.start(10);
+  open();
+  return texts;
+}
+
+bool AnyHasChinese(const std::vector<QString>& texts) {
+  return std::any_of(texts.begin(), texts.end(), [](const QString& text) {
+    return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF; });
+  });
+}
+
+bool Contains(const std::vector<QString>& texts, const QString& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST(QtTranslationsTest, QtsOwnButtonsAndFileDialogFollowTheChineseTexts) {
+  QtWindowHost host;
+  const auto messageBox = [&] {
+    EXPECT_EQ(host.MessageBox("Fw 1.31 and current is 1.20\n", std::nullopt, MsgBoxButtons::kOkCancel),
+              MsgBoxAnswer::kCancel);
+  };
+  const auto fileDialog = [&] {
+    FileDialogRequest request;
+    request.filter = "File type(*.dat)|*.dat||";
+    request.initialDirectory = QDir::tempPath().toStdString();
+    EXPECT_EQ(host.OpenFileDialog(request), std::nullopt);
+  };
+
+  EXPECT_FALSE(InstallQtTranslations(1033));
+  EXPECT_FALSE(InstallQtTranslations(1028));  // Chinese (Taiwan) gets the English texts
+  const std::vector<QString> englishBox = TextsOfTheModalDialog(messageBox);
+  const std::vector<QString> englishFiles = TextsOfTheModalDialog(fileDialog);
+  EXPECT_TRUE(Contains(englishBox, QStringLiteral("OK")));
+  EXPECT_TRUE(Contains(englishBox, QStringLiteral("Cancel")));
+  EXPECT_FALSE(AnyHasChinese(englishFiles));
+
+  ASSERT_TRUE(InstallQtTranslations(2052)) << "Qt's translations (qt6-translations-l10n) are missing";
+  const std::vector<QString> chineseBox = TextsOfTheModalDialog(messageBox);
+  const std::vector<QString> chineseFiles = TextsOfTheModalDialog(fileDialog);
+  RemoveQtTranslations();
+  EXPECT_TRUE(Contains(chineseBox, QStringLiteral("确定"))) << chineseBox.size();
+  EXPECT_TRUE(Contains(chineseBox, QStringLiteral("取消")));
+  EXPECT_TRUE(AnyHasChinese(chineseFiles));
+  for (const QString& english : {QStringLiteral("Cancel"), QStringLiteral("&Open"), QStringLiteral("Look in:")}) {
+    EXPECT_FALSE(Contains(chineseFiles, english)) << english.toStdString();
+  }
+  // Removed again: English once more.
+  EXPECT_TRUE(Contains(TextsOfTheModalDialog(messageBox), QStringLiteral("Cancel")));
+}
+
 }  // namespace
 }  // namespace tarvik
 
@@ -201,6 +268,8 @@ int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setApplicationDisplayName(QStringLiteral("Tarvik Update"));
+  // The file dialog as Qt draws it, whatever the platform would offer.
+  QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
