@@ -6,13 +6,13 @@
 #include <filesystem>
 
 #include "app/cupdate_app.h"
+#include "desktop/linux/demo_options.h"
 #include "desktop/linux/desktop_startup.h"
 #include "platform/linux/linux_system.h"
 #include "platform/qt/qt_window_host.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_hid_bus.h"
-#include "sim/sim_setup.h"
 
 int main(int argc, char** argv) {
   using namespace tarvik;
@@ -26,23 +26,14 @@ int main(int argc, char** argv) {
   cli.add_option("--samples", samples, "Folder the file dialog opens in");
   if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
 
-  SimOptions options;
-  // A report-mode-2 controller answers the mode-2 signal by coming back in
-  // report mode 1, as a real one does; switch=ignore plays one that does not.
-  options.packet.onMode2Signal = SimSwitch::kReplug;
-  const std::optional<SimMode> simMode = ParseSimMode(mode);
-  if (!simMode) {
-    std::fprintf(stderr, "tarvik-update-demo: --simulate takes boot, packet1, packet2 or none\n");
+  std::string error;
+  const std::optional<SimOptions> simulation = DemoSimOptions(mode, settings, error);
+  if (!simulation) {
+    std::fprintf(stderr, "tarvik-update-demo: %s\n", error.c_str());
     return 2;
   }
-  options.mode = *simMode;
-  for (const std::string& setting : settings) {
-    std::string error;
-    if (!ApplySimSetting(setting, options, error)) {
-      std::fprintf(stderr, "tarvik-update-demo: %s\n", error.c_str());
-      return 2;
-    }
-  }
+  const SimOptions& options = *simulation;
+
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;
   SteadyClock steadyClock;

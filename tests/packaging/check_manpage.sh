@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Keeps a manual page in step with the program's --help: every option and
+# command --help shows is in the page, and the page shows no option that
+# --help does not know.
+#   check_manpage.sh PAGE PROGRAM [COMMAND...]
+# PAGE is the roff source; each COMMAND's own --help is read too. Runs with no
+# display, as on a server: --help must not need one.
+set -euo pipefail
+page=$1 program=$2
+shift 2
+fail() { echo "manpage $(basename "$page"): $*" >&2; exit 1; }
+
+help=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --help) ||
+  fail "$(basename "$program") --help failed without a display"
+for command in "$@"; do
+  help+=$'\n\n'$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$command" --help) ||
+    fail "$(basename "$program") $command --help failed"
+done
+
+# Options as --help lists them ("  -y,--yes  ..."), and as the page writes them (\-y, \-\-yes).
+help_options=$(grep -oE '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' <<<"$help" | sed 's/^[ ,]//' | sort -u)
+# Only where the page describes the program's options (FILES may quote other programs').
+described=$(awk '/^\.SH/ { keep = ($2 == "SYNOPSIS" || $2 == "COMMANDS" || $2 == "OPTIONS") } keep' "$page")
+page_options=$(grep -oE '\\-(\\-)?[a-zA-Z][a-zA-Z0-9-]*' <<<"$described" | sed 's/\\-/-/g' | sort -u)
+# Qt's own options, which the page mentions and --help only names in passing.
+page_options=$(grep -vxE -- '-platform|-style' <<<"$page_options" || true)
+help_options=$(grep -vxE -- '-platform|-style' <<<"$help_options" || true)
+missing=$(comm -23 <(echo "$help_options") <(echo "$page_options"))
+unknown=$(comm -13 <(echo "$help_options") <(echo "$page_options"))
+[[ -z "$missing" ]] || fail "--help has options the page lacks: $(echo $missing)"
+[[ -z "$unknown" ]] || fail "the page has options --help does not know: $(echo $unknown)"
+
+# Commands: --help lists them under "Subcommands:"; the page has each in bold.
+commands=$(sed -n '/^Subcommands:/,/^$/p' <<<"$help" | awk 'NF && !/^Subcommands:/ { print $1 }')
+for command in $commands; do
+  grep -qx "\.B $command" <<<"$described" ||
+    fail "the page does not describe the command $command"
+done
+[[ "$(echo $commands)" == "$*" ]] || fail "--help lists the commands $(echo $commands); the test reads $*"
+
+# The page's version is the program's, where the program tells it.
+if version=$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version 2>/dev/null); then
+  grep -q "^\.TH .* \"Tarvik Update $version\"" "$page" || fail "the page is not of version $version"
+fi
+echo "manpage $(basename "$page"): in step with $(basename "$program") --help"
