@@ -1,23 +1,49 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tarvik Update needs on Debian 12.
-# The one list of build dependencies: the README's commands and CI use it.
+# Installs what Tarvik Update needs on Debian 12: the one list of its
+# dependencies, by the job they serve. The README's commands and CI use it.
+#   scripts/install-deps.sh [build] [test] [windows]
+#     build    building and running the Linux programs (the demo needs only this)
+#     test     the Linux tests (with build)
+#     windows  the Windows build and its tests under Wine (with build)
+# Without a group: all of them.
 set -euo pipefail
 
-packages=(
+build=(
   g++ cmake ninja-build pkg-config       # toolchain
-  libgtest-dev libgmock-dev googletest   # test framework (GoogleTest through CTest; sources for Windows)
-  libcli11-dev                           # command-line parsing of tarvik-update-cli
+  libcli11-dev                           # command-line parsing of the programs
   nlohmann-json3-dev                     # JSON transcripts and --json output
   libudev-dev                            # HID enumeration and hotplug on Linux
-  umockdev libumockdev-dev               # hidraw bus tests against mocked devices
   qt6-base-dev                           # the Linux desktop window
-  xvfb x11-apps imagemagick xauth        # window tests and screenshots under a virtual X server
-  fonts-noto-cjk                         # Chinese texts in the window and its screenshots
+  imagemagick                            # drawing the icon's PNGs
+  fonts-noto-cjk                         # Chinese texts in the window
+  qt6-translations-l10n                  # Qt's own texts (buttons, file dialog) in Chinese
+)
+test=(
+  libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)
+  umockdev libumockdev-dev               # hidraw bus tests against mocked devices
+  xvfb x11-apps xauth libxcb1-dev        # window tests and screenshots under a virtual X server
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
+  lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest
+  python3 xz-utils                       # taking the guest's kernel out of Debian's image
+)
+windows=(
+  googletest                             # GoogleTest's sources, built for Windows
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64  # Windows build
   wine wine64                            # running the Windows build and its tests
 )
+
+groups=("$@")
+if ((${#groups[@]} == 0)); then groups=(build test windows); fi
+packages=("${build[@]}")
+for group in "${groups[@]}"; do
+  case "$group" in
+    build) ;;
+    test) packages+=("${test[@]}") ;;
+    windows) packages+=("${windows[@]}") ;;
+    *) echo "install-deps.sh: no group \"$group\" (build, test, windows)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do
