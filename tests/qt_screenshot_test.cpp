@@ -117,7 +117,7 @@ void Save(const QImage& image, const std::string& name) {
 // message box show Qt's own texts in Chinese too. The confirmation is cancelled.
 TEST(QtScreenshotTest, FileDialogAndConfirmationInChinese) {
   ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb")) << "needs an X server (xvfb-run)";
-  SetUpApplication(2052);
+  ASSERT_TRUE(InstallQtTranslations(2052));
   VirtualClock clock;
   test::FakeSystem system(clock);
   test::TempDir dir;
@@ -198,6 +198,9 @@ TEST(QtScreenshotTest, FileDialogAndConfirmationInChinese) {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  // Named as tarvik-update names itself, before the first window: Qt takes
+  // the X11 window class from the application name once, at that window.
+  tarvik::SetUpApplication(1033);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
