@@ -17,6 +17,7 @@ packages=(
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64  # Windows build
   wine wine64                            # running the Windows build and its tests
+  clang                                  # the fuzz targets (clang 14 with libFuzzer, scripts/fuzz.sh)
 )
 
 missing=()
