@@ -118,8 +118,9 @@ class SessionRig {
 
   // Builds the window, runs its start-up, then `session` on the user-interface
   // thread, then closes it.
-  void RunWindow(const std::function<void(CUpdateDlg&)>& session = {}) {
-    CUpdateDlg dlg(PlatformServices{bus, host, system});
+  // With `on`, the window talks to that bus (a decorator of `bus`) instead.
+  void RunWindow(const std::function<void(CUpdateDlg&)>& session = {}, IHidBus* on = nullptr) {
+    CUpdateDlg dlg(PlatformServices{on ? *on : bus, host, system});
     host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
       host.PumpPending();
       if (session) session(dlg);
