@@ -44,7 +44,20 @@ class PacketScript final : public ISimDeviceModel {
   int dataPackets = 0;
 
   void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override {
-    std::lock_guard<std::mutex> guard(lock);
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      Take(report, port);
+      if (!m_replug) return;
+      m_replug = false;
+    }
+    // In report mode 2 the controller comes back in report mode 1 on the
+    // signal; the bus's notices are sent from here, outside the lock.
+    const ReportFraming mode1 = FramingForMode(1);
+    port.ReplugAs(0x7E21, mode1.outputSize, mode1.inputSize);
+  }
+
+ private:
+  void Take(const std::vector<uint8_t>& report, SimDevicePort& port) {
     const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_mode));
     if (report.size() != framing.outputSize || report.size() < 2) return;
     const size_t count = report[1];
@@ -59,9 +72,14 @@ class PacketScript final : public ISimDeviceModel {
     Handle(frame, port);
   }
 
- private:
   void Handle(const Bytes& frame, SimDevicePort& port) {
     const uint8_t type = frame[1];
+    if (type == kTypeMode2Signal && m_mode == 2) {
+      m_mode = 1;
+      m_partial.clear();
+      m_replug = true;
+      return;
+    }
     if (type == kTypeReceiveFailure || type == kTypeMode2Signal) return;  // no answer, no byte used
     if (type == kTypeStartRequest) {
       Answer(port, {0x00, kTypeStartAnswer, 0x01, 0x00, 0x00});
@@ -160,6 +178,7 @@ class PacketScript final : public ISimDeviceModel {
   int m_mode;
   Bytes m_partial;
   bool m_transfer = false;
+  bool m_replug = false;
 };
 
 }  // namespace
