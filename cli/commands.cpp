@@ -194,13 +194,14 @@ int InfoCommand(const CliOptions& options) {
 
 int ImageCommand(const CliOptions& options) {
   CImageFile file;
-  const ImageScan scan = ScanImageFile(file, options.path);
+  std::vector<ImageRecord> listed;
+  const ImageScan scan = ScanImageFile(file, options.path, listed);
   if (options.json) {
     json records = json::array();
-    for (size_t i = 0; i < scan.records.size(); ++i) {
-      const RecordHeader& h = scan.records[i].header;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      const RecordHeader& h = listed[i].header;
       records.push_back({{"index", i},
-                         {"offset", scan.records[i].offset},
+                         {"offset", listed[i].offset},
                          {"version", h.version},
                          {"versionText", FormatVersionShort(h.version)},
                          {"desAddress", h.desAddress},
@@ -217,8 +218,8 @@ int ImageCommand(const CliOptions& options) {
   } else {
     std::printf("Image: %s (%llu bytes)\n", options.path.c_str(),
                 static_cast<unsigned long long>(scan.fileLength));
-    for (size_t i = 0; i < scan.records.size(); ++i) {
-      const RecordHeader& h = scan.records[i].header;
+    for (size_t i = 0; i < listed.size(); ++i) {
+      const RecordHeader& h = listed[i].header;
       std::printf("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n", i,
                   FormatVersionShort(h.version).c_str(), h.desAddress, h.desLen,
                   h.pid != 0 ? "main mcu" : "ATmcu");

@@ -17,10 +17,20 @@ using NotifyHandle = std::intptr_t;
 inline constexpr NotifyHandle kNoNotifyHandle = 0;
 
 // Wait codes of a report read (the values of the platform's wait services).
-inline constexpr uint32_t kWaitReceived = 0;
-inline constexpr uint32_t kWaitAbandoned = 128;  // also: no read handle
-inline constexpr uint32_t kWaitTimeout = 258;
-inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+enum class WaitResult : uint32_t {
+  kReceived = 0,
+  kAbandoned = 128,  // also: no read handle
+  kTimeout = 258,
+  kFailed = 0xFFFFFFFFu,
+};
+inline constexpr uint32_t kWaitReceived = static_cast<uint32_t>(WaitResult::kReceived);
+inline constexpr uint32_t kWaitAbandoned = static_cast<uint32_t>(WaitResult::kAbandoned);
+inline constexpr uint32_t kWaitTimeout = static_cast<uint32_t>(WaitResult::kTimeout);
+inline constexpr uint32_t kWaitFailed = static_cast<uint32_t>(WaitResult::kFailed);
+// A read that neither brought a report nor timed out: the device is gone or unusable.
+inline constexpr bool ReadFailedOutright(uint32_t code) {
+  return code != kWaitReceived && code != kWaitTimeout;
+}
 
 // Device-change event types delivered to the window.
 inline constexpr uint32_t kDbtDevNodesChanged = 0x0007;

@@ -239,8 +239,9 @@ TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
   EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
 }
 
-TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
-  // A controller that asks for data when asked for its version.
+TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {
+  // A controller that asks for data when asked for its version: the query
+  // acts on version reports alone, so nothing is sent and nothing shown.
   SimDeviceSetup setup = ControllerSetup(1);
   setup.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
     if (report[3] != packet::kTypeFirmware || report[6] != packet::kCmdVersion) return;
@@ -252,7 +253,8 @@ TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
   });
   device = bus.Plug(setup, false);
   RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.TransferState(), 3); });
-  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 2u);
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 0u);
+  EXPECT_EQ(user.Count("filedialog"), 0u);
   EXPECT_TRUE(user.MessageTexts().empty());
 }
 
