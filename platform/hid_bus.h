@@ -73,7 +73,8 @@ class IHidBus {
   virtual HidHandle Open(const std::string& path, HidOpenMode mode) = 0;
   // Vendor and product ID of an opened device; false when they cannot be read.
   virtual bool GetAttributes(HidHandle handle, HidAttributes& out) = 0;
-  // Writes one whole output report (report ID first), blocking until the platform took it.
+  // Writes one whole output report (report ID first), blocking until the
+  // platform took it; a device that takes nothing fails the write within about 1 s.
   virtual bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) = 0;
   // Reads one input report (report ID first) into `buffer`, waiting at most
   // `timeoutMs`; a read that times out is cancelled before this returns.
