@@ -270,6 +270,39 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
   EXPECT_EQ(json::parse(r.out)["upgraded"], false);
 }
 
+TEST_F(CliOutcomeTest, ProgressIsDrawnInPlaceOnATerminalOnly) {
+  const std::string image = Image("fw.dat", {300, 50});
+  // util-linux's script gives the program a terminal and copies what it draws.
+  const fs::path screen = dir / "screen.txt";
+  const std::string command = "cd " + dir.string() + " && script -qec 'env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
+                              " --simulate boot --sim clock=virtual flash --yes " + image + "' " +
+                              screen.string() + " >/dev/null 2>&1 </dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string drawn = ReadAll(screen);
+  EXPECT_NE(drawn.find("\r[##############################] 100 %  writing record 2  350/350 bytes"),
+            std::string::npos)
+      << drawn;
+  EXPECT_NE(drawn.find("erasing record 1"), std::string::npos);
+  EXPECT_NE(drawn.find("Upgraded controller 5a3c:7e23 from 1.20 to 1.31 (350 bytes, "), std::string::npos);
+  // Redirected, the same update draws nothing.
+  const Run r = Cli(std::string(kBoot) + "flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliOutcomeTest, ImageListingIsBoundedWhateverTheFileHolds) {
+  // 5000 empty records: the scan walks them all, the listing shows the first 1000.
+  const fs::path empty = dir / "empty-records.dat";
+  std::ofstream(empty, std::ios::binary) << std::string(28 * 5000, '\0');
+  const Run r = Cli("image --json " + empty.string());
+  EXPECT_EQ(r.status, 4);
+  const json document = json::parse(r.out);
+  EXPECT_EQ(document["recordCount"], 5000);
+  EXPECT_EQ(document["records"].size(), 1000u);
+  EXPECT_EQ(document["reason"], empty.string() + " is not a valid image: the image carries no payload");
+}
+
 TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
   // A 64 KiB image on the real clock takes several seconds; the signal comes mid-way.
   const std::string image = Image("big.dat", {65536});

@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/packet_frames.h"
 #include "tests/support/window_rig.h"
 #include "update/packet_protocol.h"
 
@@ -120,7 +121,7 @@ class EndPacketLostBus final : public IHidBus {
   HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
   bool GetAttributes(HidHandle handle, HidAttributes& out) override { return m_inner.GetAttributes(handle, out); }
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
-    if (size > 6 && report[3] == packet::kTypeFirmware && report[6] == packet::kCmdEnd) return false;
+    if (test::IsFirmwarePacket(report, size, packet::kCmdEnd)) return false;
     return m_inner.WriteReport(handle, report, size);
   }
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
