@@ -45,6 +45,7 @@ class CHid {
 
   // State of the last search (shared between the user-interface thread and the worker).
   uint8_t CurrentReportMode() const { return m_currentReportMode.load(); }
+  ReportMode Mode() const { return static_cast<ReportMode>(m_currentReportMode.load()); }
   bool IsBootMode() const { return m_bootMode.load() != 0; }
   bool IsDevicePresent() const { return m_devicePresent.load() != 0; }
   bool IsNotifyRegistered() const { return m_notifyRegistered.load() != 0; }

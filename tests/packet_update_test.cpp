@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/support/image_builder.h"
+#include "tests/support/packet_frames.h"
 #include "tests/support/scripted_model.h"
 #include "tests/support/window_rig.h"
 #include "update/packet_protocol.h"
@@ -35,7 +36,11 @@ class PacketUpdateTest : public ::testing::Test, protected test::WindowRig {
   size_t Sent(uint8_t type, int command = -1) {
     size_t count = 0;
     for (const Bytes& r : bus.ReportsWrittenTo(device)) {
-      if (r[2] == 0x00 && r[3] == type && (command < 0 || r[6] == command)) ++count;
+      const uint8_t* frame = test::FrameOfReport(r.data());
+      if (packet::IsPacketFrame(frame) && packet::FrameType(frame) == type &&
+          (command < 0 || packet::BodyCommand(packet::FrameBody(frame)) == command)) {
+        ++count;
+      }
     }
     return count;
   }
@@ -239,11 +244,12 @@ TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
   EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
 }
 
-TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
-  // A controller that asks for data when asked for its version.
+TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {
+  // A controller that asks for data when asked for its version: the query
+  // acts on version reports alone, so nothing is sent and nothing shown.
   SimDeviceSetup setup = ControllerSetup(1);
   setup.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
-    if (report[3] != packet::kTypeFirmware || report[6] != packet::kCmdVersion) return;
+    if (!test::IsFirmwarePacket(report.data(), report.size(), packet::kCmdVersion)) return;
     Bytes request(64, 0);
     request[0] = 0x81;
     const uint8_t frame[] = {0x05, 0x00, 0x16, 0x01, 0x00, 0x14};
@@ -252,7 +258,8 @@ TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
   });
   device = bus.Plug(setup, false);
   RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.TransferState(), 3); });
-  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 2u);
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 0u);
+  EXPECT_EQ(user.Count("filedialog"), 0u);
   EXPECT_TRUE(user.MessageTexts().empty());
 }
 

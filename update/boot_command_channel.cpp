@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/strformat.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/clock.h"
@@ -45,7 +46,15 @@ CBootChannel::CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::ato
 
 int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes) {
   if (m_abort.load()) return 0;
-  return m_hid.WriteHid(frame.data(), bytes);
+  const int written = m_hid.WriteHid(frame.data(), bytes);
+  if (written == 0) m_sawDeviceFailure = true;
+  return written;
+}
+
+StepResult CBootChannel::NoAcknowledgement(const char* what) const {
+  if (m_abort.load()) return StepResult::Interrupted();
+  if (m_sawDeviceFailure) return StepResult::Failed("the controller was disconnected", true);
+  return StepResult::Failed(what);
 }
 
 int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
@@ -57,6 +66,7 @@ int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint
 
 bool CBootChannel::ReadAcknowledgement(uint16_t command) {
   m_lastRead = m_hid.ReadHid(m_response, kReplySize);
+  if (ReadFailedOutright(m_lastRead)) m_sawDeviceFailure = true;
   return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
          m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusDone &&
          GetLe16(&m_response[kReplyCommand]) == command;
@@ -68,7 +78,8 @@ bool CBootChannel::ReplyIsBusyFor(uint16_t command) const {
          GetLe16(&m_response[kReplyCommand]) == command;
 }
 
-int CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
+StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
+  m_sawDeviceFailure = false;
   const uint32_t rounded = static_cast<uint32_t>((uint64_t{length} + (kEraseUnit - 1)) & ~uint64_t{kEraseUnit - 1});
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
@@ -77,38 +88,42 @@ int CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length
   int tries = 0;
   int busyInARow = 0;
   for (;;) {
-    if (m_abort.load()) return 0;
-    if (ReadAcknowledgement(command)) return 1;
+    if (m_abort.load()) return StepResult::Interrupted();
+    if (ReadAcknowledgement(command)) return StepResult::Ok();
     if (ReplyIsBusyFor(command)) {
       // The controller is still erasing: the count starts again, but not for ever.
       tries = 0;
-      if (++busyInARow >= kMaxBusyAnswers) return 0;
+      if (++busyInARow >= kMaxBusyAnswers) {
+        return StepResult::Failed(StrFormat("answered busy %d times in a row", kMaxBusyAnswers));
+      }
     } else {
       busyInARow = 0;
     }
     SendFrame(frame, bytes);
     m_clock.SleepMs(kEraseWaitMs);
-    if (++tries >= kEraseTries) return 0;
+    if (++tries >= kEraseTries) return NoAcknowledgement("was never answered");
   }
 }
 
-int CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
-                             uint32_t totalLength, int isFirmwareData) {
+StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
+                                    uint32_t totalLength, int isFirmwareData) {
+  m_sawDeviceFailure = false;
   const uint16_t command = isFirmwareData ? kCmdWriteData : kCmdWriteValue;
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
-  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return 0;
+  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return StepResult::Interrupted();
   for (int poll = 0; poll < kWritePolls; ++poll) {
-    if (m_abort.load()) return 0;
+    if (m_abort.load()) return StepResult::Interrupted();
     m_clock.SleepMs(kWritePollMs);
-    if (ReadAcknowledgement(command)) return 1;
+    if (ReadAcknowledgement(command)) return StepResult::Ok();
   }
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
-  return 0;
+  return NoAcknowledgement("was not acknowledged");
 }
 
-int CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
+StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
+  m_sawDeviceFailure = false;
   // A repeated request carries the first one's lengths and address, so that
   // an ATmcu query is never answered by the main microcontroller.
   uint32_t bytes = 0;
@@ -116,25 +131,29 @@ int CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
       BuildBootCommandFrame(nullptr, kMaxData, m_addressSelect.load(), kMaxData, kCmdGetInfo, bytes);
   SendFrame(frame, bytes);
   for (int attempt = 0; attempt < kInfoTries; ++attempt) {
-    if (m_abort.load()) return 0;
+    if (m_abort.load()) return StepResult::Interrupted();
     if (ReadAcknowledgement(kCmdGetInfo)) {
       std::memcpy(destination, &m_response[kReplyData], std::min<uint32_t>(count, kMaxData));
-      return 1;
+      return StepResult::Ok();
     }
     if (m_lastRead != kWaitReceived) {
       m_clock.SleepMs(kInfoRetryWaitMs);
       SendFrame(frame, bytes);
     }
   }
-  return 0;
+  return NoAcknowledgement("was never answered");
 }
 
-int CBootChannel::ResetDevice() {
-  if (SendBootCommand(nullptr, 0, 0, 0, kCmdReset) == 0 && m_abort.load()) return 0;
-  return ReadAcknowledgement(kCmdReset) ? 1 : 0;
+StepResult CBootChannel::ResetDevice() {
+  m_sawDeviceFailure = false;
+  if (SendBootCommand(nullptr, 0, 0, 0, kCmdReset) == 0 && m_abort.load()) {
+    return StepResult::Interrupted();
+  }
+  if (ReadAcknowledgement(kCmdReset)) return StepResult::Ok();
+  return NoAcknowledgement("was not acknowledged");
 }
 
-int CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
+StepResult CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
   uint8_t word[4];
   PutLe32(word, version);
   return WriteFlash(word, versionAddress, sizeof word, sizeof word, 0);

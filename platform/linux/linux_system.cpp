@@ -35,6 +35,7 @@ std::string LinuxSystem::GetCurrentDirectory() {
 uint32_t LinuxSystem::GetLastError() { return static_cast<uint32_t>(errno); }
 
 void LinuxSystem::OutputDebugString(const std::string& line) {
+  if (!m_traceToStderr) return;
   static std::mutex lock;  // one whole line at a time on standard error
   std::lock_guard<std::mutex> guard(lock);
   std::fputs(line.c_str(), stderr);
