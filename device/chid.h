@@ -37,6 +37,12 @@ class CHid {
   uint32_t ReadTimeout() const { return m_readTimeout.load(); }
   int WriteHid(const void* payload, uint32_t length);
   uint32_t ReadHid(uint8_t* destination, uint8_t count);
+  // ReadHid without waiting: a report that is already there, or a time-out.
+  uint32_t ReadHidNow(uint8_t* destination, uint8_t count);
+  // Reads and drops the input reports already waiting (without waiting for
+  // more), so that a reply to an earlier frame cannot stand for the next
+  // one's; returns how many were dropped.
+  int DiscardPendingInput();
 
   // While a worker uses the device, handles replaced by OpenHid are kept open
   // until EndWorkerUse, so that no handle is closed under the worker.
@@ -66,6 +72,7 @@ class CHid {
   };
 
   std::shared_ptr<HandlePair> CurrentHandles() const;
+  uint32_t ReadWithin(uint8_t* destination, uint8_t count, uint32_t timeoutMs);
   void StoreHandles(std::shared_ptr<HandlePair> handles);
 
   IHidBus& m_bus;

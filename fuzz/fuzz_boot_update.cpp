@@ -93,9 +93,11 @@ class BootScript final : public ISimDeviceModel {
         port.SendInputReport(test::BootReply(command), kDelays[(action >> 4) & 3]);
         break;
       }
-      case 10:  // twice
+      case 10:  // twice, the second waiting behind the first. (A duplicate that
+                // comes only after the host's next frame cannot be told from that
+                // frame's acknowledgement: replies name nothing but the command.)
         port.SendInputReport(test::BootReply(command));
-        port.SendInputReport(test::BootReply(command), (action >> 4) * 3);
+        port.SendInputReport(test::BootReply(command));
         break;
       case 11:  // busy
         port.SendInputReport(test::BootReply(command, boot::kStatusBusy));
@@ -179,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(rig.user.fileDialogsOutsidePress == 0, "a file dialog outside the press");
   if (clock.NowMs() > boundMs) {
     fuzz::Check(model->mostErasesInARow > 60, "the update ran past its bound of virtual time");
-    fuzz::CheckKnown(false, "unbounded", "erase answers that alternate busy and others never end the erase");
+    fuzz::Check(false, "erase answers that alternate busy and others never end the erase");
   }
   if (!rig.user.Succeeded()) return 0;
   bool allSent = true;
@@ -201,7 +203,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(allSent, "success with a byte of the image never sent");
   fuzz::Check(stampsSent, "success with a version stamp never sent");
   fuzz::Check(model->resetSent, "success without the reset");
-  fuzz::CheckKnown(allAcked, "stale-ack", "success with a write frame that no reply acknowledged");
-  fuzz::CheckKnown(stampsAcked, "stale-ack", "success with a version stamp that no reply acknowledged");
+  fuzz::Check(allAcked, "success with a write frame that no reply acknowledged");
+  fuzz::Check(stampsAcked, "success with a version stamp that no reply acknowledged");
   return 0;
 }

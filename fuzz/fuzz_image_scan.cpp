@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
@@ -22,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string path = "/proc/self/fd/" + std::to_string(fd);
 
   CImageFile file;
-  const ImageScan scan = ScanImageFile(file, path);
+  std::vector<ImageRecord> records;
+  const ImageScan scan = ScanImageFile(file, path, records);
   fuzz::Check(!file.IsOpen(), "the scan leaves the file open");
   fuzz::Check(scan.fileLength == size, "file length");
 
@@ -49,10 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Check(!scan.reason.empty(), "a rejected image has no reason");
     return 0;
   }
-  fuzz::Check(scan.records.size() == headers, "record count");
+  fuzz::Check(records.size() == headers && scan.recordCount == headers, "record count");
   uint64_t expectedOffset = 0;
   uint64_t total = 0;
-  for (const ImageRecord& record : scan.records) {
+  for (const ImageRecord& record : records) {
     fuzz::Check(record.offset == expectedOffset, "records do not follow each other");
     fuzz::Check(record.offset + kRecordHeaderSize <= size, "a header past the end");
     const RecordHeader parsed = ParseRecordHeader(data + record.offset);

@@ -1,29 +1,12 @@
 // What the fuzz targets share: reading the fuzzer's bytes, and the checks
 // that end a run on a wrong result, not only on a crash.
 //
-// Known faults: some results are wrong on today's engine and have regression
-// tests (tests/hostile_input_test.cpp, DISABLED_ until fixed). With
-// TARVIK_FUZZ_KNOWN_FAULTS=1 in the environment (scripts/fuzz.sh sets it for
-// the short run) a run that shows only such a fault goes on; every other
-// wrong result still stops the run. The faults, by the tag the checks use:
-//   stale-ack      boot mode: a reply left over from an earlier frame (late, or
-//                  a duplicate) is taken as the acknowledgement of the current one
-//   end-unwritten  packet protocol: success although the end packet was not written
-//   past-deslen    packet protocol: data sent past desLen, progress above 100,
-//                  success with the controller's failure report unread
-//   startup-dialog a start answer during the start-up version query opens the
-//                  file dialog
-//   unbounded      nothing bounds a whole transfer (packet protocol, replies
-//                  just under the silence bound; boot mode, erase answers that
-//                  alternate busy and something else)
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <string>
 
 namespace tarvik::fuzz {
 
@@ -50,32 +33,15 @@ class ByteReader {
   size_t m_at = 0;
 };
 
-inline bool KnownFaultsAllowed() {
-  static const bool allowed = [] {
-    const char* value = std::getenv("TARVIK_FUZZ_KNOWN_FAULTS");
-    return value && std::strcmp(value, "1") == 0;
-  }();
-  return allowed;
-}
-
 [[noreturn]] inline void Fail(const char* what) {
   std::fprintf(stderr, "\n*** wrong result: %s\n", what);
   std::fflush(stderr);
   __builtin_trap();
 }
 
-// A wrong result that no known fault explains.
+// A wrong result ends the run as a crash would.
 inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
-}
-
-// A wrong result that `fault` (a tag above) explains: let through when known
-// faults are allowed, counted and reported once per tag.
-inline void CheckKnown(bool ok, const char* fault, const char* what) {
-  if (ok) return;
-  if (!KnownFaultsAllowed()) Fail(what);
-  static std::map<std::string, int> seen;
-  if (seen[fault]++ == 0) std::fprintf(stderr, "known fault [%s]: %s\n", fault, what);
 }
 
 }  // namespace tarvik::fuzz

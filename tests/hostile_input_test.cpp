@@ -1,7 +1,6 @@
 // Controllers that answer late, twice, out of turn or not at all, and writes
 // that fail: whole updates through the window on the virtual clock. Each test
-// states a result the window must never give. The DISABLED_ ones show faults
-// of today's engine (one line each says which).
+// states a result the window must never give.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -61,8 +60,8 @@ class HostileInputTest : public ::testing::Test {
 
 // Boot mode: the second chunk is never written, but the first chunk's
 // acknowledgement arrives twice.
-// A duplicate reply of an earlier frame is taken as the acknowledgement of the current chunk.
-TEST_F(HostileInputTest, DISABLED_BootDuplicateAcknowledgementDoesNotStandForTheNextChunk) {
+// A reply already waiting before a frame goes out answers an earlier one.
+TEST_F(HostileInputTest, BootDuplicateAcknowledgementDoesNotStandForTheNextChunk) {
   SimBootConfig config;
   config.writeFail = true;
   config.writeFailChunk = 1;
@@ -79,8 +78,8 @@ TEST_F(HostileInputTest, DISABLED_BootDuplicateAcknowledgementDoesNotStandForThe
 
 // Boot mode: the first chunk's acknowledgement comes after the host's polls
 // have given up on it, so the retry's acknowledgement is left over.
-// The retry's left-over acknowledgement is taken as the next chunk's.
-TEST_F(HostileInputTest, DISABLED_BootLateAcknowledgementAfterARetryDoesNotStandForTheNextChunk) {
+// Replies that come soon after a retried chunk belong to its unanswered attempts.
+TEST_F(HostileInputTest, BootLateAcknowledgementAfterARetryDoesNotStandForTheNextChunk) {
   SimBootConfig config;
   config.writeFail = true;
   config.writeFailChunk = 2;  // the controller counts the retry as a chunk of its own
@@ -96,8 +95,8 @@ TEST_F(HostileInputTest, DISABLED_BootLateAcknowledgementAfterARetryDoesNotStand
 
 // Boot mode: erase answers "busy" once in every nine frames and stays silent
 // otherwise (for 1000 frames, then it is done).
-// Busy answers between silences restart the erase's count of tries: the erase never gives up.
-TEST_F(HostileInputTest, DISABLED_BootEraseWithBusyAnswersBetweenSilencesEnds) {
+// Busy answers do not give back the tries that silences used up.
+TEST_F(HostileInputTest, BootEraseWithBusyAnswersBetweenSilencesEnds) {
   int erases = 0;
   Plug(3, std::make_shared<test::ScriptedModel>([&](const Bytes& r, SimDevicePort& port) {
     const uint16_t command = test::BootCommandOf(r);
@@ -115,8 +114,8 @@ TEST_F(HostileInputTest, DISABLED_BootEraseWithBusyAnswersBetweenSilencesEnds) {
 }
 
 // Packet protocol: the end packet's write fails.
-// The update reports success although the end packet never reached the controller.
-TEST_F(HostileInputTest, DISABLED_PacketEndPacketThatCannotBeWrittenIsNoSuccess) {
+// Success needs the end packet written.
+TEST_F(HostileInputTest, PacketEndPacketThatCannotBeWrittenIsNoSuccess) {
   auto controller = std::make_shared<SimPacketController>(1);
   Plug(1, controller);
   test::FaultBus faulty(rig.bus);
@@ -132,8 +131,8 @@ TEST_F(HostileInputTest, DISABLED_PacketEndPacketThatCannotBeWrittenIsNoSuccess)
 
 // Packet protocol: every data request comes twice, and the controller sends a
 // failure report after the third data packet.
-// Duplicated requests run the host ahead: it reports success before the failure report is read.
-TEST_F(HostileInputTest, DISABLED_PacketDuplicatedRequestsDoNotHideTheFailureReport) {
+// One request per frame sent: the duplicates are dropped and the failure report wins.
+TEST_F(HostileInputTest, PacketDuplicatedRequestsDoNotHideTheFailureReport) {
   SimPacketConfig config;
   config.failAt = 3;
   auto controller = std::make_shared<SimPacketController>(1, config);
@@ -149,8 +148,8 @@ TEST_F(HostileInputTest, DISABLED_PacketDuplicatedRequestsDoNotHideTheFailureRep
 
 // Packet protocol, start-up: the controller answers the version query with a
 // start answer first.
-// The start-up version query acts on the start answer and opens the file dialog.
-TEST_F(HostileInputTest, DISABLED_StartAnswerDuringTheStartUpQueryOpensNoFileDialog) {
+// The start-up version query acts on the version report alone.
+TEST_F(HostileInputTest, StartAnswerDuringTheStartUpQueryOpensNoFileDialog) {
   auto controller = std::make_shared<SimPacketController>(1);
   Plug(1, std::make_shared<test::ScriptedModel>([&](const Bytes& r, SimDevicePort& port) {
     if (r.size() > 6 && r[2] == 0x00 && r[3] == packet::kTypeFirmware && r[6] == packet::kCmdVersion) {
@@ -170,8 +169,8 @@ TEST_F(HostileInputTest, DISABLED_StartAnswerDuringTheStartUpQueryOpensNoFileDia
 
 // Report mode 2, the controller comes back in report mode 1 on the signal;
 // every answer comes 29 s late, just under the silence bound.
-// Nothing bounds a whole transfer: 64 packets take half an hour.
-TEST_F(HostileInputTest, DISABLED_PacketTransferJustUnderTheSilenceBoundEndsInMinutes) {
+// The whole transfer is bounded (here by its one-minute floor).
+TEST_F(HostileInputTest, PacketTransferJustUnderTheSilenceBoundEndsInMinutes) {
   SimPacketConfig config;
   config.latencyMs = 29000;
   config.onMode2Signal = SimSwitch::kReplug;
@@ -183,7 +182,7 @@ TEST_F(HostileInputTest, DISABLED_PacketTransferJustUnderTheSilenceBoundEndsInMi
   EXPECT_LT(took, 10u * 60 * 1000) << "the update took " << took / 1000 << " s";
 }
 
-// The same faults where today's engine copes: these guard the fixes.
+// Faults the engine copes with by retrying or by its silence bound.
 TEST_F(HostileInputTest, BootLostAcknowledgementIsRetriedAndTheImageWritten) {
   auto controller = std::make_shared<SimBootController>();
   Plug(3, std::make_shared<ReplyFaults>(controller, ReplyFault::kLost, 1, 0,
@@ -203,8 +202,8 @@ TEST_F(HostileInputTest, PacketLostRequestEndsTheUpdateAsAFailureAfterTheSilence
   rig.SetImage(Record(150, 0x08004000, Payload(100)));
   const uint64_t took = Press();
   EXPECT_FALSE(rig.user.Succeeded());
-  EXPECT_GE(took, uint64_t{CUpdateDlg::kControllerSilenceLimitMs});
-  EXPECT_LT(took, uint64_t{CUpdateDlg::kControllerSilenceLimitMs} + 5000);
+  EXPECT_GE(took, uint64_t{CPacketUpdateFlow::kControllerSilenceLimitMs});
+  EXPECT_LT(took, uint64_t{CPacketUpdateFlow::kControllerSilenceLimitMs} + 5000);
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
   EXPECT_EQ(packetModel->Counts().receiveFailures, 20);
 }
 
-TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithThirtyTwoBytes) {
+TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTheAnnouncedLength) {
   UseImage(100, 128);
   Update(1, [&](CUpdateDlg& dlg) {
     EXPECT_EQ(dlg.StopFlag(), 1);
@@ -106,9 +106,10 @@ TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithThirtyTwoBytes) {
     EXPECT_EQ(host.ProgressPos(), 0);
   });
   EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+  // Never past the announced 100 bytes, though the file holds more.
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
   EXPECT_EQ(packetModel->CompletedTransfers(), 1);
-  EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 128}));
+  EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 100}));
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 1u);
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 1u);
   const auto trace = system.TraceLines();
@@ -129,7 +130,7 @@ TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {
       EXPECT_TRUE(dlg.IsBusy());
     };
     user.onProgress = [&](int pos) {
-      if (pos == 128) host.PostToUi(pressWhenEnabled);
+      if (pos == 100) host.PostToUi(pressWhenEnabled);
     };
     ASSERT_TRUE(PressUpdate(dlg));
   });
@@ -151,7 +152,9 @@ TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterR
   Update(2);
   EXPECT_TRUE(Succeeded());
   EXPECT_EQ(packetModel->ReportMode(), 1);
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(64));
+  // The 20 bytes, then the empty packet that completes the transfer.
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(20));
+  EXPECT_EQ(packetModel->Counts().dataPackets, 2);
 }
 
 TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
@@ -241,7 +244,7 @@ TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
   UseImage(100, 128);
   Update(1);
   EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
 }
 
 TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {

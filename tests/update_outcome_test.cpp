@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/bytes.h"
+#include "tests/support/fault_bus.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/packet_frames.h"
 #include "tests/support/window_rig.h"
@@ -113,32 +114,13 @@ TEST_F(UpdateOutcomeTest, PacketImageThatShrinksAfterTheSelectionFailsInsteadOfL
   EXPECT_EQ(packetModel->ReceivedData().size(), 96u);
 }
 
-// A bus on which every end packet fails to be written.
-class EndPacketLostBus final : public IHidBus {
- public:
-  explicit EndPacketLostBus(IHidBus& inner) : m_inner(inner) {}
-  std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
-  HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
-  bool GetAttributes(HidHandle handle, HidAttributes& out) override { return m_inner.GetAttributes(handle, out); }
-  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
-    if (test::IsFirmwarePacket(report, size, packet::kCmdEnd)) return false;
-    return m_inner.WriteReport(handle, report, size);
-  }
-  HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
-    return m_inner.ReadReport(handle, buffer, size, timeoutMs);
-  }
-  void Close(HidHandle handle) override { m_inner.Close(handle); }
-  NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override { return m_inner.RegisterNotify(target); }
-  void UnregisterNotify(NotifyHandle handle) override { m_inner.UnregisterNotify(handle); }
-
- private:
-  IHidBus& m_inner;
-};
-
 TEST_F(UpdateOutcomeTest, PacketUpdateWhoseEndPacketIsNotWrittenIsNoSuccess) {
   user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(100)));
   device = PlugController(1);
-  EndPacketLostBus lossy(bus);
+  test::FaultBus lossy(bus);
+  lossy.failWrite = [](const uint8_t* report, size_t size) {
+    return test::IsFirmwarePacket(report, size, packet::kCmdEnd);
+  };
   CUpdateDlg dlg(PlatformServices{lossy, host, system});
   host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
     host.PumpPending();
@@ -181,21 +163,6 @@ TEST_F(UpdateOutcomeTest, DeviceNoticesDuringAQueryMessageBoxWaitForTheQuery) {
   EXPECT_EQ(nestedInfoRequests, 0u);
   // The notice was handled once the query had ended: a second query, a second box.
   EXPECT_GE(boxes, 4u);
-}
-
-TEST_F(UpdateOutcomeTest, StartAnswerDuringTheVersionQueryOpensNoFileDialog) {
-  packetConfig.version.reset();  // no version report: the query listens its full 2 s
-  device = PlugController(1);
-  RunWindow([&](CUpdateDlg& dlg) {
-    std::vector<uint8_t> answer(64, 0);
-    answer[0] = 0x81;
-    const auto frame = packet::ShortFrameReport(packet::kTypeStartAnswer, 0);
-    std::copy(frame.begin(), frame.end(), answer.begin() + 1);
-    bus.SendInput(device, answer, 0);
-    user.events.clear();
-    dlg.OnDeviceChange(kDbtDeviceArrival, 0);  // a query now reads the start answer
-  });
-  EXPECT_EQ(user.Count("filedialog"), 0u);
 }
 
 }  // namespace

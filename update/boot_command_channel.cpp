@@ -46,6 +46,9 @@ CBootChannel::CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::ato
 
 int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes) {
   if (m_abort.load()) return 0;
+  // A reply already waiting answers an earlier frame (a duplicate, or one that
+  // came after its polls gave up), never this one.
+  m_hid.DiscardPendingInput();
   const int written = m_hid.WriteHid(frame.data(), bytes);
   if (written == 0) m_sawDeviceFailure = true;
   return written;
@@ -85,23 +88,20 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
   SendFrame(frame, bytes);
   m_clock.SleepMs(kEraseWaitMs);
+  // Busy answers do not use up the tries; the tries left are not given back
+  // by a busy answer either, so that busy answers between silences still end.
   int tries = 0;
-  int busyInARow = 0;
+  int busy = 0;
   for (;;) {
     if (m_abort.load()) return StepResult::Interrupted();
     if (ReadAcknowledgement(command)) return StepResult::Ok();
-    if (ReplyIsBusyFor(command)) {
-      // The controller is still erasing: the count starts again, but not for ever.
-      tries = 0;
-      if (++busyInARow >= kMaxBusyAnswers) {
-        return StepResult::Failed(StrFormat("answered busy %d times in a row", kMaxBusyAnswers));
-      }
-    } else {
-      busyInARow = 0;
+    const bool isBusy = ReplyIsBusyFor(command);
+    if (isBusy && ++busy >= kMaxBusyAnswers) {
+      return StepResult::Failed(StrFormat("answered busy %d times", kMaxBusyAnswers));
     }
     SendFrame(frame, bytes);
     m_clock.SleepMs(kEraseWaitMs);
-    if (++tries >= kEraseTries) return NoAcknowledgement("was never answered");
+    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement("was never answered");
   }
 }
 
@@ -116,10 +116,26 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   for (int poll = 0; poll < kWritePolls; ++poll) {
     if (m_abort.load()) return StepResult::Interrupted();
     m_clock.SleepMs(kWritePollMs);
-    if (ReadAcknowledgement(command)) return StepResult::Ok();
+    if (ReadAcknowledgement(command)) {
+      if (m_unansweredWrites > 0) SettleLateReplies();
+      return StepResult::Ok();
+    }
   }
+  ++m_unansweredWrites;
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
   return NoAcknowledgement("was not acknowledged");
+}
+
+void CBootChannel::SettleLateReplies() {
+  // The protocol's replies name only the command, so the late answer of an
+  // earlier attempt would look like the acknowledgement of the next frame.
+  const uint64_t end = m_clock.NowMs() + kLateReplyWindowMs;
+  for (int reads = 0; reads < 4 * static_cast<int>(kLateReplyWindowMs) && m_clock.NowMs() < end; ++reads) {
+    if (m_abort.load()) break;
+    uint8_t dropped[kReplySize];
+    if (ReadFailedOutright(m_hid.ReadHid(dropped, sizeof dropped))) break;
+  }
+  m_unansweredWrites = 0;
 }
 
 StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {

@@ -45,8 +45,13 @@ class CBootChannel {
   void SetAddressSelect(uint32_t select) { m_addressSelect.store(select); }
   uint32_t AddressSelect() const { return m_addressSelect.load(); }
 
-  // After 60 busy answers in a row an erase gives up.
+  // An erase gives up after 60 busy answers, or after 10 reads that brought
+  // neither busy nor done, whatever comes between them.
   static constexpr int kMaxBusyAnswers = 60;
+  // After a write that was answered only on a retry, replies that come this
+  // long (two attempts' polls) are taken for the late answers of the
+  // unanswered attempts.
+  static constexpr uint32_t kLateReplyWindowMs = 3000;
 
  private:
   // Reads one reply into the response buffer; true when it acknowledges `command`.
@@ -57,8 +62,13 @@ class CBootChannel {
   // unless the reads showed that the controller left the bus.
   StepResult NoAcknowledgement(const char* what) const;
 
+  // Reads and drops what comes within kLateReplyWindowMs.
+  void SettleLateReplies();
+
   // Since the operation began: a read failed outright, or a frame could not be written.
   bool m_sawDeviceFailure = false;
+  // Write frames since the last acknowledged one that got no acknowledgement.
+  int m_unansweredWrites = 0;
 
   CHid& m_hid;
   CDiag& m_diag;

@@ -40,6 +40,21 @@ void CPacketUpdateFlow::FailTransfer(std::string reason) {
   m_window.ReportUpdateFailure();
 }
 
+bool CPacketUpdateFlow::FailureAlreadyReported() {
+  uint8_t report[sizeof m_response];
+  for (int i = 0; i < 64 && m_hid.ReadHidNow(report, sizeof report) == kWaitReceived; ++i) {
+    const uint8_t* frame = report + kResponseFrame;
+    if (!IsPacketFrame(frame) || FrameType(frame) != kTypeFirmware) continue;
+    const uint8_t command = BodyCommand(FrameBody(frame));
+    if (command == kCmdFailure1 || command == kCmdFailure2) {
+      m_diag.Trace(" %d Bytes received from sender\n", report[kResponseLength]);
+      HandleFirmwarePacket(FrameBody(frame));
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string CPacketUpdateFlow::Where() const {
   return m_attempt ? "at " + m_attempt->Percent(m_context.record.bytesSent) : std::string();
 }
@@ -62,6 +77,8 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   m_attempt = &attempt;
   m_end.reset();
   m_dataPackets = 0;
+  m_awaitingRequest = false;
+  m_transferStartMs = 0;
   m_updateDataSent.store(false);
 
   const int sent = SendShortFrame(m_hid, kTypeStartRequest, 0x00);
@@ -106,6 +123,14 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
                      Where());
         break;
       }
+      // A controller that answers, but too slowly, does not hold the update for hours.
+      const uint64_t limit = TransferLimitMs(m_context.record.desLen);
+      if (m_transferStartMs != 0 && clock.NowMs() - m_transferStartMs >= limit) {
+        FailTransfer(StrFormat("the transfer did not finish within %llu s ",
+                               static_cast<unsigned long long>(limit / 1000)) +
+                     Where());
+        break;
+      }
     } while (m_state.stopFlag.load() == 0);
 
     m_window.RefreshUpdateButton();
@@ -138,6 +163,8 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
         const StepResult selected = m_selection.SelectImage();
         if (selected) {
           m_updateDataSent.store(false);
+          m_awaitingRequest = true;  // the header packet has gone out
+          m_transferStartMs = m_system.Clock().NowMs();
           if (m_attempt) {
             m_attempt->SetImageVersion(GetLe32(m_context.firstHeader));
             m_attempt->SetPayloadTotal(m_context.record.desLen);
@@ -175,6 +202,9 @@ void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
   if (m_inVersionQuery.load()) return;
   switch (command) {
     case kCmdDataRequest:
+      if (!m_awaitingRequest) break;
+      m_awaitingRequest = false;
+      if (FailureAlreadyReported()) break;
       TransferStep();
       break;
     case kCmdFailure1:
@@ -209,11 +239,11 @@ void CPacketUpdateFlow::VersionStep(const uint8_t* body) {
 void CPacketUpdateFlow::TransferStep() {
   UpdateRecordValues& record = m_context.record;
   CImageFile& file = m_context.imageFile;
-  // The bytes a data packet must carry while the announced length is not reached.
-  const auto shortOfData = [&](size_t n) {
-    return record.bytesSent < record.desLen &&
-           n < std::min<uint64_t>(kDataPayload, uint64_t{record.desLen} - record.bytesSent);
-  };
+  // A data packet carries the next bytes up to the announced length and never
+  // beyond: the length is all the controller asked for.
+  const size_t wanted = static_cast<size_t>(
+      std::min<uint64_t>(kDataPayload, record.bytesSent < record.desLen ? record.desLen - record.bytesSent : 0));
+  const auto shortOfData = [&](size_t n) { return n < wanted; };
   const auto endedEarly = [&] {
     return StrFormat("the image file %s ended after %u of its %u bytes", m_context.imagePath.c_str(),
                      record.bytesSent, record.desLen);
@@ -226,13 +256,14 @@ void CPacketUpdateFlow::TransferStep() {
         FailTransfer("the image data of " + m_context.imagePath + " could not be read");
         return;
       }
-      const size_t n = file.Read(record.dataBuffer, kDataPayload);
+      const size_t n = file.Read(record.dataBuffer, wanted);
       if (shortOfData(n)) {
         FailTransfer(endedEarly());
         return;
       }
       SendDataPacket(record.dataBuffer, static_cast<int>(n));
       ++m_dataPackets;
+      m_awaitingRequest = true;
       m_diag.Trace("update file is 0x%x\n", record.desLen);
       record.bytesSent += static_cast<uint32_t>(n);
       m_window.StartUpdateTimer();
@@ -242,13 +273,16 @@ void CPacketUpdateFlow::TransferStep() {
     case TransferState::kSending: {
       // After a stop the file is closed: a late request gets no answer.
       if (!file.IsOpen()) return;
-      const size_t n = file.Read(record.dataBuffer, kDataPayload);
+      // With 32 bytes or fewer the first packet carried them all: this one
+      // is the empty packet that completes the transfer.
+      const size_t n = wanted == 0 ? 0 : file.Read(record.dataBuffer, wanted);
       if (shortOfData(n)) {
         FailTransfer(endedEarly());
         return;
       }
       SendDataPacket(record.dataBuffer, static_cast<int>(n));
       ++m_dataPackets;
+      m_awaitingRequest = true;
       record.bytesSent += static_cast<uint32_t>(n);
       m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(n), record.bytesSent);
       const uint64_t position =
@@ -273,11 +307,17 @@ void CPacketUpdateFlow::TransferStep() {
         FailTransfer("the end packet could not be written");
         break;
       }
+      if (FailureAlreadyReported()) break;
       EndAs(OutcomeResult::kUpgraded, "");
       m_window.ReportUpdateSuccess();
       break;
     }
   }
+}
+
+uint64_t CPacketUpdateFlow::TransferLimitMs(uint32_t desLen) {
+  const uint64_t packets = uint64_t{desLen} / kDataPayload + 2;
+  return std::max<uint64_t>(packets * kTransferMsPerPacket, kMinTransferLimitMs);
 }
 
 void CPacketUpdateFlow::PacketVersionQuery() {

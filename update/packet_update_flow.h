@@ -45,6 +45,11 @@ class CPacketUpdateFlow {
   static constexpr uint32_t kControllerSilenceLimitMs = 30000;
   // Reads that fail (not time out) this many times in a row: the controller is gone.
   static constexpr int kFailedReadLimit = 3;
+  // A whole transfer may take three times what its data packets need at one
+  // read time-out (10 ms) each, and at least a minute.
+  static constexpr uint32_t kTransferMsPerPacket = 30;
+  static constexpr uint32_t kMinTransferLimitMs = 60000;
+  static uint64_t TransferLimitMs(uint32_t desLen);
 
  private:
   void VersionStep(const uint8_t* body);
@@ -56,6 +61,10 @@ class CPacketUpdateFlow {
   // The update failed on the host's side: the user is told, the update stops.
   void FailTransfer(std::string reason);
   std::string Where() const;
+  // Looks at the reports already waiting before the host answers or ends:
+  // duplicates of requests are dropped, a failure report ends the update
+  // (true). Nothing waits for reports still to come.
+  bool FailureAlreadyReported();
 
   IUpdateWindow& m_window;
   CHid& m_hid;
@@ -71,6 +80,10 @@ class CPacketUpdateFlow {
   CUpdateAttempt* m_attempt = nullptr;
   std::optional<std::pair<OutcomeResult, std::string>> m_end;
   uint32_t m_dataPackets = 0;
+  // The controller asks once for each frame the host sent (the header and every
+  // data packet); a request beyond that is a duplicate or stale and is ignored.
+  bool m_awaitingRequest = false;
+  uint64_t m_transferStartMs = 0;
   std::atomic<bool> m_updateDataSent{false};  // this update's data went out in full
   std::atomic<bool> m_inVersionQuery{false};
 };
