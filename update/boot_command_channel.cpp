@@ -86,8 +86,10 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   const uint32_t rounded = static_cast<uint32_t>((uint64_t{length} + (kEraseUnit - 1)) & ~uint64_t{kEraseUnit - 1});
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
+  // Each wait is measured from its frame's send.
+  uint64_t sentUs = m_clock.NowUs();
   SendFrame(frame, bytes);
-  m_clock.SleepMs(kEraseWaitMs);
+  m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
   // Busy answers do not use up the tries; the tries left are not given back
   // by a busy answer either, so that busy answers between silences still end.
   int tries = 0;
@@ -99,8 +101,9 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     if (isBusy && ++busy >= kMaxBusyAnswers) {
       return StepResult::Failed(StrFormat("answered busy %d times", kMaxBusyAnswers));
     }
+    sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
-    m_clock.SleepMs(kEraseWaitMs);
+    m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
     if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement("was never answered");
   }
 }
@@ -112,11 +115,16 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
+  // The first poll comes 5 ms after the frame's send, each later one 5 ms
+  // after the previous read.
+  uint64_t fromUs = m_clock.NowUs();
   if (SendFrame(frame, bytes) == 0 && m_abort.load()) return StepResult::Interrupted();
   for (int poll = 0; poll < kWritePolls; ++poll) {
     if (m_abort.load()) return StepResult::Interrupted();
-    m_clock.SleepMs(kWritePollMs);
-    if (ReadAcknowledgement(command)) {
+    m_clock.SleepUntilUs(fromUs + kWritePollMs * 1000ull);
+    const bool acknowledged = ReadAcknowledgement(command);
+    fromUs = m_clock.NowUs();
+    if (acknowledged) {
       if (m_unansweredWrites > 0) SettleLateReplies();
       return StepResult::Ok();
     }

@@ -20,6 +20,9 @@ class LinuxSystem final : public ISystem {
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
 
+  // Timer slack of the threads started here (nanoseconds).
+  static constexpr unsigned long kWorkerTimerSlackNs = 1000;
+
  private:
   IClock& m_clock;
   bool m_traceToStderr = true;
