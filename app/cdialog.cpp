@@ -39,7 +39,12 @@ void CDialog::SetProgressRange(int id, int low, int high) {
 }
 
 void CDialog::SetProgressPos(int id, int pos) {
-  OnUiThread([&] { m_host.SetProgressPos(id, pos); });
+  // A worker does not wait for the bar: the update's pace is its own.
+  if (m_host.IsUiThread()) {
+    m_host.SetProgressPos(id, pos);
+  } else {
+    m_host.PostProgressPos(id, pos);
+  }
 }
 
 MsgBoxAnswer CDialog::MessageBox(const std::string& text, const std::optional<std::string>& caption,

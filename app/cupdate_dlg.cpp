@@ -5,6 +5,7 @@
 
 #include "app/text_table.h"
 #include "update/packet_protocol.h"
+#include "update/update_state.h"
 
 namespace tarvik {
 
@@ -13,9 +14,9 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
       m_system(platform.system),
       m_diag(platform.system),
       m_hid(platform.bus, m_diag),
-      m_boot(m_hid, m_diag, platform.system.Clock(), m_abort) {
+      m_engine(*this, m_hid, m_diag, platform.system) {
   m_hIcon = Host().LoadIcon(IDI_MAINFRAME);
-  m_titleShowsVersion.store(0);
+  m_engine.State().titleShowsVersion.store(0);
   ResetUpdateContext();
   m_diag.CheckLogEnabled();
 }
@@ -24,13 +25,30 @@ CUpdateDlg::~CUpdateDlg() {
   // A worker may still run if the window went without asking: it is told to
   // stop, its window operations no longer wait for the closed window, and it
   // is joined here before the device object and the image file go.
-  m_abort.store(true);
+  RequestStop();
   if (m_worker) m_worker->Join();
-  m_context.imageFile.Close();
+  Context().imageFile.Close();
 }
 
 void CUpdateDlg::ResetUpdateContext() {
-  m_context.record = UpdateRecordValues{};
+  Context().record = UpdateRecordValues{};
+}
+
+std::optional<UpdateOutcome> CUpdateDlg::LastOutcome() const {
+  std::lock_guard<std::mutex> lock(m_outcomeLock);
+  return m_lastOutcome;
+}
+
+void CUpdateDlg::OnUpdateStep(const UpdateProgress& progress) {
+  if (m_observer) m_observer->OnUpdateStep(progress);
+}
+
+void CUpdateDlg::OnUpdateOutcome(const UpdateOutcome& outcome) {
+  {
+    std::lock_guard<std::mutex> lock(m_outcomeLock);
+    m_lastOutcome = outcome;
+  }
+  if (m_observer) m_observer->OnUpdateOutcome(outcome);
 }
 
 std::string CUpdateDlg::LoadText(int textIndex) const { return tarvik::LoadText(m_system, textIndex); }
@@ -49,16 +67,17 @@ bool CUpdateDlg::OnInitDialog() {
   SetProgressPos(IDC_PROGRESS, 0);
 
   ResetUpdateContext();
-  std::fill(std::begin(m_context.firstHeader), std::end(m_context.firstHeader), uint8_t{0});
-  m_stopFlag.store(1);
+  std::fill(std::begin(Context().firstHeader), std::end(Context().firstHeader), uint8_t{0});
+  UpdateState& state = m_engine.State();
+  state.stopFlag.store(1);
 
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 
   m_hid.SetRecipientWindow(&Host());
-  m_deviceVersion.store(kDeviceVersionUnknown);
+  state.deviceVersion.store(kDeviceVersionUnknown);
 
   if (m_hid.SearchDevice()) {
-    if (m_hid.CurrentReportMode() == 2) {
+    if (m_hid.Mode() == ReportMode::kPacket) {
       // The button keeps the state the template gives it (enabled).
       ReopenAndSignal(m_hid);
     } else {
@@ -69,9 +88,9 @@ bool CUpdateDlg::OnInitDialog() {
     m_updateButton.EnableWindow(false);
   }
 
-  m_transferState.store(3);
+  state.transferState.store(TransferState::kDone);
 
-  if (m_titleShowsVersion.load() == 0) SetWindowText(LoadText(kTextTitle));
+  if (state.titleShowsVersion.load() == 0) SetWindowText(LoadText(kTextTitle));
 
   if (m_hid.SearchDevice()) {
     m_updateButton.EnableWindow(true);
@@ -94,6 +113,17 @@ void CUpdateDlg::OnPaint() {
 }
 
 IconHandle CUpdateDlg::OnQueryDragIcon() { return m_hIcon; }
+
+void CUpdateDlg::QueryDeviceVersion() {
+  // A message box of the query runs the window's events: device notices that
+  // come meanwhile wait until the query has ended, so that no second search
+  // and query start inside this one.
+  UpdateState& state = m_engine.State();
+  state.queryRunning.store(true);
+  m_engine.Info().QueryDeviceVersion();
+  state.queryRunning.store(false);
+  if (!m_workerRunning.load()) HandleDeferredDeviceChanges();
+}
 
 void CUpdateDlg::OnCommand(int controlId) {
   if (controlId == IDC_USB_UPDATE) OnBnClickedUsbUpdate();

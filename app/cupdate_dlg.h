@@ -1,10 +1,14 @@
 // The main window: start-up, the update button, device notifications, the
-// update timer and the end-of-update operations. It runs on any window host.
+// update timer and the end-of-update operations. It runs on any window host;
+// the update flows themselves live in update/ and reach the window through
+// IUpdateWindow.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,18 +17,14 @@
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "res/resource.h"
-#include "update/boot_command_channel.h"
-#include "update/boot_protocol.h"
-#include "update/firmware_image.h"
-#include "update/update_context.h"
+#include "update/update_engine.h"
 
 namespace tarvik {
 
-inline constexpr uint32_t kDeviceVersionUnknown = 0x5A5A5A5A;
 inline constexpr uintptr_t kUpdateTimerId = 1;
 inline constexpr uint32_t kUpdateTimerIntervalMs = 100;
 
-class CUpdateDlg : public CDialog {
+class CUpdateDlg : public CDialog, public IUpdateWindow {
  public:
   enum { IDD = IDD_UPDATE_DIALOG };
 
@@ -45,61 +45,79 @@ class CUpdateDlg : public CDialog {
   void OnBnClickedUsbUpdate();
 
   // End of an update (called on the worker).
-  void StopUpdate();
-  void ReportUpdateFailure();
-  void ReportUpdateSuccess();
-  void RefreshUpdateButton();
+  void StopUpdate() override;
+  void ReportUpdateFailure() override;
+  void ReportUpdateSuccess() override;
+  void RefreshUpdateButton() override;
 
   // Start-up version query.
   void QueryDeviceVersion();
-  void GetGamepadInfo();
-  void PacketVersionQuery();
+  void GetGamepadInfo() { m_engine.Info().GetGamepadInfo(); }
+  void PacketVersionQuery() { m_engine.Packet().PacketVersionQuery(); }
 
   // The image: selection with the version confirmation, scan, records.
-  int SelectImage();
-  uint32_t ScanImage();
-  void LoadFirstRecord(const uint8_t* header);
-  void LoadNextRecord(const uint8_t* header);
+  int SelectImage() { return m_engine.Selection().SelectImage(); }
+  uint32_t ScanImage() { return m_engine.Selection().ScanImage().payloadTotal; }
+  void LoadFirstRecord(const uint8_t* header) { m_engine.Selection().LoadFirstRecord(header); }
+  void LoadNextRecord(const uint8_t* header) { m_engine.Selection().LoadNextRecord(header); }
 
   // Packet-protocol frames built from the update context.
-  void SendHeaderPacket();
-  void SendDataPacket(const uint8_t* bytes, int count);
+  void SendHeaderPacket() { m_engine.Packet().SendHeaderPacket(); }
+  void SendDataPacket(const uint8_t* bytes, int count) { m_engine.Packet().SendDataPacket(bytes, count); }
 
-  // The boot-mode update, on the worker.
-  void RunBootUpdate();
-
-  // The packet-protocol update, on the worker, and the dispatch of received
-  // frames that it shares with the version query.
-  void RunPacketUpdate();
-  void HandleInputFrame(const uint8_t* frame);
-  void HandleFirmwarePacket(const uint8_t* body);
-
-  // A version query without answer ends after this long.
-  static constexpr uint32_t kVersionQueryLimitMs = 2000;
-  // An update whose controller sends nothing for this long has failed.
-  static constexpr uint32_t kControllerSilenceLimitMs = 30000;
-  // Reads that fail (not time out) this many times in a row: the controller is gone.
-  static constexpr int kFailedReadLimit = 3;
+  // The two updates, on the worker.
+  void RunBootUpdate() { m_engine.BootSequence().RunBootUpdate(); }
+  void RunPacketUpdate() { m_engine.Packet().RunPacketUpdate(); }
+  void HandleInputFrame(const uint8_t* frame) { m_engine.Packet().HandleInputFrame(frame); }
+  void HandleFirmwarePacket(const uint8_t* body) { m_engine.Packet().HandleFirmwarePacket(body); }
 
   std::string LoadText(int textIndex) const;
 
   // State shared between the user-interface thread and the worker.
-  int StopFlag() const { return m_stopFlag.load(); }
-  uint32_t DeviceVersion() const { return m_deviceVersion.load(); }
-  int TransferState() const { return m_transferState.load(); }
-  bool TitleShowsVersion() const { return m_titleShowsVersion.load() != 0; }
-  // True once the worker is asked to end (the window closes): it sends no
-  // further command and ends at its next step.
-  bool IsStopRequested() const { return m_abort.load(); }
+  int StopFlag() const { return m_engine.State().stopFlag.load(); }
+  uint32_t DeviceVersion() const { return m_engine.State().deviceVersion.load(); }
+  int TransferState() const { return static_cast<int>(m_engine.State().transferState.load()); }
+  bool TitleShowsVersion() const { return m_engine.State().titleShowsVersion.load() != 0; }
+  // True once the worker is asked to end: it sends no further command and
+  // ends at its next step.
+  bool IsStopRequested() const { return m_engine.State().stopRequested.load(); }
+  // Asks a running update to stop at its next step, as closing the window
+  // does; safe from any thread.
+  void RequestStop() { m_engine.State().stopRequested.store(true); }
   // The information blocks of the last boot-mode query.
-  const uint8_t* MainInfoBlock() const { return m_mainInfo; }
-  const uint8_t* AtInfoBlock() const { return m_atInfo; }
+  const uint8_t* MainInfoBlock() const { return m_engine.Info().MainInfoBlock(); }
+  const uint8_t* AtInfoBlock() const { return m_engine.Info().AtInfoBlock(); }
+
+  // How the last update attempt ended; nothing before the first.
+  std::optional<UpdateOutcome> LastOutcome() const;
+  // Follows every update's steps and outcomes (set before the window runs).
+  void SetUpdateObserver(IUpdateObserver* observer) { m_observer = observer; }
 
   CHid& Hid() { return m_hid; }
-  CBootChannel& Boot() { return m_boot; }
+  CBootChannel& Boot() { return m_engine.Boot(); }
   CDiag& Diag() { return m_diag; }
   ISystem& System() { return m_system; }
-  UpdateContext& Context() { return m_context; }
+  UpdateContext& Context() { return m_engine.Context(); }
+
+  // The window as the update flows see it.
+  std::string Text(int textIndex) const override { return LoadText(textIndex); }
+  void SetTitle(const std::string& text) override { SetWindowText(text); }
+  void SetProgress(int position) override { SetProgressPos(IDC_PROGRESS, position); }
+  void EnableUpdateButton(bool enable) override { m_updateButton.EnableWindow(enable); }
+  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
+                          MsgBoxButtons buttons) override {
+    return CDialog::MessageBox(text, caption, buttons);
+  }
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
+    return ShowOpenFileDialog(request);
+  }
+  bool Confirm(const std::string& text, const std::string& caption) override {
+    return MessageBox(text, caption, MsgBoxButtons::kOkCancel) == MsgBoxAnswer::kOk;
+  }
+  void StartUpdateTimer() override { SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs); }
+  void KillUpdateTimer() override { KillTimer(kUpdateTimerId); }
+  void OnUpdateStep(const UpdateProgress& progress) override;
+  void OnUpdateOutcome(const UpdateOutcome& outcome) override;
 
  private:
   friend void Boot_UpdateThread(CUpdateDlg* dlg);
@@ -109,38 +127,21 @@ class CUpdateDlg : public CDialog {
   void OnWorkerEnded();
   void HandleDeviceChange(uint32_t eventType);
   void HandleDeferredDeviceChanges();
-  void PacketVersionStep(const uint8_t* body);
-  void PacketTransferStep();
-  // One read of the packet worker or the version query, traced and dispatched;
-  // returns the read's result.
-  uint32_t ReceivePacket();
-  // Ends a boot-mode update that failed after the image file was opened.
-  void EndBootUpdate(bool closeImage);
   void ResetUpdateContext();
 
   ISystem& m_system;
   CDiag m_diag;
   CHid m_hid;
-  std::atomic<bool> m_abort{false};
-  CBootChannel m_boot;
-  uint8_t m_packetResponse[64] = {};  // the packet protocol's received report
-  std::atomic<bool> m_imageRefused{false};
-  std::atomic<bool> m_updateDataSent{false};   // this update's data went out in full
-  std::atomic<bool> m_removalNoticed{false};   // a removal notice came during the worker
-  uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
-  uint8_t m_atInfo[boot::kInfoBlockSize] = {};
+  CUpdateEngine m_engine;
   IconHandle m_hIcon = nullptr;
-  UpdateContext m_context;
-  std::atomic<uint8_t> m_titleShowsVersion{0};
+  IUpdateObserver* m_observer = nullptr;
+  mutable std::mutex m_outcomeLock;
+  std::optional<UpdateOutcome> m_lastOutcome;
 
   // The controls, once the window exists.
   CDlgItem m_updateButton{*this, IDC_USB_UPDATE};
   CDlgItem m_upgradedNotice{*this, IDC_STATIC_NOTICE};
   CDlgItem m_helpText{*this, IDC_HELP_TEXT};
-
-  std::atomic<int> m_stopFlag{1};
-  std::atomic<uint32_t> m_deviceVersion{kDeviceVersionUnknown};
-  std::atomic<int> m_transferState{3};
 
   // The one update worker. m_worker and m_deferredEvents belong to the
   // user-interface thread.

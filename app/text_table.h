@@ -1,32 +1,13 @@
-// Text indices of the window's texts and LoadText, which picks the user's language.
+// LoadText, which picks the text of an index in the user's language.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "platform/system.h"
+#include "res/text_index.h"
 
 namespace tarvik {
-
-enum TextIndex : int {
-  kTextSearch = 0,
-  kTextUpdate = 1,
-  kTextUpdatingStop = 2,
-  kTextFileType = 3,
-  kTextUpgraded = 4,
-  kTextFw = 5,
-  kTextTitle = 6,
-  kTextUpdateFailure = 7,
-  kTextSearchingBluetooth = 8,
-  kTextWarning = 9,
-  kTextOpenBluetoothError = 10,
-  kTextNeedBootMode = 11,
-  kTextUsbUpdate = 12,
-  kTextUpgradeToLatest = 13,
-  kTextHelp = 14,
-  kTextCurrentIs = 15,
-  kTextResetHint = 16,
-};
 
 inline constexpr uint16_t kLangChinesePrc = 2052;
 inline constexpr uint16_t kChineseStringBase = 129;

@@ -10,7 +10,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
 
   m_upgradedNotice.ShowWindow(false);
   if (!m_hid.OpenHid()) return;
-  m_stopFlag.store(0);
+  m_engine.State().stopFlag.store(0);
   m_updateButton.EnableWindow(false);
   SetProgressPos(IDC_PROGRESS, 0);
   StartWorker(m_hid.IsBootMode() ? &Boot_UpdateThread : &Usb_UpdateThread);
@@ -19,7 +19,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
 void CUpdateDlg::StartWorker(void (*entry)(CUpdateDlg*)) {
   if (m_worker) m_worker->Join();  // the previous worker has ended; reclaim it
   m_hid.BeginWorkerUse();
-  m_removalNoticed.store(false);
+  m_engine.State().removalNoticed.store(false);
   m_workerRunning.store(true);
   m_worker = m_system.StartThread([this, entry] {
     entry(this);
@@ -69,17 +69,18 @@ bool CUpdateDlg::OnCloseRequest() {
   // The worker may have ended while the question was open: then close now.
   if (!m_workerRunning.load()) return true;
   // The worker stops at its next step; the window closes once it has ended.
-  m_abort.store(true);
+  RequestStop();
   m_closeWhenWorkerEnds = true;
   return false;
 }
 
 bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
-  if (m_workerRunning.load()) {
-    // The worker owns the device and the window's controls until it ends; a
-    // search or a version query now would race with it.
+  const bool queryRunning = m_engine.State().queryRunning.load();
+  if (m_workerRunning.load() || queryRunning) {
+    // The worker (or a version query) owns the device and the window's
+    // controls until it ends; a search or a query now would race with it.
     const uint32_t event = eventType & 0xFFFF;
-    if (event == kDbtDeviceRemoveComplete) m_removalNoticed.store(true);
+    if (event == kDbtDeviceRemoveComplete && !queryRunning) m_engine.State().removalNoticed.store(true);
     if (event == kDbtDevNodesChanged || event == kDbtDeviceArrival ||
         event == kDbtDeviceRemoveComplete) {
       m_deferredEvents.push_back(event);

@@ -6,9 +6,9 @@
 namespace tarvik {
 
 void CUpdateDlg::StopUpdate() {
-  m_context.imageFile.Close();
+  Context().imageFile.Close();
   KillTimer(kUpdateTimerId);
-  m_stopFlag.store(1);
+  m_engine.State().stopFlag.store(1);
 }
 
 void CUpdateDlg::ReportUpdateFailure() {
@@ -19,7 +19,7 @@ void CUpdateDlg::ReportUpdateFailure() {
 }
 
 void CUpdateDlg::ReportUpdateSuccess() {
-  m_stopFlag.store(1);
+  m_engine.State().stopFlag.store(1);
   MessageBox(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
   m_upgradedNotice.ShowWindow(true);

@@ -11,6 +11,8 @@ struct CliOptions {
   std::vector<std::string> simSettings;
   std::string transcriptPath;  // empty: none; "-": standard output
   bool json = false;
+  bool verbose = false;  // trace lines on standard error too
+  bool quiet = false;    // no success line, no progress
 
   // run
   std::string image;
@@ -20,10 +22,28 @@ struct CliOptions {
   // image, flash
   std::string path;
   bool assumeYes = false;
+  bool allowOlder = false;
+  bool allowReinstall = false;
 };
 
+// Exit statuses of flash, info and image (run keeps 0, 1 and 2).
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
+inline constexpr int kExitFailed = 1;        // the update failed
+inline constexpr int kExitUsage = 2;         // the command line was wrong
+inline constexpr int kExitNoController = 3;  // none found, or access denied
+inline constexpr int kExitImage = 4;         // the image cannot be read or is rejected
+inline constexpr int kExitCancelled = 5;     // cancelled, or refused by the version guard
+inline constexpr int kExitInterrupted = 130;
+
+inline constexpr const char* kExitStatusHelp =
+    "Exit status of flash, info and image:\n"
+    "  0    done\n"
+    "  1    the update failed\n"
+    "  2    usage error\n"
+    "  3    no controller (none found, or access denied)\n"
+    "  4    the image cannot be read or is rejected\n"
+    "  5    cancelled, or refused by the version guard\n"
+    "  130  interrupted (Ctrl-C)\n"
+    "run exits 0 when the window ended as asked (\"Firmware upgraded!\" after a press), 1 when not, 2 on usage errors.";
 
 }  // namespace tarvik

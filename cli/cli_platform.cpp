@@ -42,7 +42,7 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     if (!ApplySimSetting(setting, sim, error)) return false;
   }
   if (!simulated && SupportedControllerRefusesUs()) {
-    exitCode = kExitFailed;
+    exitCode = kExitNoController;
     error = AccessDeniedHint();
     return false;
   }
@@ -67,6 +67,8 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
   }
 
   m_linuxSystem = std::make_unique<LinuxSystem>(*m_clock);
+  // The trace always reaches the transcript; standard error only when asked for.
+  m_linuxSystem->SetTraceToStandardError(options.verbose);
   m_system = m_linuxSystem.get();
   if (m_transcript) {
     m_recordingSystem = std::make_unique<RecordingSystem>(*m_linuxSystem, *m_transcript);
@@ -87,18 +89,24 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
+    m_transcriptUpdates = std::make_unique<TranscriptUpdateObserver>(*m_transcript);
   }
   exitCode = kExitOk;
   return true;
 }
 
 void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
+                            IUpdateObserver* updateObserver,
                             const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session) {
   ObserverFanOut observers;
   observers.Add(m_transcriptObserver.get());
   observers.Add(extraObserver);
+  UpdateObserverFanOut updates;
+  updates.Add(updateObserver);
+  updates.Add(m_transcriptUpdates.get());
   HeadlessWindowHost host(*m_clock, user, &observers);
   CUpdateDlg dlg(PlatformServices{*m_bus, host, *m_system});
+  dlg.SetUpdateObserver(&updates);
   host.SetSession([&](HeadlessWindowHost& window, IDialogEvents&) {
     window.PumpPending();
     session(dlg, window);
@@ -106,6 +114,10 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
     return 0;
   });
   dlg.DoModal();
+}
+
+void CliPlatform::RecordOutcome(const UpdateOutcome& outcome) {
+  if (m_transcriptUpdates) m_transcriptUpdates->OnUpdateOutcome(outcome);
 }
 
 void CliPlatform::FinishTranscript() {

@@ -36,8 +36,11 @@ class CliPlatform {
 
   // Runs the main window with `user` answering it; `session` runs once
   // start-up is done, on the user-interface thread.
-  void RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
+  void RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver, IUpdateObserver* updateObserver,
                  const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session);
+
+  // An outcome decided before the window ran (the image was refused).
+  void RecordOutcome(const UpdateOutcome& outcome);
 
   // Ends the transcript with the simulated controller's flash.
   void FinishTranscript();
@@ -58,6 +61,24 @@ class CliPlatform {
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   IHidBus* m_bus = nullptr;
   std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;
+  std::unique_ptr<TranscriptUpdateObserver> m_transcriptUpdates;
+};
+
+// Hands each update step and outcome to several observers, in order.
+class UpdateObserverFanOut final : public IUpdateObserver {
+ public:
+  void Add(IUpdateObserver* observer) {
+    if (observer) m_observers.push_back(observer);
+  }
+  void OnUpdateStep(const UpdateProgress& progress) override {
+    for (auto* o : m_observers) o->OnUpdateStep(progress);
+  }
+  void OnUpdateOutcome(const UpdateOutcome& outcome) override {
+    for (auto* o : m_observers) o->OnUpdateOutcome(outcome);
+  }
+
+ private:
+  std::vector<IUpdateObserver*> m_observers;
 };
 
 }  // namespace tarvik

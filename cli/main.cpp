@@ -2,13 +2,37 @@
 // automation, support transcripts and machines without a controller.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
 #include "cli/commands.h"
+
+namespace {
+
+// A usage error as the rest of the output: one line, and with --json one document.
+int UsageError(bool json, const std::string& command, const std::string& message) {
+  if (json) {
+    nlohmann::ordered_json document = {{"command", command.empty() ? nullptr : nlohmann::ordered_json(command)},
+                                       {"result", "error"},
+                                       {"reason", message},
+                                       {"exitStatus", tarvik::kExitUsage}};
+    std::puts(document.dump(2).c_str());
+  }
+  std::fprintf(stderr, "tarvik-update-cli: %s\n", message.c_str());
+  return tarvik::kExitUsage;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tarvik;
   CLI::App app{"Tarvik Update: firmware updater for Tarvik game controllers, without a window."};
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the command too
+  app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION);
+  app.footer(kExitStatusHelp);
   CliOptions options;
   app.add_option("--simulate", options.simulate,
                  "Use a simulated controller bus: boot, packet1, packet2 or none");
@@ -16,6 +40,8 @@ int main(int argc, char** argv) {
   app.add_option("--transcript", options.transcriptPath,
                  "Record everything as JSON lines to FILE, or - for standard output");
   app.add_flag("--json", options.json, "Print one JSON document on standard output");
+  app.add_flag("--verbose,-v", options.verbose, "Show the trace and the window's messages on standard error");
+  app.add_flag("--quiet,-q", options.quiet, "Print nothing on success");
 
   CLI::App* run = app.add_subcommand("run", "Run the updater's window: start-up, then button presses");
   run->add_option("--image", options.image, "Image to pick in the file dialog (none: cancel it)");
@@ -26,21 +52,39 @@ int main(int argc, char** argv) {
   CLI::App* flash = app.add_subcommand("flash", "Write an image into the connected controller");
   flash->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
   flash->add_flag("--yes,-y", options.assumeYes, "Confirm the version change without asking");
+  flash->add_flag("--allow-older", options.allowOlder, "With --yes: write an image older than the firmware");
+  flash->add_flag("--allow-reinstall", options.allowReinstall,
+                  "With --yes: write the version the controller already runs");
 
   CLI::App* info = app.add_subcommand("info", "Show the connected controller and its firmware");
 
   CLI::App* image = app.add_subcommand("image", "Check an image file and list its records");
   image->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
 
+  // --json is honoured even when the rest of the line cannot be parsed.
+  bool wantsJson = false;
+  std::string command;
+  for (int i = 1; i < argc; ++i) {
+    wantsJson = wantsJson || std::strcmp(argv[i], "--json") == 0;
+    for (const char* name : {"run", "flash", "info", "image"}) {
+      if (command.empty() && std::strcmp(argv[i], name) == 0) command = name;
+    }
+  }
   try {
     app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    return UsageError(wantsJson, command, std::string(e.what()) + " (see --help)");
   }
+  if (options.verbose && options.quiet) return UsageError(options.json, command, "--verbose and --quiet exclude each other");
   if (run->parsed()) return RunCommand(options);
   if (flash->parsed()) return FlashCommand(options);
   if (info->parsed()) return InfoCommand(options);
   if (image->parsed()) return ImageCommand(options);
-  return kExitUsage;
+  return UsageError(options.json, command, "no command given");
 }

@@ -1,7 +1,9 @@
 #include "cli/terminal_user.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <iostream>
 
 namespace tarvik {
 
@@ -15,9 +17,44 @@ std::string Tidy(std::string text) {
 }
 }  // namespace
 
+TerminalUser::TerminalUser(std::string image, TerminalSettings settings)
+    : ScriptedUser(std::move(image), true), m_settings(settings) {
+  if (::pipe(m_wake) != 0) m_wake[0] = m_wake[1] = -1;
+}
+
+TerminalUser::~TerminalUser() {
+  for (int fd : m_wake) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
 void TerminalUser::EndLine() {
   if (m_drawn) std::fputc('\n', stderr);
   m_drawn = false;
+}
+
+void TerminalUser::Interrupt() {
+  m_interrupted.store(true);
+  if (m_wake[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
+  }
+}
+
+bool TerminalUser::ReadAnswer(std::string& answer) {
+  for (;;) {
+    if (m_interrupted.load()) return false;
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    const int ready = ::poll(fds, m_wake[0] >= 0 ? 2 : 1, -1);
+    if (ready < 0) continue;
+    if (fds[1].revents != 0) return false;
+    if (fds[0].revents == 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n <= 0) return !answer.empty();
+    if (c == '\n') return true;
+    answer.push_back(c);
+  }
 }
 
 MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
@@ -25,37 +62,45 @@ MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
                                             MsgBoxButtons buttons) {
   EndLine();
   if (buttons != MsgBoxButtons::kOkCancel) {
-    m_ended = true;
-    std::fprintf(stderr, "%s%s%s\n", caption ? caption->c_str() : "", caption ? ": " : "",
-                 Tidy(text).c_str());
+    // The outcome line says how the update ended; the boxes are for the curious.
+    if (m_settings.verbose) {
+      std::fprintf(stderr, "%s%s%s\n", caption ? caption->c_str() : "", caption ? ": " : "",
+                   Tidy(text).c_str());
+    }
     return MsgBoxAnswer::kOk;
   }
-  std::fprintf(stderr, "%s [y/N] ", Tidy(text).c_str());
-  if (m_assumeYes) {
-    std::fprintf(stderr, "y\n");
+  const std::string note = m_versionNote.empty() ? "" : " (the image is " + m_versionNote + ")";
+  if (m_settings.assumeYes) {
+    if (m_settings.verbose) std::fprintf(stderr, "%s%s: yes\n", Tidy(text).c_str(), note.c_str());
     return MsgBoxAnswer::kOk;
   }
+  std::fprintf(stderr, "%s%s. Write it? [y/N] ", Tidy(text).c_str(), note.c_str());
   std::fflush(stderr);
   std::string answer;
-  if (!std::getline(std::cin, answer)) std::fputc('\n', stderr);
-  const bool yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+  if (!ReadAnswer(answer)) std::fputc('\n', stderr);
+  const bool yes = !m_interrupted.load() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   return yes ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
 }
 
-void TerminalUser::OnProgressRange(int low, int high) {
-  m_low = low;
-  m_high = high;
-}
-
-void TerminalUser::OnProgressPos(int pos) {
-  // The window empties the bar after its last message; the terminal keeps the last one.
-  if (m_ended) return;
-  const int span = std::max(1, m_high - m_low);
-  const int percent = std::clamp((pos - m_low) * 100 / span, 0, 100);
-  constexpr int kWidth = 40;
+void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
+  if (!m_settings.drawProgress) return;
+  const uint64_t total = std::max<uint64_t>(progress.payloadTotal, 1);
+  const int percent = static_cast<int>(std::min<uint64_t>(progress.bytesSent * 100 / total, 100));
+  if (percent == m_lastPercent && progress.phase == m_lastPhase && progress.record == m_lastRecord) {
+    return;
+  }
+  m_lastPercent = percent;
+  m_lastPhase = progress.phase;
+  m_lastRecord = progress.record;
+  constexpr int kWidth = 30;
   const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-               std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent);
+  std::string step = PhaseName(progress.phase);
+  if (progress.record > 0) step += " record " + std::to_string(progress.record);
+  std::fprintf(stderr, "\r[%s%s] %3d %%  %s  %llu/%llu bytes\x1b[K",
+               std::string(static_cast<size_t>(filled), '#').c_str(),
+               std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, step.c_str(),
+               static_cast<unsigned long long>(progress.bytesSent),
+               static_cast<unsigned long long>(progress.payloadTotal));
   std::fflush(stderr);
   m_drawn = true;
 }

@@ -2,11 +2,13 @@
 // a terminal who answers the version confirmation and watches a progress bar.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>
 
 #include "platform/headless/headless_window_host.h"
+#include "update/update_window.h"
 
 namespace tarvik {
 
@@ -30,38 +32,46 @@ class ScriptedUser : public IHeadlessUser {
   bool m_confirm;
 };
 
-// Asks the version confirmation on the terminal (y/N) unless told yes, shows
-// the other messages there, and draws the progress bar on standard error.
-class TerminalUser final : public ScriptedUser, public IWindowObserver {
+struct TerminalSettings {
+  bool assumeYes = false;     // confirm without asking
+  bool verbose = false;       // show the window's message boxes too
+  bool drawProgress = false;  // standard error is a terminal and output is not quiet
+};
+
+// Asks the version confirmation on the terminal (y/N) unless told yes, and
+// draws the update's progress on standard error, redrawn in place.
+class TerminalUser final : public ScriptedUser, public IUpdateObserver {
  public:
-  TerminalUser(std::string image, bool assumeYes) : ScriptedUser(image, true), m_assumeYes(assumeYes) {}
+  TerminalUser(std::string image, TerminalSettings settings);
+  ~TerminalUser() override;
+  TerminalUser(const TerminalUser&) = delete;
+  TerminalUser& operator=(const TerminalUser&) = delete;
 
   MsgBoxAnswer AnswerMessageBox(const std::string& text, const std::optional<std::string>& caption,
                                 MsgBoxButtons buttons) override;
+  // Said with the confirmation, e.g. "older than the controller's firmware".
+  void SetVersionNote(std::string note) { m_versionNote = std::move(note); }
 
-  void OnTitle(const std::string&) override {}
-  void OnItemText(int, const std::string&) override {}
-  void OnEnable(int, bool) override {}
-  void OnShow(int, bool) override {}
-  void OnProgressRange(int low, int high) override;
-  void OnProgressPos(int pos) override;
-  void OnMessageBox(const std::string&, const std::optional<std::string>&, MsgBoxButtons,
-                    MsgBoxAnswer) override {}
-  void OnFileDialog(const FileDialogRequest&, const std::optional<std::string>&) override {}
-  void OnTimer(uintptr_t, bool) override {}
-  void OnDeviceEvent(uint32_t) override {}
+  void OnUpdateStep(const UpdateProgress& progress) override;
+  void OnUpdateOutcome(const UpdateOutcome&) override {}
 
   // Ends the progress bar's line, if one was drawn.
   void FinishProgress();
+  // Ctrl-C: an open prompt is answered no. Safe from any thread.
+  void Interrupt();
 
  private:
   void EndLine();
+  bool ReadAnswer(std::string& answer);
 
-  bool m_assumeYes;
-  int m_low = 0;
-  int m_high = 100;
+  TerminalSettings m_settings;
+  std::string m_versionNote;
+  int m_wake[2] = {-1, -1};  // written by Interrupt to end a prompt
+  std::atomic<bool> m_interrupted{false};
   bool m_drawn = false;
-  bool m_ended = false;  // an end-of-update message has been shown
+  int m_lastPercent = -1;
+  UpdatePhase m_lastPhase = UpdatePhase::kFinishing;
+  int m_lastRecord = -1;
 };
 
 }  // namespace tarvik

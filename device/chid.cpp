@@ -158,14 +158,35 @@ int CHid::WriteHid(const void* payload, uint32_t length) {
   return m_bus.WriteReport(handles->write, m_outputReport, size) ? 1 : 0;
 }
 
+int CHid::DiscardPendingInput() {
+  const ReportFraming framing = FramingForMode(m_currentReportMode.load());
+  const std::shared_ptr<HandlePair> handles = CurrentHandles();
+  if (!handles || handles->read == kInvalidHidHandle) return 0;
+  // A device that floods the host cannot keep the caller here.
+  constexpr int kMaxDiscarded = 64;
+  uint8_t buffer[kReadBufferSize];
+  int discarded = 0;
+  while (discarded < kMaxDiscarded &&
+         m_bus.ReadReport(handles->read, buffer, framing.inputSize, 0).code == kWaitReceived) {
+    ++discarded;
+  }
+  return discarded;
+}
+
 uint32_t CHid::ReadHid(uint8_t* destination, uint8_t count) {
+  return ReadWithin(destination, count, m_readTimeout.load());
+}
+
+uint32_t CHid::ReadHidNow(uint8_t* destination, uint8_t count) { return ReadWithin(destination, count, 0); }
+
+uint32_t CHid::ReadWithin(uint8_t* destination, uint8_t count, uint32_t timeoutMs) {
   const ReportFraming framing = FramingForMode(m_currentReportMode.load());
   const std::shared_ptr<HandlePair> handles = CurrentHandles();
   if (!handles || handles->read == kInvalidHidHandle) return kWaitAbandoned;
 
   uint8_t buffer[kReadBufferSize] = {};
   const HidReadResult result =
-      m_bus.ReadReport(handles->read, buffer, framing.inputSize, m_readTimeout.load());
+      m_bus.ReadReport(handles->read, buffer, framing.inputSize, timeoutMs);
   if (result.code == kWaitReceived && count > 0 && destination) {
     // Only bytes that arrived are handed over; the rest of `count` reads as zero.
     const size_t arrived = result.bytes > 1 ? std::min(result.bytes - 1, kReadBufferSize - 1) : 0;

@@ -37,6 +37,12 @@ class CHid {
   uint32_t ReadTimeout() const { return m_readTimeout.load(); }
   int WriteHid(const void* payload, uint32_t length);
   uint32_t ReadHid(uint8_t* destination, uint8_t count);
+  // ReadHid without waiting: a report that is already there, or a time-out.
+  uint32_t ReadHidNow(uint8_t* destination, uint8_t count);
+  // Reads and drops the input reports already waiting (without waiting for
+  // more), so that a reply to an earlier frame cannot stand for the next
+  // one's; returns how many were dropped.
+  int DiscardPendingInput();
 
   // While a worker uses the device, handles replaced by OpenHid are kept open
   // until EndWorkerUse, so that no handle is closed under the worker.
@@ -45,6 +51,7 @@ class CHid {
 
   // State of the last search (shared between the user-interface thread and the worker).
   uint8_t CurrentReportMode() const { return m_currentReportMode.load(); }
+  ReportMode Mode() const { return static_cast<ReportMode>(m_currentReportMode.load()); }
   bool IsBootMode() const { return m_bootMode.load() != 0; }
   bool IsDevicePresent() const { return m_devicePresent.load() != 0; }
   bool IsNotifyRegistered() const { return m_notifyRegistered.load() != 0; }
@@ -65,6 +72,7 @@ class CHid {
   };
 
   std::shared_ptr<HandlePair> CurrentHandles() const;
+  uint32_t ReadWithin(uint8_t* destination, uint8_t count, uint32_t timeoutMs);
   void StoreHandles(std::shared_ptr<HandlePair> handles);
 
   IHidBus& m_bus;

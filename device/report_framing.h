@@ -11,6 +11,14 @@ inline constexpr size_t kOutputReportBufferSize = 65;
 inline constexpr size_t kReadBufferSize = 128;
 inline constexpr size_t kMaxPayload = 64;
 
+// The report mode of a device-table row; the value is the row's mode number.
+enum class ReportMode : uint8_t {
+  kNone = 0,        // no supported controller matched
+  kPacketNumbered = 1,  // packet protocol, 64-byte reports numbered 0x81
+  kPacket = 2,      // packet protocol, 65-byte reports
+  kBootCommand = 3  // boot command protocol, 65-byte reports
+};
+
 struct ReportFraming {
   uint8_t firstByte;
   size_t outputSize;  // 0: the caller's length decides

@@ -17,10 +17,20 @@ using NotifyHandle = std::intptr_t;
 inline constexpr NotifyHandle kNoNotifyHandle = 0;
 
 // Wait codes of a report read (the values of the platform's wait services).
-inline constexpr uint32_t kWaitReceived = 0;
-inline constexpr uint32_t kWaitAbandoned = 128;  // also: no read handle
-inline constexpr uint32_t kWaitTimeout = 258;
-inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+enum class WaitResult : uint32_t {
+  kReceived = 0,
+  kAbandoned = 128,  // also: no read handle
+  kTimeout = 258,
+  kFailed = 0xFFFFFFFFu,
+};
+inline constexpr uint32_t kWaitReceived = static_cast<uint32_t>(WaitResult::kReceived);
+inline constexpr uint32_t kWaitAbandoned = static_cast<uint32_t>(WaitResult::kAbandoned);
+inline constexpr uint32_t kWaitTimeout = static_cast<uint32_t>(WaitResult::kTimeout);
+inline constexpr uint32_t kWaitFailed = static_cast<uint32_t>(WaitResult::kFailed);
+// A read that neither brought a report nor timed out: the device is gone or unusable.
+inline constexpr bool ReadFailedOutright(uint32_t code) {
+  return code != kWaitReceived && code != kWaitTimeout;
+}
 
 // Device-change event types delivered to the window.
 inline constexpr uint32_t kDbtDevNodesChanged = 0x0007;
@@ -63,7 +73,8 @@ class IHidBus {
   virtual HidHandle Open(const std::string& path, HidOpenMode mode) = 0;
   // Vendor and product ID of an opened device; false when they cannot be read.
   virtual bool GetAttributes(HidHandle handle, HidAttributes& out) = 0;
-  // Writes one whole output report (report ID first), blocking until the platform took it.
+  // Writes one whole output report (report ID first), blocking until the
+  // platform took it; a device that takes nothing fails the write within about 1 s.
   virtual bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) = 0;
   // Reads one input report (report ID first) into `buffer`, waiting at most
   // `timeoutMs`; a read that times out is cancelled before this returns.

@@ -70,6 +70,11 @@ class IWindowHost : public IDeviceNotifyTarget {
   // Progress bar: range and position; the position is clamped to the range.
   virtual void SetProgressRange(int id, int low, int high) = 0;
   virtual void SetProgressPos(int id, int pos) = 0;
+  // From any thread: sets the position on the user-interface thread without
+  // waiting for it (positions keep their order).
+  virtual void PostProgressPos(int id, int pos) {
+    PostToUi([this, id, pos] { SetProgressPos(id, pos); });
+  }
 
   // Icons and the minimised window's painting.
   virtual IconHandle LoadIcon(int resourceId) = 0;  // nullptr when missing

@@ -31,6 +31,7 @@ windows=(
   googletest                             # GoogleTest's sources, built for Windows
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64  # Windows build
   wine wine64                            # running the Windows build and its tests
+  clang                                  # the fuzz targets (clang 14 with libFuzzer, scripts/fuzz.sh)
 )
 
 groups=("$@")

@@ -25,6 +25,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # the thread-checked run covers everything but the desktop window.
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_suite tsan -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=thread -DTARVIK_BUILD_DESKTOP=OFF
+scripts/fuzz.sh  # the fuzz targets with clang, a short session each
 
 # The Windows executable and the engine's tests for Windows, cross-built and run under Wine.
 scripts/test-windows.sh

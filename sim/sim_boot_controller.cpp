@@ -232,12 +232,7 @@ void SimBootController::HandleWriteData(uint32_t address, const uint8_t* data, u
   const Mcu mcu = (address & kMcuBit) ? kAt : kMain;
   const uint32_t start = address & ~kMcuBit;
   if (!InsideErased(mcu, start, length)) ++m_writesOutsideErased;
-  const uint64_t seq = m_writeSeq++;
-  std::map<uint32_t, FlashByte>& bytes = m_flash[mcu].bytes;
-  for (uint32_t i = 0; i < length; ++i) {
-    auto [it, inserted] = bytes.try_emplace(start + i, FlashByte{data[i], seq});
-    if (!inserted) it->second.value = data[i];
-  }
+  m_flash[mcu].Write(start, data, length, m_writeSeq++);
   m_chunkAcked = true;
   Reply(port, boot::kStatusDone, boot::kCmdWriteData, nullptr);
 }
@@ -256,14 +251,65 @@ void SimBootController::Reply(SimDevicePort& port, uint16_t status, uint16_t com
 
 void SimBootController::Erase(Mcu mcu, uint32_t address, uint32_t length) {
   Flash& flash = m_flash[mcu];
-  const uint64_t end = uint64_t{address} + length;
-  auto first = flash.bytes.lower_bound(address);
-  auto last = end > 0xFFFFFFFFull ? flash.bytes.end()
-                                  : flash.bytes.lower_bound(static_cast<uint32_t>(end));
-  flash.bytes.erase(first, last);
+  flash.Clear(address, uint64_t{address} + length);
   const EraseRegion region{McuName(mcu == kAt), address, length};
   flash.erased.push_back(region);
   m_erasedInOrder.push_back(region);
+}
+
+void SimBootController::Flash::Write(uint32_t address, const uint8_t* data, uint32_t length,
+                                     uint64_t seq) {
+  const uint64_t start = address;
+  const uint64_t end = start + length;
+  for (uint64_t a = start; a < end;) {
+    std::unique_ptr<Page>& page = pages[static_cast<uint32_t>(a / kPageSize)];
+    if (!page) page = std::make_unique<Page>();
+    const uint64_t offset = a % kPageSize;
+    const uint64_t n = std::min<uint64_t>(end - a, kPageSize - offset);
+    std::copy(data + (a - start), data + (a - start + n), page->begin() + static_cast<ptrdiff_t>(offset));
+    a += n;
+  }
+  // Bytes written before keep the run (and the sequence number) they have;
+  // the gaps between them become runs of this write.
+  uint64_t at = start;
+  auto it = runs.upper_bound(start);
+  if (it != runs.begin() && std::prev(it)->second.end > start) --it;
+  while (at < end) {
+    const uint64_t gapEnd = it == runs.end() ? end : std::min(end, it->first);
+    if (at < gapEnd) runs.emplace(at, Run{gapEnd, seq});
+    if (it == runs.end()) break;
+    at = std::max(at, it->second.end);
+    ++it;
+  }
+}
+
+void SimBootController::Flash::Clear(uint64_t start, uint64_t end) {
+  if (start >= end) return;
+  auto it = runs.upper_bound(start);
+  if (it != runs.begin() && std::prev(it)->second.end > start) --it;
+  while (it != runs.end() && it->first < end) {
+    const uint64_t runStart = it->first;
+    const Run run = it->second;
+    it = runs.erase(it);
+    if (runStart < start) runs.emplace(runStart, Run{start, run.writtenSeq});
+    if (run.end > end) it = runs.emplace(end, Run{run.end, run.writtenSeq}).first;
+  }
+  // Pages with no written byte left are given back.
+  const uint64_t firstPage = start / kPageSize;
+  const uint64_t lastPage = (end - 1) / kPageSize;
+  for (auto page = pages.lower_bound(static_cast<uint32_t>(firstPage));
+       page != pages.end() && page->first <= lastPage;) {
+    const uint64_t pageStart = uint64_t{page->first} * kPageSize;
+    auto run = runs.upper_bound(pageStart);
+    const bool stillUsed = (run != runs.begin() && std::prev(run)->second.end > pageStart) ||
+                           (run != runs.end() && run->first < pageStart + kPageSize);
+    page = stillUsed ? std::next(page) : pages.erase(page);
+  }
+}
+
+uint8_t SimBootController::Flash::ValueAt(uint64_t address) const {
+  auto page = pages.find(static_cast<uint32_t>(address / kPageSize));
+  return page == pages.end() ? 0xFF : (*page->second)[address % kPageSize];
 }
 
 bool SimBootController::InsideErased(Mcu mcu, uint32_t address, uint32_t length) const {
@@ -281,14 +327,18 @@ std::vector<SimBootController::FlashRegion> SimBootController::WrittenRegions() 
   std::lock_guard<std::mutex> lock(m_lock);
   std::vector<std::pair<uint64_t, FlashRegion>> runs;
   for (int mcu = kMain; mcu < kMcuCount; ++mcu) {
+    const Flash& flash = m_flash[mcu];
     uint64_t nextAddress = 0;
-    for (const auto& [address, byte] : m_flash[mcu].bytes) {
-      if (runs.empty() || runs.back().second.mcu != McuName(mcu == kAt) || address != nextAddress) {
-        runs.push_back({byte.writtenSeq, FlashRegion{McuName(mcu == kAt), address, {}}});
+    bool open = false;
+    for (const auto& [start, run] : flash.runs) {
+      if (!open || start != nextAddress) {
+        runs.push_back({run.writtenSeq, FlashRegion{McuName(mcu == kAt), static_cast<uint32_t>(start), {}}});
+        open = true;
       }
-      runs.back().first = std::min(runs.back().first, byte.writtenSeq);
-      runs.back().second.bytes.push_back(byte.value);
-      nextAddress = uint64_t{address} + 1;
+      runs.back().first = std::min(runs.back().first, run.writtenSeq);
+      std::vector<uint8_t>& bytes = runs.back().second.bytes;
+      for (uint64_t a = start; a < run.end; ++a) bytes.push_back(flash.ValueAt(a));
+      nextAddress = run.end;
     }
   }
   std::stable_sort(runs.begin(), runs.end(),

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -132,13 +133,24 @@ class SimBootController final : public ISimDeviceModel {
  private:
   enum Mcu { kMain = 0, kAt = 1, kMcuCount = 2 };
 
-  struct FlashByte {
-    uint8_t value;
-    uint64_t writtenSeq;  // orders regions by when they were first written
+  // Flash is kept in pages of bytes, allocated when first written, and a map
+  // of written runs: each run is a stretch of bytes first written by one frame
+  // (its sequence number orders regions by when they were first written).
+  // Memory grows with what was written, about 1.5 bytes a byte, whatever the
+  // addresses.
+  static constexpr uint32_t kPageSize = 4096;
+  using Page = std::array<uint8_t, kPageSize>;
+  struct Run {
+    uint64_t end;  // one past the last byte
+    uint64_t writtenSeq;
   };
   struct Flash {
     std::vector<EraseRegion> erased;  // this mcu's, for the outside-erased check
-    std::map<uint32_t, FlashByte> bytes;
+    std::map<uint32_t, std::unique_ptr<Page>> pages;  // by page index
+    std::map<uint64_t, Run> runs;                     // by first byte; never overlapping
+    void Write(uint32_t address, const uint8_t* data, uint32_t length, uint64_t seq);
+    void Clear(uint64_t start, uint64_t end);
+    uint8_t ValueAt(uint64_t address) const;
   };
 
   void HandleGetInfo(Mcu mcu, SimDevicePort& port);

@@ -36,6 +36,17 @@ SimHidBus::SimHidBus(IClock& clock)
 
 SimHidBus::~SimHidBus() = default;
 
+// Device ids are handed out in plug order from 1 and devices are never taken
+// out of m_devices, so an id is its place in the list: no search per report.
+SimHidBus::Device* SimHidBus::FindDevice(int id) {
+  if (id < 1 || static_cast<size_t>(id) > m_devices.size()) return nullptr;
+  return &m_devices[static_cast<size_t>(id) - 1];
+}
+
+const SimHidBus::Device* SimHidBus::FindDevice(int id) const {
+  return const_cast<SimHidBus*>(this)->FindDevice(id);
+}
+
 std::string SimHidBus::MakeInterfacePath(uint16_t vendorId, uint16_t productId, int instance) {
   char path[128];
   std::snprintf(path, sizeof path,
@@ -53,6 +64,7 @@ int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
     Device device;
     device.id = id;
     device.setup = std::move(setup);
+    m_devicesByPath[device.setup.path].push_back(id);
     m_devices.push_back(std::move(device));
   }
   if (notify) Notify(kDbtDeviceArrival);
@@ -62,9 +74,8 @@ int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
 void SimHidBus::Unplug(int device, bool notify) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    auto it = std::find_if(m_devices.begin(), m_devices.end(),
-                           [&](const Device& d) { return d.id == device; });
-    if (it == m_devices.end() || !it->present) return;
+    Device* it = FindDevice(device);
+    if (!it || !it->present) return;
     it->present = false;
   }
   m_changed.notify_all();
@@ -73,25 +84,19 @@ void SimHidBus::Unplug(int device, bool notify) {
 
 bool SimHidBus::IsPresent(int device) const {
   std::lock_guard<std::mutex> lock(m_lock);
-  for (const Device& d : m_devices) {
-    if (d.id == device) return d.present;
-  }
-  return false;
+  const Device* d = FindDevice(device);
+  return d && d->present;
 }
 
 std::string SimHidBus::PathOf(int device) const {
   std::lock_guard<std::mutex> lock(m_lock);
-  for (const Device& d : m_devices) {
-    if (d.id == device) return d.setup.path;
-  }
-  return {};
+  const Device* d = FindDevice(device);
+  return d ? d->setup.path : std::string();
 }
 
 void SimHidBus::SetOpenable(int device, bool openable) {
   std::lock_guard<std::mutex> lock(m_lock);
-  for (Device& d : m_devices) {
-    if (d.id == device) d.setup.openable = openable;
-  }
+  if (Device* d = FindDevice(device)) d->setup.openable = openable;
 }
 
 void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
@@ -99,9 +104,8 @@ void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
   SimDeviceSetup setup;
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    auto it = std::find_if(m_devices.begin(), m_devices.end(),
-                           [&](const Device& d) { return d.id == device; });
-    if (it == m_devices.end() || !it->present) return;
+    Device* it = FindDevice(device);
+    if (!it || !it->present) return;
     setup = it->setup;
   }
   setup.productId = productId;
@@ -114,9 +118,7 @@ void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
 
 void SimHidBus::UnplugAfterOutputs(int device, uint32_t count) {
   std::lock_guard<std::mutex> lock(m_lock);
-  for (Device& d : m_devices) {
-    if (d.id == device) d.unplugAfter = count;
-  }
+  if (Device* d = FindDevice(device)) d->unplugAfter = count;
 }
 
 void SimHidBus::SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs) {
@@ -126,9 +128,8 @@ void SimHidBus::SendInput(int device, std::vector<uint8_t> report, uint32_t dela
 void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
-                            [&](const Device& d) { return d.id == device; });
-    if (dev == m_devices.end() || !dev->present) return;
+    Device* dev = FindDevice(device);
+    if (!dev || !dev->present) return;
     const uint64_t due = m_clock.NowMs() + delayMs;
     for (auto& [handleId, handle] : m_handles) {
       if (handle.device != device || handle.mode == HidOpenMode::kWriteSync) continue;
@@ -146,6 +147,11 @@ void SimHidBus::Notify(uint32_t eventType) {
     for (auto& [id, target] : m_targets) targets.push_back(target);
   }
   for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(eventType);
+}
+
+void SimHidBus::KeepExchangeLog(bool keep) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_keepExchanges = keep;
 }
 
 std::vector<SimExchange> SimHidBus::Exchanges() const {
@@ -183,8 +189,11 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
 
 HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
   std::lock_guard<std::mutex> lock(m_lock);
-  for (const Device& d : m_devices) {
-    if (!d.present || d.setup.path != path) continue;
+  auto byPath = m_devicesByPath.find(path);
+  if (byPath == m_devicesByPath.end()) return kInvalidHidHandle;
+  for (const int deviceId : byPath->second) {
+    const Device& d = *FindDevice(deviceId);
+    if (!d.present) continue;
     if (!d.setup.openable) return kInvalidHidHandle;
     const HidHandle id = m_nextHandle++;
     Handle handle;
@@ -200,15 +209,12 @@ bool SimHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
   std::lock_guard<std::mutex> lock(m_lock);
   auto h = m_handles.find(handle);
   if (h == m_handles.end()) return false;
-  for (const Device& d : m_devices) {
-    if (d.id != h->second.device) continue;
-    if (!d.present || !d.setup.attributesReadable) return false;
-    out.vendorId = d.setup.vendorId;
-    out.productId = d.setup.productId;
-    out.versionNumber = 0x0100;
-    return true;
-  }
-  return false;
+  const Device* d = FindDevice(h->second.device);
+  if (!d || !d->present || !d->setup.attributesReadable) return false;
+  out.vendorId = d->setup.vendorId;
+  out.productId = d->setup.productId;
+  out.versionNumber = 0x0100;
+  return true;
 }
 
 bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
@@ -220,11 +226,12 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     std::lock_guard<std::mutex> lock(m_lock);
     auto h = m_handles.find(handle);
     if (h == m_handles.end() || h->second.mode == HidOpenMode::kReadOverlapped) return false;
-    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
-                            [&](const Device& d) { return d.id == h->second.device; });
-    if (dev == m_devices.end() || !dev->present) return false;
+    Device* dev = FindDevice(h->second.device);
+    if (!dev || !dev->present) return false;
     if (dev->setup.outputReportSize != 0 && size != dev->setup.outputReportSize) return false;
-    m_exchanges.push_back({SimExchange::Direction::kOut, dev->id, bytes, m_clock.NowMs()});
+    if (m_keepExchanges) {
+      m_exchanges.push_back({SimExchange::Direction::kOut, dev->id, bytes, m_clock.NowMs()});
+    }
     ++dev->outputsReceived;
     unplugNow = dev->unplugAfter != 0 && dev->outputsReceived >= dev->unplugAfter;
     model = dev->setup.model;
@@ -247,9 +254,8 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
     if (h == m_handles.end() || h->second.mode == HidOpenMode::kWriteSync) {
       return {kWaitAbandoned, 0};
     }
-    auto dev = std::find_if(m_devices.begin(), m_devices.end(),
-                            [&](const Device& d) { return d.id == h->second.device; });
-    if (dev == m_devices.end() || !dev->present) return {kWaitFailed, 0};
+    Device* dev = FindDevice(h->second.device);
+    if (!dev || !dev->present) return {kWaitFailed, 0};
 
     std::deque<PendingReport>& queue = h->second.queue;
     const uint64_t now = m_clock.NowMs();
@@ -258,7 +264,9 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       queue.pop_front();
       const size_t bytes = std::min(size, pending.report.size());
       std::memcpy(buffer, pending.report.data(), bytes);
-      m_exchanges.push_back({SimExchange::Direction::kIn, dev->id, pending.report, now});
+      if (m_keepExchanges) {
+        m_exchanges.push_back({SimExchange::Direction::kIn, dev->id, pending.report, now});
+      }
       return {kWaitReceived, bytes};
     }
     if (m_virtualClock) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/clock.h"
@@ -84,6 +85,9 @@ class SimHidBus final : public IHidBus {
   // Device to host, as a model would.
   void SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs = 0);
 
+  // Whether reports are kept for Exchanges() and ReportsWrittenTo() (they are
+  // unless told otherwise); a long run without them keeps no memory per report.
+  void KeepExchangeLog(bool keep);
   std::vector<SimExchange> Exchanges() const;
   std::vector<std::vector<uint8_t>> ReportsWrittenTo(int device) const;
   int RegistrationCount() const;
@@ -121,6 +125,8 @@ class SimHidBus final : public IHidBus {
   };
   class Port;
 
+  Device* FindDevice(int id);  // m_lock held
+  const Device* FindDevice(int id) const;
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
   void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
   void Notify(uint32_t eventType);
@@ -130,6 +136,8 @@ class SimHidBus final : public IHidBus {
   mutable std::mutex m_lock;
   std::condition_variable m_changed;
   std::vector<Device> m_devices;  // enumeration order
+  // Every device ever plugged under a path, in plug order; Open takes the first present one.
+  std::unordered_map<std::string, std::vector<int>> m_devicesByPath;
   std::map<HidHandle, Handle> m_handles;
   HidHandle m_nextHandle = 1;
   std::map<NotifyHandle, IDeviceNotifyTarget*> m_targets;
@@ -137,6 +145,7 @@ class SimHidBus final : public IHidBus {
   int m_registrations = 0;
   int m_nextDevice = 1;
   std::vector<SimExchange> m_exchanges;
+  bool m_keepExchanges = true;
 };
 
 }  // namespace tarvik

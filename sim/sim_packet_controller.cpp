@@ -14,10 +14,9 @@ using namespace packet;
 
 namespace {
 
-constexpr size_t kFrameHeader = 4;  // lead byte, type, body length
-constexpr size_t kPayloadHeader = 3;  // command, payload length
+constexpr size_t kFrameHeader = kFrameHeaderSize;
+constexpr size_t kPayloadHeader = kBodyPayload;  // command, payload length
 constexpr size_t kVersionPayload = 4;
-constexpr size_t kDesLenOffset = 8;
 
 // Row 1 of the device table: what a controller becomes on the mode-2 signal.
 constexpr DeviceTableRow kMode1Row = kDeviceTable[0];
@@ -36,15 +35,8 @@ std::string BadValue(const std::string& key, const std::string& expected,
 }
 
 std::vector<uint8_t> FirmwareFrame(uint8_t command, const uint8_t* payload, size_t length) {
-  const size_t body = 1 + (length > 0 ? 2 + length : 0);
-  std::vector<uint8_t> frame(kFrameHeader + body, 0);
-  frame[1] = kTypeFirmware;
-  PutLe16(frame.data() + 2, static_cast<uint16_t>(body));
-  frame[kFrameHeader] = command;
-  if (length > 0) {
-    PutLe16(frame.data() + kFrameHeader + 1, static_cast<uint16_t>(length));
-    std::copy(payload, payload + length, frame.begin() + kFrameHeader + kPayloadHeader);
-  }
+  std::vector<uint8_t> frame(PayloadFrameSize(length), 0);
+  frame.resize(EncodeFirmwarePacket(command, payload, length, frame.data()));
   return frame;
 }
 
@@ -130,7 +122,7 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
     // Only the first piece of a frame carries its header; bytes after the
     // frame's end in the same report belong to no frame.
     const size_t total =
-        kFrameHeader + GetLe16((m_partial.empty() ? piece : m_partial.data()) + 2);
+        kFrameHeader + GetLe16((m_partial.empty() ? piece : m_partial.data()) + kFrameBodyLength);
     const size_t take = std::min(count, total - m_partial.size());
     m_partial.insert(m_partial.end(), piece, piece + take);
     if (m_partial.size() < total) return;
@@ -148,10 +140,10 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
 
 void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port,
                                       bool& replug) {
-  const uint8_t type = frame[1];
-  const uint8_t* body = frame.data() + kFrameHeader;
+  const uint8_t type = FrameType(frame.data());
+  const uint8_t* body = FrameBody(frame.data());
   const size_t length = frame.size() - kFrameHeader;
-  if (frame[0] != 0x00) {
+  if (!IsPacketFrame(frame.data())) {
     ++m_counts.ignoredFrames;
     return;
   }
@@ -168,7 +160,10 @@ void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevi
   switch (type) {
     case kTypeStartRequest:
       ++m_counts.startRequests;
-      if (m_config.startAnswers) Answer(port, {0x00, kTypeStartAnswer, 0x01, 0x00, 0x00});
+      if (m_config.startAnswers) {
+        const auto answer = ShortFrameReport(kTypeStartAnswer, 0x00);
+        Answer(port, {answer.begin() + kReportFrame, answer.end()});
+      }
       return;
     case kTypeReceiveFailure:
       ++m_counts.receiveFailures;
@@ -189,15 +184,15 @@ void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevi
 
 void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t length,
                                                SimDevicePort& port) {
-  const uint8_t command = length > 0 ? body[0] : 0xFF;
+  const uint8_t command = length > 0 ? BodyCommand(body) : 0xFF;
   const bool bare = length == 1;
   const bool withPayload =
-      length > kPayloadHeader && GetLe16(body + 1) == length - kPayloadHeader;
+      length > kPayloadHeader && GetLe16(body + kBodyPayloadLength) == length - kPayloadHeader;
   const uint8_t* payload = body + kPayloadHeader;
   const size_t payloadLength = withPayload ? length - kPayloadHeader : 0;
 
   if (command == kCmdHeader && withPayload && payloadLength == kHeaderPayload) {
-    m_announced = GetLe32(payload + kDesLenOffset);
+    m_announced = GetLe32(payload + kHeaderDesLen);
     m_received.clear();
     m_transferPackets = 0;
     m_receiving = true;
@@ -246,8 +241,8 @@ void SimPacketController::SendFrame(SimDevicePort& port, const std::vector<uint8
   const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_reportMode));
   std::vector<uint8_t> report(framing.inputSize, 0);
   report[0] = framing.firstByte;
-  report[1] = static_cast<uint8_t>(frame.size());
-  std::copy(frame.begin(), frame.end(), report.begin() + 2);
+  report[1 + kReportCount] = static_cast<uint8_t>(frame.size());
+  std::copy(frame.begin(), frame.end(), report.begin() + 1 + kReportFrame);
   port.SendInputReport(std::move(report), m_config.latencyMs);
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "sim/sim_hid_bus.h"
-#include "update/packet_protocol.h"
+#include "update/packet_layout.h"
 
 namespace tarvik {
 

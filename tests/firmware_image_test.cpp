@@ -16,9 +16,11 @@ class ImageScanTest : public ::testing::Test {
  protected:
   test::TempDir dir;
   CImageFile file;
+  std::vector<ImageRecord> records;
   ImageScan Scan(const Bytes& bytes) {
     const std::string path = test::WriteFile(dir.Path() / "fw.dat", bytes);
-    ImageScan scan = ScanImageFile(file, path);
+    records.clear();
+    ImageScan scan = ScanImageFile(file, path, records);
     EXPECT_FALSE(file.IsOpen());
     return scan;
   }
@@ -28,9 +30,10 @@ TEST_F(ImageScanTest, RecordsThatTileTheFileAreAcceptedWithTheirPayloadTotal) {
   EXPECT_EQ(Scan(Record(123, 0x1000, Payload(100))).payloadTotal, 100u);
   const ImageScan two = Scan(test::Concat({Record(123, 0, Payload(100)), Record(1, 0, Payload(50), 0)}));
   EXPECT_EQ(two.payloadTotal, 150u);
-  ASSERT_EQ(two.records.size(), 2u);
-  EXPECT_EQ(two.records[1].offset, 128u);
-  EXPECT_EQ(two.records[1].header.pid, 0);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(two.recordCount, 2u);
+  EXPECT_EQ(records[1].offset, 128u);
+  EXPECT_EQ(records[1].header.pid, 0);
   EXPECT_EQ(two.fileLength, 206u);
   // A zero header behind the payload forms an empty record and is accepted.
   EXPECT_EQ(Scan(test::Concat({Record(123, 0, Payload(100)), Bytes(28, 0)})).payloadTotal, 100u);
@@ -44,7 +47,7 @@ TEST_F(ImageScanTest, StructurallyBadImagesAreRejectedWithAReason) {
   } cases[] = {
       {Bytes{}, "the file is empty"},
       {test::Concat({two, Bytes(10, 0)}), "10 bytes at offset 206 do not form a record header"},
-      {Record(1, 0, Payload(100), 1, 101), "record 0 runs past the end of the file"},
+      {Record(1, 0, Payload(100), 1, 101), "record 1 runs past the end of the file"},
       {Record(1, 0, Bytes{}), "the image carries no payload"},
       {Bytes(20, 0xFF), "20 bytes at offset 0 do not form a record header"},
   };
@@ -62,7 +65,10 @@ TEST_F(ImageScanTest, HugeLengthsDoNotWrapIntoAFit) {
 }
 
 TEST_F(ImageScanTest, MissingFileIsRejected) {
-  EXPECT_EQ(ScanImageFile(file, (dir.Path() / "none.dat").string()).reason, "the file cannot be opened");
+  const std::string missing = (dir.Path() / "none.dat").string();
+  EXPECT_EQ(ScanImageFile(file, missing).reason, "cannot open " + missing + ": No such file or directory");
+  EXPECT_EQ(ScanImageFile(file, dir.Path().string()).reason,
+            "cannot open " + dir.Path().string() + ": it is a directory");
 }
 
 TEST(VersionTextTest, ConfirmationShowsBetasOnlyWhereTheyAreNonZero) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tests/support/image_builder.h"
+#include "tests/support/packet_frames.h"
 #include "tests/support/scripted_model.h"
 #include "tests/support/window_rig.h"
 #include "update/packet_protocol.h"
@@ -35,7 +36,11 @@ class PacketUpdateTest : public ::testing::Test, protected test::WindowRig {
   size_t Sent(uint8_t type, int command = -1) {
     size_t count = 0;
     for (const Bytes& r : bus.ReportsWrittenTo(device)) {
-      if (r[2] == 0x00 && r[3] == type && (command < 0 || r[6] == command)) ++count;
+      const uint8_t* frame = test::FrameOfReport(r.data());
+      if (packet::IsPacketFrame(frame) && packet::FrameType(frame) == type &&
+          (command < 0 || packet::BodyCommand(packet::FrameBody(frame)) == command)) {
+        ++count;
+      }
     }
     return count;
   }
@@ -90,7 +95,7 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
   EXPECT_EQ(packetModel->Counts().receiveFailures, 20);
 }
 
-TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithThirtyTwoBytes) {
+TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTheAnnouncedLength) {
   UseImage(100, 128);
   Update(1, [&](CUpdateDlg& dlg) {
     EXPECT_EQ(dlg.StopFlag(), 1);
@@ -101,9 +106,10 @@ TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithThirtyTwoBytes) {
     EXPECT_EQ(host.ProgressPos(), 0);
   });
   EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+  // Never past the announced 100 bytes, though the file holds more.
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
   EXPECT_EQ(packetModel->CompletedTransfers(), 1);
-  EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 128}));
+  EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 100}));
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 1u);
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 1u);
   const auto trace = system.TraceLines();
@@ -124,7 +130,7 @@ TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {
       EXPECT_TRUE(dlg.IsBusy());
     };
     user.onProgress = [&](int pos) {
-      if (pos == 128) host.PostToUi(pressWhenEnabled);
+      if (pos == 100) host.PostToUi(pressWhenEnabled);
     };
     ASSERT_TRUE(PressUpdate(dlg));
   });
@@ -146,7 +152,9 @@ TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterR
   Update(2);
   EXPECT_TRUE(Succeeded());
   EXPECT_EQ(packetModel->ReportMode(), 1);
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(64));
+  // The 20 bytes, then the empty packet that completes the transfer.
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(20));
+  EXPECT_EQ(packetModel->Counts().dataPackets, 2);
 }
 
 TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
@@ -236,14 +244,15 @@ TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
   UseImage(100, 128);
   Update(1);
   EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(128));
+  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
 }
 
-TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
-  // A controller that asks for data when asked for its version.
+TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {
+  // A controller that asks for data when asked for its version: the query
+  // acts on version reports alone, so nothing is sent and nothing shown.
   SimDeviceSetup setup = ControllerSetup(1);
   setup.model = std::make_shared<test::ScriptedModel>([](const Bytes& report, SimDevicePort& port) {
-    if (report[3] != packet::kTypeFirmware || report[6] != packet::kCmdVersion) return;
+    if (!test::IsFirmwarePacket(report.data(), report.size(), packet::kCmdVersion)) return;
     Bytes request(64, 0);
     request[0] = 0x81;
     const uint8_t frame[] = {0x05, 0x00, 0x16, 0x01, 0x00, 0x14};
@@ -252,7 +261,8 @@ TEST_F(PacketUpdateTest, StrayDataRequestGetsTheEndPacketButNoSuccess) {
   });
   device = bus.Plug(setup, false);
   RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.TransferState(), 3); });
-  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 2u);
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 0u);
+  EXPECT_EQ(user.Count("filedialog"), 0u);
   EXPECT_TRUE(user.MessageTexts().empty());
 }
 

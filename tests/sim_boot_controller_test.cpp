@@ -11,6 +11,7 @@
 
 #include "base/bytes.h"
 #include "platform/std/virtual_clock.h"
+#include "tests/support/image_builder.h"
 #include "update/boot_protocol.h"
 
 namespace tarvik {
@@ -276,6 +277,28 @@ TEST_F(BootControllerTest, WritesOutsideErasedFlashAndEraseAfterWrite) {
   Send(kCmdWriteData, 0x08007FFC, 4, Pattern(4, 12));
   EXPECT_EQ(model->WrittenRegions(), (std::vector<Region>{{"main", 0x08007FFCu, Pattern(20, 12)},
                                                  {"at", 0x08000000u, Pattern(4, 0)}}));
+}
+
+TEST_F(BootControllerTest, OverwritesAcrossPagesKeepFirstWriteOrderAndErasesSplitRuns) {
+  Start();
+  // Two runs a page boundary apart, the later-written one at the lower address.
+  Send(kCmdWriteData, 0x08001000, 40, Pattern(40, 100));
+  Send(kCmdWriteData, 0x08000FE0, 32, Pattern(32, 0));  // ends where the first begins
+  EXPECT_EQ(model->WrittenRegions(),
+            (std::vector<Region>{{"main", 0x08000FE0u, test::Concat({Pattern(32, 0), Pattern(40, 100)})}}));
+  // An overwrite spanning both changes bytes, not the order of first writes.
+  Send(kCmdWriteData, 0x08000FFC, 8, Bytes(8, 0xEE));
+  Send(kCmdWriteData, 0x08003000, 4, Pattern(4, 7));
+  // Erasing the middle leaves a head written second and a tail written first:
+  // the tail now orders before the head.
+  Send(kCmdErase, 0x08000FF0, 0x18);
+  Bytes tail = Pattern(40, 100);
+  tail.erase(tail.begin(), tail.begin() + 8);
+  EXPECT_EQ(model->WrittenRegions(), (std::vector<Region>{{"main", 0x08001008u, tail},
+                                                         {"main", 0x08000FE0u, Pattern(16, 0)},
+                                                         {"main", 0x08003000u, Pattern(4, 7)}}));
+  Send(kCmdErase, 0x08000000, 0x10000);
+  EXPECT_TRUE(model->WrittenRegions().empty());
 }
 
 TEST_F(BootControllerTest, ReconfigureKeepsTheStampedVersionAndActsFromTheNextFrame) {

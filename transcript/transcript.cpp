@@ -20,6 +20,21 @@ void Transcript::Record(const json& event) {
   std::fflush(m_out);
 }
 
+nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome) {
+  nlohmann::ordered_json event = {{"ev", "outcome"}, {"result", OutcomeName(outcome.result)}};
+  if (!outcome.reason.empty()) event["reason"] = outcome.reason;
+  event["bytesSent"] = outcome.bytesSent;
+  event["payloadTotal"] = outcome.payloadTotal;
+  event["from"] = outcome.controllerVersion;
+  event["to"] = outcome.imageVersion;
+  event["seconds"] = outcome.seconds;
+  return event;
+}
+
+void TranscriptUpdateObserver::OnUpdateOutcome(const UpdateOutcome& outcome) {
+  m_transcript.Record(OutcomeJson(outcome));
+}
+
 void TranscriptWindowObserver::OnTitle(const std::string& text) {
   m_transcript.Record({{"ev", "title"}, {"text", text}});
 }

@@ -14,6 +14,8 @@
 #include "platform/headless/headless_window_host.h"
 #include "platform/hid_bus.h"
 #include "platform/system.h"
+#include "update/update_result.h"
+#include "update/update_window.h"
 
 namespace tarvik {
 
@@ -47,6 +49,20 @@ class TranscriptWindowObserver final : public IWindowObserver {
                     const std::optional<std::string>& answer) override;
   void OnTimer(uintptr_t id, bool on) override;
   void OnDeviceEvent(uint32_t eventType) override;
+
+ private:
+  Transcript& m_transcript;
+};
+
+// An update attempt's outcome as a transcript event: {"ev":"outcome","result":...}.
+nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome);
+
+// Records each update attempt's outcome, the last event of that attempt.
+class TranscriptUpdateObserver final : public IUpdateObserver {
+ public:
+  explicit TranscriptUpdateObserver(Transcript& transcript) : m_transcript(transcript) {}
+  void OnUpdateStep(const UpdateProgress&) override {}
+  void OnUpdateOutcome(const UpdateOutcome& outcome) override;
 
  private:
   Transcript& m_transcript;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "base/strformat.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/clock.h"
@@ -45,7 +46,18 @@ CBootChannel::CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::ato
 
 int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes) {
   if (m_abort.load()) return 0;
-  return m_hid.WriteHid(frame.data(), bytes);
+  // A reply already waiting answers an earlier frame (a duplicate, or one that
+  // came after its polls gave up), never this one.
+  m_hid.DiscardPendingInput();
+  const int written = m_hid.WriteHid(frame.data(), bytes);
+  if (written == 0) m_sawDeviceFailure = true;
+  return written;
+}
+
+StepResult CBootChannel::NoAcknowledgement(const char* what) const {
+  if (m_abort.load()) return StepResult::Interrupted();
+  if (m_sawDeviceFailure) return StepResult::Failed("the controller was disconnected", true);
+  return StepResult::Failed(what);
 }
 
 int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
@@ -57,6 +69,7 @@ int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint
 
 bool CBootChannel::ReadAcknowledgement(uint16_t command) {
   m_lastRead = m_hid.ReadHid(m_response, kReplySize);
+  if (ReadFailedOutright(m_lastRead)) m_sawDeviceFailure = true;
   return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
          m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusDone &&
          GetLe16(&m_response[kReplyCommand]) == command;
@@ -68,47 +81,73 @@ bool CBootChannel::ReplyIsBusyFor(uint16_t command) const {
          GetLe16(&m_response[kReplyCommand]) == command;
 }
 
-int CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
+StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
+  m_sawDeviceFailure = false;
   const uint32_t rounded = static_cast<uint32_t>((uint64_t{length} + (kEraseUnit - 1)) & ~uint64_t{kEraseUnit - 1});
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
+  // Each wait is measured from its frame's send.
+  uint64_t sentUs = m_clock.NowUs();
   SendFrame(frame, bytes);
-  m_clock.SleepMs(kEraseWaitMs);
+  m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
+  // Busy answers do not use up the tries; the tries left are not given back
+  // by a busy answer either, so that busy answers between silences still end.
   int tries = 0;
-  int busyInARow = 0;
+  int busy = 0;
   for (;;) {
-    if (m_abort.load()) return 0;
-    if (ReadAcknowledgement(command)) return 1;
-    if (ReplyIsBusyFor(command)) {
-      // The controller is still erasing: the count starts again, but not for ever.
-      tries = 0;
-      if (++busyInARow >= kMaxBusyAnswers) return 0;
-    } else {
-      busyInARow = 0;
+    if (m_abort.load()) return StepResult::Interrupted();
+    if (ReadAcknowledgement(command)) return StepResult::Ok();
+    const bool isBusy = ReplyIsBusyFor(command);
+    if (isBusy && ++busy >= kMaxBusyAnswers) {
+      return StepResult::Failed(StrFormat("answered busy %d times", kMaxBusyAnswers));
     }
+    sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
-    m_clock.SleepMs(kEraseWaitMs);
-    if (++tries >= kEraseTries) return 0;
+    m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
+    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement("was never answered");
   }
 }
 
-int CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
-                             uint32_t totalLength, int isFirmwareData) {
+StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
+                                    uint32_t totalLength, int isFirmwareData) {
+  m_sawDeviceFailure = false;
   const uint16_t command = isFirmwareData ? kCmdWriteData : kCmdWriteValue;
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
-  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return 0;
+  // The first poll comes 5 ms after the frame's send, each later one 5 ms
+  // after the previous read.
+  uint64_t fromUs = m_clock.NowUs();
+  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return StepResult::Interrupted();
   for (int poll = 0; poll < kWritePolls; ++poll) {
-    if (m_abort.load()) return 0;
-    m_clock.SleepMs(kWritePollMs);
-    if (ReadAcknowledgement(command)) return 1;
+    if (m_abort.load()) return StepResult::Interrupted();
+    m_clock.SleepUntilUs(fromUs + kWritePollMs * 1000ull);
+    const bool acknowledged = ReadAcknowledgement(command);
+    fromUs = m_clock.NowUs();
+    if (acknowledged) {
+      if (m_unansweredWrites > 0) SettleLateReplies();
+      return StepResult::Ok();
+    }
   }
+  ++m_unansweredWrites;
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
-  return 0;
+  return NoAcknowledgement("was not acknowledged");
 }
 
-int CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
+void CBootChannel::SettleLateReplies() {
+  // The protocol's replies name only the command, so the late answer of an
+  // earlier attempt would look like the acknowledgement of the next frame.
+  const uint64_t end = m_clock.NowMs() + kLateReplyWindowMs;
+  for (int reads = 0; reads < 4 * static_cast<int>(kLateReplyWindowMs) && m_clock.NowMs() < end; ++reads) {
+    if (m_abort.load()) break;
+    uint8_t dropped[kReplySize];
+    if (ReadFailedOutright(m_hid.ReadHid(dropped, sizeof dropped))) break;
+  }
+  m_unansweredWrites = 0;
+}
+
+StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
+  m_sawDeviceFailure = false;
   // A repeated request carries the first one's lengths and address, so that
   // an ATmcu query is never answered by the main microcontroller.
   uint32_t bytes = 0;
@@ -116,25 +155,29 @@ int CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
       BuildBootCommandFrame(nullptr, kMaxData, m_addressSelect.load(), kMaxData, kCmdGetInfo, bytes);
   SendFrame(frame, bytes);
   for (int attempt = 0; attempt < kInfoTries; ++attempt) {
-    if (m_abort.load()) return 0;
+    if (m_abort.load()) return StepResult::Interrupted();
     if (ReadAcknowledgement(kCmdGetInfo)) {
       std::memcpy(destination, &m_response[kReplyData], std::min<uint32_t>(count, kMaxData));
-      return 1;
+      return StepResult::Ok();
     }
     if (m_lastRead != kWaitReceived) {
       m_clock.SleepMs(kInfoRetryWaitMs);
       SendFrame(frame, bytes);
     }
   }
-  return 0;
+  return NoAcknowledgement("was never answered");
 }
 
-int CBootChannel::ResetDevice() {
-  if (SendBootCommand(nullptr, 0, 0, 0, kCmdReset) == 0 && m_abort.load()) return 0;
-  return ReadAcknowledgement(kCmdReset) ? 1 : 0;
+StepResult CBootChannel::ResetDevice() {
+  m_sawDeviceFailure = false;
+  if (SendBootCommand(nullptr, 0, 0, 0, kCmdReset) == 0 && m_abort.load()) {
+    return StepResult::Interrupted();
+  }
+  if (ReadAcknowledgement(kCmdReset)) return StepResult::Ok();
+  return NoAcknowledgement("was not acknowledged");
 }
 
-int CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
+StepResult CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
   uint8_t word[4];
   PutLe32(word, version);
   return WriteFlash(word, versionAddress, sizeof word, sizeof word, 0);

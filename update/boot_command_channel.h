@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "update/boot_protocol.h"
+#include "update/update_result.h"
 
 namespace tarvik {
 
@@ -24,33 +25,50 @@ std::array<uint8_t, boot::kFrameSize> BuildBootCommandFrame(const uint8_t* data,
 
 class CBootChannel {
  public:
-  // Operations return 1 on success, 0 on failure. Once `abort` is set they
-  // send no further frame and fail.
+  // Operations succeed (1) or fail (0); a failure's reason says what the
+  // controller did: "was never answered", "answered busy 60 times in a row".
+  // Once `abort` is set they send no further frame and end as interrupted.
   CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::atomic<bool>& abort);
   CBootChannel(const CBootChannel&) = delete;
   CBootChannel& operator=(const CBootChannel&) = delete;
 
   int SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
                       uint32_t totalLength, uint16_t command);
-  int EraseFlash(uint16_t command, uint32_t address, uint32_t length);
-  int WriteFlash(const uint8_t* data, uint32_t address, uint32_t length, uint32_t totalLength,
-                 int isFirmwareData);
-  int GetDeviceInfo(uint8_t* destination, uint32_t count);
-  int ResetDevice();
-  int SetVersion(uint32_t versionAddress, uint32_t version);
+  StepResult EraseFlash(uint16_t command, uint32_t address, uint32_t length);
+  StepResult WriteFlash(const uint8_t* data, uint32_t address, uint32_t length, uint32_t totalLength,
+                        int isFirmwareData);
+  StepResult GetDeviceInfo(uint8_t* destination, uint32_t count);
+  StepResult ResetDevice();
+  StepResult SetVersion(uint32_t versionAddress, uint32_t version);
 
   // 0 for the main microcontroller, 0x80000000 for the ATmcu.
   void SetAddressSelect(uint32_t select) { m_addressSelect.store(select); }
   uint32_t AddressSelect() const { return m_addressSelect.load(); }
 
-  // After 60 busy answers in a row an erase gives up.
+  // An erase gives up after 60 busy answers, or after 10 reads that brought
+  // neither busy nor done, whatever comes between them.
   static constexpr int kMaxBusyAnswers = 60;
+  // After a write that was answered only on a retry, replies that come this
+  // long (two attempts' polls) are taken for the late answers of the
+  // unanswered attempts.
+  static constexpr uint32_t kLateReplyWindowMs = 3000;
 
  private:
   // Reads one reply into the response buffer; true when it acknowledges `command`.
   bool ReadAcknowledgement(uint16_t command);
   bool ReplyIsBusyFor(uint16_t command) const;
   int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes);
+  // The failure of an operation that got no acknowledgement: `what` happened,
+  // unless the reads showed that the controller left the bus.
+  StepResult NoAcknowledgement(const char* what) const;
+
+  // Reads and drops what comes within kLateReplyWindowMs.
+  void SettleLateReplies();
+
+  // Since the operation began: a read failed outright, or a frame could not be written.
+  bool m_sawDeviceFailure = false;
+  // Write frames since the last acknowledged one that got no acknowledgement.
+  int m_unansweredWrites = 0;
 
   CHid& m_hid;
   CDiag& m_diag;

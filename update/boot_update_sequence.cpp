@@ -1,105 +1,101 @@
-// The whole firmware update of a boot-mode controller, record by record, on
-// the worker thread. Failures are silent to the user; the log has the reason.
-#include "app/cupdate_dlg.h"
+#include "update/boot_update_sequence.h"
+
+#include <algorithm>
+
 #include "base/bytes.h"
+#include "base/strformat.h"
+#include "diag/diag.h"
+#include "update/boot_command_channel.h"
+#include "update/device_info_query.h"
+#include "update/image_selection.h"
 
 namespace tarvik {
 
 using namespace boot;
 
-void CUpdateDlg::EndBootUpdate(bool closeImage) {
-  if (closeImage) m_context.imageFile.Close();
-  RefreshUpdateButton();
+CBootUpdateSequence::CBootUpdateSequence(IUpdateWindow& window, CDiag& diag, IClock& clock,
+                                         CBootChannel& boot, CImageSelection& selection,
+                                         CDeviceInfoQuery& info, UpdateContext& context,
+                                         UpdateState& state)
+    : m_window(window),
+      m_diag(diag),
+      m_clock(clock),
+      m_boot(boot),
+      m_selection(selection),
+      m_info(info),
+      m_context(context),
+      m_state(state) {}
+
+StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const StepResult& result,
+                                            const std::string& step) const {
+  if (result.status() == StepStatus::kInterrupted) {
+    return StepResult::Interrupted();
+  }
+  if (result.disconnected()) {
+    return StepResult::Failed("the controller was disconnected at " +
+                                  attempt.Percent(m_context.record.bytesSent) + " (" + step + ")",
+                              true);
+  }
+  return StepResult::Failed(step + " " + result.reason());
 }
 
-void CUpdateDlg::RunBootUpdate() {
-  if (!SelectImage()) {
-    EndBootUpdate(false);
-    return;
+UpdateOutcome CBootUpdateSequence::RunBootUpdate() {
+  CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, m_state.deviceVersion.load());
+  StepResult result = m_selection.SelectImage();
+  if (result) {
+    attempt.SetImageVersion(GetLe32(m_context.firstHeader));
+    result = WriteImage(attempt);
   }
-  const uint32_t payloadTotal = ScanImage();
-  if (payloadTotal == 0) {
-    // A rejected image ends like every other exit: the button is set again.
-    EndBootUpdate(false);
-    return;
-  }
+  // Every end of the sequence sets the button again, the rejected image's too.
+  m_context.imageFile.Close();
+  m_window.RefreshUpdateButton();
+  if (m_state.stopRequested.load() && !result) result = StepResult::Interrupted();
+  const UpdateOutcome outcome =
+      attempt.Finish(OutcomeFor(result.status()), result.reason(), m_context.record.bytesSent);
+  m_window.OnUpdateOutcome(outcome);
+  return outcome;
+}
+
+StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
+  const ImageScan scan = m_selection.ScanImage();
+  if (!scan.Accepted()) return StepResult::Rejected(scan.reason);
+  const uint32_t payloadTotal = scan.payloadTotal;
+  attempt.SetPayloadTotal(payloadTotal);
+
   CImageFile& file = m_context.imageFile;
   if (!file.Open(m_context.imagePath)) {
-    EndBootUpdate(false);
-    return;
+    return StepResult::Rejected("cannot open " + m_context.imagePath + ": " + file.LastError());
   }
   const uint64_t fileLength = file.Length();
   uint8_t header[kRecordHeaderSize] = {};
   if (file.Read(header, sizeof header) < sizeof header) {
     m_diag.WriteLog("read firmware header error\n");
-    EndBootUpdate(true);
-    return;
+    return StepResult::Rejected("the first record header of " + m_context.imagePath +
+                                " could not be read");
   }
-  SetProgressPos(IDC_PROGRESS, 0);
+  m_window.SetProgress(0);
 
   UpdateRecordValues& record = m_context.record;
-  for (;;) {
+  for (int recordNumber = 1;; ++recordNumber) {
     m_diag.WriteLog("\n");
     const RecordHeader parsed = ParseRecordHeader(header);
     uint32_t versionAddress = 0;
     if (parsed.pid == 0) {
       m_boot.SetAddressSelect(kAddressAtMcu);
       record.desAddress |= kAddressAtMcu;
-      versionAddress = GetLe32(m_atInfo + kInfoVerAddr);
+      versionAddress = GetLe32(m_info.AtInfoBlock() + kInfoVerAddr);
       m_diag.WriteLog("Will update ATmcu\n");
       m_diag.WriteLog("Fw Entry:0x%08x\n", record.desAddress);
     } else {
       m_boot.SetAddressSelect(kAddressMain);
-      versionAddress = GetLe32(m_mainInfo + kInfoVerAddr);
+      versionAddress = GetLe32(m_info.MainInfoBlock() + kInfoVerAddr);
       m_diag.WriteLog("Will update main mcu\n");
     }
     m_diag.WriteLog("Version address:0x%08x\n", versionAddress);
 
-    if (!m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen)) {
-      m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
-      EndBootUpdate(true);
-      return;
+    if (StepResult written = WriteRecord(attempt, recordNumber, payloadTotal, versionAddress); !written) {
+      return written;
     }
-    m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
-    m_diag.WriteLog("Updating...\n");
-    m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(file.Position()));
-
-    uint32_t recordOffset = 0;
-    while (recordOffset < record.desLen) {
-      const uint32_t n = std::min<uint32_t>(record.desLen - recordOffset, kMaxData);
-      const uint32_t got = static_cast<uint32_t>(file.Read(record.dataBuffer, n));
-      if (got == 0) {
-        // The file ended before the record did (it changed after the scan):
-        // stamping the version over a partial record would mark it valid.
-        m_diag.WriteLog("Read file for none of data\n");
-        EndBootUpdate(true);
-        return;
-      }
-      int attempt = 1;
-      while (!m_boot.WriteFlash(record.dataBuffer, record.desAddress + recordOffset, got,
-                                record.desLen, 1)) {
-        if (attempt == 3 || m_abort.load()) {
-          m_diag.WriteLog("Write flash timeout, abort!\n");
-          EndBootUpdate(true);
-          return;
-        }
-        m_diag.WriteLog("Write error, try again!\n");
-        ++attempt;
-      }
-      record.bytesSent += got;
-      recordOffset += got;
-      SetProgressPos(IDC_PROGRESS,
-                     static_cast<int>(uint64_t{record.bytesSent} * 100 / payloadTotal));
-    }
-    m_diag.WriteLog("Updating firmware end\n");
-
-    m_diag.WriteLog("[Set version]address:0x%x\n", versionAddress);
-    if (!m_boot.SetVersion(versionAddress, record.version)) {
-      m_diag.WriteLog("Set version error\n");
-      EndBootUpdate(true);
-      return;
-    }
-    m_diag.WriteLog("Set version OK\n");
     m_diag.WriteLog("Now File Position=0x%x\n", static_cast<unsigned>(file.Position()));
     m_diag.WriteLog("\nTry to read next fw header\n");
 
@@ -113,14 +109,77 @@ void CUpdateDlg::RunBootUpdate() {
     m_diag.WriteLog("FileLength=0x%x\n", static_cast<unsigned>(fileLength));
     // Every record of the chain the scan accepted is written; a version of 0 ends it.
     if (next.version == 0) break;
-    LoadNextRecord(header);
+    m_selection.LoadNextRecord(header);
     m_diag.WriteLog("Prepare next update\n");
   }
 
   m_diag.WriteLog("Reset gamepad\n");
+  m_window.OnUpdateStep({UpdatePhase::kResetting, 0, record.bytesSent, payloadTotal});
   m_boot.ResetDevice();
-  ReportUpdateSuccess();
-  EndBootUpdate(true);
+  m_window.ReportUpdateSuccess();
+  return StepResult::Ok();
+}
+
+StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordNumber,
+                                            uint32_t payloadTotal, uint32_t versionAddress) {
+  UpdateRecordValues& record = m_context.record;
+  CImageFile& file = m_context.imageFile;
+  m_window.OnUpdateStep({UpdatePhase::kErasing, recordNumber, record.bytesSent, payloadTotal});
+  attempt.Touch();
+  if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased) {
+    m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
+    return StepFailure(attempt, erased,
+                       StrFormat("the erase of record %d at 0x%08X", recordNumber, record.desAddress));
+  }
+  m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
+  m_diag.WriteLog("Updating...\n");
+  m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(file.Position()));
+
+  uint32_t recordOffset = 0;
+  while (recordOffset < record.desLen) {
+    const uint32_t n = std::min<uint32_t>(record.desLen - recordOffset, kMaxData);
+    const uint32_t got = static_cast<uint32_t>(file.Read(record.dataBuffer, n));
+    if (got == 0) {
+      // The file ended before the record did (it changed after the scan):
+      // stamping the version over a partial record would mark it valid.
+      m_diag.WriteLog("Read file for none of data\n");
+      return StepResult::Failed(StrFormat("the image file ended inside record %d, %u of its %u bytes in",
+                                          recordNumber, recordOffset, record.desLen));
+    }
+    const uint32_t address = record.desAddress + recordOffset;
+    int attemptNumber = 1;
+    for (;;) {
+      const StepResult written = m_boot.WriteFlash(record.dataBuffer, address, got, record.desLen, 1);
+      if (written) break;
+      if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
+        m_diag.WriteLog("Write flash timeout, abort!\n");
+        const uint32_t sentAddress = address | m_boot.AddressSelect();
+        if (written.status() == StepStatus::kFailed && !written.disconnected()) {
+          return StepResult::Failed(
+              StrFormat("the chunk at 0x%08X was not acknowledged in three attempts", sentAddress));
+        }
+        return StepFailure(attempt, written, StrFormat("writing the chunk at 0x%08X", sentAddress));
+      }
+      m_diag.WriteLog("Write error, try again!\n");
+      ++attemptNumber;
+    }
+    record.bytesSent += got;
+    recordOffset += got;
+    m_window.SetProgress(static_cast<int>(uint64_t{record.bytesSent} * 100 / payloadTotal));
+    m_window.OnUpdateStep({UpdatePhase::kWriting, recordNumber, record.bytesSent, payloadTotal});
+  }
+  m_diag.WriteLog("Updating firmware end\n");
+
+  m_diag.WriteLog("[Set version]address:0x%x\n", versionAddress);
+  m_window.OnUpdateStep({UpdatePhase::kStamping, recordNumber, record.bytesSent, payloadTotal});
+  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.version); !stamped) {
+    m_diag.WriteLog("Set version error\n");
+    return StepFailure(attempt, stamped,
+                       StrFormat("the version stamp of record %d at 0x%08X", recordNumber,
+                                 versionAddress | m_boot.AddressSelect()));
+  }
+  m_diag.WriteLog("Set version OK\n");
+  return StepResult::Ok();
 }
 
 }  // namespace tarvik

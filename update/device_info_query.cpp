@@ -1,43 +1,54 @@
-// The version query run whenever a supported controller has just been found.
-#include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "update/device_info_query.h"
+
 #include "base/bytes.h"
+#include "device/chid.h"
+#include "diag/diag.h"
+#include "res/text_index.h"
+#include "update/boot_command_channel.h"
+#include "update/packet_update_flow.h"
 #include "update/version_text.h"
 
 namespace tarvik {
 
 using namespace boot;
 
-void CUpdateDlg::QueryDeviceVersion() {
-  m_deviceVersion.store(kDeviceVersionUnknown);
+CDeviceInfoQuery::CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag, CBootChannel& boot,
+                                   CPacketUpdateFlow& packet, UpdateState& state)
+    : m_window(window), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet), m_state(state) {}
+
+void CDeviceInfoQuery::QueryDeviceVersion() {
+  m_state.deviceVersion.store(kDeviceVersionUnknown);
   if (!m_hid.OpenHid()) return;
   if (m_hid.IsBootMode()) {
     GetGamepadInfo();
   } else {
-    PacketVersionQuery();
+    m_packet.PacketVersionQuery();
   }
 }
 
-namespace {
 // Asks one microcontroller for its block. On failure the button is disabled
 // and the user and the log are told `error` (the same words in every language).
-bool RequestInfoBlock(CUpdateDlg& dlg, CDlgItem& button, uint32_t select, uint8_t* block,
-                      const char* error) {
-  dlg.Boot().SetAddressSelect(select);
-  if (dlg.Boot().GetDeviceInfo(block, kInfoBlockSize)) return true;
-  button.EnableWindow(false);
-  dlg.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
-  dlg.Diag().WriteLog("%s", error);
-  return false;
+StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, const char* error) {
+  m_boot.SetAddressSelect(select);
+  StepResult result = m_boot.GetDeviceInfo(block, kInfoBlockSize);
+  if (result) return result;
+  m_window.EnableUpdateButton(false);
+  m_window.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
+  m_diag.WriteLog("%s", error);
+  const char* mcu = select == kAddressMain ? "main mcu" : "ATmcu";
+  if (result.status() == StepStatus::kFailed) {
+    return StepResult::Failed(std::string("the information request of the ") + mcu + " " + result.reason(),
+                              result.disconnected());
+  }
+  return result;
 }
-}  // namespace
 
-void CUpdateDlg::GetGamepadInfo() {
+StepResult CDeviceInfoQuery::GetGamepadInfo() {
   m_diag.WriteLog("\n\n--------------------------------------------------------------------------\n");
   m_diag.WriteLogTimestamp();
 
-  if (!RequestInfoBlock(*this, m_updateButton, kAddressMain, m_mainInfo, "Get device info error")) {
-    return;
+  if (StepResult main = RequestInfoBlock(kAddressMain, m_mainInfo, "Get device info error"); !main) {
+    return main;
   }
   const uint8_t* main = m_mainInfo;
   const uint32_t mainVersion = GetLe32(main + kInfoVersion);
@@ -54,8 +65,8 @@ void CUpdateDlg::GetGamepadInfo() {
   m_diag.WriteLog("appIDAddr=0x%x\n", GetLe32(main + kInfoAppIdAddr));
   m_diag.WriteLog("VerAddr=0x%x\n", GetLe32(main + kInfoVerAddr));
 
-  if (!RequestInfoBlock(*this, m_updateButton, kAddressAtMcu, m_atInfo, "Get sub device info error")) {
-    return;
+  if (StepResult at = RequestInfoBlock(kAddressAtMcu, m_atInfo, "Get sub device info error"); !at) {
+    return at;
   }
   const uint8_t* at = m_atInfo;
   const uint32_t atVersion = GetLe32(at + kInfoVersion);
@@ -67,10 +78,11 @@ void CUpdateDlg::GetGamepadInfo() {
 
   const uint32_t version = mainVersion == 0xFFFFFFFFu ? 0 : mainVersion;
   const uint16_t revision = GetLe16(main + kInfoRevision);
-  m_deviceVersion.store(version);
-  const std::string title = FormatBootVersionTitle(LoadText(kTextTitle), version, revision);
-  m_titleShowsVersion.store(1);
-  SetWindowText(title);
+  m_state.deviceVersion.store(version);
+  const std::string title = FormatBootVersionTitle(m_window.Text(kTextTitle), version, revision);
+  m_state.titleShowsVersion.store(1);
+  m_window.SetTitle(title);
+  return StepResult::Ok();
 }
 
 }  // namespace tarvik

@@ -14,10 +14,11 @@ RecordHeader ParseRecordHeader(const uint8_t* bytes) {
   return header;
 }
 
-ImageScan ScanImageFile(CImageFile& file, const std::string& path) {
+ImageScan ScanImageFile(CImageFile& file, const std::string& path,
+                        const ImageRecordVisitor& onRecord) {
   ImageScan scan;
   if (!file.Open(path)) {
-    scan.reason = "the file cannot be opened";
+    scan.reason = "cannot open " + path + ": " + file.LastError();
     return scan;
   }
   const uint64_t length = file.Length();
@@ -39,7 +40,8 @@ ImageScan ScanImageFile(CImageFile& file, const std::string& path) {
       ImageRecord record;
       record.offset = position;
       record.header = ParseRecordHeader(bytes);
-      scan.records.push_back(record);
+      ++scan.recordCount;
+      if (onRecord) onRecord(record);
       position += kRecordHeaderSize + uint64_t{record.header.desLen};
       sum += record.header.desLen;
     } while (position < length);
@@ -48,7 +50,8 @@ ImageScan ScanImageFile(CImageFile& file, const std::string& path) {
   if (length == 0) {
     scan.reason = "the file is empty";
   } else if (position > length) {
-    scan.reason = StrFormat("record %zu runs past the end of the file", scan.records.size() - 1);
+    scan.reason = StrFormat("record %llu runs past the end of the file",
+                            static_cast<unsigned long long>(scan.recordCount));
   } else if (sum >= length || sum == 0) {
     scan.reason = "the image carries no payload";
   } else if (sum > 0xFFFFFFFFull) {
@@ -57,6 +60,13 @@ ImageScan ScanImageFile(CImageFile& file, const std::string& path) {
     scan.payloadTotal = static_cast<uint32_t>(sum);
   }
   return scan;
+}
+
+ImageScan ScanImageFile(CImageFile& file, const std::string& path, std::vector<ImageRecord>& records,
+                        size_t limit) {
+  return ScanImageFile(file, path, [&](const ImageRecord& record) {
+    if (records.size() < limit) records.push_back(record);
+  });
 }
 
 }  // namespace tarvik

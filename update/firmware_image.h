@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,21 @@ struct ImageRecord {
 struct ImageScan {
   uint32_t payloadTotal = 0;  // 0: rejected
   uint64_t fileLength = 0;
-  std::vector<ImageRecord> records;
-  std::string reason;  // why it was rejected
+  uint64_t recordCount = 0;  // headers read, the empty ones included
+  std::string reason;        // why it was rejected
   bool Accepted() const { return payloadTotal != 0; }
 };
 
-// Walks the chain of the image at `path` with `file` (opened and closed here).
-// Accepted when the records tile the file exactly and carry some payload.
-ImageScan ScanImageFile(CImageFile& file, const std::string& path);
+// Walks the chain of the image at `path` with `file` (opened and closed here),
+// handing each record header to `onRecord` as it is read; memory does not
+// grow with the file. Accepted when the records tile the file exactly and
+// carry some payload. Records are numbered from 1 in the reasons.
+using ImageRecordVisitor = std::function<void(const ImageRecord&)>;
+ImageScan ScanImageFile(CImageFile& file, const std::string& path,
+                        const ImageRecordVisitor& onRecord = {});
+
+// The scan, keeping at most `limit` records.
+ImageScan ScanImageFile(CImageFile& file, const std::string& path, std::vector<ImageRecord>& records,
+                        size_t limit = SIZE_MAX);
 
 }  // namespace tarvik

@@ -1,12 +1,34 @@
 #include "update/image_file.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
 namespace tarvik {
 
 bool CImageFile::Open(const std::string& path) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+  // A directory opens for reading on some systems and then reads as nothing.
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    m_lastError = "it is a directory";
+    return false;
+  }
   m_file = std::fopen(path.c_str(), "rb");
-  return m_file != nullptr;
+  if (!m_file) {
+    m_lastError = std::strerror(errno);
+    return false;
+  }
+  m_lastError.clear();
+  return true;
+}
+
+std::string CImageFile::LastError() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_lastError;
 }
 
 void CImageFile::Close() {
@@ -29,6 +51,7 @@ size_t CImageFile::Read(void* buffer, size_t count) {
 bool CImageFile::Seek(uint64_t offset) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (!m_file) return false;
+  if (offset > static_cast<uint64_t>(std::numeric_limits<long>::max())) return false;
   return std::fseek(m_file, static_cast<long>(offset), SEEK_SET) == 0;
 }
 

@@ -16,7 +16,9 @@ class CImageFile {
   CImageFile(const CImageFile&) = delete;
   CImageFile& operator=(const CImageFile&) = delete;
 
+  // Refuses directories. On failure LastError() says why ("No such file or directory").
   bool Open(const std::string& path);
+  std::string LastError() const;
   // Closing a file that is not open does nothing.
   void Close();
   bool IsOpen() const;
@@ -29,6 +31,7 @@ class CImageFile {
  private:
   mutable std::mutex m_lock;  // the worker reads while the window may close it
   std::FILE* m_file = nullptr;
+  std::string m_lastError;
 };
 
 }  // namespace tarvik

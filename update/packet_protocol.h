@@ -1,36 +1,22 @@
-// Frames of the firmware packet protocol, carried in HID reports as a count
-// byte followed by that many frame bytes.
+// Sending the firmware packet protocol's frames, carried in HID reports as a
+// count byte followed by that many frame bytes (update/packet_layout.h).
 #pragma once
 
 #include <cstdint>
+
+#include "update/packet_layout.h"
 
 namespace tarvik {
 
 class CHid;
 class CDiag;
-
-namespace packet {
-inline constexpr uint8_t kTypeFirmware = 0x16;
-inline constexpr uint8_t kTypeStartAnswer = 0x19;
-inline constexpr uint8_t kTypeStartRequest = 0x1A;
-inline constexpr uint8_t kTypeReceiveFailure = 0x1D;
-inline constexpr uint8_t kTypeMode2Signal = 0x50;
-
-inline constexpr uint8_t kCmdData = 0x00;
-inline constexpr uint8_t kCmdHeader = 0x01;
-inline constexpr uint8_t kCmdEnd = 0x02;
-inline constexpr uint8_t kCmdVersion = 0x04;
-inline constexpr uint8_t kCmdDataRequest = 0x14;
-inline constexpr uint8_t kCmdFailure1 = 0x15;
-inline constexpr uint8_t kCmdFailure2 = 0x18;
-
-inline constexpr int kMaxPiece = 39;  // frame bytes of one data-packet report
-inline constexpr int kHeaderPayload = 28;
-inline constexpr int kDataPayload = 32;
-}  // namespace packet
+struct UpdateRecordValues;
 
 // Builds a firmware packet and writes it: one report for commands other than
-// data (result: the write's), pieces of at most 39 frame bytes for data.
+// data (result: the write's), pieces of at most 39 frame bytes for data
+// (result: 1 when every piece was written, else 0). A payload of more than
+// kMaxFirmwarePayload bytes is not sent (result 0).
+inline constexpr int kMaxFirmwarePayload = 256;
 int SendFirmwarePacket(CHid& hid, CDiag& diag, uint8_t command, const uint8_t* payload, int length);
 
 // The short frame 00 type 01 00 value in one report; the write's result.
@@ -39,5 +25,9 @@ int SendShortFrame(CHid& hid, uint8_t type, uint8_t value);
 // Report mode 2 only: reopens the device and writes the mode-2 signal. True
 // when the mode is 2 and both the reopen and the write succeeded.
 bool ReopenAndSignal(CHid& hid);
+
+// The header packet: version, address and length of the record as in its
+// header; the rest of the 28 bytes is zero.
+int SendHeaderPacket(CHid& hid, CDiag& diag, const UpdateRecordValues& record);
 
 }  // namespace tarvik

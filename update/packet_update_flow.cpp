@@ -1,10 +1,14 @@
-// The packet-protocol update: the controller drives, the host answers each of
-// its data requests with the next 32 bytes of the image. Also the version
-// query of packet-protocol controllers, which shares the frame dispatch.
-#include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "update/packet_update_flow.h"
+
+#include <algorithm>
+
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "device/chid.h"
+#include "diag/diag.h"
+#include "platform/system.h"
+#include "res/text_index.h"
+#include "update/image_selection.h"
 #include "update/packet_protocol.h"
 #include "update/version_text.h"
 
@@ -16,178 +20,324 @@ namespace {
 constexpr uint64_t kImageDataOffset = kRecordHeaderSize;
 }  // namespace
 
-uint32_t CUpdateDlg::ReceivePacket() {
-  const uint32_t result = m_hid.ReadHid(m_packetResponse, sizeof m_packetResponse);
+CPacketUpdateFlow::CPacketUpdateFlow(IUpdateWindow& window, CHid& hid, CDiag& diag, ISystem& system,
+                                     CImageSelection& selection, UpdateContext& context,
+                                     UpdateState& state)
+    : m_window(window),
+      m_hid(hid),
+      m_diag(diag),
+      m_system(system),
+      m_selection(selection),
+      m_context(context),
+      m_state(state) {}
+
+void CPacketUpdateFlow::EndAs(OutcomeResult result, std::string reason) {
+  if (!m_end) m_end.emplace(result, std::move(reason));
+}
+
+void CPacketUpdateFlow::FailTransfer(std::string reason) {
+  EndAs(OutcomeResult::kFailed, std::move(reason));
+  m_window.ReportUpdateFailure();
+}
+
+bool CPacketUpdateFlow::FailureAlreadyReported() {
+  uint8_t report[sizeof m_response];
+  for (int i = 0; i < 64 && m_hid.ReadHidNow(report, sizeof report) == kWaitReceived; ++i) {
+    const uint8_t* frame = report + kResponseFrame;
+    if (!IsPacketFrame(frame) || FrameType(frame) != kTypeFirmware) continue;
+    const uint8_t command = BodyCommand(FrameBody(frame));
+    if (command == kCmdFailure1 || command == kCmdFailure2) {
+      m_diag.Trace(" %d Bytes received from sender\n", report[kResponseLength]);
+      HandleFirmwarePacket(FrameBody(frame));
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string CPacketUpdateFlow::Where() const {
+  return m_attempt ? "at " + m_attempt->Percent(m_context.record.bytesSent) : std::string();
+}
+
+uint32_t CPacketUpdateFlow::ReceivePacket() {
+  const uint32_t result = m_hid.ReadHid(m_response, sizeof m_response);
   if (result != kWaitReceived) {
     m_diag.Trace("recv() failed with error code 0x%x\n", result);
     SendShortFrame(m_hid, kTypeReceiveFailure, 0x00);
     return result;
   }
-  m_diag.Trace(" %d Bytes received from sender\n", m_packetResponse[0]);
-  HandleInputFrame(m_packetResponse + 1);
+  m_diag.Trace(" %d Bytes received from sender\n", m_response[kResponseLength]);
+  HandleInputFrame(m_response + kResponseFrame);
   return result;
 }
 
-void CUpdateDlg::RunPacketUpdate() {
+UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   IClock& clock = m_system.Clock();
+  CUpdateAttempt attempt(clock, UpdateProtocol::kPacket, m_state.deviceVersion.load());
+  m_attempt = &attempt;
+  m_end.reset();
+  m_dataPackets = 0;
+  m_awaitingRequest = false;
+  m_transferStartMs = 0;
   m_updateDataSent.store(false);
+
   const int sent = SendShortFrame(m_hid, kTypeStartRequest, 0x00);
   if (sent == 0) {
-    m_diag.Trace("send() failed with error code %d\n", static_cast<int>(m_system.GetLastError()));
+    const uint32_t error = m_system.GetLastError();
+    m_diag.Trace("send() failed with error code %d\n", static_cast<int>(error));
+    EndAs(OutcomeResult::kFailed,
+          StrFormat("the start request could not be written (error %u)", error));
     // The button was disabled by the press: set it again rather than leave it.
-    RefreshUpdateButton();
-    m_diag.Trace("Exit Usb_UpdateThread\n");
-    return;
+    m_window.RefreshUpdateButton();
+  } else {
+    m_diag.Trace("send() is OK!\n");
+    m_diag.Trace("Bytes Sent: %d\n", sent);
+
+    uint64_t lastInput = clock.NowMs();
+    int failedInARow = 0;
+    do {
+      const uint32_t result = ReceivePacket();
+      if (result == kWaitReceived) {
+        lastInput = clock.NowMs();
+        failedInARow = 0;
+      } else if (result != kWaitTimeout) {
+        ++failedInARow;
+      } else {
+        failedInARow = 0;
+      }
+      if (m_state.stopFlag.load() != 0) break;
+      if (m_state.stopRequested.load()) {
+        EndAs(OutcomeResult::kInterrupted, "the update was stopped " + Where());
+        m_window.StopUpdate();
+        break;
+      }
+      // A controller that is gone or silent ends the update instead of holding it for ever.
+      const bool gone = failedInARow >= kFailedReadLimit ||
+                        (m_state.removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
+      if (gone) {
+        FailTransfer("the controller was disconnected " + Where());
+        break;
+      }
+      if (clock.NowMs() - lastInput >= kControllerSilenceLimitMs) {
+        FailTransfer(StrFormat("the controller sent nothing for %u s ", kControllerSilenceLimitMs / 1000) +
+                     Where());
+        break;
+      }
+      // A controller that answers, but too slowly, does not hold the update for hours.
+      const uint64_t limit = TransferLimitMs(m_context.record.desLen);
+      if (m_transferStartMs != 0 && clock.NowMs() - m_transferStartMs >= limit) {
+        FailTransfer(StrFormat("the transfer did not finish within %llu s ",
+                               static_cast<unsigned long long>(limit / 1000)) +
+                     Where());
+        break;
+      }
+    } while (m_state.stopFlag.load() == 0);
+
+    m_window.RefreshUpdateButton();
   }
-  m_diag.Trace("send() is OK!\n");
-  m_diag.Trace("Bytes Sent: %d\n", sent);
-
-  uint64_t lastInput = clock.NowMs();
-  int failedInARow = 0;
-  do {
-    const uint32_t result = ReceivePacket();
-    if (result == kWaitReceived) {
-      lastInput = clock.NowMs();
-      failedInARow = 0;
-    } else if (result != kWaitTimeout) {
-      ++failedInARow;
-    } else {
-      failedInARow = 0;
-    }
-    if (m_stopFlag.load() != 0) break;
-    if (m_abort.load()) {
-      StopUpdate();
-      break;
-    }
-    // A controller that is gone or silent ends the update instead of holding it for ever.
-    const bool gone = failedInARow >= kFailedReadLimit ||
-                      (m_removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
-    if (gone || clock.NowMs() - lastInput >= kControllerSilenceLimitMs) {
-      ReportUpdateFailure();
-      break;
-    }
-  } while (m_stopFlag.load() == 0);
-
-  RefreshUpdateButton();
   m_diag.Trace("Exit Usb_UpdateThread\n");
+
+  if (!m_end) {
+    if (m_state.stopRequested.load()) {
+      EndAs(OutcomeResult::kInterrupted, "the update was stopped " + Where());
+    } else {
+      EndAs(OutcomeResult::kFailed, "the update ended without a result " + Where());
+    }
+  }
+  const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, m_context.record.bytesSent);
+  m_attempt = nullptr;
+  m_window.OnUpdateOutcome(outcome);
+  return outcome;
 }
 
-void CUpdateDlg::HandleInputFrame(const uint8_t* frame) {
-  if (frame[0] != 0x00) return;
-  switch (frame[1]) {
+void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
+  if (!IsPacketFrame(frame)) return;
+  switch (FrameType(frame)) {
     case kTypeFirmware:
-      HandleFirmwarePacket(frame + 4);
+      HandleFirmwarePacket(FrameBody(frame));
       break;
-    case kTypeStartAnswer:
-      if (m_hid.CurrentReportMode() == 1) {
-        if (!SelectImage()) {
-          if (m_imageRefused.load()) {
-            ReportUpdateFailure();
-          } else {
-            StopUpdate();
+    case kTypeStartAnswer: {
+      // Only an update asks for a start answer; the version query wants the version alone.
+      if (m_inVersionQuery.load()) break;
+      if (m_hid.Mode() == ReportMode::kPacketNumbered) {
+        const StepResult selected = m_selection.SelectImage();
+        if (selected) {
+          m_updateDataSent.store(false);
+          m_awaitingRequest = true;  // the header packet has gone out
+          m_transferStartMs = m_system.Clock().NowMs();
+          if (m_attempt) {
+            m_attempt->SetImageVersion(GetLe32(m_context.firstHeader));
+            m_attempt->SetPayloadTotal(m_context.record.desLen);
+            m_attempt->Touch();
           }
+          break;
+        }
+        EndAs(OutcomeFor(selected.status()), selected.reason());
+        if (m_selection.RefusedAsShort()) {
+          m_window.ReportUpdateFailure();
+        } else {
+          m_window.StopUpdate();
         }
       } else {
-        StopUpdate();
-        const std::string text = StrFormat("%s\n", LoadText(kTextNeedBootMode).c_str());
+        m_window.StopUpdate();
+        const std::string text = StrFormat("%s\n", m_window.Text(kTextNeedBootMode).c_str());
         m_diag.Trace("%s", text.c_str());
-        MessageBox(text, LoadText(kTextTitle), MsgBoxButtons::kOk);
+        EndAs(OutcomeResult::kFailed,
+              "the controller must be put in boot mode first (hold the pair button while plugging it in)");
+        m_window.MessageBox(text, m_window.Text(kTextTitle), MsgBoxButtons::kOk);
       }
       break;
+    }
     default:
       break;
   }
 }
 
-void CUpdateDlg::HandleFirmwarePacket(const uint8_t* body) {
-  switch (body[0]) {
-    case kCmdVersion:
-      PacketVersionStep(body);
-      break;
+void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
+  const uint8_t command = BodyCommand(body);
+  if (command == kCmdVersion) {
+    VersionStep(body);
+    return;
+  }
+  if (m_inVersionQuery.load()) return;
+  switch (command) {
     case kCmdDataRequest:
-      PacketTransferStep();
+      if (!m_awaitingRequest) break;
+      m_awaitingRequest = false;
+      if (FailureAlreadyReported()) break;
+      TransferStep();
       break;
     case kCmdFailure1:
     case kCmdFailure2:
-      ReportUpdateFailure();
+      FailTransfer(StrFormat("the controller reported failure 0x%02X after %u packets %s", command,
+                             m_dataPackets, Where().c_str()));
       break;
     default:
       break;
   }
 }
 
-void CUpdateDlg::PacketVersionStep(const uint8_t* body) {
-  const uint32_t version = GetLe32(body + 3);
-  m_deviceVersion.store(version);
+void CPacketUpdateFlow::VersionStep(const uint8_t* body) {
+  const uint32_t version = VersionOf(body);
+  m_state.deviceVersion.store(version);
   m_diag.Trace("cur_devVersion 0x%x\n", version);
-  if (version == 0xFFFFFFFFu) {
+  if (version == kDeviceVersionNoFirmware) {
     // No valid firmware: the controller wants the connection instructions followed.
-    MessageBox(StrFormat("%s", LoadText(kTextHelp).c_str()), LoadText(kTextTitle), MsgBoxButtons::kOk);
+    m_window.MessageBox(StrFormat("%s", m_window.Text(kTextHelp).c_str()), m_window.Text(kTextTitle),
+                        MsgBoxButtons::kOk);
     return;
   }
-  const std::string title = LoadText(kTextTitle);
+  const std::string title = m_window.Text(kTextTitle);
   if (BetaNumber(version) != 0) {
-    SetWindowText(StrFormat("%s(GamePad V%0.2f beta%d)", title.c_str(), VersionNumber(version),
-                            static_cast<int>(BetaNumber(version))));
+    m_window.SetTitle(StrFormat("%s(GamePad V%0.2f beta%d)", title.c_str(), VersionNumber(version),
+                                static_cast<int>(BetaNumber(version))));
   } else {
-    SetWindowText(StrFormat("%s(GamePad V%0.2f)", title.c_str(), version / 100.0));
+    m_window.SetTitle(StrFormat("%s(GamePad V%0.2f)", title.c_str(), version / 100.0));
   }
 }
 
-void CUpdateDlg::PacketTransferStep() {
+void CPacketUpdateFlow::TransferStep() {
   UpdateRecordValues& record = m_context.record;
   CImageFile& file = m_context.imageFile;
-  switch (m_transferState.load()) {
-    case 1: {
+  // A data packet carries the next bytes up to the announced length and never
+  // beyond: the length is all the controller asked for.
+  const size_t wanted = static_cast<size_t>(
+      std::min<uint64_t>(kDataPayload, record.bytesSent < record.desLen ? record.desLen - record.bytesSent : 0));
+  const auto shortOfData = [&](size_t n) { return n < wanted; };
+  const auto endedEarly = [&] {
+    return StrFormat("the image file %s ended after %u of its %u bytes", m_context.imagePath.c_str(),
+                     record.bytesSent, record.desLen);
+  };
+  switch (m_state.transferState.load()) {
+    case TransferState::kStarted: {
       if (!file.Open(m_context.imagePath)) return;  // the next request tries again
-      m_transferState.store(2);
-      file.Seek(kImageDataOffset);
-      const size_t n = file.Read(record.dataBuffer, kDataPayload);
+      m_state.transferState.store(TransferState::kSending);
+      if (!file.Seek(kImageDataOffset)) {
+        FailTransfer("the image data of " + m_context.imagePath + " could not be read");
+        return;
+      }
+      const size_t n = file.Read(record.dataBuffer, wanted);
+      if (shortOfData(n)) {
+        FailTransfer(endedEarly());
+        return;
+      }
       SendDataPacket(record.dataBuffer, static_cast<int>(n));
+      ++m_dataPackets;
+      m_awaitingRequest = true;
       m_diag.Trace("update file is 0x%x\n", record.desLen);
       record.bytesSent += static_cast<uint32_t>(n);
-      SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
+      m_window.StartUpdateTimer();
+      m_window.OnUpdateStep({UpdatePhase::kSending, 0, record.bytesSent, record.desLen});
       break;
     }
-    case 2: {
+    case TransferState::kSending: {
       // After a stop the file is closed: a late request gets no answer.
       if (!file.IsOpen()) return;
-      const size_t n = file.Read(record.dataBuffer, kDataPayload);
+      // With 32 bytes or fewer the first packet carried them all: this one
+      // is the empty packet that completes the transfer.
+      const size_t n = wanted == 0 ? 0 : file.Read(record.dataBuffer, wanted);
+      if (shortOfData(n)) {
+        FailTransfer(endedEarly());
+        return;
+      }
       SendDataPacket(record.dataBuffer, static_cast<int>(n));
+      ++m_dataPackets;
+      m_awaitingRequest = true;
       record.bytesSent += static_cast<uint32_t>(n);
       m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(n), record.bytesSent);
       const uint64_t position =
           record.desLen == 0 ? 100 : uint64_t{record.bytesSent} * 100 / record.desLen;
-      SetProgressPos(IDC_PROGRESS, static_cast<int>(std::min<uint64_t>(position, INT32_MAX)));
+      m_window.SetProgress(static_cast<int>(std::min<uint64_t>(position, INT32_MAX)));
+      m_window.OnUpdateStep({UpdatePhase::kSending, 0, record.bytesSent, record.desLen});
       if (record.bytesSent < record.desLen) return;
       file.Close();
       m_diag.Trace("update successful\n");
-      m_transferState.store(3);
+      m_state.transferState.store(TransferState::kDone);
       m_updateDataSent.store(true);
-      m_updateButton.EnableWindow(true);
+      m_window.EnableUpdateButton(true);
       break;
     }
-    case 3:
-      SendFirmwarePacket(m_hid, m_diag, kCmdEnd, nullptr, 0);
-      KillTimer(kUpdateTimerId);
-      // Success only for this update's data sent in full, not for a stray request.
-      if (m_updateDataSent.exchange(false)) ReportUpdateSuccess();
+    case TransferState::kDone: {
+      const int ended = SendFirmwarePacket(m_hid, m_diag, kCmdEnd, nullptr, 0);
+      m_window.KillUpdateTimer();
+      // Success only for this update's data sent in full and closed by the end
+      // packet, not for a stray request.
+      if (!m_updateDataSent.exchange(false)) break;
+      if (ended == 0) {
+        FailTransfer("the end packet could not be written");
+        break;
+      }
+      if (FailureAlreadyReported()) break;
+      EndAs(OutcomeResult::kUpgraded, "");
+      m_window.ReportUpdateSuccess();
       break;
-    default:
-      break;
+    }
   }
 }
 
-void CUpdateDlg::PacketVersionQuery() {
+uint64_t CPacketUpdateFlow::TransferLimitMs(uint32_t desLen) {
+  const uint64_t packets = uint64_t{desLen} / kDataPayload + 2;
+  return std::max<uint64_t>(packets * kTransferMsPerPacket, kMinTransferLimitMs);
+}
+
+void CPacketUpdateFlow::PacketVersionQuery() {
   IClock& clock = m_system.Clock();
+  m_inVersionQuery.store(true);
   SendFirmwarePacket(m_hid, m_diag, kCmdVersion, nullptr, 0);
   const uint64_t start = clock.NowMs();
   do {
     const uint32_t result = ReceivePacket();
     // A device that is gone fails every read at once: give up rather than spin.
-    if (result != kWaitReceived && result != kWaitTimeout) break;
-  } while (m_deviceVersion.load() == kDeviceVersionUnknown && !m_abort.load() &&
+    if (ReadFailedOutright(result)) break;
+  } while (m_state.deviceVersion.load() == kDeviceVersionUnknown && !m_state.stopRequested.load() &&
            clock.NowMs() - start < kVersionQueryLimitMs);
+  m_inVersionQuery.store(false);
+}
+
+void CPacketUpdateFlow::SendHeaderPacket() { tarvik::SendHeaderPacket(m_hid, m_diag, m_context.record); }
+
+void CPacketUpdateFlow::SendDataPacket(const uint8_t* bytes, int count) {
+  SendFirmwarePacket(m_hid, m_diag, kCmdData, bytes, count);
 }
 
 }  // namespace tarvik

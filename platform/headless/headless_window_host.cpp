@@ -133,17 +133,17 @@ bool HeadlessWindowHost::IsTimerRunning(uintptr_t id) const { return m_timers.co
 
 void HeadlessWindowHost::SetWindowText(const std::string& text) {
   m_title = text;
-  if (m_observer) m_observer->OnTitle(text);
+  Notify([&](IWindowObserver& o) { o.OnTitle(text); });
 }
 
 void HeadlessWindowHost::SetItemText(int id, const std::string& text) {
   m_controls[id].text = text;
-  if (m_observer) m_observer->OnItemText(id, text);
+  Notify([&](IWindowObserver& o) { o.OnItemText(id, text); });
 }
 
 void HeadlessWindowHost::EnableItem(int id, bool enable) {
   m_controls[id].enabled = enable;
-  if (m_observer) m_observer->OnEnable(id, enable);
+  Notify([&](IWindowObserver& o) { o.OnEnable(id, enable); });
 }
 
 bool HeadlessWindowHost::IsItemEnabled(int id) {
@@ -153,20 +153,35 @@ bool HeadlessWindowHost::IsItemEnabled(int id) {
 
 void HeadlessWindowHost::ShowItem(int id, bool show) {
   m_controls[id].visible = show;
-  if (m_observer) m_observer->OnShow(id, show);
+  Notify([&](IWindowObserver& o) { o.OnShow(id, show); });
 }
 
 void HeadlessWindowHost::SetProgressRange(int /*id*/, int low, int high) {
   m_progressLow = low;
   m_progressHigh = high;
   m_progressPos = std::clamp(m_progressPos, low, std::max(low, high));
-  if (m_observer) m_observer->OnProgressRange(low, high);
+  Notify([&](IWindowObserver& o) { o.OnProgressRange(low, high); });
 }
 
 void HeadlessWindowHost::SetProgressPos(int /*id*/, int pos) {
+  MoveProgressBar(pos);
+  Notify([&](IWindowObserver& o) { o.OnProgressPos(pos); });
+}
+
+void HeadlessWindowHost::MoveProgressBar(int pos) {
   // A progress bar keeps its position inside its range.
   m_progressPos = std::clamp(pos, m_progressLow, std::max(m_progressLow, m_progressHigh));
-  if (m_observer) m_observer->OnProgressPos(pos);
+}
+
+void HeadlessWindowHost::PostProgressPos(int /*id*/, int pos) {
+  {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    if (!m_open) return;
+  }
+  // Observers hear of it at once, in the poster's order; the bar moves when
+  // the user-interface thread gets to it.
+  Notify([&](IWindowObserver& o) { o.OnProgressPos(pos); });
+  PostToUi([this, pos] { MoveProgressBar(pos); });
 }
 
 IconHandle HeadlessWindowHost::LoadIcon(int resourceId) {
@@ -179,25 +194,25 @@ MsgBoxAnswer HeadlessWindowHost::MessageBox(const std::string& text,
                                             const std::optional<std::string>& caption,
                                             MsgBoxButtons buttons) {
   const MsgBoxAnswer answer = m_user.AnswerMessageBox(text, caption, buttons);
-  if (m_observer) m_observer->OnMessageBox(text, caption, buttons, answer);
+  Notify([&](IWindowObserver& o) { o.OnMessageBox(text, caption, buttons, answer); });
   return answer;
 }
 
 std::optional<std::string> HeadlessWindowHost::OpenFileDialog(const FileDialogRequest& request) {
   std::optional<std::string> answer = m_user.AnswerFileDialog(request);
-  if (m_observer) m_observer->OnFileDialog(request, answer);
+  Notify([&](IWindowObserver& o) { o.OnFileDialog(request, answer); });
   return answer;
 }
 
 void HeadlessWindowHost::SetTimer(uintptr_t timerId, uint32_t intervalMs) {
   m_timers[timerId] = Timer{intervalMs, m_clock.NowMs() + intervalMs};
-  if (m_observer) m_observer->OnTimer(timerId, true);
+  Notify([&](IWindowObserver& o) { o.OnTimer(timerId, true); });
 }
 
 void HeadlessWindowHost::KillTimer(uintptr_t timerId) {
   // Killing a timer that does not run is passed over, as the platform does.
   if (m_timers.erase(timerId) == 0) return;
-  if (m_observer) m_observer->OnTimer(timerId, false);
+  Notify([&](IWindowObserver& o) { o.OnTimer(timerId, false); });
 }
 
 bool HeadlessWindowHost::IsUiThread() {
@@ -231,7 +246,7 @@ void HeadlessWindowHost::PostToUi(std::function<void()> op) {
 
 void HeadlessWindowHost::PostDeviceChange(uint32_t eventType) {
   PostToUi([this, eventType] {
-    if (m_observer) m_observer->OnDeviceEvent(eventType);
+    Notify([&](IWindowObserver& o) { o.OnDeviceEvent(eventType); });
     if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
   });
 }

@@ -27,7 +27,9 @@ class IHeadlessUser {
   virtual std::optional<std::string> AnswerFileDialog(const FileDialogRequest& request) = 0;
 };
 
-// Sees every window operation, on the user-interface thread.
+// Sees every window operation, on the user-interface thread, except progress
+// positions a worker posts, which come on the worker's thread. The host calls
+// its observer from one thread at a time.
 class IWindowObserver {
  public:
   virtual ~IWindowObserver() = default;
@@ -85,6 +87,7 @@ class HeadlessWindowHost final : public IWindowHost {
   void ShowItem(int id, bool show) override;
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
+  void PostProgressPos(int id, int pos) override;
   IconHandle LoadIcon(int resourceId) override;
   void SetIcon(IconHandle icon, bool big) override;
   bool IsIconic() override { return false; }
@@ -118,12 +121,20 @@ class HeadlessWindowHost final : public IWindowHost {
   };
 
   bool RunOneTask(std::unique_lock<std::mutex>& lock);
+  void MoveProgressBar(int pos);
+  template <class Call>
+  void Notify(Call call) {
+    if (!m_observer) return;
+    std::lock_guard<std::recursive_mutex> lock(m_observerLock);
+    call(*m_observer);
+  }
   bool RunDueTimer();
   bool AdvanceIdleVirtualTime();  // user-interface thread, queue lock held
 
   IClock& m_clock;
   IHeadlessUser& m_user;
   IWindowObserver* m_observer;
+  std::recursive_mutex m_observerLock;
   Session m_session;
 
   IDialogEvents* m_dialog = nullptr;

@@ -13,14 +13,19 @@ class LinuxSystem final : public ISystem {
   LocalTime GetLocalTime() override;
   std::string GetCurrentDirectory() override;
   uint32_t GetLastError() override;
-  // Trace lines go to standard error, one line per call.
+  // Trace lines go to standard error, one line per call, unless switched off.
   void OutputDebugString(const std::string& line) override;
+  void SetTraceToStandardError(bool on) { m_traceToStderr = on; }
   std::string LoadStringResource(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
 
+  // Timer slack of the threads started here (nanoseconds).
+  static constexpr unsigned long kWorkerTimerSlackNs = 1000;
+
  private:
   IClock& m_clock;
+  bool m_traceToStderr = true;
 };
 
 }  // namespace tarvik

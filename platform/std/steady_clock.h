@@ -16,6 +16,14 @@ class SteadyClock final : public IClock {
                                      .count());
   }
   void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  uint64_t NowUs() override {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+  }
+  void SleepUntilUs(uint64_t deadlineUs) override {
+    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::microseconds(deadlineUs)));
+  }
 };
 
 }  // namespace tarvik

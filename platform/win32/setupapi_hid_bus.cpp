@@ -99,10 +99,11 @@ std::vector<std::string> SetupApiHidBus::EnumerateInterfaces() {
 
 HidHandle SetupApiHidBus::Open(const std::string& path, HidOpenMode mode) {
   DWORD access = GENERIC_READ | GENERIC_WRITE;
-  DWORD flags = FILE_FLAG_OVERLAPPED;
+  // Every handle is overlapped, the write handle too: a write then waits with
+  // a bound instead of blocking for ever on a controller that takes no reports.
+  const DWORD flags = FILE_FLAG_OVERLAPPED;
   if (mode == HidOpenMode::kWriteSync) {
     access = GENERIC_WRITE;
-    flags = 0;
   } else if (mode == HidOpenMode::kReadOverlapped) {
     access = GENERIC_READ;
   }
@@ -112,7 +113,7 @@ HidHandle SetupApiHidBus::Open(const std::string& path, HidOpenMode mode) {
   if (handle == INVALID_HANDLE_VALUE) return kInvalidHidHandle;
   const HidHandle result = reinterpret_cast<HidHandle>(handle);
   std::lock_guard<std::mutex> lock(m_lock);
-  m_openHandles[result] = flags == FILE_FLAG_OVERLAPPED;
+  m_openHandles[result] = true;
   return result;
 }
 
@@ -135,21 +136,27 @@ bool SetupApiHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
 bool SetupApiHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
   if (size > MAXDWORD) return false;
   const DWORD length = static_cast<DWORD>(size);
+  const HANDLE file = ToHandle(handle);
   DWORD written = 0;
   if (!IsOverlapped(handle)) {
-    return WriteFile(ToHandle(handle), report, length, &written, nullptr) && written == length;
+    return WriteFile(file, report, length, &written, nullptr) && written == length;
   }
-  // A handle opened for overlapped I/O (the probe) needs an OVERLAPPED even
-  // to write synchronously.
   Event done;
   if (!done.Get()) return false;
   OVERLAPPED overlapped{};
   overlapped.hEvent = done.Get();
-  if (!WriteFile(ToHandle(handle), report, length, nullptr, &overlapped) &&
-      ::GetLastError() != ERROR_IO_PENDING) {
+  if (!WriteFile(file, report, length, nullptr, &overlapped) && ::GetLastError() != ERROR_IO_PENDING) {
     return false;
   }
-  return GetOverlappedResult(ToHandle(handle), &overlapped, &written, TRUE) && written == length;
+  if (WaitForSingleObject(done.Get(), kWriteTimeoutMs) != WAIT_OBJECT_0) {
+    // The controller takes no reports: the write is cancelled and waited for,
+    // so that `report` and `overlapped` outlive it, and it counts as failed.
+    CancelIo(file);
+    GetOverlappedResult(file, &overlapped, &written, TRUE);
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  return GetOverlappedResult(file, &overlapped, &written, FALSE) && written == length;
 }
 
 HidReadResult SetupApiHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,

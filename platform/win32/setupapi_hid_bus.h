@@ -17,6 +17,9 @@ class SetupApiHidBus final : public IHidBus {
   SetupApiHidBus(const SetupApiHidBus&) = delete;
   SetupApiHidBus& operator=(const SetupApiHidBus&) = delete;
 
+  // A report write that the device has not taken after this long fails.
+  static constexpr unsigned long kWriteTimeoutMs = 1000;
+
   std::vector<std::string> EnumerateInterfaces() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;

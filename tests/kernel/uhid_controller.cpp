@@ -81,12 +81,13 @@ std::string Hex(const Bytes& bytes) {
 // What the controller should hold after writing IMAGE.
 std::string CheckBoot(const SimBootController& model, const std::string& path) {
   CImageFile file;
-  const ImageScan scan = ScanImageFile(file, path);
+  std::vector<ImageRecord> records;
+  const ImageScan scan = ScanImageFile(file, path, records);
   if (!scan.Accepted()) return "the image is not valid";
   const auto regions = model.WrittenRegions();
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return "cannot read the image";
-  for (const ImageRecord& record : scan.records) {
+  for (const ImageRecord& record : records) {
     if (record.header.version == 0) break;
     Bytes payload(record.header.desLen);
     std::fseek(f, static_cast<long>(record.offset + kRecordHeaderSize), SEEK_SET);
@@ -102,7 +103,7 @@ std::string CheckBoot(const SimBootController& model, const std::string& path) {
     }
   }
   std::fclose(f);
-  if (model.Stamps().size() != scan.records.size()) return "version stamps missing";
+  if (model.Stamps().size() != records.size()) return "version stamps missing";
   if (model.ResetCount() != 1) return "no reset";
   return "";
 }

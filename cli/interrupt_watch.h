@@ -1,0 +1,29 @@
+// Ctrl-C during a command: the first SIGINT asks the running update to stop at
+// its next step; a second ends the process at once (exit status 130).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace tarvik {
+
+class InterruptWatch {
+ public:
+  // Blocks SIGINT in this thread and in every thread started after it: build
+  // it before any other thread. `onFirst` runs on the watch's own thread.
+  explicit InterruptWatch(std::function<void()> onFirst);
+  ~InterruptWatch();
+  InterruptWatch(const InterruptWatch&) = delete;
+  InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+  bool Interrupted() const { return m_interrupted.load(); }
+
+ private:
+  std::function<void()> m_onFirst;
+  std::atomic<bool> m_interrupted{false};
+  std::atomic<bool> m_done{false};
+  std::thread m_thread;
+};
+
+}  // namespace tarvik

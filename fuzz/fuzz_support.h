@@ -1,0 +1,47 @@
+// What the fuzz targets share: reading the fuzzer's bytes, and the checks
+// that end a run on a wrong result, not only on a crash.
+//
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarvik::fuzz {
+
+// The fuzzer's bytes, read front to back; past the end every read gives the
+// fallback, so that a short input plays a well-behaved controller.
+class ByteReader {
+ public:
+  ByteReader(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+  uint8_t Next(uint8_t fallback = 0) { return m_at < m_size ? m_data[m_at++] : fallback; }
+  uint32_t Next32(uint32_t fallback) {
+    if (m_size - m_at < 4) {
+      m_at = m_size;
+      return fallback;
+    }
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t{m_data[m_at++]} << (8 * i);
+    return v;
+  }
+  bool Empty() const { return m_at >= m_size; }
+
+ private:
+  const uint8_t* m_data;
+  size_t m_size;
+  size_t m_at = 0;
+};
+
+[[noreturn]] inline void Fail(const char* what) {
+  std::fprintf(stderr, "\n*** wrong result: %s\n", what);
+  std::fflush(stderr);
+  __builtin_trap();
+}
+
+// A wrong result ends the run as a crash would.
+inline void Check(bool ok, const char* what) {
+  if (!ok) Fail(what);
+}
+
+}  // namespace tarvik::fuzz

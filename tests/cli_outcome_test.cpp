@@ -1,0 +1,338 @@
+// tarvik-update-cli's outcomes as scripts and people meet them: exit statuses,
+// the one line on standard output or standard error, the JSON document, and
+// the whole transcript of each scenario against a golden file.
+//
+// TARVIK_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class CliOutcomeTest : public ::testing::Test {
+ protected:
+  fs::path dir;
+  struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<json> transcript;
+  };
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("tarvik-outcome-" + std::to_string(getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // An image of one record per length, the first for the main mcu, the
+  // second for the ATmcu; `cut` bytes are taken off the end.
+  std::string Image(const std::string& name, std::vector<uint32_t> lengths, uint32_t version = 131,
+                    size_t cut = 0) {
+    std::vector<uint8_t> bytes;
+    for (size_t r = 0; r < lengths.size(); ++r) {
+      uint8_t header[28] = {};
+      const uint32_t address = r == 0 ? 0x08004000 : 0x2000;
+      for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<uint8_t>(version >> (8 * i));
+        header[4 + i] = static_cast<uint8_t>(address >> (8 * i));
+        header[8 + i] = static_cast<uint8_t>(lengths[r] >> (8 * i));
+      }
+      header[12] = r == 0 ? 1 : 0;
+      bytes.insert(bytes.end(), header, header + 28);
+      for (uint32_t i = 0; i < lengths[r]; ++i) bytes.push_back(static_cast<uint8_t>(i * 7 + r));
+    }
+    bytes.resize(bytes.size() - cut);
+    const fs::path path = dir / name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path.string();
+  }
+
+  Run Cli(const std::string& arguments, const std::string& input = "/dev/null") {
+    const fs::path out = dir / "out.txt";
+    const fs::path err = dir / "err.txt";
+    const fs::path transcript = dir / "transcript.jsonl";
+    fs::remove(transcript);
+    const std::string command = "cd " + dir.string() + " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=en_US.UTF-8 " TARVIK_CLI_PATH
+                                " --transcript " + transcript.string() + " " + arguments + " <" + input +
+                                " >" + out.string() + " 2>" + err.string();
+    const int raw = std::system(command.c_str());
+    Run run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadAll(out);
+    run.err = ReadAll(err);
+    std::ifstream lines(transcript);
+    for (std::string line; std::getline(lines, line);) {
+      run.transcript.push_back(json::parse(line, nullptr, false));
+    }
+    return run;
+  }
+
+  static size_t Count(const Run& run, const std::string& ev) {
+    size_t n = 0;
+    for (const json& e : run.transcript) n += e.value("ev", "") == ev;
+    return n;
+  }
+  static json LastOutcome(const Run& run) {
+    EXPECT_FALSE(run.transcript.empty());
+    if (run.transcript.empty()) return json();
+    // The outcome ends the attempt: no report and no message follows it (the
+    // window may still react to a removal notice, and the simulator dumps its flash).
+    for (auto e = run.transcript.rbegin(); e != run.transcript.rend(); ++e) {
+      const std::string ev = e->value("ev", "");
+      if (ev == "outcome") return *e;
+      EXPECT_TRUE(ev != "out" && ev != "in" && ev != "msgbox" && ev != "filedialog") << ev;
+    }
+    ADD_FAILURE() << "no outcome event";
+    return json();
+  }
+
+  // The transcript without times and with the scenario's folder as "DIR",
+  // compared with tests/golden/NAME.jsonl.
+  void ExpectGolden(const Run& run, const std::string& name) {
+    std::string text;
+    for (json e : run.transcript) {
+      e.erase("t");
+      if (e.contains("seconds")) e["seconds"] = 0;
+      std::string line = e.dump();
+      for (size_t at; (at = line.find(dir.string())) != std::string::npos;) line.replace(at, dir.string().size(), "DIR");
+      text += line + "\n";
+    }
+    const fs::path golden = fs::path(TARVIK_GOLDEN_DIR) / (name + ".jsonl");
+    if (std::getenv("TARVIK_UPDATE_GOLDEN")) {
+      std::ofstream(golden, std::ios::binary) << text;
+      return;
+    }
+    EXPECT_EQ(text, ReadAll(golden)) << "transcript differs from " << golden;
+  }
+};
+
+constexpr const char* kBoot = "--simulate boot --sim clock=virtual ";
+constexpr const char* kPacket = "--simulate packet1 --sim clock=virtual ";
+
+TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
+  const std::string missing = (dir / "missing.dat").string();
+  Run r = Cli(std::string(kBoot) + "flash --yes " + missing);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.err, "tarvik-update-cli: cannot open " + missing + ": No such file or directory\n");
+  EXPECT_EQ(Count(r, "out"), 0u);
+  EXPECT_EQ(LastOutcome(r)["result"], "rejected");
+
+  r = Cli(std::string(kBoot) + "flash --yes " + dir.string());
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.err, "tarvik-update-cli: cannot open " + dir.string() + ": it is a directory\n");
+  EXPECT_EQ(Count(r, "out"), 0u);
+
+  // A broken image is refused before the version confirmation is asked.
+  const std::string broken = Image("broken.dat", {100}, 131, 10);
+  r = Cli(std::string(kBoot) + "--json flash " + broken);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(Count(r, "out"), 0u);
+  EXPECT_EQ(r.err.find("Write it?"), std::string::npos);
+  const json document = json::parse(r.out);
+  EXPECT_EQ(document["result"], "rejected");
+  EXPECT_EQ(document["reason"], broken + " is not a valid image: record 1 runs past the end of the file");
+  EXPECT_EQ(document["exitStatus"], 4);
+
+  r = Cli("image --json " + dir.string());
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(json::parse(r.out)["reason"], "cannot open " + dir.string() + ": it is a directory");
+}
+
+TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
+  const std::string image = Image("fw.dat", {100, 50});
+  Run r = Cli(std::string(kBoot) + "flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Upgraded controller 5a3c:7e23 from 1.20 to 1.31 (150 bytes, ", 0), 0u) << r.out;
+  // Redirected standard error: no trace, no progress frames.
+  EXPECT_EQ(r.err, "");
+  const json outcome = LastOutcome(r);
+  EXPECT_EQ(outcome["result"], "upgraded");
+  EXPECT_EQ(outcome["bytesSent"], 150);
+  EXPECT_EQ(outcome["payloadTotal"], 150);
+  ExpectGolden(r, "boot-upgraded");
+
+  r = Cli(std::string(kBoot) + "--quiet flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  r = Cli(std::string(kBoot) + "-v flash --yes " + image);
+  EXPECT_NE(r.err.find("m_DevicePath:"), std::string::npos);
+
+  r = Cli(std::string(kPacket) + "--json flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  const json document = json::parse(r.out);
+  EXPECT_EQ(document["result"], "upgraded");
+  EXPECT_EQ(document["from"], "1.23");
+  EXPECT_EQ(document["to"], "1.31");
+  EXPECT_EQ(document["bytesSent"], 100);
+  EXPECT_EQ(document["payloadTotal"], 100);
+}
+
+TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
+  const std::string image = Image("fw.dat", {100, 50});
+  struct Case {
+    std::string arguments;
+    std::string reason;
+    std::string golden;
+  };
+  const Case cases[] = {
+      {std::string(kBoot) + "--sim erase=silent", "the erase of record 1 at 0x08004000 was never answered",
+       "boot-erase-unanswered"},
+      {std::string(kBoot) + "--sim write.fail=1:3",
+       "the chunk at 0x0800402E was not acknowledged in three attempts", "boot-chunk-unacknowledged"},
+      {std::string(kBoot) + "--sim unplug.after=9",
+       "the controller was disconnected at 66 % (the version stamp of record 1 at 0x0800FC00)", "boot-unplugged"},
+      {std::string(kPacket) + "--sim fail.at=2", "the controller reported failure 0x15 after 2 packets at 64 %",
+       "packet-failure-report"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Run r = Cli(c.arguments + " flash --yes " + image);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tarvik-update-cli: " + c.reason + "\n");
+    const json outcome = LastOutcome(r);
+    EXPECT_EQ(outcome["result"], "failed");
+    EXPECT_EQ(outcome["reason"], c.reason);
+    EXPECT_EQ(Count(r, "outcome"), 1u);
+    ExpectGolden(r, c.golden);
+  }
+}
+
+TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
+  const std::string same = Image("same.dat", {100}, 120);
+  Run r = Cli(std::string(kBoot) + "flash --yes " + same);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.err.find("--allow-reinstall"), std::string::npos);
+  EXPECT_EQ(Count(r, "out") > 0 && Count(r, "outcome") == 0, true);  // only the start-up query went out
+  EXPECT_EQ(Cli(std::string(kBoot) + "flash --yes --allow-reinstall " + same).status, 0);
+
+  const std::string older = Image("older.dat", {100}, 110);
+  r = Cli(std::string(kBoot) + "--json flash --yes " + older);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(json::parse(r.out)["reason"].get<std::string>().find("--allow-older"), std::string::npos);
+  // Asked on the terminal, the prompt says so; "n" cancels.
+  const fs::path no = dir / "no.txt";
+  std::ofstream(no) << "n\n";
+  r = Cli(std::string(kBoot) + "flash " + older, no.string());
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.err.find("Fw 1.10 and current is 1.20 (the image is older than the controller's firmware). Write it? [y/N]"),
+            std::string::npos);
+  // An unknown version does not stop the update.
+  EXPECT_EQ(Cli(std::string(kPacket) + "--sim version=silent flash --yes " + older).status, 0);
+
+  r = Cli("--simulate none --json flash --yes " + older);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(json::parse(r.out)["reason"], "no supported controller found");
+  r = Cli("--simulate none --json info");
+  EXPECT_EQ(r.status, 3);
+
+  r = Cli("--json flash --frobnicate x.dat");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(json::parse(r.out)["result"], "error");
+  r = Cli("--simulate nowhere --json info");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(json::parse(r.out)["result"], "error");
+
+  r = Cli("--version");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "tarvik-update-cli " TARVIK_VERSION "\n");
+  r = Cli("--help");
+  EXPECT_NE(r.out.find("130  interrupted"), std::string::npos);
+
+  // Start-up alone never claims an upgrade.
+  r = Cli("--simulate none --json run --press 0");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(json::parse(r.out)["upgraded"], false);
+}
+
+TEST_F(CliOutcomeTest, ProgressIsDrawnInPlaceOnATerminalOnly) {
+  const std::string image = Image("fw.dat", {300, 50});
+  // util-linux's script gives the program a terminal and copies what it draws.
+  const fs::path screen = dir / "screen.txt";
+  const std::string command = "cd " + dir.string() + " && script -qec 'env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
+                              " --simulate boot --sim clock=virtual flash --yes " + image + "' " +
+                              screen.string() + " >/dev/null 2>&1 </dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string drawn = ReadAll(screen);
+  EXPECT_NE(drawn.find("\r[##############################] 100 %  writing record 2  350/350 bytes"),
+            std::string::npos)
+      << drawn;
+  EXPECT_NE(drawn.find("erasing record 1"), std::string::npos);
+  EXPECT_NE(drawn.find("Upgraded controller 5a3c:7e23 from 1.20 to 1.31 (350 bytes, "), std::string::npos);
+  // Redirected, the same update draws nothing.
+  const Run r = Cli(std::string(kBoot) + "flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err.find('\r'), std::string::npos);
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(CliOutcomeTest, ImageListingIsBoundedWhateverTheFileHolds) {
+  // 5000 empty records: the scan walks them all, the listing shows the first 1000.
+  const fs::path empty = dir / "empty-records.dat";
+  std::ofstream(empty, std::ios::binary) << std::string(28 * 5000, '\0');
+  const Run r = Cli("image --json " + empty.string());
+  EXPECT_EQ(r.status, 4);
+  const json document = json::parse(r.out);
+  EXPECT_EQ(document["recordCount"], 5000);
+  EXPECT_EQ(document["records"].size(), 1000u);
+  EXPECT_EQ(document["reason"], empty.string() + " is not a valid image: the image carries no payload");
+}
+
+TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
+  // A 64 KiB image on the real clock takes several seconds; the signal comes mid-way.
+  const std::string image = Image("big.dat", {65536});
+  const std::string transcript = (dir / "transcript.jsonl").string();
+  const std::string command = "exec env LANG=en_US.UTF-8 " TARVIK_CLI_PATH " --simulate boot --transcript " +
+                              transcript + " --json flash --yes " + image + " >" + (dir / "out.txt").string() +
+                              " 2>" + (dir / "err.txt").string() + " </dev/null";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  kill(child, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const json document = json::parse(ReadAll(dir / "out.txt"));
+  EXPECT_EQ(document["result"], "interrupted");
+  EXPECT_LT(document["bytesSent"].get<int>(), 65536);
+  const std::string err = ReadAll(dir / "err.txt");
+  EXPECT_NE(err.find("stays in boot mode with part of the image"), std::string::npos) << err;
+  std::ifstream lines(transcript);
+  std::string last;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("\"ev\":\"outcome\"") != std::string::npos) last = line;
+  }
+  EXPECT_EQ(json::parse(last)["result"], "interrupted");
+}
+
+}  // namespace

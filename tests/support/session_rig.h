@@ -1,0 +1,150 @@
+// The main window on the simulated bus and the headless host, on any clock:
+// the front-end wiring of a whole update, for the fault matrix, the fuzz
+// targets and the benchmarks. The user picks `image` and confirms; it records
+// the progress positions, message texts and file dialogs, and whether each
+// dialog came while a press of the update button was being handled.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cupdate_dlg.h"
+#include "platform/headless/headless_window_host.h"
+#include "sim/sim_hid_bus.h"
+#include "tests/support/fake_system.h"
+
+namespace tarvik::test {
+
+class SessionUser final : public IHeadlessUser, public IWindowObserver {
+ public:
+  std::optional<std::string> image;
+  bool confirm = true;
+  // Set by the rig while a press is being handled (from the click to the worker's end).
+  std::atomic<bool> inPress{false};
+
+  std::vector<int> progress;
+  std::vector<std::string> messages;
+  int fileDialogs = 0;
+  int fileDialogsOutsidePress = 0;
+  std::function<void(int)> onProgress;
+
+  MsgBoxAnswer AnswerMessageBox(const std::string&, const std::optional<std::string>&,
+                                MsgBoxButtons buttons) override {
+    return buttons == MsgBoxButtons::kOkCancel && !confirm ? MsgBoxAnswer::kCancel
+                                                           : MsgBoxAnswer::kOk;
+  }
+  std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override { return image; }
+
+  void OnTitle(const std::string&) override {}
+  void OnItemText(int, const std::string&) override {}
+  void OnEnable(int, bool) override {}
+  void OnShow(int, bool) override {}
+  void OnProgressRange(int, int) override {}
+  void OnProgressPos(int pos) override {
+    progress.push_back(pos);
+    if (onProgress) onProgress(pos);
+  }
+  void OnMessageBox(const std::string& text, const std::optional<std::string>&, MsgBoxButtons,
+                    MsgBoxAnswer) override {
+    messages.push_back(text);
+  }
+  void OnFileDialog(const FileDialogRequest&, const std::optional<std::string>&) override {
+    ++fileDialogs;
+    if (!inPress.load()) ++fileDialogsOutsidePress;
+  }
+  void OnTimer(uintptr_t, bool) override {}
+  void OnDeviceEvent(uint32_t) override {}
+
+  bool Succeeded() const {
+    for (const std::string& m : messages) {
+      if (m == "\n Firmware upgraded! \n") return true;
+    }
+    return false;
+  }
+};
+
+// The system seam of FakeSystem, but trace lines are counted, not kept: a
+// long update's trace would otherwise be the biggest thing in memory.
+class SessionSystem final : public ISystem {
+ public:
+  explicit SessionSystem(IClock& clock) : m_clock(clock) {}
+  std::string currentDirectory;
+  std::atomic<uint64_t> traceLines{0};
+
+  uint16_t GetUserDefaultUILanguage() override { return 1033; }
+  LocalTime GetLocalTime() override { return LocalTime{2024, 3, 5, 9, 7, 2}; }
+  std::string GetCurrentDirectory() override { return currentDirectory; }
+  uint32_t GetLastError() override { return 0; }
+  void OutputDebugString(const std::string&) override { ++traceLines; }
+  std::string LoadStringResource(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
+  std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
+    return std::make_unique<StdThread>(std::move(body));
+  }
+  IClock& Clock() override { return m_clock; }
+
+ private:
+  IClock& m_clock;
+};
+
+class SessionRig {
+ public:
+  explicit SessionRig(IClock& sessionClock)
+      : clock(sessionClock), system(sessionClock), bus(sessionClock), host(sessionClock, user, &user) {
+    system.currentDirectory = m_dir.Path().string();
+  }
+
+  IClock& clock;
+  SessionSystem system;
+  SimHidBus bus;
+  SessionUser user;
+  HeadlessWindowHost host;
+
+  // Writes the image file the user will pick.
+  void SetImage(const std::vector<uint8_t>& bytes) {
+    const std::filesystem::path path = m_dir.Path() / "fw.dat";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    user.image = path.string();
+  }
+  // Creates log.txt before the window is built, which switches the step log on.
+  void EnableLog() { std::ofstream(m_dir.Path() / "log.txt", std::ios::trunc).flush(); }
+  std::filesystem::path Dir() const { return m_dir.Path(); }
+
+  // Builds the window, runs its start-up, then `session` on the user-interface
+  // thread, then closes it.
+  // With `on`, the window talks to that bus (a decorator of `bus`) instead.
+  void RunWindow(const std::function<void(CUpdateDlg&)>& session = {}, IHidBus* on = nullptr) {
+    CUpdateDlg dlg(PlatformServices{on ? *on : bus, host, system});
+    host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
+      host.PumpPending();
+      if (session) session(dlg);
+      return 0;
+    });
+    dlg.DoModal();
+  }
+
+  // Presses the update button and handles the window until the worker has
+  // ended or `giveUp` says so. False when the button could not be pressed.
+  bool PressUpdate(CUpdateDlg& dlg, const std::function<bool()>& giveUp = {}) {
+    user.inPress.store(true);
+    if (!host.Click(IDC_USB_UPDATE)) {
+      user.inPress.store(false);
+      return false;
+    }
+    host.PumpUntil([&] { return !dlg.IsBusy() || (giveUp && giveUp()); });
+    host.PumpPending();
+    user.inPress.store(false);
+    return true;
+  }
+
+ private:
+  TempDir m_dir;
+};
+
+}  // namespace tarvik::test

@@ -1,0 +1,47 @@
+// The version query run whenever a supported controller has just been found:
+// both information blocks of a boot-mode controller, or the packet protocol's
+// version report. Runs on the user-interface thread.
+#pragma once
+
+#include <cstdint>
+
+#include "update/boot_protocol.h"
+#include "update/update_result.h"
+#include "update/update_state.h"
+#include "update/update_window.h"
+
+namespace tarvik {
+
+class CHid;
+class CDiag;
+class CBootChannel;
+class CPacketUpdateFlow;
+
+class CDeviceInfoQuery {
+ public:
+  CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag, CBootChannel& boot,
+                   CPacketUpdateFlow& packet, UpdateState& state);
+
+  void QueryDeviceVersion();
+  // Both blocks, logged; the device version and the title. The result names
+  // the microcontroller that did not answer.
+  StepResult GetGamepadInfo();
+
+  // The blocks of the last successful requests.
+  const uint8_t* MainInfoBlock() const { return m_mainInfo; }
+  const uint8_t* AtInfoBlock() const { return m_atInfo; }
+
+ private:
+  StepResult RequestInfoBlock(uint32_t select, uint8_t* block, const char* error);
+
+  IUpdateWindow& m_window;
+  CHid& m_hid;
+  CDiag& m_diag;
+  CBootChannel& m_boot;
+  CPacketUpdateFlow& m_packet;
+  UpdateState& m_state;
+  uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
+  uint8_t m_atInfo[boot::kInfoBlockSize] = {};
+};
+
+}  // namespace tarvik

@@ -1,0 +1,34 @@
+// The bookkeeping of one update attempt, from the press to its outcome: when
+// it began, what the controller and the image run, how far it got.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/clock.h"
+#include "update/update_result.h"
+
+namespace tarvik {
+
+class CUpdateAttempt {
+ public:
+  CUpdateAttempt(IClock& clock, UpdateProtocol protocol, uint32_t deviceVersion);
+
+  void SetImageVersion(uint32_t version);
+  void SetPayloadTotal(uint64_t total) { m_outcome.payloadTotal = total; }
+  // An erase or a data frame has gone out: the firmware is no longer as it was.
+  void Touch() { m_outcome.controllerTouched = true; }
+  bool Touched() const { return m_outcome.controllerTouched; }
+
+  // "36 %" of the payload total for `bytesSent`.
+  std::string Percent(uint64_t bytesSent) const;
+
+  UpdateOutcome Finish(OutcomeResult result, std::string reason, uint64_t bytesSent);
+
+ private:
+  IClock& m_clock;
+  uint64_t m_startMs;
+  UpdateOutcome m_outcome;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,83 @@
+// What a step of an update and a whole update attempt come to. A step result
+// converts to 1 or 0, the success convention of the operations; its reason
+// says which step, which record, which address and what the controller did.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace tarvik {
+
+enum class StepStatus : uint8_t {
+  kOk,
+  kFailed,       // the controller did not do what the step needs, or went away
+  kRejected,     // the image cannot be used
+  kCancelled,    // the user said no or chose no file
+  kInterrupted,  // the update was asked to stop (the window closes, Ctrl-C)
+};
+
+class StepResult {
+ public:
+  StepResult() = default;
+  static StepResult Ok() { return StepResult(); }
+  static StepResult Failed(std::string reason, bool disconnected = false) {
+    StepResult r(StepStatus::kFailed, std::move(reason));
+    r.m_disconnected = disconnected;
+    return r;
+  }
+  static StepResult Rejected(std::string reason) { return {StepStatus::kRejected, std::move(reason)}; }
+  static StepResult Cancelled(std::string reason) { return {StepStatus::kCancelled, std::move(reason)}; }
+  static StepResult Interrupted() { return {StepStatus::kInterrupted, "the update was stopped"}; }
+
+  bool ok() const { return m_status == StepStatus::kOk; }
+  // 1 for success, 0 for failure.
+  operator int() const { return ok() ? 1 : 0; }  // NOLINT: the operations' own convention
+  StepStatus status() const { return m_status; }
+  const std::string& reason() const { return m_reason; }
+  // True when the controller stopped answering because it left the bus.
+  bool disconnected() const { return m_disconnected; }
+
+ private:
+  StepResult(StepStatus status, std::string reason) : m_status(status), m_reason(std::move(reason)) {}
+
+  StepStatus m_status = StepStatus::kOk;
+  std::string m_reason;
+  bool m_disconnected = false;
+};
+
+enum class OutcomeResult : uint8_t { kUpgraded, kFailed, kRejected, kCancelled, kInterrupted };
+
+// "upgraded", "failed", "rejected", "cancelled", "interrupted".
+const char* OutcomeName(OutcomeResult result);
+// The outcome of an attempt that ended with a step of this status.
+OutcomeResult OutcomeFor(StepStatus status);
+
+enum class UpdateProtocol : uint8_t { kBoot, kPacket };
+
+// How one press of the update button ended: exactly one per attempt.
+struct UpdateOutcome {
+  OutcomeResult result = OutcomeResult::kFailed;
+  std::string reason;  // empty when upgraded
+  UpdateProtocol protocol = UpdateProtocol::kBoot;
+  uint64_t bytesSent = 0;     // payload the controller took
+  uint64_t payloadTotal = 0;  // payload of the image (0 before it was known)
+  std::string controllerVersion;  // "1.20", "unknown"
+  std::string imageVersion;       // "1.31", "" before an image was read
+  double seconds = 0;
+  // True once the controller's firmware was touched: an erase or a data frame went out.
+  bool controllerTouched = false;
+};
+
+// Steps an update reports as it goes, for a front end's progress display.
+enum class UpdatePhase : uint8_t { kErasing, kWriting, kStamping, kResetting, kSending, kFinishing };
+const char* PhaseName(UpdatePhase phase);
+
+struct UpdateProgress {
+  UpdatePhase phase = UpdatePhase::kWriting;
+  int record = 0;  // from 1; 0 in the packet protocol
+  uint64_t bytesSent = 0;
+  uint64_t payloadTotal = 0;
+};
+
+}  // namespace tarvik
