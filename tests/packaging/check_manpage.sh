@@ -40,6 +40,7 @@ done
 
 # The page's version is the program's, where the program tells it.
 if version=$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version 2>/dev/null); then
+  version=${version##* }  # "tarvik-update-cli 2.0.0" or "2.0.0"
   grep -q "^\.TH .* \"Tarvik Update $version\"" "$page" || fail "the page is not of version $version"
 fi
 echo "manpage $(basename "$page"): in step with $(basename "$program") --help"
