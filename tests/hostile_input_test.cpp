@@ -10,6 +10,7 @@
 #include "sim/sim_setup.h"
 #include "tests/support/fault_bus.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/packet_frames.h"
 #include "tests/support/reply_faults.h"
 #include "tests/support/scripted_model.h"
 #include "tests/support/session_rig.h"
@@ -180,6 +181,30 @@ TEST_F(HostileInputTest, PacketTransferJustUnderTheSilenceBoundEndsInMinutes) {
   rig.SetImage(Record(150, 0x08004000, Payload(64 * packet::kDataPayload)));
   const uint64_t took = Press();
   EXPECT_LT(took, 10u * 60 * 1000) << "the update took " << took / 1000 << " s";
+}
+
+// Packet protocol: the controller sends a start answer again in the middle of
+// the transfer.
+// The start answer that was asked for is the only one acted on.
+TEST_F(HostileInputTest, StartAnswerDuringTheTransferStartsNothing) {
+  auto controller = std::make_shared<SimPacketController>(1);
+  int dataPackets = 0;
+  Plug(1, std::make_shared<test::ScriptedModel>([&](const Bytes& r, SimDevicePort& port) {
+    if (test::IsFirmwarePacket(r.data(), r.size(), packet::kCmdData) && ++dataPackets == 2) {
+      Bytes answer(64, 0);
+      answer[0] = 0x81;
+      const auto frame = packet::ShortFrameReport(packet::kTypeStartAnswer, 0);
+      std::copy(frame.begin(), frame.end(), answer.begin() + 1);
+      port.SendInputReport(answer);
+    }
+    controller->OnOutputReport(r, port);
+  }));
+  const Bytes payload = Payload(100);
+  rig.SetImage(Record(150, 0x08004000, payload));
+  Press();
+  EXPECT_EQ(rig.user.fileDialogs, 1);
+  EXPECT_TRUE(rig.user.Succeeded());
+  EXPECT_EQ(controller->ReceivedData(), payload);
 }
 
 // Faults the engine copes with by retrying or by its silence bound.

@@ -78,6 +78,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   m_end.reset();
   m_dataPackets = 0;
   m_awaitingRequest = false;
+  m_awaitingStartAnswer = false;
   m_transferStartMs = 0;
   m_updateDataSent.store(false);
 
@@ -90,6 +91,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
     // The button was disabled by the press: set it again rather than leave it.
     m_window.RefreshUpdateButton();
   } else {
+    m_awaitingStartAnswer = true;
     m_diag.Trace("send() is OK!\n");
     m_diag.Trace("Bytes Sent: %d\n", sent);
 
@@ -157,8 +159,9 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
       HandleFirmwarePacket(FrameBody(frame));
       break;
     case kTypeStartAnswer: {
-      // Only an update asks for a start answer; the version query wants the version alone.
-      if (m_inVersionQuery.load()) break;
+      // Only an update asks for a start answer, once; the version query wants the version alone.
+      if (m_inVersionQuery.load() || !m_awaitingStartAnswer) break;
+      m_awaitingStartAnswer = false;
       if (m_hid.Mode() == ReportMode::kPacketNumbered) {
         const StepResult selected = m_selection.SelectImage();
         if (selected) {

@@ -83,6 +83,9 @@ class CPacketUpdateFlow {
   // The controller asks once for each frame the host sent (the header and every
   // data packet); a request beyond that is a duplicate or stale and is ignored.
   bool m_awaitingRequest = false;
+  // The controller answers the start request once; a start answer at any other
+  // time (during the transfer, or a second one) starts nothing.
+  bool m_awaitingStartAnswer = false;
   uint64_t m_transferStartMs = 0;
   std::atomic<bool> m_updateDataSent{false};  // this update's data went out in full
   std::atomic<bool> m_inVersionQuery{false};
