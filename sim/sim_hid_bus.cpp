@@ -34,7 +34,75 @@ class SimHidBus::Port final : public SimDevicePort {
 SimHidBus::SimHidBus(IClock& clock)
     : m_clock(clock), m_virtualClock(dynamic_cast<VirtualClock*>(&clock)) {}
 
-SimHidBus::~SimHidBus() = default;
+SimHidBus::~SimHidBus() {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stopping = true;
+  }
+  m_changed.notify_all();
+  if (m_arrivals.joinable()) m_arrivals.join();
+}
+
+int SimHidBus::PlugLater(SimDeviceSetup setup, uint64_t atMs) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const int id = m_nextDevice++;
+  if (setup.path.empty()) setup.path = MakeInterfacePath(setup.vendorId, setup.productId, id);
+  Device device;
+  device.id = id;
+  device.setup = std::move(setup);
+  device.present = false;
+  device.arriving = true;
+  device.arriveAtMs = atMs;
+  m_devicesByPath[device.setup.path].push_back(id);
+  m_devices.push_back(std::move(device));
+  m_arriving.fetch_add(1);
+  // A real clock passes without anyone calling the bus: a thread of the bus's own
+  // brings the device in. A virtual one passes only in calls, which look first.
+  if (!m_virtualClock && !m_arrivals.joinable()) m_arrivals = std::thread([this] { WaitForArrivals(); });
+  m_changed.notify_all();
+  return id;
+}
+
+void SimHidBus::TakeArrivals() {
+  if (m_arriving.load() == 0) return;
+  int arrived = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const uint64_t now = m_clock.NowMs();
+    for (Device& d : m_devices) {
+      if (!d.arriving || d.arriveAtMs > now) continue;
+      d.arriving = false;
+      d.present = true;
+      m_arriving.fetch_sub(1);
+      ++arrived;
+    }
+  }
+  if (arrived == 0) return;
+  m_changed.notify_all();
+  for (int i = 0; i < arrived; ++i) Notify(kDbtDeviceArrival);
+}
+
+void SimHidBus::WaitForArrivals() {
+  std::unique_lock<std::mutex> lock(m_lock);
+  while (!m_stopping) {
+    uint64_t next = UINT64_MAX;
+    for (const Device& d : m_devices) {
+      if (d.arriving) next = std::min(next, d.arriveAtMs);
+    }
+    if (next == UINT64_MAX) {
+      m_changed.wait(lock);
+      continue;
+    }
+    const uint64_t now = m_clock.NowMs();
+    if (next > now) {
+      m_changed.wait_for(lock, std::chrono::milliseconds(next - now));
+      continue;
+    }
+    lock.unlock();
+    TakeArrivals();
+    lock.lock();
+  }
+}
 
 // Device ids are handed out in plug order from 1 and devices are never taken
 // out of m_devices, so an id is its place in the list: no search per report.
@@ -75,6 +143,11 @@ void SimHidBus::Unplug(int device, bool notify) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     Device* it = FindDevice(device);
+    if (it && it->arriving) {  // leaves before it came: it never arrives
+      it->arriving = false;
+      m_arriving.fetch_sub(1);
+      return;
+    }
     if (!it || !it->present) return;
     it->present = false;
   }
@@ -179,6 +252,7 @@ int SimHidBus::OpenHandleCount() const {
 }
 
 std::vector<std::string> SimHidBus::EnumerateInterfaces() {
+  TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   std::vector<std::string> paths;
   for (const Device& d : m_devices) {
@@ -188,6 +262,7 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
 }
 
 HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
+  TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   auto byPath = m_devicesByPath.find(path);
   if (byPath == m_devicesByPath.end()) return kInvalidHidHandle;

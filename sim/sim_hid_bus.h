@@ -5,6 +5,7 @@
 // a protocol plugs in as an ISimDeviceModel.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -74,6 +76,11 @@ class SimHidBus final : public IHidBus {
   // Adds a device at the end of the enumeration order; returns its id. With
   // `notify`, registered windows get the arrival notice.
   int Plug(SimDeviceSetup setup, bool notify = true);
+  // Adds a device that joins the bus at `atMs` on the bus's clock, with the
+  // arrival notice; its id (and place in the enumeration order) is given now.
+  // On a virtual clock it joins at the first bus call once that time has come.
+  int PlugLater(SimDeviceSetup setup, uint64_t atMs);
+  uint64_t NowMs() { return m_clock.NowMs(); }
   // Removes a device: its handles fail from now on. With `notify`, registered
   // windows get the removal notice.
   void Unplug(int device, bool notify = true);
@@ -117,6 +124,8 @@ class SimHidBus final : public IHidBus {
     bool present = true;
     uint32_t outputsReceived = 0;
     uint32_t unplugAfter = 0;  // 0: never
+    bool arriving = false;     // plugged later, not yet on the bus
+    uint64_t arriveAtMs = 0;
   };
   struct Handle {
     int device = 0;
@@ -130,6 +139,9 @@ class SimHidBus final : public IHidBus {
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
   void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
   void Notify(uint32_t eventType);
+  // Puts the devices whose time to arrive has come on the bus.
+  void TakeArrivals();
+  void WaitForArrivals();  // the arrival thread of a real clock
 
   IClock& m_clock;
   VirtualClock* m_virtualClock;  // set when m_clock is virtual
@@ -146,6 +158,9 @@ class SimHidBus final : public IHidBus {
   int m_nextDevice = 1;
   std::vector<SimExchange> m_exchanges;
   bool m_keepExchanges = true;
+  std::atomic<int> m_arriving{0};  // devices plugged later that have not arrived
+  bool m_stopping = false;
+  std::thread m_arrivals;
 };
 
 }  // namespace tarvik

@@ -49,13 +49,14 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
     options.virtualClock = value == "virtual";
     return true;
   }
-  if (key == "unplug.after" || key == "extra") {
+  if (key == "unplug.after" || key == "extra" || key == "arrive.after") {
     uint32_t number = 0;
     if (!ParseUnsigned(value, number)) {
       error = "--sim " + key + "= takes a number, got \"" + value + "\"";
       return false;
     }
-    (key == "extra" ? options.extraDevices : options.unplugAfter) = number;
+    (key == "extra" ? options.extraDevices : key == "arrive.after" ? options.arriveAfterMs : options.unplugAfter) =
+        number;
     return true;
   }
   // A key may belong to both controllers (latency.ms): it goes to every one that knows it.
@@ -69,14 +70,72 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
   return false;
 }
 
-SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
-  SimPopulation population;
-  for (uint32_t i = 0; i < options.extraDevices; ++i) {
+std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vector<std::string>& settings,
+                                        std::string& error, const SimOptions& base) {
+  SimLayout layout;
+  bool none = false;
+  size_t entries = 0;
+  for (size_t start = 0;;) {
+    const size_t comma = list.find(',', start);
+    const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const std::optional<SimMode> mode = ParseSimMode(name);
+    if (!mode) {
+      error = "--simulate takes boot, packet1, packet2 or none, or a comma-separated list of the first three";
+      return std::nullopt;
+    }
+    ++entries;
+    none = none || *mode == SimMode::kNone;
+    SimOptions controller = base;
+    controller.mode = *mode;
+    layout.controllers.push_back(controller);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (none && entries > 1) {
+    error = "--simulate none stands alone, not in a list";
+    return std::nullopt;
+  }
+  // Mode none keeps one entry: it carries the bus's keys (clock, extra).
+  for (const std::string& setting : settings) {
+    const size_t colon = setting.find(':');
+    const size_t eq = setting.find('=');
+    if (colon != std::string::npos && (eq == std::string::npos || colon < eq)) {
+      uint32_t n = 0;
+      if (!ParseUnsigned(setting.substr(0, colon), n) || n == 0 || n > layout.controllers.size() || none) {
+        error = "--sim " + setting + ": no controller " + setting.substr(0, colon) + " (there are " +
+                std::to_string(none ? 0 : layout.controllers.size()) + ")";
+        return std::nullopt;
+      }
+      const std::string own = setting.substr(colon + 1);
+      const std::string key = own.substr(0, own.find('='));
+      if (key == "clock" || key == "extra") {
+        error = "--sim " + key + "= is the bus's: give it without a controller number";
+        return std::nullopt;
+      }
+      if (!ApplySimSetting(own, layout.controllers[n - 1], error)) return std::nullopt;
+      continue;
+    }
+    for (SimOptions& controller : layout.controllers) {
+      if (!ApplySimSetting(setting, controller, error)) return std::nullopt;
+    }
+  }
+  if (none) layout.controllers.front().mode = SimMode::kNone;
+  return layout;
+}
+
+namespace {
+
+void PlugExtraDevices(SimHidBus& bus, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
     SimDeviceSetup other;
     other.vendorId = kExtraVendors[i % (sizeof kExtraVendors / sizeof kExtraVendors[0])];
     other.productId = static_cast<uint16_t>(0xC000 + i);
     bus.Plug(other, false);
   }
+}
+
+SimPopulation PlugController(SimHidBus& bus, const SimOptions& options) {
+  SimPopulation population;
   if (options.mode == SimMode::kNone) return population;
 
   const int row = options.mode == SimMode::kPacket1 ? 1 : options.mode == SimMode::kPacket2 ? 2 : 3;
@@ -88,9 +147,29 @@ SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
     population.packet = std::make_shared<SimPacketController>(row, options.packet);
     setup.model = population.packet;
   }
-  population.controller = bus.Plug(setup, false);
+  population.controller = options.arriveAfterMs != 0
+                              ? bus.PlugLater(setup, bus.NowMs() + options.arriveAfterMs)
+                              : bus.Plug(setup, false);
   if (options.unplugAfter != 0) bus.UnplugAfterOutputs(population.controller, options.unplugAfter);
   return population;
+}
+
+}  // namespace
+
+SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
+  PlugExtraDevices(bus, options.extraDevices);
+  return PlugController(bus, options);
+}
+
+std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout) {
+  std::vector<SimPopulation> populations;
+  if (layout.controllers.empty()) return populations;
+  PlugExtraDevices(bus, layout.controllers.front().extraDevices);
+  for (const SimOptions& options : layout.controllers) {
+    if (options.mode == SimMode::kNone) continue;
+    populations.push_back(PlugController(bus, options));
+  }
+  return populations;
 }
 
 }  // namespace tarvik

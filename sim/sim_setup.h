@@ -1,11 +1,13 @@
-// A simulated bus as a front end asks for it: one controller in a report mode,
-// other vendors' devices before it, and the controller's behaviour keys.
+// A simulated bus as a front end asks for it: controllers in report modes, in
+// bus order, other vendors' devices before them, and each controller's
+// behaviour keys.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
@@ -20,6 +22,7 @@ struct SimOptions {
   bool virtualClock = false;  // clock=virtual
   uint32_t unplugAfter = 0;   // unplug.after=N; 0: stays
   uint32_t extraDevices = 0;  // extra=N
+  uint32_t arriveAfterMs = 0; // arrive.after=MS; 0: on the bus from the start
   SimBootConfig boot;         // the boot-mode controller's keys
   SimPacketConfig packet;     // the packet-protocol controller's keys
 };
@@ -28,6 +31,13 @@ struct SimPopulation {
   int controller = 0;  // device id; 0 in mode none
   std::shared_ptr<SimBootController> boot;      // the boot-mode controller's device side
   std::shared_ptr<SimPacketController> packet;  // the packet-protocol controller's device side
+};
+
+// Several controllers on one bus: one SimOptions per controller, in bus order.
+// The clock and the other vendors' devices are the bus's: the first entry's.
+struct SimLayout {
+  std::vector<SimOptions> controllers;  // empty: none
+  bool VirtualClock() const { return !controllers.empty() && controllers.front().virtualClock; }
 };
 
 // A controller of device-table row 1, 2 or 3, with that row's report sizes.
@@ -40,7 +50,18 @@ std::optional<SimMode> ParseSimMode(const std::string& name);
 // is unknown or the value is not valid for it.
 bool ApplySimSetting(const std::string& setting, SimOptions& options, std::string& error);
 
-// Plugs the devices into `bus` (without notices, as if present before start).
+// A comma-separated list of modes, one controller per entry in bus order
+// ("boot,boot,packet1"; "none" only alone), with `settings`: "KEY=VALUE" sets
+// every controller, "N:KEY=VALUE" the N-th (from 1) only; clock= and extra=
+// belong to the bus and take no N. `base` is what each controller starts
+// from. Nothing, with `error` set, for a mistake.
+std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vector<std::string>& settings,
+                                        std::string& error, const SimOptions& base = SimOptions{});
+
+// Plugs the devices into `bus` (without notices, as if present before start;
+// one with arrive.after joins later, with the arrival notice).
 SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options);
+// Every controller of the layout, in bus order; the other vendors' devices first.
+std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout);
 
 }  // namespace tarvik

@@ -21,24 +21,24 @@ int main(int argc, char** argv) {
   std::string mode = "boot";
   std::vector<std::string> settings;
   std::string samples = TARVIK_SAMPLES_DIR;
-  cli.add_option("--simulate", mode, "The simulated controller: boot, packet1, packet2 or none");
-  cli.add_option("--sim", settings, "Simulated controller behaviour, KEY=VALUE (as tarvik-update-cli)");
+  cli.add_option("--simulate", mode, "The simulated controllers: boot, packet1, packet2 or none, or a list such as boot,boot,packet1");
+  cli.add_option("--sim", settings, "Simulated controller behaviour, KEY=VALUE or N:KEY=VALUE (as tarvik-update-cli)");
   cli.add_option("--samples", samples, "Folder the file dialog opens in");
   if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
 
   std::string error;
-  const std::optional<SimOptions> simulation = DemoSimOptions(mode, settings, error);
+  const std::optional<SimLayout> simulation = DemoSimLayout(mode, settings, error);
   if (!simulation) {
     std::fprintf(stderr, "tarvik-update-demo: %s\n", error.c_str());
     return 2;
   }
-  const SimOptions& options = *simulation;
+  const SimLayout& layout = *simulation;
 
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;
   SteadyClock steadyClock;
   VirtualClock virtualClock;
-  IClock& clock = options.virtualClock ? static_cast<IClock&>(virtualClock) : steadyClock;
+  IClock& clock = layout.VirtualClock() ? static_cast<IClock&>(virtualClock) : steadyClock;
   LinuxSystem system(clock);
   SetUpApplication(system.GetUserDefaultUILanguage());
 
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   if (std::filesystem::is_directory(samples, ignored)) std::filesystem::current_path(samples, ignored);
 
   SimHidBus bus(clock);
-  PopulateSimBus(bus, options);
+  PopulateSimBus(bus, layout);
   QtWindowHost host;
   CUpdateApp app(PlatformServices{bus, host, system});
   return app.InitInstance() ? 1 : 0;

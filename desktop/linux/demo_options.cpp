@@ -2,20 +2,18 @@
 
 namespace tarvik {
 
+std::optional<SimLayout> DemoSimLayout(const std::string& modes, const std::vector<std::string>& settings,
+                                       std::string& error) {
+  SimOptions base;
+  base.packet.onMode2Signal = SimSwitch::kReplug;
+  return ParseSimLayout(modes, settings, error, base);
+}
+
 std::optional<SimOptions> DemoSimOptions(const std::string& mode, const std::vector<std::string>& settings,
                                          std::string& error) {
-  SimOptions options;
-  options.packet.onMode2Signal = SimSwitch::kReplug;
-  const std::optional<SimMode> simMode = ParseSimMode(mode);
-  if (!simMode) {
-    error = "--simulate takes boot, packet1, packet2 or none";
-    return std::nullopt;
-  }
-  options.mode = *simMode;
-  for (const std::string& setting : settings) {
-    if (!ApplySimSetting(setting, options, error)) return std::nullopt;
-  }
-  return options;
+  const std::optional<SimLayout> layout = DemoSimLayout(mode, settings, error);
+  if (!layout) return std::nullopt;
+  return layout->controllers.front();
 }
 
 }  // namespace tarvik

@@ -1,0 +1,135 @@
+// Several simulated controllers on one bus: the lists --simulate takes, the
+// per-controller keys, and controllers that join the bus later.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/std/steady_clock.h"
+#include "platform/std/virtual_clock.h"
+#include "sim/sim_setup.h"
+
+namespace tarvik {
+namespace {
+
+class CountingTarget final : public IDeviceNotifyTarget {
+ public:
+  void PostDeviceChange(uint32_t eventType) override {
+    if (eventType == kDbtDeviceArrival) arrivals.fetch_add(1);
+  }
+  std::atomic<int> arrivals{0};
+};
+
+TEST(SimLayoutTest, ListsGiveOneControllerPerEntryAndNumberedKeysSetOneOnly) {
+  std::string error;
+  const std::optional<SimLayout> layout = ParseSimLayout(
+      "boot,packet1,packet2", {"clock=virtual", "latency.ms=3", "2:fail.at=4", "3:unplug.after=6", "1:write.fail=2:1"},
+      error);
+  ASSERT_TRUE(layout) << error;
+  ASSERT_EQ(layout->controllers.size(), 3u);
+  EXPECT_EQ(layout->controllers[0].mode, SimMode::kBoot);
+  EXPECT_EQ(layout->controllers[1].mode, SimMode::kPacket1);
+  EXPECT_EQ(layout->controllers[2].mode, SimMode::kPacket2);
+  EXPECT_TRUE(layout->VirtualClock());
+  for (const SimOptions& c : layout->controllers) EXPECT_EQ(c.packet.latencyMs, 3u);
+  EXPECT_EQ(layout->controllers[1].packet.failAt, std::optional<uint32_t>(4));
+  EXPECT_FALSE(layout->controllers[2].packet.failAt);
+  EXPECT_EQ(layout->controllers[2].unplugAfter, 6u);
+  EXPECT_EQ(layout->controllers[0].unplugAfter, 0u);
+  EXPECT_EQ(layout->controllers[1].unplugAfter, 0u);
+}
+
+TEST(SimLayoutTest, MistakesInListsAndNumbersAreRefused) {
+  std::string error;
+  EXPECT_FALSE(ParseSimLayout("boot,,packet1", {}, error));
+  EXPECT_FALSE(ParseSimLayout("boot,none", {}, error));
+  EXPECT_FALSE(ParseSimLayout("boot,boot", {"3:unplug.after=1"}, error));
+  EXPECT_NE(error.find("no controller 3"), std::string::npos) << error;
+  EXPECT_FALSE(ParseSimLayout("boot,boot", {"0:unplug.after=1"}, error));
+  EXPECT_FALSE(ParseSimLayout("boot,boot", {"x:unplug.after=1"}, error));
+  EXPECT_FALSE(ParseSimLayout("boot,boot", {"2:clock=virtual"}, error));
+  EXPECT_FALSE(ParseSimLayout("boot", {"1:arrive.after=soon"}, error));
+  const std::optional<SimLayout> none = ParseSimLayout("none", {"extra=2"}, error);
+  ASSERT_TRUE(none);
+  ASSERT_EQ(none->controllers.size(), 1u);
+  EXPECT_EQ(none->controllers[0].mode, SimMode::kNone);
+  VirtualClock clock;
+  SimHidBus bus(clock);
+  EXPECT_TRUE(PopulateSimBus(bus, *none).empty());
+  EXPECT_EQ(bus.EnumerateInterfaces().size(), 2u);
+}
+
+TEST(SimLayoutTest, ControllersTakeTheBusInListOrderAfterTheOtherDevices) {
+  VirtualClock clock;
+  SimHidBus bus(clock);
+  std::string error;
+  const std::optional<SimLayout> layout = ParseSimLayout("packet2,boot,packet1", {"extra=2"}, error);
+  ASSERT_TRUE(layout);
+  const std::vector<SimPopulation> controllers = PopulateSimBus(bus, *layout);
+  ASSERT_EQ(controllers.size(), 3u);
+  EXPECT_TRUE(controllers[0].packet && controllers[2].packet && controllers[1].boot);
+  const std::vector<std::string> paths = bus.EnumerateInterfaces();
+  ASSERT_EQ(paths.size(), 5u);
+  EXPECT_EQ(paths[2], bus.PathOf(controllers[0].controller));
+  EXPECT_NE(paths[2].find("pid_7e22"), std::string::npos);
+  EXPECT_NE(paths[3].find("pid_7e23"), std::string::npos);
+  EXPECT_NE(paths[4].find("pid_7e21"), std::string::npos);
+  // Two controllers of one product still have paths of their own.
+  const std::optional<SimLayout> twins = ParseSimLayout("boot,boot", {}, error);
+  SimHidBus other(clock);
+  const std::vector<SimPopulation> two = PopulateSimBus(other, *twins);
+  EXPECT_NE(other.PathOf(two[0].controller), other.PathOf(two[1].controller));
+}
+
+TEST(SimLayoutTest, ALateControllerJoinsWhenItsTimeHasComeOnAVirtualClock) {
+  VirtualClock clock;
+  SimHidBus bus(clock);
+  CountingTarget target;
+  bus.RegisterNotify(target);
+  std::string error;
+  const std::optional<SimLayout> layout = ParseSimLayout("boot,boot", {"2:arrive.after=1500"}, error);
+  ASSERT_TRUE(layout);
+  const std::vector<SimPopulation> controllers = PopulateSimBus(bus, *layout);
+  EXPECT_EQ(bus.EnumerateInterfaces().size(), 1u);
+  EXPECT_EQ(bus.Open(bus.PathOf(controllers[1].controller), HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
+  clock.SleepMs(1499);
+  EXPECT_EQ(bus.EnumerateInterfaces().size(), 1u);
+  EXPECT_EQ(target.arrivals.load(), 0);
+  clock.SleepMs(1);
+  const std::vector<std::string> paths = bus.EnumerateInterfaces();
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_EQ(paths[1], bus.PathOf(controllers[1].controller));
+  EXPECT_EQ(target.arrivals.load(), 1);
+  EXPECT_EQ(bus.EnumerateInterfaces().size(), 2u);
+  EXPECT_EQ(target.arrivals.load(), 1);
+}
+
+TEST(SimLayoutTest, ALateControllerArrivesOnARealClockWithoutAnyBusCall) {
+  SteadyClock clock;
+  SimHidBus bus(clock);
+  CountingTarget target;
+  bus.RegisterNotify(target);
+  SimOptions options;
+  options.arriveAfterMs = 30;
+  const SimPopulation late = PopulateSimBus(bus, options);
+  for (int i = 0; i < 200 && target.arrivals.load() == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(target.arrivals.load(), 1);
+  EXPECT_TRUE(bus.IsPresent(late.controller));
+}
+
+TEST(SimLayoutTest, AControllerUnpluggedBeforeItArrivesNeverArrives) {
+  VirtualClock clock;
+  SimHidBus bus(clock);
+  SimOptions options;
+  options.arriveAfterMs = 10;
+  const SimPopulation late = PopulateSimBus(bus, options);
+  bus.Unplug(late.controller);
+  clock.SleepMs(20);
+  EXPECT_TRUE(bus.EnumerateInterfaces().empty());
+}
+
+}  // namespace
+}  // namespace tarvik
