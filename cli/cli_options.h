@@ -13,6 +13,7 @@ struct CliOptions {
   bool json = false;
   bool verbose = false;  // trace lines on standard error too
   bool quiet = false;    // no success line, no progress
+  std::string device;    // --device: an index from list, a path or a boot-mode UID; empty: any
 
   // run
   std::string image;
@@ -24,6 +25,9 @@ struct CliOptions {
   bool assumeYes = false;
   bool allowOlder = false;
   bool allowReinstall = false;
+  bool all = false;    // flash every controller present, at once
+  bool watch = false;  // station mode: flash each controller as it arrives
+  int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
 };
 
 // Exit statuses of flash, info and image (run keeps 0, 1 and 2).
@@ -36,9 +40,9 @@ inline constexpr int kExitCancelled = 5;     // cancelled, or refused by the ver
 inline constexpr int kExitInterrupted = 130;
 
 inline constexpr const char* kExitStatusHelp =
-    "Exit status of flash, info and image:\n"
+    "Exit status of flash, info, list and image:\n"
     "  0    done\n"
-    "  1    the update failed\n"
+    "  1    the update failed (flash --all, --watch: any controller was not upgraded)\n"
     "  2    usage error\n"
     "  3    no controller (none found, or access denied)\n"
     "  4    the image cannot be read or is rejected\n"

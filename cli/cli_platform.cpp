@@ -1,6 +1,7 @@
 #include "cli/cli_platform.h"
 
 #include "base/bytes.h"
+#include "base/strformat.h"
 #include "device/device_table.h"
 
 namespace tarvik {
@@ -24,22 +25,16 @@ CliPlatform::~CliPlatform() {
 
 bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCode) {
   exitCode = kExitUsage;
-  SimOptions sim;
   const bool simulated = !options.simulate.empty();
-  if (simulated) {
-    const std::optional<SimMode> mode = ParseSimMode(options.simulate);
-    if (!mode) {
-      error = "--simulate takes boot, packet1, packet2 or none";
-      return false;
-    }
-    sim.mode = *mode;
+  if (!simulated && !options.simSettings.empty()) {
+    error = "--sim needs --simulate";
+    return false;
   }
-  for (const std::string& setting : options.simSettings) {
-    if (!simulated) {
-      error = "--sim needs --simulate";
-      return false;
-    }
-    if (!ApplySimSetting(setting, sim, error)) return false;
+  SimLayout layout;
+  if (simulated) {
+    std::optional<SimLayout> parsed = ParseSimLayout(options.simulate, options.simSettings, error);
+    if (!parsed) return false;
+    layout = std::move(*parsed);
   }
   if (!simulated && SupportedControllerRefusesUs()) {
     exitCode = kExitNoController;
@@ -47,7 +42,7 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     return false;
   }
 
-  m_clock = sim.virtualClock ? static_cast<IClock*>(&m_virtualClock) : &m_steadyClock;
+  m_clock = layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock) : &m_steadyClock;
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
@@ -78,15 +73,20 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
   IHidBus* bus = nullptr;
   if (simulated) {
     m_simBus = std::make_unique<SimHidBus>(*m_clock);
-    m_population = PopulateSimBus(*m_simBus, sim);
+    m_populations = PopulateSimBus(*m_simBus, layout);
     bus = m_simBus.get();
+    for (const SimPopulation& p : m_populations) m_numbered.push_back(m_simBus->PathOf(p.controller));
+    m_several = m_populations.size() > 1;
   } else {
     m_hidrawBus = std::make_unique<HidrawBus>(*m_clock);
     bus = m_hidrawBus.get();
+    for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(c.path);
+    m_several = m_numbered.size() > 1;
   }
   m_bus = bus;
   if (m_transcript) {
     m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
+    if (m_several) m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); });
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
     m_transcriptUpdates = std::make_unique<TranscriptUpdateObserver>(*m_transcript);
@@ -97,15 +97,21 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
 
 void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
                             IUpdateObserver* updateObserver,
-                            const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session) {
+                            const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session,
+                            const WindowTarget& target) {
   ObserverFanOut observers;
   observers.Add(m_transcriptObserver.get());
   observers.Add(extraObserver);
+  std::optional<TranscriptUpdateObserver> numberedOutcomes;
+  if (m_transcript && target.dev != 0) numberedOutcomes.emplace(*m_transcript, target.dev);
   UpdateObserverFanOut updates;
   updates.Add(updateObserver);
-  updates.Add(m_transcriptUpdates.get());
+  updates.Add(numberedOutcomes ? &*numberedOutcomes : m_transcriptUpdates.get());
+  std::optional<SingleDeviceBus> single;
+  if (!target.path.empty()) single.emplace(*m_bus, target.path);
   HeadlessWindowHost host(*m_clock, user, &observers);
-  CUpdateDlg dlg(PlatformServices{*m_bus, host, *m_system});
+  CUpdateDlg dlg(PlatformServices{single ? static_cast<IHidBus&>(*single) : *m_bus, host, *m_system});
+  if (!target.logFileName.empty()) dlg.Diag().SetLogFileName(target.logFileName);
   dlg.SetUpdateObserver(&updates);
   host.SetSession([&](HeadlessWindowHost& window, IDialogEvents&) {
     window.PumpPending();
@@ -120,22 +126,48 @@ void CliPlatform::RecordOutcome(const UpdateOutcome& outcome) {
   if (m_transcriptUpdates) m_transcriptUpdates->OnUpdateOutcome(outcome);
 }
 
+std::vector<ControllerEntry> CliPlatform::Controllers() { return EnumerateControllers(*m_bus); }
+
+int CliPlatform::NumberOf(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_numbersLock);
+  for (size_t i = 0; i < m_numbered.size(); ++i) {
+    if (m_numbered[i] == path) return static_cast<int>(i + 1);
+  }
+  m_numbered.push_back(path);
+  return static_cast<int>(m_numbered.size());
+}
+
+WindowTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
+  WindowTarget target;
+  target.path = controller.path;
+  if (!m_several) return target;
+  target.dev = NumberOf(controller.path);
+  target.logFileName = StrFormat("log-%d-%04x.txt", target.dev, controller.productId);
+  return target;
+}
+
 void CliPlatform::FinishTranscript() {
   if (!m_transcript) return;
-  if (m_population.packet) {
-    const std::vector<uint8_t> received = m_population.packet->ReceivedData();
-    m_transcript->Record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
-  }
-  if (!m_population.boot) return;
-  for (const auto& region : m_population.boot->WrittenRegions()) {
-    m_transcript->Record({{"ev", "flash"},
-                          {"mcu", region.mcu},
-                          {"address", region.address},
-                          {"hex", ToHex(region.bytes.data(), region.bytes.size())}});
-  }
-  for (const auto& stamp : m_population.boot->Stamps()) {
-    m_transcript->Record(
-        {{"ev", "stamp"}, {"mcu", stamp.mcu}, {"address", stamp.address}, {"version", stamp.version}});
+  for (size_t i = 0; i < m_populations.size(); ++i) {
+    const SimPopulation& population = m_populations[i];
+    const auto record = [&](nlohmann::ordered_json event) {
+      if (m_several) event["dev"] = i + 1;
+      m_transcript->Record(event);
+    };
+    if (population.packet) {
+      const std::vector<uint8_t> received = population.packet->ReceivedData();
+      record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
+    }
+    if (!population.boot) continue;
+    for (const auto& region : population.boot->WrittenRegions()) {
+      record({{"ev", "flash"},
+              {"mcu", region.mcu},
+              {"address", region.address},
+              {"hex", ToHex(region.bytes.data(), region.bytes.size())}});
+    }
+    for (const auto& stamp : population.boot->Stamps()) {
+      record({{"ev", "stamp"}, {"mcu", stamp.mcu}, {"address", stamp.address}, {"version", stamp.version}});
+    }
   }
 }
 

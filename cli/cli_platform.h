@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "app/cupdate_dlg.h"
+#include "cli/controller_bus.h"
 #include "cli/cli_options.h"
 #include "platform/headless/headless_window_host.h"
 #include "platform/headless/observer_fanout.h"
@@ -22,6 +24,14 @@
 #include "transcript/transcript.h"
 
 namespace tarvik {
+
+// Which controller a window works on: the whole bus (the first controller the
+// window finds, as the desktop window does) or one path only.
+struct WindowTarget {
+  std::string path;         // empty: the whole bus
+  int dev = 0;              // the controller's number in the transcript; 0: none
+  std::string logFileName;  // empty: log.txt
+};
 
 class CliPlatform {
  public:
@@ -36,8 +46,24 @@ class CliPlatform {
 
   // Runs the main window with `user` answering it; `session` runs once
   // start-up is done, on the user-interface thread.
+  // Several windows may run at once, each on its own thread and target.
   void RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver, IUpdateObserver* updateObserver,
-                 const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session);
+                 const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session,
+                 const WindowTarget& target = {});
+
+  // The supported controllers present now, in bus order.
+  std::vector<ControllerEntry> Controllers();
+  // Whether the session has several controllers (simulated, or found at
+  // start): then transcript events carry "dev" and each controller logs to a
+  // file of its own.
+  bool Several() const { return m_several; }
+  // A controller's number: its place in bus order at start (from 1), or, for
+  // one that came later, after those. Stable for the session.
+  int NumberOf(const std::string& path);
+  // The window target of a controller.
+  WindowTarget TargetFor(const ControllerEntry& controller);
+  IClock& Clock() { return *m_clock; }
+  bool UsesVirtualClock() const { return m_clock == &m_virtualClock; }
 
   // An outcome decided before the window ran (the image was refused).
   void RecordOutcome(const UpdateOutcome& outcome);
@@ -56,7 +82,10 @@ class CliPlatform {
   std::unique_ptr<RecordingSystem> m_recordingSystem;
   ISystem* m_system = nullptr;
   std::unique_ptr<SimHidBus> m_simBus;
-  SimPopulation m_population;
+  std::vector<SimPopulation> m_populations;
+  bool m_several = false;
+  std::mutex m_numbersLock;
+  std::vector<std::string> m_numbered;  // paths in number order
   std::unique_ptr<HidrawBus> m_hidrawBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   IHidBus* m_bus = nullptr;

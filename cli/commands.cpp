@@ -3,6 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <set>
+#include <thread>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -165,7 +170,654 @@ json OutcomeDocument(const char* command, const UpdateOutcome& outcome) {
   return document;
 }
 
+// The windows of running updates, so that Ctrl-C can stop each at its next step.
+class StopRegistry {
+ public:
+  void Add(CUpdateDlg& dlg) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_windows.push_back(&dlg);
+  }
+  void Remove(CUpdateDlg& dlg) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_windows.erase(std::remove(m_windows.begin(), m_windows.end(), &dlg), m_windows.end());
+  }
+  void StopAll() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_stopped = true;
+    for (CUpdateDlg* dlg : m_windows) dlg->RequestStop();
+  }
+  bool Stopped() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_stopped;
+  }
+
+ private:
+  mutable std::mutex m_lock;
+  std::vector<CUpdateDlg*> m_windows;
+  bool m_stopped = false;
+};
+
+// How one controller's flash ended.
+struct FlashResult {
+  int status = kExitOk;
+  std::string result;  // an outcome's name, or "no controller", "refused", "failed", "interrupted"
+  std::string reason;
+  std::optional<UpdateOutcome> outcome;
+  std::string controller;  // "controller 5a3c:7e23"
+  std::string from;        // the controller's version, when known
+  std::string to;          // the image's version
+};
+
+// One controller's update on its own window and device object (the whole
+// bus's first controller when `target` has no path). `guardAsYes`: the
+// version guard applies as under --yes (the batch was confirmed once).
+FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const ImageCheck& image, TerminalUser& user,
+                     StopRegistry& stops, const WindowTarget& target, bool guardAsYes) {
+  FlashResult r;
+  r.to = FormatVersionShort(image.version);
+  const bool assumeYes = options.assumeYes || guardAsYes;
+  platform.RunWindow(
+      user, nullptr, &user,
+      [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
+        if (!dlg.Hid().IsDevicePresent()) {
+          r.status = kExitNoController;
+          r.reason = "no supported controller found";
+          return;
+        }
+        r.controller = DescribeController(dlg.Hid());
+        if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
+          r.status = kExitFailed;
+          r.reason = "the " + r.controller + " did not answer its information request";
+          return;
+        }
+        const uint32_t current = dlg.DeviceVersion();
+        const bool known = current != kDeviceVersionUnknown &&
+                           !(current == kDeviceVersionNoFirmware && !dlg.Hid().IsBootMode());
+        if (known) {
+          const int order = CompareVersions(image.version, current);
+          r.from = FormatVersionShort(current);
+          if (order < 0 && assumeYes && !options.allowOlder) {
+            r.status = kExitCancelled;
+            r.reason = "the image (" + r.to + ") is older than the controller's firmware (" + r.from +
+                       "); add --allow-older to write it anyway";
+            return;
+          }
+          if (order == 0 && assumeYes && !options.allowReinstall) {
+            r.status = kExitCancelled;
+            r.reason = "the controller already runs " + r.from + "; add --allow-reinstall to write it again";
+            return;
+          }
+          if (order < 0) user.SetVersionNote("older than the controller's firmware");
+          if (order == 0) user.SetVersionNote("the same as the controller's firmware");
+        }
+        stops.Add(dlg);
+        if (!stops.Stopped()) {
+          window.Click(IDC_USB_UPDATE);
+          window.PumpUntil([&] { return !dlg.IsBusy(); });
+        }
+        stops.Remove(dlg);
+        r.outcome = dlg.LastOutcome();
+      },
+      target);
+
+  if (!r.outcome) {
+    if (r.status == kExitOk) {
+      r.status = stops.Stopped() ? kExitInterrupted : kExitFailed;
+      r.reason = stops.Stopped() ? "interrupted before the update began" : "the update did not start";
+    }
+    r.result = r.status == kExitNoController ? "no controller"
+               : r.status == kExitCancelled  ? "refused"
+               : r.status == kExitInterrupted ? "interrupted"
+                                              : "failed";
+    return r;
+  }
+  if (stops.Stopped() && r.outcome->result != OutcomeResult::kUpgraded) {
+    r.outcome->result = OutcomeResult::kInterrupted;
+    if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = "the update was interrupted";
+  }
+  r.status = ExitFor(r.outcome->result);
+  r.result = OutcomeName(r.outcome->result);
+  r.reason = r.outcome->reason;
+  return r;
+}
+
+// What the start-up of one controller's window tells about it.
+struct ControllerReport {
+  bool present = false;
+  bool bootMode = false;
+  int reportMode = 0;
+  uint32_t deviceVersion = kDeviceVersionUnknown;
+  std::string title;
+  std::string path;
+  uint8_t mainInfo[boot::kInfoBlockSize] = {};
+  uint8_t atInfo[boot::kInfoBlockSize] = {};
+
+  bool Queried() const { return deviceVersion != kDeviceVersionUnknown; }
+  std::string VersionText() const {
+    if (!Queried()) return "unknown";
+    return deviceVersion == kDeviceVersionNoFirmware && !bootMode ? "none" : FormatVersionShort(deviceVersion);
+  }
+  // The main microcontroller's 96-bit UID, 24 hex digits.
+  std::string Uid() const {
+    return StrFormat("%08x%08x%08x", GetLe32(mainInfo + boot::kInfoUid), GetLe32(mainInfo + boot::kInfoUid + 4),
+                     GetLe32(mainInfo + boot::kInfoUid + 8));
+  }
+};
+
+ControllerReport GatherReport(CliPlatform& platform, const WindowTarget& target) {
+  ScriptedUser user(std::nullopt, false);
+  ControllerReport report;
+  platform.RunWindow(
+      user, nullptr, nullptr,
+      [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
+        report.present = dlg.Hid().IsDevicePresent();
+        report.bootMode = dlg.Hid().IsBootMode();
+        report.reportMode = dlg.Hid().CurrentReportMode();
+        report.deviceVersion = dlg.DeviceVersion();
+        report.title = window.WindowText();
+        report.path = dlg.Hid().DevicePath();
+        std::copy_n(dlg.MainInfoBlock(), boot::kInfoBlockSize, report.mainInfo);
+        std::copy_n(dlg.AtInfoBlock(), boot::kInfoBlockSize, report.atInfo);
+      },
+      target);
+  return report;
+}
+
+void AddInfoJson(json& document, const ControllerReport& report) {
+  document["present"] = report.present;
+  document["reportMode"] = report.reportMode;
+  if (report.present) document["path"] = report.path;
+  document["title"] = report.title;
+  if (report.Queried()) {
+    document["deviceVersion"] = report.deviceVersion;
+    document["versionText"] = report.VersionText();
+  }
+  if (report.present && report.bootMode && report.Queried()) {
+    document["main"] = InfoBlockJson(report.mainInfo, true);
+    document["at"] = InfoBlockJson(report.atInfo, false);
+  }
+}
+
+void PrintInfo(const ControllerReport& report) {
+  std::printf("Report mode: %d (%s)\n", report.reportMode,
+              report.bootMode ? "boot command protocol" : "firmware packet protocol");
+  if (report.Queried() && report.bootMode) {
+    PrintInfoBlock("main mcu", report.mainInfo, true);
+    PrintInfoBlock("ATmcu", report.atInfo, false);
+  } else if (report.Queried()) {
+    std::printf("Firmware version: %s\n", report.deviceVersion == kDeviceVersionNoFirmware
+                                              ? "none (no valid firmware)"
+                                              : FormatVersionShort(report.deviceVersion).c_str());
+  }
+  std::printf("Title: %s\n", report.title.c_str());
+}
+
+std::string Canonical(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' || c == ':' || c == '-') continue;
+    out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+// The controller --device names: an index from list, a path, or a boot-mode
+// UID (24 hex digits; spaces, colons and dashes ignored). False with `reason`
+// when none matches.
+bool ResolveDevice(CliPlatform& platform, const std::string& selector, ControllerEntry& chosen,
+                   std::string& reason) {
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
+  if (controllers.empty()) {
+    reason = "no supported controller found";
+    return false;
+  }
+  uint32_t index = 0;
+  if (!selector.empty() && std::all_of(selector.begin(), selector.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    index = static_cast<uint32_t>(std::min<size_t>(std::stoul(selector.substr(0, 9)), 1000000));
+    if (index == 0 || index > controllers.size()) {
+      reason = StrFormat("there is no controller %s: %zu connected (see list)", selector.c_str(), controllers.size());
+      return false;
+    }
+    chosen = controllers[index - 1];
+    return true;
+  }
+  for (const ControllerEntry& c : controllers) {
+    if (c.path == selector) {
+      chosen = c;
+      return true;
+    }
+  }
+  const std::string uid = Canonical(selector);
+  if (uid.size() == 24 && std::all_of(uid.begin(), uid.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
+    for (const ControllerEntry& c : controllers) {
+      if (c.reportMode != static_cast<int>(ReportMode::kBootCommand)) continue;
+      const ControllerReport report = GatherReport(platform, platform.TargetFor(c));
+      if (report.present && report.Queried() && report.Uid() == uid) {
+        chosen = c;
+        return true;
+      }
+    }
+  }
+  reason = "no connected controller matches --device " + selector + " (an index from list, a path or a boot-mode UID)";
+  return false;
+}
+
+json ResultJson(int index, const std::string& path, const FlashResult& r) {
+  json result = {{"index", index}, {"path", path}, {"result", r.result}};
+  result["reason"] = r.reason.empty() ? nullptr : json(r.reason);
+  result["from"] = r.outcome ? r.outcome->controllerVersion : r.from.empty() ? "unknown" : r.from;
+  result["to"] = r.outcome && !r.outcome->imageVersion.empty() ? r.outcome->imageVersion : r.to;
+  result["bytesSent"] = r.outcome ? r.outcome->bytesSent : 0;
+  result["payloadTotal"] = r.outcome ? r.outcome->payloadTotal : 0;
+  result["seconds"] = r.outcome ? r.outcome->seconds : 0.0;
+  return result;
+}
+
+// One line per finished controller.
+void PrintResultLine(int index, const std::string& path, const FlashResult& r) {
+  if (r.status == kExitOk) {
+    std::printf("%d %s: upgraded from %s to %s (%llu bytes, %.1f s)\n", index, path.c_str(),
+                r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
+                static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
+  } else {
+    std::printf("%d %s: %s: %s\n", index, path.c_str(), r.result.c_str(), r.reason.c_str());
+  }
+  std::fflush(stdout);
+}
+
+struct Tally {
+  int upgraded = 0;
+  int refused = 0;
+  int failed = 0;
+  int interrupted = 0;
+  void Add(const FlashResult& r) {
+    if (r.status == kExitOk) ++upgraded;
+    else if (r.status == kExitCancelled) ++refused;
+    else if (r.status == kExitInterrupted) ++interrupted;
+    else ++failed;
+  }
+  int Total() const { return upgraded + refused + failed + interrupted; }
+  std::string Text() const {
+    std::string text = StrFormat("%d controller%s: %d upgraded", Total(), Total() == 1 ? "" : "s", upgraded);
+    if (refused) text += StrFormat(", %d refused", refused);
+    if (failed) text += StrFormat(", %d failed", failed);
+    if (interrupted) text += StrFormat(", %d interrupted", interrupted);
+    return text;
+  }
+  json Json() const {
+    return {{"upgraded", upgraded}, {"refused", refused}, {"failed", failed}, {"interrupted", interrupted}};
+  }
+};
+
+// The terminal's yes or no for a whole batch, asked once.
+bool ConfirmBatch(const std::string& question) {
+  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) answer.push_back(static_cast<char>(c));
+  if (answer.empty()) std::fputc('\n', stderr);
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+TerminalSettings BatchSettings(const CliOptions& options) {
+  TerminalSettings settings;
+  settings.assumeYes = true;  // asked once for the batch
+  settings.verbose = options.verbose;
+  settings.drawProgress = false;  // several bars would overwrite each other
+  return settings;
+}
+
+int FlashAll(const CliOptions& options, const ImageCheck& image) {
+  json document = {{"command", "flash"}};
+  StopRegistry stops;
+  InterruptWatch interrupts([&] { stops.StopAll(); });
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = "error";
+    return Conclude(options, document, code, error);
+  }
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
+  if (controllers.empty()) {
+    platform.FinishTranscript();
+    document["result"] = "no controller";
+    return Conclude(options, document, kExitNoController, "no supported controller found");
+  }
+  if (!options.assumeYes &&
+      !ConfirmBatch(StrFormat("Write version %s (%u bytes) to all %zu controllers?",
+                              FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
+    platform.FinishTranscript();
+    document["result"] = "cancelled";
+    return Conclude(options, document, kExitCancelled, "the update was not confirmed");
+  }
+  std::vector<FlashResult> results(controllers.size());
+  std::vector<int> numbers(controllers.size());
+  std::vector<std::unique_ptr<TerminalUser>> users;
+  std::vector<std::thread> workers;
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    const WindowTarget target = platform.TargetFor(controllers[i]);
+    numbers[i] = static_cast<int>(i + 1);
+    users.push_back(std::make_unique<TerminalUser>(options.path, BatchSettings(options)));
+    TerminalUser& user = *users.back();
+    workers.emplace_back([&, i, target, &user = user] {
+      results[i] = FlashOne(platform, options, image, user, stops, target, true);
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  platform.FinishTranscript();
+
+  Tally tally;
+  json list = json::array();
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    tally.Add(results[i]);
+    list.push_back(ResultJson(numbers[i], controllers[i].path, results[i]));
+    if (!options.json && !(options.quiet && results[i].status == kExitOk)) {
+      PrintResultLine(numbers[i], controllers[i].path, results[i]);
+    }
+  }
+  const bool allUpgraded = tally.upgraded == tally.Total();
+  const int status = allUpgraded ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
+  if (!options.json && !(options.quiet && allUpgraded)) std::printf("%s\n", tally.Text().c_str());
+  document["result"] = allUpgraded ? "upgraded" : interrupts.Interrupted() ? "interrupted" : "failed";
+  document["results"] = list;
+  document["summary"] = tally.Json();
+  return Conclude(options, document, status, allUpgraded ? "" : tally.Text());
+}
+
+int FlashWatch(const CliOptions& options, const ImageCheck& image) {
+  json document = {{"command", "flash"}, {"mode", "watch"}};
+  if (!options.assumeYes) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--watch updates without asking: add --yes");
+  }
+  if (options.count < 0) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
+  }
+  StopRegistry stops;
+  InterruptWatch interrupts([&] { stops.StopAll(); });
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = "error";
+    return Conclude(options, document, code, error);
+  }
+  if (!options.json && !options.quiet) {
+    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
+  }
+  struct Station {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::set<std::string> busy;  // paths being updated
+    int running = 0;
+    Tally tally;
+    json results = json::array();
+  } station;
+  std::set<std::string> handled;  // present, already updated or being updated
+  std::vector<std::thread> workers;
+  std::vector<std::unique_ptr<TerminalUser>> users;
+  const auto enough = [&] { return options.count > 0 && station.tally.upgraded >= options.count; };
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(station.lock);
+      if (enough() || stops.Stopped()) break;
+    }
+    const std::vector<ControllerEntry> present = platform.Controllers();
+    std::set<std::string> paths;
+    for (const ControllerEntry& c : present) paths.insert(c.path);
+    // A controller that left may come back: then it is updated (or skipped) again.
+    {
+      std::lock_guard<std::mutex> lock(station.lock);
+      for (auto it = handled.begin(); it != handled.end();) {
+        it = paths.count(*it) == 0 && station.busy.count(*it) == 0 ? handled.erase(it) : std::next(it);
+      }
+    }
+    for (const ControllerEntry& c : present) {
+      if (handled.count(c.path)) continue;
+      handled.insert(c.path);
+      const WindowTarget target = platform.TargetFor(c);
+      const int number = platform.NumberOf(c.path);
+      {
+        std::lock_guard<std::mutex> lock(station.lock);
+        station.busy.insert(c.path);
+        ++station.running;
+      }
+      users.push_back(std::make_unique<TerminalUser>(options.path, BatchSettings(options)));
+      TerminalUser& user = *users.back();
+      workers.emplace_back([&, c, target, number, &user = user] {
+        const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
+        std::lock_guard<std::mutex> lock(station.lock);
+        station.tally.Add(r);
+        station.results.push_back(ResultJson(number, c.path, r));
+        if (!options.json && !(options.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
+        station.busy.erase(c.path);
+        --station.running;
+        station.changed.notify_all();
+      });
+    }
+    // Looked for again every 200 ms of the session's clock; a virtual clock's
+    // time passes at the waits, so the wait also takes a little real time.
+    platform.Clock().SleepMs(200);
+    std::unique_lock<std::mutex> lock(station.lock);
+    station.changed.wait_for(lock, std::chrono::milliseconds(platform.UsesVirtualClock() ? 5 : 0));
+  }
+  for (std::thread& worker : workers) worker.join();
+  platform.FinishTranscript();
+  const Tally& tally = station.tally;
+  if (!options.json && !options.quiet) std::printf("%s\n", tally.Text().c_str());
+  const int status = tally.interrupted > 0 ? kExitInterrupted : tally.failed > 0 ? kExitFailed : kExitOk;
+  document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
+  document["results"] = station.results;
+  document["summary"] = tally.Json();
+  return Conclude(options, document, status, status == kExitOk ? "" : tally.Text());
+}
+
 }  // namespace
+
+int FlashCommand(const CliOptions& options) {
+  json document = {{"command", "flash"}};
+  if (options.all && options.watch) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--all and --watch exclude each other");
+  }
+  if ((options.all || options.watch) && !options.device.empty()) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--device picks one controller: it goes without --all and --watch");
+  }
+  if (options.count != 0 && !options.watch) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--count goes with --watch");
+  }
+  const ImageCheck image = CheckImage(options.path);
+  if (!image.reason.empty()) {
+    // Refused before any report: the transcript, if asked for, holds only the outcome.
+    CliPlatform platform;
+    std::string error;
+    int code = kExitOk;
+    if (platform.Set(options, error, code)) {
+      UpdateOutcome refused;
+      refused.result = OutcomeResult::kRejected;
+      refused.reason = image.reason;
+      platform.RecordOutcome(refused);
+      platform.FinishTranscript();
+    }
+    document["result"] = "rejected";
+    return Conclude(options, document, kExitImage, image.reason);
+  }
+  if (options.all) return FlashAll(options, image);
+  if (options.watch) return FlashWatch(options, image);
+
+  TerminalSettings settings;
+  settings.assumeYes = options.assumeYes;
+  settings.verbose = options.verbose;
+  settings.drawProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+  TerminalUser user(options.path, settings);
+
+  StopRegistry stops;
+  InterruptWatch interrupts([&] {
+    stops.StopAll();
+    user.Interrupt();
+  });
+
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = "error";
+    return Conclude(options, document, code, error);
+  }
+  WindowTarget target;
+  if (!options.device.empty()) {
+    ControllerEntry chosen;
+    if (!ResolveDevice(platform, options.device, chosen, error)) {
+      platform.FinishTranscript();
+      document["result"] = "no controller";
+      return Conclude(options, document, kExitNoController, error);
+    }
+    target = platform.TargetFor(chosen);
+  } else if (const size_t count = platform.Controllers().size(); count > 1) {
+    platform.FinishTranscript();
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage,
+                    StrFormat("%zu controllers are connected: choose one with --device (an index from list, a "
+                              "path or a boot-mode UID), or update them all with --all",
+                              count));
+  }
+
+  FlashResult r = FlashOne(platform, options, image, user, stops, target, false);
+  user.FinishProgress();
+  platform.FinishTranscript();
+  if (!r.outcome) {
+    document["result"] = r.result;
+    return Conclude(options, document, r.status, r.reason);
+  }
+  document = OutcomeDocument("flash", *r.outcome);
+  document["controller"] = r.controller;
+  if (r.status == kExitOk) {
+    if (!options.quiet && !options.json) {
+      std::printf("Upgraded %s from %s to %s (%llu bytes, %.1f s)\n", r.controller.c_str(),
+                  r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
+                  static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
+    }
+    return Conclude(options, document, r.status, "");
+  }
+  if (r.outcome->result == OutcomeResult::kInterrupted) {
+    const std::string hint = RecoveryHint(*r.outcome);
+    document["controllerState"] = hint;
+    Conclude(options, document, r.status, r.outcome->reason);
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", hint.c_str());
+    return r.status;
+  }
+  return Conclude(options, document, r.status, r.outcome->reason);
+}
+
+int InfoCommand(const CliOptions& options) {
+  json document = {{"command", "info"}};
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = code == kExitUsage ? "error" : "no controller";
+    return Conclude(options, document, code, error);
+  }
+  WindowTarget target;
+  if (!options.device.empty()) {
+    ControllerEntry chosen;
+    if (!ResolveDevice(platform, options.device, chosen, error)) {
+      platform.FinishTranscript();
+      document["result"] = "no controller";
+      return Conclude(options, document, kExitNoController, error);
+    }
+    target = platform.TargetFor(chosen);
+  } else if (const std::vector<ControllerEntry> controllers = platform.Controllers(); controllers.size() > 1) {
+    // Each controller in bus order, on a window of its own.
+    json list = json::array();
+    bool allQueried = true;
+    for (size_t i = 0; i < controllers.size(); ++i) {
+      const ControllerReport report = GatherReport(platform, platform.TargetFor(controllers[i]));
+      allQueried = allQueried && report.present && report.Queried();
+      json entry = {{"index", i + 1}};
+      AddInfoJson(entry, report);
+      list.push_back(entry);
+      if (!options.json) {
+        std::printf("%sController %zu: %s\n", i == 0 ? "" : "\n", i + 1, controllers[i].path.c_str());
+        if (report.present) PrintInfo(report);
+      }
+    }
+    platform.FinishTranscript();
+    document["result"] = allQueried ? "ok" : "failed";
+    document["controllers"] = list;
+    return Conclude(options, document, allQueried ? kExitOk : kExitFailed,
+                    allQueried ? "" : "a controller did not tell its version");
+  }
+  const ControllerReport report = GatherReport(platform, target);
+  platform.FinishTranscript();
+
+  int status = kExitOk;
+  std::string reason;
+  if (!report.present) {
+    status = kExitNoController;
+    reason = "no supported controller found";
+  } else if (!report.Queried()) {
+    status = kExitFailed;
+    reason = "the controller did not tell its version";
+  }
+  if (options.json) {
+    document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
+    AddInfoJson(document, report);
+  } else if (report.present) {
+    PrintInfo(report);
+  }
+  return Conclude(options, document, status, reason);
+}
+
+int ListCommand(const CliOptions& options) {
+  json document = {{"command", "list"}};
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = code == kExitUsage ? "error" : "no controller";
+    return Conclude(options, document, code, error);
+  }
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
+  json list = json::array();
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    const ControllerEntry& c = controllers[i];
+    const ControllerReport report = GatherReport(platform, platform.TargetFor(c));
+    json entry = {{"index", i + 1},
+                  {"path", c.path},
+                  {"vendorId", c.vendorId},
+                  {"productId", c.productId},
+                  {"reportMode", c.reportMode},
+                  {"version", report.VersionText()}};
+    const bool blocks = report.bootMode && report.Queried();
+    if (blocks) {
+      using namespace boot;
+      entry["mainVersion"] = FormatVersionShort(GetLe32(report.mainInfo + kInfoVersion));
+      entry["atVersion"] = FormatVersionShort(GetLe32(report.atInfo + kInfoVersion));
+      entry["revision"] = GetLe16(report.mainInfo + kInfoRevision);
+      entry["uid"] = report.Uid();
+    }
+    list.push_back(entry);
+    if (options.json) continue;
+    std::printf("%zu  %s  %04x:%04x  report mode %d  firmware %s", i + 1, c.path.c_str(), c.vendorId, c.productId,
+                c.reportMode, report.VersionText().c_str());
+    if (blocks) {
+      std::printf("  main %s  ATmcu %s  revision %d  uid %s", entry["mainVersion"].get<std::string>().c_str(),
+                  entry["atVersion"].get<std::string>().c_str(), entry["revision"].get<int>(),
+                  report.Uid().c_str());
+    }
+    std::printf("\n");
+  }
+  platform.FinishTranscript();
+  document["result"] = controllers.empty() ? "no controller" : "ok";
+  document["controllers"] = list;
+  return Conclude(options, document, controllers.empty() ? kExitNoController : kExitOk,
+                  controllers.empty() ? "no supported controller found" : "");
+}
 
 int RunCommand(const CliOptions& options) {
   json document = {{"command", "run"}};
@@ -211,208 +863,6 @@ int RunCommand(const CliOptions& options) {
   document["result"] = outcome ? OutcomeName(outcome->result) : "none";
   document["upgraded"] = upgraded;
   document["title"] = title;
-  return Conclude(options, document, status, reason);
-}
-
-int FlashCommand(const CliOptions& options) {
-  json document = {{"command", "flash"}};
-  const ImageCheck image = CheckImage(options.path);
-  if (!image.reason.empty()) {
-    // Refused before any report: the transcript, if asked for, holds only the outcome.
-    CliPlatform platform;
-    std::string error;
-    int code = kExitOk;
-    if (platform.Set(options, error, code)) {
-      UpdateOutcome refused;
-      refused.result = OutcomeResult::kRejected;
-      refused.reason = image.reason;
-      platform.RecordOutcome(refused);
-      platform.FinishTranscript();
-    }
-    document["result"] = "rejected";
-    return Conclude(options, document, kExitImage, image.reason);
-  }
-
-  TerminalSettings settings;
-  settings.assumeYes = options.assumeYes;
-  settings.verbose = options.verbose;
-  settings.drawProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
-  TerminalUser user(options.path, settings);
-
-  std::mutex targetLock;
-  CUpdateDlg* target = nullptr;
-  InterruptWatch interrupts([&] {
-    std::lock_guard<std::mutex> lock(targetLock);
-    if (target) target->RequestStop();
-    user.Interrupt();
-  });
-
-  CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = "error";
-    return Conclude(options, document, code, error);
-  }
-
-  int status = kExitOk;
-  std::string reason;
-  std::optional<UpdateOutcome> outcome;
-  std::string controller;
-  platform.RunWindow(user, nullptr, &user, [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
-    if (!dlg.Hid().IsDevicePresent()) {
-      status = kExitNoController;
-      reason = "no supported controller found";
-      return;
-    }
-    controller = DescribeController(dlg.Hid());
-    if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
-      status = kExitFailed;
-      reason = "the " + controller + " did not answer its information request";
-      return;
-    }
-    const uint32_t current = dlg.DeviceVersion();
-    const bool known = current != kDeviceVersionUnknown &&
-                       !(current == kDeviceVersionNoFirmware && !dlg.Hid().IsBootMode());
-    if (known) {
-      const int order = CompareVersions(image.version, current);
-      const std::string from = FormatVersionShort(current);
-      const std::string to = FormatVersionShort(image.version);
-      if (order < 0 && options.assumeYes && !options.allowOlder) {
-        status = kExitCancelled;
-        reason = "the image (" + to + ") is older than the controller's firmware (" + from +
-                 "); add --allow-older to write it anyway";
-        return;
-      }
-      if (order == 0 && options.assumeYes && !options.allowReinstall) {
-        status = kExitCancelled;
-        reason = "the controller already runs " + from + "; add --allow-reinstall to write it again";
-        return;
-      }
-      if (order < 0) user.SetVersionNote("older than the controller's firmware");
-      if (order == 0) user.SetVersionNote("the same as the controller's firmware");
-    }
-    {
-      std::lock_guard<std::mutex> lock(targetLock);
-      target = &dlg;
-    }
-    if (!interrupts.Interrupted()) {
-      window.Click(IDC_USB_UPDATE);
-      window.PumpUntil([&] { return !dlg.IsBusy(); });
-    }
-    {
-      std::lock_guard<std::mutex> lock(targetLock);
-      target = nullptr;
-    }
-    outcome = dlg.LastOutcome();
-  });
-  user.FinishProgress();
-  platform.FinishTranscript();
-
-  if (!outcome) {
-    if (status == kExitOk) {
-      status = interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
-      reason = interrupts.Interrupted() ? "interrupted before the update began" : "the update did not start";
-    }
-    document["result"] = status == kExitNoController ? "no controller"
-                         : status == kExitCancelled   ? "refused"
-                         : status == kExitInterrupted ? "interrupted"
-                                                      : "failed";
-    return Conclude(options, document, status, reason);
-  }
-  if (interrupts.Interrupted() && outcome->result != OutcomeResult::kUpgraded) {
-    outcome->result = OutcomeResult::kInterrupted;
-    if (outcome->reason.empty() || !outcome->controllerTouched) outcome->reason = "the update was interrupted";
-  }
-  document = OutcomeDocument("flash", *outcome);
-  document["controller"] = controller;
-  status = ExitFor(outcome->result);
-  if (status == kExitOk) {
-    if (!options.quiet && !options.json) {
-      std::printf("Upgraded %s from %s to %s (%llu bytes, %.1f s)\n", controller.c_str(),
-                  outcome->controllerVersion.c_str(), outcome->imageVersion.c_str(),
-                  static_cast<unsigned long long>(outcome->bytesSent), outcome->seconds);
-    }
-    return Conclude(options, document, status, "");
-  }
-  if (outcome->result == OutcomeResult::kInterrupted) {
-    const std::string hint = RecoveryHint(*outcome);
-    document["controllerState"] = hint;
-    Conclude(options, document, status, outcome->reason);
-    std::fprintf(stderr, "tarvik-update-cli: %s\n", hint.c_str());
-    return status;
-  }
-  return Conclude(options, document, status, outcome->reason);
-}
-
-int InfoCommand(const CliOptions& options) {
-  json document = {{"command", "info"}};
-  CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = code == kExitUsage ? "error" : "no controller";
-    return Conclude(options, document, code, error);
-  }
-  ScriptedUser user(std::nullopt, false);
-  bool present = false;
-  bool bootMode = false;
-  int reportMode = 0;
-  uint32_t deviceVersion = kDeviceVersionUnknown;
-  std::string title;
-  std::string path;
-  uint8_t mainInfo[boot::kInfoBlockSize] = {};
-  uint8_t atInfo[boot::kInfoBlockSize] = {};
-  platform.RunWindow(user, nullptr, nullptr, [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
-    present = dlg.Hid().IsDevicePresent();
-    bootMode = dlg.Hid().IsBootMode();
-    reportMode = dlg.Hid().CurrentReportMode();
-    deviceVersion = dlg.DeviceVersion();
-    title = window.WindowText();
-    path = dlg.Hid().DevicePath();
-    std::copy_n(dlg.MainInfoBlock(), boot::kInfoBlockSize, mainInfo);
-    std::copy_n(dlg.AtInfoBlock(), boot::kInfoBlockSize, atInfo);
-  });
-  platform.FinishTranscript();
-
-  const bool queried = deviceVersion != kDeviceVersionUnknown;
-  int status = kExitOk;
-  std::string reason;
-  if (!present) {
-    status = kExitNoController;
-    reason = "no supported controller found";
-  } else if (!queried) {
-    status = kExitFailed;
-    reason = "the controller did not tell its version";
-  }
-  if (options.json) {
-    document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
-    document["present"] = present;
-    document["reportMode"] = reportMode;
-    if (present) document["path"] = path;
-    document["title"] = title;
-    if (queried) {
-      document["deviceVersion"] = deviceVersion;
-      document["versionText"] =
-          deviceVersion == kDeviceVersionNoFirmware && !bootMode ? "none" : FormatVersionShort(deviceVersion);
-    }
-    if (present && bootMode && queried) {
-      document["main"] = InfoBlockJson(mainInfo, true);
-      document["at"] = InfoBlockJson(atInfo, false);
-    }
-  } else if (present) {
-    std::printf("Report mode: %d (%s)\n", reportMode,
-                bootMode ? "boot command protocol" : "firmware packet protocol");
-    if (queried && bootMode) {
-      PrintInfoBlock("main mcu", mainInfo, true);
-      PrintInfoBlock("ATmcu", atInfo, false);
-    } else if (queried) {
-      std::printf("Firmware version: %s\n", deviceVersion == kDeviceVersionNoFirmware
-                                                ? "none (no valid firmware)"
-                                                : FormatVersionShort(deviceVersion).c_str());
-    }
-    std::printf("Title: %s\n", title.c_str());
-  }
   return Conclude(options, document, status, reason);
 }
 

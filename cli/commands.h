@@ -9,5 +9,6 @@ int RunCommand(const CliOptions& options);
 int FlashCommand(const CliOptions& options);
 int InfoCommand(const CliOptions& options);
 int ImageCommand(const CliOptions& options);
+int ListCommand(const CliOptions& options);
 
 }  // namespace tarvik

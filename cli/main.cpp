@@ -35,8 +35,12 @@ int main(int argc, char** argv) {
   app.footer(kExitStatusHelp);
   CliOptions options;
   app.add_option("--simulate", options.simulate,
-                 "Use a simulated controller bus: boot, packet1, packet2 or none");
-  app.add_option("--sim", options.simSettings, "Simulated controller behaviour, KEY=VALUE");
+                 "Use a simulated controller bus: boot, packet1, packet2 or none, or a comma-separated "
+                 "list, one controller per entry in bus order (boot,boot,packet1)");
+  app.add_option("--sim", options.simSettings,
+                 "Simulated controller behaviour, KEY=VALUE for every controller, N:KEY=VALUE for the N-th");
+  app.add_option("--device", options.device,
+                 "The controller info and flash act on: an index from list, a path or a boot-mode UID");
   app.add_option("--transcript", options.transcriptPath,
                  "Record everything as JSON lines to FILE, or - for standard output");
   app.add_flag("--json", options.json, "Print one JSON document on standard output");
@@ -49,24 +53,30 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"yes", "no"}));
   run->add_option("--press", options.presses, "Presses of the update button (0: start-up only)");
 
-  CLI::App* flash = app.add_subcommand("flash", "Write an image into the connected controller");
+  CLI::App* flash = app.add_subcommand("flash", "Write an image into the connected controller, or into all of them");
   flash->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
   flash->add_flag("--yes,-y", options.assumeYes, "Confirm the version change without asking");
   flash->add_flag("--allow-older", options.allowOlder, "With --yes: write an image older than the firmware");
   flash->add_flag("--allow-reinstall", options.allowReinstall,
                   "With --yes: write the version the controller already runs");
+  flash->add_flag("--all", options.all, "Update every supported controller present, at the same time");
+  flash->add_flag("--watch", options.watch,
+                  "Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count");
+  flash->add_option("--count", options.count, "With --watch: end after N upgrades");
 
   CLI::App* info = app.add_subcommand("info", "Show the connected controller and its firmware");
 
   CLI::App* image = app.add_subcommand("image", "Check an image file and list its records");
   image->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
 
+  CLI::App* list = app.add_subcommand("list", "List every supported controller, in bus order");
+
   // --json is honoured even when the rest of the line cannot be parsed.
   bool wantsJson = false;
   std::string command;
   for (int i = 1; i < argc; ++i) {
     wantsJson = wantsJson || std::strcmp(argv[i], "--json") == 0;
-    for (const char* name : {"run", "flash", "info", "image"}) {
+    for (const char* name : {"run", "flash", "info", "image", "list"}) {
       if (command.empty() && std::strcmp(argv[i], name) == 0) command = name;
     }
   }
@@ -85,6 +95,7 @@ int main(int argc, char** argv) {
   if (run->parsed()) return RunCommand(options);
   if (flash->parsed()) return FlashCommand(options);
   if (info->parsed()) return InfoCommand(options);
+  if (list->parsed()) return ListCommand(options);
   if (image->parsed()) return ImageCommand(options);
   return UsageError(options.json, command, "no command given");
 }

@@ -9,16 +9,21 @@ namespace tarvik {
 
 CDiag::CDiag(ISystem& system) : m_system(system) {}
 
-std::string CDiag::LogPath() {
+std::string CDiag::LogPath(const std::string& name) {
   // Resolved against the current directory at each entry, as a relative path would be.
   std::string dir = m_system.GetCurrentDirectory();
-  if (dir.empty()) return kLogFileName;
+  if (dir.empty()) return name;
   if (dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
-  return dir + kLogFileName;
+  return dir + name;
+}
+
+void CDiag::SetLogFileName(std::string name) {
+  std::lock_guard<std::mutex> lock(m_logLock);
+  m_logFileName = std::move(name);
 }
 
 void CDiag::CheckLogEnabled() {
-  if (std::FILE* file = std::fopen(LogPath().c_str(), "rb")) {
+  if (std::FILE* file = std::fopen(LogPath(kLogFileName).c_str(), "rb")) {
     m_logEnabled.store(true);
     std::fclose(file);
   }
@@ -33,7 +38,7 @@ void CDiag::AppendEntry(const std::string& entry) {
     bytes.push_back(c);
   }
   std::lock_guard<std::mutex> lock(m_logLock);
-  std::FILE* file = std::fopen(LogPath().c_str(), "ab");
+  std::FILE* file = std::fopen(LogPath(m_logFileName).c_str(), "ab");
   if (!file) return;
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);

@@ -20,6 +20,9 @@ class CDiag {
 
   // Switches the log on for the life of this object when log.txt can be opened now.
   void CheckLogEnabled();
+  // Where the entries go, beside log.txt (default: log.txt itself). With
+  // several controllers each one's window writes a file of its own.
+  void SetLogFileName(std::string name);
   bool IsLogEnabled() const { return m_logEnabled.load(); }
 
   // Appends one entry; every "\n" lands in the file as CR LF. Entries from
@@ -34,12 +37,13 @@ class CDiag {
   void TraceText(const std::string& text);
 
  private:
-  std::string LogPath();
+  std::string LogPath(const std::string& name);
   void AppendEntry(const std::string& entry);
 
   ISystem& m_system;
   std::atomic<bool> m_logEnabled{false};
   std::mutex m_logLock;
+  std::string m_logFileName = kLogFileName;  // guarded by m_logLock
 };
 
 }  // namespace tarvik

@@ -87,6 +87,8 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     none = none || *mode == SimMode::kNone;
     SimOptions controller = base;
     controller.mode = *mode;
+    // Each controller is a device of its own: its UID's last word counts up from the first's.
+    controller.boot.main.uid[2] += static_cast<uint32_t>(entries - 1);
     layout.controllers.push_back(controller);
     if (comma == std::string::npos) break;
     start = comma + 1;

@@ -32,7 +32,9 @@ nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome) {
 }
 
 void TranscriptUpdateObserver::OnUpdateOutcome(const UpdateOutcome& outcome) {
-  m_transcript.Record(OutcomeJson(outcome));
+  nlohmann::ordered_json event = OutcomeJson(outcome);
+  if (m_dev != 0) event["dev"] = m_dev;
+  m_transcript.Record(event);
 }
 
 void TranscriptWindowObserver::OnTitle(const std::string& text) {
@@ -85,17 +87,43 @@ void TranscriptWindowObserver::OnDeviceEvent(uint32_t eventType) {
   m_transcript.Record({{"ev", "device"}, {"event", eventType}});
 }
 
+HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
+  const HidHandle handle = m_inner.Open(path, mode);
+  if (handle != kInvalidHidHandle && m_numberOf) {
+    if (const int number = m_numberOf(path); number != 0) {
+      std::lock_guard<std::mutex> lock(m_numbersLock);
+      m_numbers[handle] = number;
+    }
+  }
+  return handle;
+}
+
+void RecordingHidBus::Close(HidHandle handle) {
+  if (m_numberOf) {
+    std::lock_guard<std::mutex> lock(m_numbersLock);
+    m_numbers.erase(handle);
+  }
+  m_inner.Close(handle);
+}
+
+void RecordingHidBus::RecordReport(const char* ev, HidHandle handle, const uint8_t* report, size_t size) {
+  json event = {{"ev", ev}, {"hex", ToHex(report, size)}};
+  if (m_numberOf) {
+    std::lock_guard<std::mutex> lock(m_numbersLock);
+    if (auto number = m_numbers.find(handle); number != m_numbers.end()) event["dev"] = number->second;
+  }
+  m_transcript.Record(event);
+}
+
 bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
-  m_transcript.Record({{"ev", "out"}, {"hex", ToHex(report, size)}});
+  RecordReport("out", handle, report, size);
   return m_inner.WriteReport(handle, report, size);
 }
 
 HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                                           uint32_t timeoutMs) {
   const HidReadResult result = m_inner.ReadReport(handle, buffer, size, timeoutMs);
-  if (result.code == kWaitReceived) {
-    m_transcript.Record({{"ev", "in"}, {"hex", ToHex(buffer, result.bytes)}});
-  }
+  if (result.code == kWaitReceived) RecordReport("in", handle, buffer, result.bytes);
   return result;
 }
 

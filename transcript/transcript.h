@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,38 +59,50 @@ class TranscriptWindowObserver final : public IWindowObserver {
 // An update attempt's outcome as a transcript event: {"ev":"outcome","result":...}.
 nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome);
 
-// Records each update attempt's outcome, the last event of that attempt.
+// Records each update attempt's outcome, the last event of that attempt; with
+// `dev` (not 0) the event carries "dev": the controller's number among several.
 class TranscriptUpdateObserver final : public IUpdateObserver {
  public:
-  explicit TranscriptUpdateObserver(Transcript& transcript) : m_transcript(transcript) {}
+  explicit TranscriptUpdateObserver(Transcript& transcript, int dev = 0) : m_transcript(transcript), m_dev(dev) {}
   void OnUpdateStep(const UpdateProgress&) override {}
   void OnUpdateOutcome(const UpdateOutcome& outcome) override;
 
  private:
   Transcript& m_transcript;
+  int m_dev;
 };
 
 // A HID bus that records every report written ("out") and received ("in").
 class RecordingHidBus final : public IHidBus {
  public:
   RecordingHidBus(IHidBus& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
+  // With several controllers: the number ("dev") the reports of each path
+  // carry, 0 for none. Set before any handle is opened.
+  void SetDeviceNumbering(std::function<int(const std::string& path)> numberOf) {
+    m_numberOf = std::move(numberOf);
+  }
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
-  HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
+  HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);
   }
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                            uint32_t timeoutMs) override;
-  void Close(HidHandle handle) override { m_inner.Close(handle); }
+  void Close(HidHandle handle) override;
   NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override {
     return m_inner.RegisterNotify(target);
   }
   void UnregisterNotify(NotifyHandle handle) override { m_inner.UnregisterNotify(handle); }
 
  private:
+  void RecordReport(const char* ev, HidHandle handle, const uint8_t* report, size_t size);
+
   IHidBus& m_inner;
   Transcript& m_transcript;
+  std::function<int(const std::string&)> m_numberOf;
+  std::mutex m_numbersLock;
+  std::map<HidHandle, int> m_numbers;  // open handles of numbered controllers
 };
 
 // A system seam that also records each trace line.

@@ -1,0 +1,312 @@
+// tarvik-update-cli with several controllers on the bus: list, --device,
+// flash --all, the station mode (--watch), "dev" in the transcript and one
+// step log per controller.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  }
+  return text;
+}
+
+class CliFleetTest : public ::testing::Test {
+ protected:
+  fs::path dir;
+  std::vector<uint8_t> payload;  // of the image written by SetUp
+  std::string image;
+  struct Run {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<json> transcript;
+    json Document() const { return json::parse(out, nullptr, false); }
+    // The events `ev` of controller `dev` (0: those without "dev").
+    std::vector<json> Events(const std::string& ev, int dev) const {
+      std::vector<json> found;
+      for (const json& e : transcript) {
+        if (e.value("ev", "") == ev && e.value("dev", 0) == dev) found.push_back(e);
+      }
+      return found;
+    }
+  };
+
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("tarvik-fleet-" + std::to_string(getpid()) + "-" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir);
+    // One main-mcu record of 3000 bytes, version 1.31.
+    uint8_t header[28] = {};
+    const uint32_t version = 131, address = 0x08004000, length = 3000;
+    for (int i = 0; i < 4; ++i) {
+      header[i] = static_cast<uint8_t>(version >> (8 * i));
+      header[4 + i] = static_cast<uint8_t>(address >> (8 * i));
+      header[8 + i] = static_cast<uint8_t>(length >> (8 * i));
+    }
+    header[12] = 1;
+    for (uint32_t i = 0; i < length; ++i) payload.push_back(static_cast<uint8_t>(i * 13 + 5));
+    image = (dir / "fw.dat").string();
+    std::ofstream file(image, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(header), sizeof header);
+    file.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  Run Cli(const std::string& arguments) {
+    const fs::path transcript = dir / "transcript.jsonl";
+    fs::remove(transcript);
+    const std::string command = "cd " + dir.string() + " && env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
+                                " --transcript " + transcript.string() + " " + arguments + " </dev/null >" +
+                                (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
+    const int raw = std::system(command.c_str());
+    Run run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadAll(dir / "out.txt");
+    run.err = ReadAll(dir / "err.txt");
+    std::ifstream lines(transcript);
+    for (std::string line; std::getline(lines, line);) run.transcript.push_back(json::parse(line, nullptr, false));
+    return run;
+  }
+
+  // Whether controller `dev`'s main flash holds the image's payload.
+  bool HoldsPayload(const Run& run, int dev) const {
+    for (const json& e : run.Events("flash", dev)) {
+      if (e["mcu"] == "main" && e["address"] == 0x08004000 && e["hex"] == Hex(payload)) return true;
+    }
+    return false;
+  }
+};
+
+constexpr const char* kVirtual = "--sim clock=virtual ";
+
+TEST_F(CliFleetTest, ListShowsEveryControllerInBusOrder) {
+  const Run r = Cli(std::string("--simulate boot,packet1,packet2 ") + kVirtual + "--json list");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const json list = r.Document()["controllers"];
+  ASSERT_EQ(list.size(), 3u);
+  const int modes[] = {3, 1, 2};
+  const char* pids[] = {"pid_7e23", "pid_7e21", "pid_7e22"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(list[i]["index"], i + 1);
+    EXPECT_EQ(list[i]["reportMode"], modes[i]);
+    EXPECT_NE(list[i]["path"].get<std::string>().find(pids[i]), std::string::npos);
+  }
+  EXPECT_EQ(list[0]["version"], "1.20");
+  EXPECT_EQ(list[0]["mainVersion"], "1.20");
+  EXPECT_EQ(list[0]["atVersion"], "1.10");
+  EXPECT_EQ(list[0]["revision"], 5);
+  EXPECT_EQ(list[0]["uid"], "32415f114e38532220373133");
+  EXPECT_FALSE(list[1].contains("uid"));
+  // The start-up queries went to each controller under its own number.
+  EXPECT_FALSE(r.Events("out", 1).empty());
+  EXPECT_FALSE(r.Events("out", 3).empty());
+  EXPECT_TRUE(r.Events("out", 0).empty());
+
+  const Run text = Cli(std::string("--simulate boot,boot ") + kVirtual + "list");
+  EXPECT_EQ(text.status, 0);
+  EXPECT_NE(text.out.find("uid 32415f114e38532220373133"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("uid 32415f114e38532220373134"), std::string::npos) << text.out;
+  EXPECT_EQ(Cli("--simulate none list").status, 3);
+}
+
+TEST_F(CliFleetTest, FlashWithSeveralControllersNeedsDeviceOrAll) {
+  const Run refused = Cli(std::string("--simulate boot,boot ") + kVirtual + "flash --yes " + image);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("--device"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("--all"), std::string::npos) << refused.err;
+  EXPECT_TRUE(refused.Events("out", 1).empty() && refused.Events("out", 2).empty());
+  EXPECT_TRUE(refused.Events("flash", 1).empty() && refused.Events("flash", 2).empty());
+
+  const Run second = Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 2 flash --yes " + image);
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(HoldsPayload(second, 2));
+  EXPECT_TRUE(second.Events("flash", 1).empty());
+  EXPECT_TRUE(second.Events("out", 1).empty());
+  ASSERT_EQ(second.Events("outcome", 2).size(), 1u);
+
+  // By UID and by path, as list shows them.
+  const Run byUid =
+      Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 32415F11-4E385322-20373134 flash --yes " + image);
+  EXPECT_EQ(byUid.status, 0) << byUid.err;
+  EXPECT_TRUE(HoldsPayload(byUid, 2));
+  EXPECT_TRUE(byUid.Events("flash", 1).empty());
+  const std::string path = Cli(std::string("--simulate boot,packet1 ") + kVirtual + "--json list")
+                               .Document()["controllers"][1]["path"];
+  const Run byPath =
+      Cli(std::string("--simulate boot,packet1 ") + kVirtual + "--json --device '" + path + "' info");
+  EXPECT_EQ(byPath.status, 0);
+  EXPECT_EQ(byPath.Document()["reportMode"], 1);
+
+  EXPECT_EQ(Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 3 flash --yes " + image).status, 3);
+  EXPECT_EQ(Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 000000000000000000000000 info").status, 3);
+  // info without --device shows each.
+  const Run info = Cli(std::string("--simulate boot,packet2 ") + kVirtual + "--json info");
+  EXPECT_EQ(info.status, 0);
+  ASSERT_EQ(info.Document()["controllers"].size(), 2u);
+  EXPECT_EQ(info.Document()["controllers"][1]["reportMode"], 2);
+}
+
+TEST_F(CliFleetTest, FlashAllLeavesThePayloadInEveryController) {
+  const Run r = Cli(std::string("--simulate boot,boot,packet1 ") + kVirtual + "flash --all --yes " + image);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(HoldsPayload(r, 1));
+  EXPECT_TRUE(HoldsPayload(r, 2));
+  const std::vector<json> received = r.Events("received", 3);
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0]["hex"], Hex(payload));
+  for (int dev = 1; dev <= 3; ++dev) {
+    ASSERT_EQ(r.Events("outcome", dev).size(), 1u) << dev;
+    EXPECT_EQ(r.Events("outcome", dev)[0]["result"], "upgraded");
+  }
+  for (const char* ev : {"out", "in", "outcome", "flash", "stamp", "received"}) {
+    EXPECT_TRUE(r.Events(ev, 0).empty()) << ev << " without dev";
+  }
+  // One line per controller, then the summary.
+  EXPECT_NE(r.out.find("1 \\\\?\\hid#vid_5a3c&pid_7e23"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 controllers: 3 upgraded"), std::string::npos) << r.out;
+}
+
+TEST_F(CliFleetTest, AnUnpluggedControllerDisturbsNoneOfTheOthers) {
+  const Run r =
+      Cli(std::string("--simulate boot,boot,boot ") + kVirtual + "--sim 2:unplug.after=6 --json flash --all --yes " + image);
+  EXPECT_EQ(r.status, 1);
+  const json results = r.Document()["results"];
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_EQ(results[0]["result"], "upgraded");
+  EXPECT_EQ(results[1]["result"], "failed");
+  EXPECT_EQ(results[2]["result"], "upgraded");
+  EXPECT_EQ(results[0]["bytesSent"], payload.size());
+  EXPECT_EQ(results[1]["payloadTotal"], payload.size());
+  EXPECT_FALSE(results[1]["reason"].get<std::string>().empty());
+  EXPECT_TRUE(HoldsPayload(r, 1));
+  EXPECT_TRUE(HoldsPayload(r, 3));
+  EXPECT_FALSE(HoldsPayload(r, 2));
+}
+
+TEST_F(CliFleetTest, TheVersionGuardAppliesToEachControllerOfTheBatch) {
+  const Run r = Cli(std::string("--simulate boot,boot ") + kVirtual + "--sim 1:main.version=131 --json flash --all --yes " + image);
+  EXPECT_EQ(r.status, 1);
+  const json results = r.Document()["results"];
+  EXPECT_EQ(results[0]["result"], "refused");
+  EXPECT_EQ(results[1]["result"], "upgraded");
+  EXPECT_TRUE(r.Events("flash", 1).empty());
+  // Without --yes the batch is asked once; no answer is a no.
+  const Run unasked = Cli(std::string("--simulate boot,boot ") + kVirtual + "flash --all " + image);
+  EXPECT_EQ(unasked.status, 5);
+  EXPECT_TRUE(unasked.Events("out", 1).empty() && unasked.Events("out", 2).empty());
+}
+
+TEST_F(CliFleetTest, StationUpdatesControllersAsTheyArrive) {
+  const Run r = Cli(std::string("--simulate boot,boot ") + kVirtual +
+                    "--sim 2:arrive.after=1500 flash --watch --count 2 --yes " + image);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(HoldsPayload(r, 1));
+  EXPECT_TRUE(HoldsPayload(r, 2));
+  EXPECT_NE(r.out.find("2 controllers: 2 upgraded"), std::string::npos) << r.out;
+  // The second controller's first report comes after its arrival.
+  const std::vector<json> second = r.Events("out", 2);
+  ASSERT_FALSE(second.empty());
+  EXPECT_GE(second.front()["t"].get<int>(), 1500);
+
+  // One already at the image's version is skipped; an unplug does not stop the station.
+  const Run mixed = Cli(std::string("--simulate boot,boot,boot,boot ") + kVirtual +
+                        "--sim 1:main.version=131 --sim 2:unplug.after=6 --sim 3:arrive.after=500 "
+                        "--sim 4:arrive.after=900 --json flash --watch --count 2 --yes " + image);
+  EXPECT_EQ(mixed.status, 1);
+  const json summary = mixed.Document()["summary"];
+  EXPECT_EQ(summary["upgraded"], 2);
+  EXPECT_EQ(summary["refused"], 1);
+  EXPECT_EQ(summary["failed"], 1);
+  EXPECT_TRUE(HoldsPayload(mixed, 3));
+  EXPECT_TRUE(HoldsPayload(mixed, 4));
+  EXPECT_EQ(Cli(std::string("--simulate boot ") + kVirtual + "flash --watch " + image).status, 2);
+}
+
+TEST_F(CliFleetTest, EachControllerLogsToAFileOfItsOwn) {
+  std::ofstream(dir / "log.txt").close();
+  const Run r = Cli(std::string("--simulate boot,boot ") + kVirtual + "flash --all --yes " + image);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(dir / "log.txt"), "");
+  const std::string first = ReadAll(dir / "log-1-7e23.txt");
+  const std::string second = ReadAll(dir / "log-2-7e23.txt");
+  EXPECT_FALSE(first.empty());
+  // Two like controllers updated alike: entries of one never land in the other's file.
+  EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), std::count(second.begin(), second.end(), '\n'));
+  // Without log.txt at start, no log at all.
+  fs::remove(dir / "log.txt");
+  fs::remove(dir / "log-1-7e23.txt");
+  fs::remove(dir / "log-2-7e23.txt");
+  EXPECT_EQ(Cli(std::string("--simulate boot,boot ") + kVirtual + "flash --all --yes " + image).status, 0);
+  EXPECT_FALSE(fs::exists(dir / "log-1-7e23.txt"));
+  EXPECT_FALSE(fs::exists(dir / "log.txt"));
+}
+
+TEST_F(CliFleetTest, CtrlCStopsEveryUpdateOfTheBatch) {
+  // 64 KiB on the real clock takes several seconds; the signal comes mid-way.
+  std::vector<uint8_t> big(28 + 65536, 0x5A);
+  big.assign({0x83, 0, 0, 0, 0x00, 0x40, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00, 1});
+  big.resize(28 + 65536, 0x5A);
+  image = (dir / "big.dat").string();
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(big.data()),
+                                               static_cast<std::streamsize>(big.size()));
+  const std::string command = "exec env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
+                              " --simulate boot,boot --json flash --all --yes " + image + " >" +
+                              (dir / "out.txt").string() + " 2>/dev/null </dev/null";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(child, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(waitpid(child, &raw, 0), child);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  const json document = json::parse(ReadAll(dir / "out.txt"), nullptr, false);
+  ASSERT_EQ(document["results"].size(), 2u);
+  for (const json& result : document["results"]) EXPECT_EQ(result["result"], "interrupted");
+}
+
+TEST_F(CliFleetTest, UsageMistakesOfTheFleetOptions) {
+  const std::string sim = std::string("--simulate boot,boot ") + kVirtual;
+  EXPECT_EQ(Cli(sim + "flash --all --watch --yes " + image).status, 2);
+  EXPECT_EQ(Cli(sim + "flash --count 2 --yes " + image).status, 2);
+  EXPECT_EQ(Cli(sim + "--device 1 flash --all --yes " + image).status, 2);
+  EXPECT_EQ(Cli(sim + "--sim 3:unplug.after=1 list").status, 2);
+  EXPECT_EQ(Cli("--simulate boot,none list").status, 2);
+}
+
+}  // namespace
