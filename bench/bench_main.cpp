@@ -4,6 +4,11 @@
 // side in one run; absolute times depend on the machine.
 //
 //   tarvik-bench [boot|packet|discovery|memory|all] [--runs N]
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -329,6 +334,68 @@ void BenchMemory() {
 }
 
 }  // namespace
+// ---- flash --all: N boot-mode controllers at once (real clock) --------------
+
+// Runs tarvik-update-cli and returns its wall time in ms; `cpuMs` gets its
+// user + system time.
+double RunCli(const std::vector<std::string>& arguments, double& cpuMs) {
+  std::vector<char*> argv;
+  std::string program = TARVIK_CLI_PATH;
+  argv.push_back(program.data());
+  std::vector<std::string> copies = arguments;
+  for (std::string& a : copies) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(child, &status, 0, &usage);
+  const double wall = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000.0 +
+          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000.0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("  (exit status %d)\n", WEXITSTATUS(status));
+  return wall;
+}
+
+void BenchFleet() {
+  std::printf("== flash --all: N boot-mode controllers, 64 KiB image, real clock ==\n");
+  const std::string image = "/tmp/tarvik-bench-fleet-" + std::to_string(getpid()) + ".dat";
+  {
+    std::vector<uint8_t> bytes(28 + 65536);
+    PutLe32(&bytes[0], 131);
+    PutLe32(&bytes[4], 0x08004000);
+    PutLe32(&bytes[8], 65536);
+    bytes[12] = 1;
+    for (size_t i = 28; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 31);
+    FILE* file = std::fopen(image.c_str(), "wb");
+    if (!file) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  std::printf("    N    wall_ms  vs_N=1  cpu_ms  cpu_ms_per_controller\n");
+  double one = 0;
+  for (int n : {1, 2, 4, 8, 16, 32}) {
+    std::string modes = "boot";
+    for (int i = 1; i < n; ++i) modes += ",boot";
+    double cpu = 0;
+    const double wall = RunCli({"--simulate", modes, "--quiet", "flash", "--all", "--yes", image}, cpu);
+    if (n == 1) one = wall;
+    std::printf("%5d %10.1f %7.3f %7.1f %10.1f\n", n, wall, one > 0 ? wall / one : 0.0, cpu, cpu / n);
+    std::fflush(stdout);
+  }
+  std::remove(image.c_str());
+  std::printf("aim: N=8 at most 1.10x N=1; cpu per controller flat\n\n");
+}
+
 }  // namespace tarvik
 
 int main(int argc, char** argv) {
@@ -345,5 +412,6 @@ int main(int argc, char** argv) {
   if (what == "memory" || what == "all") tarvik::BenchMemory();
   if (what == "packet" || what == "all") tarvik::BenchPacket(runs);
   if (what == "boot" || what == "all") tarvik::BenchBoot(runs);
+  if (what == "fleet" || what == "all") tarvik::BenchFleet();
   return 0;
 }

@@ -1,0 +1,80 @@
+// The one-controller view of a bus that each controller's window works on.
+#include "cli/controller_bus.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/std/virtual_clock.h"
+#include "sim/sim_setup.h"
+
+namespace tarvik {
+namespace {
+
+class RecordingTarget final : public IDeviceNotifyTarget {
+ public:
+  void PostDeviceChange(uint32_t eventType) override { events.push_back(eventType); }
+  std::vector<uint32_t> events;
+};
+
+class ControllerBusTest : public ::testing::Test {
+ protected:
+  VirtualClock clock;
+  SimHidBus bus{clock};
+  std::vector<SimPopulation> controllers;
+  void Populate(const std::string& modes, std::vector<std::string> settings = {}) {
+    std::string error;
+    settings.push_back("extra=2");
+    controllers = PopulateSimBus(bus, *ParseSimLayout(modes, settings, error));
+  }
+};
+
+TEST_F(ControllerBusTest, EnumerationFindsTheSupportedControllersInBusOrder) {
+  Populate("packet2,boot,packet1");
+  const std::vector<ControllerEntry> found = EnumerateControllers(bus);
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].reportMode, 2);
+  EXPECT_EQ(found[1].reportMode, 3);
+  EXPECT_EQ(found[2].reportMode, 1);
+  EXPECT_EQ(found[1].productId, 0x7E23);
+  EXPECT_EQ(found[1].path, bus.PathOf(controllers[1].controller));
+  bus.SetOpenable(controllers[0].controller, false);  // held by someone else
+  EXPECT_EQ(EnumerateControllers(bus).size(), 2u);
+}
+
+TEST_F(ControllerBusTest, TheViewShowsAndOpensItsOwnPathOnly) {
+  Populate("boot,boot");
+  const std::string mine = bus.PathOf(controllers[1].controller);
+  SingleDeviceBus view(bus, mine);
+  EXPECT_EQ(view.EnumerateInterfaces(), std::vector<std::string>{mine});
+  EXPECT_EQ(view.Open(bus.PathOf(controllers[0].controller), HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
+  const HidHandle handle = view.Open(mine, HidOpenMode::kProbeReadWrite);
+  ASSERT_NE(handle, kInvalidHidHandle);
+  view.Close(handle);
+  bus.Unplug(controllers[1].controller, false);
+  EXPECT_TRUE(view.EnumerateInterfaces().empty());
+}
+
+TEST_F(ControllerBusTest, OnlyItsOwnArrivalAndRemovalReachTheWindow) {
+  Populate("boot,boot,boot", {"3:arrive.after=100"});
+  SingleDeviceBus first(bus, bus.PathOf(controllers[0].controller));
+  SingleDeviceBus third(bus, bus.PathOf(controllers[2].controller));
+  RecordingTarget firstWindow, thirdWindow;
+  first.RegisterNotify(firstWindow);
+  const NotifyHandle thirdHandle = third.RegisterNotify(thirdWindow);
+  bus.Unplug(controllers[1].controller);  // another controller leaves
+  EXPECT_TRUE(firstWindow.events.empty());
+  EXPECT_TRUE(thirdWindow.events.empty());
+  clock.SleepMs(100);
+  bus.EnumerateInterfaces();  // the third arrives
+  EXPECT_TRUE(firstWindow.events.empty());
+  EXPECT_EQ(thirdWindow.events, std::vector<uint32_t>{kDbtDeviceArrival});
+  bus.Unplug(controllers[0].controller);
+  EXPECT_EQ(firstWindow.events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
+  third.UnregisterNotify(thirdHandle);
+  bus.Unplug(controllers[2].controller);
+  EXPECT_EQ(thirdWindow.events.size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarvik
