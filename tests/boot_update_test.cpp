@@ -269,17 +269,24 @@ TEST_F(BootUpdateTest, NotificationsDuringTheUpdateAreHandledOnceItHasEnded) {
 
 TEST_F(BootUpdateTest, ClosingDuringTheUpdateAsksAndOkStopsTheWorkerFirst) {
   EnableLog();
-  user.onMessageBox = [&](const std::string& text) {
-    if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { EXPECT_FALSE(host.RequestClose()); });
+  user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
+    // While the confirmation is open the user closes the window, and says yes
+    // to both questions.
+    if (text.rfind("Fw ", 0) == 0) {
+      EXPECT_FALSE(host.RequestClose());
+    }
+    return std::nullopt;
   };
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsClosing());
     EXPECT_FALSE(dlg.IsBusy());
   });
   const auto texts = user.MessageTexts();
+  // The question, asked while the confirmation was open, is answered first.
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[1], "The new firmware is updating,and it is turned off");
-  EXPECT_EQ(user.captions[1], std::optional<std::string>("Tarvik Update v2.00"));
+  EXPECT_EQ(texts[0], "The new firmware is updating,and it is turned off");
+  EXPECT_EQ(user.captions[0], std::optional<std::string>("Tarvik Update v2.00"));
+  EXPECT_EQ(texts[1].rfind("Fw ", 0), 0u);
   // Stopped before its first command: nothing was erased or written.
   EXPECT_TRUE(FramesOf(kCmdErase).empty());
   EXPECT_TRUE(bootModel->WrittenRegions().empty());
@@ -287,12 +294,12 @@ TEST_F(BootUpdateTest, ClosingDuringTheUpdateAsksAndOkStopsTheWorkerFirst) {
 }
 
 TEST_F(BootUpdateTest, ClosingDuringTheUpdateCancelledKeepsItRunning) {
-  user.answer = [](const std::string& text) -> std::optional<MsgBoxAnswer> {
+  user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
     if (text.rfind("The new firmware", 0) == 0) return MsgBoxAnswer::kCancel;
+    if (text.rfind("Fw ", 0) == 0) {
+      EXPECT_FALSE(host.RequestClose());
+    }
     return std::nullopt;
-  };
-  user.onMessageBox = [&](const std::string& text) {
-    if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { EXPECT_FALSE(host.RequestClose()); });
   };
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg&) { EXPECT_FALSE(host.IsClosing()); });
   EXPECT_TRUE(Succeeded());

@@ -20,6 +20,7 @@ class UpdateControlTest : public ::testing::Test, protected test::WindowRig {
     });
     host.PumpUntil([&] { return done.load(); });
     worker.join();
+    host.PumpPending();  // what the worker posted without waiting (progress)
   }
 };
 
