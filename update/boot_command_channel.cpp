@@ -125,7 +125,7 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
     const bool acknowledged = ReadAcknowledgement(command);
     fromUs = m_clock.NowUs();
     if (acknowledged) {
-      if (m_unansweredWrites > 0) SettleLateReplies();
+      if (m_unansweredWrites > 0) SettleLateReplies(command);
       return StepResult::Ok();
     }
   }
@@ -134,14 +134,22 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   return NoAcknowledgement("was not acknowledged");
 }
 
-void CBootChannel::SettleLateReplies() {
+void CBootChannel::SettleLateReplies(uint16_t command) {
   // The protocol's replies name only the command, so the late answer of an
   // earlier attempt would look like the acknowledgement of the next frame.
   const uint64_t end = m_clock.NowMs() + kLateReplyWindowMs;
-  for (int reads = 0; reads < 4 * static_cast<int>(kLateReplyWindowMs) && m_clock.NowMs() < end; ++reads) {
+  // What is already waiting (a duplicate of the acknowledgement, say) does not
+  // count: only replies that come from here on are taken for the late ones.
+  m_hid.DiscardPendingInput();
+  int outstanding = m_unansweredWrites;
+  for (int reads = 0; outstanding > 0 && reads < 4 * static_cast<int>(kLateReplyWindowMs) &&
+                      m_clock.NowMs() < end;
+       ++reads) {
     if (m_abort.load()) break;
-    uint8_t dropped[kReplySize];
-    if (ReadFailedOutright(m_hid.ReadHid(dropped, sizeof dropped))) break;
+    uint8_t reply[kReplySize];
+    const uint32_t result = m_hid.ReadHid(reply, sizeof reply);
+    if (ReadFailedOutright(result)) break;
+    if (result == kWaitReceived && GetLe16(&reply[kReplyCommand]) == command) --outstanding;
   }
   m_unansweredWrites = 0;
 }

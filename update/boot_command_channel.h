@@ -48,10 +48,10 @@ class CBootChannel {
   // An erase gives up after 60 busy answers, or after 10 reads that brought
   // neither busy nor done, whatever comes between them.
   static constexpr int kMaxBusyAnswers = 60;
-  // After a write that was answered only on a retry, replies that come this
-  // long (two attempts' polls) are taken for the late answers of the
-  // unanswered attempts.
-  static constexpr uint32_t kLateReplyWindowMs = 3000;
+  // After a write that was answered only on a retry, the replies of the
+  // attempts that went unanswered may still come: until one has come for each
+  // of them, or for this long, whatever arrives is taken for theirs.
+  static constexpr uint32_t kLateReplyWindowMs = 5000;
 
  private:
   // Reads one reply into the response buffer; true when it acknowledges `command`.
@@ -62,8 +62,9 @@ class CBootChannel {
   // unless the reads showed that the controller left the bus.
   StepResult NoAcknowledgement(const char* what) const;
 
-  // Reads and drops what comes within kLateReplyWindowMs.
-  void SettleLateReplies();
+  // Reads and drops the late replies of m_unansweredWrites attempts, for at
+  // most kLateReplyWindowMs.
+  void SettleLateReplies(uint16_t command);
 
   // Since the operation began: a read failed outright, or a frame could not be written.
   bool m_sawDeviceFailure = false;
