@@ -2,7 +2,11 @@
 # Updates simulated controllers through a real Linux kernel: boots Debian's
 # kernel in a QEMU guest (software emulation), creates each controller as a
 # uhid device whose device side is uhid_controller, and runs
-# tarvik-update-cli on the guest's hidraw devices, without --simulate.
+# tarvik-update-cli on the guest's hidraw devices, without --simulate: one
+# controller at a time (a two-record boot-mode update, then a report-mode-1
+# update), then three at once (two boot-mode controllers with UIDs of their
+# own and a report-mode-1 one), listed with `list --json` and all updated by
+# one `flash --all`. Each controller checks what it holds on its device side.
 #
 #   run_kernel_test.sh CLI UHID_CONTROLLER IMAGES_DIR WORK_DIR
 #
@@ -89,8 +93,48 @@ run_case() {
   cat /tmp/peer.log
   while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
 }
+hidraw_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
+
+# Three controllers on the bus at once, each its own uhid_controller with a log
+# of its own: the list shows them in bus order and one flash --all updates
+# them side by side. The peers' lines are renamed so that they cannot pass
+# for the single-controller cases'.
+run_all() {
+  image=$1
+  peers=""
+  n=0
+  for spec in boot-a:boot:0 boot-b:boot:1 packet1:packet1:0; do
+    name=${spec%%:*} rest=${spec#*:}
+    mode=${rest%%:*} step=${rest#*:}
+    uhid_controller "$mode" "$image" uid.step=$step > /tmp/all-$name.log 2>&1 &
+    peers="$peers $!"
+    n=$((n + 1))
+    # One at a time, so that the bus order is the order of creation.
+    for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
+      [ "$(hidraw_count)" -ge $n ] && break
+      sleep 0.2
+    done
+  done
+  timeout 60 tarvik-update-cli list --json > /tmp/list.json 2> /tmp/list.err
+  echo "ALL-LIST-EXIT $?"
+  cat /tmp/list.json /tmp/list.err
+  echo "ALL-LIST-COUNT $(grep -c '"index":' /tmp/list.json)"
+  echo "ALL-LIST-MODES $(grep -o '"reportMode": *[0-9]*' /tmp/list.json | grep -o '[0-9]*$' | tr '\n' ' ')"
+  echo "ALL-LIST-UIDS $(grep -o '"uid": *"[0-9a-f]*"' /tmp/list.json | sort -u | wc -l)"
+  timeout 180 tarvik-update-cli --json flash --all --yes "$image" > /tmp/cli.json 2> /tmp/cli.err
+  echo "ALL-FLASH-EXIT $?"
+  cat /tmp/cli.json /tmp/cli.err
+  echo "ALL-FLASH-UPGRADED $(grep -c '"result": *"upgraded"' /tmp/cli.json)"
+  for peer in $peers; do kill -TERM $peer; done
+  for peer in $peers; do wait $peer; done
+  for name in boot-a boot-b packet1; do
+    sed -e "s/^PEER-CHECK \([A-Z]*\)/ALL-CHECK $name \1/" /tmp/all-$name.log
+  done
+  while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
+}
 run_case boot /images/boot-two-mcus-v1.31.dat
 run_case packet1 /images/packet-v1.40.dat
+run_all /images/boot-two-mcus-v1.31.dat
 echo GUEST-DONE
 poweroff -f
 INIT
@@ -116,4 +160,23 @@ for mode in boot packet1; do
     status=1
   fi
 done
+# Three at once: the list shows them all (two boot-mode controllers with UIDs
+# of their own, then the report-mode-1 one), flash --all upgrades every one
+# (three results, besides the document's own), and each holds the image.
+all_ok=1
+grep -q "ALL-LIST-EXIT 0" console.log || all_ok=0
+grep -q "ALL-LIST-COUNT 3" console.log || all_ok=0
+grep -Eq "ALL-LIST-MODES 3 3 1 *$" <(tr -d '\r' < console.log) || all_ok=0
+grep -q "ALL-LIST-UIDS 2" console.log || all_ok=0
+grep -q "ALL-FLASH-EXIT 0" console.log || all_ok=0
+grep -q "ALL-FLASH-UPGRADED 4" console.log || all_ok=0
+for name in boot-a boot-b packet1; do
+  grep -q "ALL-CHECK $name OK" console.log || all_ok=0
+done
+if [[ $all_ok -eq 1 ]]; then
+  echo "kernel test: three controllers listed and updated at once through hidraw: passed"
+else
+  echo "kernel test: three controllers listed and updated at once through hidraw: FAILED" >&2
+  status=1
+fi
 exit $status

@@ -4,6 +4,9 @@
 //
 //   uhid_controller boot|packet1|packet2 IMAGE [KEY=VALUE]...
 //
+// KEY=VALUE are the simulated controller's settings (see --sim), and
+// uid.step=N: the main microcontroller's UID ends N higher than the model's,
+// so that several boot-mode controllers on one bus tell themselves apart.
 // Runs until SIGTERM, then checks what the controller received against IMAGE
 // and prints "PEER-CHECK OK" or "PEER-CHECK FAIL: <why>".
 #include <fcntl.h>
@@ -13,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -130,7 +134,7 @@ std::string CheckPacket(const SimPacketController& model, const std::string& pat
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: uhid_controller boot|packet1|packet2 IMAGE [KEY=VALUE]...\n");
+    std::fprintf(stderr, "usage: uhid_controller boot|packet1|packet2 IMAGE [uid.step=N] [KEY=VALUE]...\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -145,6 +149,16 @@ int main(int argc, char** argv) {
     const std::string setting = argv[i];
     const size_t eq = setting.find('=');
     std::string error;
+    if (eq != std::string::npos && setting.compare(0, eq, "uid.step") == 0) {
+      char* end = nullptr;
+      const unsigned long step = std::strtoul(setting.c_str() + eq + 1, &end, 0);
+      if (end == setting.c_str() + eq + 1 || *end != '\0' || step > 0xFFFF) {
+        std::fprintf(stderr, "uhid_controller: bad setting %s (a number up to 0xFFFF)\n", setting.c_str());
+        return 2;
+      }
+      bootConfig.main.uid[2] += static_cast<uint32_t>(step);
+      continue;
+    }
     if (eq == std::string::npos ||
         !(ApplySimBootSetting(setting.substr(0, eq), setting.substr(eq + 1), bootConfig, error) ||
           ApplySimPacketSetting(setting.substr(0, eq), setting.substr(eq + 1), packetConfig, error))) {
