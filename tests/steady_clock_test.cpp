@@ -1,0 +1,34 @@
+// The real clock's deadline waits: the boot protocol's polls rely on them
+// never ending before their deadline, and on a passed deadline not waiting.
+#include <gtest/gtest.h>
+
+#include "platform/std/steady_clock.h"
+#include "platform/std/virtual_clock.h"
+
+namespace tarvik {
+namespace {
+
+TEST(SteadyClockTest, DeadlineWaitsNeverEndEarlyAndPassedOnesDoNotWait) {
+  SteadyClock clock;
+  for (uint64_t waitUs : {50u, 300u, 5000u}) {
+    const uint64_t deadline = clock.NowUs() + waitUs;
+    clock.SleepUntilUs(deadline);
+    EXPECT_GE(clock.NowUs(), deadline) << waitUs;
+  }
+  const uint64_t before = clock.NowUs();
+  clock.SleepUntilUs(before - 1000);
+  EXPECT_LT(clock.NowUs() - before, 1000u);
+  // Milliseconds and microseconds share their origin.
+  EXPECT_LE(clock.NowMs(), clock.NowUs() / 1000 + 1);
+}
+
+TEST(SteadyClockTest, VirtualDeadlinesMoveTheClockByWholeMilliseconds) {
+  VirtualClock clock(100);
+  clock.SleepUntilUs(clock.NowUs() + 5000);
+  EXPECT_EQ(clock.NowMs(), 105u);
+  clock.SleepUntilUs(clock.NowUs());  // passed: no time goes by
+  EXPECT_EQ(clock.NowMs(), 105u);
+}
+
+}  // namespace
+}  // namespace tarvik
