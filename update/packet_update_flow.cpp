@@ -79,7 +79,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   m_dataPackets = 0;
   m_awaitingRequest = false;
   m_awaitingStartAnswer = false;
-  m_transferStartMs = 0;
+  m_transferStartMs.reset();
   m_updateDataSent.store(false);
 
   const int sent = SendShortFrame(m_hid, kTypeStartRequest, 0x00);
@@ -127,7 +127,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       }
       // A controller that answers, but too slowly, does not hold the update for hours.
       const uint64_t limit = TransferLimitMs(m_context.record.desLen);
-      if (m_transferStartMs != 0 && clock.NowMs() - m_transferStartMs >= limit) {
+      if (m_transferStartMs && clock.NowMs() - *m_transferStartMs >= limit) {
         FailTransfer(StrFormat("the transfer did not finish within %llu s ",
                                static_cast<unsigned long long>(limit / 1000)) +
                      Where());

@@ -86,7 +86,7 @@ class CPacketUpdateFlow {
   // The controller answers the start request once; a start answer at any other
   // time (during the transfer, or a second one) starts nothing.
   bool m_awaitingStartAnswer = false;
-  uint64_t m_transferStartMs = 0;
+  std::optional<uint64_t> m_transferStartMs;  // set once the header packet went out
   std::atomic<bool> m_updateDataSent{false};  // this update's data went out in full
   std::atomic<bool> m_inVersionQuery{false};
 };
