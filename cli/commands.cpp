@@ -402,6 +402,19 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
   return false;
 }
 
+// The window target of --device SELECTOR; false (transcript finished) when no
+// controller answers to it.
+bool TargetOfDevice(CliPlatform& platform, const std::string& selector, WindowTarget& target,
+                    std::string& error) {
+  ControllerEntry chosen;
+  if (!ResolveDevice(platform, selector, chosen, error)) {
+    platform.FinishTranscript();
+    return false;
+  }
+  target = platform.TargetFor(chosen);
+  return true;
+}
+
 json ResultJson(int index, const std::string& path, const FlashResult& r) {
   json result = {{"index", index}, {"path", path}, {"result", r.result}};
   result["reason"] = r.reason.empty() ? nullptr : json(r.reason);
@@ -670,13 +683,10 @@ int FlashCommand(const CliOptions& options) {
   }
   WindowTarget target;
   if (!options.device.empty()) {
-    ControllerEntry chosen;
-    if (!ResolveDevice(platform, options.device, chosen, error)) {
-      platform.FinishTranscript();
+    if (!TargetOfDevice(platform, options.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(options, document, kExitNoController, error);
     }
-    target = platform.TargetFor(chosen);
   } else if (const size_t count = platform.Controllers().size(); count > 1) {
     platform.FinishTranscript();
     document["result"] = "error";
@@ -724,13 +734,10 @@ int InfoCommand(const CliOptions& options) {
   }
   WindowTarget target;
   if (!options.device.empty()) {
-    ControllerEntry chosen;
-    if (!ResolveDevice(platform, options.device, chosen, error)) {
-      platform.FinishTranscript();
+    if (!TargetOfDevice(platform, options.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(options, document, kExitNoController, error);
     }
-    target = platform.TargetFor(chosen);
   } else if (const std::vector<ControllerEntry> controllers = platform.Controllers(); controllers.size() > 1) {
     // Each controller in bus order, on a window of its own.
     json list = json::array();

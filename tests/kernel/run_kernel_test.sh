@@ -103,8 +103,8 @@ run_all() {
   image=$1
   peers=""
   n=0
-  for spec in boot-a:boot:0 boot-b:boot:1 packet1:packet1:0; do
-    name=${spec%%:*} rest=${spec#*:}
+  for entry in boot-a:boot:0 boot-b:boot:1 packet1:packet1:0; do
+    name=${entry%%:*} rest=${entry#*:}
     mode=${rest%%:*} step=${rest#*:}
     uhid_controller "$mode" "$image" uid.step=$step > /tmp/all-$name.log 2>&1 &
     peers="$peers $!"
