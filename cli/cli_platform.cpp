@@ -2,22 +2,9 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
-#include "device/device_table.h"
+#include "cli/native_platform.h"
 
 namespace tarvik {
-
-namespace {
-
-// Without the udev rule a controller's node belongs to root: discovery would
-// skip it as it skips devices held by others, and the user would only hear
-// that no controller was found.
-bool SupportedControllerRefusesUs() {
-  std::vector<HidDeviceId> supported;
-  for (const DeviceTableRow& row : kDeviceTable) supported.push_back({row.vendorId, row.productId});
-  return HidrawPermissionDenied(supported);
-}
-
-}  // namespace
 
 CliPlatform::~CliPlatform() {
   if (m_ownTranscriptFile && m_transcriptFile) std::fclose(m_transcriptFile);
@@ -36,13 +23,16 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     if (!parsed) return false;
     layout = std::move(*parsed);
   }
-  if (!simulated && SupportedControllerRefusesUs()) {
-    exitCode = kExitNoController;
-    error = AccessDeniedHint();
-    return false;
+  if (!simulated) {
+    if (std::string problem = NativeAccessProblem(); !problem.empty()) {
+      exitCode = kExitNoController;
+      error = std::move(problem);
+      return false;
+    }
   }
 
-  m_clock = layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock) : &m_steadyClock;
+  m_nativeClock = MakeNativeClock();
+  m_clock = layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock) : m_nativeClock.get();
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
@@ -51,7 +41,8 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
       }
       m_transcriptFile = stdout;
     } else {
-      m_transcriptFile = std::fopen(options.transcriptPath.c_str(), "w");
+      // Binary: the same bytes on every platform.
+      m_transcriptFile = std::fopen(options.transcriptPath.c_str(), "wb");
       if (!m_transcriptFile) {
         error = "cannot write the transcript to " + options.transcriptPath;
         return false;
@@ -61,12 +52,11 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     m_transcript = std::make_unique<Transcript>(*m_clock, m_transcriptFile);
   }
 
-  m_linuxSystem = std::make_unique<LinuxSystem>(*m_clock);
   // The trace always reaches the transcript; standard error only when asked for.
-  m_linuxSystem->SetTraceToStandardError(options.verbose);
-  m_system = m_linuxSystem.get();
+  m_nativeSystem = MakeNativeSystem(*m_clock, options.verbose);
+  m_system = m_nativeSystem.get();
   if (m_transcript) {
-    m_recordingSystem = std::make_unique<RecordingSystem>(*m_linuxSystem, *m_transcript);
+    m_recordingSystem = std::make_unique<RecordingSystem>(*m_nativeSystem, *m_transcript);
     m_system = m_recordingSystem.get();
   }
 
@@ -78,8 +68,8 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
     for (const SimPopulation& p : m_populations) m_numbered.push_back(m_simBus->PathOf(p.controller));
     m_several = m_populations.size() > 1;
   } else {
-    m_hidrawBus = std::make_unique<HidrawBus>(*m_clock);
-    bus = m_hidrawBus.get();
+    m_nativeBus = MakeNativeBus(*m_clock);
+    bus = m_nativeBus.get();
     for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(c.path);
     m_several = m_numbered.size() > 1;
   }

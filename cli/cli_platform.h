@@ -1,5 +1,5 @@
 // The platform a command runs the window on: the clock, the system seam, the
-// HID bus (the system's hidraw devices, or the simulator with --simulate), the
+// HID bus (the system's own devices, or the simulator with --simulate), the
 // headless window host and the transcript.
 #pragma once
 
@@ -15,9 +15,6 @@
 #include "cli/cli_options.h"
 #include "platform/headless/headless_window_host.h"
 #include "platform/headless/observer_fanout.h"
-#include "platform/linux/hidraw_bus.h"
-#include "platform/linux/linux_system.h"
-#include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_hid_bus.h"
 #include "sim/sim_setup.h"
@@ -72,13 +69,13 @@ class CliPlatform {
   void FinishTranscript();
 
  private:
-  SteadyClock m_steadyClock;
+  std::unique_ptr<IClock> m_nativeClock;
   VirtualClock m_virtualClock;
   IClock* m_clock = nullptr;
   std::FILE* m_transcriptFile = nullptr;
   bool m_ownTranscriptFile = false;
   std::unique_ptr<Transcript> m_transcript;
-  std::unique_ptr<LinuxSystem> m_linuxSystem;
+  std::unique_ptr<ISystem> m_nativeSystem;
   std::unique_ptr<RecordingSystem> m_recordingSystem;
   ISystem* m_system = nullptr;
   std::unique_ptr<SimHidBus> m_simBus;
@@ -86,7 +83,7 @@ class CliPlatform {
   bool m_several = false;
   std::mutex m_numbersLock;
   std::vector<std::string> m_numbered;  // paths in number order
-  std::unique_ptr<HidrawBus> m_hidrawBus;
+  std::unique_ptr<IHidBus> m_nativeBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   IHidBus* m_bus = nullptr;
   std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;

@@ -1,7 +1,5 @@
 #include "cli/commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -19,6 +17,7 @@
 #include "base/bytes.h"
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
+#include "cli/console.h"
 #include "cli/interrupt_watch.h"
 #include "cli/terminal_user.h"
 #include "device/device_table.h"
@@ -462,14 +461,13 @@ struct Tally {
   }
 };
 
-// The terminal's yes or no for a whole batch, asked once.
-bool ConfirmBatch(const std::string& question) {
+// The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
+bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
   std::fprintf(stderr, "%s [y/N] ", question.c_str());
   std::fflush(stderr);
   std::string answer;
-  for (int c; (c = std::fgetc(stdin)) != EOF && c != '\n';) answer.push_back(static_cast<char>(c));
-  if (answer.empty()) std::fputc('\n', stderr);
-  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+  if (!answers.ReadLine(answer)) std::fputc('\n', stderr);
+  return !answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
 TerminalSettings BatchSettings(const CliOptions& options) {
@@ -483,7 +481,11 @@ TerminalSettings BatchSettings(const CliOptions& options) {
 int FlashAll(const CliOptions& options, const ImageCheck& image) {
   json document = {{"command", "flash"}};
   StopRegistry stops;
-  InterruptWatch interrupts([&] { stops.StopAll(); });
+  AnswerReader batchAnswer;
+  InterruptWatch interrupts([&] {
+    stops.StopAll();
+    batchAnswer.Wake();
+  });
   CliPlatform platform;
   std::string error;
   int code = kExitOk;
@@ -498,7 +500,7 @@ int FlashAll(const CliOptions& options, const ImageCheck& image) {
     return Conclude(options, document, kExitNoController, "no supported controller found");
   }
   if (!options.assumeYes &&
-      !ConfirmBatch(StrFormat("Write version %s (%u bytes) to all %zu controllers?",
+      !ConfirmBatch(batchAnswer, StrFormat("Write version %s (%u bytes) to all %zu controllers?",
                               FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
     platform.FinishTranscript();
     document["result"] = "cancelled";
@@ -665,7 +667,7 @@ int FlashCommand(const CliOptions& options) {
   TerminalSettings settings;
   settings.assumeYes = options.assumeYes;
   settings.verbose = options.verbose;
-  settings.drawProgress = !options.quiet && ::isatty(STDERR_FILENO) == 1;
+  settings.drawProgress = !options.quiet && StandardErrorIsTerminal();
   TerminalUser user(options.path, settings);
 
   StopRegistry stops;

@@ -1,5 +1,6 @@
-// Ctrl-C during a command: the first SIGINT asks the running update to stop at
-// its next step; a second ends the process at once (exit status 130).
+// Ctrl-C during a command: the first asks the running update to stop at its
+// next step; a second ends the process at once (exit status 130). The signal
+// is watched by interrupt_watch_posix.cpp or interrupt_watch_win32.cpp.
 #pragma once
 
 #include <atomic>
@@ -10,8 +11,9 @@ namespace tarvik {
 
 class InterruptWatch {
  public:
-  // Blocks SIGINT in this thread and in every thread started after it: build
-  // it before any other thread. `onFirst` runs on the watch's own thread.
+  // On POSIX systems it blocks SIGINT in this thread and in every thread
+  // started after it: build it before any other thread. `onFirst` runs on the
+  // watch's own thread.
   explicit InterruptWatch(std::function<void()> onFirst);
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
@@ -19,11 +21,14 @@ class InterruptWatch {
 
   bool Interrupted() const { return m_interrupted.load(); }
 
+  // One Ctrl-C, from the platform's watch.
+  void Notice();
+
  private:
   std::function<void()> m_onFirst;
   std::atomic<bool> m_interrupted{false};
   std::atomic<bool> m_done{false};
-  std::thread m_thread;
+  std::thread m_thread;  // the POSIX watch
 };
 
 }  // namespace tarvik

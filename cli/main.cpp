@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 
 namespace {
 
@@ -28,9 +29,12 @@ int UsageError(bool json, const std::string& command, const std::string& message
 
 int main(int argc, char** argv) {
   using namespace tarvik;
+  PrepareConsole();
   CLI::App app{"Tarvik Update: firmware updater for Tarvik game controllers, without a window."};
   app.require_subcommand(1);
   app.fallthrough();  // global options may follow the command too
+  // "/x" is a path on every platform (CLI11 reads it as an option on Windows otherwise).
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION);
   app.footer(kExitStatusHelp);
   CliOptions options;

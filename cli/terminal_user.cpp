@@ -1,8 +1,5 @@
 #include "cli/terminal_user.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace tarvik {
@@ -18,44 +15,14 @@ std::string Tidy(std::string text) {
 }  // namespace
 
 TerminalUser::TerminalUser(std::string image, TerminalSettings settings)
-    : ScriptedUser(std::move(image), true), m_settings(settings) {
-  if (::pipe(m_wake) != 0) m_wake[0] = m_wake[1] = -1;
-}
-
-TerminalUser::~TerminalUser() {
-  for (int fd : m_wake) {
-    if (fd >= 0) ::close(fd);
-  }
-}
+    : ScriptedUser(std::move(image), true), m_settings(settings) {}
 
 void TerminalUser::EndLine() {
   if (m_drawn) std::fputc('\n', stderr);
   m_drawn = false;
 }
 
-void TerminalUser::Interrupt() {
-  m_interrupted.store(true);
-  if (m_wake[1] >= 0) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(m_wake[1], &byte, 1);
-  }
-}
-
-bool TerminalUser::ReadAnswer(std::string& answer) {
-  for (;;) {
-    if (m_interrupted.load()) return false;
-    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    const int ready = ::poll(fds, m_wake[0] >= 0 ? 2 : 1, -1);
-    if (ready < 0) continue;
-    if (fds[1].revents != 0) return false;
-    if (fds[0].revents == 0) continue;
-    char c = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n <= 0) return !answer.empty();
-    if (c == '\n') return true;
-    answer.push_back(c);
-  }
-}
+void TerminalUser::Interrupt() { m_answers.Wake(); }
 
 MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
                                             const std::optional<std::string>& caption,
@@ -77,8 +44,8 @@ MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
   std::fprintf(stderr, "%s%s. Write it? [y/N] ", Tidy(text).c_str(), note.c_str());
   std::fflush(stderr);
   std::string answer;
-  if (!ReadAnswer(answer)) std::fputc('\n', stderr);
-  const bool yes = !m_interrupted.load() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+  if (!m_answers.ReadLine(answer)) std::fputc('\n', stderr);
+  const bool yes = !m_answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
   return yes ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
 }
 
@@ -96,11 +63,11 @@ void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
   const int filled = percent * kWidth / 100;
   std::string step = PhaseName(progress.phase);
   if (progress.record > 0) step += " record " + std::to_string(progress.record);
-  std::fprintf(stderr, "\r[%s%s] %3d %%  %s  %llu/%llu bytes\x1b[K",
+  std::fprintf(stderr, "\r[%s%s] %3d %%  %s  %llu/%llu bytes%s",
                std::string(static_cast<size_t>(filled), '#').c_str(),
                std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, step.c_str(),
                static_cast<unsigned long long>(progress.bytesSent),
-               static_cast<unsigned long long>(progress.payloadTotal));
+               static_cast<unsigned long long>(progress.payloadTotal), EraseToLineEnd());
   std::fflush(stderr);
   m_drawn = true;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/console.h"
 #include "platform/headless/headless_window_host.h"
 #include "update/update_window.h"
 
@@ -43,7 +44,6 @@ struct TerminalSettings {
 class TerminalUser final : public ScriptedUser, public IUpdateObserver {
  public:
   TerminalUser(std::string image, TerminalSettings settings);
-  ~TerminalUser() override;
   TerminalUser(const TerminalUser&) = delete;
   TerminalUser& operator=(const TerminalUser&) = delete;
 
@@ -62,12 +62,10 @@ class TerminalUser final : public ScriptedUser, public IUpdateObserver {
 
  private:
   void EndLine();
-  bool ReadAnswer(std::string& answer);
 
   TerminalSettings m_settings;
   std::string m_versionNote;
-  int m_wake[2] = {-1, -1};  // written by Interrupt to end a prompt
-  std::atomic<bool> m_interrupted{false};
+  AnswerReader m_answers;  // woken by Interrupt
   bool m_drawn = false;
   int m_lastPercent = -1;
   UpdatePhase m_lastPhase = UpdatePhase::kFinishing;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds TarvikUpdate.exe and the tests for 64-bit Windows with MinGW-w64
-# (warnings as errors) and runs every test under Wine, the window tests on a
+# Builds TarvikUpdate.exe, tarvik-update-cli.exe and the tests for 64-bit
+# Windows with MinGW-w64 (warnings as errors) and runs every test under Wine, the window tests on a
 # virtual X server. Wine's prefix lives in the build tree and is kept between
 # runs. Screenshots of the main window land in build/win/screenshots.
 # Needs the Windows packages of scripts/install-deps.sh and ImageMagick.
@@ -76,8 +76,10 @@ cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmak
   -DCMAKE_BUILD_TYPE= -DTARVIK_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-echo "== DLLs TarvikUpdate.exe imports =="
-x86_64-w64-mingw32-objdump -p "$build/desktop/win32/TarvikUpdate.exe" | grep 'DLL Name'
+for program in TarvikUpdate tarvik-update-cli; do
+  echo "== DLLs $program.exe imports =="
+  x86_64-w64-mingw32-objdump -p "$build/desktop/win32/$program.exe" | grep 'DLL Name'
+done
 
 xvfb-run -a -s '-screen 0 1024x768x24' bash "$script" --on-display
 echo "== Windows build and tests passed; screenshots in $build/screenshots =="

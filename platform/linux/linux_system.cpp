@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/linux/locale_language.h"
+#include "platform/std/standard_error_trace.h"
 #include "platform/std/std_thread.h"
 #include "res/string_table.h"
 
@@ -37,12 +38,7 @@ std::string LinuxSystem::GetCurrentDirectory() {
 uint32_t LinuxSystem::GetLastError() { return static_cast<uint32_t>(errno); }
 
 void LinuxSystem::OutputDebugString(const std::string& line) {
-  if (!m_traceToStderr) return;
-  static std::mutex lock;  // one whole line at a time on standard error
-  std::lock_guard<std::mutex> guard(lock);
-  std::fputs(line.c_str(), stderr);
-  if (line.empty() || line.back() != '\n') std::fputc('\n', stderr);
-  std::fflush(stderr);
+  if (m_traceToStderr) WriteTraceLineToStandardError(line);
 }
 
 std::string LinuxSystem::LoadStringResource(uint16_t id) {

@@ -37,3 +37,32 @@ gtest_discover_tests(win32_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT
 add_test(NAME TarvikUpdate.ImportsOnlySystemDlls
          COMMAND ${CMAKE_COMMAND} -DEXECUTABLE=$<TARGET_FILE:TarvikUpdate> -DOBJDUMP=${CMAKE_OBJDUMP}
                  -P ${PROJECT_SOURCE_DIR}/desktop/win32/CheckImports.cmake)
+
+if(TARGET tarvik-update-cli)
+  set(TARVIK_CLI_SOURCES ${PROJECT_SOURCE_DIR}/cli)
+  tarvik_test(win32_cli_console_test ${TARVIK_WIN32_TESTS}/cli_console_test.cpp
+              ${TARVIK_CLI_SOURCES}/console_win32.cpp ${TARVIK_CLI_SOURCES}/interrupt_watch.cpp
+              ${TARVIK_CLI_SOURCES}/interrupt_watch_win32.cpp)
+  target_link_libraries(win32_cli_console_test PRIVATE tarvik_platform_win32)
+  tarvik_test(win32_controller_bus_test ${TARVIK_WIN32_TESTS}/controller_bus_test.cpp
+              ${TARVIK_CLI_SOURCES}/controller_bus.cpp)
+
+  add_test(NAME tarvik-update-cli.ImportsOnlySystemDlls
+           COMMAND ${CMAKE_COMMAND} -DEXECUTABLE=$<TARGET_FILE:tarvik-update-cli> -DOBJDUMP=${CMAKE_OBJDUMP}
+                   -P ${PROJECT_SOURCE_DIR}/desktop/win32/CheckImports.cmake)
+
+  # The command-line program under Wine, on the sample images, written by the
+  # samples' own program for Windows before the cases run.
+  add_executable(win32_make_samples ${PROJECT_SOURCE_DIR}/samples/make_samples.cpp)
+  set(TARVIK_WIN32_CLI_WORK ${CMAKE_BINARY_DIR}/tests/win32-cli)
+  file(MAKE_DIRECTORY ${TARVIK_WIN32_CLI_WORK}/images)
+  add_test(NAME tarvik-update-cli.Samples COMMAND win32_make_samples ${TARVIK_WIN32_CLI_WORK}/images)
+  set_tests_properties(tarvik-update-cli.Samples PROPERTIES FIXTURES_SETUP win32_cli_images)
+  foreach(case no_controller image list_simulated flash_all flash_all_unplug device watch)
+    add_test(NAME tarvik-update-cli.${case}
+             COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:tarvik-update-cli> -DWINE=${TARVIK_WINE}
+                     -DIMAGES=${TARVIK_WIN32_CLI_WORK}/images -DWORK=${TARVIK_WIN32_CLI_WORK}/${case}
+                     -DCASE=${case} -P ${TARVIK_WIN32_TESTS}/win32_cli_test.cmake)
+    set_tests_properties(tarvik-update-cli.${case} PROPERTIES FIXTURES_REQUIRED win32_cli_images)
+  endforeach()
+endif()

@@ -1,0 +1,31 @@
+#include "cli/native_platform.h"
+
+#include <vector>
+
+#include "device/device_table.h"
+#include "platform/linux/hidraw_bus.h"
+#include "platform/linux/linux_system.h"
+#include "platform/std/steady_clock.h"
+
+namespace tarvik {
+
+std::unique_ptr<IClock> MakeNativeClock() { return std::make_unique<SteadyClock>(); }
+
+std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError) {
+  auto system = std::make_unique<LinuxSystem>(clock);
+  system->SetTraceToStandardError(traceToStandardError);
+  return system;
+}
+
+std::unique_ptr<IHidBus> MakeNativeBus(IClock& clock) { return std::make_unique<HidrawBus>(clock); }
+
+std::string NativeAccessProblem() {
+  // Without the udev rule a controller's node belongs to root: discovery would
+  // skip it as it skips devices held by others, and the user would only hear
+  // that no controller was found.
+  std::vector<HidDeviceId> supported;
+  for (const DeviceTableRow& row : kDeviceTable) supported.push_back({row.vendorId, row.productId});
+  return HidrawPermissionDenied(supported) ? AccessDeniedHint() : std::string();
+}
+
+}  // namespace tarvik
