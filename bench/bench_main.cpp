@@ -240,92 +240,63 @@ void BenchDiscovery(int runs) {
 
 // ---- Memory against image size ---------------------------------------------
 
+// The heap around one update of `image` into a controller of report mode
+// `mode` played by `model`, above what the window held before the press: at
+// its peak during the update, and what is still held once the window is gone
+// (by the model and the bus, which outlive it).
+struct UpdateHeap {
+  int64_t peak = 0;
+  int64_t held = 0;
+  bool upgraded = false;
+};
+
+UpdateHeap MeasureUpdateHeap(std::shared_ptr<ISimDeviceModel> model, int mode, const Bytes& image,
+                             bool keepExchangeLog) {
+  VirtualClock clock;
+  test::SessionRig rig(clock);
+  rig.bus.KeepExchangeLog(keepExchangeLog);
+  SimDeviceSetup setup = ControllerSetup(mode);
+  setup.model = std::move(model);
+  rig.bus.Plug(setup, false);
+  rig.SetImage(image);
+  UpdateHeap heap;
+  int64_t before = 0;
+  rig.RunWindow([&](CUpdateDlg& dlg) {
+    rig.user.progress.reserve(image.size());  // the recording user's own list stays out of the count
+    before = g_live.load();
+    g_peak.store(before);
+    rig.PressUpdate(dlg);
+    heap.peak = g_peak.load() - before;
+  });
+  heap.held = g_live.load() - before;
+  heap.upgraded = rig.user.Succeeded();
+  return heap;
+}
+
 void BenchMemory() {
   std::printf("== memory against image size (heap bytes) ==\n");
   std::printf("image_KiB  engine_peak  sim_flash  sim_flash_per_byte  bus_log  packet_sim_received\n");
   for (size_t kib : {64u, 1024u, 4096u}) {
     const size_t size = kib * 1024;
     const Bytes image = OneRecordImage(size);
+    // A controller that keeps nothing, for the engine's own peak.
+    const auto acknowledging = [] {
+      return std::make_shared<test::ScriptedModel>([](const Bytes& r, SimDevicePort& port) {
+        port.SendInputReport(test::BootReply(test::BootCommandOf(r)));
+      });
+    };
     // The engine: peak heap of a whole boot-mode update against a controller
-    // that keeps nothing and a bus that logs nothing, above what the window
-    // held before the press.
-    int64_t enginePeak = 0;
-    {
-      VirtualClock clock;
-      test::SessionRig rig(clock);
-      rig.bus.KeepExchangeLog(false);
-      SimDeviceSetup setup = ControllerSetup(3);
-      setup.model = std::make_shared<test::ScriptedModel>([](const Bytes& r, SimDevicePort& port) {
-        port.SendInputReport(test::BootReply(test::BootCommandOf(r)));
-      });
-      rig.bus.Plug(setup, false);
-      rig.SetImage(image);
-      rig.RunWindow([&](CUpdateDlg& dlg) {
-        rig.user.progress.reserve(size);  // the recording user's own list stays out of the count
-        const int64_t before = g_live.load();
-        g_peak.store(before);
-        rig.PressUpdate(dlg);
-        enginePeak = g_peak.load() - before;
-      });
-    }
+    // that keeps nothing and a bus that logs nothing.
+    const int64_t enginePeak = MeasureUpdateHeap(acknowledging(), 3, image, false).peak;
     // The boot-mode simulator: what it holds once the image is written.
-    int64_t simFlash = 0;
-    int64_t busLog = 0;
-    {
-      VirtualClock clock;
-      test::SessionRig rig(clock);
-      auto model = std::make_shared<SimBootController>();
-      SimDeviceSetup setup = ControllerSetup(3);
-      setup.model = model;
-      rig.bus.Plug(setup, false);
-      rig.SetImage(image);
-      int64_t modelBefore = 0;
-      rig.RunWindow([&](CUpdateDlg& dlg) {
-        rig.user.progress.reserve(size);
-        rig.bus.KeepExchangeLog(false);
-        const int64_t before = g_live.load();
-        rig.PressUpdate(dlg);
-        modelBefore = before;
-      });
-      simFlash = g_live.load() - modelBefore;
-      // The bus's log of every report, for the same update.
-      VirtualClock clock2;
-      test::SessionRig logged(clock2);
-      auto model2 = std::make_shared<test::ScriptedModel>([](const Bytes& r, SimDevicePort& port) {
-        port.SendInputReport(test::BootReply(test::BootCommandOf(r)));
-      });
-      SimDeviceSetup setup2 = ControllerSetup(3);
-      setup2.model = model2;
-      logged.bus.Plug(setup2, false);
-      logged.SetImage(image);
-      int64_t logBefore = 0;
-      logged.RunWindow([&](CUpdateDlg& dlg) {
-        logged.user.progress.reserve(size);
-        logBefore = g_live.load();
-        logged.PressUpdate(dlg);
-      });
-      busLog = g_live.load() - logBefore;
-      if (model->WrittenRegions().empty() || !rig.user.Succeeded()) std::printf("(update failed)\n");
-    }
+    auto bootModel = std::make_shared<SimBootController>();
+    const UpdateHeap boot = MeasureUpdateHeap(bootModel, 3, image, false);
+    if (bootModel->WrittenRegions().empty() || !boot.upgraded) std::printf("(update failed)\n");
+    const int64_t simFlash = boot.held;
+    // The bus's log of every report, for the same update.
+    const int64_t busLog = MeasureUpdateHeap(acknowledging(), 3, image, true).held;
     // The packet-protocol simulator keeps the data it received.
-    int64_t packetSim = 0;
-    {
-      VirtualClock clock;
-      test::SessionRig rig(clock);
-      rig.bus.KeepExchangeLog(false);
-      auto model = std::make_shared<SimPacketController>(1);
-      SimDeviceSetup setup = ControllerSetup(1);
-      setup.model = model;
-      rig.bus.Plug(setup, false);
-      rig.SetImage(image);
-      int64_t before = 0;
-      rig.RunWindow([&](CUpdateDlg& dlg) {
-        rig.user.progress.reserve(size);
-        before = g_live.load();
-        rig.PressUpdate(dlg);
-      });
-      packetSim = g_live.load() - before;
-    }
+    const int64_t packetSim = MeasureUpdateHeap(std::make_shared<SimPacketController>(1), 1, image, false).held;
     std::printf("%9zu %12lld %10lld %19.2f %8lld %20lld\n", kib, static_cast<long long>(enginePeak),
                 static_cast<long long>(simFlash), static_cast<double>(simFlash) / static_cast<double>(size),
                 static_cast<long long>(busLog), static_cast<long long>(packetSim));

@@ -8,6 +8,7 @@
 #include <thread>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,18 @@ int Conclude(const CliOptions& options, json document, int status, const std::st
   }
   if (status != kExitOk && !reason.empty()) std::fprintf(stderr, "tarvik-update-cli: %s\n", reason.c_str());
   return status;
+}
+
+// Builds `platform` from the options. When that cannot be done the command
+// ends: the status returned is the concluded one, and `document`'s result is
+// "error" for a usage error, else `otherwise`.
+std::optional<int> SetUpOrConclude(CliPlatform& platform, const CliOptions& options, json& document,
+                                   const char* otherwise = "error") {
+  std::string error;
+  int code = kExitOk;
+  if (platform.Set(options, error, code)) return std::nullopt;
+  document["result"] = code == kExitUsage ? "error" : otherwise;
+  return Conclude(options, document, code, error);
 }
 
 int ExitFor(OutcomeResult result) {
@@ -487,12 +500,7 @@ int FlashAll(const CliOptions& options, const ImageCheck& image) {
     batchAnswer.Wake();
   });
   CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = "error";
-    return Conclude(options, document, code, error);
-  }
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
   const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (controllers.empty()) {
     platform.FinishTranscript();
@@ -553,12 +561,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
   StopRegistry stops;
   InterruptWatch interrupts([&] { stops.StopAll(); });
   CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = "error";
-    return Conclude(options, document, code, error);
-  }
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
   if (!options.json && !options.quiet) {
     std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
   }
@@ -677,15 +680,10 @@ int FlashCommand(const CliOptions& options) {
   });
 
   CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = "error";
-    return Conclude(options, document, code, error);
-  }
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
   WindowTarget target;
   if (!options.device.empty()) {
-    if (!TargetOfDevice(platform, options.device, target, error)) {
+    if (std::string error; !TargetOfDevice(platform, options.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(options, document, kExitNoController, error);
     }
@@ -728,15 +726,12 @@ int FlashCommand(const CliOptions& options) {
 int InfoCommand(const CliOptions& options) {
   json document = {{"command", "info"}};
   CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = code == kExitUsage ? "error" : "no controller";
-    return Conclude(options, document, code, error);
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
+    return *ended;
   }
   WindowTarget target;
   if (!options.device.empty()) {
-    if (!TargetOfDevice(platform, options.device, target, error)) {
+    if (std::string error; !TargetOfDevice(platform, options.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(options, document, kExitNoController, error);
     }
@@ -785,11 +780,8 @@ int InfoCommand(const CliOptions& options) {
 int ListCommand(const CliOptions& options) {
   json document = {{"command", "list"}};
   CliPlatform platform;
-  std::string error;
-  int code = kExitOk;
-  if (!platform.Set(options, error, code)) {
-    document["result"] = code == kExitUsage ? "error" : "no controller";
-    return Conclude(options, document, code, error);
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
+    return *ended;
   }
   const std::vector<ControllerEntry> controllers = platform.Controllers();
   json list = json::array();

@@ -3,7 +3,6 @@
 #include "platform/win32/win32_api.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 

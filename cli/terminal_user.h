@@ -2,7 +2,6 @@
 // a terminal who answers the version confirmation and watches a progress bar.
 #pragma once
 
-#include <atomic>
 #include <cstdio>
 #include <optional>
 #include <string>

@@ -2,34 +2,24 @@
 // flash --all, the station mode (--watch), "dev" in the transcript and one
 // step log per controller.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "tests/support/cli_process.h"
+#include "tests/support/image_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using tarvik::test::ReadAll;
 
 std::string Hex(const std::vector<uint8_t>& bytes) {
   static const char* digits = "0123456789abcdef";
@@ -46,58 +36,17 @@ class CliFleetTest : public ::testing::Test {
   fs::path dir;
   std::vector<uint8_t> payload;  // of the image written by SetUp
   std::string image;
-  struct Run {
-    int status = -1;
-    std::string out;
-    std::string err;
-    std::vector<json> transcript;
-    json Document() const { return json::parse(out, nullptr, false); }
-    // The events `ev` of controller `dev` (0: those without "dev").
-    std::vector<json> Events(const std::string& ev, int dev) const {
-      std::vector<json> found;
-      for (const json& e : transcript) {
-        if (e.value("ev", "") == ev && e.value("dev", 0) == dev) found.push_back(e);
-      }
-      return found;
-    }
-  };
+  using Run = tarvik::test::CliRun;
 
   void SetUp() override {
-    dir = fs::temp_directory_path() / ("tarvik-fleet-" + std::to_string(getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
+    dir = tarvik::test::ScratchFolder("tarvik-fleet");
     // One main-mcu record of 3000 bytes, version 1.31.
-    uint8_t header[28] = {};
-    const uint32_t version = 131, address = 0x08004000, length = 3000;
-    for (int i = 0; i < 4; ++i) {
-      header[i] = static_cast<uint8_t>(version >> (8 * i));
-      header[4 + i] = static_cast<uint8_t>(address >> (8 * i));
-      header[8 + i] = static_cast<uint8_t>(length >> (8 * i));
-    }
-    header[12] = 1;
-    for (uint32_t i = 0; i < length; ++i) payload.push_back(static_cast<uint8_t>(i * 13 + 5));
-    image = (dir / "fw.dat").string();
-    std::ofstream file(image, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(header), sizeof header);
-    file.write(reinterpret_cast<const char*>(payload.data()), static_cast<std::streamsize>(payload.size()));
+    for (uint32_t i = 0; i < 3000; ++i) payload.push_back(static_cast<uint8_t>(i * 13 + 5));
+    image = tarvik::test::WriteFile(dir / "fw.dat", tarvik::test::Record(131, 0x08004000, payload));
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  Run Cli(const std::string& arguments) {
-    const fs::path transcript = dir / "transcript.jsonl";
-    fs::remove(transcript);
-    const std::string command = "cd " + dir.string() + " && env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
-                                " --transcript " + transcript.string() + " " + arguments + " </dev/null >" +
-                                (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string();
-    const int raw = std::system(command.c_str());
-    Run run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadAll(dir / "out.txt");
-    run.err = ReadAll(dir / "err.txt");
-    std::ifstream lines(transcript);
-    for (std::string line; std::getline(lines, line);) run.transcript.push_back(json::parse(line, nullptr, false));
-    return run;
-  }
+  Run Cli(const std::string& arguments) { return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, arguments); }
 
   // Whether controller `dev`'s main flash holds the image's payload.
   bool HoldsPayload(const Run& run, int dev) const {
@@ -274,27 +223,11 @@ TEST_F(CliFleetTest, EachControllerLogsToAFileOfItsOwn) {
 
 TEST_F(CliFleetTest, CtrlCStopsEveryUpdateOfTheBatch) {
   // 64 KiB on the real clock takes several seconds; the signal comes mid-way.
-  std::vector<uint8_t> big(28 + 65536, 0x5A);
-  big.assign({0x83, 0, 0, 0, 0x00, 0x40, 0x00, 0x08, 0x00, 0x00, 0x01, 0x00, 1});
-  big.resize(28 + 65536, 0x5A);
-  image = (dir / "big.dat").string();
-  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(big.data()),
-                                               static_cast<std::streamsize>(big.size()));
+  image = tarvik::test::WriteFile(dir / "big.dat", tarvik::test::Record(131, 0x08004000, tarvik::test::Bytes(65536, 0x5A)));
   const std::string command = "exec env LANG=en_US.UTF-8 " TARVIK_CLI_PATH
                               " --simulate boot,boot --json flash --all --yes " + image + " >" +
                               (dir / "out.txt").string() + " 2>/dev/null </dev/null";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  kill(child, SIGINT);
-  int raw = 0;
-  ASSERT_EQ(waitpid(child, &raw, 0), child);
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  ASSERT_EQ(tarvik::test::InterruptAfter(command, std::chrono::milliseconds(1500)), 130);
   const json document = json::parse(ReadAll(dir / "out.txt"), nullptr, false);
   ASSERT_EQ(document["results"].size(), 2u);
   for (const json& result : document["results"]) EXPECT_EQ(result["result"], "interrupted");

@@ -4,93 +4,51 @@
 //
 // TARVIK_UPDATE_GOLDEN=1 rewrites the golden files from the current output.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "tests/support/cli_process.h"
+#include "tests/support/image_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using tarvik::test::ReadAll;
 
 class CliOutcomeTest : public ::testing::Test {
  protected:
   fs::path dir;
-  struct Run {
-    int status = -1;
-    std::string out;
-    std::string err;
-    std::vector<json> transcript;
-  };
+  using Run = tarvik::test::CliRun;
 
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("tarvik-outcome-" + std::to_string(getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir);
-  }
+  void SetUp() override { dir = tarvik::test::ScratchFolder("tarvik-outcome"); }
   void TearDown() override { fs::remove_all(dir); }
 
   // An image of one record per length, the first for the main mcu, the
   // second for the ATmcu; `cut` bytes are taken off the end.
   std::string Image(const std::string& name, std::vector<uint32_t> lengths, uint32_t version = 131,
                     size_t cut = 0) {
-    std::vector<uint8_t> bytes;
+    tarvik::test::Bytes bytes;
     for (size_t r = 0; r < lengths.size(); ++r) {
-      uint8_t header[28] = {};
-      const uint32_t address = r == 0 ? 0x08004000 : 0x2000;
-      for (int i = 0; i < 4; ++i) {
-        header[i] = static_cast<uint8_t>(version >> (8 * i));
-        header[4 + i] = static_cast<uint8_t>(address >> (8 * i));
-        header[8 + i] = static_cast<uint8_t>(lengths[r] >> (8 * i));
-      }
-      header[12] = r == 0 ? 1 : 0;
-      bytes.insert(bytes.end(), header, header + 28);
-      for (uint32_t i = 0; i < lengths[r]; ++i) bytes.push_back(static_cast<uint8_t>(i * 7 + r));
+      const tarvik::test::Bytes record =
+          tarvik::test::Record(version, r == 0 ? 0x08004000 : 0x2000,
+                               tarvik::test::Payload(lengths[r], static_cast<uint8_t>(r)), r == 0 ? 1 : 0);
+      bytes.insert(bytes.end(), record.begin(), record.end());
     }
     bytes.resize(bytes.size() - cut);
-    const fs::path path = dir / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+    return tarvik::test::WriteFile(dir / name, bytes);
   }
 
   Run Cli(const std::string& arguments, const std::string& input = "/dev/null") {
-    const fs::path out = dir / "out.txt";
-    const fs::path err = dir / "err.txt";
-    const fs::path transcript = dir / "transcript.jsonl";
-    fs::remove(transcript);
-    const std::string command = "cd " + dir.string() + " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=en_US.UTF-8 " TARVIK_CLI_PATH
-                                " --transcript " + transcript.string() + " " + arguments + " <" + input +
-                                " >" + out.string() + " 2>" + err.string();
-    const int raw = std::system(command.c_str());
-    Run run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadAll(out);
-    run.err = ReadAll(err);
-    std::ifstream lines(transcript);
-    for (std::string line; std::getline(lines, line);) {
-      run.transcript.push_back(json::parse(line, nullptr, false));
-    }
-    return run;
+    return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, arguments, input);
   }
 
   static size_t Count(const Run& run, const std::string& ev) {
@@ -310,18 +268,7 @@ TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
   const std::string command = "exec env LANG=en_US.UTF-8 " TARVIK_CLI_PATH " --simulate boot --transcript " +
                               transcript + " --json flash --yes " + image + " >" + (dir / "out.txt").string() +
                               " 2>" + (dir / "err.txt").string() + " </dev/null";
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-  kill(child, SIGINT);
-  int raw = 0;
-  ASSERT_EQ(waitpid(child, &raw, 0), child);
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_EQ(WEXITSTATUS(raw), 130);
+  ASSERT_EQ(tarvik::test::InterruptAfter(command, std::chrono::milliseconds(2500)), 130);
   const json document = json::parse(ReadAll(dir / "out.txt"));
   EXPECT_EQ(document["result"], "interrupted");
   EXPECT_LT(document["bytesSent"].get<int>(), 65536);

@@ -39,13 +39,10 @@ add_test(NAME TarvikUpdate.ImportsOnlySystemDlls
                  -P ${PROJECT_SOURCE_DIR}/desktop/win32/CheckImports.cmake)
 
 if(TARGET tarvik-update-cli)
-  set(TARVIK_CLI_SOURCES ${PROJECT_SOURCE_DIR}/cli)
-  tarvik_test(win32_cli_console_test ${TARVIK_WIN32_TESTS}/cli_console_test.cpp
-              ${TARVIK_CLI_SOURCES}/console_win32.cpp ${TARVIK_CLI_SOURCES}/interrupt_watch.cpp
-              ${TARVIK_CLI_SOURCES}/interrupt_watch_win32.cpp)
-  target_link_libraries(win32_cli_console_test PRIVATE tarvik_platform_win32)
+  tarvik_test(win32_cli_console_test ${TARVIK_WIN32_TESTS}/cli_console_test.cpp)
+  target_link_libraries(win32_cli_console_test PRIVATE tarvik_cli_console)
   tarvik_test(win32_controller_bus_test ${TARVIK_WIN32_TESTS}/controller_bus_test.cpp
-              ${TARVIK_CLI_SOURCES}/controller_bus.cpp)
+              ${PROJECT_SOURCE_DIR}/cli/controller_bus.cpp)
 
   add_test(NAME tarvik-update-cli.ImportsOnlySystemDlls
            COMMAND ${CMAKE_COMMAND} -DEXECUTABLE=$<TARGET_FILE:tarvik-update-cli> -DOBJDUMP=${CMAKE_OBJDUMP}
