@@ -153,10 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     test::Payload(desLen, reader.Next(static_cast<uint8_t>(i)))};
     image = test::Concat({image, test::Record(planned.version, address, planned.payload, at ? 0 : 1)});
     payloadTotal += desLen;
-    // Erase: 10 tries or 60 busy answers of 1 s; each chunk: 3 attempts of 100
-    // polls of 5 ms plus a 10 ms read; the stamp likewise.
+    // Erase: 10 tries or 60 busy answers of 1 s, then up to 5 s for the late
+    // replies of its unanswered tries; each chunk: 3 attempts of 100 polls of
+    // 5 ms plus a 10 ms read; the stamp likewise.
     const uint64_t chunks = (desLen + boot::kMaxData - 1) / boot::kMaxData;
-    boundMs += 72000 + (chunks + 1) * 4600;
+    boundMs += 77000 + (chunks + 1) * 4600;
     records.push_back(std::move(planned));
   }
 

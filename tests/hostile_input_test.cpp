@@ -3,6 +3,7 @@
 // states a result the window must never give.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 #include "base/bytes.h"
@@ -92,6 +93,35 @@ TEST_F(HostileInputTest, BootLateAcknowledgementAfterARetryDoesNotStandForTheNex
   rig.SetImage(Record(123, 0x08004000, payload));
   Press();
   EXPECT_FALSE(rig.user.Succeeded() && !Holds(*controller, 0x08004000, payload));
+}
+
+// Boot mode: the first erase frame is answered late, after the host has sent
+// it again; the second is answered by the echo of a write command, which comes
+// only after the host's first chunk has gone out (and that chunk's own
+// acknowledgement is lost).
+// Replies that come soon after a retried erase belong to its unanswered
+// attempts, whatever command they name.
+TEST_F(HostileInputTest, BootStrayReplyToARetriedEraseDoesNotStandForTheFirstChunk) {
+  auto controller = std::make_shared<SimBootController>();
+  const auto isErase = [](const Bytes& r) { return IsBootCommand(r, boot::kCmdErase); };
+  const auto isWrite = [](const Bytes& r) { return IsBootCommand(r, boot::kCmdWriteData); };
+  auto firstChunkLost = std::make_shared<ReplyFaults>(controller, ReplyFault::kLost, 0, 0, isWrite);
+  auto secondEraseLost = std::make_shared<ReplyFaults>(firstChunkLost, ReplyFault::kLost, 1, 0, isErase);
+  auto firstEraseLate = std::make_shared<ReplyFaults>(secondEraseLost, ReplyFault::kLate, 0, 1600, isErase);
+  std::atomic<int> erases{0};
+  std::atomic<int> firstChunkFrames{0};
+  Plug(3, std::make_shared<test::ScriptedModel>([&](const Bytes& r, SimDevicePort& port) {
+    if (isErase(r) && ++erases == 2) port.SendInputReport(test::BootReply(boot::kCmdWriteData), 1200);
+    if (isWrite(r) && GetLe32(&r[1 + boot::kFrameAddress]) == 0x08004000) ++firstChunkFrames;
+    firstEraseLate->OnOutputReport(r, port);
+  }));
+  const Bytes payload = Payload(100);
+  rig.SetImage(Record(123, 0x08004000, payload));
+  Press();
+  EXPECT_TRUE(rig.user.Succeeded());
+  // The first chunk was acknowledged only by its second frame.
+  EXPECT_EQ(firstChunkFrames.load(), 2);
+  EXPECT_TRUE(Holds(*controller, 0x08004000, payload));
 }
 
 // Boot mode: erase answers "busy" once in every nine frames and stays silent

@@ -94,15 +94,23 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   // by a busy answer either, so that busy answers between silences still end.
   int tries = 0;
   int busy = 0;
+  int sends = 1;
   for (;;) {
     if (m_abort.load()) return StepResult::Interrupted();
-    if (ReadAcknowledgement(command)) return StepResult::Ok();
+    if (ReadAcknowledgement(command)) {
+      // The attempts that got no answer, busy ones aside, may still answer
+      // late, and behind their answers whatever else the controller sent.
+      const int unanswered = sends - 1 - busy;
+      if (unanswered > 0) SettleLateReplies(command, unanswered);
+      return StepResult::Ok();
+    }
     const bool isBusy = ReplyIsBusyFor(command);
     if (isBusy && ++busy >= kMaxBusyAnswers) {
       return StepResult::Failed(StrFormat("answered busy %d times", kMaxBusyAnswers));
     }
     sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
+    ++sends;
     m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
     if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement("was never answered");
   }
@@ -125,7 +133,8 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
     const bool acknowledged = ReadAcknowledgement(command);
     fromUs = m_clock.NowUs();
     if (acknowledged) {
-      if (m_unansweredWrites > 0) SettleLateReplies(command);
+      if (m_unansweredWrites > 0) SettleLateReplies(command, m_unansweredWrites);
+      m_unansweredWrites = 0;
       return StepResult::Ok();
     }
   }
@@ -134,14 +143,13 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   return NoAcknowledgement("was not acknowledged");
 }
 
-void CBootChannel::SettleLateReplies(uint16_t command) {
+void CBootChannel::SettleLateReplies(uint16_t command, int outstanding) {
   // The protocol's replies name only the command, so the late answer of an
   // earlier attempt would look like the acknowledgement of the next frame.
   const uint64_t end = m_clock.NowMs() + kLateReplyWindowMs;
   // What is already waiting (a duplicate of the acknowledgement, say) does not
   // count: only replies that come from here on are taken for the late ones.
   m_hid.DiscardPendingInput();
-  int outstanding = m_unansweredWrites;
   for (int reads = 0; outstanding > 0 && reads < 4 * static_cast<int>(kLateReplyWindowMs) &&
                       m_clock.NowMs() < end;
        ++reads) {
@@ -151,7 +159,6 @@ void CBootChannel::SettleLateReplies(uint16_t command) {
     if (ReadFailedOutright(result)) break;
     if (result == kWaitReceived && GetLe16(&reply[kReplyCommand]) == command) --outstanding;
   }
-  m_unansweredWrites = 0;
 }
 
 StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {

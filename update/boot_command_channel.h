@@ -62,9 +62,9 @@ class CBootChannel {
   // unless the reads showed that the controller left the bus.
   StepResult NoAcknowledgement(const char* what) const;
 
-  // Reads and drops the late replies of m_unansweredWrites attempts, for at
-  // most kLateReplyWindowMs.
-  void SettleLateReplies(uint16_t command);
+  // Reads and drops the late replies of `outstanding` earlier attempts of
+  // `command` (and whatever else comes meanwhile), for at most kLateReplyWindowMs.
+  void SettleLateReplies(uint16_t command, int outstanding);
 
   // Since the operation began: a read failed outright, or a frame could not be written.
   bool m_sawDeviceFailure = false;
