@@ -145,7 +145,7 @@ void CliPlatform::FinishTranscript() {
       m_transcript->Record(event);
     };
     if (population.packet) {
-      const std::vector<uint8_t> received = population.packet->ReceivedData();
+      const std::vector<uint8_t> received = population.packet->Firmware();
       record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
     }
     if (!population.boot) continue;

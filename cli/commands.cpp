@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <set>
 #include <thread>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "cli/interrupt_watch.h"
 #include "cli/terminal_user.h"
 #include "device/device_table.h"
+#include "update/boot_wire.h"
 #include "update/firmware_image.h"
 #include "update/version_text.h"
 
@@ -31,7 +33,9 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-// The image listing shows this many records; the scan still walks them all.
+// The image listing shows this many records; the check still walks them all.
+// A controller restarts after its update: this long away, it is still the same one.
+constexpr uint64_t kRestartGraceMs = 5000;
 constexpr size_t kListedRecords = 1000;
 
 void PrintJson(const json& document) {
@@ -109,66 +113,96 @@ std::string RecoveryHint(const UpdateOutcome& outcome) {
          "the same flash again.";
 }
 
-json InfoBlockJson(const uint8_t* block, bool main) {
-  using namespace boot;
-  const uint32_t version = GetLe32(block + kInfoVersion);
-  json info = {{"pid", GetLe16(block + kInfoPid)},
-               {"version", version},
-               {"versionText", FormatVersionShort(version)}};
+json InfoBlockJson(const boot::InfoBlock& block, bool main) {
+  json info = {{"pid", block.pid},
+               {"version", block.version},
+               {"versionText", FormatVersionShort(block.version)}};
   if (main) {
-    info["revision"] = GetLe16(block + kInfoRevision);
-    info["uid"] = {GetLe32(block + kInfoUid), GetLe32(block + kInfoUid + 4), GetLe32(block + kInfoUid + 8)};
-    info["boot_id"] = {GetLe32(block + kInfoBootId), GetLe32(block + kInfoBootId + 4),
-                       GetLe32(block + kInfoBootId + 8)};
-    info["bootIDAddr"] = GetLe32(block + kInfoBootIdAddr);
-    info["appIDAddr"] = GetLe32(block + kInfoAppIdAddr);
+    info["revision"] = block.revision;
+    info["uid"] = {block.uid[0], block.uid[1], block.uid[2]};
+    info["boot_id"] = {block.bootId[0], block.bootId[1], block.bootId[2]};
+    info["bootIDAddr"] = block.bootIdAddr;
+    info["appIDAddr"] = block.appIdAddr;
   }
-  info["VerAddr"] = GetLe32(block + kInfoVerAddr);
+  info["VerAddr"] = block.verAddr;
   return info;
 }
 
-void PrintInfoBlock(const char* name, const uint8_t* block, bool main) {
-  using namespace boot;
-  const uint32_t version = GetLe32(block + kInfoVersion);
-  std::printf("%s:\n  pid=0x%04x\n  version=0x%x (%s)\n", name, GetLe16(block + kInfoPid), version,
-              FormatVersionShort(version).c_str());
+void PrintInfoBlock(const char* name, const boot::InfoBlock& block, bool main) {
+  std::printf("%s:\n  pid=0x%04x\n  version=0x%x (%s)\n", name, block.pid, block.version,
+              FormatVersionShort(block.version).c_str());
   if (main) {
-    std::printf("  revision=%d\n", GetLe16(block + kInfoRevision));
-    std::printf("  uid=%08x %08x %08x\n", GetLe32(block + kInfoUid), GetLe32(block + kInfoUid + 4),
-                GetLe32(block + kInfoUid + 8));
-    std::printf("  boot_id=%08x %08x %08x\n", GetLe32(block + kInfoBootId),
-                GetLe32(block + kInfoBootId + 4), GetLe32(block + kInfoBootId + 8));
-    std::printf("  bootIDAddr=0x%x\n  appIDAddr=0x%x\n", GetLe32(block + kInfoBootIdAddr),
-                GetLe32(block + kInfoAppIdAddr));
+    std::printf("  revision=%d\n", block.revision);
+    std::printf("  uid=%08x %08x %08x\n", block.uid[0], block.uid[1], block.uid[2]);
+    std::printf("  boot_id=%08x %08x %08x\n", block.bootId[0], block.bootId[1], block.bootId[2]);
+    std::printf("  bootIDAddr=0x%x\n  appIDAddr=0x%x\n", block.bootIdAddr, block.appIdAddr);
   }
-  std::printf("  VerAddr=0x%x\n", GetLe32(block + kInfoVerAddr));
+  std::printf("  VerAddr=0x%x\n", block.verAddr);
 }
 
-// The image as flash sees it before talking to any controller.
+// The image as flash sees it before talking to any controller: read and
+// checked as the update will check it.
 struct ImageCheck {
   std::string reason;  // empty: usable
   uint32_t version = 0;
   uint32_t payloadTotal = 0;
+  FirmwareImage image;
 };
 
 ImageCheck CheckImage(const std::string& path) {
   ImageCheck check;
-  CImageFile file;
-  if (!file.Open(path)) {
-    check.reason = "cannot open " + path + ": " + file.LastError();
-    return check;
-  }
-  uint8_t header[kRecordHeaderSize] = {};
-  file.Read(header, sizeof header);
-  file.Close();
-  check.version = GetLe32(header);
-  const ImageScan scan = ScanImageFile(file, path);
-  if (!scan.Accepted()) {
+  check.image = FirmwareImage::Load(path);
+  check.version = GetLe32(check.image.FirstHeader());
+  const ImageScan& scan = check.image.Scan();
+  if (!check.image.Readable()) {
+    check.reason = scan.reason;
+  } else if (!scan.Accepted()) {
     check.reason = path + " is not a valid image: " + scan.reason;
-    return check;
   }
   check.payloadTotal = scan.payloadTotal;
   return check;
+}
+
+// The version guard: each record the controller's protocol writes against the
+// firmware of its own microcontroller. Older wins over same; "same" only when
+// every microcontroller written already runs its record's version.
+struct VersionGuard {
+  int order = 1;           // <0: something older, 0: all the same, >0: an upgrade
+  std::string older;       // the refusal without --allow-older
+  std::string same;        // the refusal without --allow-reinstall
+  std::string atDetail;    // the ATmcu's versions, said with the confirmation
+};
+
+VersionGuard GuardVersions(const ImageCheck& image, bool bootMode, uint32_t mainCurrent, uint32_t atCurrent) {
+  VersionGuard guard;
+  const UpdateProtocol protocol = bootMode ? UpdateProtocol::kBoot : UpdateProtocol::kPacket;
+  bool anyOlder = false;
+  bool allSame = true;
+  bool anyWritten = false;
+  for (const ImageMcu mcu : {ImageMcu::kMain, ImageMcu::kAtMcu}) {
+    uint32_t target = 0;
+    if (!image.image.VersionFor(protocol, mcu, target)) continue;
+    if (!bootMode && mcu == ImageMcu::kAtMcu) continue;
+    anyWritten = true;
+    const uint32_t current = mcu == ImageMcu::kMain ? mainCurrent : atCurrent;
+    const int order = CompareVersions(target, current);
+    const std::string to = FormatVersionShort(target);
+    const std::string from = FormatVersionShort(current);
+    if (mcu == ImageMcu::kAtMcu) guard.atDetail = "ATmcu " + to + " and current is " + from;
+    if (order < 0 && !anyOlder) {
+      anyOlder = true;
+      guard.older = mcu == ImageMcu::kMain
+                        ? "the image (" + to + ") is older than the controller's firmware (" + from + ")"
+                        : "the image's ATmcu record (" + to + ") is older than the ATmcu's firmware (" + from + ")";
+    }
+    allSame = allSame && order == 0;
+  }
+  guard.order = anyOlder ? -1 : anyWritten && allSame ? 0 : 1;
+  guard.older += "; add --allow-older to write it anyway";
+  guard.same = "the controller already runs " + FormatVersionShort(mainCurrent) +
+               (guard.atDetail.empty() ? "" : " (ATmcu " + FormatVersionShort(atCurrent) + ")") +
+               "; add --allow-reinstall to write it again";
+  return guard;
 }
 
 json OutcomeDocument(const char* command, const UpdateOutcome& outcome) {
@@ -242,25 +276,36 @@ FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const Ima
           r.reason = "the " + r.controller + " did not answer its information request";
           return;
         }
+        const bool bootMode = dlg.Hid().IsBootMode();
+        // An image this controller's protocol would not write whole is refused before any report.
+        if (const std::string problem =
+                image.image.CheckFor(bootMode ? UpdateProtocol::kBoot : UpdateProtocol::kPacket);
+            !problem.empty()) {
+          r.status = kExitImage;
+          r.reason = image.image.Path() + " is not a valid image: " + problem;
+          return;
+        }
         const uint32_t current = dlg.DeviceVersion();
-        const bool known = current != kDeviceVersionUnknown &&
-                           !(current == kDeviceVersionNoFirmware && !dlg.Hid().IsBootMode());
+        const bool known = current != kDeviceVersionUnknown && !(current == kDeviceVersionNoFirmware && !bootMode);
         if (known) {
-          const int order = CompareVersions(image.version, current);
+          // An erased ATmcu version reads as 0, like the main one.
+          const uint32_t atRaw = boot::InfoBlock::Parse(dlg.AtInfoBlock()).version;
+          const uint32_t atCurrent = atRaw == 0xFFFFFFFFu ? 0 : atRaw;
+          const VersionGuard guard = GuardVersions(image, bootMode, current, atCurrent);
           r.from = FormatVersionShort(current);
-          if (order < 0 && assumeYes && !options.allowOlder) {
+          if (guard.order < 0 && assumeYes && !options.allowOlder) {
             r.status = kExitCancelled;
-            r.reason = "the image (" + r.to + ") is older than the controller's firmware (" + r.from +
-                       "); add --allow-older to write it anyway";
+            r.reason = guard.older;
             return;
           }
-          if (order == 0 && assumeYes && !options.allowReinstall) {
+          if (guard.order == 0 && assumeYes && !options.allowReinstall) {
             r.status = kExitCancelled;
-            r.reason = "the controller already runs " + r.from + "; add --allow-reinstall to write it again";
+            r.reason = guard.same;
             return;
           }
-          if (order < 0) user.SetVersionNote("older than the controller's firmware");
-          if (order == 0) user.SetVersionNote("the same as the controller's firmware");
+          if (guard.order < 0) user.SetVersionNote("older than the controller's firmware");
+          if (guard.order == 0) user.SetVersionNote("the same as the controller's firmware");
+          user.SetPromptDetail(guard.atDetail);
         }
         stops.Add(dlg);
         if (!stops.Stopped()) {
@@ -279,6 +324,7 @@ FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const Ima
     }
     r.result = r.status == kExitNoController ? "no controller"
                : r.status == kExitCancelled  ? "refused"
+               : r.status == kExitImage      ? "rejected"
                : r.status == kExitInterrupted ? "interrupted"
                                               : "failed";
     return r;
@@ -311,8 +357,8 @@ struct ControllerReport {
   }
   // The main microcontroller's 96-bit UID, 24 hex digits.
   std::string Uid() const {
-    return StrFormat("%08x%08x%08x", GetLe32(mainInfo + boot::kInfoUid), GetLe32(mainInfo + boot::kInfoUid + 4),
-                     GetLe32(mainInfo + boot::kInfoUid + 8));
+    const boot::InfoBlock main = boot::InfoBlock::Parse(mainInfo);
+    return StrFormat("%08x%08x%08x", main.uid[0], main.uid[1], main.uid[2]);
   }
 };
 
@@ -345,8 +391,8 @@ void AddInfoJson(json& document, const ControllerReport& report) {
     document["versionText"] = report.VersionText();
   }
   if (report.present && report.bootMode && report.Queried()) {
-    document["main"] = InfoBlockJson(report.mainInfo, true);
-    document["at"] = InfoBlockJson(report.atInfo, false);
+    document["main"] = InfoBlockJson(boot::InfoBlock::Parse(report.mainInfo), true);
+    document["at"] = InfoBlockJson(boot::InfoBlock::Parse(report.atInfo), false);
   }
 }
 
@@ -354,8 +400,8 @@ void PrintInfo(const ControllerReport& report) {
   std::printf("Report mode: %d (%s)\n", report.reportMode,
               report.bootMode ? "boot command protocol" : "firmware packet protocol");
   if (report.Queried() && report.bootMode) {
-    PrintInfoBlock("main mcu", report.mainInfo, true);
-    PrintInfoBlock("ATmcu", report.atInfo, false);
+    PrintInfoBlock("main mcu", boot::InfoBlock::Parse(report.mainInfo), true);
+    PrintInfoBlock("ATmcu", boot::InfoBlock::Parse(report.atInfo), false);
   } else if (report.Queried()) {
     std::printf("Firmware version: %s\n", report.deviceVersion == kDeviceVersionNoFirmware
                                               ? "none (no valid firmware)"
@@ -569,6 +615,9 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     std::mutex lock;
     std::condition_variable changed;
     std::set<std::string> busy;  // paths being updated
+    // Upgraded controllers restart and leave the bus for a moment: until this
+    // time of the clock, one away is still the one just updated, not gone.
+    std::map<std::string, uint64_t> restarting;
     int running = 0;
     Tally tally;
     json results = json::array();
@@ -585,11 +634,17 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     const std::vector<ControllerEntry> present = platform.Controllers();
     std::set<std::string> paths;
     for (const ControllerEntry& c : present) paths.insert(c.path);
-    // A controller that left may come back: then it is updated (or skipped) again.
+    // A controller that left may come back: then it is updated (or skipped)
+    // again. One that restarts after its upgrade has not left.
     {
       std::lock_guard<std::mutex> lock(station.lock);
+      const uint64_t now = platform.Clock().NowMs();
+      for (auto it = station.restarting.begin(); it != station.restarting.end();) {
+        it = paths.count(it->first) != 0 || now >= it->second ? station.restarting.erase(it) : std::next(it);
+      }
       for (auto it = handled.begin(); it != handled.end();) {
-        it = paths.count(*it) == 0 && station.busy.count(*it) == 0 ? handled.erase(it) : std::next(it);
+        const bool away = paths.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
+        it = away ? handled.erase(it) : std::next(it);
       }
     }
     for (const ControllerEntry& c : present) {
@@ -607,6 +662,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
       workers.emplace_back([&, c, target, number, &user = user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
         std::lock_guard<std::mutex> lock(station.lock);
+        if (r.status == kExitOk) station.restarting[c.path] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
         station.results.push_back(ResultJson(number, c.path, r));
         if (!options.json && !(options.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
@@ -857,6 +913,14 @@ int RunCommand(const CliOptions& options) {
       reason = upgraded ? "" : outcome && !outcome->reason.empty()
                                    ? outcome->reason
                                    : "the update did not end with \"Firmware upgraded!\"";
+      // The controller restarts after its upgrade: the window's arrival
+      // handling shows the new version once it is back.
+      const uint64_t until = platform.Clock().NowMs() + kRestartGraceMs;
+      while (upgraded && !window.IsItemEnabled(IDC_USB_UPDATE) && platform.Clock().NowMs() < until) {
+        platform.Clock().SleepMs(50);
+        platform.Controllers();  // the simulated bus brings back a controller that is due
+        window.PumpPending();
+      }
     }
     title = window.WindowText();
   });
@@ -868,47 +932,80 @@ int RunCommand(const CliOptions& options) {
 }
 
 int ImageCommand(const CliOptions& options) {
-  CImageFile file;
-  std::vector<ImageRecord> listed;
-  const ImageScan scan = ScanImageFile(file, options.path, listed, kListedRecords);
-  CImageFile probe;
-  const bool opened = probe.Open(options.path);
-  probe.Close();
+  const FirmwareImage image = FirmwareImage::Load(options.path);
+  const ImageScan& scan = image.Scan();
+  const std::vector<ImageRecord>& records = image.Records();
+  const size_t listed = std::min(records.size(), kListedRecords);
+  const bool opened = image.Readable();
   const std::string reason =
       scan.Accepted() ? "" : opened ? options.path + " is not a valid image: " + scan.reason : scan.reason;
+  // What each protocol writes of an accepted image: the record numbers, or why it cannot.
+  struct ProtocolUse {
+    const char* key;
+    const char* name;
+    UpdateProtocol protocol;
+  };
+  static constexpr ProtocolUse kProtocols[] = {
+      {"boot", "boot command protocol (report mode 3)", UpdateProtocol::kBoot},
+      {"packet", "firmware packet protocol (report modes 1 and 2)", UpdateProtocol::kPacket},
+  };
   json document = {{"command", "image"}, {"result", scan.Accepted() ? "accepted" : "rejected"}};
   if (options.json) {
-    json records = json::array();
-    for (size_t i = 0; i < listed.size(); ++i) {
-      const RecordHeader& h = listed[i].header;
-      records.push_back({{"index", i + 1},
-                         {"offset", listed[i].offset},
-                         {"version", h.version},
-                         {"versionText", FormatVersionShort(h.version)},
-                         {"desAddress", h.desAddress},
-                         {"desLen", h.desLen},
-                         {"mcu", h.pid != 0 ? "main" : "at"}});
+    json list = json::array();
+    for (size_t i = 0; i < listed; ++i) {
+      const RecordHeader& h = records[i].header;
+      list.push_back({{"index", i + 1},
+                      {"offset", records[i].offset},
+                      {"version", h.version},
+                      {"versionText", FormatVersionShort(h.version)},
+                      {"desAddress", h.desAddress},
+                      {"desLen", h.desLen},
+                      {"mcu", h.pid != 0 ? "main" : "at"}});
     }
     document["path"] = options.path;
     document["fileLength"] = scan.fileLength;
     document["recordCount"] = scan.recordCount;
-    document["records"] = records;
+    document["records"] = list;
     document["payloadTotal"] = scan.payloadTotal;
     document["accepted"] = scan.Accepted();
+    if (scan.Accepted()) {
+      json writes = json::object();
+      for (const ProtocolUse& use : kProtocols) {
+        const std::string problem = image.CheckFor(use.protocol);
+        json entry = json::object();
+        if (problem.empty()) {
+          json numbers = json::array();
+          for (const size_t i : RecordsWrittenBy(use.protocol, records)) numbers.push_back(i + 1);
+          entry["records"] = numbers;
+        } else {
+          entry["refused"] = problem;
+        }
+        writes[use.key] = entry;
+      }
+      document["writes"] = writes;
+    }
   } else if (opened) {
     std::printf("Image: %s (%llu bytes)\n", options.path.c_str(),
                 static_cast<unsigned long long>(scan.fileLength));
-    for (size_t i = 0; i < listed.size(); ++i) {
-      const RecordHeader& h = listed[i].header;
+    for (size_t i = 0; i < listed; ++i) {
+      const RecordHeader& h = records[i].header;
       std::printf("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n", i + 1,
                   FormatVersionShort(h.version).c_str(), h.desAddress, h.desLen,
                   h.pid != 0 ? "main mcu" : "ATmcu");
     }
-    if (scan.recordCount > listed.size()) {
-      std::printf("  ... and %llu more records\n",
-                  static_cast<unsigned long long>(scan.recordCount - listed.size()));
+    if (scan.recordCount > listed) {
+      std::printf("  ... and %llu more records\n", static_cast<unsigned long long>(scan.recordCount - listed));
     }
     std::printf("Payload total: %u bytes\n", scan.payloadTotal);
+    if (scan.Accepted()) {
+      for (const ProtocolUse& use : kProtocols) {
+        const std::string problem = image.CheckFor(use.protocol);
+        const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
+        std::string what = written.size() == 1 ? "record" : "records";
+        for (size_t n = 0; n < written.size(); ++n) what += (n == 0 ? " " : ", ") + std::to_string(written[n] + 1);
+        std::printf("  %s: %s\n", use.name, problem.empty() ? ("writes " + what).c_str() : ("refuses it: " + problem).c_str());
+      }
+    }
     std::printf("%s\n", scan.Accepted() ? "Accepted" : "Rejected");
   }
   return Conclude(options, document, scan.Accepted() ? kExitOk : kExitImage, reason);

@@ -36,7 +36,8 @@ MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
     }
     return MsgBoxAnswer::kOk;
   }
-  const std::string note = m_versionNote.empty() ? "" : " (the image is " + m_versionNote + ")";
+  std::string note = m_promptDetail.empty() ? "" : "; " + m_promptDetail;
+  if (!m_versionNote.empty()) note += " (the image is " + m_versionNote + ")";
   if (m_settings.assumeYes) {
     if (m_settings.verbose) std::fprintf(stderr, "%s%s: yes\n", Tidy(text).c_str(), note.c_str());
     return MsgBoxAnswer::kOk;

@@ -50,6 +50,8 @@ class TerminalUser final : public ScriptedUser, public IUpdateObserver {
                                 MsgBoxButtons buttons) override;
   // Said with the confirmation, e.g. "older than the controller's firmware".
   void SetVersionNote(std::string note) { m_versionNote = std::move(note); }
+  // Said after the confirmation's own text, e.g. the ATmcu's versions.
+  void SetPromptDetail(std::string detail) { m_promptDetail = std::move(detail); }
 
   void OnUpdateStep(const UpdateProgress& progress) override;
   void OnUpdateOutcome(const UpdateOutcome&) override {}
@@ -64,6 +66,7 @@ class TerminalUser final : public ScriptedUser, public IUpdateObserver {
 
   TerminalSettings m_settings;
   std::string m_versionNote;
+  std::string m_promptDetail;
   AnswerReader m_answers;  // woken by Interrupt
   bool m_drawn = false;
   int m_lastPercent = -1;

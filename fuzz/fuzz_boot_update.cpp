@@ -23,7 +23,7 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/scripted_model.h"
 #include "tests/support/session_rig.h"
-#include "update/boot_protocol.h"
+#include "update/boot_wire.h"
 
 using namespace tarvik;
 using test::Bytes;
@@ -64,11 +64,12 @@ class BootScript final : public ISimDeviceModel {
     const uint8_t* bytes = frame + boot::kFrameData;
     if (command == boot::kCmdGetInfo) {
       std::vector<uint8_t> reply = test::BootReply(boot::kCmdGetInfo);
-      uint8_t* block = reply.data() + 1 + boot::kReplyData;
       const bool at = (address & boot::kAddressAtMcu) != 0;
-      PutLe16(block + boot::kInfoPid, at ? 0x0A01 : 0x7E23);
-      PutLe32(block + boot::kInfoVersion, at ? 110 : 120);
-      PutLe32(block + boot::kInfoVerAddr, at ? kAtVerAddr : kMainVerAddr);
+      boot::InfoBlock info;
+      info.pid = at ? 0x0A01 : 0x7E23;
+      info.version = at ? 110 : 120;
+      info.verAddr = at ? kAtVerAddr : kMainVerAddr;
+      info.Serialize(reply.data() + 1 + boot::kReplyData);
       port.SendInputReport(std::move(reply));
       return;
     }

@@ -1,10 +1,8 @@
-// The image scan on arbitrary file bytes. An accepted image's records tile the
-// file exactly from offset 0 and its payload total is the sum of their
-// desLen; a rejected one carries a reason. Either way the answer is the one a
-// plain walk of the chain gives.
-#include <sys/mman.h>
-#include <unistd.h>
-
+// The image check on arbitrary bytes. An accepted image's records tile the
+// bytes exactly from offset 0, its payload total is the sum of their desLen,
+// and every record with payload is written where its header says; a rejected
+// one carries a reason. The answer is checked against a plain walk of the
+// chain and a pairwise look at the records, written apart from the check.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,56 +13,82 @@
 
 using namespace tarvik;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const int fd = memfd_create("tarvik-image", 0);
-  fuzz::Check(fd >= 0, "memfd_create");
-  fuzz::Check(ftruncate(fd, 0) == 0, "ftruncate");
-  fuzz::Check(pwrite(fd, data, size, 0) == static_cast<ssize_t>(size), "pwrite");
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+namespace {
 
-  CImageFile file;
+struct Walked {
+  uint64_t offset;
+  uint32_t version;
+  uint32_t desAddress;
+  uint32_t desLen;
+  bool main;
+};
+
+// Whether every record would land where its header says.
+bool WrittenAsChecked(const std::vector<Walked>& records) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    const Walked& r = records[i];
+    if (r.version == 0) {
+      if (r.desLen != 0 || i + 1 != records.size()) return false;
+      continue;
+    }
+    const uint64_t start = r.main ? r.desAddress : (r.desAddress | 0x80000000u);
+    const uint64_t end = start + r.desLen;
+    if (end > (uint64_t{1} << 32)) return false;
+    if (r.main && end > 0x80000000u) return false;
+    if (r.main && start >= 0x80000000u) return false;
+    for (size_t j = 0; j < i; ++j) {
+      const Walked& o = records[j];
+      if (o.main != r.main || o.version == 0 || o.desLen == 0 || r.desLen == 0) continue;
+      const uint64_t oStart = o.main ? o.desAddress : (o.desAddress | 0x80000000u);
+      if (start < oStart + o.desLen && oStart < end) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<ImageRecord> records;
-  const ImageScan scan = ScanImageFile(file, path, records);
-  fuzz::Check(!file.IsOpen(), "the scan leaves the file open");
+  const ImageScan scan = CheckImageBytes(data, size, &records);
   fuzz::Check(scan.fileLength == size, "file length");
 
   // The chain as it lies in the bytes.
+  std::vector<Walked> walked;
   uint64_t position = 0;
   uint64_t sum = 0;
-  size_t headers = 0;
   bool truncatedHeader = false;
   while (position < size) {
     if (size - position < kRecordHeaderSize) {
       truncatedHeader = true;
       break;
     }
-    const uint32_t desLen = GetLe32(data + position + 8);
-    position += kRecordHeaderSize + uint64_t{desLen};
-    sum += desLen;
-    ++headers;
+    const uint8_t* h = data + position;
+    walked.push_back({position, GetLe32(h), GetLe32(h + 4), GetLe32(h + 8), GetLe16(h + 12) != 0});
+    position += kRecordHeaderSize + uint64_t{walked.back().desLen};
+    sum += walked.back().desLen;
   }
   const bool tiles = size > 0 && !truncatedHeader && position == size;
-  const bool expectAccepted = tiles && sum > 0 && sum <= 0xFFFFFFFFull;
+  const bool expectAccepted = tiles && sum > 0 && sum <= 0xFFFFFFFFull && WrittenAsChecked(walked);
 
   fuzz::Check(scan.Accepted() == expectAccepted, "acceptance differs from a walk of the chain");
   if (!scan.Accepted()) {
     fuzz::Check(!scan.reason.empty(), "a rejected image has no reason");
     return 0;
   }
-  fuzz::Check(records.size() == headers && scan.recordCount == headers, "record count");
-  uint64_t expectedOffset = 0;
-  uint64_t total = 0;
-  for (const ImageRecord& record : records) {
-    fuzz::Check(record.offset == expectedOffset, "records do not follow each other");
-    fuzz::Check(record.offset + kRecordHeaderSize <= size, "a header past the end");
-    const RecordHeader parsed = ParseRecordHeader(data + record.offset);
-    fuzz::Check(parsed.desLen == record.header.desLen && parsed.version == record.header.version &&
-                    parsed.desAddress == record.header.desAddress && parsed.pid == record.header.pid,
+  fuzz::Check(records.size() == walked.size() && scan.recordCount == walked.size(), "record count");
+  for (size_t i = 0; i < records.size(); ++i) {
+    const RecordHeader& h = records[i].header;
+    fuzz::Check(records[i].offset == walked[i].offset, "records do not follow each other");
+    fuzz::Check(h.desLen == walked[i].desLen && h.version == walked[i].version &&
+                    h.desAddress == walked[i].desAddress && (h.pid != 0) == walked[i].main,
                 "a header differs from its bytes");
-    expectedOffset += kRecordHeaderSize + uint64_t{record.header.desLen};
-    total += record.header.desLen;
   }
-  fuzz::Check(expectedOffset == size, "an accepted image's records do not end at its end");
-  fuzz::Check(total == scan.payloadTotal, "payload total is not the sum of desLen");
+  fuzz::Check(sum == scan.payloadTotal, "payload total is not the sum of desLen");
+  // Each protocol writes what it says, or says why not.
+  const std::vector<size_t> packet = RecordsWrittenBy(UpdateProtocol::kPacket, records);
+  const std::string packetProblem = CheckImageForProtocol(UpdateProtocol::kPacket, records);
+  fuzz::Check(packetProblem.empty() == (!packet.empty() && records[packet[0]].header.desLen == sum),
+              "the packet protocol would drop payload without saying so");
   return 0;
 }

@@ -16,7 +16,7 @@
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_setup.h"
 #include "tests/support/session_rig.h"
-#include "update/boot_protocol.h"
+#include "update/boot_wire.h"
 #include "update/version_text.h"
 
 using namespace tarvik;
@@ -45,10 +45,8 @@ class InfoScript final : public ISimDeviceModel {
   void Reply(bool at, SimDevicePort& port) {
     const uint8_t kind = m_in.Next(0) % 12;
     std::vector<uint8_t> reply(65, 0);
-    uint8_t* r = reply.data() + 1;
-    r[boot::kReplyMarker] = boot::kMarker;
-    uint16_t status = boot::kStatusDone;
-    uint16_t echo = boot::kCmdGetInfo;
+    boot::BootReply made;
+    made.echo = boot::kCmdGetInfo;
     uint32_t delay = 0;
     size_t length = reply.size();
     switch (kind) {
@@ -57,29 +55,27 @@ class InfoScript final : public ISimDeviceModel {
         for (size_t i = 1; i < reply.size(); ++i) reply[i] = m_in.Next(0);
         break;
       case 7: delay = (m_in.Next(0) % 4 + 1) * 150; break;
-      case 8: echo = static_cast<uint16_t>(m_in.Next(0) | (m_in.Next(0) << 8)); break;
-      case 9: status = boot::kStatusBusy; break;
+      case 8: {
+        const uint8_t low = m_in.Next(0);
+        made.echo = static_cast<uint16_t>(low | (m_in.Next(0) << 8));
+        break;
+      }
+      case 9: made.status = boot::kStatusBusy; break;
       case 10: length = 1 + m_in.Next(0) % 65; break;  // a short report
-      case 11: r[boot::kReplyLead] = m_in.Next(1); break;
+      case 11: made.lead = m_in.Next(1); break;
       default: break;
     }
     if (kind != 6) {
-      PutLe16(r + boot::kReplyStatus, status);
-      PutLe16(r + boot::kReplyCommand, echo);
-      for (size_t i = 0; i < boot::kInfoBlockSize; ++i) {
-        r[boot::kReplyData + i] = m_in.Next(static_cast<uint8_t>(0x30 + i));
-      }
+      for (size_t i = 0; i < boot::kInfoBlockSize; ++i) made.data[i] = m_in.Next(static_cast<uint8_t>(0x30 + i));
+      made.Serialize(reply.data() + 1);
     }
     reply.resize(length);
     // What the host would see: the bytes that arrived, zero after them.
     std::vector<uint8_t> seen(reply);
     seen.resize(65, 0);
-    const uint8_t* s = seen.data() + 1;
-    const bool acknowledges = s[boot::kReplyLead] == 0 && s[boot::kReplyMarker] == boot::kMarker &&
-                              GetLe16(s + boot::kReplyStatus) == boot::kStatusDone &&
-                              GetLe16(s + boot::kReplyCommand) == boot::kCmdGetInfo;
-    if (acknowledges) {
-      (at ? atAcks : mainAcks).push_back(Block(s + boot::kReplyData, s + boot::kReplyData + boot::kInfoBlockSize));
+    const boot::BootReply arrived = boot::BootReply::Parse(seen.data() + 1);
+    if (arrived.Acknowledges(boot::kCmdGetInfo)) {
+      (at ? atAcks : mainAcks).push_back(Block(arrived.data.begin(), arrived.data.end()));
     }
     port.SendInputReport(std::move(reply), delay);
   }
@@ -88,7 +84,7 @@ class InfoScript final : public ISimDeviceModel {
 };
 
 uint32_t ShownVersion(const Block& block) {
-  const uint32_t version = GetLe32(block.data() + boot::kInfoVersion);
+  const uint32_t version = boot::InfoBlock::Parse(block.data()).version;
   return version == 0xFFFFFFFFu ? 0 : version;
 }
 
@@ -128,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const Block& b : model->atAcks) fromAt = fromAt || (b == mainBlock && ShownVersion(b) == version);
   fuzz::Check(fromMain || fromAt, "the device version comes from no acknowledging block");
   fuzz::Check(fromMain, "the main block and version were taken from a reply to an ATmcu request");
-  fuzz::Check(title == FormatBootVersionTitle(base, version, GetLe16(mainBlock.data() + boot::kInfoRevision)),
+  fuzz::Check(title == FormatBootVersionTitle(base, version, boot::InfoBlock::Parse(mainBlock.data()).revision),
               "the title does not show the block's version");
   return 0;
 }

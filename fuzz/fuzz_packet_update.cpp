@@ -189,8 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int row = 1 + (shape & 1);
   const uint32_t desLen = 1 + (reader.Next(100) | (reader.Next(0) & 1) << 8);
   Bytes image = test::Record(150, 0x08004000, test::Payload(desLen, reader.Next(0)));
-  // A second record: the file holds more than the first record's desLen.
-  if (shape & 2) image = test::Concat({image, test::Record(151, 0x2000, test::Payload(40, 9), 0)});
+  // The chain's empty terminator: the file holds 28 bytes beyond desLen, which
+  // the last data packet carries.
+  if (shape & 2) image = test::Concat({image, Bytes(28, 0)});
   const uint64_t packets = (desLen + kDataPayload - 1) / kDataPayload + 1;
 
   VirtualClock clock;
@@ -242,5 +243,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   fuzz::Check(!model->failureSent, "success after the controller reported a failure");
   fuzz::Check(model->dataSent.size() < desLen + kDataPayload, "data packets sent after desLen was reached");
+  // Every packet carries the file's next bytes, beyond desLen included.
+  fuzz::Check(model->dataSent.size() <= image.size() - 28 &&
+                  std::equal(model->dataSent.begin(), model->dataSent.end(), image.begin() + 28),
+              "data packets that are not the file's bytes");
   return 0;
 }

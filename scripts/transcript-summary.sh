@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A short human account of an update from its transcript (tarvik-update-cli
 # --transcript): the window's title, the image picked, the confirmation and
-# its answer, the progress in steps of 10 %, the controller leaving, and the
-# final message or, without one, the window's title at the end.
+# its answer, the progress in steps of 10 %, the controller leaving, the final
+# message or, without one, the window's title at the end, and a boot-mode
+# controller restarting after its reset.
 #   scripts/transcript-summary.sh TRANSCRIPT
 # Reads the transcript's JSON lines with awk alone (no JSON tool needed).
 set -euo pipefail
@@ -31,7 +32,12 @@ exec awk '
     return match($0, "\"" key "\":-?[0-9]+") ? substr($0, RSTART + length(key) + 3, RLENGTH - length(key) - 3) + 0 : 0
   }
   /"ev":"title"/ { title = field("text") }
-  /"ev":"device"/ && picked && number("event") == 32772 { gone = 1 }  # removal
+  # A boot-mode controller leaves the bus at its reset (command 7) to start its new firmware.
+  /"ev":"out"/ && picked && field("hex") ~ /^000507/ { reset = 1 }
+  /"ev":"device"/ && picked && number("event") == 32772 {  # removal
+    if (reset) restarted = 1
+    else gone = 1
+  }
   /"ev":"filedialog"/ {
     picked = 1
     start_title = title
@@ -62,5 +68,6 @@ exec awk '
     if (gone) print "Controller:   left the bus during the update"
     if (last != "") print "Message:      \"" last "\""
     else if (picked && title != start_title) print "Window now:   " title
+    if (restarted) print "Controller:   restarted after its reset (left the bus)"
   }
 ' "$1"

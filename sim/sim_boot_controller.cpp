@@ -35,20 +35,6 @@ std::string BadValue(const std::string& key, const std::string& expected,
   return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
 }
 
-void SerializeInfo(const SimInfoBlock& info, uint8_t* out) {
-  PutLe16(out + boot::kInfoPid, info.pid);
-  PutLe16(out + boot::kInfoPid + 2, info.unused);
-  PutLe32(out + boot::kInfoVersion, info.version);
-  for (size_t i = 0; i < 3; ++i) {
-    PutLe32(out + boot::kInfoUid + 4 * i, info.uid[i]);
-    PutLe32(out + boot::kInfoBootId + 4 * i, info.bootId[i]);
-  }
-  PutLe32(out + boot::kInfoBootIdAddr, info.bootIdAddr);
-  PutLe32(out + boot::kInfoAppIdAddr, info.appIdAddr);
-  PutLe32(out + boot::kInfoVerAddr, info.verAddr);
-  PutLe16(out + boot::kInfoRevision, info.revision);
-}
-
 }  // namespace
 
 bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBootConfig& config,
@@ -94,6 +80,13 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     }
     (key == "erase" ? config.eraseAnswers : key == "setversion" ? config.setVersionAnswers
                                                                 : config.resetAnswers) = answers;
+    return true;
+  } else if (key == "reset.replug") {
+    if (value != "0" && value != "1") {
+      error = BadValue(key, "0 or 1", value);
+      return false;
+    }
+    config.resetReplug = value == "1";
     return true;
   } else if (key == "erase.busy" || key == "latency.ms") {
     uint32_t number = 0;
@@ -163,7 +156,10 @@ void SimBootController::OnOutputReport(const std::vector<uint8_t>& report, SimDe
       const bool atMcu = (address & kMcuBit) != 0;
       const uint32_t word = GetLe32(data);
       m_stamps.push_back({McuName(atMcu), address & ~kMcuBit, word});
-      m_info[atMcu ? kAt : kMain].version = word;
+      // The information block's version word is the one in flash at VerAddr:
+      // a word stamped anywhere else leaves it alone.
+      SimInfoBlock& info = m_info[atMcu ? kAt : kMain];
+      if ((address & ~kMcuBit) == info.verAddr) info.version = word;
       if (m_config.setVersionAnswers) Reply(port, boot::kStatusDone, command, nullptr);
       return;
     }
@@ -174,6 +170,9 @@ void SimBootController::OnOutputReport(const std::vector<uint8_t>& report, SimDe
       m_eraseOpen = false;
       m_anyChunk = false;
       if (m_config.resetAnswers) Reply(port, boot::kStatusDone, command, nullptr);
+      // It leaves once the acknowledgement is out, answered or not, and
+      // enumerates again running what it was stamped with.
+      if (m_config.resetReplug) port.LeaveAndReturn(m_config.latencyMs, kResetAwayMs);
       return;
     default:
       break;
@@ -239,13 +238,12 @@ void SimBootController::HandleWriteData(uint32_t address, const uint8_t* data, u
 
 void SimBootController::Reply(SimDevicePort& port, uint16_t status, uint16_t command,
                               const SimInfoBlock* block) {
+  boot::BootReply reply;
+  reply.status = status;
+  reply.echo = command;
+  if (block) block->Serialize(reply.data.data());
   std::vector<uint8_t> report(1 + boot::kReplySize, 0);
-  uint8_t* reply = report.data() + 1;
-  reply[boot::kReplyLead] = 0x00;
-  reply[boot::kReplyMarker] = boot::kMarker;
-  PutLe16(reply + boot::kReplyStatus, status);
-  PutLe16(reply + boot::kReplyCommand, command);
-  if (block) SerializeInfo(*block, reply + boot::kReplyData);
+  reply.Serialize(report.data() + 1);
   port.SendInputReport(std::move(report), m_config.latencyMs);
 }
 

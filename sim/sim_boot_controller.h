@@ -15,21 +15,12 @@
 #include <vector>
 
 #include "sim/sim_hid_bus.h"
+#include "update/boot_wire.h"
 
 namespace tarvik {
 
 // One microcontroller's information block as the device reports it.
-struct SimInfoBlock {
-  uint16_t pid = 0;
-  uint16_t unused = 0;   // the two bytes after the pid, which no host reads
-  uint32_t version = 0;  // low 16 bits: version * 100; high 16 bits: beta number
-  std::array<uint32_t, 3> uid{};
-  std::array<uint32_t, 3> bootId{};
-  uint32_t bootIdAddr = 0;
-  uint32_t appIdAddr = 0;
-  uint32_t verAddr = 0;
-  uint16_t revision = 0;
-};
+using SimInfoBlock = boot::InfoBlock;
 
 enum class SimInfoAnswer {
   kOk,      // the block, acknowledged
@@ -73,12 +64,15 @@ struct SimBootConfig {
   uint32_t writeFailAttempts = 0;
   bool setVersionAnswers = true;
   bool resetAnswers = true;
+  // At its reset the controller leaves the bus and comes back, running what it
+  // was stamped with, as a real one re-enumerates; false: it stays on the bus.
+  bool resetReplug = true;
   uint32_t latencyMs = 0;  // every reply arrives this long after its frame
 };
 
 // Applies one behaviour setting (main.pid, main.version, main.revision,
 // main.veraddr, at.pid, at.version, at.veraddr, info.main, info.at, erase,
-// erase.busy, write.fail, setversion, reset, latency.ms). False with `error`
+// erase.busy, write.fail, setversion, reset, reset.replug, latency.ms). False with `error`
 // set to one line when the value is not valid for the key; false with `error`
 // empty when the key is not one of these, so that the caller can try its
 // other keys. `config` is left alone unless the setting is applied.
@@ -106,6 +100,10 @@ class SimBootController final : public ISimDeviceModel {
     uint32_t version;
     bool operator==(const VersionStamp&) const = default;
   };
+
+  // How long a controller is off the bus across its reset: from the reset's
+  // acknowledgement until it has enumerated again.
+  static constexpr uint32_t kResetAwayMs = 400;
 
   explicit SimBootController(SimBootConfig config = {});
 

@@ -24,6 +24,9 @@ class SimHidBus::Port final : public SimDevicePort {
   void ReplugAs(uint16_t productId, size_t outputReportSize, size_t inputReportSize) override {
     m_bus.Replug(m_device, productId, outputReportSize, inputReportSize);
   }
+  void LeaveAndReturn(uint32_t leaveInMs, uint32_t awayMs) override {
+    m_bus.LeaveAndReturn(m_device, leaveInMs, awayMs);
+  }
   uint64_t NowMs() override { return m_bus.m_clock.NowMs(); }
 
  private:
@@ -56,19 +59,60 @@ int SimHidBus::PlugLater(SimDeviceSetup setup, uint64_t atMs) {
   m_devicesByPath[device.setup.path].push_back(id);
   m_devices.push_back(std::move(device));
   m_arriving.fetch_add(1);
-  // A real clock passes without anyone calling the bus: a thread of the bus's own
-  // brings the device in. A virtual one passes only in calls, which look first.
-  if (!m_virtualClock && !m_arrivals.joinable()) m_arrivals = std::thread([this] { WaitForArrivals(); });
+  StartArrivalThread();
   m_changed.notify_all();
   return id;
 }
 
+void SimHidBus::StartArrivalThread() {
+  // A real clock passes without anyone calling the bus: a thread of the bus's own
+  // brings devices in and takes them off. A virtual one passes only in calls,
+  // which look first.
+  if (!m_virtualClock && !m_arrivals.joinable()) m_arrivals = std::thread([this] { WaitForArrivals(); });
+}
+
+void SimHidBus::LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs) {
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    Device* d = FindDevice(device);
+    if (!d || !d->present || d->leaving) return;
+    d->leaving = true;
+    d->leaveAtMs = m_clock.NowMs() + leaveInMs;
+    d->awayMs = awayMs;
+    m_leaving.fetch_add(1);
+    StartArrivalThread();
+  }
+  m_changed.notify_all();
+}
+
+void SimHidBus::Depart(Device& device) {
+  device.leaving = false;
+  m_leaving.fetch_sub(1);
+  device.present = false;
+  // Reports the device sent before it left are in the host's buffers already;
+  // later ones never went out.
+  for (auto& [id, handle] : m_handles) {
+    if (handle.device != device.id || handle.orphaned) continue;
+    handle.orphaned = true;
+    std::erase_if(handle.queue, [&](const PendingReport& r) { return r.dueMs > device.leaveAtMs; });
+  }
+  device.arriving = true;
+  device.arriveAtMs = device.leaveAtMs + device.awayMs;
+  m_arriving.fetch_add(1);
+}
+
 void SimHidBus::TakeArrivals() {
-  if (m_arriving.load() == 0) return;
+  if (m_arriving.load() == 0 && m_leaving.load() == 0) return;
+  int left = 0;
   int arrived = 0;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const uint64_t now = m_clock.NowMs();
+    for (Device& d : m_devices) {
+      if (!d.leaving || d.leaveAtMs > now) continue;
+      Depart(d);
+      ++left;
+    }
     for (Device& d : m_devices) {
       if (!d.arriving || d.arriveAtMs > now) continue;
       d.arriving = false;
@@ -77,8 +121,9 @@ void SimHidBus::TakeArrivals() {
       ++arrived;
     }
   }
-  if (arrived == 0) return;
+  if (left + arrived == 0) return;
   m_changed.notify_all();
+  for (int i = 0; i < left; ++i) Notify(kDbtDeviceRemoveComplete);
   for (int i = 0; i < arrived; ++i) Notify(kDbtDeviceArrival);
 }
 
@@ -88,6 +133,7 @@ void SimHidBus::WaitForArrivals() {
     uint64_t next = UINT64_MAX;
     for (const Device& d : m_devices) {
       if (d.arriving) next = std::min(next, d.arriveAtMs);
+      if (d.leaving) next = std::min(next, d.leaveAtMs);
     }
     if (next == UINT64_MAX) {
       m_changed.wait(lock);
@@ -143,6 +189,10 @@ void SimHidBus::Unplug(int device, bool notify) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     Device* it = FindDevice(device);
+    if (it && it->leaving) {  // unplugged before its own leaving: it does not come back
+      it->leaving = false;
+      m_leaving.fetch_sub(1);
+    }
     if (it && it->arriving) {  // leaves before it came: it never arrives
       it->arriving = false;
       m_arriving.fetch_sub(1);
@@ -205,7 +255,7 @@ void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayM
     if (!dev || !dev->present) return;
     const uint64_t due = m_clock.NowMs() + delayMs;
     for (auto& [handleId, handle] : m_handles) {
-      if (handle.device != device || handle.mode == HidOpenMode::kWriteSync) continue;
+      if (handle.device != device || handle.mode == HidOpenMode::kWriteSync || handle.orphaned) continue;
       if (handle.queue.size() >= kInputQueueLimit) handle.queue.pop_front();
       handle.queue.push_back({report, due});
     }
@@ -214,6 +264,9 @@ void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayM
 }
 
 void SimHidBus::Notify(uint32_t eventType) {
+  // A target may be unregistered, and go, on another thread: that waits until
+  // this delivery is over. A target may call the bus, and so notify, again.
+  std::lock_guard<std::recursive_mutex> delivering(m_notifyLock);
   std::vector<IDeviceNotifyTarget*> targets;
   {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -281,9 +334,10 @@ HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
 }
 
 bool SimHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   auto h = m_handles.find(handle);
-  if (h == m_handles.end()) return false;
+  if (h == m_handles.end() || h->second.orphaned) return false;
   const Device* d = FindDevice(h->second.device);
   if (!d || !d->present || !d->setup.attributesReadable) return false;
   out.vendorId = d->setup.vendorId;
@@ -297,10 +351,13 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
   int deviceId = 0;
   bool unplugNow = false;
   std::vector<uint8_t> bytes(report, report + size);
+  TakeArrivals();
   {
     std::lock_guard<std::mutex> lock(m_lock);
     auto h = m_handles.find(handle);
-    if (h == m_handles.end() || h->second.mode == HidOpenMode::kReadOverlapped) return false;
+    if (h == m_handles.end() || h->second.mode == HidOpenMode::kReadOverlapped || h->second.orphaned) {
+      return false;
+    }
     Device* dev = FindDevice(h->second.device);
     if (!dev || !dev->present) return false;
     if (dev->setup.outputReportSize != 0 && size != dev->setup.outputReportSize) return false;
@@ -330,10 +387,20 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       return {kWaitAbandoned, 0};
     }
     Device* dev = FindDevice(h->second.device);
-    if (!dev || !dev->present) return {kWaitFailed, 0};
-
     std::deque<PendingReport>& queue = h->second.queue;
     const uint64_t now = m_clock.NowMs();
+    // A device leaves at its time, but not before this handle has had what
+    // it sent until then.
+    if (dev && dev->leaving && dev->leaveAtMs <= now && !h->second.orphaned &&
+        (queue.empty() || queue.front().dueMs > dev->leaveAtMs)) {
+      Depart(*dev);
+      lock.unlock();
+      m_changed.notify_all();
+      Notify(kDbtDeviceRemoveComplete);
+      lock.lock();
+      continue;
+    }
+    if (!dev || (h->second.orphaned ? queue.empty() : !dev->present)) return {kWaitFailed, 0};
     if (!queue.empty() && queue.front().dueMs <= now) {
       PendingReport pending = std::move(queue.front());
       queue.pop_front();
@@ -348,6 +415,10 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       // Time moves on to the next report or to the time-out, whichever is first.
       if (!queue.empty() && queue.front().dueMs <= deadline) {
         m_virtualClock->AdvanceTo(queue.front().dueMs);
+        continue;
+      }
+      if (dev->leaving && !h->second.orphaned && dev->leaveAtMs <= deadline) {
+        m_virtualClock->AdvanceTo(dev->leaveAtMs);
         continue;
       }
       m_virtualClock->AdvanceTo(deadline);
@@ -377,6 +448,7 @@ NotifyHandle SimHidBus::RegisterNotify(IDeviceNotifyTarget& target) {
 }
 
 void SimHidBus::UnregisterNotify(NotifyHandle handle) {
+  std::lock_guard<std::recursive_mutex> delivering(m_notifyLock);
   std::lock_guard<std::mutex> lock(m_lock);
   m_targets.erase(handle);
 }

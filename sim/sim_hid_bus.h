@@ -37,6 +37,12 @@ class SimDevicePort {
   // vendor, with the same model, under a new path: the removal notice, then
   // the arrival notice. Handles opened on the old device fail from now on.
   virtual void ReplugAs(uint16_t productId, size_t outputReportSize, size_t inputReportSize) = 0;
+  // Leaves the bus `leaveInMs` after now and comes back `awayMs` later under
+  // the same path, as a controller does across its own reset: the removal
+  // notice, then the arrival notice. What the device sent up to its leaving
+  // can still be read from the handles open then; after that they fail, also
+  // once it is back.
+  virtual void LeaveAndReturn(uint32_t leaveInMs, uint32_t awayMs) = 0;
   virtual uint64_t NowMs() = 0;
 };
 
@@ -81,6 +87,10 @@ class SimHidBus final : public IHidBus {
   // On a virtual clock it joins at the first bus call once that time has come.
   int PlugLater(SimDeviceSetup setup, uint64_t atMs);
   uint64_t NowMs() { return m_clock.NowMs(); }
+  // Carries out the leavings and arrivals whose time has come, with their
+  // notices. On a real clock a thread of the bus's own does so; on a virtual
+  // one every bus call does, and so may whoever moved the clock on.
+  void CatchUp() { TakeArrivals(); }
   // Removes a device: its handles fail from now on. With `notify`, registered
   // windows get the removal notice.
   void Unplug(int device, bool notify = true);
@@ -124,13 +134,17 @@ class SimHidBus final : public IHidBus {
     bool present = true;
     uint32_t outputsReceived = 0;
     uint32_t unplugAfter = 0;  // 0: never
-    bool arriving = false;     // plugged later, not yet on the bus
+    bool arriving = false;     // plugged later, or away, and not (yet) on the bus
     uint64_t arriveAtMs = 0;
+    bool leaving = false;      // leaves at leaveAtMs and is away for awayMs
+    uint64_t leaveAtMs = 0;
+    uint32_t awayMs = 0;
   };
   struct Handle {
     int device = 0;
     HidOpenMode mode = HidOpenMode::kProbeReadWrite;
     std::deque<PendingReport> queue;
+    bool orphaned = false;  // its device left: only what it sent before is read
   };
   class Port;
 
@@ -138,14 +152,20 @@ class SimHidBus final : public IHidBus {
   const Device* FindDevice(int id) const;
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
   void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
+  void LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs);
+  // Takes a leaving device off the bus (m_lock held); the caller sends the removal notice.
+  void Depart(Device& device);
   void Notify(uint32_t eventType);
-  // Puts the devices whose time to arrive has come on the bus.
+  // Takes the devices whose time to leave has come off the bus, then puts
+  // those whose time to arrive has come on it.
   void TakeArrivals();
-  void WaitForArrivals();  // the arrival thread of a real clock
+  void StartArrivalThread();  // m_lock held; a real clock's only
+  void WaitForArrivals();     // the arrival thread of a real clock
 
   IClock& m_clock;
   VirtualClock* m_virtualClock;  // set when m_clock is virtual
   mutable std::mutex m_lock;
+  std::recursive_mutex m_notifyLock;  // held while notices are delivered; taken before m_lock
   std::condition_variable m_changed;
   std::vector<Device> m_devices;  // enumeration order
   // Every device ever plugged under a path, in plug order; Open takes the first present one.
@@ -158,7 +178,8 @@ class SimHidBus final : public IHidBus {
   int m_nextDevice = 1;
   std::vector<SimExchange> m_exchanges;
   bool m_keepExchanges = true;
-  std::atomic<int> m_arriving{0};  // devices plugged later that have not arrived
+  std::atomic<int> m_arriving{0};  // devices plugged later, or away, that have not arrived
+  std::atomic<int> m_leaving{0};   // devices that are to leave and have not left
   bool m_stopping = false;
   std::thread m_arrivals;
 };

@@ -251,6 +251,12 @@ std::vector<uint8_t> SimPacketController::ReceivedData() const {
   return m_received;
 }
 
+std::vector<uint8_t> SimPacketController::Firmware() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const size_t kept = std::min<size_t>(m_received.size(), m_announced);
+  return {m_received.begin(), m_received.begin() + static_cast<std::ptrdiff_t>(kept)};
+}
+
 uint32_t SimPacketController::AnnouncedLength() const {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_announced;

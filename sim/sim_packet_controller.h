@@ -73,6 +73,8 @@ class SimPacketController final : public ISimDeviceModel {
   // The payload bytes of the data packets accepted since the last header, in
   // order, including any beyond the announced length.
   std::vector<uint8_t> ReceivedData() const;
+  // What the controller keeps of them: the first announced-length bytes.
+  std::vector<uint8_t> Firmware() const;
   // desLen of the last header; 0 before the first.
   uint32_t AnnouncedLength() const;
   // End packets that arrived with the announced length received.

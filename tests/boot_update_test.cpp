@@ -51,7 +51,8 @@ TEST_F(BootUpdateTest, OneRecordIsErasedWrittenInChunksStampedAndTheControllerRe
   Update(Record(123, 0x08004000, payload), [&](CUpdateDlg& dlg) {
     EXPECT_EQ(dlg.StopFlag(), 1);
     EXPECT_EQ(host.ProgressPos(), 0);
-    EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
+    // The controller is away across its reset: the refresh finds none.
+    EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_EQ(dlg.Hid().ReadTimeout(), 10u);
   });
   EXPECT_TRUE(Succeeded());
@@ -136,7 +137,7 @@ TEST_F(BootUpdateTest, EveryRecordOfALongerChainIsWritten) {
 }
 
 TEST_F(BootUpdateTest, VersionZeroHeaderEndsTheChain) {
-  Update(test::Concat({Record(123, 0x1000, Payload(100)), Record(0, 0x2000, Payload(50))}));
+  Update(test::Concat({Record(123, 0x1000, Payload(100)), Bytes(28, 0)}));
   EXPECT_TRUE(Succeeded());
   EXPECT_EQ(bootModel->WrittenRegions().size(), 1u);
   EXPECT_EQ(FramesOf(kCmdReset).size(), 1u);
@@ -159,13 +160,13 @@ TEST_F(BootUpdateTest, ChunkThatFailsTwiceIsTriedAgainAndTheUpdateGoesOn) {
             std::string::npos);
 }
 
-TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampResetOrMessage) {
+TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampOrResetAndSaysSo) {
   EnableLog();
   bootConfig.writeFail = true;
   bootConfig.writeFailChunk = 0;
   bootConfig.writeFailAttempts = 3;
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.StopFlag(), 0);
+    EXPECT_EQ(dlg.StopFlag(), 1);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(host.IsItemVisible(IDC_STATIC_NOTICE));
     EXPECT_FALSE(dlg.Context().imageFile.IsOpen());
@@ -173,7 +174,8 @@ TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampResetOrMessage) {
   EXPECT_EQ(FramesOf(kCmdWriteData).size(), 3u);
   EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
   EXPECT_TRUE(FramesOf(kCmdReset).empty());
-  EXPECT_TRUE(user.MessageTexts().size() == 1u);  // the confirmation only
+  // The confirmation, then the failure: a write that failed does not look like one that never began.
+  EXPECT_EQ(user.MessageTexts(), (std::vector<std::string>{"Fw 1.23 and current is 1.20\n", "Firmware update failure\n"}));
   const std::string log = Log();
   EXPECT_NE(log.find("Write error, try again!\r\n[Write error]address=0x1000 len=0x2e\r\n"
                      "Write flash timeout, abort!\r\n"),
@@ -229,23 +231,62 @@ TEST_F(BootUpdateTest, RejectedImageSendsNothingAndSetsTheButtonAgain) {
   EXPECT_FALSE(Succeeded());
 }
 
-TEST_F(BootUpdateTest, ImageThatShrinksAfterTheScanIsNotStamped) {
-  EnableLog();
+// Where a version stamp would go must be known before the first erase.
+TEST_F(BootUpdateTest, InformationBlocksThatCannotPlaceTheStampEndTheUpdateBeforeAnyErase) {
+  const Bytes erased(boot::kInfoBlockSize, 0xFF);
+  struct Case {
+    bool mainErased;
+    bool atErased;
+    uint32_t mainVerAddr;
+    const char* reason;
+  } cases[] = {
+      {true, false, 0x0800FC00, "the main mcu's information block reads as erased (all 0xFF)"},
+      {false, true, 0x0800FC00, "the ATmcu's information block reads as erased (all 0xFF)"},
+      {false, false, 0x8000FC00, "the main mcu's information block gives VerAddr 0x8000FC00, an ATmcu address"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    test::WindowRig rig;
+    if (c.mainErased) rig.bootConfig.main = boot::InfoBlock::Parse(erased.data());
+    if (c.atErased) rig.bootConfig.at = boot::InfoBlock::Parse(erased.data());
+    if (!c.mainErased) rig.bootConfig.main.verAddr = c.mainVerAddr;
+    const int controller = rig.PlugController(3);
+    rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", test::Concat({Record(131, 0x08004000, Payload(100)),
+                                                                          Record(131, 0x2000, Payload(50), 0)}));
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      ASSERT_TRUE(dlg.LastOutcome());
+      EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed);
+      EXPECT_EQ(dlg.LastOutcome()->reason.rfind(c.reason, 0), 0u) << dlg.LastOutcome()->reason;
+    });
+    for (const Bytes& report : rig.bus.ReportsWrittenTo(controller)) {
+      EXPECT_EQ(GetLe16(&report[1 + kFrameCommand]), kCmdGetInfo);
+    }
+    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+  }
+}
+
+TEST_F(BootUpdateTest, ImageRewrittenDuringTheUpdateChangesNothingOnTheController) {
+  const Bytes original = test::Concat({Record(123, 0x1000, Payload(10000)), Record(123, 0x2000, Payload(50), 0)});
   int zeros = 0;
   user.onProgress = [&](int pos) {
-    // Start-up, the press, then the update's own start after the scan: cut the payload short.
-    // (Large enough that the reads go past what the file's buffer holds.)
-    if (pos == 0 && ++zeros == 3) std::filesystem::resize_file(Dir() / "fw.dat", 28 + 5000);
+    // Start-up, the press, then the update's own start: rewrite the file in place.
+    if (pos == 0 && ++zeros == 3) {
+      test::WriteFile(Dir() / "fw.dat", test::Concat({Record(140, 0x1000, Payload(10000, 9)),
+                                                      Record(140, 0x2000, Payload(50, 9), 0)}));
+    }
   };
-  Update(Record(123, 0x1000, Payload(10000)));
-  EXPECT_FALSE(Succeeded());
-  EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
-  EXPECT_TRUE(FramesOf(kCmdReset).empty());
-  const std::string log = Log();
-  EXPECT_EQ(log.substr(log.size() - 28), "Read file for none of data\r\n");
+  Update(original);
+  EXPECT_TRUE(Succeeded());
+  EXPECT_EQ(bootModel->WrittenRegions(), (std::vector<Region>{{"main", 0x1000, Payload(10000)},
+                                                              {"at", 0x2000, Payload(50)}}));
+  EXPECT_EQ(bootModel->Stamps(),
+            (std::vector<Stamp>{{"main", 0x0800FC00, 123}, {"at", 0x0001FC00, 123}}));
 }
 
 TEST_F(BootUpdateTest, NotificationsDuringTheUpdateAreHandledOnceItHasEnded) {
+  // It stays on the bus through its reset: the one query comes from the notices posted here.
+  bootConfig.resetReplug = false;
   device = PlugController(3);
   user.image = test::WriteFile(Dir() / "fw.dat", Record(123, 0x1000, Payload(100)));
   RunWindow([&](CUpdateDlg& dlg) {
@@ -265,6 +306,48 @@ TEST_F(BootUpdateTest, NotificationsDuringTheUpdateAreHandledOnceItHasEnded) {
   for (const Bytes& f : frames) commands.push_back(GetLe16(&f[1 + kFrameCommand]));
   const std::vector<uint16_t> expected = {192, 192, 192, 192, 4, 3, 3, 3, 2, 7, 192, 192};
   EXPECT_EQ(commands, expected);
+}
+
+// The controller leaves at its reset and comes back running the new firmware;
+// the window learns the new version from its arrival. With reset.replug=0 it
+// stays, and the window keeps what it queried at start.
+TEST(BootUpdateReturnTest, AfterTheUpdateTheTitleAndTheNextConfirmationShowTheControllersVersion) {
+  struct Case {
+    bool replug;
+    const char* titleWhileAway;
+    const char* titleAfter;
+    const char* nextConfirmation;
+  };
+  const Case cases[] = {
+      {true, "Tarvik Update v2.00", "Tarvik Update v2.00 (Fw v1.31 r5)", "Fw 1.31 and current is 1.31\n"},
+      {false, "Tarvik Update v2.00 (Fw v1.20 r5)", "Tarvik Update v2.00 (Fw v1.20 r5)",
+       "Fw 1.31 and current is 1.20\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.replug);
+    test::WindowRig rig;
+    rig.bootConfig.resetReplug = c.replug;
+    rig.PlugController(3);
+    rig.user.image = test::WriteFile(
+        rig.Dir() / "fw.dat",
+        test::Concat({Record(131, 0x08004000, Payload(100)), Record(131, 0x2000, Payload(50, 1), 0)}));
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_TRUE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
+      EXPECT_EQ(rig.host.WindowText(), c.titleWhileAway);
+      EXPECT_EQ(rig.host.IsItemEnabled(IDC_USB_UPDATE), !c.replug);
+
+      rig.WaitAtWindow(SimBootController::kResetAwayMs);
+      EXPECT_EQ(rig.host.WindowText(), c.titleAfter);
+      EXPECT_TRUE(rig.host.IsItemEnabled(IDC_USB_UPDATE));
+
+      rig.user.confirm = false;
+      rig.user.events.clear();
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_EQ(rig.user.MessageTexts(), std::vector<std::string>{c.nextConfirmation});
+    });
+    EXPECT_EQ(rig.bootModel->ResetCount(), 1);
+  }
 }
 
 TEST_F(BootUpdateTest, ClosingDuringTheUpdateAsksAndOkStopsTheWorkerFirst) {

@@ -122,6 +122,47 @@ TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
   EXPECT_EQ(json::parse(r.out)["reason"], "cannot open " + dir.string() + ": it is a directory");
 }
 
+// Images and information blocks the update would not write as checked end
+// before any erase or data packet, with a reason that names the record or block.
+TEST_F(CliOutcomeTest, WhatWouldNotBeWrittenAsCheckedEndsBeforeAnyErase) {
+  using tarvik::test::Bytes;
+  using tarvik::test::Concat;
+  using tarvik::test::Payload;
+  using tarvik::test::Record;
+  const std::string packet1 = "--simulate packet1 --sim clock=virtual ";
+  const Bytes good = Concat({Record(131, 0x08004000, Payload(100)), Record(131, 0x2000, Payload(50), 0)});
+  struct Case {
+    std::string simulate;
+    Bytes image;
+    int status;
+    const char* reason;
+  } cases[] = {
+      {kBoot, Concat({Record(131, 0x08004000, Payload(100)), Record(0, 0x08005000, Payload(50)),
+                      Record(131, 0x2000, Payload(60), 0)}),
+       4, "record 2 has version 0"},
+      {packet1, good, 4, "record 2 (ATmcu, 50 bytes) would be dropped"},
+      {kBoot, Record(131, 0x7FFFFFF0u, Payload(100)), 4, "record 1 (main mcu, 100 bytes at 0x7FFFFFF0) reaches"},
+      {kBoot, Concat({Record(131, 0x08004000, Payload(100)), Record(131, 0x08004040, Payload(50))}), 4,
+       "records 1 and 2 overlap on the main mcu"},
+      {std::string(kBoot) + "--sim main.veraddr=0xFFFFFFFF ", good, 1, "the main mcu's information block gives VerAddr 0xFFFFFFFF"},
+      {std::string(kBoot) + "--sim main.veraddr=0x8000FC00 ", good, 1, "the main mcu's information block gives VerAddr 0x8000FC00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reason);
+    const std::string image = tarvik::test::WriteFile(dir / "hostile.dat", c.image);
+    const Run r = Cli(c.simulate + "--json flash --yes --allow-older " + image);
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_NE(json::parse(r.out)["reason"].get<std::string>().find(c.reason), std::string::npos) << r.out;
+    for (const json& e : r.transcript) {
+      if (e.value("ev", "") != "out") continue;
+      const std::string hex = e["hex"];
+      EXPECT_NE(hex.substr(0, 8), "00050400") << "an erase went out";
+      EXPECT_NE(hex.substr(2, 12), "2300161f0001") << "a header packet went out";
+    }
+    EXPECT_EQ(Count(r, "flash"), 0u);
+  }
+}
+
 TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
   const std::string image = Image("fw.dat", {100, 50});
   Run r = Cli(std::string(kBoot) + "flash --yes " + image);
@@ -141,7 +182,7 @@ TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
   r = Cli(std::string(kBoot) + "-v flash --yes " + image);
   EXPECT_NE(r.err.find("m_DevicePath:"), std::string::npos);
 
-  r = Cli(std::string(kPacket) + "--json flash --yes " + image);
+  r = Cli(std::string(kPacket) + "--json flash --yes " + Image("one.dat", {100}));
   EXPECT_EQ(r.status, 0);
   const json document = json::parse(r.out);
   EXPECT_EQ(document["result"], "upgraded");
@@ -153,6 +194,8 @@ TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
 
 TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
   const std::string image = Image("fw.dat", {100, 50});
+  // A packet-protocol controller takes one record.
+  const std::string one = Image("one.dat", {100});
   struct Case {
     std::string arguments;
     std::string reason;
@@ -170,7 +213,8 @@ TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
-    const Run r = Cli(c.arguments + " flash --yes " + image);
+    const bool packet = c.arguments.rfind(kPacket, 0) == 0;
+    const Run r = Cli(c.arguments + " flash --yes " + (packet ? one : image));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "tarvik-update-cli: " + c.reason + "\n");
     const json outcome = LastOutcome(r);

@@ -143,8 +143,9 @@ TEST(CliTest, TranscriptGoesToAFile) {
   EXPECT_EQ(nlohmann::json::parse(line)["ev"], "show");
 }
 
-// A two-record image: 100 bytes for the main mcu, 50 for the ATmcu.
-std::string WriteImage(const std::string& name, size_t trailing = 0) {
+// A two-record image: 100 bytes for the main mcu, 50 for the ATmcu (none with
+// `atRecord` false).
+std::string WriteImage(const std::string& name, size_t trailing = 0, bool atRecord = true) {
   std::vector<uint8_t> image;
   auto record = [&](uint32_t version, uint32_t address, uint32_t length, uint16_t pid) {
     uint8_t header[28] = {};
@@ -158,7 +159,7 @@ std::string WriteImage(const std::string& name, size_t trailing = 0) {
     for (uint32_t i = 0; i < length; ++i) image.push_back(static_cast<uint8_t>(i));
   };
   record(123, 0x08004000, 100, 1);
-  record((2u << 16) | 110, 0x2000, 50, 0);
+  if (atRecord) record((2u << 16) | 110, 0x2000, 50, 0);
   image.insert(image.end(), trailing, 0);
   const std::string path = "/tmp/tarvik-cli-" + std::to_string(getpid()) + "-" + name;
   FILE* file = std::fopen(path.c_str(), "wb");
@@ -233,22 +234,37 @@ TEST(CliTest, FlashAsksOnTheTerminalUnlessTold) {
   // No answer on standard input: the confirmation counts as No.
   Result r = RunCli("--simulate boot --sim clock=virtual flash " + image + " </dev/null");
   EXPECT_EQ(r.status, 5);
+  // The main record is newer, the ATmcu's (1.10 beta2) older than the ATmcu's 1.10: the guard
+  // weighs each record against its own microcontroller.
   r = RunCli("--simulate boot --sim clock=virtual --json flash --yes " + image);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(nlohmann::json::parse(r.out)["reason"],
+            "the image's ATmcu record (1.10 beta2) is older than the ATmcu's firmware (1.10); add --allow-older to "
+            "write it anyway");
+  r = RunCli("--simulate boot --sim clock=virtual --json flash --yes --allow-older " + image);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(nlohmann::json::parse(r.out)["result"], "upgraded");
-  r = RunCli("--simulate boot --sim clock=virtual --sim write.fail=0:3 flash -y " + image);
+  r = RunCli("--simulate boot --sim clock=virtual --sim at.version=100 --sim write.fail=0:3 flash -y " + image);
   EXPECT_EQ(r.status, 1);
   std::remove(image.c_str());
 }
 
 TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
-  const std::string image = WriteImage("packet.dat");
-  Result r = RunCli("--simulate packet1 --sim clock=virtual --transcript - run --image " + image);
+  // The protocol delivers one record: an image with a second one is refused, not cut short.
+  const std::string two = WriteImage("packet-two.dat");
+  Result r = RunCli("--simulate packet1 --sim clock=virtual --transcript - run --image " + two);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Events(r, "outcome")[0]["result"], "rejected");
+  EXPECT_TRUE(Events(r, "received")[0]["hex"].get<std::string>().empty());
+  EXPECT_EQ(RunCli("--simulate packet1 --sim clock=virtual flash --yes " + two).status, 4);
+  std::remove(two.c_str());
+
+  const std::string image = WriteImage("packet.dat", 0, false);
+  r = RunCli("--simulate packet1 --sim clock=virtual --transcript - run --image " + image);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(Events(r, "title")[0]["text"], "Tarvik Update v2.00(GamePad V1.23)");
   const auto received = Events(r, "received");
   ASSERT_EQ(received.size(), 1u);
-  // The first record's 100 bytes, nothing of the second record.
   EXPECT_EQ(received[0]["hex"].get<std::string>().size(), 2u * 100u);
 
   r = RunCli("--simulate packet2 --sim clock=virtual --transcript - run --image " + image);

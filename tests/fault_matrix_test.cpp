@@ -105,7 +105,7 @@ Outcome RunCase(const Case& c) {
                                     std::equal(region.bytes.begin(), region.bytes.end(), image.begin() + offset);
     }
   } else {
-    const Bytes received = packet->ReceivedData();
+    const Bytes received = packet->Firmware();
     outcome.holdsImage = packet->CompletedTransfers() == 1 && received == kPacketData;
     outcome.holdsOnlyImageBytes = received.size() <= kPacketData.size() &&
                                   std::equal(received.begin(), received.end(), kPacketData.begin());

@@ -15,14 +15,14 @@ using test::Record;
 class ImageScanTest : public ::testing::Test {
  protected:
   test::TempDir dir;
-  CImageFile file;
   std::vector<ImageRecord> records;
   ImageScan Scan(const Bytes& bytes) {
     const std::string path = test::WriteFile(dir.Path() / "fw.dat", bytes);
-    records.clear();
-    ImageScan scan = ScanImageFile(file, path, records);
-    EXPECT_FALSE(file.IsOpen());
-    return scan;
+    const FirmwareImage image = FirmwareImage::Load(path);
+    EXPECT_TRUE(image.Readable());
+    EXPECT_EQ(image.Bytes(), bytes);
+    records = image.Records();
+    return image.Scan();
   }
 };
 
@@ -66,9 +66,78 @@ TEST_F(ImageScanTest, HugeLengthsDoNotWrapIntoAFit) {
 
 TEST_F(ImageScanTest, MissingFileIsRejected) {
   const std::string missing = (dir.Path() / "none.dat").string();
-  EXPECT_EQ(ScanImageFile(file, missing).reason, "cannot open " + missing + ": No such file or directory");
-  EXPECT_EQ(ScanImageFile(file, dir.Path().string()).reason,
+  EXPECT_FALSE(FirmwareImage::Load(missing).Readable());
+  EXPECT_EQ(FirmwareImage::Load(missing).Scan().reason, "cannot open " + missing + ": No such file or directory");
+  EXPECT_EQ(FirmwareImage::Load(dir.Path().string()).Scan().reason,
             "cannot open " + dir.Path().string() + ": it is a directory");
+}
+
+TEST_F(ImageScanTest, ImagesTooLargeForAControllerAreNotRead) {
+  const std::string path = (dir.Path() / "huge.dat").string();
+  std::filesystem::resize_file(test::WriteFile(path, Bytes{}), kMaxImageBytes + 1);
+  const FirmwareImage image = FirmwareImage::Load(path);
+  EXPECT_FALSE(image.Readable());
+  EXPECT_TRUE(image.Bytes().empty());
+  EXPECT_EQ(image.Scan().reason, path + " holds 67108865 bytes, more than the 64 MiB an image can have");
+}
+
+// Records that tile the file but would not be written as their headers say.
+TEST_F(ImageScanTest, RecordsTheUpdateWouldNotWriteAsCheckedAreRejected) {
+  const Bytes terminator(28, 0);
+  struct Case {
+    Bytes image;
+    const char* reason;
+  } cases[] = {
+      {test::Concat({Record(131, 0x1000, Payload(100)), Record(0, 0x2000, Payload(50)), Record(131, 0x3000, Payload(60))}),
+       "record 2 has version 0, which ends the chain, but carries 50 bytes that would never be written"},
+      {test::Concat({Record(131, 0x1000, Payload(100)), terminator, Record(131, 0x3000, Payload(60))}),
+       "record 3 follows the version-0 header of record 2, which ends the chain: it would never be written"},
+      {Record(131, 0x80000000u, Payload(10)),
+       "record 1 (main mcu, 10 bytes at 0x80000000) reaches 0x80000000 and up, where addresses select the ATmcu"},
+      {Record(131, 0x7FFFFFF0u, Payload(100)),
+       "record 1 (main mcu, 100 bytes at 0x7FFFFFF0) reaches 0x80000000 and up, where addresses select the ATmcu"},
+      {Record(131, 0xFFFFFFF0u, Payload(100), 0),
+       "record 1 (ATmcu, 100 bytes at 0xFFFFFFF0) runs past the end of the address space"},
+      {test::Concat({Record(131, 0x1000, Payload(100)), Record(131, 0x1050, Payload(50))}),
+       "records 1 and 2 overlap on the main mcu from 0x00001050"},
+      // The ATmcu bit is the address's: 0x2000 and 0x80002000 are one place on the ATmcu.
+      {test::Concat({Record(131, 0x80002000u, Payload(40), 0), Record(131, 0x2010, Payload(40), 0)}),
+       "records 1 and 2 overlap on the ATmcu from 0x80002010"},
+  };
+  for (const Case& c : cases) {
+    const ImageScan scan = Scan(c.image);
+    EXPECT_FALSE(scan.Accepted()) << c.reason;
+    EXPECT_EQ(scan.reason, c.reason);
+  }
+  // Alike, but written where their headers say: accepted.
+  const Bytes sound[] = {
+      test::Concat({Record(131, 0x1000, Payload(100)), terminator}),
+      Record(131, 0x7FFFFF9Cu, Payload(100)),
+      test::Concat({Record(131, 0x1000, Payload(100)), Record(131, 0x1000, Payload(100), 0)}),
+      test::Concat({Record(131, 0x1000, Payload(100)), Record(131, 0x1064, Payload(50))}),
+  };
+  for (const Bytes& image : sound) EXPECT_TRUE(Scan(image).Accepted()) << Scan(image).reason;
+}
+
+TEST(ImageProtocolTest, EachProtocolWritesItsRecordsOrSaysWhyNot) {
+  const Bytes terminator(28, 0);
+  const FirmwareImage two = FirmwareImage::FromBytes(
+      test::Concat({Record(131, 0x1000, Payload(100)), Record(112, 0x2000, Payload(50), 0), terminator}), "two.dat");
+  ASSERT_TRUE(two.Accepted());
+  EXPECT_EQ(RecordsWrittenBy(UpdateProtocol::kBoot, two.Records()), (std::vector<size_t>{0, 1}));
+  EXPECT_EQ(two.CheckFor(UpdateProtocol::kBoot), "");
+  EXPECT_EQ(two.CheckFor(UpdateProtocol::kPacket),
+            "a controller in report mode 1 or 2 takes only the first record, and record 2 (ATmcu, 50 bytes) would "
+            "be dropped");
+  uint32_t version = 0;
+  ASSERT_TRUE(two.VersionFor(UpdateProtocol::kBoot, ImageMcu::kAtMcu, version));
+  EXPECT_EQ(version, 112u);
+
+  const FirmwareImage one =
+      FirmwareImage::FromBytes(test::Concat({Record(131, 0x1000, Payload(100)), terminator}), "one.dat");
+  EXPECT_EQ(one.CheckFor(UpdateProtocol::kPacket), "");
+  EXPECT_EQ(RecordsWrittenBy(UpdateProtocol::kPacket, one.Records()), (std::vector<size_t>{0}));
+  EXPECT_FALSE(one.VersionFor(UpdateProtocol::kBoot, ImageMcu::kAtMcu, version));
 }
 
 TEST(VersionTextTest, ConfirmationShowsBetasOnlyWhereTheyAreNonZero) {

@@ -234,7 +234,7 @@ TEST_F(HostileInputTest, StartAnswerDuringTheTransferStartsNothing) {
   Press();
   EXPECT_EQ(rig.user.fileDialogs, 1);
   EXPECT_TRUE(rig.user.Succeeded());
-  EXPECT_EQ(controller->ReceivedData(), payload);
+  EXPECT_EQ(controller->Firmware(), payload);
 }
 
 // Faults the engine copes with by retrying or by its silence bound.

@@ -20,9 +20,11 @@ using test::Record;
 class PacketUpdateTest : public ::testing::Test, protected test::WindowRig {
  protected:
   int device = 0;
-  // `data` bytes after the header, of which the header announces `desLen`.
-  void UseImage(uint32_t desLen, size_t data) {
-    user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(data), 1, desLen));
+  // One record of `desLen` bytes, with the chain's empty version-0 header
+  // behind it when `terminated` (the bytes the last data packet carries beyond desLen).
+  void UseImage(uint32_t desLen, bool terminated = true) {
+    const Bytes record = Record(150, 0x08004000, Payload(desLen));
+    user.image = test::WriteFile(Dir() / "fw.dat", terminated ? test::Concat({record, Bytes(28, 0)}) : record);
   }
   void Update(int row, const std::function<void(CUpdateDlg&)>& after = {}) {
     if (device == 0) device = PlugController(row);
@@ -96,7 +98,7 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
 }
 
 TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTheAnnouncedLength) {
-  UseImage(100, 128);
+  UseImage(100);
   Update(1, [&](CUpdateDlg& dlg) {
     EXPECT_EQ(dlg.StopFlag(), 1);
     EXPECT_EQ(dlg.TransferState(), 3);
@@ -106,9 +108,10 @@ TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTh
     EXPECT_EQ(host.ProgressPos(), 0);
   });
   EXPECT_TRUE(Succeeded());
-  // Never past the announced 100 bytes, though the file holds more.
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
+  EXPECT_EQ(packetModel->Firmware(), Payload(100));
   EXPECT_EQ(packetModel->CompletedTransfers(), 1);
+  // Four packets of 32, the last beyond desLen; the bar stops at its end.
+  EXPECT_EQ(packetModel->Counts().dataPackets, 4);
   EXPECT_EQ(DataProgress(), (std::vector<int>{64, 96, 100}));
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 1u);
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 1u);
@@ -118,7 +121,7 @@ TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTh
 }
 
 TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {
-  UseImage(100, 128);
+  UseImage(100);
   device = PlugController(1);
   bool clicked = false;
   RunWindow([&](CUpdateDlg& dlg) {
@@ -139,26 +142,41 @@ TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {
   EXPECT_EQ(Sent(packet::kTypeStartRequest), 1u);
 }
 
-TEST_F(PacketUpdateTest, ZeroLengthAnnouncementShowsFullProgressWithoutDividing) {
-  UseImage(0, 64);
-  Update(1);
-  EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(DataProgress(), std::vector<int>{100});
+TEST_F(PacketUpdateTest, ImagesTheControllerWouldNotTakeWholeAreRefusedBeforeTheHeader) {
+  const Bytes cases[] = {
+      // The first record announces nothing; the payload is in a record the protocol never sends.
+      test::Concat({Record(150, 0x08004000, Bytes{}), Record(150, 0x08005000, Payload(64))}),
+      // A second microcontroller's record would be dropped.
+      test::Concat({Record(150, 0x08004000, Payload(100)), Record(112, 0x3000, Payload(50), 0)}),
+  };
+  for (const Bytes& image : cases) {
+    test::WindowRig rig;
+    rig.PlugController(1);
+    rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", image);
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      ASSERT_TRUE(dlg.LastOutcome());
+      EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kRejected);
+    });
+    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+    EXPECT_EQ(rig.packetModel->AnnouncedLength(), 0u);
+    EXPECT_EQ(rig.packetModel->Counts().dataPackets, 0);
+  }
 }
 
 TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterReplug) {
   packetConfig.onMode2Signal = SimSwitch::kReplug;
-  UseImage(20, 64);
+  UseImage(20, false);
   Update(2);
   EXPECT_TRUE(Succeeded());
   EXPECT_EQ(packetModel->ReportMode(), 1);
   // The 20 bytes, then the empty packet that completes the transfer.
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(20));
+  EXPECT_EQ(packetModel->Firmware(), Payload(20));
   EXPECT_EQ(packetModel->Counts().dataPackets, 2);
 }
 
 TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
-  UseImage(100, 100);
+  UseImage(100, false);
   Update(2, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.StopFlag(), 1); });
   EXPECT_EQ(user.MessageTexts(),
             std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n"});
@@ -185,7 +203,7 @@ TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
 
 TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds) {
   packetConfig.silentAfter = 0;  // nothing after the header
-  UseImage(100, 100);
+  UseImage(100, false);
   Update(1, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.StopFlag(), 1); });
   EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
   // One notice per 10 ms read for 30 seconds.
@@ -194,7 +212,7 @@ TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds
 
 TEST_F(PacketUpdateTest, VanishedControllerEndsTheUpdate) {
   packetConfig.silentAfter = 2;
-  UseImage(100, 100);
+  UseImage(100, false);
   device = PlugController(1);
   RunWindow([&](CUpdateDlg& dlg) {
     user.onProgress = [&](int pos) {
@@ -209,7 +227,7 @@ TEST_F(PacketUpdateTest, VanishedControllerEndsTheUpdate) {
 }
 
 TEST_F(PacketUpdateTest, ImageShorterThanItAnnouncesIsRefusedBeforeTheHeader) {
-  UseImage(100, 99);
+  user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(99), 1, 100));
   Update(1);
   EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
@@ -217,7 +235,7 @@ TEST_F(PacketUpdateTest, ImageShorterThanItAnnouncesIsRefusedBeforeTheHeader) {
 
 TEST_F(PacketUpdateTest, CancelledConfirmationStopsWithoutMessage) {
   user.confirm = false;
-  UseImage(100, 100);
+  UseImage(100, false);
   Update(1, [&](CUpdateDlg& dlg) {
     EXPECT_EQ(dlg.StopFlag(), 1);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
@@ -241,10 +259,10 @@ TEST_F(PacketUpdateTest, UnwritableStartRequestSetsTheButtonAgain) {
 
 TEST_F(PacketUpdateTest, JunkBetweenFramesIsIgnored) {
   packetConfig.junk = true;
-  UseImage(100, 128);
+  UseImage(100);
   Update(1);
   EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(packetModel->ReceivedData(), Payload(100));
+  EXPECT_EQ(packetModel->Firmware(), Payload(100));
 }
 
 TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {

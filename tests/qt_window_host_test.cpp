@@ -133,7 +133,8 @@ TEST_F(QtWindowTest, BootModeUpdateThroughTheWidgets) {
       EXPECT_TRUE(Label(IDC_STATIC_NOTICE)->isVisible());
       EXPECT_EQ(Label(IDC_STATIC_NOTICE)->text(), QStringLiteral("Firmware upgraded!"));
       EXPECT_EQ(Progress()->value(), 0);
-      EXPECT_TRUE(Button()->isEnabled());
+      // The controller is away across its reset (the virtual clock has not moved on since).
+      EXPECT_FALSE(Button()->isEnabled());
       host.Window()->reject();
     });
   };

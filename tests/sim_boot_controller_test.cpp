@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
 #include <utility>
 
 #include "base/bytes.h"
+#include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
+#include "tests/support/device_rig.h"
 #include "tests/support/image_builder.h"
 #include "update/boot_protocol.h"
 
@@ -25,6 +29,7 @@ class BootControllerTest : public ::testing::Test {
   VirtualClock clock;
   SimHidBus bus{clock};
   std::shared_ptr<SimBootController> model;
+  int device = 0;
   HidHandle writer = kInvalidHidHandle;
   HidHandle reader = kInvalidHidHandle;
 
@@ -39,7 +44,7 @@ class BootControllerTest : public ::testing::Test {
     setup.vendorId = 0x5A3C;
     setup.productId = 0x7E23;
     setup.model = model;
-    const int device = bus.Plug(setup, false);
+    device = bus.Plug(setup, false);
     writer = bus.Open(bus.PathOf(device), HidOpenMode::kWriteSync);
     reader = bus.Open(bus.PathOf(device), HidOpenMode::kReadOverlapped);
   }
@@ -237,6 +242,7 @@ TEST_F(BootControllerTest, SmallUpdateLeavesRegionsStampAndReset) {
   EXPECT_EQ(Ask(kCmdWriteData, 0x0800002E, 102, Pattern(46, 46)), kStatusDone);
   EXPECT_EQ(Ask(kCmdWriteData, 0x0800005C, 102, Pattern(10, 92)), kStatusDone);
   EXPECT_EQ(Ask(kCmdWriteValue, 0x0800FC00, 4, {0x79, 0x00, 0x01, 0x00}), kStatusDone);
+  EXPECT_EQ(InfoVersion(kAddressMain), 0x00010079u);  // the block shows the stamp from now on
   EXPECT_EQ(Ask(kCmdReset, 0), kStatusDone);
 
   EXPECT_EQ(model->WrittenRegions(), (std::vector<Region>{{"at", 0x00010000u, Pattern(5, 0xA0)},
@@ -244,12 +250,12 @@ TEST_F(BootControllerTest, SmallUpdateLeavesRegionsStampAndReset) {
   EXPECT_EQ(model->Stamps(), (std::vector<Stamp>{{"main", 0x0800FC00u, 0x00010079u}}));
   EXPECT_EQ(model->ResetCount(), 1);
   EXPECT_EQ(model->WritesOutsideErased(), 0);
-  EXPECT_EQ(InfoVersion(kAddressMain), 0x00010079u);  // the block shows the stamp from now on
 }
 
 TEST_F(BootControllerTest, SilentCommandsStillActAndResetStartsTheChunkCountAgain) {
+  // The controller stays on the bus through its resets, so that the second round follows at once.
   Start({{"erase", "silent"}, {"erase.busy", "3"}, {"setversion", "silent"}, {"reset", "silent"},
-         {"write.fail", "0:1"}});
+         {"write.fail", "0:1"}, {"reset.replug", "0"}});
   for (uint32_t address : {0x08000000u, 0x08000004u}) {
     EXPECT_EQ(Ask(kCmdErase, kAddressAtMcu, kEraseUnit), kNoReply);
     EXPECT_EQ(Ask(kCmdWriteData, address, 4, Pattern(4, 0)), kNoReply) << address;
@@ -261,6 +267,94 @@ TEST_F(BootControllerTest, SilentCommandsStillActAndResetStartsTheChunkCountAgai
   EXPECT_EQ(model->ErasedRegions(), (std::vector<Erased>(2, {"at", 0, kEraseUnit})));
   EXPECT_EQ(model->Stamps(), (std::vector<Stamp>(2, {"at", 0x0001FC00u, 0x0003006Fu})));
   EXPECT_EQ(InfoVersion(kAddressAtMcu), 0x0003006Fu);
+}
+
+using NoticeLog = test::NoticeCollector;  // the notices a bus sends, in order
+
+constexpr uint32_t kAway = SimBootController::kResetAwayMs;
+const std::vector<uint32_t> kLeft = {kDbtDeviceRemoveComplete};
+const std::vector<uint32_t> kLeftAndBack = {kDbtDeviceRemoveComplete, kDbtDeviceArrival};
+
+TEST_F(BootControllerTest, AtItsResetTheControllerLeavesAndComesBackRunningWhatItWasStamped) {
+  NoticeLog notices;
+  bus.RegisterNotify(notices);
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> settings;
+    uint32_t latencyMs;
+    uint32_t resetReply;
+  };
+  const Case cases[] = {
+      {{}, 0, kStatusDone},
+      {{{"latency.ms", "50"}}, 50, kStatusDone},  // its leaving does not lose the acknowledgement
+      {{{"reset", "silent"}}, 0, kNoReply},       // an unanswered reset resets all the same
+  };
+  const auto onBus = [this](const std::string& path) {
+    const std::vector<std::string> paths = bus.EnumerateInterfaces();
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.latencyMs);
+    Start(c.settings);
+    notices.Clear();
+    const std::string path = bus.PathOf(device);
+    EXPECT_EQ(Ask(kCmdWriteValue, 0x0800FC00, 4, {0x83, 0, 0, 0}), kStatusDone);
+    EXPECT_EQ(Ask(kCmdWriteValue, kAddressAtMcu | 0x0001FC00, 4, {0x84, 0, 1, 0}), kStatusDone);
+    EXPECT_EQ(Ask(kCmdWriteValue, 0x0800F000, 4, {0x99, 0, 0, 0}), kStatusDone);  // not at VerAddr
+    const uint64_t reset = clock.NowMs();
+    EXPECT_EQ(Ask(kCmdReset, 0), c.resetReply);
+
+    EXPECT_FALSE(onBus(path));
+    EXPECT_EQ(notices.Events(), kLeft);
+    const Bytes frame(1 + kFrameSize, 0);
+    EXPECT_FALSE(bus.WriteReport(writer, frame.data(), frame.size()));
+    EXPECT_FALSE(Read());
+    clock.AdvanceTo(reset + c.latencyMs + kAway - 1);
+    EXPECT_FALSE(onBus(path));
+    clock.SleepMs(1);
+    EXPECT_TRUE(onBus(path));
+    EXPECT_EQ(notices.Events(), kLeftAndBack);
+    // Handles of before the reset stay dead; new ones reach the controller.
+    EXPECT_FALSE(bus.WriteReport(writer, frame.data(), frame.size()));
+    writer = bus.Open(path, HidOpenMode::kWriteSync);
+    reader = bus.Open(path, HidOpenMode::kReadOverlapped);
+    EXPECT_EQ(InfoVersion(kAddressMain), 0x83u);
+    EXPECT_EQ(InfoVersion(kAddressAtMcu), 0x00010084u);
+    EXPECT_EQ(model->ResetCount(), 1);
+  }
+}
+
+TEST_F(BootControllerTest, WithReplugOffTheControllerStaysThroughItsReset) {
+  NoticeLog notices;
+  bus.RegisterNotify(notices);
+  Start({{"reset.replug", "0"}});
+  EXPECT_EQ(Ask(kCmdWriteValue, 0x0800FC00, 4, {0x83, 0, 0, 0}), kStatusDone);
+  EXPECT_EQ(Ask(kCmdReset, 0), kStatusDone);
+  clock.SleepMs(2 * kAway);
+  EXPECT_EQ(bus.EnumerateInterfaces(), std::vector<std::string>{bus.PathOf(device)});
+  EXPECT_TRUE(notices.Events().empty());
+  EXPECT_EQ(InfoVersion(kAddressMain), 0x83u);  // on the handles of before
+}
+
+TEST(SimBootResetTest, OnARealClockTheControllerComesBackWithoutAnyBusCall) {
+  SteadyClock clock;
+  SimHidBus bus(clock);
+  NoticeLog notices;
+  bus.RegisterNotify(notices);
+  SimDeviceSetup setup;
+  setup.vendorId = 0x5A3C;
+  setup.productId = 0x7E23;
+  setup.model = std::make_shared<SimBootController>();
+  const int device = bus.Plug(setup, false);
+  const HidHandle writer = bus.Open(bus.PathOf(device), HidOpenMode::kWriteSync);
+  Bytes reset(1 + kFrameSize, 0);
+  reset[1 + kFrameMarker] = kMarker;
+  PutLe16(&reset[1 + kFrameCommand], kCmdReset);
+  ASSERT_TRUE(bus.WriteReport(writer, reset.data(), reset.size()));
+  for (int i = 0; i < 400 && notices.Events().size() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(notices.Events(), kLeftAndBack);
+  EXPECT_TRUE(bus.IsPresent(device));
 }
 
 TEST_F(BootControllerTest, WritesOutsideErasedFlashAndEraseAfterWrite) {
@@ -344,7 +438,7 @@ TEST(SimBootSettingTest, RejectsBadValuesWithOneLineAndLeavesTheConfigAlone) {
       {"info.at", "OK"},           {"erase", "wrong"},          {"erase.busy", "-2"},
       {"write.fail", "3"},         {"write.fail", "3:"},        {"write.fail", ":2"},
       {"write.fail", "1:2:3"},     {"setversion", ""},          {"reset", "no"},
-      {"latency.ms", "1.5"}};
+      {"latency.ms", "1.5"},       {"reset.replug", "yes"},     {"reset.replug", "2"}};
   for (const auto& [key, value] : bad) {
     SimBootConfig config;
     std::string error;

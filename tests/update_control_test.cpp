@@ -181,7 +181,8 @@ TEST_F(UpdateControlTest, StopUpdateKillsTheUpdateTimerAndClosesTheImage) {
   std::fclose(std::fopen(image.c_str(), "wb"));
   RunWindow([&](CUpdateDlg& dlg) {
     dlg.SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
-    ASSERT_TRUE(dlg.Context().imageFile.Open(image));
+    dlg.Context().image = FirmwareImage::Load(image);
+    ASSERT_TRUE(dlg.Context().imageFile.Open());
     OnWorker([&] { dlg.StopUpdate(); });
     EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
     EXPECT_FALSE(dlg.Context().imageFile.IsOpen());

@@ -8,6 +8,7 @@
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/clock.h"
+#include "update/boot_wire.h"
 
 namespace tarvik {
 
@@ -70,15 +71,11 @@ int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint
 bool CBootChannel::ReadAcknowledgement(uint16_t command) {
   m_lastRead = m_hid.ReadHid(m_response, kReplySize);
   if (ReadFailedOutright(m_lastRead)) m_sawDeviceFailure = true;
-  return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
-         m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusDone &&
-         GetLe16(&m_response[kReplyCommand]) == command;
+  return m_lastRead == kWaitReceived && BootReply::Parse(m_response).Acknowledges(command);
 }
 
 bool CBootChannel::ReplyIsBusyFor(uint16_t command) const {
-  return m_lastRead == kWaitReceived && m_response[kReplyLead] == 0x00 &&
-         m_response[kReplyMarker] == kMarker && GetLe16(&m_response[kReplyStatus]) == kStatusBusy &&
-         GetLe16(&m_response[kReplyCommand]) == command;
+  return m_lastRead == kWaitReceived && BootReply::Parse(m_response).Busy(command);
 }
 
 StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
@@ -157,7 +154,7 @@ void CBootChannel::SettleLateReplies(uint16_t command, int outstanding) {
     uint8_t reply[kReplySize];
     const uint32_t result = m_hid.ReadHid(reply, sizeof reply);
     if (ReadFailedOutright(result)) break;
-    if (result == kWaitReceived && GetLe16(&reply[kReplyCommand]) == command) --outstanding;
+    if (result == kWaitReceived && BootReply::Parse(reply).echo == command) --outstanding;
   }
 }
 

@@ -6,6 +6,7 @@
 #include "base/strformat.h"
 #include "diag/diag.h"
 #include "update/boot_command_channel.h"
+#include "update/boot_wire.h"
 #include "update/device_info_query.h"
 #include "update/image_selection.h"
 
@@ -42,18 +43,46 @@ StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const
 UpdateOutcome CBootUpdateSequence::RunBootUpdate() {
   CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, m_state.deviceVersion.load());
   StepResult result = m_selection.SelectImage();
-  if (result) {
+  const bool confirmed = result.ok();
+  if (confirmed) {
     attempt.SetImageVersion(GetLe32(m_context.firstHeader));
     result = WriteImage(attempt);
+  }
+  if (m_state.stopRequested.load() && !result) result = StepResult::Interrupted();
+  // A confirmed update that did not end well says so: a firmware write that
+  // failed must not look like one that never started.
+  if (confirmed && (result.status() == StepStatus::kFailed || result.status() == StepStatus::kRejected)) {
+    m_window.ReportUpdateFailure();
   }
   // Every end of the sequence sets the button again, the rejected image's too.
   m_context.imageFile.Close();
   m_window.RefreshUpdateButton();
-  if (m_state.stopRequested.load() && !result) result = StepResult::Interrupted();
   const UpdateOutcome outcome =
       attempt.Finish(OutcomeFor(result.status()), result.reason(), m_context.record.bytesSent);
   m_window.OnUpdateOutcome(outcome);
   return outcome;
+}
+
+StepResult CBootUpdateSequence::CheckInfoBlocks() const {
+  const FirmwareImage& image = m_context.image;
+  const std::vector<ImageRecord>& records = image.Records();
+  for (const ImageMcu mcu : {ImageMcu::kMain, ImageMcu::kAtMcu}) {
+    bool written = false;
+    for (const size_t i : RecordsWrittenBy(UpdateProtocol::kBoot, records)) written = written || records[i].Mcu() == mcu;
+    if (!written) continue;
+    const InfoBlock& block = mcu == ImageMcu::kMain ? m_info.MainInfo() : m_info.AtInfo();
+    if (block.Erased()) {
+      return StepResult::Failed(StrFormat("the %s's information block reads as erased (all 0xFF): where its "
+                                          "version goes is unknown, so nothing was erased",
+                                          McuName(mcu)));
+    }
+    if (mcu == ImageMcu::kMain && (block.verAddr & kAddressAtMcu) != 0) {
+      return StepResult::Failed(StrFormat("the main mcu's information block gives VerAddr 0x%08X, an ATmcu "
+                                          "address: its version stamp would go to the ATmcu, so nothing was erased",
+                                          block.verAddr));
+    }
+  }
+  return StepResult::Ok();
 }
 
 StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
@@ -61,11 +90,11 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   if (!scan.Accepted()) return StepResult::Rejected(scan.reason);
   const uint32_t payloadTotal = scan.payloadTotal;
   attempt.SetPayloadTotal(payloadTotal);
+  // Where each version stamp goes is known before the first erase.
+  if (StepResult usable = CheckInfoBlocks(); !usable) return usable;
 
-  CImageFile& file = m_context.imageFile;
-  if (!file.Open(m_context.imagePath)) {
-    return StepResult::Rejected("cannot open " + m_context.imagePath + ": " + file.LastError());
-  }
+  CImageReader& file = m_context.imageFile;
+  if (!file.Open()) return StepResult::Rejected("no image was read for the update");
   const uint64_t fileLength = file.Length();
   uint8_t header[kRecordHeaderSize] = {};
   if (file.Read(header, sizeof header) < sizeof header) {
@@ -83,12 +112,12 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
     if (parsed.pid == 0) {
       m_boot.SetAddressSelect(kAddressAtMcu);
       record.desAddress |= kAddressAtMcu;
-      versionAddress = GetLe32(m_info.AtInfoBlock() + kInfoVerAddr);
+      versionAddress = m_info.AtInfo().verAddr;
       m_diag.WriteLog("Will update ATmcu\n");
       m_diag.WriteLog("Fw Entry:0x%08x\n", record.desAddress);
     } else {
       m_boot.SetAddressSelect(kAddressMain);
-      versionAddress = GetLe32(m_info.MainInfoBlock() + kInfoVerAddr);
+      versionAddress = m_info.MainInfo().verAddr;
       m_diag.WriteLog("Will update main mcu\n");
     }
     m_diag.WriteLog("Version address:0x%08x\n", versionAddress);
@@ -107,7 +136,8 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
     m_diag.WriteLog("desAddress=0x%x\n", next.desAddress);
     m_diag.WriteLog("desLen=0x%x\n", next.desLen);
     m_diag.WriteLog("FileLength=0x%x\n", static_cast<unsigned>(fileLength));
-    // Every record of the chain the scan accepted is written; a version of 0 ends it.
+    // Every record of the chain the check accepted is written; the empty
+    // version-0 terminator ends it.
     if (next.version == 0) break;
     m_selection.LoadNextRecord(header);
     m_diag.WriteLog("Prepare next update\n");
@@ -123,7 +153,7 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
 StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordNumber,
                                             uint32_t payloadTotal, uint32_t versionAddress) {
   UpdateRecordValues& record = m_context.record;
-  CImageFile& file = m_context.imageFile;
+  CImageReader& file = m_context.imageFile;
   m_window.OnUpdateStep({UpdatePhase::kErasing, recordNumber, record.bytesSent, payloadTotal});
   attempt.Touch();
   if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased) {
@@ -140,8 +170,8 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
     const uint32_t n = std::min<uint32_t>(record.desLen - recordOffset, kMaxData);
     const uint32_t got = static_cast<uint32_t>(file.Read(record.dataBuffer, n));
     if (got == 0) {
-      // The file ended before the record did (it changed after the scan):
-      // stamping the version over a partial record would mark it valid.
+      // The image ended before the record did: stamping the version over a
+      // partial record would mark it valid.
       m_diag.WriteLog("Read file for none of data\n");
       return StepResult::Failed(StrFormat("the image file ended inside record %d, %u of its %u bytes in",
                                           recordNumber, recordOffset, record.desLen));

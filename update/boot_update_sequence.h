@@ -1,6 +1,6 @@
 // The whole firmware update of a boot-mode controller, record by record, on
-// the worker thread. Failures are silent to the user; the log has the steps
-// and the outcome names the one that failed.
+// the worker thread. The log has the steps and the outcome names the one that
+// failed; a failure after the user confirmed the image is also shown.
 #pragma once
 
 #include "update/update_attempt.h"
@@ -28,6 +28,9 @@ class CBootUpdateSequence {
   UpdateOutcome RunBootUpdate();
 
  private:
+  // Failed when an information block the image needs cannot say where a
+  // version stamp goes (erased, or the main block pointing at the ATmcu).
+  StepResult CheckInfoBlocks() const;
   // The steps after the selection; the attempt learns how far they got.
   StepResult WriteImage(CUpdateAttempt& attempt);
   StepResult WriteRecord(CUpdateAttempt& attempt, int recordNumber, uint32_t payloadTotal,

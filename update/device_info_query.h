@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "update/boot_protocol.h"
+#include "update/boot_wire.h"
 #include "update/update_result.h"
 #include "update/update_state.h"
 #include "update/update_window.h"
@@ -27,12 +28,16 @@ class CDeviceInfoQuery {
   // the microcontroller that did not answer.
   StepResult GetGamepadInfo();
 
-  // The blocks of the last successful requests.
+  // The blocks of the last successful requests, as received and decoded.
   const uint8_t* MainInfoBlock() const { return m_mainInfo; }
   const uint8_t* AtInfoBlock() const { return m_atInfo; }
+  const boot::InfoBlock& MainInfo() const { return m_main; }
+  const boot::InfoBlock& AtInfo() const { return m_at; }
 
  private:
-  StepResult RequestInfoBlock(uint32_t select, uint8_t* block, const char* error);
+  // On success `block` holds the bytes received and `decoded` their fields;
+  // on failure both keep what they held.
+  StepResult RequestInfoBlock(uint32_t select, uint8_t* block, boot::InfoBlock& decoded, const char* error);
 
   IUpdateWindow& m_window;
   CHid& m_hid;
@@ -42,6 +47,8 @@ class CDeviceInfoQuery {
   UpdateState& m_state;
   uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
   uint8_t m_atInfo[boot::kInfoBlockSize] = {};
+  boot::InfoBlock m_main;
+  boot::InfoBlock m_at;
 };
 
 }  // namespace tarvik

@@ -1,9 +1,112 @@
 #include "update/firmware_image.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "update/image_file.h"
 
 namespace tarvik {
+
+namespace {
+
+constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
+
+unsigned long long Ull(uint64_t value) { return static_cast<unsigned long long>(value); }
+
+// The tiling walk: the records lie end to end from offset 0 and the last
+// payload ends at the last byte. 64-bit sums, so that a huge desLen cannot
+// wrap around and look like a fit.
+bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<ImageRecord>& records) {
+  scan.fileLength = size;
+  uint64_t position = 0;
+  uint64_t sum = 0;
+  while (size > 0 && sum < size) {
+    if (size - position < kRecordHeaderSize) {
+      scan.reason = StrFormat("%llu bytes at offset %llu do not form a record header", Ull(size - position),
+                              Ull(position));
+      return false;
+    }
+    ImageRecord record;
+    record.offset = position;
+    record.header = ParseRecordHeader(data + position);
+    records.push_back(record);
+    ++scan.recordCount;
+    position += kRecordHeaderSize + uint64_t{record.header.desLen};
+    sum += record.header.desLen;
+    if (position >= size) break;
+  }
+  if (size == 0) {
+    scan.reason = "the file is empty";
+  } else if (position > size) {
+    scan.reason = StrFormat("record %llu runs past the end of the file", Ull(scan.recordCount));
+  } else if (sum >= size || sum == 0) {
+    scan.reason = "the image carries no payload";
+  } else if (sum > 0xFFFFFFFFull) {
+    scan.reason = "the image's payload is too large";
+  } else {
+    scan.payloadTotal = static_cast<uint32_t>(sum);
+    return true;
+  }
+  return false;
+}
+
+// Where each record's payload would land, record by record.
+std::string CheckRecordContents(const std::vector<ImageRecord>& records) {
+  struct Range {
+    uint64_t start;
+    uint64_t end;
+    size_t number;
+  };
+  std::vector<Range> ranges[2];
+  for (size_t i = 0; i < records.size(); ++i) {
+    const ImageRecord& record = records[i];
+    const size_t number = i + 1;
+    const uint32_t desLen = record.header.desLen;
+    if (record.EndsChain()) {
+      if (desLen != 0) {
+        return StrFormat("record %zu has version 0, which ends the chain, but carries %u bytes that would never "
+                         "be written",
+                         number, desLen);
+      }
+      if (number != records.size()) {
+        return StrFormat("record %zu follows the version-0 header of record %zu, which ends the chain: it would "
+                         "never be written",
+                         number + 1, number);
+      }
+      continue;
+    }
+    const uint64_t start = record.Destination();
+    const uint64_t end = start + desLen;
+    const char* mcu = McuName(record.Mcu());
+    if (end > kAddressSpace) {
+      return StrFormat("record %zu (%s, %u bytes at 0x%08X) runs past the end of the address space", number, mcu,
+                       desLen, record.header.desAddress);
+    }
+    if (record.Mcu() == ImageMcu::kMain && (start >= kAtMcuAddressBit || end > kAtMcuAddressBit)) {
+      return StrFormat("record %zu (main mcu, %u bytes at 0x%08X) reaches 0x80000000 and up, where addresses "
+                       "select the ATmcu",
+                       number, desLen, record.header.desAddress);
+    }
+    if (desLen != 0) ranges[static_cast<int>(record.Mcu())].push_back({start, end, number});
+  }
+  for (int m = 0; m < 2; ++m) {
+    std::vector<Range>& list = ranges[m];
+    std::sort(list.begin(), list.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
+    for (size_t i = 1; i < list.size(); ++i) {
+      if (list[i].start < list[i - 1].end) {
+        const size_t first = std::min(list[i - 1].number, list[i].number);
+        const size_t second = std::max(list[i - 1].number, list[i].number);
+        return StrFormat("records %zu and %zu overlap on the %s from 0x%08llX", first, second,
+                         McuName(static_cast<ImageMcu>(m)), Ull(list[i].start));
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace
 
 RecordHeader ParseRecordHeader(const uint8_t* bytes) {
   RecordHeader header;
@@ -14,59 +117,96 @@ RecordHeader ParseRecordHeader(const uint8_t* bytes) {
   return header;
 }
 
-ImageScan ScanImageFile(CImageFile& file, const std::string& path,
-                        const ImageRecordVisitor& onRecord) {
+const char* McuName(ImageMcu mcu) { return mcu == ImageMcu::kMain ? "main mcu" : "ATmcu"; }
+
+ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records) {
   ImageScan scan;
-  if (!file.Open(path)) {
-    scan.reason = "cannot open " + path + ": " + file.LastError();
-    return scan;
+  std::vector<ImageRecord> walked;
+  if (WalkChain(data, size, scan, walked)) {
+    scan.reason = CheckRecordContents(walked);
+    if (!scan.reason.empty()) scan.payloadTotal = 0;
   }
-  const uint64_t length = file.Length();
-  scan.fileLength = length;
-  // 64-bit sums: a huge desLen must not wrap around and look like a fit.
-  uint64_t position = 0;
-  uint64_t sum = 0;
-  if (length > 0) {
-    do {
-      if (sum >= length) break;
-      uint8_t bytes[kRecordHeaderSize];
-      if (!file.Seek(position) || file.Read(bytes, sizeof bytes) < sizeof bytes) {
-        file.Close();
-        scan.reason = StrFormat("%llu bytes at offset %llu do not form a record header",
-                                static_cast<unsigned long long>(length - position),
-                                static_cast<unsigned long long>(position));
-        return scan;
-      }
-      ImageRecord record;
-      record.offset = position;
-      record.header = ParseRecordHeader(bytes);
-      ++scan.recordCount;
-      if (onRecord) onRecord(record);
-      position += kRecordHeaderSize + uint64_t{record.header.desLen};
-      sum += record.header.desLen;
-    } while (position < length);
-  }
-  file.Close();
-  if (length == 0) {
-    scan.reason = "the file is empty";
-  } else if (position > length) {
-    scan.reason = StrFormat("record %llu runs past the end of the file",
-                            static_cast<unsigned long long>(scan.recordCount));
-  } else if (sum >= length || sum == 0) {
-    scan.reason = "the image carries no payload";
-  } else if (sum > 0xFFFFFFFFull) {
-    scan.reason = "the image's payload is too large";
-  } else {
-    scan.payloadTotal = static_cast<uint32_t>(sum);
-  }
+  if (records) *records = std::move(walked);
   return scan;
 }
 
-ImageScan ScanImageFile(CImageFile& file, const std::string& path, std::vector<ImageRecord>& records,
-                        size_t limit) {
-  return ScanImageFile(file, path, [&](const ImageRecord& record) {
-    if (records.size() < limit) records.push_back(record);
-  });
+std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<ImageRecord>& records) {
+  std::vector<size_t> written;
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].EndsChain()) break;
+    written.push_back(i);
+    // The controller announces one record and asks for its data alone.
+    if (protocol == UpdateProtocol::kPacket) break;
+  }
+  return written;
+}
+
+std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<ImageRecord>& records) {
+  if (protocol != UpdateProtocol::kPacket) return {};
+  for (size_t i = 1; i < records.size(); ++i) {
+    if (records[i].header.desLen != 0) {
+      return StrFormat("a controller in report mode 1 or 2 takes only the first record, and record %zu (%s, %u "
+                       "bytes) would be dropped",
+                       i + 1, McuName(records[i].Mcu()), records[i].header.desLen);
+    }
+  }
+  if (!records.empty() && records[0].header.desLen == 0) {
+    return "a controller in report mode 1 or 2 takes only the first record, which carries no payload";
+  }
+  return {};
+}
+
+FirmwareImage FirmwareImage::Load(const std::string& path) {
+  FirmwareImage image;
+  image.m_path = path;
+  CImageFile file;
+  if (!file.Open(path)) {
+    image.m_scan.reason = "cannot open " + path + ": " + file.LastError();
+    return image;
+  }
+  const uint64_t length = file.Length();
+  if (length > kMaxImageBytes) {
+    image.m_scan.fileLength = length;
+    image.m_scan.reason = StrFormat("%s holds %llu bytes, more than the %llu MiB an image can have", path.c_str(),
+                                    Ull(length), Ull(kMaxImageBytes >> 20));
+    return image;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  // One read, and no more than was measured: a file that grows meanwhile is
+  // taken as it was.
+  const size_t got = bytes.empty() ? 0 : file.Read(bytes.data(), bytes.size());
+  file.Close();
+  bytes.resize(got);
+  return FromBytes(std::move(bytes), path);
+}
+
+FirmwareImage FirmwareImage::FromBytes(std::vector<uint8_t> bytes, std::string path) {
+  FirmwareImage image;
+  image.m_path = std::move(path);
+  image.m_bytes = std::move(bytes);
+  image.m_readable = true;
+  if (!image.m_bytes.empty()) {
+    std::memcpy(image.m_firstHeader, image.m_bytes.data(), std::min(image.m_bytes.size(), kRecordHeaderSize));
+  }
+  image.m_scan = CheckImageBytes(image.m_bytes.data(), image.m_bytes.size(), &image.m_records);
+  return image;
+}
+
+std::string FirmwareImage::CheckFor(UpdateProtocol protocol) const {
+  if (!Accepted()) return m_scan.reason;
+  return CheckImageForProtocol(protocol, m_records);
+}
+
+bool FirmwareImage::VersionFor(UpdateProtocol protocol, ImageMcu mcu, uint32_t& version) const {
+  bool found = false;
+  for (const size_t i : RecordsWrittenBy(protocol, m_records)) {
+    // Each record stamps its own version: the last one written counts.
+    if (protocol == UpdateProtocol::kPacket || m_records[i].Mcu() == mcu) {
+      version = m_records[i].header.version;
+      found = true;
+    }
+  }
+  return found;
 }
 
 }  // namespace tarvik

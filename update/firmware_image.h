@@ -1,16 +1,25 @@
 // The firmware image format: a chain of records laid end to end, each a
 // 28-byte header and `desLen` payload bytes. Knows nothing of the device.
+//
+// An image is read whole once and checked before anything reaches a
+// controller; the update then writes from that snapshot, so a file changed
+// on disk afterwards changes nothing on the controller.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "update/image_file.h"
-#include "update/update_context.h"
+#include "update/update_result.h"
 
 namespace tarvik {
+
+// Images for these controllers are a few hundred KiB; anything this large is
+// not one of them.
+inline constexpr size_t kRecordHeaderSize = 28;
+inline constexpr uint64_t kMaxImageBytes = uint64_t{64} << 20;
+// Bit 31 of a destination address selects the ATmcu.
+inline constexpr uint32_t kAtMcuAddressBit = 0x80000000u;
 
 struct RecordHeader {
   uint32_t version = 0;
@@ -21,9 +30,23 @@ struct RecordHeader {
 
 RecordHeader ParseRecordHeader(const uint8_t* bytes);  // 28 bytes
 
+enum class ImageMcu : uint8_t { kMain, kAtMcu };
+// "main mcu", "ATmcu".
+const char* McuName(ImageMcu mcu);
+
 struct ImageRecord {
   uint64_t offset = 0;  // of the header
   RecordHeader header;
+
+  ImageMcu Mcu() const { return header.pid != 0 ? ImageMcu::kMain : ImageMcu::kAtMcu; }
+  // Where the payload goes as the controller is told: an ATmcu record's
+  // address carries the ATmcu bit.
+  uint32_t Destination() const {
+    return Mcu() == ImageMcu::kAtMcu ? header.desAddress | kAtMcuAddressBit : header.desAddress;
+  }
+  uint64_t PayloadOffset() const { return offset + kRecordHeaderSize; }
+  // A version-0 header ends the chain.
+  bool EndsChain() const { return header.version == 0; }
 };
 
 struct ImageScan {
@@ -34,16 +57,52 @@ struct ImageScan {
   bool Accepted() const { return payloadTotal != 0; }
 };
 
-// Walks the chain of the image at `path` with `file` (opened and closed here),
-// handing each record header to `onRecord` as it is read; memory does not
-// grow with the file. Accepted when the records tile the file exactly and
-// carry some payload. Records are numbered from 1 in the reasons.
-using ImageRecordVisitor = std::function<void(const ImageRecord&)>;
-ImageScan ScanImageFile(CImageFile& file, const std::string& path,
-                        const ImageRecordVisitor& onRecord = {});
+// The one check of an image's bytes, before anything is written. Accepted
+// when the records tile the bytes exactly, carry some payload, and every
+// record with payload would be written where its header says: no payload in
+// a version-0 record and nothing after one (an empty version-0 header at the
+// end is the chain's terminator), no main-mcu record reaching the ATmcu's
+// bit 31, no record running past 2^32, no two records of one microcontroller
+// overlapping. Records are numbered from 1 in the reasons. `records`, when
+// given, gets every header of the chain in file order.
+ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records = nullptr);
 
-// The scan, keeping at most `limit` records.
-ImageScan ScanImageFile(CImageFile& file, const std::string& path, std::vector<ImageRecord>& records,
-                        size_t limit = SIZE_MAX);
+// The records `protocol` writes of a checked image: the boot command protocol
+// every record up to the terminator, the packet protocol the first record only.
+std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
+// Empty when `protocol` writes all of the image's payload, else why it would not.
+std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
+
+// An image read whole from a file and checked.
+class FirmwareImage {
+ public:
+  FirmwareImage() = default;
+
+  // Reads `path` whole (refusing more than kMaxImageBytes) and checks it.
+  // Unreadable: Readable() is false and Scan().reason says why.
+  static FirmwareImage Load(const std::string& path);
+  static FirmwareImage FromBytes(std::vector<uint8_t> bytes, std::string path);
+
+  bool Readable() const { return m_readable; }
+  bool Accepted() const { return m_scan.Accepted(); }
+  const ImageScan& Scan() const { return m_scan; }
+  const std::string& Path() const { return m_path; }
+  const std::vector<ImageRecord>& Records() const { return m_records; }
+  const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+  // The first 28 bytes, zero where the file is shorter.
+  const uint8_t* FirstHeader() const { return m_firstHeader; }
+  // Empty when the image is accepted and `protocol` writes all of it.
+  std::string CheckFor(UpdateProtocol protocol) const;
+  // The version word a microcontroller gets from the records `protocol` writes; false when none.
+  bool VersionFor(UpdateProtocol protocol, ImageMcu mcu, uint32_t& version) const;
+
+ private:
+  std::string m_path;
+  std::vector<uint8_t> m_bytes;
+  std::vector<ImageRecord> m_records;
+  ImageScan m_scan;
+  uint8_t m_firstHeader[kRecordHeaderSize] = {};
+  bool m_readable = false;
+};
 
 }  // namespace tarvik

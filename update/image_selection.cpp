@@ -18,7 +18,7 @@ CImageSelection::CImageSelection(IUpdateWindow& window, CHid& hid, CDiag& diag, 
     : m_window(window), m_hid(hid), m_diag(diag), m_system(system), m_context(context), m_state(state) {}
 
 StepResult CImageSelection::SelectImage() {
-  m_refusedAsShort = false;
+  m_refusedImage = false;
   FileDialogRequest request;
   request.filter = m_window.Text(kTextFileType) + "(*.dat)|*.dat||";
   request.initialDirectory = m_system.GetCurrentDirectory();
@@ -28,16 +28,14 @@ StepResult CImageSelection::SelectImage() {
   if (!chosen) return StepResult::Cancelled("no image was chosen");
   m_context.imagePath = *chosen;
 
-  CImageFile file;
-  if (!file.Open(m_context.imagePath)) {
-    return StepResult::Rejected("cannot open " + m_context.imagePath + ": " + file.LastError());
-  }
+  // The image is read once, here: everything after (the check, the
+  // confirmation, the update) works on this snapshot.
+  m_context.imageFile.Close();
+  m_context.image = FirmwareImage::Load(m_context.imagePath);
+  if (!m_context.image.Readable()) return StepResult::Rejected(m_context.image.Scan().reason);
   // A file shorter than a header leaves the rest of the copy zero, never stale;
-  // the scan rejects such a file before anything is sent.
-  std::memset(m_context.firstHeader, 0, sizeof m_context.firstHeader);
-  file.Read(m_context.firstHeader, sizeof m_context.firstHeader);
-  const uint64_t fileLength = file.Length();
-  file.Close();
+  // the check rejects such a file before anything is sent.
+  std::memcpy(m_context.firstHeader, m_context.image.FirstHeader(), sizeof m_context.firstHeader);
   LoadFirstRecord(m_context.firstHeader);
 
   const std::string text =
@@ -49,14 +47,11 @@ StepResult CImageSelection::SelectImage() {
   }
   m_hid.SetReadTimeout(10);
   if (!m_hid.IsBootMode()) {
-    // The controller is told how much data follows: an image that does not
-    // hold it all is refused before the header goes out.
-    const uint64_t needed = kRecordHeaderSize + uint64_t{m_context.record.desLen};
-    if (fileLength < needed) {
-      m_refusedAsShort = true;
-      return StepResult::Rejected(StrFormat(
-          "%s holds %llu bytes, fewer than the %llu its first record needs", m_context.imagePath.c_str(),
-          static_cast<unsigned long long>(fileLength), static_cast<unsigned long long>(needed)));
+    // The controller is told how much data follows and takes one record: an
+    // image it would not take whole is refused before the header goes out.
+    if (const std::string problem = m_context.image.CheckFor(UpdateProtocol::kPacket); !problem.empty()) {
+      m_refusedImage = true;
+      return StepResult::Rejected(ImageRejection(problem));
     }
     m_state.transferState.store(TransferState::kStarted);
     SendHeaderPacket(m_hid, m_diag, m_context.record);
@@ -65,7 +60,15 @@ StepResult CImageSelection::SelectImage() {
   return StepResult::Ok();
 }
 
-ImageScan CImageSelection::ScanImage() { return ScanImageFile(m_context.imageFile, m_context.imagePath); }
+ImageScan CImageSelection::ScanImage() {
+  ImageScan scan = m_context.image.Scan();
+  if (!scan.Accepted()) scan.reason = ImageRejection(scan.reason);
+  return scan;
+}
+
+std::string CImageSelection::ImageRejection(const std::string& problem) const {
+  return m_context.imagePath + " is not a valid image: " + problem;
+}
 
 void CImageSelection::LoadFirstRecord(const uint8_t* header) {
   LoadNextRecord(header);

@@ -24,16 +24,21 @@ class CImageSelection {
 
   // The file dialog, the first header, the version confirmation; in the packet
   // protocol also the start of the transfer (state 1, the header packet).
+  // Reads the chosen image once into the update context's snapshot.
   // Cancelled when no file was chosen or the change not confirmed; rejected
-  // when the file cannot be opened or (packet protocol) is shorter than its
-  // first record says.
+  // when the file cannot be read or (packet protocol) the image is not one
+  // the controller takes whole.
   StepResult SelectImage();
-  // True when the last selection refused an image too short for its record:
-  // the user is told, unlike the other refusals.
-  bool RefusedAsShort() const { return m_refusedAsShort; }
+  // True when the last selection refused a confirmed image that the
+  // controller would not take whole: the user is told, unlike the refusals
+  // before the confirmation.
+  bool RefusedImage() const { return m_refusedImage; }
 
-  // Walks the chosen image's chain; payloadTotal 0 and a reason when rejected.
+  // The check of the chosen image's snapshot; payloadTotal 0 and a reason
+  // naming the image when rejected.
   ImageScan ScanImage();
+  // "PATH is not a valid image: PROBLEM".
+  std::string ImageRejection(const std::string& problem) const;
   void LoadFirstRecord(const uint8_t* header);
   void LoadNextRecord(const uint8_t* header);
 
@@ -44,7 +49,7 @@ class CImageSelection {
   ISystem& m_system;
   UpdateContext& m_context;
   UpdateState& m_state;
-  bool m_refusedAsShort = false;
+  bool m_refusedImage = false;
 };
 
 }  // namespace tarvik

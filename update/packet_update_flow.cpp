@@ -56,7 +56,7 @@ bool CPacketUpdateFlow::FailureAlreadyReported() {
 }
 
 std::string CPacketUpdateFlow::Where() const {
-  return m_attempt ? "at " + m_attempt->Percent(m_context.record.bytesSent) : std::string();
+  return m_attempt ? "at " + m_attempt->Percent(PayloadSent()) : std::string();
 }
 
 uint32_t CPacketUpdateFlow::ReceivePacket() {
@@ -146,7 +146,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       EndAs(OutcomeResult::kFailed, "the update ended without a result " + Where());
     }
   }
-  const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, m_context.record.bytesSent);
+  const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, PayloadSent());
   m_attempt = nullptr;
   m_window.OnUpdateOutcome(outcome);
   return outcome;
@@ -176,7 +176,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
           break;
         }
         EndAs(OutcomeFor(selected.status()), selected.reason());
-        if (m_selection.RefusedAsShort()) {
+        if (m_selection.RefusedImage()) {
           m_window.ReportUpdateFailure();
         } else {
           m_window.StopUpdate();
@@ -241,57 +241,56 @@ void CPacketUpdateFlow::VersionStep(const uint8_t* body) {
 
 void CPacketUpdateFlow::TransferStep() {
   UpdateRecordValues& record = m_context.record;
-  CImageFile& file = m_context.imageFile;
-  // A data packet carries the next bytes up to the announced length and never
-  // beyond: the length is all the controller asked for.
-  const size_t wanted = static_cast<size_t>(
-      std::min<uint64_t>(kDataPayload, record.bytesSent < record.desLen ? record.desLen - record.bytesSent : 0));
-  const auto shortOfData = [&](size_t n) { return n < wanted; };
-  const auto endedEarly = [&] {
-    return StrFormat("the image file %s ended after %u of its %u bytes", m_context.imagePath.c_str(),
-                     record.bytesSent, record.desLen);
+  CImageReader& file = m_context.imageFile;
+  // Every data packet carries the next 32 bytes of the image, fewer only where
+  // the image ends: the last one normally carries bytes beyond desLen, which
+  // controllers expect (they write their flash in 32-byte units). Short of
+  // desLen itself, the image ended early.
+  const auto readPacket = [&](const char* what) -> std::optional<size_t> {
+    const size_t needed =
+        static_cast<size_t>(std::min<uint64_t>(kDataPayload, record.desLen - std::min(record.bytesSent, record.desLen)));
+    const size_t n = file.Read(record.dataBuffer, kDataPayload);
+    if (n >= needed) return n;
+    FailTransfer(StrFormat("the image %s ended %s, after %u of its %u bytes", m_context.imagePath.c_str(), what,
+                           record.bytesSent, record.desLen));
+    return std::nullopt;
   };
   switch (m_state.transferState.load()) {
     case TransferState::kStarted: {
-      if (!file.Open(m_context.imagePath)) return;  // the next request tries again
+      // The image was read and checked at its selection: opening the snapshot
+      // fails only when there is none.
+      if (!file.Open()) {
+        FailTransfer("no image was read for the transfer");
+        return;
+      }
       m_state.transferState.store(TransferState::kSending);
-      if (!file.Seek(kImageDataOffset)) {
-        FailTransfer("the image data of " + m_context.imagePath + " could not be read");
-        return;
-      }
-      const size_t n = file.Read(record.dataBuffer, wanted);
-      if (shortOfData(n)) {
-        FailTransfer(endedEarly());
-        return;
-      }
-      SendDataPacket(record.dataBuffer, static_cast<int>(n));
+      file.Seek(kImageDataOffset);
+      const std::optional<size_t> n = readPacket("at its first packet");
+      if (!n) return;
+      SendDataPacket(record.dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
       m_awaitingRequest = true;
       m_diag.Trace("update file is 0x%x\n", record.desLen);
-      record.bytesSent += static_cast<uint32_t>(n);
+      record.bytesSent += static_cast<uint32_t>(*n);
       m_window.StartUpdateTimer();
-      m_window.OnUpdateStep({UpdatePhase::kSending, 0, record.bytesSent, record.desLen});
+      m_window.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), record.desLen});
       break;
     }
     case TransferState::kSending: {
-      // After a stop the file is closed: a late request gets no answer.
+      // After a stop the image is closed: a late request gets no answer.
       if (!file.IsOpen()) return;
-      // With 32 bytes or fewer the first packet carried them all: this one
-      // is the empty packet that completes the transfer.
-      const size_t n = wanted == 0 ? 0 : file.Read(record.dataBuffer, wanted);
-      if (shortOfData(n)) {
-        FailTransfer(endedEarly());
-        return;
-      }
-      SendDataPacket(record.dataBuffer, static_cast<int>(n));
+      const std::optional<size_t> n = readPacket("early");
+      if (!n) return;
+      SendDataPacket(record.dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
       m_awaitingRequest = true;
-      record.bytesSent += static_cast<uint32_t>(n);
-      m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(n), record.bytesSent);
+      record.bytesSent += static_cast<uint32_t>(*n);
+      m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(*n), record.bytesSent);
+      // The bar's range ends at 100; the bytes beyond desLen do not move it further.
       const uint64_t position =
-          record.desLen == 0 ? 100 : uint64_t{record.bytesSent} * 100 / record.desLen;
-      m_window.SetProgress(static_cast<int>(std::min<uint64_t>(position, INT32_MAX)));
-      m_window.OnUpdateStep({UpdatePhase::kSending, 0, record.bytesSent, record.desLen});
+          record.desLen == 0 ? 100 : std::min<uint64_t>(uint64_t{record.bytesSent} * 100 / record.desLen, 100);
+      m_window.SetProgress(static_cast<int>(position));
+      m_window.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), record.desLen});
       if (record.bytesSent < record.desLen) return;
       file.Close();
       m_diag.Trace("update successful\n");
@@ -316,6 +315,10 @@ void CPacketUpdateFlow::TransferStep() {
       break;
     }
   }
+}
+
+uint32_t CPacketUpdateFlow::PayloadSent() const {
+  return std::min(m_context.record.bytesSent, m_context.record.desLen);
 }
 
 uint64_t CPacketUpdateFlow::TransferLimitMs(uint32_t desLen) {

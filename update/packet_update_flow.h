@@ -61,6 +61,8 @@ class CPacketUpdateFlow {
   // The update failed on the host's side: the user is told, the update stops.
   void FailTransfer(std::string reason);
   std::string Where() const;
+  // Payload bytes the controller has had: the packets' bytes beyond desLen do not count.
+  uint32_t PayloadSent() const;
   // Looks at the reports already waiting before the host answers or ends:
   // duplicates of requests are dropped, a failure report ends the update
   // (true). Nothing waits for reports still to come.

@@ -65,6 +65,8 @@ class UhidPort final : public SimDevicePort {
   }
   void Unplug() override { g_stop = 1; }
   void ReplugAs(uint16_t, size_t, size_t) override {}
+  // The uhid device stays through the reset, as with reset.replug=0.
+  void LeaveAndReturn(uint32_t, uint32_t) override {}
   uint64_t NowMs() override { return 0; }
 
  private:
@@ -84,29 +86,21 @@ std::string Hex(const Bytes& bytes) {
 
 // What the controller should hold after writing IMAGE.
 std::string CheckBoot(const SimBootController& model, const std::string& path) {
-  CImageFile file;
-  std::vector<ImageRecord> records;
-  const ImageScan scan = ScanImageFile(file, path, records);
-  if (!scan.Accepted()) return "the image is not valid";
+  const FirmwareImage image = FirmwareImage::Load(path);
+  if (!image.Accepted()) return "the image is not valid";
+  const std::vector<ImageRecord>& records = image.Records();
   const auto regions = model.WrittenRegions();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return "cannot read the image";
   for (const ImageRecord& record : records) {
     if (record.header.version == 0) break;
-    Bytes payload(record.header.desLen);
-    std::fseek(f, static_cast<long>(record.offset + kRecordHeaderSize), SEEK_SET);
-    if (std::fread(payload.data(), 1, payload.size(), f) != payload.size()) break;
+    const auto begin = image.Bytes().begin() + static_cast<std::ptrdiff_t>(record.PayloadOffset());
+    const Bytes payload(begin, begin + record.header.desLen);
     const char* mcu = record.header.pid != 0 ? "main" : "at";
     bool found = false;
     for (const auto& region : regions) {
       found = found || (region.mcu == mcu && region.address == record.header.desAddress && region.bytes == payload);
     }
-    if (!found) {
-      std::fclose(f);
-      return std::string("record for ") + mcu + " not in flash";
-    }
+    if (!found) return std::string("record for ") + mcu + " not in flash";
   }
-  std::fclose(f);
   if (model.Stamps().size() != records.size()) return "version stamps missing";
   if (model.ResetCount() != 1) return "no reset";
   return "";

@@ -27,6 +27,10 @@ class NoticeCollector final : public IDeviceNotifyTarget {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_events;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_events.clear();
+  }
 
  private:
   std::mutex m_lock;

@@ -56,6 +56,7 @@ class ReplyFaults final : public ISimDeviceModel {
     }
     void Unplug() override { m_inner.Unplug(); }
     void ReplugAs(uint16_t productId, size_t out, size_t in) override { m_inner.ReplugAs(productId, out, in); }
+    void LeaveAndReturn(uint32_t leaveInMs, uint32_t awayMs) override { m_inner.LeaveAndReturn(leaveInMs, awayMs); }
     uint64_t NowMs() override { return m_inner.NowMs(); }
 
    private:

@@ -153,6 +153,15 @@ class WindowRig {
     return true;
   }
 
+  // The person waits `ms` at the idle window: the clock moves on, the bus
+  // takes off and brings in what is due by then, and the window handles the
+  // notices (a virtual clock moves only when someone waits).
+  void WaitAtWindow(uint32_t ms) {
+    clock.SleepMs(ms);
+    bus.CatchUp();
+    host.PumpPending();
+  }
+
   std::string Text(int index) { return LoadText(system, index); }
 
   // The step log as written so far ("" when there is none).
