@@ -4,7 +4,8 @@
 
 namespace tarvik {
 
-InterruptWatch::InterruptWatch(std::function<void()> onFirst) : m_onFirst(std::move(onFirst)) {
+InterruptWatch::InterruptWatch(std::function<void()> onFirst, std::function<bool()> running)
+    : m_onFirst(std::move(onFirst)), m_running(std::move(running)) {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
