@@ -39,10 +39,14 @@ void CDialog::SetProgressRange(int id, int low, int high) {
 }
 
 void CDialog::SetProgressPos(int id, int pos) {
-  // A worker does not wait for the bar: the update's pace is its own.
+  // A worker does not wait for the bar: the update's pace is its own. It sets
+  // the same position for many chunks in a row; the bar hears of changes only.
   if (m_host.IsUiThread()) {
+    m_lastPosted.store(kNothingPosted);
     m_host.SetProgressPos(id, pos);
   } else {
+    const int64_t posted = (int64_t{id} << 32) | static_cast<uint32_t>(pos);
+    if (m_lastPosted.exchange(posted) == posted) return;
     m_host.PostProgressPos(id, pos);
   }
 }

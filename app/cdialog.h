@@ -3,6 +3,8 @@
 // user-interface thread and waited for), and default handlers.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -69,6 +71,10 @@ class CDialog : public IDialogEvents {
  private:
   int m_templateId;
   IWindowHost& m_host;
+  // The last position a worker posted (bar id in the high half), or none
+  // since the user-interface thread last set one itself.
+  static constexpr int64_t kNothingPosted = -1;
+  std::atomic<int64_t> m_lastPosted{kNothingPosted};
 };
 
 }  // namespace tarvik

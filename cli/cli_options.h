@@ -50,4 +50,36 @@ inline constexpr const char* kExitStatusHelp =
     "  130  interrupted (Ctrl-C)\n"
     "run exits 0 when the window ended as asked (\"Firmware upgraded!\" after a press), 1 when not, 2 on usage errors.";
 
+// The simulated controllers' keys, one per line (KEY=VALUES, then what it does);
+// the manual page lists the same keys.
+inline constexpr const char* kSimKeysHelp =
+    "Keys of --sim [N:]KEY=VALUE, the simulated controllers' behaviour (N: the N-th only):\n"
+    "  clock=virtual             waits take no real time (the whole bus)\n"
+    "  extra=N                   N devices of other vendors before the controllers (the whole bus)\n"
+    "  unplug.after=N            the controller leaves the bus after N output reports\n"
+    "  arrive.after=MS           the controller joins the bus MS milliseconds after start\n"
+    "  main.pid=N                boot mode: the main information block's pid\n"
+    "  main.version=N            boot mode: its version word\n"
+    "  main.revision=N           boot mode: its revision\n"
+    "  main.veraddr=N            boot mode: its VerAddr\n"
+    "  at.pid=N                  boot mode: the ATmcu information block's pid\n"
+    "  at.version=N              boot mode: its version word\n"
+    "  at.veraddr=N              boot mode: its VerAddr\n"
+    "  info.main=ok|silent|wrong boot mode: answer the main information request, never, or wrongly\n"
+    "  info.at=ok|silent|wrong   boot mode: the same for the ATmcu\n"
+    "  erase=ok|silent           boot mode: answer erases\n"
+    "  erase.busy=N              boot mode: answer each erase with busy N times first\n"
+    "  write.fail=K:M            boot mode: data chunk K unacknowledged for its first M attempts\n"
+    "  setversion=ok|silent      boot mode: answer the version stamp\n"
+    "  reset=ok|silent           boot mode: answer the reset\n"
+    "  reset.replug=1|0          boot mode: leave the bus at the reset and come back (1, the default)\n"
+    "  version=N|silent          packet modes: the version report's word, or none\n"
+    "  start=answer|silent       packet modes: answer the start request\n"
+    "  fail.at=K                 packet modes: a failure report after K data packets\n"
+    "  fail.cmd=0x15|0x18        packet modes: the failure report's command\n"
+    "  silent.after=K            packet modes: nothing more after K data packets\n"
+    "  junk=1                    packet modes: frames the host must ignore between real ones\n"
+    "  switch=ignore|replug      report mode 2: the mode-2 signal does nothing, or brings it back in mode 1\n"
+    "  latency.ms=X              every reply comes X ms after its frame";
+
 }  // namespace tarvik

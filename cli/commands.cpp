@@ -604,13 +604,6 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     document["result"] = "error";
     return Conclude(options, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
   }
-  StopRegistry stops;
-  InterruptWatch interrupts([&] { stops.StopAll(); });
-  CliPlatform platform;
-  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
-  if (!options.json && !options.quiet) {
-    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
-  }
   struct Station {
     std::mutex lock;
     std::condition_variable changed;
@@ -622,6 +615,18 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     Tally tally;
     json results = json::array();
   } station;
+  StopRegistry stops;
+  // Ctrl-C with nothing running ends the station at once, and says so.
+  InterruptWatch interrupts([&] { stops.StopAll(); },
+                            [&] {
+                              std::lock_guard<std::mutex> lock(station.lock);
+                              return station.running > 0;
+                            });
+  CliPlatform platform;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
+  if (!options.json && !options.quiet) {
+    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
+  }
   std::set<std::string> handled;  // present, already updated or being updated
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<TerminalUser>> users;
@@ -704,21 +709,27 @@ int FlashCommand(const CliOptions& options) {
     document["result"] = "error";
     return Conclude(options, document, kExitUsage, "--count goes with --watch");
   }
-  const ImageCheck image = CheckImage(options.path);
-  if (!image.reason.empty()) {
-    // Refused before any report: the transcript, if asked for, holds only the outcome.
+  // Refused before any report: the transcript, if asked for, holds only the outcome.
+  const auto refuse = [&](OutcomeResult result, int status, const std::string& reason) {
     CliPlatform platform;
     std::string error;
     int code = kExitOk;
     if (platform.Set(options, error, code)) {
       UpdateOutcome refused;
-      refused.result = OutcomeResult::kRejected;
-      refused.reason = image.reason;
+      refused.result = result;
+      refused.reason = reason;
       platform.RecordOutcome(refused);
       platform.FinishTranscript();
     }
-    document["result"] = "rejected";
-    return Conclude(options, document, kExitImage, image.reason);
+    document["result"] = OutcomeName(result);
+    return Conclude(options, document, status, reason);
+  };
+  const ImageCheck image = CheckImage(options.path);
+  if (!image.reason.empty()) return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
+  // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
+  if (!options.assumeYes && !options.watch && !StandardInputIsTerminal()) {
+    return refuse(OutcomeResult::kCancelled, kExitCancelled,
+                  "the update needs a confirmation and standard input is not a terminal: add --yes to give it");
   }
   if (options.all) return FlashAll(options, image);
   if (options.watch) return FlashWatch(options, image);
@@ -840,9 +851,19 @@ int ListCommand(const CliOptions& options) {
     return *ended;
   }
   const std::vector<ControllerEntry> controllers = platform.Controllers();
+  // --device lists that controller alone, under its number among them all.
+  ControllerEntry chosen;
+  if (!options.device.empty()) {
+    if (std::string error; !ResolveDevice(platform, options.device, chosen, error)) {
+      platform.FinishTranscript();
+      document["result"] = "no controller";
+      return Conclude(options, document, kExitNoController, error);
+    }
+  }
   json list = json::array();
   for (size_t i = 0; i < controllers.size(); ++i) {
     const ControllerEntry& c = controllers[i];
+    if (!options.device.empty() && c.path != chosen.path) continue;
     const ControllerReport report = GatherReport(platform, platform.TargetFor(c));
     json entry = {{"index", i + 1},
                   {"path", c.path},
@@ -852,10 +873,10 @@ int ListCommand(const CliOptions& options) {
                   {"version", report.VersionText()}};
     const bool blocks = report.bootMode && report.Queried();
     if (blocks) {
-      using namespace boot;
-      entry["mainVersion"] = FormatVersionShort(GetLe32(report.mainInfo + kInfoVersion));
-      entry["atVersion"] = FormatVersionShort(GetLe32(report.atInfo + kInfoVersion));
-      entry["revision"] = GetLe16(report.mainInfo + kInfoRevision);
+      const boot::InfoBlock main = boot::InfoBlock::Parse(report.mainInfo);
+      entry["mainVersion"] = FormatVersionShort(main.version);
+      entry["atVersion"] = FormatVersionShort(boot::InfoBlock::Parse(report.atInfo).version);
+      entry["revision"] = main.revision;
       entry["uid"] = report.Uid();
     }
     list.push_back(entry);
@@ -984,7 +1005,7 @@ int ImageCommand(const CliOptions& options) {
       }
       document["writes"] = writes;
     }
-  } else if (opened) {
+  } else if (opened && !(options.quiet && scan.Accepted())) {
     std::printf("Image: %s (%llu bytes)\n", options.path.c_str(),
                 static_cast<unsigned long long>(scan.fileLength));
     for (size_t i = 0; i < listed; ++i) {

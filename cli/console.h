@@ -15,6 +15,8 @@ void PrepareConsole();
 
 // Whether standard error is a terminal that redraws a line in place.
 bool StandardErrorIsTerminal();
+// Whether standard input is a terminal someone can answer a question on.
+bool StandardInputIsTerminal();
 // What ends a redrawn line: it clears what a longer earlier line left.
 const char* EraseToLineEnd();
 

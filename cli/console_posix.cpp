@@ -11,6 +11,8 @@ void PrepareConsole() {}
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 const char* EraseToLineEnd() { return "\x1b[K"; }
 
 void QuitAtOnce(const char* message, int status) {

@@ -42,6 +42,12 @@ void PrepareConsole() {
 
 bool StandardErrorIsTerminal() { return g_standardErrorIsTerminal; }
 
+bool StandardInputIsTerminal() {
+  // A console input buffer has a mode; a file or a pipe has none.
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 const char* EraseToLineEnd() { return g_erasesLines ? "\x1b[K" : "          "; }
 
 void QuitAtOnce(const char* message, int status) {

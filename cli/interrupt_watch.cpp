@@ -11,7 +11,11 @@ void InterruptWatch::Notice() {
   if (m_interrupted.exchange(true)) {
     QuitAtOnce("\ntarvik-update-cli: interrupted again: quitting at once\n", kExitInterrupted);
   }
-  std::fprintf(stderr, "\ntarvik-update-cli: stopping at the next step (Ctrl-C again quits at once)\n");
+  if (m_running && !m_running()) {
+    std::fprintf(stderr, "\ntarvik-update-cli: no update was running: stopping\n");
+  } else {
+    std::fprintf(stderr, "\ntarvik-update-cli: stopping at the next step (Ctrl-C again quits at once)\n");
+  }
   if (m_onFirst) m_onFirst();
 }
 

@@ -14,7 +14,9 @@ class InterruptWatch {
   // On POSIX systems it blocks SIGINT in this thread and in every thread
   // started after it: build it before any other thread. `onFirst` runs on the
   // watch's own thread.
-  explicit InterruptWatch(std::function<void()> onFirst);
+  // `running`, when given, tells whether an update is running: without one
+  // the first Ctrl-C says that nothing was cut short.
+  explicit InterruptWatch(std::function<void()> onFirst, std::function<bool()> running = {});
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
@@ -26,6 +28,7 @@ class InterruptWatch {
 
  private:
   std::function<void()> m_onFirst;
+  std::function<bool()> m_running;
   std::atomic<bool> m_interrupted{false};
   std::atomic<bool> m_done{false};
   std::thread m_thread;  // the POSIX watch

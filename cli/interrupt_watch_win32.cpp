@@ -19,7 +19,8 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-InterruptWatch::InterruptWatch(std::function<void()> onFirst) : m_onFirst(std::move(onFirst)) {
+InterruptWatch::InterruptWatch(std::function<void()> onFirst, std::function<bool()> running)
+    : m_onFirst(std::move(onFirst)), m_running(std::move(running)) {
   g_watch.store(this);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }

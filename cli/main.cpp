@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
   // "/x" is a path on every platform (CLI11 reads it as an option on Windows otherwise).
   app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION);
-  app.footer(kExitStatusHelp);
+  app.footer(std::string(kExitStatusHelp) + "\n\n" + kSimKeysHelp);
   CliOptions options;
   app.add_option("--simulate", options.simulate,
                  "Use a simulated controller bus: boot, packet1, packet2 or none, or a comma-separated "
@@ -96,6 +96,33 @@ int main(int argc, char** argv) {
     return UsageError(wantsJson, command, std::string(e.what()) + " (see --help)");
   }
   if (options.verbose && options.quiet) return UsageError(options.json, command, "--verbose and --quiet exclude each other");
+  // An option the command would not use is a mistake to point out, not one to pass over.
+  struct NotForCommand {
+    const CLI::App* command;
+    const char* option;
+    const char* why;
+  };
+  const NotForCommand notFor[] = {
+      {run, "--device", "run drives the window, which takes the first controller it finds"},
+      {image, "--device", "image reads only the file"},
+      {image, "--simulate", "image reads only the file"},
+      {image, "--sim", "image reads only the file"},
+      {image, "--transcript", "image reads only the file"},
+      {image, "--verbose", "image has no trace to show"},
+      {info, "--quiet", "info prints only what it was asked for"},
+      {list, "--quiet", "list prints only what it was asked for"},
+  };
+  for (const NotForCommand& n : notFor) {
+    if (n.command->parsed() && app.get_option(n.option)->count() > 0) {
+      return UsageError(options.json, command,
+                        std::string(n.option) + " does not apply to " + command + ": " + n.why);
+    }
+  }
+  if (flash->parsed() && !options.assumeYes && !options.all && (options.allowOlder || options.allowReinstall)) {
+    return UsageError(options.json, command,
+                      std::string(options.allowOlder ? "--allow-older" : "--allow-reinstall") +
+                          " goes with --yes: without it the prompt asks");
+  }
   if (run->parsed()) return RunCommand(options);
   if (flash->parsed()) return FlashCommand(options);
   if (info->parsed()) return InfoCommand(options);

@@ -102,8 +102,9 @@ class SimHidBus final : public IHidBus {
   // Device to host, as a model would.
   void SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs = 0);
 
-  // Whether reports are kept for Exchanges() and ReportsWrittenTo() (they are
-  // unless told otherwise); a long run without them keeps no memory per report.
+  // Whether reports are kept for Exchanges() and ReportsWrittenTo(): only
+  // when a caller asks (tests that read them), so that a long run keeps no
+  // memory per report.
   void KeepExchangeLog(bool keep);
   std::vector<SimExchange> Exchanges() const;
   std::vector<std::vector<uint8_t>> ReportsWrittenTo(int device) const;
@@ -177,7 +178,7 @@ class SimHidBus final : public IHidBus {
   int m_registrations = 0;
   int m_nextDevice = 1;
   std::vector<SimExchange> m_exchanges;
-  bool m_keepExchanges = true;
+  bool m_keepExchanges = false;
   std::atomic<int> m_arriving{0};  // devices plugged later, or away, that have not arrived
   std::atomic<int> m_leaving{0};   // devices that are to leave and have not left
   bool m_stopping = false;

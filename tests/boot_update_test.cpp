@@ -136,6 +136,19 @@ TEST_F(BootUpdateTest, EveryRecordOfALongerChainIsWritten) {
   EXPECT_EQ(bootModel->WrittenRegions().size(), 3u);
 }
 
+TEST_F(BootUpdateTest, TheBarHearsOfEachPositionOnce) {
+  // 200 chunks of 46 bytes, 101 positions: each position reaches the window once.
+  Update(Record(123, 0x1000, Payload(200 * 46)));
+  EXPECT_TRUE(Succeeded());
+  std::vector<int> positions = user.ProgressPositions();
+  ASSERT_FALSE(positions.empty());
+  EXPECT_EQ(positions.back(), 0);  // the end of the update resets the bar
+  positions.pop_back();
+  positions.erase(positions.begin(), std::find(positions.begin(), positions.end(), 1));
+  EXPECT_EQ(positions.size(), 100u);
+  EXPECT_TRUE(std::adjacent_find(positions.begin(), positions.end(), std::greater_equal<int>()) == positions.end());
+}
+
 TEST_F(BootUpdateTest, VersionZeroHeaderEndsTheChain) {
   Update(test::Concat({Record(123, 0x1000, Payload(100)), Bytes(28, 0)}));
   EXPECT_TRUE(Succeeded());

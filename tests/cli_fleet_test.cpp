@@ -87,6 +87,15 @@ TEST_F(CliFleetTest, ListShowsEveryControllerInBusOrder) {
   EXPECT_NE(text.out.find("uid 32415f114e38532220373133"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("uid 32415f114e38532220373134"), std::string::npos) << text.out;
   EXPECT_EQ(Cli("--simulate none list").status, 3);
+
+  // --device lists that controller alone, under its own number; one that is not there is said so.
+  const Run second = Cli(std::string("--simulate boot,packet1,packet2 ") + kVirtual + "--device 2 --json list");
+  EXPECT_EQ(second.status, 0);
+  const json only = second.Document()["controllers"];
+  ASSERT_EQ(only.size(), 1u);
+  EXPECT_EQ(only[0]["index"], 2);
+  EXPECT_EQ(only[0]["reportMode"], 1);
+  EXPECT_EQ(Cli(std::string("--simulate boot,packet1 ") + kVirtual + "--device 5 list").status, 3);
 }
 
 TEST_F(CliFleetTest, FlashWithSeveralControllersNeedsDeviceOrAll) {
@@ -231,6 +240,17 @@ TEST_F(CliFleetTest, CtrlCStopsEveryUpdateOfTheBatch) {
   const json document = json::parse(ReadAll(dir / "out.txt"), nullptr, false);
   ASSERT_EQ(document["results"].size(), 2u);
   for (const json& result : document["results"]) EXPECT_EQ(result["result"], "interrupted");
+}
+
+TEST_F(CliFleetTest, CtrlCOnAnIdleStationEndsItAtOnceAndSaysSo) {
+  const std::string command = "exec env LANG=en_US.UTF-8 " TARVIK_CLI_PATH " --simulate none flash --watch --yes " +
+                              image + " >" + (dir / "out.txt").string() + " 2>" + (dir / "err.txt").string() +
+                              " </dev/null";
+  EXPECT_EQ(tarvik::test::InterruptAfter(command, std::chrono::milliseconds(500)), 0);
+  const std::string err = ReadAll(dir / "err.txt");
+  EXPECT_NE(err.find("no update was running: stopping"), std::string::npos) << err;
+  EXPECT_EQ(err.find("next step"), std::string::npos) << err;
+  EXPECT_NE(ReadAll(dir / "out.txt").find("0 controllers"), std::string::npos);
 }
 
 TEST_F(CliFleetTest, UsageMistakesOfTheFleetOptions) {

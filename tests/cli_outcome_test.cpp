@@ -47,8 +47,12 @@ class CliOutcomeTest : public ::testing::Test {
     return tarvik::test::WriteFile(dir / name, bytes);
   }
 
-  Run Cli(const std::string& arguments, const std::string& input = "/dev/null") {
-    return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, arguments, input);
+  Run Cli(const std::string& arguments, const std::string& input = "/dev/null", bool onTerminal = false) {
+    return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, arguments, input, onTerminal);
+  }
+  // image reads only the file: no transcript.
+  Run ImageCli(const std::string& arguments) {
+    return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, "image " + arguments, "/dev/null", false, false);
   }
 
   static size_t Count(const Run& run, const std::string& ev) {
@@ -117,7 +121,7 @@ TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
   EXPECT_EQ(document["reason"], broken + " is not a valid image: record 1 runs past the end of the file");
   EXPECT_EQ(document["exitStatus"], 4);
 
-  r = Cli("image --json " + dir.string());
+  r = ImageCli("--json " + dir.string());
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(json::parse(r.out)["reason"], "cannot open " + dir.string() + ": it is a directory");
 }
@@ -240,10 +244,18 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
   // Asked on the terminal, the prompt says so; "n" cancels.
   const fs::path no = dir / "no.txt";
   std::ofstream(no) << "n\n";
+  r = Cli(std::string(kBoot) + "flash " + older, no.string(), true);
+  EXPECT_EQ(r.status, 5);
+  EXPECT_NE(r.out.find("Fw 1.10 and current is 1.20 (the image is older than the controller's firmware). Write it? [y/N]"),
+            std::string::npos);
+  // Without a terminal nobody can answer: no prompt, no report, and what a script needs instead.
   r = Cli(std::string(kBoot) + "flash " + older, no.string());
   EXPECT_EQ(r.status, 5);
-  EXPECT_NE(r.err.find("Fw 1.10 and current is 1.20 (the image is older than the controller's firmware). Write it? [y/N]"),
-            std::string::npos);
+  EXPECT_EQ(r.err,
+            "tarvik-update-cli: the update needs a confirmation and standard input is not a terminal: add --yes to "
+            "give it\n");
+  EXPECT_EQ(Count(r, "out"), 0u);
+  EXPECT_EQ(LastOutcome(r)["result"], "cancelled");
   // An unknown version does not stop the update.
   EXPECT_EQ(Cli(std::string(kPacket) + "--sim version=silent flash --yes " + older).status, 0);
 
@@ -259,6 +271,23 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
   r = Cli("--simulate nowhere --json info");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(json::parse(r.out)["result"], "error");
+  // An option the command would not use is named, not passed over.
+  const struct {
+    std::string arguments;
+    const char* option;
+  } unused[] = {
+      {"image --device 1 " + older, "--device does not apply to image"},
+      {"--simulate boot image " + older, "--simulate does not apply to image"},
+      {"--verbose image " + older, "--verbose does not apply to image"},
+      {"--device 1 run", "--device does not apply to run"},
+      {"--quiet info", "--quiet does not apply to info"},
+      {std::string(kBoot) + "flash --allow-older " + older, "--allow-older goes with --yes"},
+  };
+  for (const auto& u : unused) {
+    r = tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, u.arguments, "/dev/null", false, false);
+    EXPECT_EQ(r.status, 2) << u.arguments;
+    EXPECT_EQ(r.err.rfind(std::string("tarvik-update-cli: ") + u.option, 0), 0u) << r.err;
+  }
 
   r = Cli("--version");
   EXPECT_EQ(r.status, 0);
@@ -297,7 +326,7 @@ TEST_F(CliOutcomeTest, ImageListingIsBoundedWhateverTheFileHolds) {
   // 5000 empty records: the scan walks them all, the listing shows the first 1000.
   const fs::path empty = dir / "empty-records.dat";
   std::ofstream(empty, std::ios::binary) << std::string(28 * 5000, '\0');
-  const Run r = Cli("image --json " + empty.string());
+  const Run r = ImageCli("--json " + empty.string());
   EXPECT_EQ(r.status, 4);
   const json document = json::parse(r.out);
   EXPECT_EQ(document["recordCount"], 5000);

@@ -44,6 +44,7 @@ class BootControllerTest : public ::testing::Test {
     setup.vendorId = 0x5A3C;
     setup.productId = 0x7E23;
     setup.model = model;
+    bus.KeepExchangeLog(true);
     device = bus.Plug(setup, false);
     writer = bus.Open(bus.PathOf(device), HidOpenMode::kWriteSync);
     reader = bus.Open(bus.PathOf(device), HidOpenMode::kReadOverlapped);

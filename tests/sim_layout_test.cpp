@@ -6,6 +6,9 @@
 #include <chrono>
 #include <thread>
 
+#include <sstream>
+
+#include "cli/cli_options.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_setup.h"
@@ -20,6 +23,30 @@ class CountingTarget final : public IDeviceNotifyTarget {
   }
   std::atomic<int> arrivals{0};
 };
+
+// The keys --help (and so the manual page) lists are the keys the simulator takes.
+TEST(SimLayoutTest, EveryKeyTheHelpListsIsTaken) {
+  std::istringstream help(kSimKeysHelp);
+  std::string line;
+  std::getline(help, line);  // the heading
+  int keys = 0;
+  while (std::getline(help, line)) {
+    std::istringstream words(line);
+    std::string setting;
+    words >> setting;
+    // A value of the form the help shows: a placeholder becomes a number, a choice its first option.
+    std::string key = setting.substr(0, setting.find('='));
+    std::string value = setting.substr(setting.find('=') + 1);
+    value = value.substr(0, value.find('|'));
+    if (value == "K:M") value = "1:1";
+    if (value == "N" || value == "MS" || value == "X" || value == "K") value = "1";
+    SimOptions options;
+    std::string error;
+    EXPECT_TRUE(ApplySimSetting(key + "=" + value, options, error)) << line << ": " << error;
+    ++keys;
+  }
+  EXPECT_GE(keys, 25);
+}
 
 TEST(SimLayoutTest, ListsGiveOneControllerPerEntryAndNumberedKeysSetOneOnly) {
   std::string error;

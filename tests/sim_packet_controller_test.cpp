@@ -67,6 +67,7 @@ class PacketControllerTest : public ::testing::Test {
     model = std::make_shared<SimPacketController>(mode, config);
     SimDeviceSetup setup = ControllerSetup(mode);
     setup.model = model;
+    bus.KeepExchangeLog(true);
     device = bus.Plug(setup, false);
     Open(bus.PathOf(device));
   }

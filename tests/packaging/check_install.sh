@@ -18,7 +18,8 @@ for file in bin/tarvik-update bin/tarvik-update-cli lib/udev/rules.d/70-tarvik-u
             share/applications/$app_id.desktop share/metainfo/$app_id.metainfo.xml \
             share/icons/hicolor/256x256/apps/$app_id.png share/icons/hicolor/32x32/apps/$app_id.png \
             share/man/man1/tarvik-update.1.gz share/man/man1/tarvik-update-cli.1.gz \
-            share/doc/tarvik-update/copyright share/doc/tarvik-update/changelog.gz; do
+            share/doc/tarvik-update/copyright share/doc/tarvik-update/changelog.gz \
+            share/doc/tarvik-update/examples/boot-two-mcus-v1.31.dat; do
   [[ -e "$root/$file" ]] || fail "$file is not installed"
 done
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Keeps a manual page in step with the program's --help: every option and
 # command --help shows is in the page, and the page shows no option that
-# --help does not know.
+# --help does not know; every --sim key --help lists is in the page too.
 #   check_manpage.sh PAGE PROGRAM [COMMAND...]
 # PAGE is the roff source; each COMMAND's own --help is read too. Runs with no
 # display, as on a server: --help must not need one.
@@ -37,6 +37,13 @@ for command in $commands; do
     fail "the page does not describe the command $command"
 done
 [[ "$(echo $commands)" == "$*" ]] || fail "--help lists the commands $(echo $commands); the test reads $*"
+
+# The simulated controllers' keys: --help lists one a line under "Keys of --sim"; the page names each.
+keys=$(sed -n '/^Keys of --sim/,/^$/p' <<<"$help" | grep -oE '^  [a-z][a-z.]*' | sed 's/^  //' || true)
+plain=$(sed -e 's/\\-/-/g' -e 's/\\f[BIRP]//g' "$page")
+for key in $keys; do
+  grep -qF "$key=" <<<"$plain" || fail "the page does not list the --sim key $key"
+done
 
 # The page's version is the program's, where the program tells it.
 if version=$(env -u DISPLAY -u QT_QPA_PLATFORM "$program" --version 2>/dev/null); then

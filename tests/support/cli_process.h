@@ -55,22 +55,27 @@ struct CliRun {
 };
 
 // Runs `program --transcript <dir>/transcript.jsonl <arguments>` in `dir`, in
-// English, with standard input from `input`.
+// English, with standard input from `input`; `onTerminal`: on a terminal of
+// its own (script(1)) that passes `input` on as typed, as a person at a
+// prompt has it (standard error then arrives in `out`). Without `transcript`
+// (commands that talk to no controller) there is no --transcript.
 inline CliRun RunCliIn(const std::filesystem::path& dir, const std::string& program, const std::string& arguments,
-                       const std::string& input = "/dev/null") {
+                       const std::string& input = "/dev/null", bool onTerminal = false, bool transcript = true) {
   const std::filesystem::path out = dir / "out.txt";
   const std::filesystem::path err = dir / "err.txt";
-  const std::filesystem::path transcript = dir / "transcript.jsonl";
-  std::filesystem::remove(transcript);
+  const std::filesystem::path transcriptPath = dir / "transcript.jsonl";
+  std::filesystem::remove(transcriptPath);
+  std::string invocation =
+      program + (transcript ? " --transcript " + transcriptPath.string() : std::string()) + " " + arguments;
+  if (onTerminal) invocation = "script -qec '" + invocation + "' /dev/null";
   const std::string command = "cd " + dir.string() + " && env -u LANGUAGE -u LC_ALL -u LC_MESSAGES LANG=en_US.UTF-8 " +
-                              program + " --transcript " + transcript.string() + " " + arguments + " <" + input +
-                              " >" + out.string() + " 2>" + err.string();
+                              invocation + " <" + input + " >" + out.string() + " 2>" + err.string();
   const int raw = std::system(command.c_str());
   CliRun run;
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.out = ReadAll(out);
   run.err = ReadAll(err);
-  std::ifstream lines(transcript);
+  std::ifstream lines(transcriptPath);
   for (std::string line; std::getline(lines, line);) {
     run.transcript.push_back(nlohmann::json::parse(line, nullptr, false));
   }

@@ -46,7 +46,10 @@ class DeviceRig {
   NoticeCollector window;
   CHid hid{bus, diag};
 
-  DeviceRig() { hid.SetRecipientWindow(&window); }
+  DeviceRig() {
+    bus.KeepExchangeLog(true);
+    hid.SetRecipientWindow(&window);
+  }
 
   int Plug(uint16_t vendorId, uint16_t productId, std::string path = {}) {
     SimDeviceSetup setup;

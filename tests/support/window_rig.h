@@ -117,7 +117,10 @@ class WindowRig {
   SimPacketConfig packetConfig;
   std::shared_ptr<SimPacketController> packetModel;
 
-  WindowRig() { system.currentDirectory = m_dir.Path().string(); }
+  WindowRig() {
+    bus.KeepExchangeLog(true);
+    system.currentDirectory = m_dir.Path().string();
+  }
 
   // Plugs a controller of device-table row 1, 2 or 3 (present before start).
   // A boot-mode controller (row 3) answers with `bootConfig`, a packet-protocol
