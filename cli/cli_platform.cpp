@@ -2,12 +2,19 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
 
 namespace tarvik {
 
 CliPlatform::~CliPlatform() {
-  if (m_ownTranscriptFile && m_transcriptFile) std::fclose(m_transcriptFile);
+  if (!m_transcriptFile) return;
+  InterruptWatch::FlushOnInterrupt(nullptr);
+  if (m_ownTranscriptFile) {
+    std::fclose(m_transcriptFile);
+  } else {
+    std::fflush(m_transcriptFile);
+  }
 }
 
 bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCode) {
@@ -50,6 +57,7 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
       m_ownTranscriptFile = true;
     }
     m_transcript = std::make_unique<Transcript>(*m_clock, m_transcriptFile);
+    InterruptWatch::FlushOnInterrupt(m_transcriptFile);
   }
 
   // The trace always reaches the transcript; standard error only when asked for.
@@ -159,6 +167,7 @@ void CliPlatform::FinishTranscript() {
       record({{"ev", "stamp"}, {"mcu", stamp.mcu}, {"address", stamp.address}, {"version", stamp.version}});
     }
   }
+  m_transcript->Flush();
 }
 
 }  // namespace tarvik

@@ -7,7 +7,14 @@
 
 namespace tarvik {
 
+namespace {
+std::atomic<std::FILE*> g_flushOnInterrupt{nullptr};
+}  // namespace
+
+void InterruptWatch::FlushOnInterrupt(std::FILE* file) { g_flushOnInterrupt.store(file); }
+
 void InterruptWatch::Notice() {
+  if (std::FILE* file = g_flushOnInterrupt.load()) std::fflush(file);
   if (m_interrupted.exchange(true)) {
     QuitAtOnce("\ntarvik-update-cli: interrupted again: quitting at once\n", kExitInterrupted);
   }

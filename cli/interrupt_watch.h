@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -25,6 +26,10 @@ class InterruptWatch {
 
   // One Ctrl-C, from the platform's watch.
   void Notice();
+
+  // A file written in blocks (the transcript) that Ctrl-C flushes before
+  // anything else, so that quitting at once loses none of it; nullptr: none.
+  static void FlushOnInterrupt(std::FILE* file);
 
  private:
   std::function<void()> m_onFirst;

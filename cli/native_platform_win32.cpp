@@ -20,6 +20,8 @@ class ConsoleSystem final : public win32::Win32System {
     Win32System::OutputDebugString(line);
     if (m_traceToStandardError) WriteTraceLineToStandardError(line);
   }
+  // A console program's trace has readers only on standard error or in an attached debugger.
+  bool TraceReceived() override { return m_traceToStandardError || IsDebuggerPresent(); }
 
  private:
   bool m_traceToStandardError;

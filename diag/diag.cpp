@@ -60,6 +60,7 @@ void CDiag::WriteLogTimestamp() {
 }
 
 void CDiag::Trace(const char* format, ...) {
+  if (!m_system.TraceReceived()) return;
   std::va_list args;
   va_start(args, format);
   std::string line = StrFormatV(format, args);

@@ -39,6 +39,9 @@ class ISystem {
   virtual uint32_t GetLastError() = 0;
   // One debugger trace line, UTF-8, handed over unchanged.
   virtual void OutputDebugString(const std::string& line) = 0;
+  // Whether a trace line handed over now reaches anyone (standard error, a
+  // debugger, a transcript); when not, it need not be formatted at all.
+  virtual bool TraceReceived() { return true; }
   // The string-table entry `id` (UTF-8); empty when the entry is missing.
   virtual std::string LoadStringResource(uint16_t id) = 0;
   virtual std::unique_ptr<IThread> StartThread(std::function<void()> body) = 0;

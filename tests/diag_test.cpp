@@ -101,6 +101,11 @@ TEST_F(DiagTest, TraceFormatsOneLinePerCallEvenWithoutLog) {
   EXPECT_EQ(lines[0], "m_DevicePath:\\\\?\\hid#vid_5a3c\n");
   EXPECT_EQ(lines[1], "Tarvik Update v2.00");
   EXPECT_EQ(lines[2], "desVersion is 123\n");
+
+  // Nobody reads the trace: formatted lines are not even handed over.
+  system.traceReceived = false;
+  diag.Trace("desVersion is %d\n", 124);
+  EXPECT_EQ(system.TraceLines().size(), 3u);
 }
 
 }  // namespace

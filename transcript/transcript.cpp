@@ -10,13 +10,24 @@ Transcript::Transcript(IClock& clock, std::FILE* out)
     : m_clock(clock), m_out(out), m_startMs(clock.NowMs()) {}
 
 void Transcript::Record(const json& event) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  json line = {{"t", m_clock.NowMs() - m_startMs}};
-  for (const auto& [key, value] : event.items()) line[key] = value;
   // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
-  const std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace);
-  std::fputs(text.c_str(), m_out);
+  const std::string body = event.dump(-1, ' ', false, json::error_handler_t::replace);
+  std::lock_guard<std::mutex> lock(m_lock);
+  // "t" first, then the event's own fields, without building the line as a document.
+  std::fprintf(m_out, "{\"t\":%llu", static_cast<unsigned long long>(m_clock.NowMs() - m_startMs));
+  if (body.size() > 2) {
+    std::fputc(',', m_out);
+    std::fwrite(body.data() + 1, 1, body.size() - 1, m_out);
+  } else {
+    std::fputc('}', m_out);
+  }
   std::fputc('\n', m_out);
+  // An attempt's outcome ends a block: what happened up to it is on disk.
+  if (const auto ev = event.find("ev"); ev != event.end() && *ev == "outcome") std::fflush(m_out);
+}
+
+void Transcript::Flush() {
+  std::lock_guard<std::mutex> lock(m_lock);
   std::fflush(m_out);
 }
 

@@ -24,9 +24,12 @@ namespace tarvik {
 class Transcript {
  public:
   // Writes to `out` (not owned, not closed), times relative to now on `clock`.
+  // Lines are written in blocks: each attempt's outcome flushes them, and so
+  // does Flush (the end of the program, Ctrl-C).
   Transcript(IClock& clock, std::FILE* out);
   // Adds "t", writes one line; safe from any thread.
   void Record(const nlohmann::ordered_json& event);
+  void Flush();
 
  private:
   IClock& m_clock;
@@ -114,6 +117,7 @@ class RecordingSystem final : public ISystem {
   std::string GetCurrentDirectory() override { return m_inner.GetCurrentDirectory(); }
   uint32_t GetLastError() override { return m_inner.GetLastError(); }
   void OutputDebugString(const std::string& line) override;
+  bool TraceReceived() override { return true; }  // the transcript keeps every line
   std::string LoadStringResource(uint16_t id) override { return m_inner.LoadStringResource(id); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return m_inner.StartThread(std::move(body));

@@ -16,6 +16,7 @@ class LinuxSystem final : public ISystem {
   // Trace lines go to standard error, one line per call, unless switched off.
   void OutputDebugString(const std::string& line) override;
   void SetTraceToStandardError(bool on) { m_traceToStderr = on; }
+  bool TraceReceived() override { return m_traceToStderr; }
   std::string LoadStringResource(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }

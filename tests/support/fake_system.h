@@ -23,6 +23,7 @@ class FakeSystem final : public ISystem {
   LocalTime localTime{2024, 3, 5, 9, 7, 2};
   std::string currentDirectory;
   std::atomic<uint32_t> lastError{0};
+  std::atomic<bool> traceReceived{true};  // false: nobody reads the trace
 
   std::vector<std::string> TraceLines() {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -37,6 +38,7 @@ class FakeSystem final : public ISystem {
     std::lock_guard<std::mutex> lock(m_lock);
     m_trace.push_back(line);
   }
+  bool TraceReceived() override { return traceReceived.load(); }
   std::string LoadStringResource(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return std::make_unique<StdThread>(std::move(body));
