@@ -2,6 +2,7 @@
 
 #include "platform/std/standard_error_trace.h"
 #include "platform/win32/setupapi_hid_bus.h"
+#include "platform/win32/win32_api.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_system.h"
 
