@@ -157,7 +157,7 @@ ImageCheck CheckImage(const std::string& path) {
   if (!check.image.Readable()) {
     check.reason = scan.reason;
   } else if (!scan.Accepted()) {
-    check.reason = path + " is not a valid image: " + scan.reason;
+    check.reason = ImageRejection(path, scan.reason);
   }
   check.payloadTotal = scan.payloadTotal;
   return check;
@@ -282,7 +282,7 @@ FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const Ima
                 image.image.CheckFor(bootMode ? UpdateProtocol::kBoot : UpdateProtocol::kPacket);
             !problem.empty()) {
           r.status = kExitImage;
-          r.reason = image.image.Path() + " is not a valid image: " + problem;
+          r.reason = ImageRejection(image.image.Path(), problem);
           return;
         }
         const uint32_t current = dlg.DeviceVersion();
@@ -953,13 +953,13 @@ int RunCommand(const CliOptions& options) {
 }
 
 int ImageCommand(const CliOptions& options) {
-  const FirmwareImage image = FirmwareImage::Load(options.path);
+  const ImageCheck check = CheckImage(options.path);
+  const FirmwareImage& image = check.image;
   const ImageScan& scan = image.Scan();
   const std::vector<ImageRecord>& records = image.Records();
   const size_t listed = std::min(records.size(), kListedRecords);
   const bool opened = image.Readable();
-  const std::string reason =
-      scan.Accepted() ? "" : opened ? options.path + " is not a valid image: " + scan.reason : scan.reason;
+  const std::string& reason = check.reason;
   // What each protocol writes of an accepted image: the record numbers, or why it cannot.
   struct ProtocolUse {
     const char* key;

@@ -117,6 +117,10 @@ RecordHeader ParseRecordHeader(const uint8_t* bytes) {
   return header;
 }
 
+std::string ImageRejection(const std::string& path, const std::string& problem) {
+  return path + " is not a valid image: " + problem;
+}
+
 const char* McuName(ImageMcu mcu) { return mcu == ImageMcu::kMain ? "main mcu" : "ATmcu"; }
 
 ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records) {

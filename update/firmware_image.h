@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "update/boot_protocol.h"
 #include "update/update_result.h"
 
 namespace tarvik {
@@ -19,7 +20,7 @@ namespace tarvik {
 inline constexpr size_t kRecordHeaderSize = 28;
 inline constexpr uint64_t kMaxImageBytes = uint64_t{64} << 20;
 // Bit 31 of a destination address selects the ATmcu.
-inline constexpr uint32_t kAtMcuAddressBit = 0x80000000u;
+inline constexpr uint32_t kAtMcuAddressBit = boot::kAddressAtMcu;
 
 struct RecordHeader {
   uint32_t version = 0;
@@ -66,6 +67,9 @@ struct ImageScan {
 // overlapping. Records are numbered from 1 in the reasons. `records`, when
 // given, gets every header of the chain in file order.
 ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records = nullptr);
+
+// "PATH is not a valid image: PROBLEM": how a refused image is told everywhere.
+std::string ImageRejection(const std::string& path, const std::string& problem);
 
 // The records `protocol` writes of a checked image: the boot command protocol
 // every record up to the terminator, the packet protocol the first record only.

@@ -67,7 +67,7 @@ ImageScan CImageSelection::ScanImage() {
 }
 
 std::string CImageSelection::ImageRejection(const std::string& problem) const {
-  return m_context.imagePath + " is not a valid image: " + problem;
+  return tarvik::ImageRejection(m_context.imagePath, problem);
 }
 
 void CImageSelection::LoadFirstRecord(const uint8_t* header) {
