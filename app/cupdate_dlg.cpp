@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/text_table.h"
-#include "update/packet_protocol.h"
+#include "res/text_table.h"
 #include "update/update_state.h"
 
 namespace tarvik {
@@ -14,9 +13,9 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
       m_system(platform.system),
       m_diag(platform.system),
       m_hid(platform.bus, m_diag),
-      m_engine(*this, m_hid, m_diag, platform.system) {
+      m_session(m_hid, m_diag, platform.system, *this) {
   m_hIcon = Host().LoadIcon(IDI_MAINFRAME);
-  m_engine.State().titleShowsVersion.store(0);
+  m_session.State().titleShowsVersion.store(0);
   ResetUpdateContext();
   m_diag.CheckLogEnabled();
 }
@@ -27,11 +26,10 @@ CUpdateDlg::~CUpdateDlg() {
   // is joined here before the device object and the image file go.
   RequestStop();
   if (m_worker) m_worker->Join();
-  Context().imageFile.Close();
 }
 
 void CUpdateDlg::ResetUpdateContext() {
-  Context().record = UpdateRecordValues{};
+  m_session.Context().record = UpdateRecordValues{};
 }
 
 std::optional<UpdateOutcome> CUpdateDlg::LastOutcome() const {
@@ -67,8 +65,8 @@ bool CUpdateDlg::OnInitDialog() {
   SetProgressPos(IDC_PROGRESS, 0);
 
   ResetUpdateContext();
-  std::fill(std::begin(Context().firstHeader), std::end(Context().firstHeader), uint8_t{0});
-  UpdateState& state = m_engine.State();
+  std::fill(std::begin(m_session.Context().firstHeader), std::end(m_session.Context().firstHeader), uint8_t{0});
+  UpdateState& state = m_session.State();
   state.stopFlag.store(1);
 
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
@@ -79,7 +77,7 @@ bool CUpdateDlg::OnInitDialog() {
   if (m_hid.SearchDevice()) {
     if (m_hid.Mode() == ReportMode::kPacket) {
       // The button keeps the state the template gives it (enabled).
-      ReopenAndSignal(m_hid);
+      m_session.SendModeTwoSignal();
     } else {
       m_updateButton.EnableWindow(true);
       QueryDeviceVersion();
@@ -118,9 +116,9 @@ void CUpdateDlg::QueryDeviceVersion() {
   // A message box of the query runs the window's events: device notices that
   // come meanwhile wait until the query has ended, so that no second search
   // and query start inside this one.
-  UpdateState& state = m_engine.State();
+  UpdateState& state = m_session.State();
   state.queryRunning.store(true);
-  m_engine.Info().QueryDeviceVersion();
+  m_session.QueryDeviceVersion();
   state.queryRunning.store(false);
   if (!m_workerRunning.load()) HandleDeferredDeviceChanges();
 }
@@ -131,7 +129,7 @@ void CUpdateDlg::OnCommand(int controlId) {
 
 void CUpdateDlg::OnTimer(uintptr_t timerId) {
   if (timerId == kUpdateTimerId) {
-    if (ReopenAndSignal(m_hid)) KillTimer(kUpdateTimerId);
+    if (m_session.SendModeTwoSignal()) KillTimer(kUpdateTimerId);
   }
   CDialog::OnTimer(timerId);
 }

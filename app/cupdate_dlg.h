@@ -1,7 +1,7 @@
 // The main window: start-up, the update button, device notifications, the
-// update timer and the end-of-update operations. It runs on any window host;
-// the update flows themselves live in update/ and reach the window through
-// IUpdateWindow.
+// update timer and the end-of-update operations. It runs on any window host
+// and is one client of its controller's update session (session/), whose
+// user it is.
 #pragma once
 
 #include <atomic>
@@ -17,14 +17,14 @@
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "res/resource.h"
-#include "update/update_engine.h"
+#include "session/update_session.h"
 
 namespace tarvik {
 
 inline constexpr uintptr_t kUpdateTimerId = 1;
 inline constexpr uint32_t kUpdateTimerIntervalMs = 100;
 
-class CUpdateDlg : public CDialog, public IUpdateWindow {
+class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
  public:
   enum { IDD = IDD_UPDATE_DIALOG };
 
@@ -44,49 +44,14 @@ class CUpdateDlg : public CDialog, public IUpdateWindow {
   // Update control.
   void OnBnClickedUsbUpdate();
 
-  // End of an update (called on the worker).
-  void StopUpdate() override;
-  void ReportUpdateFailure() override;
-  void ReportUpdateSuccess() override;
-  void RefreshUpdateButton() override;
-
   // Start-up version query.
   void QueryDeviceVersion();
-  void GetGamepadInfo() { m_engine.Info().GetGamepadInfo(); }
-  void PacketVersionQuery() { m_engine.Packet().PacketVersionQuery(); }
-
-  // The image: selection with the version confirmation, scan, records.
-  int SelectImage() { return m_engine.Selection().SelectImage(); }
-  uint32_t ScanImage() { return m_engine.Selection().ScanImage().payloadTotal; }
-  void LoadFirstRecord(const uint8_t* header) { m_engine.Selection().LoadFirstRecord(header); }
-  void LoadNextRecord(const uint8_t* header) { m_engine.Selection().LoadNextRecord(header); }
-
-  // Packet-protocol frames built from the update context.
-  void SendHeaderPacket() { m_engine.Packet().SendHeaderPacket(); }
-  void SendDataPacket(const uint8_t* bytes, int count) { m_engine.Packet().SendDataPacket(bytes, count); }
-
-  // The two updates, on the worker.
-  void RunBootUpdate() { m_engine.BootSequence().RunBootUpdate(); }
-  void RunPacketUpdate() { m_engine.Packet().RunPacketUpdate(); }
-  void HandleInputFrame(const uint8_t* frame) { m_engine.Packet().HandleInputFrame(frame); }
-  void HandleFirmwarePacket(const uint8_t* body) { m_engine.Packet().HandleFirmwarePacket(body); }
 
   std::string LoadText(int textIndex) const;
 
-  // State shared between the user-interface thread and the worker.
-  int StopFlag() const { return m_engine.State().stopFlag.load(); }
-  uint32_t DeviceVersion() const { return m_engine.State().deviceVersion.load(); }
-  int TransferState() const { return static_cast<int>(m_engine.State().transferState.load()); }
-  bool TitleShowsVersion() const { return m_engine.State().titleShowsVersion.load() != 0; }
-  // True once the worker is asked to end: it sends no further command and
-  // ends at its next step.
-  bool IsStopRequested() const { return m_engine.State().stopRequested.load(); }
   // Asks a running update to stop at its next step, as closing the window
   // does; safe from any thread.
-  void RequestStop() { m_engine.State().stopRequested.store(true); }
-  // The information blocks of the last boot-mode query.
-  const uint8_t* MainInfoBlock() const { return m_engine.Info().MainInfoBlock(); }
-  const uint8_t* AtInfoBlock() const { return m_engine.Info().AtInfoBlock(); }
+  void RequestStop() { m_session.RequestStop(); }
 
   // How the last update attempt ended; nothing before the first.
   std::optional<UpdateOutcome> LastOutcome() const;
@@ -94,27 +59,33 @@ class CUpdateDlg : public CDialog, public IUpdateWindow {
   void SetUpdateObserver(IUpdateObserver* observer) { m_observer = observer; }
 
   CHid& Hid() { return m_hid; }
-  CBootChannel& Boot() { return m_engine.Boot(); }
   CDiag& Diag() { return m_diag; }
-  ISystem& System() { return m_system; }
-  UpdateContext& Context() { return m_engine.Context(); }
+  // The window's controller as an update session: its state, context and flows.
+  UpdateSession& Session() { return m_session; }
 
-  // The window as the update flows see it.
-  std::string Text(int textIndex) const override { return LoadText(textIndex); }
-  void SetTitle(const std::string& text) override { SetWindowText(text); }
-  void SetProgress(int position) override { SetProgressPos(IDC_PROGRESS, position); }
-  void EnableUpdateButton(bool enable) override { m_updateButton.EnableWindow(enable); }
-  MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
-                          MsgBoxButtons buttons) override {
-    return CDialog::MessageBox(text, caption, buttons);
-  }
-  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
+  // The window as the session's user: the file dialog, the confirmation and
+  // the messages are its message boxes; title, bar and button its controls.
+  std::optional<std::string> ChooseImage(const FileDialogRequest& request) override {
     return ShowOpenFileDialog(request);
   }
-  bool Confirm(const std::string& text, const std::string& caption) override {
+  bool ConfirmImage(const std::string& text, const std::string& caption) override {
     return MessageBox(text, caption, MsgBoxButtons::kOkCancel) == MsgBoxAnswer::kOk;
   }
-  void StartUpdateTimer() override { SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs); }
+  void Tell(const std::string& text, const std::optional<std::string>& caption) override {
+    MessageBox(text, caption, MsgBoxButtons::kOk);
+  }
+  void ShowTitle(const std::string& text) override { SetWindowText(text); }
+  void ShowProgress(int position) override { SetProgressPos(IDC_PROGRESS, position); }
+  void EnableUpdate(bool enable) override { m_updateButton.EnableWindow(enable); }
+  // End of an update (called on the worker, once the session has stopped it).
+  void UpdateFailed() override;
+  void UpdateSucceeded() override;
+  void UpdateEnded() override;
+  // The update timer runs on the window's own loop.
+  bool StartUpdateTimer() override {
+    SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
+    return true;
+  }
   void KillUpdateTimer() override { KillTimer(kUpdateTimerId); }
   void OnUpdateStep(const UpdateProgress& progress) override;
   void OnUpdateOutcome(const UpdateOutcome& outcome) override;
@@ -124,6 +95,8 @@ class CUpdateDlg : public CDialog, public IUpdateWindow {
   friend void Usb_UpdateThread(CUpdateDlg* dlg);
 
   void StartWorker(void (*entry)(CUpdateDlg*));
+  // The update on the worker: the session's run, with this window as its user.
+  void RunUpdateOnWorker();
   void OnWorkerEnded();
   void HandleDeviceChange(uint32_t eventType);
   void HandleDeferredDeviceChanges();
@@ -132,7 +105,7 @@ class CUpdateDlg : public CDialog, public IUpdateWindow {
   ISystem& m_system;
   CDiag m_diag;
   CHid m_hid;
-  CUpdateEngine m_engine;
+  UpdateSession m_session;
   IconHandle m_hIcon = nullptr;
   IUpdateObserver* m_observer = nullptr;
   mutable std::mutex m_outcomeLock;

@@ -1,6 +1,6 @@
 // The update button, the worker's life and device-change notifications.
 #include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "res/text_table.h"
 
 namespace tarvik {
 
@@ -9,8 +9,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   if (m_workerRunning.load()) return;
 
   m_upgradedNotice.ShowWindow(false);
-  if (!m_hid.OpenHid()) return;
-  m_engine.State().stopFlag.store(0);
+  if (!m_session.BeginUpdate()) return;
   m_updateButton.EnableWindow(false);
   SetProgressPos(IDC_PROGRESS, 0);
   StartWorker(m_hid.IsBootMode() ? &Boot_UpdateThread : &Usb_UpdateThread);
@@ -18,12 +17,9 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
 
 void CUpdateDlg::StartWorker(void (*entry)(CUpdateDlg*)) {
   if (m_worker) m_worker->Join();  // the previous worker has ended; reclaim it
-  m_hid.BeginWorkerUse();
-  m_engine.State().removalNoticed.store(false);
   m_workerRunning.store(true);
   m_worker = m_system.StartThread([this, entry] {
     entry(this);
-    m_hid.EndWorkerUse();
     Host().PostToUi([this] { OnWorkerEnded(); });
   });
 }
@@ -75,12 +71,12 @@ bool CUpdateDlg::OnCloseRequest() {
 }
 
 bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
-  const bool queryRunning = m_engine.State().queryRunning.load();
+  const bool queryRunning = m_session.State().queryRunning.load();
   if (m_workerRunning.load() || queryRunning) {
     // The worker (or a version query) owns the device and the window's
     // controls until it ends; a search or a query now would race with it.
     const uint32_t event = eventType & 0xFFFF;
-    if (event == kDbtDeviceRemoveComplete && !queryRunning) m_engine.State().removalNoticed.store(true);
+    if (event == kDbtDeviceRemoveComplete && !queryRunning) m_session.State().removalNoticed.store(true);
     if (event == kDbtDevNodesChanged || event == kDbtDeviceArrival ||
         event == kDbtDeviceRemoveComplete) {
       m_deferredEvents.push_back(event);

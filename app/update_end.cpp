@@ -1,32 +1,26 @@
 // How an update ends: stop, report failure or success, set the button.
 #include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "base/strformat.h"
 
 namespace tarvik {
 
-void CUpdateDlg::StopUpdate() {
-  Context().imageFile.Close();
-  KillTimer(kUpdateTimerId);
-  m_engine.State().stopFlag.store(1);
-}
-
-void CUpdateDlg::ReportUpdateFailure() {
-  StopUpdate();
+// The session has closed the image, killed the update timer and set the
+// stop flag before each of these.
+void CUpdateDlg::UpdateFailed() {
   MessageBox(StrFormat("%s\n", LoadText(kTextUpdateFailure).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
   if (m_hid.IsDevicePresent()) m_updateButton.EnableWindow(true);
 }
 
-void CUpdateDlg::ReportUpdateSuccess() {
-  m_engine.State().stopFlag.store(1);
+void CUpdateDlg::UpdateSucceeded() {
   MessageBox(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
   m_upgradedNotice.ShowWindow(true);
   SetProgressPos(IDC_PROGRESS, 0);
 }
 
-void CUpdateDlg::RefreshUpdateButton() {
+void CUpdateDlg::UpdateEnded() {
   m_updateButton.EnableWindow(m_hid.SearchDevice());
 }
 

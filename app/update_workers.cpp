@@ -1,10 +1,18 @@
-// The worker entries started by the update button.
+// The worker entries started by the update button: the session runs the
+// flow of the protocol the controller speaks.
 #include "app/cupdate_dlg.h"
 
 namespace tarvik {
 
-void Boot_UpdateThread(CUpdateDlg* dlg) { dlg->RunBootUpdate(); }
+void CUpdateDlg::RunUpdateOnWorker() {
+  UpdateRequest request;
+  request.user = this;
+  request.progress = this;
+  m_session.RunUpdate(request);
+}
 
-void Usb_UpdateThread(CUpdateDlg* dlg) { dlg->RunPacketUpdate(); }
+void Boot_UpdateThread(CUpdateDlg* dlg) { dlg->RunUpdateOnWorker(); }
+
+void Usb_UpdateThread(CUpdateDlg* dlg) { dlg->RunUpdateOnWorker(); }
 
 }  // namespace tarvik

@@ -15,7 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "base/bytes.h"
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
@@ -285,11 +285,11 @@ FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const Ima
           r.reason = ImageRejection(image.image.Path(), problem);
           return;
         }
-        const uint32_t current = dlg.DeviceVersion();
+        const uint32_t current = dlg.Session().State().deviceVersion.load();
         const bool known = current != kDeviceVersionUnknown && !(current == kDeviceVersionNoFirmware && !bootMode);
         if (known) {
           // An erased ATmcu version reads as 0, like the main one.
-          const uint32_t atRaw = boot::InfoBlock::Parse(dlg.AtInfoBlock()).version;
+          const uint32_t atRaw = boot::InfoBlock::Parse(dlg.Session().Info().AtInfoBlock()).version;
           const uint32_t atCurrent = atRaw == 0xFFFFFFFFu ? 0 : atRaw;
           const VersionGuard guard = GuardVersions(image, bootMode, current, atCurrent);
           r.from = FormatVersionShort(current);
@@ -371,11 +371,11 @@ ControllerReport GatherReport(CliPlatform& platform, const WindowTarget& target)
         report.present = dlg.Hid().IsDevicePresent();
         report.bootMode = dlg.Hid().IsBootMode();
         report.reportMode = dlg.Hid().CurrentReportMode();
-        report.deviceVersion = dlg.DeviceVersion();
+        report.deviceVersion = dlg.Session().State().deviceVersion.load();
         report.title = window.WindowText();
         report.path = dlg.Hid().DevicePath();
-        std::copy_n(dlg.MainInfoBlock(), boot::kInfoBlockSize, report.mainInfo);
-        std::copy_n(dlg.AtInfoBlock(), boot::kInfoBlockSize, report.atInfo);
+        std::copy_n(dlg.Session().Info().MainInfoBlock(), boot::kInfoBlockSize, report.mainInfo);
+        std::copy_n(dlg.Session().Info().AtInfoBlock(), boot::kInfoBlockSize, report.atInfo);
       },
       target);
   return report;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/std/virtual_clock.h"
@@ -105,8 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Block mainBlock;
   std::string title;
   rig.RunWindow([&](CUpdateDlg& dlg) {
-    version = dlg.DeviceVersion();
-    mainBlock.assign(dlg.MainInfoBlock(), dlg.MainInfoBlock() + boot::kInfoBlockSize);
+    version = dlg.Session().State().deviceVersion.load();
+    mainBlock.assign(dlg.Session().Info().MainInfoBlock(), dlg.Session().Info().MainInfoBlock() + boot::kInfoBlockSize);
     title = rig.host.WindowText();
   });
   const std::string base = LoadText(rig.system, kTextTitle);

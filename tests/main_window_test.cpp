@@ -3,7 +3,7 @@
 
 #include <fstream>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "tests/support/window_rig.h"
 
 namespace tarvik {
@@ -22,9 +22,9 @@ TEST_F(MainWindowTest, StartWithoutControllerShowsTitleHelpAndADisabledButton) {
     EXPECT_EQ(host.ProgressLow(), 0);
     EXPECT_EQ(host.ProgressHigh(), 100);
     EXPECT_EQ(host.ProgressPos(), 0);
-    EXPECT_EQ(dlg.StopFlag(), 1);
-    EXPECT_EQ(dlg.TransferState(), 3);
-    EXPECT_EQ(dlg.DeviceVersion(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3);
+    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
   });
   EXPECT_EQ(bus.RegistrationCount(), 1);
   EXPECT_TRUE(system.TraceLines().empty());
@@ -56,8 +56,8 @@ TEST_F(MainWindowTest, BootModeControllerIsSearchedTwiceAndEnablesTheButton) {
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
-    EXPECT_TRUE(dlg.TitleShowsVersion());
-    EXPECT_EQ(dlg.DeviceVersion(), 120u);
+    EXPECT_TRUE((dlg.Session().State().titleShowsVersion.load() != 0));
+    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 120u);
     EXPECT_TRUE(dlg.Hid().IsBootMode());
     EXPECT_EQ(dlg.Hid().ReadTimeout(), 200u);  // opened by the version query
   });

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "platform/std/virtual_clock.h"
 #include "tests/support/fake_system.h"
 

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "tests/support/window_rig.h"
 
 namespace tarvik {
@@ -36,7 +36,7 @@ TEST_F(UpdateControlTest, PressWithBootControllerRunsAWorkerThatSetsTheButtonAga
     EXPECT_FALSE(user.events[1].on);
     EXPECT_EQ(user.events[2].kind, "progress");
     EXPECT_EQ(user.events[2].value, 0);
-    EXPECT_EQ(dlg.StopFlag(), 0);  // the worker ended without reporting
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 0);  // the worker ended without reporting
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(dlg.IsBusy());
   });
@@ -50,7 +50,7 @@ TEST_F(UpdateControlTest, PressAfterSilentUnplugOnlyHidesTheNotice) {
     ASSERT_TRUE(PressUpdate(dlg));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "show");
-    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
 }
@@ -75,7 +75,7 @@ TEST_F(UpdateControlTest, PlugWhileIdleEnablesTheButtonAndQueriesTheController) 
     PlugController(3, true);
     host.PumpPending();
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.DeviceVersion(), 120u);
+    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 120u);
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
   });
   EXPECT_EQ(user.Count("device"), 1u);
@@ -126,8 +126,8 @@ TEST_F(UpdateControlTest, SuccessShowsTheMessageThenTheNoticeAndResetsProgress) 
   RunWindow([&](CUpdateDlg& dlg) {
     host.SetProgressPos(IDC_PROGRESS, 40);
     user.events.clear();
-    OnWorker([&] { dlg.ReportUpdateSuccess(); });
-    EXPECT_EQ(dlg.StopFlag(), 1);
+    OnWorker([&] { dlg.Session().ReportUpdateSuccess(); });
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
     ASSERT_EQ(user.events.size(), 3u);
     EXPECT_EQ(user.events[0].kind, "msgbox");
     EXPECT_EQ(user.events[0].text, "\n Firmware upgraded! \n");
@@ -148,16 +148,16 @@ TEST_F(UpdateControlTest, FailureEnablesTheButtonOnlyWhenTheControllerIsPresent)
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     host.EnableItem(IDC_USB_UPDATE, false);
-    OnWorker([&] { dlg.ReportUpdateFailure(); });
+    OnWorker([&] { dlg.Session().ReportUpdateFailure(); });
     EXPECT_EQ(user.events[user.events.size() - 2].text, "Firmware update failure\n");
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
 
     bus.Unplug(boot, false);
     dlg.Hid().SearchDevice();
     host.EnableItem(IDC_USB_UPDATE, false);
     user.events.clear();
-    OnWorker([&] { dlg.ReportUpdateFailure(); });
+    OnWorker([&] { dlg.Session().ReportUpdateFailure(); });
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "msgbox");
@@ -168,9 +168,9 @@ TEST_F(UpdateControlTest, StopUpdateWithNothingRunningOnlySetsTheStopFlag) {
   PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     user.events.clear();
-    OnWorker([&] { dlg.StopUpdate(); });
+    OnWorker([&] { dlg.Session().StopUpdate(); });
     EXPECT_TRUE(user.events.empty());
-    EXPECT_EQ(dlg.StopFlag(), 1);
+    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
   });
 }
 
@@ -181,11 +181,11 @@ TEST_F(UpdateControlTest, StopUpdateKillsTheUpdateTimerAndClosesTheImage) {
   std::fclose(std::fopen(image.c_str(), "wb"));
   RunWindow([&](CUpdateDlg& dlg) {
     dlg.SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
-    dlg.Context().image = FirmwareImage::Load(image);
-    ASSERT_TRUE(dlg.Context().imageFile.Open());
-    OnWorker([&] { dlg.StopUpdate(); });
+    dlg.Session().Context().image = FirmwareImage::Load(image);
+    ASSERT_TRUE(dlg.Session().Context().imageFile.Open());
+    OnWorker([&] { dlg.Session().StopUpdate(); });
     EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
-    EXPECT_FALSE(dlg.Context().imageFile.IsOpen());
+    EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
   });
 }
 
@@ -193,7 +193,7 @@ TEST_F(UpdateControlTest, RefreshAfterUnplugDisablesTheButton) {
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     bus.Unplug(boot, false);
-    OnWorker([&] { dlg.RefreshUpdateButton(); });
+    OnWorker([&] { dlg.Session().RefreshUpdateButton(); });
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
 }

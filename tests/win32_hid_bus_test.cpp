@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/std/steady_clock.h"

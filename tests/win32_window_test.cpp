@@ -21,7 +21,7 @@
 #include <commctrl.h>
 
 #include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_system.h"

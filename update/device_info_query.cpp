@@ -15,14 +15,13 @@ CDeviceInfoQuery::CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag
                                    CPacketUpdateFlow& packet, UpdateState& state)
     : m_window(window), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet), m_state(state) {}
 
-void CDeviceInfoQuery::QueryDeviceVersion() {
+StepResult CDeviceInfoQuery::QueryDeviceVersion() {
   m_state.deviceVersion.store(kDeviceVersionUnknown);
-  if (!m_hid.OpenHid()) return;
-  if (m_hid.IsBootMode()) {
-    GetGamepadInfo();
-  } else {
-    m_packet.PacketVersionQuery();
-  }
+  if (!m_hid.OpenHid()) return StepResult::Failed("the controller could not be opened");
+  if (m_hid.IsBootMode()) return GetGamepadInfo();
+  m_packet.PacketVersionQuery();
+  if (m_state.deviceVersion.load() != kDeviceVersionUnknown) return StepResult::Ok();
+  return StepResult::Failed("the controller did not tell its version");
 }
 
 // Asks one microcontroller for its block. On failure the button is disabled

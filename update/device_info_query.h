@@ -23,7 +23,8 @@ class CDeviceInfoQuery {
   CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag, CBootChannel& boot,
                    CPacketUpdateFlow& packet, UpdateState& state);
 
-  void QueryDeviceVersion();
+  // Ok when the controller told its version; else why not.
+  StepResult QueryDeviceVersion();
   // Both blocks, logged; the device version and the title. The result names
   // the microcontroller that did not answer.
   StepResult GetGamepadInfo();

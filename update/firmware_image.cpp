@@ -187,13 +187,17 @@ FirmwareImage FirmwareImage::Load(const std::string& path) {
 FirmwareImage FirmwareImage::FromBytes(std::vector<uint8_t> bytes, std::string path) {
   FirmwareImage image;
   image.m_path = std::move(path);
-  image.m_bytes = std::move(bytes);
+  image.m_bytes = std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
   image.m_readable = true;
-  if (!image.m_bytes.empty()) {
-    std::memcpy(image.m_firstHeader, image.m_bytes.data(), std::min(image.m_bytes.size(), kRecordHeaderSize));
-  }
-  image.m_scan = CheckImageBytes(image.m_bytes.data(), image.m_bytes.size(), &image.m_records);
+  const std::vector<uint8_t>& kept = *image.m_bytes;
+  if (!kept.empty()) std::memcpy(image.m_firstHeader, kept.data(), std::min(kept.size(), kRecordHeaderSize));
+  image.m_scan = CheckImageBytes(kept.data(), kept.size(), &image.m_records);
   return image;
+}
+
+const std::vector<uint8_t>& FirmwareImage::Bytes() const {
+  static const std::vector<uint8_t> kNone;
+  return m_bytes ? *m_bytes : kNone;
 }
 
 std::string FirmwareImage::CheckFor(UpdateProtocol protocol) const {

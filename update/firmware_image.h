@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,8 @@ std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<
 // Empty when `protocol` writes all of the image's payload, else why it would not.
 std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
 
-// An image read whole from a file and checked.
+// An image read whole from a file and checked. Copies share the bytes, so
+// handing an image on costs nothing whatever its size.
 class FirmwareImage {
  public:
   FirmwareImage() = default;
@@ -92,7 +94,7 @@ class FirmwareImage {
   const ImageScan& Scan() const { return m_scan; }
   const std::string& Path() const { return m_path; }
   const std::vector<ImageRecord>& Records() const { return m_records; }
-  const std::vector<uint8_t>& Bytes() const { return m_bytes; }
+  const std::vector<uint8_t>& Bytes() const;
   // The first 28 bytes, zero where the file is shorter.
   const uint8_t* FirstHeader() const { return m_firstHeader; }
   // Empty when the image is accepted and `protocol` writes all of it.
@@ -102,7 +104,7 @@ class FirmwareImage {
 
  private:
   std::string m_path;
-  std::vector<uint8_t> m_bytes;
+  std::shared_ptr<const std::vector<uint8_t>> m_bytes;
   std::vector<ImageRecord> m_records;
   ImageScan m_scan;
   uint8_t m_firstHeader[kRecordHeaderSize] = {};

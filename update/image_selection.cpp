@@ -28,10 +28,11 @@ StepResult CImageSelection::SelectImage() {
   if (!chosen) return StepResult::Cancelled("no image was chosen");
   m_context.imagePath = *chosen;
 
-  // The image is read once, here: everything after (the check, the
-  // confirmation, the update) works on this snapshot.
+  // The image is read once, here (or was, by whoever handed it over):
+  // everything after (the check, the confirmation, the update) works on
+  // this snapshot.
   m_context.imageFile.Close();
-  m_context.image = FirmwareImage::Load(m_context.imagePath);
+  m_context.image = m_context.presetImage ? *m_context.presetImage : FirmwareImage::Load(m_context.imagePath);
   if (!m_context.image.Readable()) return StepResult::Rejected(m_context.image.Scan().reason);
   // A file shorter than a header leaves the rest of the copy zero, never stale;
   // the check rejects such a file before anything is sent.

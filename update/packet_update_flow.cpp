@@ -99,6 +99,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
     int failedInARow = 0;
     do {
       const uint32_t result = ReceivePacket();
+      m_window.BetweenReads();
       if (result == kWaitReceived) {
         lastInput = clock.NowMs();
         failedInARow = 0;

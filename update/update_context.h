@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "update/firmware_image.h"
@@ -80,6 +81,9 @@ struct UpdateContext {
   // The chosen image as read, once, at its selection: the update writes from it.
   FirmwareImage image;
   CImageReader imageFile{image};
+  // An image handed to the update already read and checked: the selection
+  // takes it instead of asking for a file.
+  std::optional<FirmwareImage> presetImage;
 };
 
 }  // namespace tarvik

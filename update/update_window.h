@@ -32,6 +32,9 @@ class IUpdateWindow {
   // The update timer (id 1, 100 ms); its ticks send the mode-2 signal.
   virtual void StartUpdateTimer() = 0;
   virtual void KillUpdateTimer() = 0;
+  // Called between the packet update's reads: a window without an event loop
+  // of its own ticks the update timer here.
+  virtual void BetweenReads() {}
 
   // End of an update.
   virtual void StopUpdate() = 0;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/cupdate_dlg.h"
-#include "app/text_table.h"
+#include "res/text_table.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 #include "platform/headless/headless_window_host.h"

@@ -1,4 +1,4 @@
-#include "app/text_table.h"
+#include "res/text_table.h"
 
 namespace tarvik {
 

@@ -1,0 +1,45 @@
+#include "session/version_guard.h"
+
+#include "update/version_text.h"
+
+namespace tarvik {
+
+int CompareVersions(uint32_t a, uint32_t b) {
+  const auto key = [](uint32_t v) {
+    return (uint64_t{v & 0xFFFFu} << 17) | (BetaNumber(v) == 0 ? 0x10000u : BetaNumber(v));
+  };
+  return key(a) < key(b) ? -1 : key(a) > key(b) ? 1 : 0;
+}
+
+VersionGuard GuardVersions(const FirmwareImage& image, UpdateProtocol protocol, uint32_t mainCurrent,
+                           uint32_t atCurrent) {
+  VersionGuard guard;
+  const bool bootMode = protocol == UpdateProtocol::kBoot;
+  bool anyOlder = false;
+  bool allSame = true;
+  bool anyWritten = false;
+  for (const ImageMcu mcu : {ImageMcu::kMain, ImageMcu::kAtMcu}) {
+    uint32_t target = 0;
+    if (!image.VersionFor(protocol, mcu, target)) continue;
+    if (!bootMode && mcu == ImageMcu::kAtMcu) continue;
+    anyWritten = true;
+    const uint32_t current = mcu == ImageMcu::kMain ? mainCurrent : atCurrent;
+    const int order = CompareVersions(target, current);
+    const std::string to = FormatVersionShort(target);
+    const std::string from = FormatVersionShort(current);
+    if (mcu == ImageMcu::kAtMcu) guard.atDetail = "ATmcu " + to + " and current is " + from;
+    if (order < 0 && !anyOlder) {
+      anyOlder = true;
+      guard.older = mcu == ImageMcu::kMain
+                        ? "the image (" + to + ") is older than the controller's firmware (" + from + ")"
+                        : "the image's ATmcu record (" + to + ") is older than the ATmcu's firmware (" + from + ")";
+    }
+    allSame = allSame && order == 0;
+  }
+  guard.order = anyOlder ? -1 : anyWritten && allSame ? 0 : 1;
+  guard.same = "the controller already runs " + FormatVersionShort(mainCurrent) +
+               (guard.atDetail.empty() ? "" : " (ATmcu " + FormatVersionShort(atCurrent) + ")");
+  return guard;
+}
+
+}  // namespace tarvik
