@@ -96,7 +96,7 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
 void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
                             IUpdateObserver* updateObserver,
                             const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session,
-                            const WindowTarget& target) {
+                            const ControllerTarget& target) {
   ObserverFanOut observers;
   observers.Add(m_transcriptObserver.get());
   observers.Add(extraObserver);
@@ -120,6 +120,31 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
   dlg.DoModal();
 }
 
+ControllerSession::ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target) {
+  if (!target.path.empty()) m_view.emplace(bus, target.path);
+  m_session = std::make_unique<UpdateSession>(m_view ? static_cast<IHidBus&>(*m_view) : bus, *platform.m_system,
+                                              target.logFileName);
+  if (platform.m_transcript && target.dev != 0) m_numberedOutcomes.emplace(*platform.m_transcript, target.dev);
+  m_transcript = m_numberedOutcomes ? &*m_numberedOutcomes : platform.m_transcriptUpdates.get();
+}
+
+UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra,
+                                        StopSource& stop) {
+  UpdateObserverFanOut progress;
+  progress.Add(extra);
+  progress.Add(m_transcript);
+  UpdateRequest request;
+  request.image = image;
+  request.user = &user;
+  request.progress = &progress;
+  request.stop = &stop;
+  return m_session->Update(request);
+}
+
+std::unique_ptr<ControllerSession> CliPlatform::OpenSession(const ControllerTarget& target) {
+  return std::make_unique<ControllerSession>(*this, *m_bus, target);
+}
+
 void CliPlatform::RecordOutcome(const UpdateOutcome& outcome) {
   if (m_transcriptUpdates) m_transcriptUpdates->OnUpdateOutcome(outcome);
 }
@@ -135,8 +160,8 @@ int CliPlatform::NumberOf(const std::string& path) {
   return static_cast<int>(m_numbered.size());
 }
 
-WindowTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
-  WindowTarget target;
+ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
+  ControllerTarget target;
   target.path = controller.path;
   if (!m_several) return target;
   target.dev = NumberOf(controller.path);

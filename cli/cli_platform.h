@@ -16,18 +16,38 @@
 #include "platform/headless/headless_window_host.h"
 #include "platform/headless/observer_fanout.h"
 #include "platform/std/virtual_clock.h"
+#include "session/update_session.h"
 #include "sim/sim_hid_bus.h"
 #include "sim/sim_setup.h"
 #include "transcript/transcript.h"
 
 namespace tarvik {
 
-// Which controller a window works on: the whole bus (the first controller the
-// window finds, as the desktop window does) or one path only.
-struct WindowTarget {
+// Which controller a window or a session works on: the whole bus (the first
+// controller found, as the desktop window does) or one path only.
+struct ControllerTarget {
   std::string path;         // empty: the whole bus
   int dev = 0;              // the controller's number in the transcript; 0: none
   std::string logFileName;  // empty: log.txt
+};
+
+class CliPlatform;
+
+// One controller's update session on the run's bus, system, log and
+// transcript. `Progress` hands each step and outcome to the transcript (and
+// to `extra`).
+class ControllerSession {
+ public:
+  ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target);
+  UpdateSession& Session() { return *m_session; }
+  ControllerProbe Probe() { return m_session->Probe(); }
+  UpdateOutcome Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra, StopSource& stop);
+
+ private:
+  std::optional<SingleDeviceBus> m_view;
+  std::unique_ptr<UpdateSession> m_session;
+  std::optional<TranscriptUpdateObserver> m_numberedOutcomes;
+  IUpdateObserver* m_transcript = nullptr;
 };
 
 class CliPlatform {
@@ -46,7 +66,10 @@ class CliPlatform {
   // Several windows may run at once, each on its own thread and target.
   void RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver, IUpdateObserver* updateObserver,
                  const std::function<void(CUpdateDlg&, HeadlessWindowHost&)>& session,
-                 const WindowTarget& target = {});
+                 const ControllerTarget& target = {});
+
+  // A session on the controller of `target`; nothing is sent until it is used.
+  std::unique_ptr<ControllerSession> OpenSession(const ControllerTarget& target);
 
   // The supported controllers present now, in bus order.
   std::vector<ControllerEntry> Controllers();
@@ -58,7 +81,7 @@ class CliPlatform {
   // one that came later, after those. Stable for the session.
   int NumberOf(const std::string& path);
   // The window target of a controller.
-  WindowTarget TargetFor(const ControllerEntry& controller);
+  ControllerTarget TargetFor(const ControllerEntry& controller);
   IClock& Clock() { return *m_clock; }
   bool UsesVirtualClock() const { return m_clock == &m_virtualClock; }
 
@@ -69,6 +92,8 @@ class CliPlatform {
   void FinishTranscript();
 
  private:
+  friend class ControllerSession;
+
   std::unique_ptr<IClock> m_nativeClock;
   VirtualClock m_virtualClock;
   IClock* m_clock = nullptr;

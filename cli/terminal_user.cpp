@@ -14,9 +14,6 @@ std::string Tidy(std::string text) {
 }
 }  // namespace
 
-TerminalUser::TerminalUser(std::string image, TerminalSettings settings)
-    : ScriptedUser(std::move(image), true), m_settings(settings) {}
-
 void TerminalUser::EndLine() {
   if (m_drawn) std::fputc('\n', stderr);
   m_drawn = false;
@@ -24,30 +21,27 @@ void TerminalUser::EndLine() {
 
 void TerminalUser::Interrupt() { m_answers.Wake(); }
 
-MsgBoxAnswer TerminalUser::AnswerMessageBox(const std::string& text,
-                                            const std::optional<std::string>& caption,
-                                            MsgBoxButtons buttons) {
+void TerminalUser::Tell(const std::string& text, const std::optional<std::string>& caption) {
   EndLine();
-  if (buttons != MsgBoxButtons::kOkCancel) {
-    // The outcome line says how the update ended; the boxes are for the curious.
-    if (m_settings.verbose) {
-      std::fprintf(stderr, "%s%s%s\n", caption ? caption->c_str() : "", caption ? ": " : "",
-                   Tidy(text).c_str());
-    }
-    return MsgBoxAnswer::kOk;
+  // The outcome line says how the update ended; the messages are for the curious.
+  if (m_settings.verbose) {
+    std::fprintf(stderr, "%s%s%s\n", caption ? caption->c_str() : "", caption ? ": " : "", Tidy(text).c_str());
   }
+}
+
+bool TerminalUser::ConfirmImage(const std::string& text, const std::string& /*caption*/) {
+  EndLine();
   std::string note = m_promptDetail.empty() ? "" : "; " + m_promptDetail;
   if (!m_versionNote.empty()) note += " (the image is " + m_versionNote + ")";
   if (m_settings.assumeYes) {
     if (m_settings.verbose) std::fprintf(stderr, "%s%s: yes\n", Tidy(text).c_str(), note.c_str());
-    return MsgBoxAnswer::kOk;
+    return true;
   }
   std::fprintf(stderr, "%s%s. Write it? [y/N] ", Tidy(text).c_str(), note.c_str());
   std::fflush(stderr);
   std::string answer;
   if (!m_answers.ReadLine(answer)) std::fputc('\n', stderr);
-  const bool yes = !m_answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
-  return yes ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+  return !m_answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
 void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {

@@ -1,5 +1,6 @@
-// The people at the headless window: a scripted one for automation, and one at
-// a terminal who answers the version confirmation and watches a progress bar.
+// The people the command line works for: a scripted one at the headless
+// window (run), and one at a terminal who answers the version confirmation
+// and watches a progress bar (flash).
 #pragma once
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 
 #include "cli/console.h"
 #include "platform/headless/headless_window_host.h"
+#include "session/update_user.h"
 #include "update/update_window.h"
 
 namespace tarvik {
@@ -38,16 +40,17 @@ struct TerminalSettings {
   bool drawProgress = false;  // standard error is a terminal and output is not quiet
 };
 
-// Asks the version confirmation on the terminal (y/N) unless told yes, and
-// draws the update's progress on standard error, redrawn in place.
-class TerminalUser final : public ScriptedUser, public IUpdateObserver {
+// The person at the terminal as an update session's user: asks the version
+// confirmation (y/N) unless told yes, shows the session's messages with
+// --verbose, and draws the update's progress on standard error, redrawn in place.
+class TerminalUser final : public IUpdateUser, public IUpdateObserver {
  public:
-  TerminalUser(std::string image, TerminalSettings settings);
+  explicit TerminalUser(TerminalSettings settings) : m_settings(settings) {}
   TerminalUser(const TerminalUser&) = delete;
   TerminalUser& operator=(const TerminalUser&) = delete;
 
-  MsgBoxAnswer AnswerMessageBox(const std::string& text, const std::optional<std::string>& caption,
-                                MsgBoxButtons buttons) override;
+  bool ConfirmImage(const std::string& text, const std::string& caption) override;
+  void Tell(const std::string& text, const std::optional<std::string>& caption) override;
   // Said with the confirmation, e.g. "older than the controller's firmware".
   void SetVersionNote(std::string note) { m_versionNote = std::move(note); }
   // Said after the confirmation's own text, e.g. the ATmcu's versions.

@@ -1,0 +1,66 @@
+// What the commands print: the JSON document or the text lines of each
+// result, the failure line on standard error, the exit status.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/cli_options.h"
+#include "session/update_session.h"
+#include "update/update_result.h"
+
+namespace tarvik {
+
+using json = nlohmann::ordered_json;
+
+class CliPlatform;
+
+void PrintJson(const json& document);
+// Ends a command: the JSON document (with --json), the failure line on
+// standard error, the exit status.
+int Conclude(const CliOptions& options, json document, int status, const std::string& reason);
+// Builds `platform` from the options. When that cannot be done the command
+// ends: the status returned is the concluded one, and `document`'s result is
+// "error" for a usage error, else `otherwise`.
+std::optional<int> SetUpOrConclude(CliPlatform& platform, const CliOptions& options, json& document,
+                                   const char* otherwise = "error");
+int ExitFor(OutcomeResult result);
+
+// What an interrupted update leaves behind, and how to go on.
+std::string RecoveryHint(const UpdateOutcome& outcome);
+json OutcomeDocument(const char* command, const UpdateOutcome& outcome);
+
+// A controller as info shows it: report mode, versions, information blocks, title.
+void AddProbeJson(json& document, const ControllerProbe& probe);
+void PrintProbe(const ControllerProbe& probe);
+
+// How one controller's flash ended.
+struct FlashResult {
+  int status = kExitOk;
+  std::string result;  // an outcome's name, or "no controller", "refused", "failed", "interrupted"
+  std::string reason;
+  std::optional<UpdateOutcome> outcome;
+  std::string controller;  // "controller 5a3c:7e23"
+  std::string from;        // the controller's version, when known
+  std::string to;          // the image's version
+};
+
+json ResultJson(int index, const std::string& path, const FlashResult& r);
+// One line per finished controller.
+void PrintResultLine(int index, const std::string& path, const FlashResult& r);
+
+// The results of several controllers' flashes.
+struct Tally {
+  int upgraded = 0;
+  int refused = 0;
+  int failed = 0;
+  int interrupted = 0;
+  void Add(const FlashResult& r);
+  int Total() const { return upgraded + refused + failed + interrupted; }
+  std::string Text() const;
+  json Json() const;
+};
+
+}  // namespace tarvik

@@ -1,0 +1,97 @@
+#include "cli/flash_one.h"
+
+#include "base/bytes.h"
+#include "update/version_text.h"
+
+namespace tarvik {
+
+ImageCheck CheckImage(const std::string& path) {
+  ImageCheck check;
+  check.image = FirmwareImage::Load(path);
+  check.version = GetLe32(check.image.FirstHeader());
+  const ImageScan& scan = check.image.Scan();
+  if (!check.image.Readable()) {
+    check.reason = scan.reason;
+  } else if (!scan.Accepted()) {
+    check.reason = ImageRejection(path, scan.reason);
+  }
+  check.payloadTotal = scan.payloadTotal;
+  return check;
+}
+
+namespace {
+
+// Why the flash stops before the update, when it does: the version guard
+// under --yes, or nothing. Sets what the prompt says otherwise.
+bool Refused(const VersionGuard& guard, const CliOptions& options, bool assumeYes,
+             TerminalUser& user, FlashResult& r) {
+  if (guard.order < 0 && assumeYes && !options.allowOlder) {
+    r.status = kExitCancelled;
+    r.reason = guard.older + "; add --allow-older to write it anyway";
+    return true;
+  }
+  if (guard.order == 0 && assumeYes && !options.allowReinstall) {
+    r.status = kExitCancelled;
+    r.reason = guard.same + "; add --allow-reinstall to write it again";
+    return true;
+  }
+  if (guard.order < 0) user.SetVersionNote("older than the controller's firmware");
+  if (guard.order == 0) user.SetVersionNote("the same as the controller's firmware");
+  user.SetPromptDetail(guard.atDetail);
+  return false;
+}
+
+}  // namespace
+
+FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const ImageCheck& image, TerminalUser& user,
+                     StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
+  FlashResult r;
+  r.to = FormatVersionShort(image.version);
+  const bool assumeYes = options.assumeYes || guardAsYes;
+  const std::unique_ptr<ControllerSession> controller = platform.OpenSession(target);
+  const ControllerProbe probe = controller->Probe();
+  const auto ended = [&](const char* result) {
+    r.result = result;
+    return r;
+  };
+  if (!probe.present) {
+    r.status = kExitNoController;
+    r.reason = "no supported controller found";
+    return ended("no controller");
+  }
+  r.controller = probe.Name();
+  // A boot-mode controller whose information blocks cannot be read is not written.
+  if (probe.BootMode() && !probe.queried) {
+    r.status = kExitFailed;
+    r.reason = "the " + r.controller + " did not answer its information request";
+    return ended("failed");
+  }
+  // An image this controller's protocol would not write whole is refused before any report.
+  if (const std::string problem = image.image.CheckFor(probe.Protocol()); !problem.empty()) {
+    r.status = kExitImage;
+    r.reason = ImageRejection(image.image.Path(), problem);
+    return ended("rejected");
+  }
+  const bool known = probe.deviceVersion != kDeviceVersionUnknown &&
+                     !(probe.deviceVersion == kDeviceVersionNoFirmware && !probe.BootMode());
+  if (known) {
+    r.from = FormatVersionShort(probe.deviceVersion);
+    if (Refused(controller->Session().Guard(image.image), options, assumeYes, user, r)) return ended("refused");
+  }
+  if (stops.StopRequested()) {
+    r.status = kExitInterrupted;
+    r.reason = "interrupted before the update began";
+    return ended("interrupted");
+  }
+  r.outcome = controller->Update(image.image, user, &user, stops);
+  if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
+    r.outcome->result = OutcomeResult::kInterrupted;
+    if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = "the update was interrupted";
+  }
+  r.status = ExitFor(r.outcome->result);
+  r.result = OutcomeName(r.outcome->result);
+  r.reason = r.outcome->reason;
+  return r;
+}
+
+}  // namespace tarvik

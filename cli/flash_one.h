@@ -1,0 +1,33 @@
+// One controller's flash on its own update session: the image checked
+// before any report, the controller probed, the version guard, the update.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "cli/terminal_user.h"
+#include "session/stop_source.h"
+#include "update/firmware_image.h"
+
+namespace tarvik {
+
+// The image as flash sees it before talking to any controller: read and
+// checked as the update will check it.
+struct ImageCheck {
+  std::string reason;  // empty: usable
+  uint32_t version = 0;
+  uint32_t payloadTotal = 0;
+  FirmwareImage image;
+};
+
+ImageCheck CheckImage(const std::string& path);
+
+// The controller of `target` (the bus's first when it has no path).
+// `guardAsYes`: the version guard applies as under --yes (the batch was
+// confirmed once). Ctrl-C reaches the update through `stops`.
+FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const ImageCheck& image, TerminalUser& user,
+                     StopSource& stops, const ControllerTarget& target, bool guardAsYes);
+
+}  // namespace tarvik

@@ -1,0 +1,201 @@
+// flash --all and flash --watch: many controllers, each on a session of its
+// own on a thread of its own, the batch confirmed once.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "base/strformat.h"
+#include "cli/console.h"
+#include "cli/fleet_commands.h"
+#include "cli/interrupt_watch.h"
+#include "update/version_text.h"
+
+namespace tarvik {
+
+namespace {
+
+// A controller restarts after its update: this long away, it is still the same one.
+constexpr uint64_t kRestartGraceMs = 5000;
+
+// The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
+bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
+  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  if (!answers.ReadLine(answer)) std::fputc('\n', stderr);
+  return !answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+TerminalSettings BatchSettings(const CliOptions& options) {
+  TerminalSettings settings;
+  settings.assumeYes = true;  // asked once for the batch
+  settings.verbose = options.verbose;
+  settings.drawProgress = false;  // several bars would overwrite each other
+  return settings;
+}
+
+}  // namespace
+
+int FlashAll(const CliOptions& options, const ImageCheck& image) {
+  json document = {{"command", "flash"}};
+  StopSource stops;
+  AnswerReader batchAnswer;
+  InterruptWatch interrupts([&] {
+    stops.RequestStop();
+    batchAnswer.Wake();
+  });
+  CliPlatform platform;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
+  if (controllers.empty()) {
+    platform.FinishTranscript();
+    document["result"] = "no controller";
+    return Conclude(options, document, kExitNoController, "no supported controller found");
+  }
+  if (!options.assumeYes &&
+      !ConfirmBatch(batchAnswer, StrFormat("Write version %s (%u bytes) to all %zu controllers?",
+                              FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
+    platform.FinishTranscript();
+    document["result"] = "cancelled";
+    return Conclude(options, document, kExitCancelled, "the update was not confirmed");
+  }
+  std::vector<FlashResult> results(controllers.size());
+  std::vector<int> numbers(controllers.size());
+  std::vector<std::unique_ptr<TerminalUser>> users;
+  std::vector<std::thread> workers;
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    const ControllerTarget target = platform.TargetFor(controllers[i]);
+    numbers[i] = static_cast<int>(i + 1);
+    users.push_back(std::make_unique<TerminalUser>(BatchSettings(options)));
+    TerminalUser& user = *users.back();
+    workers.emplace_back([&, i, target, &user = user] {
+      results[i] = FlashOne(platform, options, image, user, stops, target, true);
+    });
+  }
+  for (std::thread& worker : workers) worker.join();
+  platform.FinishTranscript();
+
+  Tally tally;
+  json list = json::array();
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    tally.Add(results[i]);
+    list.push_back(ResultJson(numbers[i], controllers[i].path, results[i]));
+    if (!options.json && !(options.quiet && results[i].status == kExitOk)) {
+      PrintResultLine(numbers[i], controllers[i].path, results[i]);
+    }
+  }
+  const bool allUpgraded = tally.upgraded == tally.Total();
+  const int status = allUpgraded ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
+  if (!options.json && !(options.quiet && allUpgraded)) std::printf("%s\n", tally.Text().c_str());
+  document["result"] = allUpgraded ? "upgraded" : interrupts.Interrupted() ? "interrupted" : "failed";
+  document["results"] = list;
+  document["summary"] = tally.Json();
+  return Conclude(options, document, status, allUpgraded ? "" : tally.Text());
+}
+
+int FlashWatch(const CliOptions& options, const ImageCheck& image) {
+  json document = {{"command", "flash"}, {"mode", "watch"}};
+  if (!options.assumeYes) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--watch updates without asking: add --yes");
+  }
+  if (options.count < 0) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
+  }
+  struct Station {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::set<std::string> busy;  // paths being updated
+    // Upgraded controllers restart and leave the bus for a moment: until this
+    // time of the clock, one away is still the one just updated, not gone.
+    std::map<std::string, uint64_t> restarting;
+    int running = 0;
+    Tally tally;
+    json results = json::array();
+  } station;
+  StopSource stops;
+  // Ctrl-C with nothing running ends the station at once, and says so.
+  InterruptWatch interrupts([&] { stops.RequestStop(); },
+                            [&] {
+                              std::lock_guard<std::mutex> lock(station.lock);
+                              return station.running > 0;
+                            });
+  CliPlatform platform;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
+  if (!options.json && !options.quiet) {
+    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
+  }
+  std::set<std::string> handled;  // present, already updated or being updated
+  std::vector<std::thread> workers;
+  std::vector<std::unique_ptr<TerminalUser>> users;
+  const auto enough = [&] { return options.count > 0 && station.tally.upgraded >= options.count; };
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(station.lock);
+      if (enough() || stops.StopRequested()) break;
+    }
+    const std::vector<ControllerEntry> present = platform.Controllers();
+    std::set<std::string> paths;
+    for (const ControllerEntry& c : present) paths.insert(c.path);
+    // A controller that left may come back: then it is updated (or skipped)
+    // again. One that restarts after its upgrade has not left.
+    {
+      std::lock_guard<std::mutex> lock(station.lock);
+      const uint64_t now = platform.Clock().NowMs();
+      for (auto it = station.restarting.begin(); it != station.restarting.end();) {
+        it = paths.count(it->first) != 0 || now >= it->second ? station.restarting.erase(it) : std::next(it);
+      }
+      for (auto it = handled.begin(); it != handled.end();) {
+        const bool away = paths.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
+        it = away ? handled.erase(it) : std::next(it);
+      }
+    }
+    for (const ControllerEntry& c : present) {
+      if (handled.count(c.path)) continue;
+      handled.insert(c.path);
+      const ControllerTarget target = platform.TargetFor(c);
+      const int number = platform.NumberOf(c.path);
+      {
+        std::lock_guard<std::mutex> lock(station.lock);
+        station.busy.insert(c.path);
+        ++station.running;
+      }
+      users.push_back(std::make_unique<TerminalUser>(BatchSettings(options)));
+      TerminalUser& user = *users.back();
+      workers.emplace_back([&, c, target, number, &user = user] {
+        const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
+        std::lock_guard<std::mutex> lock(station.lock);
+        if (r.status == kExitOk) station.restarting[c.path] = platform.Clock().NowMs() + kRestartGraceMs;
+        station.tally.Add(r);
+        station.results.push_back(ResultJson(number, c.path, r));
+        if (!options.json && !(options.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
+        station.busy.erase(c.path);
+        --station.running;
+        station.changed.notify_all();
+      });
+    }
+    // Looked for again every 200 ms of the session's clock; a virtual clock's
+    // time passes at the waits, so the wait also takes a little real time.
+    platform.Clock().SleepMs(200);
+    std::unique_lock<std::mutex> lock(station.lock);
+    station.changed.wait_for(lock, std::chrono::milliseconds(platform.UsesVirtualClock() ? 5 : 0));
+  }
+  for (std::thread& worker : workers) worker.join();
+  platform.FinishTranscript();
+  const Tally& tally = station.tally;
+  if (!options.json && !options.quiet) std::printf("%s\n", tally.Text().c_str());
+  const int status = tally.interrupted > 0 ? kExitInterrupted : tally.failed > 0 ? kExitFailed : kExitOk;
+  document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
+  document["results"] = station.results;
+  document["summary"] = tally.Json();
+  return Conclude(options, document, status, status == kExitOk ? "" : tally.Text());
+}
+
+}  // namespace tarvik

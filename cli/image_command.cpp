@@ -1,0 +1,98 @@
+// image: what an image holds and whether flash would take it.
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "cli/flash_one.h"
+#include "update/version_text.h"
+
+namespace tarvik {
+
+namespace {
+// The image listing shows this many records; the check still walks them all.
+constexpr size_t kListedRecords = 1000;
+}  // namespace
+
+int ImageCommand(const CliOptions& options) {
+  const ImageCheck check = CheckImage(options.path);
+  const FirmwareImage& image = check.image;
+  const ImageScan& scan = image.Scan();
+  const std::vector<ImageRecord>& records = image.Records();
+  const size_t listed = std::min(records.size(), kListedRecords);
+  const bool opened = image.Readable();
+  const std::string& reason = check.reason;
+  // What each protocol writes of an accepted image: the record numbers, or why it cannot.
+  struct ProtocolUse {
+    const char* key;
+    const char* name;
+    UpdateProtocol protocol;
+  };
+  static constexpr ProtocolUse kProtocols[] = {
+      {"boot", "boot command protocol (report mode 3)", UpdateProtocol::kBoot},
+      {"packet", "firmware packet protocol (report modes 1 and 2)", UpdateProtocol::kPacket},
+  };
+  json document = {{"command", "image"}, {"result", scan.Accepted() ? "accepted" : "rejected"}};
+  if (options.json) {
+    json list = json::array();
+    for (size_t i = 0; i < listed; ++i) {
+      const RecordHeader& h = records[i].header;
+      list.push_back({{"index", i + 1},
+                      {"offset", records[i].offset},
+                      {"version", h.version},
+                      {"versionText", FormatVersionShort(h.version)},
+                      {"desAddress", h.desAddress},
+                      {"desLen", h.desLen},
+                      {"mcu", h.pid != 0 ? "main" : "at"}});
+    }
+    document["path"] = options.path;
+    document["fileLength"] = scan.fileLength;
+    document["recordCount"] = scan.recordCount;
+    document["records"] = list;
+    document["payloadTotal"] = scan.payloadTotal;
+    document["accepted"] = scan.Accepted();
+    if (scan.Accepted()) {
+      json writes = json::object();
+      for (const ProtocolUse& use : kProtocols) {
+        const std::string problem = image.CheckFor(use.protocol);
+        json entry = json::object();
+        if (problem.empty()) {
+          json numbers = json::array();
+          for (const size_t i : RecordsWrittenBy(use.protocol, records)) numbers.push_back(i + 1);
+          entry["records"] = numbers;
+        } else {
+          entry["refused"] = problem;
+        }
+        writes[use.key] = entry;
+      }
+      document["writes"] = writes;
+    }
+  } else if (opened && !(options.quiet && scan.Accepted())) {
+    std::printf("Image: %s (%llu bytes)\n", options.path.c_str(),
+                static_cast<unsigned long long>(scan.fileLength));
+    for (size_t i = 0; i < listed; ++i) {
+      const RecordHeader& h = records[i].header;
+      std::printf("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n", i + 1,
+                  FormatVersionShort(h.version).c_str(), h.desAddress, h.desLen,
+                  h.pid != 0 ? "main mcu" : "ATmcu");
+    }
+    if (scan.recordCount > listed) {
+      std::printf("  ... and %llu more records\n", static_cast<unsigned long long>(scan.recordCount - listed));
+    }
+    std::printf("Payload total: %u bytes\n", scan.payloadTotal);
+    if (scan.Accepted()) {
+      for (const ProtocolUse& use : kProtocols) {
+        const std::string problem = image.CheckFor(use.protocol);
+        const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
+        std::string what = written.size() == 1 ? "record" : "records";
+        for (size_t n = 0; n < written.size(); ++n) what += (n == 0 ? " " : ", ") + std::to_string(written[n] + 1);
+        std::printf("  %s: %s\n", use.name, problem.empty() ? ("writes " + what).c_str() : ("refuses it: " + problem).c_str());
+      }
+    }
+    std::printf("%s\n", scan.Accepted() ? "Accepted" : "Rejected");
+  }
+  return Conclude(options, document, scan.Accepted() ? kExitOk : kExitImage, reason);
+}
+
+}  // namespace tarvik

@@ -1,0 +1,118 @@
+// info and list: what the connected controllers are and run.
+#include <cstdio>
+#include <vector>
+
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "cli/device_choice.h"
+#include "update/version_text.h"
+
+namespace tarvik {
+
+int InfoCommand(const CliOptions& options) {
+  json document = {{"command", "info"}};
+  CliPlatform platform;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
+    return *ended;
+  }
+  ControllerTarget target;
+  if (!options.device.empty()) {
+    if (std::string error; !TargetOfDevice(platform, options.device, target, error)) {
+      document["result"] = "no controller";
+      return Conclude(options, document, kExitNoController, error);
+    }
+  } else if (const std::vector<ControllerEntry> controllers = platform.Controllers(); controllers.size() > 1) {
+    // Each controller in bus order, on a window of its own.
+    json list = json::array();
+    bool allQueried = true;
+    for (size_t i = 0; i < controllers.size(); ++i) {
+      const ControllerProbe report = ProbeController(platform, platform.TargetFor(controllers[i]));
+      allQueried = allQueried && report.present && report.deviceVersion != kDeviceVersionUnknown;
+      json entry = {{"index", i + 1}};
+      AddProbeJson(entry, report);
+      list.push_back(entry);
+      if (!options.json) {
+        std::printf("%sController %zu: %s\n", i == 0 ? "" : "\n", i + 1, controllers[i].path.c_str());
+        if (report.present) PrintProbe(report);
+      }
+    }
+    platform.FinishTranscript();
+    document["result"] = allQueried ? "ok" : "failed";
+    document["controllers"] = list;
+    return Conclude(options, document, allQueried ? kExitOk : kExitFailed,
+                    allQueried ? "" : "a controller did not tell its version");
+  }
+  const ControllerProbe report = ProbeController(platform, target);
+  platform.FinishTranscript();
+
+  int status = kExitOk;
+  std::string reason;
+  if (!report.present) {
+    status = kExitNoController;
+    reason = "no supported controller found";
+  } else if (report.deviceVersion == kDeviceVersionUnknown) {
+    status = kExitFailed;
+    reason = "the controller did not tell its version";
+  }
+  if (options.json) {
+    document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
+    AddProbeJson(document, report);
+  } else if (report.present) {
+    PrintProbe(report);
+  }
+  return Conclude(options, document, status, reason);
+}
+
+int ListCommand(const CliOptions& options) {
+  json document = {{"command", "list"}};
+  CliPlatform platform;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
+    return *ended;
+  }
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
+  // --device lists that controller alone, under its number among them all.
+  ControllerEntry chosen;
+  if (!options.device.empty()) {
+    if (std::string error; !ResolveDevice(platform, options.device, chosen, error)) {
+      platform.FinishTranscript();
+      document["result"] = "no controller";
+      return Conclude(options, document, kExitNoController, error);
+    }
+  }
+  json list = json::array();
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    const ControllerEntry& c = controllers[i];
+    if (!options.device.empty() && c.path != chosen.path) continue;
+    const ControllerProbe report = ProbeController(platform, platform.TargetFor(c));
+    json entry = {{"index", i + 1},
+                  {"path", c.path},
+                  {"vendorId", c.vendorId},
+                  {"productId", c.productId},
+                  {"reportMode", c.reportMode},
+                  {"version", report.VersionText()}};
+    const bool blocks = report.BootMode() && report.deviceVersion != kDeviceVersionUnknown;
+    if (blocks) {
+      entry["mainVersion"] = FormatVersionShort(report.main.version);
+      entry["atVersion"] = FormatVersionShort(report.at.version);
+      entry["revision"] = report.main.revision;
+      entry["uid"] = report.Uid();
+    }
+    list.push_back(entry);
+    if (options.json) continue;
+    std::printf("%zu  %s  %04x:%04x  report mode %d  firmware %s", i + 1, c.path.c_str(), c.vendorId, c.productId,
+                c.reportMode, report.VersionText().c_str());
+    if (blocks) {
+      std::printf("  main %s  ATmcu %s  revision %d  uid %s", entry["mainVersion"].get<std::string>().c_str(),
+                  entry["atVersion"].get<std::string>().c_str(), entry["revision"].get<int>(),
+                  report.Uid().c_str());
+    }
+    std::printf("\n");
+  }
+  platform.FinishTranscript();
+  document["result"] = controllers.empty() ? "no controller" : "ok";
+  document["controllers"] = list;
+  return Conclude(options, document, controllers.empty() ? kExitNoController : kExitOk,
+                  controllers.empty() ? "no supported controller found" : "");
+}
+
+}  // namespace tarvik

@@ -1,0 +1,69 @@
+// run: the main window's logic without a display, pressed as a user would.
+#include "cli/cli_output.h"
+#include "cli/cli_platform.h"
+#include "cli/commands.h"
+#include "cli/terminal_user.h"
+
+namespace tarvik {
+
+namespace {
+// A controller restarts after its update: this long away, it is still the same one.
+constexpr uint64_t kRestartGraceMs = 5000;
+}  // namespace
+
+int RunCommand(const CliOptions& options) {
+  json document = {{"command", "run"}};
+  if (options.presses < 0) {
+    document["result"] = "error";
+    return Conclude(options, document, kExitUsage, "--press takes a count of 0 or more");
+  }
+  ScriptedUser user(options.image.empty() ? std::nullopt : std::optional<std::string>(options.image),
+                    options.confirm == "yes");
+  CliPlatform platform;
+  std::string error;
+  int code = kExitOk;
+  if (!platform.Set(options, error, code)) {
+    document["result"] = "error";
+    return Conclude(options, document, code == kExitUsage ? kExitUsage : kExitFailed, error);
+  }
+  int status = kExitOk;
+  std::string reason;
+  bool upgraded = false;
+  std::optional<UpdateOutcome> outcome;
+  std::string title;
+  platform.RunWindow(user, nullptr, nullptr, [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
+    for (int press = 0; press < options.presses; ++press) {
+      if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
+        status = kExitFailed;
+        reason = "the update button is disabled (no supported controller is ready): press refused";
+        upgraded = false;
+        break;
+      }
+      window.Click(IDC_USB_UPDATE);
+      window.PumpUntil([&] { return !dlg.IsBusy(); });
+      // Only a successful update shows the upgraded notice; the next press hides it.
+      upgraded = window.IsItemVisible(IDC_STATIC_NOTICE);
+      outcome = dlg.LastOutcome();
+      status = upgraded ? kExitOk : kExitFailed;
+      reason = upgraded ? "" : outcome && !outcome->reason.empty()
+                                   ? outcome->reason
+                                   : "the update did not end with \"Firmware upgraded!\"";
+      // The controller restarts after its upgrade: the window's arrival
+      // handling shows the new version once it is back.
+      const uint64_t until = platform.Clock().NowMs() + kRestartGraceMs;
+      while (upgraded && !window.IsItemEnabled(IDC_USB_UPDATE) && platform.Clock().NowMs() < until) {
+        platform.Clock().SleepMs(50);
+        platform.Controllers();  // the simulated bus brings back a controller that is due
+        window.PumpPending();
+      }
+    }
+    title = window.WindowText();
+  });
+  platform.FinishTranscript();
+  document["result"] = outcome ? OutcomeName(outcome->result) : "none";
+  document["upgraded"] = upgraded;
+  document["title"] = title;
+  return Conclude(options, document, status, reason);
+}
+
+}  // namespace tarvik
