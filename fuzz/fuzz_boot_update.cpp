@@ -1,4 +1,4 @@
-// A whole boot-mode update, start-up to the end of one press, against a
+// A whole boot-mode update on an update session, probe to outcome, against a
 // controller whose every answer after the information blocks comes from the
 // fuzzer's bytes: acknowledged at once or late or twice, lost, busy, echoing
 // another command, or garbage. On the virtual clock.
@@ -7,7 +7,8 @@
 // in a write frame that got an acknowledging reply addressed to it (the
 // script knows which frame each of its replies answers), and every record's
 // version stamp was acknowledged likewise; progress never above 100 % nor
-// above the share of the payload sent; no file dialog outside the press; the
+// above the share of the payload sent; no request for a file (the image is
+// handed over); the
 // run ends within its bound of virtual time.
 #include <atomic>
 #include <cstdint>
@@ -22,6 +23,7 @@
 #include "sim/sim_setup.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/scripted_model.h"
+#include "session/update_session.h"
 #include "tests/support/session_rig.h"
 #include "update/boot_wire.h"
 
@@ -163,29 +165,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   VirtualClock clock;
-  test::SessionRig rig(clock);
+  test::SessionSystem system(clock);
+  system.traceReceived = false;
+  SimHidBus bus(clock);
   auto model = std::make_shared<BootScript>(reader);
   SimDeviceSetup setup = ControllerSetup(3);
   setup.model = model;
-  rig.bus.KeepExchangeLog(false);
-  rig.bus.Plug(setup, false);
-  rig.SetImage(image);
-  rig.user.onProgress = [&](int pos) {
+  bus.Plug(setup, false);
+  fuzz::SessionUser user;
+  user.onProgress = [&](int pos) {
     fuzz::Check(pos >= 0 && pos <= 100, "progress outside 0 to 100");
     fuzz::Check(uint64_t(pos) * payloadTotal <= model->sentCount.load() * 100,
                 "progress ahead of the payload sent");
   };
-  rig.RunWindow([&](CUpdateDlg& dlg) {
-    rig.PressUpdate(dlg, [&] { return clock.NowMs() > 4 * boundMs; });
-  });
+  UpdateSession session(bus, system);
+  session.Probe();
+  const UpdateOutcome outcome = session.Update({.image = FirmwareImage::FromBytes(image, "fw.dat"), .user = &user});
 
   std::lock_guard<std::mutex> guard(model->lock);
-  fuzz::Check(rig.user.fileDialogsOutsidePress == 0, "a file dialog outside the press");
+  fuzz::Check(user.fileRequests == 0, "asked for a file although the image was handed over");
+  fuzz::Check(user.succeeded == (outcome.result == OutcomeResult::kUpgraded), "success told and outcome disagree");
   if (clock.NowMs() > boundMs) {
     fuzz::Check(model->mostErasesInARow > 60, "the update ran past its bound of virtual time");
     fuzz::Check(false, "erase answers that alternate busy and others never end the erase");
   }
-  if (!rig.user.Succeeded()) return 0;
+  if (!user.succeeded) return 0;
   bool allSent = true;
   bool allAcked = true;
   bool stampsSent = true;

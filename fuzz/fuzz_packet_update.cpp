@@ -1,5 +1,5 @@
-// A whole packet-protocol update (report mode 1 or 2), start-up to the end of
-// one press, against a controller whose answers come from the fuzzer's bytes:
+// A whole packet-protocol update (report mode 1 or 2) on an update session,
+// probe to outcome, against a controller whose answers come from the fuzzer's bytes:
 // requests answered at once, late, twice or not at all, failure reports,
 // frames the host must ignore, start answers and data requests where none
 // belongs; and end packets whose write fails. On the virtual clock.
@@ -7,7 +7,7 @@
 // Checks: "Firmware upgraded!" only when every byte of desLen went out in
 // data packets and the end packet was written, and not after the controller
 // reported a failure; progress never above 100 % nor above the share of
-// desLen sent; no file dialog outside the press; the run ends within its
+// desLen sent; no request for a file (the image is handed over); the run ends within its
 // bound of virtual time.
 #include <atomic>
 #include <cstdint>
@@ -21,6 +21,7 @@
 #include "sim/sim_setup.h"
 #include "tests/support/fault_bus.h"
 #include "tests/support/image_builder.h"
+#include "session/update_session.h"
 #include "tests/support/session_rig.h"
 #include "update/packet_protocol.h"
 
@@ -195,43 +196,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint64_t packets = (desLen + kDataPayload - 1) / kDataPayload + 1;
 
   VirtualClock clock;
-  test::SessionRig rig(clock);
+  test::SessionSystem system(clock);
+  system.traceReceived = false;
+  SimHidBus simBus(clock);
   auto model = std::make_shared<PacketScript>(reader, row);
   SimDeviceSetup setup = ControllerSetup(row);
   setup.model = model;
-  rig.bus.KeepExchangeLog(false);
-  rig.bus.Plug(setup, false);
+  simBus.Plug(setup, false);
   // End packets whose write fails, as the fuzzer says.
-  test::FaultBus bus(rig.bus);
+  test::FaultBus bus(simBus);
   bus.failWrite = [&](const uint8_t* report, size_t length) {
     // Report ID, count byte, then 00 16 01 00 02.
     return length > 6 && report[2] == 0x00 && report[3] == kTypeFirmware && report[6] == kCmdEnd &&
            (reader.Next(0) & 7) == 7;
   };
-  rig.SetImage(image);
   // Start-up, one silence bound, 3 s a packet, and two answers just under the
   // silence bound: a whole-transfer limit must keep an update inside this.
   const uint64_t boundMs = 10000 + 30000 + packets * 3000 + 2 * 30000;
-  rig.user.onProgress = [&](int pos) {
+  fuzz::SessionUser user;
+  user.onProgress = [&](int pos) {
     fuzz::Check(pos >= 0, "negative progress");
     fuzz::Check(pos <= 100, "progress above 100");
     fuzz::Check(uint64_t(pos) * desLen <= model->dataCount.load() * 100, "progress ahead of the data sent");
   };
-  CUpdateDlg dlg(PlatformServices{bus, rig.host, rig.system});
-  rig.host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
-    rig.host.PumpPending();
-    rig.PressUpdate(dlg, [&] { return clock.NowMs() > 200 * boundMs; });
-    return 0;
-  });
-  dlg.DoModal();
+  UpdateSession session(bus, system);
+  session.Probe();
+  const UpdateOutcome outcome = session.Update({.image = FirmwareImage::FromBytes(image, "fw.dat"), .user = &user});
 
   std::lock_guard<std::mutex> guard(model->lock);
-  fuzz::Check(rig.user.fileDialogsOutsidePress == 0, "a file dialog outside the press");
+  fuzz::Check(user.fileRequests == 0, "asked for a file although the image was handed over");
+  fuzz::Check(user.succeeded == (outcome.result == OutcomeResult::kUpgraded), "success told and outcome disagree");
   if (clock.NowMs() > boundMs) {
     fuzz::Check(model->slowAnswers, "the update ran past its bound of virtual time");
     fuzz::Check(false, "answers just under the silence bound hold the update for ever");
   }
-  if (!rig.user.Succeeded()) return 0;
+  if (!user.succeeded) return 0;
   const Bytes expected(image.begin() + 28, image.begin() + 28 + desLen);
   const bool allSent = model->dataSent.size() >= desLen &&
                        std::equal(expected.begin(), expected.end(), model->dataSent.begin());

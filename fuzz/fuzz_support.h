@@ -7,6 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "session/update_user.h"
 
 namespace tarvik::fuzz {
 
@@ -43,5 +48,25 @@ class ByteReader {
 inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
+
+// The user of a fuzzed update session: confirms the change, checks every bar
+// position, and notes a success and any request for a file (the image is
+// always handed over, so none may come).
+class SessionUser final : public IUpdateUser {
+ public:
+  std::function<void(int)> onProgress;
+  bool succeeded = false;
+  int fileRequests = 0;
+
+  bool ConfirmImage(const std::string&, const std::string&) override { return true; }
+  std::optional<std::string> ChooseImage(const FileDialogRequest&) override {
+    ++fileRequests;
+    return std::nullopt;
+  }
+  void ShowProgress(int position) override {
+    if (onProgress) onProgress(position);
+  }
+  void UpdateSucceeded() override { succeeded = true; }
+};
 
 }  // namespace tarvik::fuzz

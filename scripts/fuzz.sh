@@ -57,6 +57,8 @@ for target in "${targets[@]}"; do
   status=0
   "$build/fuzz/$target" "${args[@]}" "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
   grep -E '^(\*\*\*|==[0-9]+==|SUMMARY|Done|INFO: seed corpus)' "$log" || true
+  # Executions a second, from libFuzzer's "Done N runs in S second(s)".
+  awk '/^Done [0-9]+ runs in [0-9]+ second/ { s = $5 < 1 ? 1 : $5; printf "   %d executions a second\n", $2 / s }' "$log"
   if ((status != 0)); then
     echo "$target failed (see $log); the input is in $build/crashes/" >&2
     exit 1

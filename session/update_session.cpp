@@ -7,6 +7,7 @@
 #include "platform/system.h"
 #include "res/text_table.h"
 #include "update/packet_protocol.h"
+#include "update/update_attempt.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -208,8 +209,18 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_window->m_progress = request.progress;
   m_context.presetImage = request.image;
   m_timerDueMs.reset();
-  const UpdateOutcome outcome =
-      m_hid.IsBootMode() ? m_bootSequence.RunBootUpdate() : m_packet.RunPacketUpdate();
+  UpdateOutcome outcome;
+  if (m_state.stopRequested.load()) {
+    // Stopped before it began: not a report goes out.
+    CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
+                           m_state.deviceVersion.load());
+    outcome = attempt.Finish(OutcomeResult::kInterrupted, "the update was stopped before it began", 0);
+    StopUpdate();
+    RefreshUpdateButton();
+    m_window->OnUpdateOutcome(outcome);
+  } else {
+    outcome = m_hid.IsBootMode() ? m_bootSequence.RunBootUpdate() : m_packet.RunPacketUpdate();
+  }
   m_hid.EndWorkerUse();
   m_context.presetImage.reset();
   m_window->m_progress = nullptr;

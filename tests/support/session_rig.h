@@ -76,12 +76,14 @@ class SessionSystem final : public ISystem {
   explicit SessionSystem(IClock& clock) : m_clock(clock) {}
   std::string currentDirectory;
   std::atomic<uint64_t> traceLines{0};
+  bool traceReceived = true;  // false: nobody reads the trace, so it is not formatted
 
   uint16_t GetUserDefaultUILanguage() override { return 1033; }
   LocalTime GetLocalTime() override { return LocalTime{2024, 3, 5, 9, 7, 2}; }
   std::string GetCurrentDirectory() override { return currentDirectory; }
   uint32_t GetLastError() override { return 0; }
   void OutputDebugString(const std::string&) override { ++traceLines; }
+  bool TraceReceived() override { return traceReceived; }
   std::string LoadStringResource(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return std::make_unique<StdThread>(std::move(body));

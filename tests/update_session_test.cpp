@@ -1,0 +1,142 @@
+// The update session driven as a program would: no window, no user-interface
+// thread. Outcomes and what the controller holds afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/std/virtual_clock.h"
+#include "session/update_session.h"
+#include "sim/sim_setup.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/session_rig.h"
+
+namespace tarvik {
+namespace {
+
+using test::Bytes;
+
+// Answers the confirmation as told and counts what it is asked.
+class CountingUser final : public IUpdateUser {
+ public:
+  explicit CountingUser(bool confirm) : m_confirm(confirm) {}
+  int confirmations = 0;
+  int successes = 0;
+  int failures = 0;
+  bool ConfirmImage(const std::string&, const std::string&) override {
+    ++confirmations;
+    return m_confirm;
+  }
+  void UpdateSucceeded() override { ++successes; }
+  void UpdateFailed() override { ++failures; }
+
+ private:
+  bool m_confirm;
+};
+
+struct Rig {
+  explicit Rig(SimMode mode) : system(clock), bus(clock) {
+    SimOptions options;
+    options.mode = mode;
+    population = PopulateSimBus(bus, options);
+  }
+  VirtualClock clock;
+  test::SessionSystem system;
+  SimHidBus bus;
+  SimPopulation population;
+
+  // The payload the controller holds, whichever protocol it speaks.
+  Bytes Held() const {
+    if (population.packet) return population.packet->Firmware();
+    const auto regions = population.boot->WrittenRegions();
+    return regions.empty() ? Bytes() : regions.front().bytes;
+  }
+};
+
+const Bytes kPayload = test::Payload(100, 7);
+FirmwareImage Image() { return FirmwareImage::FromBytes(test::Record(131, 0x08004000, kPayload), "fw.dat"); }
+
+struct Case {
+  const char* name;
+  SimMode mode;
+  bool stopFirst;  // the shared stop was requested before the update
+  bool confirm;
+  OutcomeResult result;
+  bool written;  // the controller holds the payload afterwards
+};
+
+class SessionUpdateTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SessionUpdateTest, EndsAsExpectedAndTheControllerHoldsWhatWasWritten) {
+  const Case& c = GetParam();
+  Rig rig(c.mode);
+  UpdateSession session(rig.bus, rig.system);
+  const ControllerProbe probe = session.Probe();
+  ASSERT_TRUE(probe.present);
+  EXPECT_EQ(probe.BootMode(), c.mode == SimMode::kBoot);
+  CountingUser user(c.confirm);
+  StopSource stop;
+  if (c.stopFirst) stop.RequestStop();
+  const UpdateOutcome outcome = session.Update({.image = Image(), .user = &user, .stop = &stop});
+  EXPECT_EQ(outcome.result, c.result) << outcome.reason;
+  EXPECT_EQ(user.successes, c.result == OutcomeResult::kUpgraded ? 1 : 0);
+  const Bytes held = rig.Held();
+  if (c.written) {
+    ASSERT_GE(held.size(), kPayload.size());
+    EXPECT_TRUE(std::equal(kPayload.begin(), kPayload.end(), held.begin()));
+  } else {
+    EXPECT_TRUE(held.empty());
+    EXPECT_FALSE(outcome.controllerTouched);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NoWindow, SessionUpdateTest,
+    ::testing::Values(Case{"Boot", SimMode::kBoot, false, true, OutcomeResult::kUpgraded, true},
+                      Case{"Packet1", SimMode::kPacket1, false, true, OutcomeResult::kUpgraded, true},
+                      Case{"BootDeclined", SimMode::kBoot, false, false, OutcomeResult::kCancelled, false},
+                      Case{"Packet1Declined", SimMode::kPacket1, false, false, OutcomeResult::kCancelled, false},
+                      Case{"BootStoppedFirst", SimMode::kBoot, true, true, OutcomeResult::kInterrupted, false},
+                      Case{"Packet1StoppedFirst", SimMode::kPacket1, true, true, OutcomeResult::kInterrupted, false}),
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+
+TEST(UpdateSessionTest, ProbeOfAnEmptyBusFindsNothingAndAnUpdateFails) {
+  Rig rig(SimMode::kNone);
+  UpdateSession session(rig.bus, rig.system);
+  const ControllerProbe probe = session.Probe();
+  EXPECT_FALSE(probe.present);
+  EXPECT_FALSE(probe.queried);
+  EXPECT_EQ(session.Update({.image = Image()}).result, OutcomeResult::kFailed);
+}
+
+TEST(UpdateSessionTest, ProbeReadsBothInformationBlocksAndTheUid) {
+  Rig rig(SimMode::kBoot);
+  UpdateSession session(rig.bus, rig.system);
+  const ControllerProbe probe = session.Probe();
+  ASSERT_TRUE(probe.queried) << probe.reason;
+  EXPECT_EQ(probe.VersionText(), "1.20");
+  EXPECT_EQ(probe.AtVersion(), 110u);
+  EXPECT_EQ(probe.Uid().size(), 24u);
+  EXPECT_EQ(probe.Name(), "controller 5a3c:7e23");
+}
+
+TEST(UpdateSessionTest, GuardOrdersReleasesAfterTheirBetasOnEachMicrocontroller) {
+  // Version words: release number in the low 16 bits, beta number above.
+  const uint32_t beta2 = (2u << 16) | 131;
+  EXPECT_LT(CompareVersions(beta2, 131), 0);
+  EXPECT_GT(CompareVersions(131, beta2), 0);
+  EXPECT_LT(CompareVersions(130, beta2), 0);
+  EXPECT_EQ(CompareVersions(131, 131), 0);
+
+  const FirmwareImage both = FirmwareImage::FromBytes(
+      test::Concat({test::Record(131, 0x08004000, kPayload), test::Record(105, 0x2000, kPayload, 0)}), "fw.dat");
+  const VersionGuard olderAt = GuardVersions(both, UpdateProtocol::kBoot, 120, 110);
+  EXPECT_LT(olderAt.order, 0);
+  EXPECT_NE(olderAt.older.find("ATmcu"), std::string::npos);
+  EXPECT_EQ(GuardVersions(both, UpdateProtocol::kBoot, 131, 105).order, 0);
+  EXPECT_GT(GuardVersions(both, UpdateProtocol::kBoot, 120, 100).order, 0);
+  // The packet protocol writes the main microcontroller alone.
+  EXPECT_EQ(GuardVersions(Image(), UpdateProtocol::kPacket, 131, 999).order, 0);
+}
+
+}  // namespace
+}  // namespace tarvik
