@@ -122,7 +122,7 @@ TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
   hid.SetReadTimeout(10);
   uint8_t data[60] = {};
   channel.SetAddressSelect(kAddressAtMcu);
-  EXPECT_EQ(channel.WriteFlash(data, 0x1000, 60, 200, 1), 0);
+  EXPECT_EQ(channel.WriteFlash(data, 0x1000, 60, 200, FlashWrite::kFirmwareData), 0);
   ASSERT_EQ(Frames().size(), 1u);  // the frame is not sent again
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameAddress]), 0x80001000u);
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameDataLength]), 46u);
@@ -132,7 +132,7 @@ TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
   EXPECT_EQ(content, "[Write error]address=0x80001000 len=0x3c\r\n");
 
   channel.SetAddressSelect(kAddressMain);
-  channel.WriteFlash(data, 0x1000, 4, 4, 0);
+  channel.WriteFlash(data, 0x1000, 4, 4, FlashWrite::kValue);
   EXPECT_EQ(GetLe32(&Frames()[1][1 + kFrameAddress]), 0x1000u);
   EXPECT_EQ(test::BootCommandOf(Frames()[1]), kCmdWriteValue);
 }
@@ -143,7 +143,7 @@ TEST_F(BootChannelTest, WriteAcknowledgedOnALatePoll) {
   });
   hid.SetReadTimeout(10);
   uint8_t data[46] = {};
-  EXPECT_EQ(channel.WriteFlash(data, 0, 46, 46, 1), 1);
+  EXPECT_EQ(channel.WriteFlash(data, 0, 46, 46, FlashWrite::kFirmwareData), 1);
   EXPECT_LT(clock.NowMs(), 60u);
 }
 
@@ -215,7 +215,7 @@ TEST_F(BootChannelTest, NoFrameLeavesOnceStopped) {
   abort = true;
   uint8_t block[46] = {};
   EXPECT_EQ(channel.EraseFlash(kCmdErase, 0, 1), 0);
-  EXPECT_EQ(channel.WriteFlash(block, 0, 4, 4, 1), 0);
+  EXPECT_EQ(channel.WriteFlash(block, 0, 4, 4, FlashWrite::kFirmwareData), 0);
   EXPECT_EQ(channel.GetDeviceInfo(block, 46), 0);
   EXPECT_EQ(channel.ResetDevice(), 0);
   EXPECT_TRUE(Frames().empty());

@@ -114,9 +114,9 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
 }
 
 StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint32_t length,
-                                    uint32_t totalLength, int isFirmwareData) {
+                                    uint32_t totalLength, FlashWrite kind) {
   m_sawDeviceFailure = false;
-  const uint16_t command = isFirmwareData ? kCmdWriteData : kCmdWriteValue;
+  const uint16_t command = kind == FlashWrite::kFirmwareData ? kCmdWriteData : kCmdWriteValue;
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
@@ -192,7 +192,7 @@ StepResult CBootChannel::ResetDevice() {
 StepResult CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {
   uint8_t word[4];
   PutLe32(word, version);
-  return WriteFlash(word, versionAddress, sizeof word, sizeof word, 0);
+  return WriteFlash(word, versionAddress, sizeof word, sizeof word, FlashWrite::kValue);
 }
 
 }  // namespace tarvik

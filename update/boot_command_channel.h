@@ -23,6 +23,10 @@ std::array<uint8_t, boot::kFrameSize> BuildBootCommandFrame(const uint8_t* data,
                                                             uint32_t address, uint32_t totalLength,
                                                             uint16_t command, uint32_t& bytesToSend);
 
+// What a write frame carries: image data (command 3) or a value such as the
+// version stamp (command 2).
+enum class FlashWrite : uint8_t { kValue, kFirmwareData };
+
 class CBootChannel {
  public:
   // Operations succeed (1) or fail (0); a failure's reason says what the
@@ -36,7 +40,7 @@ class CBootChannel {
                       uint32_t totalLength, uint16_t command);
   StepResult EraseFlash(uint16_t command, uint32_t address, uint32_t length);
   StepResult WriteFlash(const uint8_t* data, uint32_t address, uint32_t length, uint32_t totalLength,
-                        int isFirmwareData);
+                        FlashWrite kind);
   StepResult GetDeviceInfo(uint8_t* destination, uint32_t count);
   StepResult ResetDevice();
   StepResult SetVersion(uint32_t versionAddress, uint32_t version);

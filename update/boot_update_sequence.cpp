@@ -179,7 +179,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
     const uint32_t address = record.desAddress + recordOffset;
     int attemptNumber = 1;
     for (;;) {
-      const StepResult written = m_boot.WriteFlash(record.dataBuffer, address, got, record.desLen, 1);
+      const StepResult written = m_boot.WriteFlash(record.dataBuffer, address, got, record.desLen, FlashWrite::kFirmwareData);
       if (written) break;
       if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
         m_diag.WriteLog("Write flash timeout, abort!\n");
