@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/std/virtual_clock.h"
 #include "res/dialog_template.h"
 
 namespace tarvik {
@@ -71,15 +70,14 @@ bool HeadlessWindowHost::RunDueTimer() {
   return false;
 }
 
-bool HeadlessWindowHost::AdvanceIdleVirtualTime() {
-  // On a virtual clock an idle window would wait for its timers for ever:
-  // time jumps to the next tick. While a worker runs, its own waits move the clock.
-  auto* virtualClock = dynamic_cast<VirtualClock*>(&m_clock);
-  if (!virtualClock || m_timers.empty() || !m_dialog || m_dialog->IsBusy()) return false;
+bool HeadlessWindowHost::AdvanceIdleTimeToNextTick() {
+  // On a clock whose time passes only in waits an idle window would wait for
+  // its timers for ever: time jumps to the next tick. While a worker runs, its
+  // own waits move the clock.
+  if (m_timers.empty() || !m_dialog || m_dialog->IsBusy()) return false;
   uint64_t next = UINT64_MAX;
   for (const auto& [id, timer] : m_timers) next = std::min(next, timer.dueMs);
-  virtualClock->AdvanceTo(next);
-  return true;
+  return m_clock.AdvanceIdleTo(next);
 }
 
 void HeadlessWindowHost::WakePump() {
@@ -103,7 +101,7 @@ void HeadlessWindowHost::PumpUntil(const std::function<bool()>& done) {
     if (m_tasks.RunOne()) continue;
     if (RunDueTimer() || m_tasks.HasQueued()) continue;
     if (m_endRequested || done()) break;
-    if (AdvanceIdleVirtualTime()) continue;
+    if (AdvanceIdleTimeToNextTick()) continue;
     // A task queued since the look above has woken the pump already.
     WaitForWake(m_timers.empty() ? kIdleWake : kTimerPoll);
   }

@@ -124,7 +124,7 @@ class HeadlessWindowHost final : public IWindowHost {
     call(*m_observer);
   }
   bool RunDueTimer();
-  bool AdvanceIdleVirtualTime();
+  bool AdvanceIdleTimeToNextTick();
   void WakePump();  // any thread
   void WaitForWake(std::chrono::milliseconds longest);
 
