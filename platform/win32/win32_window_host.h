@@ -16,13 +16,12 @@
 
 #include "platform/std/ui_task_queue.h"
 #include "platform/win32/win32_api.h"
-#include "platform/win32/win32_window.h"
 #include "platform/window_host.h"
 #include "res/resource.h"
 
 namespace tarvik::win32 {
 
-class Win32WindowHost : public IWindowHost, public IWin32Window {
+class Win32WindowHost : public IWindowHost {
  public:
   // `instance` holds the dialog template and the icon; nullptr: the executable.
   explicit Win32WindowHost(HINSTANCE instance = nullptr, int templateId = IDD_UPDATE_DIALOG);
@@ -30,8 +29,8 @@ class Win32WindowHost : public IWindowHost, public IWin32Window {
   Win32WindowHost(const Win32WindowHost&) = delete;
   Win32WindowHost& operator=(const Win32WindowHost&) = delete;
 
-  // IWin32Window
-  HWND DialogWindow() const override { return m_dialogWindow.load(); }
+  // The dialog while it exists (from WM_INITDIALOG on), else nullptr.
+  HWND DialogWindow() const { return m_dialogWindow.load(); }
 
   // IWindowHost. RunModal returns the EndModal result, or -1 when the dialog
   // could not be created (for example without a display).
