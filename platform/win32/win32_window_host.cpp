@@ -115,8 +115,7 @@ INT_PTR CALLBACK Win32WindowHost::DialogProc(HWND window, UINT message, WPARAM w
 INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      // Set before the window's own start-up: its device search registers
-      // for notifications on this window.
+      // Set before the window's own start-up, which sets texts and icons on it.
       m_dialogWindow.store(window);
       return m_dialog->OnInitDialog() ? TRUE : FALSE;
     case WM_PAINT:
