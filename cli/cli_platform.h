@@ -83,7 +83,6 @@ class CliPlatform {
   // The window target of a controller.
   ControllerTarget TargetFor(const ControllerEntry& controller);
   IClock& Clock() { return *m_clock; }
-  bool UsesVirtualClock() const { return m_clock == &m_virtualClock; }
 
   // An outcome decided before the window ran (the image was refused).
   void RecordOutcome(const UpdateOutcome& outcome);

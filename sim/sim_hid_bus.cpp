@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/std/virtual_clock.h"
-
 namespace tarvik {
 
 namespace {
@@ -34,8 +32,7 @@ class SimHidBus::Port final : public SimDevicePort {
   int m_device;
 };
 
-SimHidBus::SimHidBus(IClock& clock)
-    : m_clock(clock), m_virtualClock(dynamic_cast<VirtualClock*>(&clock)) {}
+SimHidBus::SimHidBus(IClock& clock) : m_clock(clock) {}
 
 SimHidBus::~SimHidBus() {
   {
@@ -65,10 +62,10 @@ int SimHidBus::PlugLater(SimDeviceSetup setup, uint64_t atMs) {
 }
 
 void SimHidBus::StartArrivalThread() {
-  // A real clock passes without anyone calling the bus: a thread of the bus's own
-  // brings devices in and takes them off. A virtual one passes only in calls,
-  // which look first.
-  if (!m_virtualClock && !m_arrivals.joinable()) m_arrivals = std::thread([this] { WaitForArrivals(); });
+  // A clock that runs by itself passes without anyone calling the bus: a
+  // thread of the bus's own brings devices in and takes them off. One whose
+  // time passes only in waits passes only in calls, which look first.
+  if (m_clock.RunsByItself() && !m_arrivals.joinable()) m_arrivals = std::thread([this] { WaitForArrivals(); });
 }
 
 void SimHidBus::LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs) {
@@ -411,17 +408,12 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       }
       return {kWaitReceived, bytes};
     }
-    if (m_virtualClock) {
-      // Time moves on to the next report or to the time-out, whichever is first.
-      if (!queue.empty() && queue.front().dueMs <= deadline) {
-        m_virtualClock->AdvanceTo(queue.front().dueMs);
-        continue;
-      }
-      if (dev->leaving && !h->second.orphaned && dev->leaveAtMs <= deadline) {
-        m_virtualClock->AdvanceTo(dev->leaveAtMs);
-        continue;
-      }
-      m_virtualClock->AdvanceTo(deadline);
+    // Nothing but time ends this wait: a clock that lets it moves on to the
+    // next report, else to the device's leaving, else to the time-out.
+    const bool reportDue = !queue.empty() && queue.front().dueMs <= deadline;
+    const bool leaveDue = !reportDue && dev->leaving && !h->second.orphaned && dev->leaveAtMs <= deadline;
+    if (m_clock.AdvanceIdleTo(reportDue ? queue.front().dueMs : leaveDue ? dev->leaveAtMs : deadline)) {
+      if (reportDue || leaveDue) continue;
       return {kWaitTimeout, 0};
     }
     if (now >= deadline) return {kWaitTimeout, 0};

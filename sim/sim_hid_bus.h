@@ -22,8 +22,6 @@
 
 namespace tarvik {
 
-class VirtualClock;
-
 // What a device model may do on the bus.
 class SimDevicePort {
  public:
@@ -160,11 +158,10 @@ class SimHidBus final : public IHidBus {
   // Takes the devices whose time to leave has come off the bus, then puts
   // those whose time to arrive has come on it.
   void TakeArrivals();
-  void StartArrivalThread();  // m_lock held; a real clock's only
-  void WaitForArrivals();     // the arrival thread of a real clock
+  void StartArrivalThread();  // m_lock held; only for a clock that runs by itself
+  void WaitForArrivals();     // the arrival thread of a clock that runs by itself
 
   IClock& m_clock;
-  VirtualClock* m_virtualClock;  // set when m_clock is virtual
   mutable std::mutex m_lock;
   std::recursive_mutex m_notifyLock;  // held while notices are delivered; taken before m_lock
   std::condition_variable m_changed;

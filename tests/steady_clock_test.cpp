@@ -30,5 +30,20 @@ TEST(SteadyClockTest, VirtualDeadlinesMoveTheClockByWholeMilliseconds) {
   EXPECT_EQ(clock.NowMs(), 105u);
 }
 
+TEST(SteadyClockTest, OnlyAClockThatWaitsInNoTimeSkipsIdleTimeAndNeverBack) {
+  SteadyClock real;
+  const uint64_t now = real.NowMs();
+  EXPECT_TRUE(real.RunsByItself());
+  EXPECT_FALSE(real.AdvanceIdleTo(now + 60000));
+  EXPECT_LT(real.NowMs(), now + 60000);
+
+  VirtualClock virtualClock(100);
+  EXPECT_FALSE(virtualClock.RunsByItself());
+  EXPECT_TRUE(virtualClock.AdvanceIdleTo(60000));
+  EXPECT_EQ(virtualClock.NowMs(), 60000u);
+  EXPECT_TRUE(virtualClock.AdvanceIdleTo(50));
+  EXPECT_EQ(virtualClock.NowMs(), 60000u);
+}
+
 }  // namespace
 }  // namespace tarvik

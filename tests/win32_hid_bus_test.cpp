@@ -17,8 +17,9 @@
 #include "platform/win32/setupapi_hid_bus.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_api.h"
-#include "platform/win32/win32_window.h"
 #include "tests/support/fake_system.h"
+
+#include <dbt.h>
 
 namespace tarvik::win32 {
 namespace {
@@ -176,37 +177,46 @@ TEST_F(SetupApiBusTest, EngineSearchFindsNoControllerAmongOtherDevices) {
   EXPECT_FALSE(hid.IsDevicePresent());
 }
 
-// A window host as the bus sees it: only its window handle.
-class WindowOnly final : public IDeviceNotifyTarget, public IWin32Window {
+// A target as the bus sees it: no window of its own, events kept.
+class NoticeLog final : public IDeviceNotifyTarget {
  public:
-  explicit WindowOnly(HWND window) : m_window(window) {}
-  void PostDeviceChange(uint32_t) override {}
-  HWND DialogWindow() const override { return m_window; }
-
- private:
-  HWND m_window;
+  void PostDeviceChange(uint32_t eventType) override { events.push_back(eventType); }
+  std::vector<uint32_t> events;
 };
 
-class NoWindow final : public IDeviceNotifyTarget {
- public:
-  void PostDeviceChange(uint32_t) override {}
-};
+// What the system sends the bus's notice window for a HID interface.
+LRESULT SendInterfaceNotice(UINT event) {
+  const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, SetupApiHidBus::kNoticeWindowClass, nullptr);
+  if (!window) return -1;
+  DEV_BROADCAST_DEVICEINTERFACE_W notice{};
+  notice.dbcc_size = sizeof notice;
+  notice.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&notice));
+}
 
-TEST_F(SetupApiBusTest, NotificationsAreRegisteredOnTheHostsWindowOnly) {
-  NoWindow portable;
-  EXPECT_EQ(bus.RegisterNotify(portable), kNoNotifyHandle);
-  WindowOnly closed(nullptr);
-  EXPECT_EQ(bus.RegisterNotify(closed), kNoNotifyHandle);
+TEST_F(SetupApiBusTest, NoticesReachAnyTargetWithoutAWindowOrADisplay) {
+  NoticeLog first;
+  NoticeLog second;
+  const NotifyHandle firstHandle = bus.RegisterNotify(first);
+  const NotifyHandle secondHandle = bus.RegisterNotify(second);
+  ASSERT_NE(firstHandle, kNoNotifyHandle);
+  ASSERT_NE(secondHandle, kNoNotifyHandle);
+  EXPECT_NE(firstHandle, secondHandle);
 
-  // A message-only window: registration needs a window, not a display.
-  const HWND window =
-      CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_NE(window, nullptr);
-  WindowOnly open(window);
-  const NotifyHandle notify = bus.RegisterNotify(open);
-  EXPECT_NE(notify, kNoNotifyHandle);
-  bus.UnregisterNotify(notify);
-  DestroyWindow(window);
+  EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEARRIVAL), TRUE);
+  EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEREMOVECOMPLETE), TRUE);
+  const std::vector<uint32_t> both{kDbtDeviceArrival, kDbtDeviceRemoveComplete};
+  EXPECT_EQ(first.events, both);
+  EXPECT_EQ(second.events, both);
+
+  // An unregistered target hears nothing more; the last one takes the window away.
+  bus.UnregisterNotify(firstHandle);
+  EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEARRIVAL), TRUE);
+  EXPECT_EQ(first.events, both);
+  EXPECT_EQ(second.events.size(), 3u);
+  bus.UnregisterNotify(secondHandle);
+  EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEARRIVAL), -1);
+  EXPECT_EQ(second.events.size(), 3u);
 }
 
 }  // namespace

@@ -327,7 +327,7 @@ TEST_F(Win32HostTest, WorkerWaitingInSendToUiIsReleasedWhenTheWindowEnds) {
       sent = host.SendToUi([&] { opRan = true; });
       workerDone = true;
     });
-    // The window ends while the worker waits in SendMessage and before this
+    // The window ends while the worker waits in SendToUi and before this
     // thread ever takes a message again: as when the engine's window is closed
     // under a running worker and then joins it.
     WaitFor([&] { return sending.load(); });

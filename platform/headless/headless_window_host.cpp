@@ -1,9 +1,7 @@
 #include "platform/headless/headless_window_host.h"
 
 #include <algorithm>
-#include <chrono>
 
-#include "platform/std/virtual_clock.h"
 #include "res/dialog_template.h"
 
 namespace tarvik {
@@ -17,7 +15,14 @@ const int kIconToken = 0;
 }  // namespace
 
 HeadlessWindowHost::HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWindowObserver* observer)
-    : m_clock(clock), m_user(user), m_observer(observer) {
+    : m_clock(clock),
+      m_user(user),
+      m_observer(observer),
+      m_tasks([this] { WakePump(); },
+              [this](uint32_t eventType) {
+                Notify([&](IWindowObserver& o) { o.OnDeviceEvent(eventType); });
+                if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+              }) {
   for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
     m_controls[control.id] = Control{control.text, true, true};
   }
@@ -26,23 +31,14 @@ HeadlessWindowHost::HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWind
 HeadlessWindowHost::~HeadlessWindowHost() = default;
 
 int HeadlessWindowHost::RunModal(IDialogEvents& dialog) {
-  {
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    m_dialog = &dialog;
-    m_uiThread = std::this_thread::get_id();
-    m_open = true;
-    m_endRequested = false;
-  }
+  m_dialog = &dialog;
+  m_endRequested = false;
+  m_tasks.Open();
   dialog.OnInitDialog();
   const int result = m_session ? m_session(*this, dialog) : 0;
-  {
-    // The window is gone: waiting senders return, queued work is dropped.
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    m_open = false;
-    m_queue.clear();
-    m_dialog = nullptr;
-  }
-  m_queueChanged.notify_all();
+  // The window is gone: waiting senders return, queued work is dropped.
+  m_tasks.Close();
+  m_dialog = nullptr;
   m_timers.clear();
   return result;
 }
@@ -62,20 +58,6 @@ bool HeadlessWindowHost::RequestClose() {
   return true;
 }
 
-bool HeadlessWindowHost::RunOneTask(std::unique_lock<std::mutex>& lock) {
-  if (m_queue.empty()) return false;
-  Task task = std::move(m_queue.front());
-  m_queue.pop_front();
-  lock.unlock();
-  task.op();
-  lock.lock();
-  if (task.done) {
-    *task.done = true;
-    m_queueChanged.notify_all();
-  }
-  return true;
-}
-
 bool HeadlessWindowHost::RunDueTimer() {
   const uint64_t now = m_clock.NowMs();
   for (auto& [id, timer] : m_timers) {
@@ -88,34 +70,40 @@ bool HeadlessWindowHost::RunDueTimer() {
   return false;
 }
 
-bool HeadlessWindowHost::AdvanceIdleVirtualTime() {
-  // On a virtual clock an idle window would wait for its timers for ever:
-  // time jumps to the next tick. While a worker runs, its own waits move the clock.
-  auto* virtualClock = dynamic_cast<VirtualClock*>(&m_clock);
-  if (!virtualClock || m_timers.empty() || !m_dialog || m_dialog->IsBusy()) return false;
+bool HeadlessWindowHost::AdvanceIdleTimeToNextTick() {
+  // On a clock whose time passes only in waits an idle window would wait for
+  // its timers for ever: time jumps to the next tick. While a worker runs, its
+  // own waits move the clock.
+  if (m_timers.empty() || !m_dialog || m_dialog->IsBusy()) return false;
   uint64_t next = UINT64_MAX;
   for (const auto& [id, timer] : m_timers) next = std::min(next, timer.dueMs);
-  virtualClock->AdvanceTo(next);
-  return true;
+  return m_clock.AdvanceIdleTo(next);
 }
 
-void HeadlessWindowHost::PumpPending() {
-  std::unique_lock<std::mutex> lock(m_queueLock);
-  while (RunOneTask(lock)) {
+void HeadlessWindowHost::WakePump() {
+  {
+    std::lock_guard<std::mutex> lock(m_wakeLock);
+    m_woken = true;
   }
+  m_wakeChanged.notify_all();
 }
+
+void HeadlessWindowHost::WaitForWake(std::chrono::milliseconds longest) {
+  std::unique_lock<std::mutex> lock(m_wakeLock);
+  m_wakeChanged.wait_for(lock, longest, [this] { return m_woken; });
+  m_woken = false;
+}
+
+void HeadlessWindowHost::PumpPending() { m_tasks.RunQueued(); }
 
 void HeadlessWindowHost::PumpUntil(const std::function<bool()>& done) {
-  std::unique_lock<std::mutex> lock(m_queueLock);
   while (!m_endRequested && !done()) {
-    if (RunOneTask(lock)) continue;
-    lock.unlock();
-    const bool ticked = RunDueTimer();
-    lock.lock();
-    if (ticked || !m_queue.empty()) continue;
+    if (m_tasks.RunOne()) continue;
+    if (RunDueTimer() || m_tasks.HasQueued()) continue;
     if (m_endRequested || done()) break;
-    if (AdvanceIdleVirtualTime()) continue;
-    m_queueChanged.wait_for(lock, m_timers.empty() ? kIdleWake : kTimerPoll);
+    if (AdvanceIdleTimeToNextTick()) continue;
+    // A task queued since the look above has woken the pump already.
+    WaitForWake(m_timers.empty() ? kIdleWake : kTimerPoll);
   }
 }
 
@@ -174,10 +162,7 @@ void HeadlessWindowHost::MoveProgressBar(int pos) {
 }
 
 void HeadlessWindowHost::PostProgressPos(int /*id*/, int pos) {
-  {
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    if (!m_open) return;
-  }
+  if (!m_tasks.IsOpen()) return;
   // Observers hear of it at once, in the poster's order; the bar moves when
   // the user-interface thread gets to it.
   Notify([&](IWindowObserver& o) { o.OnProgressPos(pos); });
@@ -215,40 +200,12 @@ void HeadlessWindowHost::KillTimer(uintptr_t timerId) {
   Notify([&](IWindowObserver& o) { o.OnTimer(timerId, false); });
 }
 
-bool HeadlessWindowHost::IsUiThread() {
-  std::lock_guard<std::mutex> lock(m_queueLock);
-  return m_open && std::this_thread::get_id() == m_uiThread;
-}
+bool HeadlessWindowHost::IsUiThread() { return m_tasks.IsUiThread(); }
 
-bool HeadlessWindowHost::SendToUi(const std::function<void()>& op) {
-  std::unique_lock<std::mutex> lock(m_queueLock);
-  if (!m_open) return false;
-  if (std::this_thread::get_id() == m_uiThread) {
-    lock.unlock();
-    op();
-    return true;
-  }
-  bool done = false;
-  m_queue.push_back(Task{op, &done});
-  m_queueChanged.notify_all();
-  m_queueChanged.wait(lock, [&] { return done || !m_open; });
-  return done;
-}
+bool HeadlessWindowHost::SendToUi(const std::function<void()>& op) { return m_tasks.Send(op); }
 
-void HeadlessWindowHost::PostToUi(std::function<void()> op) {
-  {
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    if (!m_open) return;
-    m_queue.push_back(Task{std::move(op), nullptr});
-  }
-  m_queueChanged.notify_all();
-}
+void HeadlessWindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void HeadlessWindowHost::PostDeviceChange(uint32_t eventType) {
-  PostToUi([this, eventType] {
-    Notify([&](IWindowObserver& o) { o.OnDeviceEvent(eventType); });
-    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
-  });
-}
+void HeadlessWindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
 
 }  // namespace tarvik

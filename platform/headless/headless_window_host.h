@@ -3,16 +3,16 @@
 // presses its button; an observer sees every window operation.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/clock.h"
+#include "platform/std/ui_task_queue.h"
 #include "platform/window_host.h"
 
 namespace tarvik {
@@ -111,16 +111,11 @@ class HeadlessWindowHost final : public IWindowHost {
     bool enabled = true;
     bool visible = true;
   };
-  struct Task {
-    std::function<void()> op;
-    bool* done = nullptr;  // set for a sent task whose sender waits
-  };
   struct Timer {
     uint32_t intervalMs;
     uint64_t dueMs;
   };
 
-  bool RunOneTask(std::unique_lock<std::mutex>& lock);
   void MoveProgressBar(int pos);
   template <class Call>
   void Notify(Call call) {
@@ -129,7 +124,9 @@ class HeadlessWindowHost final : public IWindowHost {
     call(*m_observer);
   }
   bool RunDueTimer();
-  bool AdvanceIdleVirtualTime();  // user-interface thread, queue lock held
+  bool AdvanceIdleTimeToNextTick();
+  void WakePump();  // any thread
+  void WaitForWake(std::chrono::milliseconds longest);
 
   IClock& m_clock;
   IHeadlessUser& m_user;
@@ -138,7 +135,6 @@ class HeadlessWindowHost final : public IWindowHost {
   Session m_session;
 
   IDialogEvents* m_dialog = nullptr;
-  std::thread::id m_uiThread;
   bool m_endRequested = false;
 
   // Window state: user-interface thread only.
@@ -149,11 +145,12 @@ class HeadlessWindowHost final : public IWindowHost {
   int m_progressPos = 0;
   std::map<uintptr_t, Timer> m_timers;
 
-  // The queue between threads.
-  mutable std::mutex m_queueLock;
-  std::condition_variable m_queueChanged;
-  std::deque<Task> m_queue;
-  bool m_open = false;
+  // What wakes the pump: a task queued.
+  std::mutex m_wakeLock;
+  std::condition_variable m_wakeChanged;
+  bool m_woken = false;
+
+  UiTaskQueue m_tasks;  // last: its tasks use the members above
 };
 
 }  // namespace tarvik

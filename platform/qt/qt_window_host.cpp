@@ -121,7 +121,13 @@ class UpdateDialogWidget final : public QDialog {
   std::map<int, QWidget*> m_controls;
 };
 
-QtWindowHost::QtWindowHost() = default;
+QtWindowHost::QtWindowHost()
+    : m_tasks([this] { WakeUiThread(); },
+              [this](uint32_t eventType) {
+                if (!m_dialog) return;
+                m_dialog->OnDeviceChange(eventType, 0);
+                if (m_deviceChangeHook) m_deviceChangeHook(eventType);
+              }) {}
 
 QtWindowHost::~QtWindowHost() = default;
 
@@ -145,26 +151,17 @@ void QtWindowHost::DialogUnitsToPixels(const QWidget& window, int& x, int& y, in
 int QtWindowHost::RunModal(IDialogEvents& dialog) {
   UpdateDialogWidget widget(*this);
   widget.setWindowTitle(QApplication::applicationDisplayName());
-  {
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    m_dialog = &dialog;
-    m_widget = &widget;
-    m_uiThread = std::this_thread::get_id();
-    m_open = true;
-  }
+  m_dialog = &dialog;
+  m_widget = &widget;
+  m_tasks.Open();
   // As with a dialog template, initialisation runs before the window is visible.
   dialog.OnInitDialog();
   widget.show();
   if (m_shownHook) QTimer::singleShot(0, &widget, [this, &widget] { m_shownHook(widget); });
   const int result = widget.exec();
-  {
-    // The window is gone: waiting senders return, queued work is dropped.
-    std::lock_guard<std::mutex> lock(m_queueLock);
-    m_open = false;
-    m_queue.clear();
-    m_widget = nullptr;
-  }
-  m_queueChanged.notify_all();
+  // The window is gone: waiting senders return, queued work is dropped.
+  m_tasks.Close();
+  m_widget = nullptr;
   m_timers.clear();  // owned by the widget
   m_dialog = nullptr;
   return result;
@@ -282,61 +279,19 @@ void QtWindowHost::KillTimer(uintptr_t timerId) {
   m_timers.erase(it);
 }
 
-bool QtWindowHost::IsUiThread() {
-  std::lock_guard<std::mutex> lock(m_queueLock);
-  return m_open && std::this_thread::get_id() == m_uiThread;
-}
+bool QtWindowHost::IsUiThread() { return m_tasks.IsUiThread(); }
 
 void QtWindowHost::WakeUiThread() {
-  // Called with the queue lock held, so the widget cannot go meanwhile.
-  if (m_widget) QMetaObject::invokeMethod(m_widget, [this] { RunQueued(); }, Qt::QueuedConnection);
+  // Only while the task queue is open, which is while the widget exists.
+  if (m_widget) QMetaObject::invokeMethod(m_widget, [this] { m_tasks.RunQueued(); }, Qt::QueuedConnection);
 }
 
-void QtWindowHost::RunQueued() {
-  std::unique_lock<std::mutex> lock(m_queueLock);
-  while (!m_queue.empty()) {
-    Task task = std::move(m_queue.front());
-    m_queue.pop_front();
-    lock.unlock();
-    task.op();
-    lock.lock();
-    if (task.done) {
-      *task.done = true;
-      m_queueChanged.notify_all();
-    }
-  }
-}
+// Not a blocking queued call: the window may close while a sender waits, and
+// then the wait must end rather than hold the worker for ever.
+bool QtWindowHost::SendToUi(const std::function<void()>& op) { return m_tasks.Send(op); }
 
-bool QtWindowHost::SendToUi(const std::function<void()>& op) {
-  std::unique_lock<std::mutex> lock(m_queueLock);
-  if (!m_open) return false;
-  if (std::this_thread::get_id() == m_uiThread) {
-    lock.unlock();
-    op();
-    return true;
-  }
-  // Not a blocking queued call: the window may close while this waits, and
-  // then the wait must end rather than hold the worker for ever.
-  bool done = false;
-  m_queue.push_back(Task{op, &done});
-  WakeUiThread();
-  m_queueChanged.wait(lock, [&] { return done || !m_open; });
-  return done;
-}
+void QtWindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void QtWindowHost::PostToUi(std::function<void()> op) {
-  std::lock_guard<std::mutex> lock(m_queueLock);
-  if (!m_open) return;
-  m_queue.push_back(Task{std::move(op), nullptr});
-  WakeUiThread();
-}
-
-void QtWindowHost::PostDeviceChange(uint32_t eventType) {
-  PostToUi([this, eventType] {
-    if (!m_dialog) return;
-    m_dialog->OnDeviceChange(eventType, 0);
-    if (m_deviceChangeHook) m_deviceChangeHook(eventType);
-  });
-}
+void QtWindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
 
 }  // namespace tarvik

@@ -4,16 +4,13 @@
 // window operations to the user-interface thread.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "platform/std/ui_task_queue.h"
 #include "platform/window_host.h"
 
 class QDialog;
@@ -84,13 +81,8 @@ class QtWindowHost final : public IWindowHost {
 
  private:
   friend class UpdateDialogWidget;
-  struct Task {
-    std::function<void()> op;
-    bool* done = nullptr;
-  };
 
-  void RunQueued();
-  void WakeUiThread();
+  void WakeUiThread();  // any thread, under the task queue's lock
 
   MessageBoxHook m_messageBoxHook;
   FileDialogHook m_fileDialogHook;
@@ -103,11 +95,7 @@ class QtWindowHost final : public IWindowHost {
   QPainter* m_painter = nullptr;  // set while the window paints
   std::map<uintptr_t, QTimer*> m_timers;
 
-  std::mutex m_queueLock;
-  std::condition_variable m_queueChanged;
-  std::deque<Task> m_queue;
-  bool m_open = false;
-  std::thread::id m_uiThread;
+  UiTaskQueue m_tasks;  // last: its tasks use the members above
 };
 
 }  // namespace tarvik

@@ -20,6 +20,11 @@ class VirtualClock final : public IClock {
     while (now < ms && !m_now.compare_exchange_weak(now, ms)) {
     }
   }
+  bool AdvanceIdleTo(uint64_t ms) override {
+    AdvanceTo(ms);
+    return true;
+  }
+  bool RunsByItself() const override { return false; }
 
  private:
   std::atomic<uint64_t> m_now;

@@ -10,9 +10,12 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <future>
+#include <thread>
+#include <utility>
+
 #include "platform/win32/interface_detail.h"
 #include "platform/win32/utf16.h"
-#include "platform/win32/win32_window.h"
 
 namespace tarvik::win32 {
 
@@ -56,9 +59,116 @@ class Event {
   HANDLE m_handle;
 };
 
+// The notice window's own message: its thread ends.
+constexpr UINT kMsgStopNotices = WM_APP + 1;
+
 }  // namespace
 
+// A message-only window registered for arrivals and removals of HID
+// interfaces, and the thread that takes its messages and nothing else: the
+// notices reach targets whatever loop, if any, their own threads run.
+class SetupApiHidBus::NoticeWindow {
+ public:
+  // nullptr when the window or its registration cannot be had.
+  static std::unique_ptr<NoticeWindow> Start(SetupApiHidBus& bus) {
+    std::unique_ptr<NoticeWindow> notices(new NoticeWindow(bus));
+    std::promise<HWND> ready;
+    std::future<HWND> window = ready.get_future();
+    NoticeWindow* running = notices.get();
+    notices->m_thread = std::thread([running, ready = std::move(ready)]() mutable { running->Run(ready); });
+    // Registered before this returns: a device plugged in right after
+    // registering is not missed.
+    notices->m_window = window.get();
+    if (!notices->m_window) {
+      notices->m_thread.join();
+      return nullptr;
+    }
+    return notices;
+  }
+
+  NoticeWindow(const NoticeWindow&) = delete;
+  NoticeWindow& operator=(const NoticeWindow&) = delete;
+
+  ~NoticeWindow() {
+    if (!m_thread.joinable()) return;
+    if (m_window) PostMessageW(m_window, kMsgStopNotices, 0, 0);
+    m_thread.join();
+  }
+
+ private:
+  explicit NoticeWindow(SetupApiHidBus& bus) : m_bus(bus) {}
+
+  void Run(std::promise<HWND>& ready) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &NoticeWindow::WindowProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kNoticeWindowClass;
+    // A second bus in the same process finds the class registered already.
+    if (!RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+      ready.set_value(nullptr);
+      return;
+    }
+    const HWND window = CreateWindowExW(0, kNoticeWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, GetModuleHandleW(nullptr), this);
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    filter.dbcc_size = sizeof filter;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = HidClassGuid();
+    const HDEVNOTIFY notify =
+        window ? RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE) : nullptr;
+    if (!notify) {
+      if (window) DestroyWindow(window);
+      ready.set_value(nullptr);
+      return;
+    }
+    ready.set_value(window);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    UnregisterDeviceNotification(notify);
+    DestroyWindow(window);
+  }
+
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* notices = reinterpret_cast<NoticeWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == kMsgStopNotices) {
+      PostQuitMessage(0);
+      return 0;
+    }
+    if (message == WM_DEVICECHANGE && notices) {
+      notices->OnDeviceChange(wParam, lParam);
+      return TRUE;  // a query to remove a device is granted
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+
+  void OnDeviceChange(WPARAM event, LPARAM data) {
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
+    m_bus.Deliver(this, static_cast<uint32_t>(event));
+  }
+
+  SetupApiHidBus& m_bus;
+  HWND m_window = nullptr;
+  std::thread m_thread;
+};
+
+SetupApiHidBus::SetupApiHidBus() = default;
+
 SetupApiHidBus::~SetupApiHidBus() {
+  std::unique_ptr<NoticeWindow> stopping;
+  {
+    std::lock_guard<std::mutex> lock(m_notifyLock);
+    m_targets.clear();
+    stopping = std::move(m_notices);
+  }
+  // Joined without the lock: the notice thread may be waiting for it to deliver.
+  stopping.reset();
   for (const auto& [handle, overlapped] : m_openHandles) CloseHandle(ToHandle(handle));
 }
 
@@ -202,20 +312,30 @@ void SetupApiHidBus::Close(HidHandle handle) {
 }
 
 NotifyHandle SetupApiHidBus::RegisterNotify(IDeviceNotifyTarget& target) {
-  const auto* window = dynamic_cast<IWin32Window*>(&target);
-  const HWND dialog = window ? window->DialogWindow() : nullptr;
-  if (!dialog) return kNoNotifyHandle;
-  DEV_BROADCAST_DEVICEINTERFACE_W filter{};
-  filter.dbcc_size = sizeof filter;
-  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  filter.dbcc_classguid = HidClassGuid();
-  const HDEVNOTIFY notify =
-      RegisterDeviceNotificationW(dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
-  return notify ? reinterpret_cast<NotifyHandle>(notify) : kNoNotifyHandle;
+  std::lock_guard<std::mutex> lock(m_notifyLock);
+  if (!m_notices) m_notices = NoticeWindow::Start(*this);
+  if (!m_notices) return kNoNotifyHandle;
+  const NotifyHandle id = m_nextNotify++;
+  m_targets.emplace(id, &target);
+  return id;
 }
 
 void SetupApiHidBus::UnregisterNotify(NotifyHandle handle) {
-  if (handle != kNoNotifyHandle) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(handle));
+  std::unique_ptr<NoticeWindow> stopping;
+  {
+    std::lock_guard<std::mutex> lock(m_notifyLock);
+    if (m_targets.erase(handle) == 0) return;
+    if (m_targets.empty()) stopping = std::move(m_notices);
+  }
+  // Joined without the lock: the notice thread may be waiting for it to deliver.
+  stopping.reset();
+}
+
+void SetupApiHidBus::Deliver(const NoticeWindow* from, uint32_t eventType) {
+  std::lock_guard<std::mutex> lock(m_notifyLock);
+  // A window on its way out (its last target went) has nobody to tell.
+  if (m_notices.get() != from) return;
+  for (auto& [id, target] : m_targets) target->PostDeviceChange(eventType);
 }
 
 }  // namespace tarvik::win32

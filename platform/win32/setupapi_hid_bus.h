@@ -1,9 +1,11 @@
 // The HID bus on Windows: SetupAPI enumerates the HID interfaces, the HID
-// class driver carries the reports, and device notifications go to the main
-// window (a host that implements IWin32Window).
+// class driver carries the reports, and device notifications reach a
+// message-only window of the bus's own, on a thread of its own, which hands
+// them to every registered target.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "platform/hid_bus.h"
@@ -12,7 +14,7 @@ namespace tarvik::win32 {
 
 class SetupApiHidBus final : public IHidBus {
  public:
-  SetupApiHidBus() = default;
+  SetupApiHidBus();
   ~SetupApiHidBus() override;
   SetupApiHidBus(const SetupApiHidBus&) = delete;
   SetupApiHidBus& operator=(const SetupApiHidBus&) = delete;
@@ -28,16 +30,31 @@ class SetupApiHidBus final : public IHidBus {
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                            uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;
-  // `target` must be an IWin32Window whose dialog exists; else kNoNotifyHandle.
+  // Any target: arrivals and removals of HID interfaces reach it through
+  // PostDeviceChange, from the notice thread, which runs while registrations
+  // exist. kNoNotifyHandle when the system gives no notices.
   NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override;
   void UnregisterNotify(NotifyHandle handle) override;
 
+  // The class name of the notice window (a message-only window while it runs).
+  static constexpr wchar_t kNoticeWindowClass[] = L"TarvikUpdateDeviceNotices";
+
  private:
+  class NoticeWindow;
+
+  void Deliver(const NoticeWindow* from, uint32_t eventType);
   // Whether `handle` was opened for overlapped I/O; false for unknown handles.
   bool IsOverlapped(HidHandle handle);
 
   std::mutex m_lock;
   std::map<HidHandle, bool> m_openHandles;  // handle -> opened for overlapped I/O
+
+  // Held while notices are delivered, so that once UnregisterNotify returns its
+  // target gets no further call.
+  std::mutex m_notifyLock;
+  std::map<NotifyHandle, IDeviceNotifyTarget*> m_targets;
+  NotifyHandle m_nextNotify = 1;
+  std::unique_ptr<NoticeWindow> m_notices;
 };
 
 }  // namespace tarvik::win32

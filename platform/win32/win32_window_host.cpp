@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
-#include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/file_filter.h"
@@ -13,11 +13,8 @@ namespace tarvik::win32 {
 
 namespace {
 
-// Private messages of the call window. lParam: a std::function<void()>, the
-// sender's own for a send, a heap copy that the receiver deletes for a post.
-constexpr UINT kMsgSendCall = WM_APP + 1;
-constexpr UINT kMsgPostCall = WM_APP + 2;
-constexpr LRESULT kCallRan = 1;
+// The call window's private message: tasks are queued.
+constexpr UINT kMsgRunTasks = WM_APP + 1;
 
 constexpr wchar_t kCallWindowClass[] = L"TarvikUpdateUiCalls";
 
@@ -47,7 +44,12 @@ std::wstring ApplicationName() {
 }  // namespace
 
 Win32WindowHost::Win32WindowHost(HINSTANCE instance, int templateId)
-    : m_instance(instance ? instance : GetModuleHandleW(nullptr)), m_templateId(templateId) {}
+    : m_instance(instance ? instance : GetModuleHandleW(nullptr)),
+      m_templateId(templateId),
+      m_tasks([this] { WakeUiThread(); },
+              [this](uint32_t eventType) {
+                if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+              }) {}
 
 Win32WindowHost::~Win32WindowHost() = default;
 
@@ -57,10 +59,15 @@ int Win32WindowHost::RunModal(IDialogEvents& dialog) {
     m_dialog = nullptr;
     return -1;
   }
+  m_tasks.Open();
   const INT_PTR result =
       DialogBoxParamW(m_instance, MAKEINTRESOURCEW(m_templateId), nullptr,
                       &Win32WindowHost::DialogProc, reinterpret_cast<LPARAM>(this));
-  CloseCallWindow();
+  // Closed at WM_DESTROY already, unless the dialog never came up. Wakes
+  // still on their way go with the window.
+  m_tasks.Close();
+  DestroyWindow(m_callWindow);
+  m_callWindow = nullptr;
   m_dialog = nullptr;
   return static_cast<int>(result);
 }
@@ -77,41 +84,11 @@ bool Win32WindowHost::CreateCallWindow() {
   const HWND window = CreateWindowExW(0, kCallWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                                       nullptr, GetModuleHandleW(nullptr), this);
   if (!window) return false;
-  std::lock_guard<std::mutex> lock(m_lock);
   m_callWindow = window;
-  m_uiThread = GetCurrentThreadId();
-  m_open = true;
   return true;
 }
 
-void Win32WindowHost::CloseCallWindow() {
-  HWND window = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_open = false;
-    window = m_callWindow;
-  }
-  // Threads already inside SendMessage are answered "not run": nothing else
-  // would take their messages once this thread goes on to join them.
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(m_lock);
-      if (m_sendsWaiting == 0) break;
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  }
-  MSG message;
-  while (PeekMessageW(&message, window, kMsgPostCall, kMsgPostCall, PM_REMOVE)) {
-    delete reinterpret_cast<std::function<void()>*>(message.lParam);
-  }
-  {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_callWindow = nullptr;
-  }
-  DestroyWindow(window);
-}
+void Win32WindowHost::WakeUiThread() { PostMessageW(m_callWindow, kMsgRunTasks, 0, 0); }
 
 LRESULT CALLBACK Win32WindowHost::CallWindowProc(HWND window, UINT message, WPARAM wParam,
                                                  LPARAM lParam) {
@@ -120,27 +97,11 @@ LRESULT CALLBACK Win32WindowHost::CallWindowProc(HWND window, UINT message, WPAR
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* host = reinterpret_cast<Win32WindowHost*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (host && (message == kMsgSendCall || message == kMsgPostCall)) {
-    return host->OnCallMessage(message, lParam);
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT Win32WindowHost::OnCallMessage(UINT message, LPARAM lParam) {
-  bool open = false;
-  {
-    std::lock_guard<std::mutex> lock(m_lock);
-    open = m_open;
-  }
-  if (message == kMsgPostCall) {
-    const std::unique_ptr<std::function<void()>> op(
-        reinterpret_cast<std::function<void()>*>(lParam));
-    if (open) (*op)();
+  if (host && message == kMsgRunTasks) {
+    host->m_tasks.RunQueued();
     return 0;
   }
-  if (!open) return 0;
-  (*reinterpret_cast<const std::function<void()>*>(lParam))();
-  return kCallRan;
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 INT_PTR CALLBACK Win32WindowHost::DialogProc(HWND window, UINT message, WPARAM wParam,
@@ -154,8 +115,7 @@ INT_PTR CALLBACK Win32WindowHost::DialogProc(HWND window, UINT message, WPARAM w
 INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
-      // Set before the window's own start-up: its device search registers
-      // for notifications on this window.
+      // Set before the window's own start-up, which sets texts and icons on it.
       m_dialogWindow.store(window);
       return m_dialog->OnInitDialog() ? TRUE : FALSE;
     case WM_PAINT:
@@ -190,12 +150,11 @@ INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wPara
     case WM_CLOSE:
       RequestClose();
       return TRUE;
-    case WM_DESTROY: {
-      // Calls that arrive from here on would find the controls gone.
-      std::lock_guard<std::mutex> lock(m_lock);
-      m_open = false;
+    case WM_DESTROY:
+      // Calls from here on would find the controls gone: the waiting ones are
+      // answered, the queued ones dropped.
+      m_tasks.Close();
       return FALSE;
-    }
     case WM_NCDESTROY:
       m_dialogWindow.store(nullptr);
       return FALSE;
@@ -334,47 +293,12 @@ void Win32WindowHost::KillTimer(uintptr_t timerId) {
   if (const HWND window = m_dialogWindow.load()) ::KillTimer(window, timerId);
 }
 
-bool Win32WindowHost::IsUiThread() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_open && GetCurrentThreadId() == m_uiThread;
-}
+bool Win32WindowHost::IsUiThread() { return m_tasks.IsUiThread(); }
 
-bool Win32WindowHost::SendToUi(const std::function<void()>& op) {
-  HWND window = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_open) return false;
-    if (GetCurrentThreadId() != m_uiThread) {
-      window = m_callWindow;
-      ++m_sendsWaiting;
-    }
-  }
-  if (!window) {
-    // On the user-interface thread already: a message to itself would only
-    // make the same call with more steps.
-    op();
-    return true;
-  }
-  const LRESULT result = SendMessageW(window, kMsgSendCall, 0, reinterpret_cast<LPARAM>(&op));
-  std::lock_guard<std::mutex> lock(m_lock);
-  --m_sendsWaiting;
-  return result == kCallRan;
-}
+bool Win32WindowHost::SendToUi(const std::function<void()>& op) { return m_tasks.Send(op); }
 
-void Win32WindowHost::PostToUi(std::function<void()> op) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  // Under the lock: the call window is not destroyed while the post goes out.
-  if (!m_open) return;
-  auto queued = std::make_unique<std::function<void()>>(std::move(op));
-  if (PostMessageW(m_callWindow, kMsgPostCall, 0, reinterpret_cast<LPARAM>(queued.get()))) {
-    queued.release();
-  }
-}
+void Win32WindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void Win32WindowHost::PostDeviceChange(uint32_t eventType) {
-  PostToUi([this, eventType] {
-    if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
-  });
-}
+void Win32WindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
 
 }  // namespace tarvik::win32

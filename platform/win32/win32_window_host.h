@@ -2,26 +2,26 @@
 // dialog template 102 of the executable's resources, and its thread is the
 // user-interface thread.
 //
-// Calls from other threads reach that thread as messages to a hidden
-// message-only window that lives a little longer than the dialog: once the
-// dialog is gone, it answers the calls still waiting instead of running them,
-// so that a worker blocked in SendToUi is released before the engine joins it.
+// Calls from other threads wait in the task queue every host shares; a
+// message to a hidden message-only window, which lives a little longer than
+// the dialog, wakes that thread to run them. Once the dialog is gone the
+// queue answers the calls still waiting instead of running them, so that a
+// worker blocked in SendToUi is released before the engine joins it.
 #pragma once
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/std/ui_task_queue.h"
 #include "platform/win32/win32_api.h"
-#include "platform/win32/win32_window.h"
 #include "platform/window_host.h"
 #include "res/resource.h"
 
 namespace tarvik::win32 {
 
-class Win32WindowHost : public IWindowHost, public IWin32Window {
+class Win32WindowHost : public IWindowHost {
  public:
   // `instance` holds the dialog template and the icon; nullptr: the executable.
   explicit Win32WindowHost(HINSTANCE instance = nullptr, int templateId = IDD_UPDATE_DIALOG);
@@ -29,8 +29,8 @@ class Win32WindowHost : public IWindowHost, public IWin32Window {
   Win32WindowHost(const Win32WindowHost&) = delete;
   Win32WindowHost& operator=(const Win32WindowHost&) = delete;
 
-  // IWin32Window
-  HWND DialogWindow() const override { return m_dialogWindow.load(); }
+  // The dialog while it exists (from WM_INITDIALOG on), else nullptr.
+  HWND DialogWindow() const { return m_dialogWindow.load(); }
 
   // IWindowHost. RunModal returns the EndModal result, or -1 when the dialog
   // could not be created (for example without a display).
@@ -67,11 +67,9 @@ class Win32WindowHost : public IWindowHost, public IWin32Window {
   static LRESULT CALLBACK CallWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   INT_PTR OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT OnCallMessage(UINT message, LPARAM lParam);
   void RequestClose();
   bool CreateCallWindow();
-  // After the dialog: refuses new calls, answers the waiting ones, drops the queued ones.
-  void CloseCallWindow();
+  void WakeUiThread();  // any thread, under the task queue's lock
   HWND Item(int id) const;
 
   HINSTANCE m_instance;
@@ -82,12 +80,11 @@ class Win32WindowHost : public IWindowHost, public IWin32Window {
   bool m_paintedIcon = false;  // the current WM_PAINT was handled by PaintIcon
 
   std::atomic<HWND> m_dialogWindow{nullptr};
-
-  std::mutex m_lock;  // guards the members below
+  // Set before the task queue opens and cleared after it closes: read by
+  // other threads only while it is open.
   HWND m_callWindow = nullptr;
-  DWORD m_uiThread = 0;
-  bool m_open = false;     // calls are taken (the dialog exists)
-  int m_sendsWaiting = 0;  // threads inside SendMessage to the call window
+
+  UiTaskQueue m_tasks;  // last: its tasks use the members above
 };
 
 }  // namespace tarvik::win32
