@@ -66,6 +66,12 @@ std::vector<std::string> SingleDeviceBus::EnumerateInterfaces() {
   return {m_path};
 }
 
+std::vector<HidDeviceInfo> SingleDeviceBus::EnumerateDevices() {
+  std::vector<HidDeviceInfo> devices = m_inner.EnumerateDevices();
+  std::erase_if(devices, [this](const HidDeviceInfo& device) { return device.path != m_path; });
+  return devices;
+}
+
 HidHandle SingleDeviceBus::Open(const std::string& path, HidOpenMode mode) {
   if (path != m_path) return kInvalidHidHandle;
   return m_inner.Open(path, mode);

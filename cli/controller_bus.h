@@ -36,6 +36,7 @@ class SingleDeviceBus final : public IHidBus {
   bool IsPresent();
 
   std::vector<std::string> EnumerateInterfaces() override;
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);

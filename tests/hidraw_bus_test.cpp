@@ -246,6 +246,30 @@ TEST_F(HidrawBusTest, EnumeratesHidrawNodesByNumberWithTheirIds) {
   EXPECT_FALSE(HidrawPermissionDenied({{0x5A3C, 0x7E21}}));
 }
 
+TEST_F(HidrawBusTest, DevicesComeWithIdsLocationAndSerialFromUdevAlone) {
+  test::MockHidrawDevice& mouse = rig.Plug({3, 0x046D, 0xC077, kUnnumberedDescriptor, 0600, "M-77"});
+  test::MockHidrawDevice& controller = rig.Plug(
+      {1, 0x5A3C, 0x7E23, kNumberedDescriptor, 0600, "", "pci-0000:00:14.0-usb-0:1:1.0"});
+  const std::vector<HidDeviceInfo> devices = bus.EnumerateDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].path, controller.devnode);
+  EXPECT_TRUE(devices[0].idsKnown);
+  EXPECT_EQ(devices[0].productId, 0x7E23);
+  EXPECT_EQ(devices[0].location, "pci-0000:00:14.0-usb-0:1:1.0");
+  EXPECT_EQ(devices[0].serial, "");
+  EXPECT_EQ(devices[1].path, mouse.devnode);
+  EXPECT_EQ(devices[1].vendorId, 0x046D);
+  EXPECT_EQ(devices[1].location, "usb-1-3");  // no ID_PATH: the USB device's bus and port
+  EXPECT_EQ(devices[1].serial, "M-77");
+  EXPECT_EQ(bus.EnumerateInterfaces(), (std::vector<std::string>{controller.devnode, mouse.devnode}));
+  // Settles the count: an open of the mouse answered after every earlier one.
+  const HidHandle probe = bus.Open(mouse.devnode, HidOpenMode::kProbeReadWrite);
+  ASSERT_NE(probe, kInvalidHidHandle);
+  bus.Close(probe);
+  EXPECT_EQ(mouse.Opens(), 1);
+  EXPECT_EQ(controller.Opens(), 0);
+}
+
 TEST_F(HidrawBusTest, AttributesComeFromTheNodeAndClosedHandlesFindNothing) {
   test::MockHidrawDevice& device = PlugNumbered(3);
   const HidHandle probe = bus.Open(device.devnode, HidOpenMode::kProbeReadWrite);
