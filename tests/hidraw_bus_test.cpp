@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/controller_bus.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/linux/report_descriptor.h"
@@ -268,6 +269,38 @@ TEST_F(HidrawBusTest, DevicesComeWithIdsLocationAndSerialFromUdevAlone) {
   bus.Close(probe);
   EXPECT_EQ(mouse.Opens(), 1);
   EXPECT_EQ(controller.Opens(), 0);
+}
+
+// Discovery, the engine's and the command line's, opens the supported
+// controllers only: other vendors' devices (which may be keyboards and mice in
+// use) are never opened, and neither are those of the table's later rows
+// while an earlier row's controller is there.
+TEST_F(HidrawBusTest, SearchesOpenNoNodeThatIsNotASupportedController) {
+  test::MockHidrawDevice& mouse = PlugMouse(1);
+  test::MockHidrawDevice& boot = rig.Plug({2, 0x5A3C, 0x7E23, kNumberedDescriptor});
+  test::MockHidrawDevice& other = rig.Plug({3, 0x5A3D, 0x7E21, kNumberedDescriptor});
+  test::MockHidrawDevice& packet = PlugNumbered(4);
+  test::FakeSystem system{clock};
+  CDiag diag{system};
+  CHid hid{bus, diag};
+  ASSERT_TRUE(hid.SearchDevice());
+  EXPECT_EQ(hid.DevicePath(), packet.devnode);
+  EXPECT_EQ(hid.CurrentReportMode(), 1);
+  const std::vector<ControllerEntry> controllers = EnumerateControllers(bus);
+  ASSERT_EQ(controllers.size(), 2u);
+  EXPECT_EQ(controllers[0].path, boot.devnode);
+  EXPECT_EQ(controllers[0].location, "usb-1-2");
+  EXPECT_EQ(controllers[1].reportMode, 1);
+
+  for (test::MockHidrawDevice* device : {&mouse, &boot, &other, &packet}) {
+    const HidHandle settle = bus.Open(device->devnode, HidOpenMode::kProbeReadWrite);
+    ASSERT_NE(settle, kInvalidHidHandle);
+    bus.Close(settle);
+  }
+  EXPECT_EQ(mouse.Opens(), 1);
+  EXPECT_EQ(other.Opens(), 1);
+  EXPECT_EQ(boot.Opens(), 2);    // listed; the search stopped at the first row's
+  EXPECT_EQ(packet.Opens(), 3);  // searched and listed
 }
 
 TEST_F(HidrawBusTest, AttributesComeFromTheNodeAndClosedHandlesFindNothing) {
