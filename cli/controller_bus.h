@@ -18,8 +18,8 @@ struct ControllerEntry {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   int reportMode = 0;
-  std::string location;  // where it is plugged in, as the bus tells it; may be empty
-  std::string serial;    // empty when it has none
+  std::string location = {};  // where it is plugged in, as the bus tells it; may be empty
+  std::string serial = {};    // empty when it has none
 };
 
 // Every supported controller present that opens, in the bus's enumeration
