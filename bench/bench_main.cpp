@@ -183,6 +183,7 @@ class TurnaroundBus final : public IHidBus {
   std::vector<double> turnaroundsUs;
 
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
+  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
   HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
   bool GetAttributes(HidHandle h, HidAttributes& out) override { return m_inner.GetAttributes(h, out); }
   bool WriteReport(HidHandle h, const uint8_t* report, size_t size) override {

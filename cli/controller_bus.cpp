@@ -2,25 +2,22 @@
 
 #include <algorithm>
 
+#include "device/chid.h"
 #include "device/device_table.h"
 
 namespace tarvik {
 
 std::vector<ControllerEntry> EnumerateControllers(IHidBus& bus) {
   std::vector<ControllerEntry> found;
-  for (const std::string& path : bus.EnumerateInterfaces()) {
-    const HidHandle probe = bus.Open(path, HidOpenMode::kProbeReadWrite);
+  for (HidDeviceInfo& device : EnumerateDevicesWithIds(bus)) {
+    const DeviceTableRow* row = FindDeviceTableRow(device.vendorId, device.productId);
+    if (!row) continue;
+    // One that is held by someone else is no controller to work with.
+    const HidHandle probe = bus.Open(device.path, HidOpenMode::kProbeReadWrite);
     if (probe == kInvalidHidHandle) continue;
-    HidAttributes attributes;
-    const bool readable = bus.GetAttributes(probe, attributes);
     bus.Close(probe);
-    if (!readable) continue;
-    for (const DeviceTableRow& row : kDeviceTable) {
-      if (row.vendorId == attributes.vendorId && row.productId == attributes.productId) {
-        found.push_back({path, row.vendorId, row.productId, row.reportMode});
-        break;
-      }
-    }
+    found.push_back({std::move(device.path), row->vendorId, row->productId, row->reportMode,
+                     std::move(device.location), std::move(device.serial)});
   }
   return found;
 }
@@ -64,6 +61,12 @@ bool SingleDeviceBus::IsPresent() {
 std::vector<std::string> SingleDeviceBus::EnumerateInterfaces() {
   if (!IsPresent()) return {};
   return {m_path};
+}
+
+std::vector<HidDeviceInfo> SingleDeviceBus::EnumerateDevices() {
+  std::vector<HidDeviceInfo> devices = m_inner.EnumerateDevices();
+  std::erase_if(devices, [this](const HidDeviceInfo& device) { return device.path != m_path; });
+  return devices;
 }
 
 HidHandle SingleDeviceBus::Open(const std::string& path, HidOpenMode mode) {

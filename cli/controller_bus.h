@@ -18,9 +18,13 @@ struct ControllerEntry {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   int reportMode = 0;
+  std::string location = {};  // where it is plugged in, as the bus tells it; may be empty
+  std::string serial = {};    // empty when it has none
 };
 
-// Every supported controller present, in the bus's enumeration order.
+// Every supported controller present that opens, in the bus's enumeration
+// order, from one enumeration: other devices are opened only where the bus
+// cannot tell their IDs otherwise.
 std::vector<ControllerEntry> EnumerateControllers(IHidBus& bus);
 
 // One interface path of `inner`: enumeration shows it alone (while it is
@@ -36,6 +40,7 @@ class SingleDeviceBus final : public IHidBus {
   bool IsPresent();
 
   std::vector<std::string> EnumerateInterfaces() override;
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);

@@ -40,13 +40,31 @@ bool CHid::IsDevicePathPresent() {
   return false;
 }
 
+std::vector<HidDeviceInfo> EnumerateDevicesWithIds(IHidBus& bus) {
+  std::vector<HidDeviceInfo> devices = bus.EnumerateDevices();
+  std::erase_if(devices, [&bus](HidDeviceInfo& device) {
+    if (device.idsKnown) return false;
+    const HidHandle probe = bus.Open(device.path, HidOpenMode::kProbeReadWrite);
+    if (probe == kInvalidHidHandle) return true;  // held exclusively by someone else, or gone
+    HidAttributes attributes;
+    device.idsKnown = bus.GetAttributes(probe, attributes);
+    bus.Close(probe);
+    device.vendorId = attributes.vendorId;
+    device.productId = attributes.productId;
+    return !device.idsKnown;
+  });
+  return devices;
+}
+
 bool CHid::SearchDevice() {
   std::lock_guard<std::mutex> lock(m_searchLock);
   m_currentReportMode.store(0);
+  // One enumeration serves every row of the table.
+  const std::vector<HidDeviceInfo> devices = EnumerateDevicesWithIds(m_bus);
   const DeviceTableRow* matched = nullptr;
   HidHandle probe = kInvalidHidHandle;
   for (const DeviceTableRow& row : kDeviceTable) {
-    const bool found = FindHid(row.vendorId, row.productId, probe);
+    const bool found = FindHid(devices, row.vendorId, row.productId, probe);
     if (m_notifyRegistered.load() == 0) {
       // Once, right after the first probe, whether or not it matched.
       RegisterHidNotify();
@@ -68,25 +86,19 @@ bool CHid::SearchDevice() {
 }
 
 // Called with m_searchLock held.
-bool CHid::FindHid(uint16_t vendorId, uint16_t productId, HidHandle& probeHandle) {
-  const std::vector<std::string> paths = m_bus.EnumerateInterfaces();
-  for (const std::string& path : paths) {
-    const HidHandle probe = m_bus.Open(path, HidOpenMode::kProbeReadWrite);
+bool CHid::FindHid(const std::vector<HidDeviceInfo>& devices, uint16_t vendorId,
+                   uint16_t productId, HidHandle& probeHandle) {
+  for (const HidDeviceInfo& device : devices) {
+    if (!device.idsKnown || device.vendorId != vendorId || device.productId != productId) continue;
+    // Only a controller that opens is one to work with.
+    const HidHandle probe = m_bus.Open(device.path, HidOpenMode::kProbeReadWrite);
     if (probe == kInvalidHidHandle) continue;  // held exclusively by someone else, or gone
-    HidAttributes attributes;
-    if (m_bus.GetAttributes(probe, attributes) && attributes.vendorId == vendorId &&
-        attributes.productId == productId) {
-      m_DevicePath = path;
-      m_diag.Trace("m_DevicePath:%s\n", m_DevicePath.c_str());
-      const DeviceTableRow& bootRow = kDeviceTable[2];
-      m_bootMode.store(attributes.vendorId == bootRow.vendorId &&
-                               attributes.productId == bootRow.productId
-                           ? 1
-                           : 0);
-      probeHandle = probe;
-      return true;
-    }
-    m_bus.Close(probe);
+    m_DevicePath = device.path;
+    m_diag.Trace("m_DevicePath:%s\n", m_DevicePath.c_str());
+    const DeviceTableRow& bootRow = kDeviceTable[2];
+    m_bootMode.store(vendorId == bootRow.vendorId && productId == bootRow.productId ? 1 : 0);
+    probeHandle = probe;
+    return true;
   }
   return false;
 }

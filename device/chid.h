@@ -1,6 +1,10 @@
 // The device object: finds the supported controller among the HID interfaces
 // (SearchDevice, FindHid, RegisterHidNotify) and carries every report to and
 // from it (OpenHid, WriteHid, ReadHid). Exactly one exists, owned by the main window.
+//
+// A search enumerates the bus once (IHidBus::EnumerateDevices) and opens only
+// interfaces whose IDs are those of a supported controller, and those whose IDs
+// the bus could not tell without opening them (each once).
 #pragma once
 
 #include <atomic>
@@ -18,6 +22,11 @@ namespace tarvik {
 
 class CDiag;
 
+// The HID interfaces present now, in the bus's order, each with its IDs: those
+// the bus could not tell are read by opening the interface once; interfaces
+// that cannot be opened or read then are left out.
+std::vector<HidDeviceInfo> EnumerateDevicesWithIds(IHidBus& bus);
+
 class CHid {
  public:
   CHid(IHidBus& bus, CDiag& diag);
@@ -28,7 +37,10 @@ class CHid {
   // Discovery.
   void SetRecipientWindow(IDeviceNotifyTarget* window);
   bool SearchDevice();
-  bool FindHid(uint16_t vendorId, uint16_t productId, HidHandle& probeHandle);
+  // The first of `devices` (IDs known) with these IDs that opens; its probe
+  // handle stays open for the caller to close.
+  bool FindHid(const std::vector<HidDeviceInfo>& devices, uint16_t vendorId, uint16_t productId,
+               HidHandle& probeHandle);
   bool RegisterHidNotify();
 
   // Transport.

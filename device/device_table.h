@@ -20,4 +20,12 @@ inline constexpr std::array<DeviceTableRow, 3> kDeviceTable{{
 
 inline constexpr uint8_t kBootReportMode = 3;
 
+// The row of a supported controller's IDs; nullptr for any other device.
+inline constexpr const DeviceTableRow* FindDeviceTableRow(uint16_t vendorId, uint16_t productId) {
+  for (const DeviceTableRow& row : kDeviceTable) {
+    if (row.vendorId == vendorId && row.productId == productId) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace tarvik

@@ -49,6 +49,22 @@ struct HidAttributes {
   uint16_t versionNumber = 0;
 };
 
+// One HID interface as the bus enumerates it, with what the platform can tell
+// of it without opening it.
+struct HidDeviceInfo {
+  std::string path;  // what Open takes
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  // Where the device is plugged in (a port, a location path), the same for
+  // each of its interfaces and when it comes back under another path after a
+  // reset; empty when the platform does not tell it.
+  std::string location;
+  std::string serial;  // the device's serial number; empty when it has none
+  // False: the bus could not tell the IDs without opening the interface; they
+  // are read with Open and GetAttributes.
+  bool idsKnown = false;
+};
+
 struct HidReadResult {
   uint32_t code = kWaitFailed;  // one of the kWait* codes
   size_t bytes = 0;             // bytes that arrived (report ID included); 0 unless received
@@ -69,6 +85,11 @@ class IHidBus {
 
   // Paths of the HID interfaces present now, in the platform's enumeration order.
   virtual std::vector<std::string> EnumerateInterfaces() = 0;
+  // The same interfaces, in the same order, with their IDs where the platform
+  // can tell them without opening the interface for reading and writing, and
+  // their location and serial number where it has them. Discovery opens only
+  // what this says may be a supported controller.
+  virtual std::vector<HidDeviceInfo> EnumerateDevices() = 0;
   // Opens a path, always shared for reading and writing. kInvalidHidHandle on failure.
   virtual HidHandle Open(const std::string& path, HidOpenMode mode) = 0;
   // Vendor and product ID of an opened device; false when they cannot be read.

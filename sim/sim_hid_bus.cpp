@@ -47,6 +47,7 @@ int SimHidBus::PlugLater(SimDeviceSetup setup, uint64_t atMs) {
   std::lock_guard<std::mutex> lock(m_lock);
   const int id = m_nextDevice++;
   if (setup.path.empty()) setup.path = MakeInterfacePath(setup.vendorId, setup.productId, id);
+  if (setup.location.empty()) setup.location = "sim-" + std::to_string(id);
   Device device;
   device.id = id;
   device.setup = std::move(setup);
@@ -172,6 +173,7 @@ int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
     std::lock_guard<std::mutex> lock(m_lock);
     id = m_nextDevice++;
     if (setup.path.empty()) setup.path = MakeInterfacePath(setup.vendorId, setup.productId, id);
+    if (setup.location.empty()) setup.location = "sim-" + std::to_string(id);
     Device device;
     device.id = id;
     device.setup = std::move(setup);
@@ -301,6 +303,12 @@ int SimHidBus::OpenHandleCount() const {
   return static_cast<int>(m_handles.size());
 }
 
+int SimHidBus::OpenCount(int device) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const Device* d = FindDevice(device);
+  return d ? d->opens : 0;
+}
+
 std::vector<std::string> SimHidBus::EnumerateInterfaces() {
   TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
@@ -311,14 +319,35 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
   return paths;
 }
 
+std::vector<HidDeviceInfo> SimHidBus::EnumerateDevices() {
+  TakeArrivals();
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::vector<HidDeviceInfo> devices;
+  for (const Device& d : m_devices) {
+    if (!d.present) continue;
+    HidDeviceInfo info;
+    info.path = d.setup.path;
+    info.idsKnown = d.setup.idsListed && d.setup.attributesReadable;
+    if (info.idsKnown) {
+      info.vendorId = d.setup.vendorId;
+      info.productId = d.setup.productId;
+    }
+    info.location = d.setup.location;
+    info.serial = d.setup.serial;
+    devices.push_back(std::move(info));
+  }
+  return devices;
+}
+
 HidHandle SimHidBus::Open(const std::string& path, HidOpenMode mode) {
   TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   auto byPath = m_devicesByPath.find(path);
   if (byPath == m_devicesByPath.end()) return kInvalidHidHandle;
   for (const int deviceId : byPath->second) {
-    const Device& d = *FindDevice(deviceId);
+    Device& d = *FindDevice(deviceId);
     if (!d.present) continue;
+    ++d.opens;
     if (!d.setup.openable) return kInvalidHidHandle;
     const HidHandle id = m_nextHandle++;
     Handle handle;

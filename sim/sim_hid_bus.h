@@ -59,6 +59,12 @@ struct SimDeviceSetup {
   std::string path;  // empty: a Windows-style interface path is made up
   bool openable = true;
   bool attributesReadable = true;
+  // Whether enumeration tells the IDs (as hidraw does); false: they are read by
+  // opening the device, as where the platform cannot tell them otherwise.
+  // Enumeration never tells them when the attributes cannot be read.
+  bool idsListed = true;
+  std::string location;  // empty: "sim-N", N the device's id; kept when it comes back as another product
+  std::string serial;
   size_t outputReportSize = 65;  // a write of another size fails; 0 accepts any size
   size_t inputReportSize = 65;
   std::shared_ptr<ISimDeviceModel> model;  // none: the device never answers
@@ -108,11 +114,14 @@ class SimHidBus final : public IHidBus {
   std::vector<std::vector<uint8_t>> ReportsWrittenTo(int device) const;
   int RegistrationCount() const;
   int OpenHandleCount() const;
+  // How often the device has been opened, in any mode (whether or not the open succeeded).
+  int OpenCount(int device) const;
 
   static std::string MakeInterfacePath(uint16_t vendorId, uint16_t productId, int instance);
 
   // IHidBus
   std::vector<std::string> EnumerateInterfaces() override;
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
@@ -132,6 +141,7 @@ class SimHidBus final : public IHidBus {
     SimDeviceSetup setup;
     bool present = true;
     uint32_t outputsReceived = 0;
+    int opens = 0;
     uint32_t unplugAfter = 0;  // 0: never
     bool arriving = false;     // plugged later, or away, and not (yet) on the bus
     uint64_t arriveAtMs = 0;

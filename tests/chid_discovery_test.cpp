@@ -89,6 +89,49 @@ TEST_F(DiscoveryTest, LongerPathThanTheFirstInterfaceIsStillFound) {
   EXPECT_EQ(hid.DevicePath(), longPath);
 }
 
+// How often one search opens each device: others' devices only when the bus
+// cannot tell their IDs otherwise, and then once, not once per table row.
+struct OpensCase {
+  const char* name;
+  bool idsListed;
+  int controllerRow;  // 0: none
+  int otherOpens;
+  int controllerOpens;
+};
+
+class DiscoveryOpensTest : public ::testing::TestWithParam<OpensCase>, protected test::DeviceRig {};
+
+TEST_P(DiscoveryOpensTest, OneEnumerationOpensOnlyWhatMayBeAController) {
+  const OpensCase& c = GetParam();
+  SimDeviceSetup mouse;
+  mouse.vendorId = 0x046D;
+  mouse.productId = 0xC077;
+  mouse.idsListed = c.idsListed;
+  const int other = bus.Plug(mouse, false);
+  int controller = 0;
+  if (c.controllerRow != 0) {
+    SimDeviceSetup setup = ControllerSetup(c.controllerRow);
+    setup.idsListed = c.idsListed;
+    controller = bus.Plug(setup, false);
+  }
+  EXPECT_EQ(hid.SearchDevice(), controller != 0);
+  if (controller != 0) {
+    EXPECT_EQ(hid.DevicePath(), bus.PathOf(controller));
+  }
+  EXPECT_EQ(hid.CurrentReportMode(), c.controllerRow);
+  EXPECT_EQ(bus.OpenCount(other), c.otherOpens);
+  EXPECT_EQ(bus.OpenCount(controller), c.controllerOpens);
+  EXPECT_EQ(bus.OpenHandleCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Buses, DiscoveryOpensTest,
+    ::testing::Values(OpensCase{"IdsListedNoController", true, 0, 0, 0},
+                      OpensCase{"IdsListedBootController", true, 3, 0, 1},
+                      OpensCase{"IdsReadByOpeningNoController", false, 0, 1, 0},
+                      OpensCase{"IdsReadByOpeningBootController", false, 3, 1, 2}),
+    [](const ::testing::TestParamInfo<OpensCase>& opens) { return std::string(opens.param.name); });
+
 TEST_F(DiscoveryTest, OtherVendorsProductIdsDoNotMatch) {
   Plug(0x5A3D, 0x7E23);
   Plug(0x5A3C, 0x7E24);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/std/virtual_clock.h"
@@ -40,6 +41,33 @@ TEST_F(ControllerBusTest, EnumerationFindsTheSupportedControllersInBusOrder) {
   EXPECT_EQ(found[1].path, bus.PathOf(controllers[1].controller));
   bus.SetOpenable(controllers[0].controller, false);  // held by someone else
   EXPECT_EQ(EnumerateControllers(bus).size(), 2u);
+}
+
+TEST_F(ControllerBusTest, EntriesCarryLocationAndSerialAndTheViewListsItsOwnOnly) {
+  Populate("boot");
+  SimDeviceSetup listed = ControllerSetup(1);
+  listed.serial = "TV-0042";
+  listed.location = "port-7";
+  const int withSerial = bus.Plug(listed, false);
+  SimDeviceSetup unlisted = ControllerSetup(2);
+  unlisted.idsListed = false;  // its IDs are read by opening it
+  const int probed = bus.Plug(unlisted, false);
+  const std::vector<ControllerEntry> found = EnumerateControllers(bus);
+  ASSERT_EQ(found.size(), 3u);
+  EXPECT_EQ(found[0].location, "sim-" + std::to_string(controllers[0].controller));
+  EXPECT_EQ(found[0].serial, "");
+  EXPECT_EQ(found[1].location, "port-7");
+  EXPECT_EQ(found[1].serial, "TV-0042");
+  EXPECT_EQ(found[2].reportMode, 2);
+  EXPECT_EQ(found[2].path, bus.PathOf(probed));
+  for (int extra = 1; extra < controllers[0].controller; ++extra) EXPECT_EQ(bus.OpenCount(extra), 0);
+
+  SingleDeviceBus view(bus, bus.PathOf(withSerial));
+  const std::vector<HidDeviceInfo> seen = view.EnumerateDevices();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].serial, "TV-0042");
+  bus.Unplug(withSerial, false);
+  EXPECT_TRUE(view.EnumerateDevices().empty());
 }
 
 TEST_F(ControllerBusTest, TheViewShowsAndOpensItsOwnPathOnly) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/controller_bus.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/linux/report_descriptor.h"
@@ -244,6 +245,62 @@ TEST_F(HidrawBusTest, EnumeratesHidrawNodesByNumberWithTheirIds) {
   EXPECT_EQ(nodes[1].productId, 0x7E21);
   // Accessible here: nothing to complain about.
   EXPECT_FALSE(HidrawPermissionDenied({{0x5A3C, 0x7E21}}));
+}
+
+TEST_F(HidrawBusTest, DevicesComeWithIdsLocationAndSerialFromUdevAlone) {
+  test::MockHidrawDevice& mouse = rig.Plug({3, 0x046D, 0xC077, kUnnumberedDescriptor, 0600, "M-77"});
+  test::MockHidrawDevice& controller = rig.Plug(
+      {1, 0x5A3C, 0x7E23, kNumberedDescriptor, 0600, "", "pci-0000:00:14.0-usb-0:1:1.0"});
+  const std::vector<HidDeviceInfo> devices = bus.EnumerateDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_EQ(devices[0].path, controller.devnode);
+  EXPECT_TRUE(devices[0].idsKnown);
+  EXPECT_EQ(devices[0].productId, 0x7E23);
+  EXPECT_EQ(devices[0].location, "pci-0000:00:14.0-usb-0:1:1.0");
+  EXPECT_EQ(devices[0].serial, "");
+  EXPECT_EQ(devices[1].path, mouse.devnode);
+  EXPECT_EQ(devices[1].vendorId, 0x046D);
+  EXPECT_EQ(devices[1].location, "usb-1-3");  // no ID_PATH: the USB device's bus and port
+  EXPECT_EQ(devices[1].serial, "M-77");
+  EXPECT_EQ(bus.EnumerateInterfaces(), (std::vector<std::string>{controller.devnode, mouse.devnode}));
+  // Settles the count: an open of the mouse answered after every earlier one.
+  const HidHandle probe = bus.Open(mouse.devnode, HidOpenMode::kProbeReadWrite);
+  ASSERT_NE(probe, kInvalidHidHandle);
+  bus.Close(probe);
+  EXPECT_EQ(mouse.Opens(), 1);
+  EXPECT_EQ(controller.Opens(), 0);
+}
+
+// Discovery, the engine's and the command line's, opens the supported
+// controllers only: other vendors' devices (which may be keyboards and mice in
+// use) are never opened, and neither are those of the table's later rows
+// while an earlier row's controller is there.
+TEST_F(HidrawBusTest, SearchesOpenNoNodeThatIsNotASupportedController) {
+  test::MockHidrawDevice& mouse = PlugMouse(1);
+  test::MockHidrawDevice& boot = rig.Plug({2, 0x5A3C, 0x7E23, kNumberedDescriptor});
+  test::MockHidrawDevice& other = rig.Plug({3, 0x5A3D, 0x7E21, kNumberedDescriptor});
+  test::MockHidrawDevice& packet = PlugNumbered(4);
+  test::FakeSystem system{clock};
+  CDiag diag{system};
+  CHid hid{bus, diag};
+  ASSERT_TRUE(hid.SearchDevice());
+  EXPECT_EQ(hid.DevicePath(), packet.devnode);
+  EXPECT_EQ(hid.CurrentReportMode(), 1);
+  const std::vector<ControllerEntry> controllers = EnumerateControllers(bus);
+  ASSERT_EQ(controllers.size(), 2u);
+  EXPECT_EQ(controllers[0].path, boot.devnode);
+  EXPECT_EQ(controllers[0].location, "usb-1-2");
+  EXPECT_EQ(controllers[1].reportMode, 1);
+
+  for (test::MockHidrawDevice* device : {&mouse, &boot, &other, &packet}) {
+    const HidHandle settle = bus.Open(device->devnode, HidOpenMode::kProbeReadWrite);
+    ASSERT_NE(settle, kInvalidHidHandle);
+    bus.Close(settle);
+  }
+  EXPECT_EQ(mouse.Opens(), 1);
+  EXPECT_EQ(other.Opens(), 1);
+  EXPECT_EQ(boot.Opens(), 2);    // listed; the search stopped at the first row's
+  EXPECT_EQ(packet.Opens(), 3);  // searched and listed
 }
 
 TEST_F(HidrawBusTest, AttributesComeFromTheNodeAndClosedHandlesFindNothing) {

@@ -134,6 +134,23 @@ TEST_F(SetupApiBusTest, EveryInterfaceOpensWithReadableAttributes) {
   }
 }
 
+TEST_F(SetupApiBusTest, DevicesComeInTheSameOrderWithTheIdsTheirAttributesGive) {
+  const std::vector<HidDeviceInfo> devices = bus.EnumerateDevices();
+  ASSERT_EQ(devices.size(), paths.size());
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const HidDeviceInfo& device = devices[i];
+    EXPECT_EQ(device.path, paths[i]);
+    EXPECT_TRUE(device.idsKnown) << device.path;
+    const HidHandle probe = bus.Open(device.path, HidOpenMode::kProbeReadWrite);
+    ASSERT_NE(probe, kInvalidHidHandle) << device.path;
+    HidAttributes attributes;
+    EXPECT_TRUE(bus.GetAttributes(probe, attributes));
+    EXPECT_EQ(device.vendorId, attributes.vendorId) << device.path;
+    EXPECT_EQ(device.productId, attributes.productId) << device.path;
+    bus.Close(probe);
+  }
+}
+
 TEST_F(SetupApiBusTest, ReadTimesOutAndTheCancelledHandleStillReads) {
   const HidHandle read = OpenAny(HidOpenMode::kReadOverlapped);
   uint8_t buffer[65] = {};

@@ -85,6 +85,7 @@ class RecordingHidBus final : public IHidBus {
     m_numberOf = std::move(numberOf);
   }
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
+  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);

@@ -177,9 +177,11 @@ HidrawBus::~HidrawBus() {
 
 std::vector<std::string> HidrawBus::EnumerateInterfaces() {
   std::vector<std::string> paths;
-  for (HidrawNode& node : ListHidrawNodes()) paths.push_back(std::move(node.devnode));
+  for (HidDeviceInfo& device : ListHidrawDevices()) paths.push_back(std::move(device.path));
   return paths;
 }
+
+std::vector<HidDeviceInfo> HidrawBus::EnumerateDevices() { return ListHidrawDevices(); }
 
 HidHandle HidrawBus::Open(const std::string& path, HidOpenMode mode) {
   int flags = O_CLOEXEC;
@@ -383,11 +385,62 @@ bool ParseHidId(const char* value, uint16_t& vendorId, uint16_t& productId) {
   return true;
 }
 
-std::vector<HidrawNode> ListHidrawNodes() {
-  std::vector<HidrawNode> nodes;
+namespace {
+
+// A property of `device`; empty when it has none.
+std::string Property(udev_device* device, const char* name) {
+  const char* value = device ? udev_device_get_property_value(device, name) : nullptr;
+  return value ? value : "";
+}
+
+std::string Attribute(udev_device* device, const char* name) {
+  const char* value = device ? udev_device_get_sysattr_value(device, name) : nullptr;
+  return value ? value : "";
+}
+
+bool ParseHexId(const std::string& text, uint16_t& id) {
+  unsigned value = 0;
+  int consumed = 0;
+  if (text.empty() || std::sscanf(text.c_str(), "%x%n", &value, &consumed) != 1 ||
+      static_cast<size_t>(consumed) != text.size() || value > 0xFFFF) {
+    return false;
+  }
+  id = static_cast<uint16_t>(value);
+  return true;
+}
+
+// What udev knows of one hidraw node (the parents are owned by `node`).
+HidDeviceInfo DescribeHidrawNode(udev_device* node, const char* devnode) {
+  HidDeviceInfo info;
+  info.path = devnode;
+  udev_device* hid = udev_device_get_parent_with_subsystem_devtype(node, "hid", nullptr);
+  udev_device* usb = udev_device_get_parent_with_subsystem_devtype(node, "usb", "usb_device");
+  if (hid) {
+    info.idsKnown =
+        ParseHidId(udev_device_get_property_value(hid, "HID_ID"), info.vendorId, info.productId);
+  }
+  if (!info.idsKnown && usb) {
+    info.idsKnown = ParseHexId(Attribute(usb, "idVendor"), info.vendorId) &&
+                    ParseHexId(Attribute(usb, "idProduct"), info.productId);
+  }
+  info.location = Property(node, "ID_PATH");
+  if (info.location.empty()) info.location = Property(usb, "ID_PATH");
+  if (info.location.empty() && usb) {
+    const std::string bus = Attribute(usb, "busnum");
+    const std::string ports = Attribute(usb, "devpath");
+    if (!bus.empty() && !ports.empty()) info.location = "usb-" + bus + "-" + ports;
+  }
+  info.serial = Property(hid, "HID_UNIQ");
+  return info;
+}
+
+}  // namespace
+
+std::vector<HidDeviceInfo> ListHidrawDevices() {
+  std::vector<HidDeviceInfo> devices;
   std::unique_lock<std::mutex> lock(UdevLock());
   udev* context = udev_new();
-  if (!context) return nodes;
+  if (!context) return devices;
   udev_enumerate* enumeration = udev_enumerate_new(context);
   if (enumeration && udev_enumerate_add_match_subsystem(enumeration, "hidraw") >= 0 &&
       udev_enumerate_scan_devices(enumeration) >= 0) {
@@ -396,15 +449,7 @@ std::vector<HidrawNode> ListHidrawNodes() {
       udev_device* device = udev_device_new_from_syspath(context, udev_list_entry_get_name(entry));
       if (!device) continue;
       if (const char* devnode = udev_device_get_devnode(device)) {
-        HidrawNode node;
-        node.devnode = devnode;
-        // The parent is owned by `device`.
-        if (udev_device* hid =
-                udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr)) {
-          node.idsKnown = ParseHidId(udev_device_get_property_value(hid, "HID_ID"), node.vendorId,
-                                     node.productId);
-        }
-        nodes.push_back(std::move(node));
+        devices.push_back(DescribeHidrawNode(device, devnode));
       }
       udev_device_unref(device);
     }
@@ -414,13 +459,21 @@ std::vector<HidrawNode> ListHidrawNodes() {
   lock.unlock();
 
   // udev lists in sysfs order, in which hidraw10 comes before hidraw2.
-  std::stable_sort(nodes.begin(), nodes.end(), [](const HidrawNode& a, const HidrawNode& b) {
-    const std::optional<unsigned> na = HidrawNodeNumber(a.devnode);
-    const std::optional<unsigned> nb = HidrawNodeNumber(b.devnode);
+  std::stable_sort(devices.begin(), devices.end(), [](const HidDeviceInfo& a, const HidDeviceInfo& b) {
+    const std::optional<unsigned> na = HidrawNodeNumber(a.path);
+    const std::optional<unsigned> nb = HidrawNodeNumber(b.path);
     if (na && nb && *na != *nb) return *na < *nb;
     if (na.has_value() != nb.has_value()) return na.has_value();
-    return a.devnode < b.devnode;
+    return a.path < b.path;
   });
+  return devices;
+}
+
+std::vector<HidrawNode> ListHidrawNodes() {
+  std::vector<HidrawNode> nodes;
+  for (HidDeviceInfo& device : ListHidrawDevices()) {
+    nodes.push_back({std::move(device.path), device.vendorId, device.productId, device.idsKnown});
+  }
   return nodes;
 }
 

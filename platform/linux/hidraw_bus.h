@@ -31,6 +31,8 @@ class HidrawBus final : public IHidBus {
 
   // IHidBus. Failures leave errno set (the system seam's GetLastError reads it).
   std::vector<std::string> EnumerateInterfaces() override;
+  // IDs, location and serial number from udev: no node is opened.
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
@@ -89,6 +91,14 @@ struct HidrawNode {
 
 // The hidraw nodes present now, in the order EnumerateInterfaces gives them.
 std::vector<HidrawNode> ListHidrawNodes();
+
+// The same nodes as EnumerateDevices gives them, all from udev: the IDs from
+// the HID device's HID_ID (else the USB device's idVendor and idProduct); the
+// location from udev's ID_PATH of the node (else of its USB device), else
+// "usb-BUS-PORTS" from the USB device's bus number and devpath, else empty
+// (a device on no USB port, such as a uhid one); the serial number from the
+// HID device's HID_UNIQ.
+std::vector<HidDeviceInfo> ListHidrawDevices();
 
 // HID_ID of a HID device: "bus:vendor:product" in hex ("0003:00005A3C:00007E21").
 bool ParseHidId(const char* value, uint16_t& vendorId, uint16_t& productId);

@@ -2,8 +2,13 @@
 
 #include "platform/win32/win32_api.h"
 
+#include <cfgmgr32.h>
 #include <dbt.h>
 #include <setupapi.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <unordered_map>
 
 // MinGW's HID header lacks C linkage for C++.
 extern "C" {
@@ -172,13 +177,21 @@ SetupApiHidBus::~SetupApiHidBus() {
   for (const auto& [handle, overlapped] : m_openHandles) CloseHandle(ToHandle(handle));
 }
 
-std::vector<std::string> SetupApiHidBus::EnumerateInterfaces() {
+namespace {
+
+struct InterfaceEntry {
+  std::wstring path;
+  DEVINST node = 0;  // the device node the interface belongs to
+};
+
+std::vector<InterfaceEntry> ListInterfaces() {
   GUID hidGuid = HidClassGuid();
   const HDEVINFO set =
       SetupDiGetClassDevsW(&hidGuid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   if (set == INVALID_HANDLE_VALUE) return {};
 
   SP_DEVICE_INTERFACE_DATA interfaceData{};
+  std::unordered_map<std::wstring, DEVINST> nodes;
   const NextInterface next = [&](uint32_t index) {
     interfaceData = SP_DEVICE_INTERFACE_DATA{};
     interfaceData.cbSize = sizeof interfaceData;
@@ -188,23 +201,95 @@ std::vector<std::string> SetupApiHidBus::EnumerateInterfaces() {
                                 std::wstring& path) {
     auto* data = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer);
     if (data) data->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
     DWORD needed = 0;
     if (SetupDiGetDeviceInterfaceDetailW(set, &interfaceData, data, static_cast<DWORD>(size),
-                                         &needed, nullptr)) {
+                                         &needed, &device)) {
       path = data->DevicePath;
+      nodes[path] = device.DevInst;
       return DetailResult::kOk;
     }
     required = needed;
     return ::GetLastError() == ERROR_INSUFFICIENT_BUFFER ? DetailResult::kTooSmall
                                                          : DetailResult::kFailed;
   };
-  const std::vector<std::wstring> widePaths = CollectInterfacePaths(next, detail);
+  const std::vector<std::wstring> paths = CollectInterfacePaths(next, detail);
   SetupDiDestroyDeviceInfoList(set);
 
+  std::vector<InterfaceEntry> entries;
+  entries.reserve(paths.size());
+  for (const std::wstring& path : paths) entries.push_back({path, nodes[path]});
+  return entries;
+}
+
+// A string property of a device node (the first of a list); empty when it has none.
+std::wstring NodeString(DEVINST node, ULONG property) {
+  wchar_t buffer[512] = {};
+  ULONG type = 0;
+  ULONG size = sizeof buffer - sizeof(wchar_t);  // the last character stays a terminator
+  if (CM_Get_DevNode_Registry_PropertyW(node, property, &type, buffer, &size, 0) != CR_SUCCESS) {
+    return {};
+  }
+  if (type != REG_SZ && type != REG_MULTI_SZ) return {};
+  return buffer;
+}
+
+std::string LocationOf(DEVINST node) {
+  if (node == 0) return {};
+  // A HID collection's node seldom has a location path; the USB device or
+  // interface it belongs to has one.
+  std::wstring location = NodeString(node, CM_DRP_LOCATION_PATHS);
+  DEVINST parent = 0;
+  if (location.empty() && CM_Get_Parent(&parent, node, 0) == CR_SUCCESS) {
+    location = NodeString(parent, CM_DRP_LOCATION_PATHS);
+  }
+  if (location.empty()) {
+    location = NodeString(node, CM_DRP_BASE_CONTAINERID);
+    // The container of devices that belong to no physical one says nothing.
+    std::wstring upper = location;
+    std::transform(upper.begin(), upper.end(), upper.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+    if (upper == L"{00000000-0000-0000-FFFF-FFFFFFFFFFFF}") location.clear();
+  }
+  return WideToUtf8(location);
+}
+
+HidDeviceInfo DescribeInterface(const InterfaceEntry& entry) {
+  HidDeviceInfo info;
+  info.path = WideToUtf8(entry.path);
+  info.location = LocationOf(entry.node);
+  const HANDLE handle = CreateFileW(entry.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return info;
+  HIDD_ATTRIBUTES attributes{};
+  attributes.Size = sizeof attributes;
+  if (HidD_GetAttributes(handle, &attributes)) {
+    info.vendorId = attributes.VendorID;
+    info.productId = attributes.ProductID;
+    info.idsKnown = true;
+  }
+  // A USB string holds at most 126 characters; the last one here stays a terminator.
+  wchar_t serial[128] = {};
+  if (HidD_GetSerialNumberString(handle, serial, sizeof serial - sizeof(wchar_t))) {
+    info.serial = WideToUtf8(serial);
+  }
+  CloseHandle(handle);
+  return info;
+}
+
+}  // namespace
+
+std::vector<std::string> SetupApiHidBus::EnumerateInterfaces() {
   std::vector<std::string> paths;
-  paths.reserve(widePaths.size());
-  for (const std::wstring& path : widePaths) paths.push_back(WideToUtf8(path));
+  for (const InterfaceEntry& entry : ListInterfaces()) paths.push_back(WideToUtf8(entry.path));
   return paths;
+}
+
+std::vector<HidDeviceInfo> SetupApiHidBus::EnumerateDevices() {
+  std::vector<HidDeviceInfo> devices;
+  for (const InterfaceEntry& entry : ListInterfaces()) devices.push_back(DescribeInterface(entry));
+  return devices;
 }
 
 HidHandle SetupApiHidBus::Open(const std::string& path, HidOpenMode mode) {

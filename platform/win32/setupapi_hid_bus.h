@@ -23,6 +23,12 @@ class SetupApiHidBus final : public IHidBus {
   static constexpr unsigned long kWriteTimeoutMs = 1000;
 
   std::vector<std::string> EnumerateInterfaces() override;
+  // Each interface is opened once without read or write access (which
+  // disturbs no one and works on devices others hold) to ask its IDs and
+  // serial number; the location is the device node's location path, else its
+  // parent's, else its container ID. An interface that does not answer is
+  // listed with idsKnown false.
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   // On failure the thread's last error is the failing call's.

@@ -21,6 +21,7 @@ class FaultBus final : public IHidBus {
   std::atomic<int> failedWrites{0};
 
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
+  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
   HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);

@@ -2,8 +2,9 @@
 // (the test runs under umockdev-wrapper, which preloads the library that
 // redirects /sys and /dev into the testbed).
 //
-// Each device is a hidraw node with a hid parent (HID_ID) and a USB device
-// parent (idVendor, idProduct), as the kernel shows a USB controller. Its /dev
+// Each device is a hidraw node with a hid parent (HID_ID, HID_UNIQ) and a USB
+// device parent (idVendor, idProduct, busnum, devpath: port N of bus 1 for
+// /dev/hidrawN), as the kernel shows a USB controller. Its /dev
 // node is a FIFO: the device side writes input reports into it in packet mode
 // (O_DIRECT, set with fcntl), so one write is one report and poll() works as
 // on hidraw. An ioctl handler answers HIDIOCGRAWINFO, HIDIOCGRDESCSIZE and
@@ -45,6 +46,8 @@ struct MockHidrawSetup {
   // The node's mode once the device side has opened it (0 and no
   // CAP_DAC_OVERRIDE: the host's opens fail with EACCES, as without udev rules).
   mode_t nodeMode = 0600;
+  std::string serial = {};  // HID_UNIQ; none when empty
+  std::string idPath = {};  // the node's ID_PATH, as udev's rules may set it; none when empty
 };
 
 class MockHidrawDevice {
@@ -111,6 +114,7 @@ class MockHidrawDevice {
     g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&MockHidrawDevice::OnIoctl), this);
     g_signal_connect(m_handler, "handle-read", G_CALLBACK(&MockHidrawDevice::OnRead), this);
     g_signal_connect(m_handler, "handle-write", G_CALLBACK(&MockHidrawDevice::OnWrite), this);
+    g_signal_connect(m_handler, "client-connected", G_CALLBACK(&MockHidrawDevice::OnConnected), this);
     m_attached = umockdev_testbed_attach_ioctl(m_testbed, devnode.c_str(), m_handler, &error);
     if (!m_attached) {
       ADD_FAILURE() << "cannot attach the ioctl handler: " << (error ? error->message : "?");
@@ -129,6 +133,15 @@ class MockHidrawDevice {
   std::vector<std::vector<uint8_t>> Written() {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_written;
+  }
+
+  // How often the host has opened the node (of a node it may open). The
+  // handler counts an open when it takes the connection, in the order of the
+  // opens: once an ioctl on a later open has been answered, the opens before
+  // it are all counted.
+  int Opens() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_opens;
   }
 
   // The next writes take all but the last byte, as a device failing mid-report would.
@@ -166,17 +179,20 @@ class MockHidrawDevice {
     const std::string hid = hidraw.substr(0, hidraw.find("/hidraw/"));
     const std::string interface = hid.substr(0, hid.rfind('/'));
     const std::string usb = interface.substr(0, interface.rfind('/'));
-    std::vector<char> text(1024 + descriptorHex.size() + 4 * hidraw.size());
+    const std::string idPath = m_setup.idPath.empty() ? "" : "E: ID_PATH=" + m_setup.idPath + "\n";
+    const std::string uniq = m_setup.serial.empty() ? "" : "E: HID_UNIQ=" + m_setup.serial + "\n";
+    std::vector<char> text(1024 + descriptorHex.size() + 4 * hidraw.size() + idPath.size() + uniq.size());
     std::snprintf(
         text.data(), text.size(),
         "P: %s\nN: hidraw%u\nE: DEVNAME=/dev/hidraw%u\nE: MAJOR=243\nE: MINOR=%u\n"
-        "E: SUBSYSTEM=hidraw\n\n"
-        "P: %s\nE: HID_ID=0003:%08X:%08X\nE: SUBSYSTEM=hid\nH: report_descriptor=%s\n\n"
+        "E: SUBSYSTEM=hidraw\n%s\n"
+        "P: %s\nE: HID_ID=0003:%08X:%08X\n%sE: SUBSYSTEM=hid\nH: report_descriptor=%s\n\n"
         "P: %s\nE: DEVTYPE=usb_interface\nE: SUBSYSTEM=usb\n\n"
-        "P: %s\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=%04x\nA: idProduct=%04x\n",
-        hidraw.c_str(), m_setup.number, m_setup.number, m_setup.number, hid.c_str(), m_setup.vendorId,
-        m_setup.productId, descriptorHex.c_str(), interface.c_str(), usb.c_str(), m_setup.vendorId,
-        m_setup.productId);
+        "P: %s\nE: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nA: idVendor=%04x\nA: idProduct=%04x\n"
+        "A: busnum=1\nA: devpath=%u\n",
+        hidraw.c_str(), m_setup.number, m_setup.number, m_setup.number, idPath.c_str(), hid.c_str(),
+        m_setup.vendorId, m_setup.productId, uniq.c_str(), descriptorHex.c_str(), interface.c_str(),
+        usb.c_str(), m_setup.vendorId, m_setup.productId, m_setup.number);
     return text.data();
   }
 
@@ -259,6 +275,12 @@ class MockHidrawDevice {
     return TRUE;
   }
 
+  static void OnConnected(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer self) {
+    auto* device = static_cast<MockHidrawDevice*>(self);
+    std::lock_guard<std::mutex> lock(device->m_lock);
+    ++device->m_opens;
+  }
+
   static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
     auto* device = static_cast<MockHidrawDevice*>(self);
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
@@ -286,6 +308,7 @@ class MockHidrawDevice {
   MockHidrawSetup m_setup;
   std::vector<std::vector<uint8_t>> m_written;
   bool m_shortWrites = false;
+  int m_opens = 0;
   bool m_gone = false;
 };
 
