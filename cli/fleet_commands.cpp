@@ -185,7 +185,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     // time passes at the waits, so the wait also takes a little real time.
     platform.Clock().SleepMs(200);
     std::unique_lock<std::mutex> lock(station.lock);
-    station.changed.wait_for(lock, std::chrono::milliseconds(platform.UsesVirtualClock() ? 5 : 0));
+    station.changed.wait_for(lock, std::chrono::milliseconds(platform.Clock().RunsByItself() ? 0 : 5));
   }
   for (std::thread& worker : workers) worker.join();
   platform.FinishTranscript();
