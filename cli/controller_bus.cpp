@@ -16,7 +16,7 @@ std::vector<ControllerEntry> EnumerateControllers(IHidBus& bus) {
     const HidHandle probe = bus.Open(device.path, HidOpenMode::kProbeReadWrite);
     if (probe == kInvalidHidHandle) continue;
     bus.Close(probe);
-    found.push_back({std::move(device.path), row->vendorId, row->productId, row->reportMode,
+    found.push_back({std::move(device.path), row->vendorId, row->productId, static_cast<int>(row->mode),
                      std::move(device.location), std::move(device.serial)});
   }
   return found;

@@ -32,6 +32,16 @@ std::string CHid::DevicePath() const {
   return m_DevicePath;
 }
 
+std::string CHid::DeviceLocation() const {
+  std::lock_guard<std::mutex> lock(m_searchLock);
+  return m_location;
+}
+
+std::string CHid::DeviceSerial() const {
+  std::lock_guard<std::mutex> lock(m_searchLock);
+  return m_serial;
+}
+
 bool CHid::IsDevicePathPresent() {
   const std::string path = DevicePath();
   for (const std::string& present : m_bus.EnumerateInterfaces()) {
@@ -58,7 +68,7 @@ std::vector<HidDeviceInfo> EnumerateDevicesWithIds(IHidBus& bus) {
 
 bool CHid::SearchDevice() {
   std::lock_guard<std::mutex> lock(m_searchLock);
-  m_currentReportMode.store(0);
+  m_currentReportMode.store(ReportMode::kNone);
   // One enumeration serves every row of the table.
   const std::vector<HidDeviceInfo> devices = EnumerateDevicesWithIds(m_bus);
   const DeviceTableRow* matched = nullptr;
@@ -79,7 +89,8 @@ bool CHid::SearchDevice() {
     m_devicePresent.store(0);
     return false;
   }
-  m_currentReportMode.store(matched->reportMode);
+  m_currentReportMode.store(matched->mode);
+  m_bootMode.store(matched->mode == ReportMode::kBootCommand ? 1 : 0);
   m_devicePresent.store(1);
   m_bus.Close(probe);
   return true;
@@ -94,9 +105,9 @@ bool CHid::FindHid(const std::vector<HidDeviceInfo>& devices, uint16_t vendorId,
     const HidHandle probe = m_bus.Open(device.path, HidOpenMode::kProbeReadWrite);
     if (probe == kInvalidHidHandle) continue;  // held exclusively by someone else, or gone
     m_DevicePath = device.path;
+    m_location = device.location;
+    m_serial = device.serial;
     m_diag.Trace("m_DevicePath:%s\n", m_DevicePath.c_str());
-    const DeviceTableRow& bootRow = kDeviceTable[2];
-    m_bootMode.store(vendorId == bootRow.vendorId && productId == bootRow.productId ? 1 : 0);
     probeHandle = probe;
     return true;
   }

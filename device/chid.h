@@ -62,12 +62,14 @@ class CHid {
   void EndWorkerUse();
 
   // State of the last search (shared between the user-interface thread and the worker).
-  uint8_t CurrentReportMode() const { return m_currentReportMode.load(); }
-  ReportMode Mode() const { return static_cast<ReportMode>(m_currentReportMode.load()); }
+  ReportMode Mode() const { return m_currentReportMode.load(); }
   bool IsBootMode() const { return m_bootMode.load() != 0; }
   bool IsDevicePresent() const { return m_devicePresent.load() != 0; }
   bool IsNotifyRegistered() const { return m_notifyRegistered.load() != 0; }
   std::string DevicePath() const;
+  // Where the last match is plugged in and its serial number, as the bus tells them (may be empty).
+  std::string DeviceLocation() const;
+  std::string DeviceSerial() const;
   // Whether the interface of the last match is still on the bus; changes nothing.
   bool IsDevicePathPresent();
 
@@ -95,11 +97,13 @@ class CHid {
   std::atomic<uint32_t> m_readTimeout{10};
   std::atomic<int> m_notifyRegistered{0};
   NotifyHandle m_notifyHandle = kNoNotifyHandle;
-  std::atomic<uint8_t> m_currentReportMode{0};
+  std::atomic<ReportMode> m_currentReportMode{ReportMode::kNone};
   std::atomic<int> m_bootMode{0};
 
   mutable std::mutex m_searchLock;  // one search at a time; guards m_DevicePath
   std::string m_DevicePath;
+  std::string m_location;  // guarded by m_searchLock
+  std::string m_serial;    // guarded by m_searchLock
 
   mutable std::mutex m_handleLock;  // guards m_handles, m_retired, m_workerUses
   std::shared_ptr<HandlePair> m_handles;

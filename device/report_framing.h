@@ -25,17 +25,18 @@ struct ReportFraming {
   size_t inputSize;
 };
 
-inline constexpr ReportFraming FramingForMode(uint8_t reportMode) {
-  switch (reportMode) {
-    case 1:
+inline constexpr ReportFraming FramingForMode(ReportMode mode) {
+  switch (mode) {
+    case ReportMode::kPacketNumbered:
       return {0x81, 64, 64};
-    case 2:
-    case 3:
+    case ReportMode::kPacket:
+    case ReportMode::kBootCommand:
       return {0x00, 65, 65};
-    default:
+    case ReportMode::kNone:
       // Only while no supported controller matched; reads take a full-size report.
       return {0x03, 0, 65};
   }
+  return {0x03, 0, 65};
 }
 
 }  // namespace tarvik

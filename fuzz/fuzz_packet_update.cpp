@@ -53,13 +53,13 @@ class PacketScript final : public ISimDeviceModel {
     }
     // In report mode 2 the controller comes back in report mode 1 on the
     // signal; the bus's notices are sent from here, outside the lock.
-    const ReportFraming mode1 = FramingForMode(1);
+    const ReportFraming mode1 = FramingForMode(ReportMode::kPacketNumbered);
     port.ReplugAs(0x7E21, mode1.outputSize, mode1.inputSize);
   }
 
  private:
   void Take(const std::vector<uint8_t>& report, SimDevicePort& port) {
-    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_mode));
+    const ReportFraming framing = FramingForMode(static_cast<ReportMode>(m_mode));
     if (report.size() != framing.outputSize || report.size() < 2) return;
     const size_t count = report[1];
     if (count == 0 || count > report.size() - 2) return;
@@ -167,7 +167,7 @@ class PacketScript final : public ISimDeviceModel {
   }
 
   void Send(SimDevicePort& port, const Bytes& frame, uint32_t delay) {
-    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_mode));
+    const ReportFraming framing = FramingForMode(static_cast<ReportMode>(m_mode));
     Bytes report(framing.inputSize, 0);
     report[0] = framing.firstByte;
     report[1] = static_cast<uint8_t>(std::min<size_t>(frame.size(), report.size() - 2));

@@ -152,9 +152,11 @@ ControllerProbe UpdateSession::Probe(IUpdateUser* user) {
   ControllerProbe probe;
   probe.present = m_hid.IsDevicePresent();
   probe.path = m_hid.DevicePath();
+  probe.location = m_hid.DeviceLocation();
+  probe.serial = m_hid.DeviceSerial();
   probe.mode = m_hid.Mode();
   for (const DeviceTableRow& row : kDeviceTable) {
-    if (row.reportMode != static_cast<uint8_t>(probe.mode)) continue;
+    if (row.mode != probe.mode) continue;
     probe.vendorId = row.vendorId;
     probe.productId = row.productId;
   }

@@ -38,7 +38,9 @@ class ISystem;
 // What the session found out about its controller.
 struct ControllerProbe {
   bool present = false;
-  std::string path;  // the interface the session talks to
+  std::string path;      // the interface the session talks to
+  std::string location;  // where it is plugged in (a USB port path, a location path); may be empty
+  std::string serial;    // its serial number, where it has one
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   ReportMode mode = ReportMode::kNone;

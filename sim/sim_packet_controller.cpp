@@ -107,7 +107,7 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
   bool replug = false;
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_reportMode));
+    const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(m_reportMode));
     const size_t count = report.size() >= 2 ? report[1] : 0;
     if (report.size() != framing.outputSize || report[0] != framing.firstByte || count == 0 ||
         count > report.size() - 2) {
@@ -133,7 +133,7 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
   // The bus sends the removal and arrival notices from inside this call, and
   // whoever receives them must be free to write to the device at once.
   if (replug) {
-    const ReportFraming mode1 = FramingForMode(kMode1Row.reportMode);
+    const ReportFraming mode1 = FramingForMode(kMode1Row.mode);
     port.ReplugAs(kMode1Row.productId, mode1.outputSize, mode1.inputSize);
   }
 }
@@ -171,7 +171,7 @@ void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevi
     case kTypeMode2Signal:
       ++m_counts.mode2Signals;
       if (m_reportMode == 2 && m_config.onMode2Signal == SimSwitch::kReplug) {
-        m_reportMode = kMode1Row.reportMode;
+        m_reportMode = static_cast<int>(kMode1Row.mode);
         m_partial.clear();
         replug = true;
       }
@@ -238,7 +238,7 @@ void SimPacketController::Answer(SimDevicePort& port, const std::vector<uint8_t>
 }
 
 void SimPacketController::SendFrame(SimDevicePort& port, const std::vector<uint8_t>& frame) {
-  const ReportFraming framing = FramingForMode(static_cast<uint8_t>(m_reportMode));
+  const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(m_reportMode));
   std::vector<uint8_t> report(framing.inputSize, 0);
   report[0] = framing.firstByte;
   report[1 + kReportCount] = static_cast<uint8_t>(frame.size());

@@ -16,7 +16,7 @@ constexpr uint16_t kExtraVendors[] = {0x046D, 0x045E, 0x1532, 0x0B05, 0x04F3, 0x
 
 SimDeviceSetup ControllerSetup(int row) {
   const DeviceTableRow& r = kDeviceTable[static_cast<size_t>(row - 1)];
-  const ReportFraming framing = FramingForMode(r.reportMode);
+  const ReportFraming framing = FramingForMode(r.mode);
   SimDeviceSetup setup;
   setup.vendorId = r.vendorId;
   setup.productId = r.productId;

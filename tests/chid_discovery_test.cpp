@@ -23,14 +23,14 @@ TEST_F(DiscoveryTest, NothingPresentStillRegistersOnceAndMatchesNothing) {
 TEST_F(DiscoveryTest, EachRowSetsItsReportModeAndTheBootFlag) {
   const int packet2 = PlugRow(2);
   EXPECT_TRUE(hid.SearchDevice());
-  EXPECT_EQ(hid.CurrentReportMode(), 2);
+  EXPECT_EQ(hid.Mode(), ReportMode::kPacket);
   EXPECT_FALSE(hid.IsBootMode());
   EXPECT_TRUE(hid.IsDevicePresent());
 
   bus.Unplug(packet2, false);
   PlugRow(3);
   EXPECT_TRUE(hid.SearchDevice());
-  EXPECT_EQ(hid.CurrentReportMode(), 3);
+  EXPECT_EQ(hid.Mode(), ReportMode::kBootCommand);
   EXPECT_TRUE(hid.IsBootMode());
 }
 
@@ -38,7 +38,7 @@ TEST_F(DiscoveryTest, LowestRowWinsWhateverTheEnumerationOrder) {
   const int boot = PlugRow(3);
   const int packet1 = PlugRow(1);
   EXPECT_TRUE(hid.SearchDevice());
-  EXPECT_EQ(hid.CurrentReportMode(), 1);
+  EXPECT_EQ(hid.Mode(), ReportMode::kPacketNumbered);
   EXPECT_FALSE(hid.IsBootMode());
   EXPECT_EQ(hid.DevicePath(), bus.PathOf(packet1));
   EXPECT_NE(hid.DevicePath(), bus.PathOf(boot));
@@ -51,7 +51,7 @@ TEST_F(DiscoveryTest, FailedSearchAfterSuccessKeepsPathAndBootFlag) {
   bus.Unplug(boot, false);
   EXPECT_FALSE(hid.SearchDevice());
   EXPECT_FALSE(hid.IsDevicePresent());
-  EXPECT_EQ(hid.CurrentReportMode(), 0);
+  EXPECT_EQ(hid.Mode(), ReportMode::kNone);
   EXPECT_TRUE(hid.IsBootMode());
   EXPECT_EQ(hid.DevicePath(), path);
 }
@@ -118,7 +118,7 @@ TEST_P(DiscoveryOpensTest, OneEnumerationOpensOnlyWhatMayBeAController) {
   if (controller != 0) {
     EXPECT_EQ(hid.DevicePath(), bus.PathOf(controller));
   }
-  EXPECT_EQ(hid.CurrentReportMode(), c.controllerRow);
+  EXPECT_EQ(static_cast<int>(hid.Mode()), c.controllerRow);
   EXPECT_EQ(bus.OpenCount(other), c.otherOpens);
   EXPECT_EQ(bus.OpenCount(controller), c.controllerOpens);
   EXPECT_EQ(bus.OpenHandleCount(), 0);

@@ -285,7 +285,7 @@ TEST_F(HidrawBusTest, SearchesOpenNoNodeThatIsNotASupportedController) {
   CHid hid{bus, diag};
   ASSERT_TRUE(hid.SearchDevice());
   EXPECT_EQ(hid.DevicePath(), packet.devnode);
-  EXPECT_EQ(hid.CurrentReportMode(), 1);
+  EXPECT_EQ(hid.Mode(), ReportMode::kPacketNumbered);
   const std::vector<ControllerEntry> controllers = EnumerateControllers(bus);
   ASSERT_EQ(controllers.size(), 2u);
   EXPECT_EQ(controllers[0].path, boot.devnode);

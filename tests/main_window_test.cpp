@@ -108,7 +108,7 @@ TEST_F(MainWindowTest, ReportModeOneControllerEnablesTheButtonAtBothSearches) {
   PlugController(1);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Hid().CurrentReportMode(), 1);
+    EXPECT_EQ(dlg.Hid().Mode(), ReportMode::kPacketNumbered);
     EXPECT_FALSE(dlg.Hid().IsBootMode());
   });
   EXPECT_EQ(user.Count("enable"), 2u);

@@ -19,7 +19,7 @@ class PacketFrameTest : public ::testing::Test, protected test::DeviceRig {
   std::vector<Bytes> Sent() {
     std::vector<Bytes> data;
     for (const Bytes& report : bus.ReportsWrittenTo(device)) {
-      const bool mode1 = hid.CurrentReportMode() == 1;
+      const bool mode1 = hid.Mode() == ReportMode::kPacketNumbered;
       EXPECT_EQ(report.size(), mode1 ? 64u : 65u);
       EXPECT_EQ(report[0], mode1 ? 0x81 : 0x00);
       data.emplace_back(report.begin() + 1, report.end());

@@ -79,7 +79,7 @@ class PacketControllerTest : public ::testing::Test {
 
   // One report per piece of at most `piece` frame bytes, as the host cuts them.
   void Write(const Bytes& frame, size_t piece = kMaxPiece) {
-    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(model->ReportMode()));
+    const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(model->ReportMode()));
     for (size_t at = 0; at < frame.size(); at += piece) {
       const size_t count = std::min(piece, frame.size() - at);
       Bytes report(framing.outputSize, 0);
@@ -93,7 +93,7 @@ class PacketControllerTest : public ::testing::Test {
   // The frame of the next input report, its framing checked; nothing when
   // none arrives in time.
   std::optional<Bytes> Read(uint32_t timeoutMs = 100) {
-    const ReportFraming framing = FramingForMode(static_cast<uint8_t>(model->ReportMode()));
+    const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(model->ReportMode()));
     Bytes report(kReadBufferSize, 0);
     const HidReadResult result = bus.ReadReport(reader, report.data(), report.size(), timeoutMs);
     if (result.code != kWaitReceived) return std::nullopt;

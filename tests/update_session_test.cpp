@@ -117,6 +117,7 @@ TEST(UpdateSessionTest, ProbeReadsBothInformationBlocksAndTheUid) {
   EXPECT_EQ(probe.AtVersion(), 110u);
   EXPECT_EQ(probe.Uid().size(), 24u);
   EXPECT_EQ(probe.Name(), "controller 5a3c:7e23");
+  EXPECT_FALSE(probe.location.empty());
 }
 
 TEST(UpdateSessionTest, GuardOrdersReleasesAfterTheirBetasOnEachMicrocontroller) {

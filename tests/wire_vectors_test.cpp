@@ -321,7 +321,7 @@ TEST(ReportFramingWireTest, FirstByteAndSizesByReportMode) {
     size_t inputSize;
   };
   for (const Case& c : {Case{1, 0x81, 64, 64}, Case{2, 0x00, 65, 65}, Case{3, 0x00, 65, 65}}) {
-    const ReportFraming framing = FramingForMode(c.mode);
+    const ReportFraming framing = FramingForMode(static_cast<ReportMode>(c.mode));
     EXPECT_EQ(framing.firstByte, c.firstByte) << int{c.mode};
     EXPECT_EQ(framing.outputSize, c.outputSize) << int{c.mode};
     EXPECT_EQ(framing.inputSize, c.inputSize) << int{c.mode};

@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   const std::string image = argv[2];
   const int row = mode == "packet1" ? 1 : mode == "packet2" ? 2 : 3;
   const DeviceTableRow& device = kDeviceTable[static_cast<size_t>(row - 1)];
-  const bool numbered = device.reportMode == 1;
+  const bool numbered = device.mode == ReportMode::kPacketNumbered;
 
   SimBootConfig bootConfig;
   SimPacketConfig packetConfig;
