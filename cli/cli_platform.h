@@ -71,6 +71,12 @@ class CliPlatform {
   // A session on the controller of `target`; nothing is sent until it is used.
   std::unique_ptr<ControllerSession> OpenSession(const ControllerTarget& target);
 
+  // Device notices of the run's bus for `target` (kNoNotifyHandle when the bus gives none).
+  NotifyHandle WatchDevices(IDeviceNotifyTarget& target) { return m_bus->RegisterNotify(target); }
+  void UnwatchDevices(NotifyHandle handle) {
+    if (handle != kNoNotifyHandle) m_bus->UnregisterNotify(handle);
+  }
+
   // The supported controllers present now, in bus order.
   std::vector<ControllerEntry> Controllers();
   // Whether the session has several controllers (simulated, or found at

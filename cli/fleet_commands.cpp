@@ -117,12 +117,31 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
     // time of the clock, one away is still the one just updated, not gone.
     std::map<std::string, uint64_t> restarting;
     int running = 0;
+    bool wake = false;  // a device notice, an update's end or Ctrl-C since the last look
     Tally tally;
     json results = json::array();
+
+    void Wake() {
+      std::lock_guard<std::mutex> guard(lock);
+      wake = true;
+      changed.notify_all();
+    }
   } station;
+  // Device notices wake the station at once.
+  class Notices final : public IDeviceNotifyTarget {
+   public:
+    explicit Notices(Station& s) : m_station(s) {}
+    void PostDeviceChange(uint32_t) override { m_station.Wake(); }
+
+   private:
+    Station& m_station;
+  } notices(station);
   StopSource stops;
   // Ctrl-C with nothing running ends the station at once, and says so.
-  InterruptWatch interrupts([&] { stops.RequestStop(); },
+  InterruptWatch interrupts([&] {
+                              stops.RequestStop();
+                              station.Wake();
+                            },
                             [&] {
                               std::lock_guard<std::mutex> lock(station.lock);
                               return station.running > 0;
@@ -132,6 +151,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
   if (!options.json && !options.quiet) {
     std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
   }
+  const NotifyHandle watch = platform.WatchDevices(notices);
   std::set<std::string> handled;  // present, already updated or being updated
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<TerminalUser>> users;
@@ -178,15 +198,28 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
         if (!options.json && !(options.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
         station.busy.erase(c.path);
         --station.running;
+        station.wake = true;
         station.changed.notify_all();
       });
     }
-    // Looked for again every 200 ms of the session's clock; a virtual clock's
-    // time passes at the waits, so the wait also takes a little real time.
-    platform.Clock().SleepMs(200);
+    IClock& clock = platform.Clock();
+    if (watch != kNoNotifyHandle && clock.RunsByItself()) {
+      // Until a notice, an update's end or Ctrl-C; at least once a second, for
+      // the restart grace and a node that could not be opened at its notice.
+      std::unique_lock<std::mutex> lock(station.lock);
+      station.changed.wait_for(lock, std::chrono::seconds(1), [&] { return station.wake; });
+      station.wake = false;
+      continue;
+    }
+    // Without notices, looked for again every 200 ms of the session's clock; a
+    // clock whose time passes only at the waits needs real time given to the
+    // updates' threads as well.
+    clock.SleepMs(200);
     std::unique_lock<std::mutex> lock(station.lock);
-    station.changed.wait_for(lock, std::chrono::milliseconds(platform.Clock().RunsByItself() ? 0 : 5));
+    station.changed.wait_for(lock, std::chrono::milliseconds(clock.RunsByItself() ? 0 : 5));
+    station.wake = false;
   }
+  platform.UnwatchDevices(watch);
   for (std::thread& worker : workers) worker.join();
   platform.FinishTranscript();
   const Tally& tally = station.tally;
