@@ -78,7 +78,7 @@ TEST_F(UiTaskQueueTest, ClosingReleasesWaitingSendersWhetherTheirTaskWaitsOrRuns
         if (closeInsideTheTask) queue.Close();
       }) ? 1 : 0;
     });
-    PumpUntil([&] { return queue.HasQueued(); });
+    while (!queue.HasQueued()) std::this_thread::yield();
     if (closeInsideTheTask) {
       queue.RunOne();
     } else {
