@@ -72,9 +72,7 @@ FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const Ima
     r.reason = ImageRejection(image.image.Path(), problem);
     return ended("rejected");
   }
-  const bool known = probe.deviceVersion != kDeviceVersionUnknown &&
-                     !(probe.deviceVersion == kDeviceVersionNoFirmware && !probe.BootMode());
-  if (known) {
+  if (probe.VersionKnown()) {
     r.from = FormatVersionShort(probe.deviceVersion);
     if (Refused(controller->Session().Guard(image.image), options, assumeYes, user, r)) return ended("refused");
   }

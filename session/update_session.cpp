@@ -22,6 +22,9 @@ IUpdateUser& NobodyUser() {
 
 constexpr uint32_t kUpdateTimerIntervalMs = 100;
 
+// An erased version word reads as version 0.
+uint32_t ErasedAsZero(uint32_t version) { return version == 0xFFFFFFFFu ? 0 : version; }
+
 }  // namespace
 
 // The flows' window: texts from the text table, everything the user sees
@@ -78,6 +81,10 @@ class UpdateSession::FlowWindow final : public IUpdateWindow {
   UpdateSession& m_s;
 };
 
+bool ControllerProbe::VersionKnown() const {
+  return deviceVersion != kDeviceVersionUnknown && !(deviceVersion == kDeviceVersionNoFirmware && !BootMode());
+}
+
 std::string ControllerProbe::VersionText() const {
   if (!queried) return "unknown";
   return deviceVersion == kDeviceVersionNoFirmware && !BootMode() ? "none" : FormatVersionShort(deviceVersion);
@@ -85,7 +92,7 @@ std::string ControllerProbe::VersionText() const {
 
 uint32_t ControllerProbe::AtVersion() const {
   if (!BootMode() || !queried) return 0;
-  return at.version == 0xFFFFFFFFu ? 0 : at.version;
+  return ErasedAsZero(at.version);
 }
 
 std::string ControllerProbe::Uid() const {
@@ -176,7 +183,7 @@ StepResult UpdateSession::QueryDeviceVersion() { return m_info.QueryDeviceVersio
 
 VersionGuard UpdateSession::Guard(const FirmwareImage& image) const {
   const bool boot = m_hid.IsBootMode();
-  const uint32_t at = m_info.AtInfo().version == 0xFFFFFFFFu ? 0 : m_info.AtInfo().version;
+  const uint32_t at = ErasedAsZero(m_info.AtInfo().version);
   return GuardVersions(image, boot ? UpdateProtocol::kBoot : UpdateProtocol::kPacket, m_state.deviceVersion.load(),
                        boot ? at : 0);
 }

@@ -54,6 +54,8 @@ struct ControllerProbe {
 
   bool BootMode() const { return mode == ReportMode::kBootCommand; }
   UpdateProtocol Protocol() const { return BootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket; }
+  // The controller told a firmware version (not "none" in the packet protocol).
+  bool VersionKnown() const;
   // "1.31", "none" (a packet-protocol controller without valid firmware), "unknown".
   std::string VersionText() const;
   // The ATmcu's firmware version (0 when erased); 0 outside boot mode.
