@@ -201,9 +201,21 @@ class NoticeLog final : public IDeviceNotifyTarget {
   std::vector<uint32_t> events;
 };
 
+// This process's notice window. Other programs running beside the tests (the
+// command line, the window) have message-only windows of the same class.
+HWND OwnNoticeWindow() {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(HWND_MESSAGE, window, SetupApiHidBus::kNoticeWindowClass, nullptr))) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
 // What the system sends the bus's notice window for a HID interface.
 LRESULT SendInterfaceNotice(UINT event) {
-  const HWND window = FindWindowExW(HWND_MESSAGE, nullptr, SetupApiHidBus::kNoticeWindowClass, nullptr);
+  const HWND window = OwnNoticeWindow();
   if (!window) return -1;
   DEV_BROADCAST_DEVICEINTERFACE_W notice{};
   notice.dbcc_size = sizeof notice;
