@@ -1,4 +1,4 @@
-// What the command line asked for.
+// What the command line asked for of every command, and what the program answers.
 #pragma once
 
 #include <string>
@@ -6,7 +6,10 @@
 
 namespace tarvik {
 
-struct CliOptions {
+// What every command may read from the line: where the controllers are, what
+// is recorded, how the result is shown, which controller is meant. A
+// command's own options belong to its type (cli/commands.h).
+struct GlobalOptions {
   std::string simulate;  // empty: the system's HID devices
   std::vector<std::string> simSettings;
   std::string transcriptPath;  // empty: none; "-": standard output
@@ -14,20 +17,6 @@ struct CliOptions {
   bool verbose = false;  // trace lines on standard error too
   bool quiet = false;    // no success line, no progress
   std::string device;    // --device: an index from list, a path or a boot-mode UID; empty: any
-
-  // run
-  std::string image;
-  std::string confirm = "yes";
-  int presses = 1;
-
-  // image, flash
-  std::string path;
-  bool assumeYes = false;
-  bool allowOlder = false;
-  bool allowReinstall = false;
-  bool all = false;    // flash every controller present, at once
-  bool watch = false;  // station mode: flash each controller as it arrives
-  int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
 };
 
 // Exit statuses of flash, info and image (run keeps 0, 1 and 2).

@@ -12,7 +12,7 @@ void PrintJson(const json& document) {
   std::puts(document.dump(2, ' ', false, json::error_handler_t::replace).c_str());
 }
 
-int Conclude(const CliOptions& options, json document, int status, const std::string& reason) {
+int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason) {
   if (options.json) {
     if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
     document["exitStatus"] = status;
@@ -22,7 +22,7 @@ int Conclude(const CliOptions& options, json document, int status, const std::st
   return status;
 }
 
-std::optional<int> SetUpOrConclude(CliPlatform& platform, const CliOptions& options, json& document,
+std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& options, json& document,
                                    const char* otherwise) {
   std::string error;
   int code = kExitOk;

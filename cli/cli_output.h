@@ -20,11 +20,11 @@ class CliPlatform;
 void PrintJson(const json& document);
 // Ends a command: the JSON document (with --json), the failure line on
 // standard error, the exit status.
-int Conclude(const CliOptions& options, json document, int status, const std::string& reason);
+int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason);
 // Builds `platform` from the options. When that cannot be done the command
 // ends: the status returned is the concluded one, and `document`'s result is
 // "error" for a usage error, else `otherwise`.
-std::optional<int> SetUpOrConclude(CliPlatform& platform, const CliOptions& options, json& document,
+std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& options, json& document,
                                    const char* otherwise = "error");
 int ExitFor(OutcomeResult result);
 

@@ -17,7 +17,7 @@ CliPlatform::~CliPlatform() {
   }
 }
 
-bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCode) {
+bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exitCode) {
   exitCode = kExitUsage;
   const bool simulated = !options.simulate.empty();
   if (!simulated && !options.simSettings.empty()) {

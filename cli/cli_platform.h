@@ -59,7 +59,7 @@ class CliPlatform {
 
   // Builds everything from the options; false with `error` and `exitCode` set
   // when the options cannot be served.
-  bool Set(const CliOptions& options, std::string& error, int& exitCode);
+  bool Set(const GlobalOptions& options, std::string& error, int& exitCode);
 
   // Runs the main window with `user` answering it; `session` runs once
   // start-up is done, on the user-interface thread.

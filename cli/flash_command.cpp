@@ -15,26 +15,59 @@
 
 namespace tarvik {
 
-int FlashCommand(const CliOptions& options) {
+namespace {
+
+class FlashCommand final : public CliCommand {
+ public:
+  int Run(const GlobalOptions& global) override;
+
+ protected:
+  CLI::App* Define(CLI::App& line) override {
+    CLI::App* flash = line.add_subcommand("flash", "Write an image into the connected controller, or into all of them");
+    flash->add_option("PATH", m_options.path, "Firmware image (*.dat)")->required();
+    flash->add_flag("--yes,-y", m_options.assumeYes, "Confirm the version change without asking");
+    flash->add_flag("--allow-older", m_options.allowOlder, "With --yes: write an image older than the firmware");
+    flash->add_flag("--allow-reinstall", m_options.allowReinstall,
+                    "With --yes: write the version the controller already runs");
+    flash->add_flag("--all", m_options.all, "Update every supported controller present, at the same time");
+    flash->add_flag("--watch", m_options.watch,
+                    "Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count");
+    flash->add_option("--count", m_options.count, "With --watch: end after N upgrades");
+    return flash;
+  }
+  std::string CheckOwnOptions() const override {
+    if (!m_options.assumeYes && !m_options.all && (m_options.allowOlder || m_options.allowReinstall)) {
+      return std::string(m_options.allowOlder ? "--allow-older" : "--allow-reinstall") +
+             " goes with --yes: without it the prompt asks";
+    }
+    return "";
+  }
+
+ private:
+  FlashOptions m_options;
+};
+
+int FlashCommand::Run(const GlobalOptions& global) {
+  const FlashOptions& options = m_options;
   json document = {{"command", "flash"}};
   if (options.all && options.watch) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--all and --watch exclude each other");
+    return Conclude(global, document, kExitUsage, "--all and --watch exclude each other");
   }
-  if ((options.all || options.watch) && !options.device.empty()) {
+  if ((options.all || options.watch) && !global.device.empty()) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--device picks one controller: it goes without --all and --watch");
+    return Conclude(global, document, kExitUsage, "--device picks one controller: it goes without --all and --watch");
   }
   if (options.count != 0 && !options.watch) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--count goes with --watch");
+    return Conclude(global, document, kExitUsage, "--count goes with --watch");
   }
   // Refused before any report: the transcript, if asked for, holds only the outcome.
   const auto refuse = [&](OutcomeResult result, int status, const std::string& reason) {
     CliPlatform platform;
     std::string error;
     int code = kExitOk;
-    if (platform.Set(options, error, code)) {
+    if (platform.Set(global, error, code)) {
       UpdateOutcome refused;
       refused.result = result;
       refused.reason = reason;
@@ -42,7 +75,7 @@ int FlashCommand(const CliOptions& options) {
       platform.FinishTranscript();
     }
     document["result"] = OutcomeName(result);
-    return Conclude(options, document, status, reason);
+    return Conclude(global, document, status, reason);
   };
   const ImageCheck image = CheckImage(options.path);
   if (!image.reason.empty()) return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
@@ -51,13 +84,13 @@ int FlashCommand(const CliOptions& options) {
     return refuse(OutcomeResult::kCancelled, kExitCancelled,
                   "the update needs a confirmation and standard input is not a terminal: add --yes to give it");
   }
-  if (options.all) return FlashAll(options, image);
-  if (options.watch) return FlashWatch(options, image);
+  if (options.all) return FlashAll(global, options, image);
+  if (options.watch) return FlashWatch(global, options, image);
 
   TerminalSettings settings;
   settings.assumeYes = options.assumeYes;
-  settings.verbose = options.verbose;
-  settings.drawProgress = !options.quiet && StandardErrorIsTerminal();
+  settings.verbose = global.verbose;
+  settings.drawProgress = !global.quiet && StandardErrorIsTerminal();
   TerminalUser user(settings);
 
   StopSource stops;
@@ -67,17 +100,17 @@ int FlashCommand(const CliOptions& options) {
   });
 
   CliPlatform platform;
-  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   ControllerTarget target;
-  if (!options.device.empty()) {
-    if (std::string error; !TargetOfDevice(platform, options.device, target, error)) {
+  if (!global.device.empty()) {
+    if (std::string error; !TargetOfDevice(platform, global.device, target, error)) {
       document["result"] = "no controller";
-      return Conclude(options, document, kExitNoController, error);
+      return Conclude(global, document, kExitNoController, error);
     }
   } else if (const size_t count = platform.Controllers().size(); count > 1) {
     platform.FinishTranscript();
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage,
+    return Conclude(global, document, kExitUsage,
                     StrFormat("%zu controllers are connected: choose one with --device (an index from list, a "
                               "path or a boot-mode UID), or update them all with --all",
                               count));
@@ -88,26 +121,30 @@ int FlashCommand(const CliOptions& options) {
   platform.FinishTranscript();
   if (!r.outcome) {
     document["result"] = r.result;
-    return Conclude(options, document, r.status, r.reason);
+    return Conclude(global, document, r.status, r.reason);
   }
   document = OutcomeDocument("flash", *r.outcome);
   document["controller"] = r.controller;
   if (r.status == kExitOk) {
-    if (!options.quiet && !options.json) {
+    if (!global.quiet && !global.json) {
       std::printf("Upgraded %s from %s to %s (%llu bytes, %.1f s)\n", r.controller.c_str(),
                   r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
                   static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
     }
-    return Conclude(options, document, r.status, "");
+    return Conclude(global, document, r.status, "");
   }
   if (r.outcome->result == OutcomeResult::kInterrupted) {
     const std::string hint = RecoveryHint(*r.outcome);
     document["controllerState"] = hint;
-    Conclude(options, document, r.status, r.outcome->reason);
+    Conclude(global, document, r.status, r.outcome->reason);
     std::fprintf(stderr, "tarvik-update-cli: %s\n", hint.c_str());
     return r.status;
   }
-  return Conclude(options, document, r.status, r.outcome->reason);
+  return Conclude(global, document, r.status, r.outcome->reason);
 }
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeFlashCommand() { return std::make_unique<FlashCommand>(); }
 
 }  // namespace tarvik

@@ -23,7 +23,7 @@ namespace {
 
 // Why the flash stops before the update, when it does: the version guard
 // under --yes, or nothing. Sets what the prompt says otherwise.
-bool Refused(const VersionGuard& guard, const CliOptions& options, bool assumeYes,
+bool Refused(const VersionGuard& guard, const FlashOptions& options, bool assumeYes,
              TerminalUser& user, FlashResult& r) {
   if (guard.order < 0 && assumeYes && !options.allowOlder) {
     r.status = kExitCancelled;
@@ -43,7 +43,7 @@ bool Refused(const VersionGuard& guard, const CliOptions& options, bool assumeYe
 
 }  // namespace
 
-FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const ImageCheck& image, TerminalUser& user,
+FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image, TerminalUser& user,
                      StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
   FlashResult r;
   r.to = FormatVersionShort(image.version);

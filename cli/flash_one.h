@@ -13,6 +13,17 @@
 
 namespace tarvik {
 
+// flash's own options.
+struct FlashOptions {
+  std::string path;
+  bool assumeYes = false;
+  bool allowOlder = false;
+  bool allowReinstall = false;
+  bool all = false;    // every controller present, at once
+  bool watch = false;  // station mode: each controller as it arrives
+  int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
+};
+
 // The image as flash sees it before talking to any controller: read and
 // checked as the update will check it.
 struct ImageCheck {
@@ -27,7 +38,7 @@ ImageCheck CheckImage(const std::string& path);
 // The controller of `target` (the bus's first when it has no path).
 // `guardAsYes`: the version guard applies as under --yes (the batch was
 // confirmed once). Ctrl-C reaches the update through `stops`.
-FlashResult FlashOne(CliPlatform& platform, const CliOptions& options, const ImageCheck& image, TerminalUser& user,
+FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image, TerminalUser& user,
                      StopSource& stops, const ControllerTarget& target, bool guardAsYes);
 
 }  // namespace tarvik

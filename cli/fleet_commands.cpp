@@ -32,17 +32,17 @@ bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
   return !answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-TerminalSettings BatchSettings(const CliOptions& options) {
+TerminalSettings BatchSettings(const GlobalOptions& global) {
   TerminalSettings settings;
   settings.assumeYes = true;  // asked once for the batch
-  settings.verbose = options.verbose;
+  settings.verbose = global.verbose;
   settings.drawProgress = false;  // several bars would overwrite each other
   return settings;
 }
 
 }  // namespace
 
-int FlashAll(const CliOptions& options, const ImageCheck& image) {
+int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   json document = {{"command", "flash"}};
   StopSource stops;
   AnswerReader batchAnswer;
@@ -51,19 +51,19 @@ int FlashAll(const CliOptions& options, const ImageCheck& image) {
     batchAnswer.Wake();
   });
   CliPlatform platform;
-  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
+  if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (controllers.empty()) {
     platform.FinishTranscript();
     document["result"] = "no controller";
-    return Conclude(options, document, kExitNoController, "no supported controller found");
+    return Conclude(global, document, kExitNoController, "no supported controller found");
   }
   if (!options.assumeYes &&
       !ConfirmBatch(batchAnswer, StrFormat("Write version %s (%u bytes) to all %zu controllers?",
                               FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
     platform.FinishTranscript();
     document["result"] = "cancelled";
-    return Conclude(options, document, kExitCancelled, "the update was not confirmed");
+    return Conclude(global, document, kExitCancelled, "the update was not confirmed");
   }
   std::vector<FlashResult> results(controllers.size());
   std::vector<int> numbers(controllers.size());
@@ -72,7 +72,7 @@ int FlashAll(const CliOptions& options, const ImageCheck& image) {
   for (size_t i = 0; i < controllers.size(); ++i) {
     const ControllerTarget target = platform.TargetFor(controllers[i]);
     numbers[i] = static_cast<int>(i + 1);
-    users.push_back(std::make_unique<TerminalUser>(BatchSettings(options)));
+    users.push_back(std::make_unique<TerminalUser>(BatchSettings(global)));
     TerminalUser& user = *users.back();
     workers.emplace_back([&, i, target, &user = user] {
       results[i] = FlashOne(platform, options, image, user, stops, target, true);
@@ -86,28 +86,28 @@ int FlashAll(const CliOptions& options, const ImageCheck& image) {
   for (size_t i = 0; i < controllers.size(); ++i) {
     tally.Add(results[i]);
     list.push_back(ResultJson(numbers[i], controllers[i].path, results[i]));
-    if (!options.json && !(options.quiet && results[i].status == kExitOk)) {
+    if (!global.json && !(global.quiet && results[i].status == kExitOk)) {
       PrintResultLine(numbers[i], controllers[i].path, results[i]);
     }
   }
   const bool allUpgraded = tally.upgraded == tally.Total();
   const int status = allUpgraded ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
-  if (!options.json && !(options.quiet && allUpgraded)) std::printf("%s\n", tally.Text().c_str());
+  if (!global.json && !(global.quiet && allUpgraded)) std::printf("%s\n", tally.Text().c_str());
   document["result"] = allUpgraded ? "upgraded" : interrupts.Interrupted() ? "interrupted" : "failed";
   document["results"] = list;
   document["summary"] = tally.Json();
-  return Conclude(options, document, status, allUpgraded ? "" : tally.Text());
+  return Conclude(global, document, status, allUpgraded ? "" : tally.Text());
 }
 
-int FlashWatch(const CliOptions& options, const ImageCheck& image) {
+int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   json document = {{"command", "flash"}, {"mode", "watch"}};
   if (!options.assumeYes) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--watch updates without asking: add --yes");
+    return Conclude(global, document, kExitUsage, "--watch updates without asking: add --yes");
   }
   if (options.count < 0) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
+    return Conclude(global, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
   }
   struct Station {
     std::mutex lock;
@@ -147,8 +147,8 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
                               return station.running > 0;
                             });
   CliPlatform platform;
-  if (const std::optional<int> ended = SetUpOrConclude(platform, options, document)) return *ended;
-  if (!options.json && !options.quiet) {
+  if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
+  if (!global.json && !global.quiet) {
     std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
   }
   const NotifyHandle watch = platform.WatchDevices(notices);
@@ -187,7 +187,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
         station.busy.insert(c.path);
         ++station.running;
       }
-      users.push_back(std::make_unique<TerminalUser>(BatchSettings(options)));
+      users.push_back(std::make_unique<TerminalUser>(BatchSettings(global)));
       TerminalUser& user = *users.back();
       workers.emplace_back([&, c, target, number, &user = user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
@@ -195,7 +195,7 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
         if (r.status == kExitOk) station.restarting[c.path] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
         station.results.push_back(ResultJson(number, c.path, r));
-        if (!options.json && !(options.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
+        if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
         station.busy.erase(c.path);
         --station.running;
         station.wake = true;
@@ -223,12 +223,12 @@ int FlashWatch(const CliOptions& options, const ImageCheck& image) {
   for (std::thread& worker : workers) worker.join();
   platform.FinishTranscript();
   const Tally& tally = station.tally;
-  if (!options.json && !options.quiet) std::printf("%s\n", tally.Text().c_str());
+  if (!global.json && !global.quiet) std::printf("%s\n", tally.Text().c_str());
   const int status = tally.interrupted > 0 ? kExitInterrupted : tally.failed > 0 ? kExitFailed : kExitOk;
   document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
   document["results"] = station.results;
   document["summary"] = tally.Json();
-  return Conclude(options, document, status, status == kExitOk ? "" : tally.Text());
+  return Conclude(global, document, status, status == kExitOk ? "" : tally.Text());
 }
 
 }  // namespace tarvik

@@ -7,7 +7,7 @@
 
 namespace tarvik {
 
-int FlashAll(const CliOptions& options, const ImageCheck& image);
-int FlashWatch(const CliOptions& options, const ImageCheck& image);
+int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image);
+int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image);
 
 }  // namespace tarvik

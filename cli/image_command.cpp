@@ -13,10 +13,29 @@ namespace tarvik {
 namespace {
 // The image listing shows this many records; the check still walks them all.
 constexpr size_t kListedRecords = 1000;
-}  // namespace
 
-int ImageCommand(const CliOptions& options) {
-  const ImageCheck check = CheckImage(options.path);
+class ImageCommand final : public CliCommand {
+ public:
+  int Run(const GlobalOptions& options) override;
+
+ protected:
+  CLI::App* Define(CLI::App& line) override {
+    CLI::App* image = line.add_subcommand("image", "Check an image file and list its records");
+    image->add_option("PATH", m_path, "Firmware image (*.dat)")->required();
+    return image;
+  }
+  std::vector<Unused> UnusedOptions() const override {
+    return {{"--device", "image reads only the file"},     {"--simulate", "image reads only the file"},
+            {"--sim", "image reads only the file"},        {"--transcript", "image reads only the file"},
+            {"--verbose", "image has no trace to show"}};
+  }
+
+ private:
+  std::string m_path;
+};
+
+int ImageCommand::Run(const GlobalOptions& options) {
+  const ImageCheck check = CheckImage(m_path);
   const FirmwareImage& image = check.image;
   const ImageScan& scan = image.Scan();
   const std::vector<ImageRecord>& records = image.Records();
@@ -46,7 +65,7 @@ int ImageCommand(const CliOptions& options) {
                       {"desLen", h.desLen},
                       {"mcu", h.pid != 0 ? "main" : "at"}});
     }
-    document["path"] = options.path;
+    document["path"] = m_path;
     document["fileLength"] = scan.fileLength;
     document["recordCount"] = scan.recordCount;
     document["records"] = list;
@@ -69,7 +88,7 @@ int ImageCommand(const CliOptions& options) {
       document["writes"] = writes;
     }
   } else if (opened && !(options.quiet && scan.Accepted())) {
-    std::printf("Image: %s (%llu bytes)\n", options.path.c_str(),
+    std::printf("Image: %s (%llu bytes)\n", m_path.c_str(),
                 static_cast<unsigned long long>(scan.fileLength));
     for (size_t i = 0; i < listed; ++i) {
       const RecordHeader& h = records[i].header;
@@ -94,5 +113,9 @@ int ImageCommand(const CliOptions& options) {
   }
   return Conclude(options, document, scan.Accepted() ? kExitOk : kExitImage, reason);
 }
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeImageCommand() { return std::make_unique<ImageCommand>(); }
 
 }  // namespace tarvik

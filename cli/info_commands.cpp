@@ -9,7 +9,35 @@
 
 namespace tarvik {
 
-int InfoCommand(const CliOptions& options) {
+namespace {
+
+class InfoCommand final : public CliCommand {
+ public:
+  int Run(const GlobalOptions& options) override;
+
+ protected:
+  CLI::App* Define(CLI::App& line) override {
+    return line.add_subcommand("info", "Show the connected controller and its firmware");
+  }
+  std::vector<Unused> UnusedOptions() const override {
+    return {{"--quiet", "info prints only what it was asked for"}};
+  }
+};
+
+class ListCommand final : public CliCommand {
+ public:
+  int Run(const GlobalOptions& options) override;
+
+ protected:
+  CLI::App* Define(CLI::App& line) override {
+    return line.add_subcommand("list", "List every supported controller, in bus order");
+  }
+  std::vector<Unused> UnusedOptions() const override {
+    return {{"--quiet", "list prints only what it was asked for"}};
+  }
+};
+
+int InfoCommand::Run(const GlobalOptions& options) {
   json document = {{"command", "info"}};
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
@@ -63,7 +91,7 @@ int InfoCommand(const CliOptions& options) {
   return Conclude(options, document, status, reason);
 }
 
-int ListCommand(const CliOptions& options) {
+int ListCommand::Run(const GlobalOptions& options) {
   json document = {{"command", "list"}};
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
@@ -114,5 +142,10 @@ int ListCommand(const CliOptions& options) {
   return Conclude(options, document, controllers.empty() ? kExitNoController : kExitOk,
                   controllers.empty() ? "no supported controller found" : "");
 }
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeInfoCommand() { return std::make_unique<InfoCommand>(); }
+std::unique_ptr<CliCommand> MakeListCommand() { return std::make_unique<ListCommand>(); }
 
 }  // namespace tarvik

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   app.allow_windows_style_options(false);
   app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION);
   app.footer(std::string(kExitStatusHelp) + "\n\n" + kSimKeysHelp);
-  CliOptions options;
+  GlobalOptions options;
   app.add_option("--simulate", options.simulate,
                  "Use a simulated controller bus: boot, packet1, packet2 or none, or a comma-separated "
                  "list, one controller per entry in bus order (boot,boot,packet1)");
@@ -50,38 +50,16 @@ int main(int argc, char** argv) {
   app.add_flag("--json", options.json, "Print one JSON document on standard output");
   app.add_flag("--verbose,-v", options.verbose, "Show the trace and the window's messages on standard error");
   app.add_flag("--quiet,-q", options.quiet, "Print nothing on success");
-
-  CLI::App* run = app.add_subcommand("run", "Run the updater's window: start-up, then button presses");
-  run->add_option("--image", options.image, "Image to pick in the file dialog (none: cancel it)");
-  run->add_option("--confirm", options.confirm, "Answer to the version confirmation")
-      ->check(CLI::IsMember({"yes", "no"}));
-  run->add_option("--press", options.presses, "Presses of the update button (0: start-up only)");
-
-  CLI::App* flash = app.add_subcommand("flash", "Write an image into the connected controller, or into all of them");
-  flash->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
-  flash->add_flag("--yes,-y", options.assumeYes, "Confirm the version change without asking");
-  flash->add_flag("--allow-older", options.allowOlder, "With --yes: write an image older than the firmware");
-  flash->add_flag("--allow-reinstall", options.allowReinstall,
-                  "With --yes: write the version the controller already runs");
-  flash->add_flag("--all", options.all, "Update every supported controller present, at the same time");
-  flash->add_flag("--watch", options.watch,
-                  "Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count");
-  flash->add_option("--count", options.count, "With --watch: end after N upgrades");
-
-  CLI::App* info = app.add_subcommand("info", "Show the connected controller and its firmware");
-
-  CLI::App* image = app.add_subcommand("image", "Check an image file and list its records");
-  image->add_option("PATH", options.path, "Firmware image (*.dat)")->required();
-
-  CLI::App* list = app.add_subcommand("list", "List every supported controller, in bus order");
+  const std::vector<std::unique_ptr<CliCommand>> commands = MakeCommands();
+  for (const auto& c : commands) c->AddTo(app);
 
   // --json is honoured even when the rest of the line cannot be parsed.
   bool wantsJson = false;
   std::string command;
   for (int i = 1; i < argc; ++i) {
     wantsJson = wantsJson || std::strcmp(argv[i], "--json") == 0;
-    for (const char* name : {"run", "flash", "info", "image", "list"}) {
-      if (command.empty() && std::strcmp(argv[i], name) == 0) command = name;
+    for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+      if (command.empty() && sub->get_name() == argv[i]) command = argv[i];
     }
   }
   try {
@@ -96,37 +74,12 @@ int main(int argc, char** argv) {
     return UsageError(wantsJson, command, std::string(e.what()) + " (see --help)");
   }
   if (options.verbose && options.quiet) return UsageError(options.json, command, "--verbose and --quiet exclude each other");
-  // An option the command would not use is a mistake to point out, not one to pass over.
-  struct NotForCommand {
-    const CLI::App* command;
-    const char* option;
-    const char* why;
-  };
-  const NotForCommand notFor[] = {
-      {run, "--device", "run drives the window, which takes the first controller it finds"},
-      {image, "--device", "image reads only the file"},
-      {image, "--simulate", "image reads only the file"},
-      {image, "--sim", "image reads only the file"},
-      {image, "--transcript", "image reads only the file"},
-      {image, "--verbose", "image has no trace to show"},
-      {info, "--quiet", "info prints only what it was asked for"},
-      {list, "--quiet", "list prints only what it was asked for"},
-  };
-  for (const NotForCommand& n : notFor) {
-    if (n.command->parsed() && app.get_option(n.option)->count() > 0) {
-      return UsageError(options.json, command,
-                        std::string(n.option) + " does not apply to " + command + ": " + n.why);
+  for (const auto& c : commands) {
+    if (!c->Chosen()) continue;
+    if (const std::string problem = c->UsageProblem(app); !problem.empty()) {
+      return UsageError(options.json, command, problem);
     }
+    return c->Run(options);
   }
-  if (flash->parsed() && !options.assumeYes && !options.all && (options.allowOlder || options.allowReinstall)) {
-    return UsageError(options.json, command,
-                      std::string(options.allowOlder ? "--allow-older" : "--allow-reinstall") +
-                          " goes with --yes: without it the prompt asks");
-  }
-  if (run->parsed()) return RunCommand(options);
-  if (flash->parsed()) return FlashCommand(options);
-  if (info->parsed()) return InfoCommand(options);
-  if (list->parsed()) return ListCommand(options);
-  if (image->parsed()) return ImageCommand(options);
   return UsageError(options.json, command, "no command given");
 }

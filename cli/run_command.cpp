@@ -9,16 +9,37 @@ namespace tarvik {
 namespace {
 // A controller restarts after its update: this long away, it is still the same one.
 constexpr uint64_t kRestartGraceMs = 5000;
-}  // namespace
 
-int RunCommand(const CliOptions& options) {
+class RunCommand final : public CliCommand {
+ public:
+  int Run(const GlobalOptions& options) override;
+
+ protected:
+  CLI::App* Define(CLI::App& line) override {
+    CLI::App* run = line.add_subcommand("run", "Run the updater's window: start-up, then button presses");
+    run->add_option("--image", m_image, "Image to pick in the file dialog (none: cancel it)");
+    run->add_option("--confirm", m_confirm, "Answer to the version confirmation")
+        ->check(CLI::IsMember({"yes", "no"}));
+    run->add_option("--press", m_presses, "Presses of the update button (0: start-up only)");
+    return run;
+  }
+  std::vector<Unused> UnusedOptions() const override {
+    return {{"--device", "run drives the window, which takes the first controller it finds"}};
+  }
+
+ private:
+  std::string m_image;
+  std::string m_confirm = "yes";
+  int m_presses = 1;
+};
+
+int RunCommand::Run(const GlobalOptions& options) {
   json document = {{"command", "run"}};
-  if (options.presses < 0) {
+  if (m_presses < 0) {
     document["result"] = "error";
     return Conclude(options, document, kExitUsage, "--press takes a count of 0 or more");
   }
-  ScriptedUser user(options.image.empty() ? std::nullopt : std::optional<std::string>(options.image),
-                    options.confirm == "yes");
+  ScriptedUser user(m_image.empty() ? std::nullopt : std::optional<std::string>(m_image), m_confirm == "yes");
   CliPlatform platform;
   std::string error;
   int code = kExitOk;
@@ -32,7 +53,7 @@ int RunCommand(const CliOptions& options) {
   std::optional<UpdateOutcome> outcome;
   std::string title;
   platform.RunWindow(user, nullptr, nullptr, [&](CUpdateDlg& dlg, HeadlessWindowHost& window) {
-    for (int press = 0; press < options.presses; ++press) {
+    for (int press = 0; press < m_presses; ++press) {
       if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
         status = kExitFailed;
         reason = "the update button is disabled (no supported controller is ready): press refused";
@@ -65,5 +86,9 @@ int RunCommand(const CliOptions& options) {
   document["title"] = title;
   return Conclude(options, document, status, reason);
 }
+
+}  // namespace
+
+std::unique_ptr<CliCommand> MakeRunCommand() { return std::make_unique<RunCommand>(); }
 
 }  // namespace tarvik
