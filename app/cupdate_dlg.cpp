@@ -67,7 +67,7 @@ bool CUpdateDlg::OnInitDialog() {
   ResetUpdateContext();
   std::fill(std::begin(m_session.Context().firstHeader), std::end(m_session.Context().firstHeader), uint8_t{0});
   UpdateState& state = m_session.State();
-  state.stopFlag.store(1);
+  state.updateEnded.store(true);  // the stop flag at 1: no update running
 
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 

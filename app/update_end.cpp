@@ -5,8 +5,8 @@
 
 namespace tarvik {
 
-// The session has closed the image, killed the update timer and set the
-// stop flag before each of these.
+// The session has closed the image, killed the update timer and marked the
+// update ended before each of these.
 void CUpdateDlg::UpdateFailed() {
   MessageBox(StrFormat("%s\n", LoadText(kTextUpdateFailure).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);

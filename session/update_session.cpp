@@ -29,7 +29,7 @@ uint32_t ErasedAsZero(uint32_t version) { return version == 0xFFFFFFFFu ? 0 : ve
 
 // The flows' window: texts from the text table, everything the user sees
 // handed to the session's user, the end operations' own part (the image
-// closed, the timer killed, the stop flag) done here.
+// closed, the timer killed, the update marked ended) done here.
 class UpdateSession::FlowWindow final : public IUpdateWindow {
  public:
   explicit FlowWindow(UpdateSession& session) : m_s(session) {}
@@ -141,7 +141,7 @@ ControllerProbe UpdateSession::Probe(IUpdateUser* user) {
   // The window's start-up, step for step: a report-mode-2 controller gets the
   // mode-2 signal first; a found controller is asked its version (the
   // title falls back to the bare one when no query wrote it).
-  m_state.stopFlag.store(1);
+  m_state.updateEnded.store(true);
   m_state.deviceVersion.store(kDeviceVersionUnknown);
   m_title = LoadText(m_system, kTextTitle);
   StepResult queried = StepResult::Failed("no supported controller found");
@@ -190,7 +190,7 @@ VersionGuard UpdateSession::Guard(const FirmwareImage& image) const {
 
 bool UpdateSession::BeginUpdate() {
   if (!m_hid.OpenHid()) return false;
-  m_state.stopFlag.store(0);
+  m_state.updateEnded.store(false);
   m_state.removalNoticed.store(false);
   m_hid.BeginWorkerUse();
   return true;
@@ -241,7 +241,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
 void UpdateSession::StopUpdate() {
   m_context.imageFile.Close();
   m_window->KillUpdateTimer();
-  m_state.stopFlag.store(1);
+  m_state.updateEnded.store(true);
 }
 
 void UpdateSession::ReportUpdateFailure() {
@@ -250,7 +250,7 @@ void UpdateSession::ReportUpdateFailure() {
 }
 
 void UpdateSession::ReportUpdateSuccess() {
-  m_state.stopFlag.store(1);
+  m_state.updateEnded.store(true);
   User().UpdateSucceeded();
 }
 

@@ -108,7 +108,7 @@ class UpdateSession {
   bool SendModeTwoSignal();
 
   // The end-of-update operations, as the flows run them: stop (the image
-  // closed, the update timer killed, the stop flag set), failure and success
+  // closed, the update timer killed, the update marked ended), failure and success
   // (stopped, then the user told), and the end of every attempt.
   void StopUpdate();
   void ReportUpdateFailure();

@@ -49,7 +49,7 @@ TEST_F(BootUpdateTest, OneRecordIsErasedWrittenInChunksStampedAndTheControllerRe
   EnableLog();
   const Bytes payload = Payload(100);
   Update(Record(123, 0x08004000, payload), [&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_EQ(host.ProgressPos(), 0);
     // The controller is away across its reset: the refresh finds none.
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
@@ -179,7 +179,7 @@ TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampOrResetAndSaysSo)
   bootConfig.writeFailChunk = 0;
   bootConfig.writeFailAttempts = 3;
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(host.IsItemVisible(IDC_STATIC_NOTICE));
     EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());

@@ -22,7 +22,7 @@ TEST_F(MainWindowTest, StartWithoutControllerShowsTitleHelpAndADisabledButton) {
     EXPECT_EQ(host.ProgressLow(), 0);
     EXPECT_EQ(host.ProgressHigh(), 100);
     EXPECT_EQ(host.ProgressPos(), 0);
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3);
     EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
   });

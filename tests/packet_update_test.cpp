@@ -100,7 +100,7 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
 TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTheAnnouncedLength) {
   UseImage(100);
   Update(1, [&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3);
     EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
     EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
@@ -177,7 +177,7 @@ TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterR
 
 TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
   UseImage(100, false);
-  Update(2, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1); });
+  Update(2, [&](CUpdateDlg& dlg) { EXPECT_TRUE(dlg.Session().State().updateEnded.load()); });
   EXPECT_EQ(user.MessageTexts(),
             std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n"});
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
@@ -204,7 +204,7 @@ TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
 TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds) {
   packetConfig.silentAfter = 0;  // nothing after the header
   UseImage(100, false);
-  Update(1, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1); });
+  Update(1, [&](CUpdateDlg& dlg) { EXPECT_TRUE(dlg.Session().State().updateEnded.load()); });
   EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
   // One notice per 10 ms read for 30 seconds.
   EXPECT_NEAR(packetModel->Counts().receiveFailures, 3000, 5);
@@ -237,7 +237,7 @@ TEST_F(PacketUpdateTest, CancelledConfirmationStopsWithoutMessage) {
   user.confirm = false;
   UseImage(100, false);
   Update(1, [&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
   EXPECT_EQ(user.MessageTexts().size(), 1u);
@@ -251,7 +251,7 @@ TEST_F(PacketUpdateTest, UnwritableStartRequestSetsTheButtonAgain) {
   RunWindow([&](CUpdateDlg& dlg) {
     ASSERT_TRUE(PressUpdate(dlg));
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 0);
+    EXPECT_FALSE(dlg.Session().State().updateEnded.load());
   });
   const auto trace = system.TraceLines();
   EXPECT_NE(std::find(trace.begin(), trace.end(), "send() failed with error code 0\n"), trace.end());

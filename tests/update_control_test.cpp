@@ -36,7 +36,7 @@ TEST_F(UpdateControlTest, PressWithBootControllerRunsAWorkerThatSetsTheButtonAga
     EXPECT_FALSE(user.events[1].on);
     EXPECT_EQ(user.events[2].kind, "progress");
     EXPECT_EQ(user.events[2].value, 0);
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 0);  // the worker ended without reporting
+    EXPECT_FALSE(dlg.Session().State().updateEnded.load());  // the worker ended without reporting
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(dlg.IsBusy());
   });
@@ -50,7 +50,7 @@ TEST_F(UpdateControlTest, PressAfterSilentUnplugOnlyHidesTheNotice) {
     ASSERT_TRUE(PressUpdate(dlg));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "show");
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
 }
@@ -127,7 +127,7 @@ TEST_F(UpdateControlTest, SuccessShowsTheMessageThenTheNoticeAndResetsProgress) 
     host.SetProgressPos(IDC_PROGRESS, 40);
     user.events.clear();
     OnWorker([&] { dlg.Session().ReportUpdateSuccess(); });
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
     ASSERT_EQ(user.events.size(), 3u);
     EXPECT_EQ(user.events[0].kind, "msgbox");
     EXPECT_EQ(user.events[0].text, "\n Firmware upgraded! \n");
@@ -151,7 +151,7 @@ TEST_F(UpdateControlTest, FailureEnablesTheButtonOnlyWhenTheControllerIsPresent)
     OnWorker([&] { dlg.Session().ReportUpdateFailure(); });
     EXPECT_EQ(user.events[user.events.size() - 2].text, "Firmware update failure\n");
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
 
     bus.Unplug(boot, false);
     dlg.Hid().SearchDevice();
@@ -170,7 +170,7 @@ TEST_F(UpdateControlTest, StopUpdateWithNothingRunningOnlySetsTheStopFlag) {
     user.events.clear();
     OnWorker([&] { dlg.Session().StopUpdate(); });
     EXPECT_TRUE(user.events.empty());
-    EXPECT_EQ(dlg.Session().State().stopFlag.load(), 1);
+    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
   });
 }
 

@@ -108,7 +108,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       } else {
         failedInARow = 0;
       }
-      if (m_state.stopFlag.load() != 0) break;
+      if (m_state.updateEnded.load()) break;
       if (m_state.stopRequested.load()) {
         EndAs(OutcomeResult::kInterrupted, "the update was stopped " + Where());
         m_window.StopUpdate();
@@ -134,7 +134,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
                      Where());
         break;
       }
-    } while (m_state.stopFlag.load() == 0);
+    } while (!m_state.updateEnded.load());
 
     m_window.RefreshUpdateButton();
   }

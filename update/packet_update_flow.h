@@ -27,7 +27,7 @@ class CPacketUpdateFlow {
   CPacketUpdateFlow(IUpdateWindow& window, CHid& hid, CDiag& diag, ISystem& system,
                     CImageSelection& selection, UpdateContext& context, UpdateState& state);
 
-  // One update, from the start request until the stop flag is set; reports
+  // One update, from the start request until the update is marked ended; reports
   // the outcome to the window and returns it.
   UpdateOutcome RunPacketUpdate();
   // The version query: asks once and receives until the version is known, a

@@ -18,8 +18,12 @@ enum class TransferState : int {
 };
 
 struct UpdateState {
-  // 1 while no update runs; 0 from the button press until the update ends.
-  std::atomic<int> stopFlag{1};
+  // The window's stop flag, as a truth: set while no update runs and by the
+  // update's end operations (StopUpdate, ReportUpdateSuccess); cleared when an
+  // update begins. A boot-mode update that fails calls neither, so it stays
+  // clear until the next update begins. The packet protocol's receive loop
+  // runs until it is set.
+  std::atomic<bool> updateEnded{true};
   std::atomic<uint32_t> deviceVersion{kDeviceVersionUnknown};
   std::atomic<TransferState> transferState{TransferState::kDone};
   // Set when the worker is asked to end (the window closes, Ctrl-C): it sends
