@@ -1,6 +1,7 @@
 // A whole packet-protocol update (report mode 1 or 2) on an update session,
 // probe to outcome, against a controller whose answers come from the fuzzer's bytes:
-// requests answered at once, late, twice or not at all, failure reports,
+// requests answered at once, late, twice, only after the host's
+// receive-failure notices or not at all, failure reports,
 // frames the host must ignore, start answers and data requests where none
 // belongs; and end packets whose write fails. On the virtual clock.
 //
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "base/bytes.h"
@@ -81,6 +83,13 @@ class PacketScript final : public ISimDeviceModel {
       m_replug = true;
       return;
     }
+    if (type == kTypeReceiveFailure && m_lost && m_noticesToResend-- == 0) {
+      // The host said it got nothing: the lost answer comes now.
+      Bytes lost = std::move(*m_lost);
+      m_lost.reset();
+      Send(port, lost, 0);
+      return;
+    }
     if (type == kTypeReceiveFailure || type == kTypeMode2Signal) return;  // no answer, no byte used
     if (type == kTypeStartRequest) {
       Answer(port, {0x00, kTypeStartAnswer, 0x01, 0x00, 0x00});
@@ -125,11 +134,16 @@ class PacketScript final : public ISimDeviceModel {
   void Answer(SimDevicePort& port, const Bytes& frame) {
     const uint8_t action = m_in.Next(0);
     switch (action & 15) {
-      case 8:  // lost
+      case 8:  // lost; sent again after some of the host's receive-failure notices, rarely never
+        if ((action >> 4) != 15) {
+          m_lost = frame;
+          m_noticesToResend = action >> 4;
+        }
         return;
-      case 9: {  // late; rarely just under the 30 s silence bound
+      case 9: {  // late; rarely (a second byte of 0xFF) just under the 30 s silence bound
         static constexpr uint32_t kDelays[] = {15, 250, 2500, 29000};
-        const uint32_t delay = kDelays[(action >> 4) & 3];
+        uint32_t delay = kDelays[(action >> 4) & 3];
+        if (delay == 29000 && m_in.Next(0) != 0xFF) delay = 2500;
         slowAnswers = slowAnswers || delay >= 20000;
         Send(port, frame, delay);
         return;
@@ -180,6 +194,8 @@ class PacketScript final : public ISimDeviceModel {
   Bytes m_partial;
   bool m_transfer = false;
   bool m_replug = false;
+  std::optional<Bytes> m_lost;  // an answer held back until the host's notices
+  int m_noticesToResend = 0;
 };
 
 }  // namespace
