@@ -1,6 +1,7 @@
 // Controllers that answer late, twice, out of turn or not at all, and writes
-// that fail: whole updates through the window on the virtual clock. Each test
-// states a result the window must never give.
+// that fail: whole updates on an update session on the virtual clock (the
+// window's start-up where it is the window's). Each test states a result the
+// updater must never give.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -42,17 +43,11 @@ class HostileInputTest : public ::testing::Test {
     setup.model = std::move(model);
     rig.bus.Plug(setup, false);
   }
-  // Start-up and one press; the virtual time the press took.
+  // The probe and one update on a session; the virtual time the update took.
   uint64_t Press(IHidBus* on = nullptr) {
-    uint64_t took = 0;
-    rig.RunWindow(
-        [&](CUpdateDlg& dlg) {
-          const uint64_t start = clock.NowMs();
-          ASSERT_TRUE(rig.PressUpdate(dlg));
-          took = clock.NowMs() - start;
-        },
-        on);
-    return took;
+    uint64_t start = 0;
+    rig.UpdateOnSession(on, [&] { start = clock.NowMs(); });
+    return clock.NowMs() - start;
   }
   static bool Holds(const SimBootController& model, uint32_t address, const Bytes& payload) {
     const auto regions = model.WrittenRegions();

@@ -1,6 +1,6 @@
-// The main window on the simulated bus and the headless host, on any clock:
-// the front-end wiring of a whole update, for the fault matrix, the fuzz
-// targets and the benchmarks. The user picks `image` and confirms; it records
+// The main window on the simulated bus and the headless host, or an update
+// session on that bus alone, on any clock: the wiring of a whole update, for
+// the fault matrix, the hostile-input tests, the fuzz targets and the benchmarks. The user picks `image` and confirms; it records
 // the progress positions, message texts and file dialogs, and whether each
 // dialog came while a press of the update button was being handled.
 #pragma once
@@ -16,6 +16,7 @@
 
 #include "app/cupdate_dlg.h"
 #include "platform/headless/headless_window_host.h"
+#include "session/update_session.h"
 #include "sim/sim_hid_bus.h"
 #include "tests/support/fake_system.h"
 
@@ -61,12 +62,34 @@ class SessionUser final : public IHeadlessUser, public IWindowObserver {
   void OnTimer(uintptr_t, bool) override {}
   void OnDeviceEvent(uint32_t) override {}
 
+  // Set by an update session without a window when it tells its success.
+  std::atomic<bool> sessionSucceeded{false};
+
   bool Succeeded() const {
+    if (sessionSucceeded.load()) return true;
     for (const std::string& m : messages) {
       if (m == "\n Firmware upgraded! \n") return true;
     }
     return false;
   }
+};
+
+// The same person as the user of an update session without a window: picks
+// the image when asked, confirms as told, and sees the bar and the messages.
+class SessionUpdateUser final : public IUpdateUser {
+ public:
+  explicit SessionUpdateUser(SessionUser& user) : m_user(user) {}
+  std::optional<std::string> ChooseImage(const FileDialogRequest&) override {
+    ++m_user.fileDialogs;
+    return m_user.image;
+  }
+  bool ConfirmImage(const std::string&, const std::string&) override { return m_user.confirm; }
+  void Tell(const std::string& text, const std::optional<std::string>&) override { m_user.messages.push_back(text); }
+  void ShowProgress(int position) override { m_user.OnProgressPos(position); }
+  void UpdateSucceeded() override { m_user.sessionSucceeded.store(true); }
+
+ private:
+  SessionUser& m_user;
 };
 
 // The system seam of FakeSystem, but trace lines are counted, not kept: a
@@ -129,6 +152,21 @@ class SessionRig {
       return 0;
     });
     dlg.DoModal();
+  }
+
+  // The controller probed and updated on a session of its own, with no window:
+  // the user picks the image when the session asks. With `on`, the session
+  // talks to that bus (a decorator of `bus`) instead. `probed` is called
+  // between the probe and the update.
+  UpdateOutcome UpdateOnSession(IHidBus* on = nullptr, const std::function<void()>& probed = {}) {
+    UpdateSession session(on ? *on : bus, system);
+    SessionUpdateUser sessionUser(user);
+    session.Probe(&sessionUser);
+    if (probed) probed();
+    user.inPress.store(true);
+    UpdateOutcome outcome = session.Update({.image = std::nullopt, .user = &sessionUser});
+    user.inPress.store(false);
+    return outcome;
   }
 
   // Presses the update button and handles the window until the worker has
