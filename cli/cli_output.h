@@ -45,6 +45,13 @@ struct FlashResult {
   std::string controller;  // "controller 5a3c:7e23"
   std::string from;        // the controller's version, when known
   std::string to;          // the image's version
+  // Who the controller is, once probed: for every line, document and the history.
+  std::string product;   // "5a3c:7e23"
+  std::string uid;       // boot mode: the main microcontroller's UID, 24 hex digits; else empty
+  std::string location;  // where it is plugged in; may be empty
+  std::string path;      // the interface the update talked to
+  // "upgrade", "downgrade" or "reinstall" once both versions are known; else empty.
+  std::string action;
 };
 
 json ResultJson(int index, const std::string& path, const FlashResult& r);

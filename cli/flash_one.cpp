@@ -1,6 +1,7 @@
 #include "cli/flash_one.h"
 
 #include "base/bytes.h"
+#include "base/strformat.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -60,6 +61,10 @@ FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const I
     return ended("no controller");
   }
   r.controller = probe.Name();
+  r.product = StrFormat("%04x:%04x", probe.vendorId, probe.productId);
+  r.uid = probe.Uid();
+  r.location = probe.location;
+  r.path = probe.path;
   // A boot-mode controller whose information blocks cannot be read is not written.
   if (probe.BootMode() && !probe.queried) {
     r.status = kExitFailed;
@@ -74,7 +79,9 @@ FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const I
   }
   if (probe.VersionKnown()) {
     r.from = FormatVersionShort(probe.deviceVersion);
-    if (Refused(controller->Session().Guard(image.image), options, assumeYes, user, r)) return ended("refused");
+    const VersionGuard guard = controller->Session().Guard(image.image);
+    r.action = guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
+    if (Refused(guard, options, assumeYes, user, r)) return ended("refused");
   }
   if (stops.StopRequested()) {
     r.status = kExitInterrupted;
