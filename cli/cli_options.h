@@ -68,7 +68,7 @@ inline constexpr const char* kSimKeysHelp =
     "  fail.cmd=0x15|0x18        packet modes: the failure report's command\n"
     "  silent.after=K            packet modes: nothing more after K data packets\n"
     "  junk=1                    packet modes: frames the host must ignore between real ones\n"
-    "  switch=ignore|replug      report mode 2: the mode-2 signal does nothing, or brings it back in mode 1\n"
+    "  switch=replug|ignore      report mode 2: the mode-2 signal brings it back in mode 1 (default), or not\n"
     "  latency.ms=X              every reply comes X ms after its frame";
 
 }  // namespace tarvik

@@ -7,6 +7,17 @@
 
 namespace tarvik {
 
+namespace {
+
+std::string IdentityOf(IHidBus& bus, const std::string& path) {
+  for (const HidDeviceInfo& device : bus.EnumerateDevices()) {
+    if (device.path == path) return ControllerIdentity(path, device.location);
+  }
+  return path;
+}
+
+}  // namespace
+
 CliPlatform::~CliPlatform() {
   if (!m_transcriptFile) return;
   InterruptWatch::FlushOnInterrupt(nullptr);
@@ -26,7 +37,10 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   }
   SimLayout layout;
   if (simulated) {
-    std::optional<SimLayout> parsed = ParseSimLayout(options.simulate, options.simSettings, error);
+    // A report-mode-2 controller comes back in report mode 1 on the signal, as real ones do.
+    SimOptions base;
+    base.packet.onMode2Signal = SimSwitch::kReplug;
+    std::optional<SimLayout> parsed = ParseSimLayout(options.simulate, options.simSettings, error, base);
     if (!parsed) return false;
     layout = std::move(*parsed);
   }
@@ -73,12 +87,14 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     m_simBus = std::make_unique<SimHidBus>(*m_clock);
     m_populations = PopulateSimBus(*m_simBus, layout);
     bus = m_simBus.get();
-    for (const SimPopulation& p : m_populations) m_numbered.push_back(m_simBus->PathOf(p.controller));
+    for (const SimPopulation& p : m_populations) {
+      m_numbered.push_back(ControllerIdentity(m_simBus->PathOf(p.controller), m_simBus->LocationOf(p.controller)));
+    }
     m_several = m_populations.size() > 1;
   } else {
     m_nativeBus = MakeNativeBus(*m_clock);
     bus = m_nativeBus.get();
-    for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(c.path);
+    for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(ControllerIdentity(c.path, c.location));
     m_several = m_numbered.size() > 1;
   }
   m_bus = bus;
@@ -106,7 +122,7 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
   updates.Add(updateObserver);
   updates.Add(numberedOutcomes ? &*numberedOutcomes : m_transcriptUpdates.get());
   std::optional<SingleDeviceBus> single;
-  if (!target.path.empty()) single.emplace(*m_bus, target.path);
+  if (!target.path.empty()) single.emplace(*m_bus, target.path, target.location);
   HeadlessWindowHost host(*m_clock, user, &observers);
   CUpdateDlg dlg(PlatformServices{single ? static_cast<IHidBus&>(*single) : *m_bus, host, *m_system});
   if (!target.logFileName.empty()) dlg.Diag().SetLogFileName(target.logFileName);
@@ -121,7 +137,7 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
 }
 
 ControllerSession::ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target) {
-  if (!target.path.empty()) m_view.emplace(bus, target.path);
+  if (!target.path.empty()) m_view.emplace(bus, target.path, target.location);
   m_session = std::make_unique<UpdateSession>(m_view ? static_cast<IHidBus&>(*m_view) : bus, *platform.m_system,
                                               target.logFileName);
   if (platform.m_transcript && target.dev != 0) m_numberedOutcomes.emplace(*platform.m_transcript, target.dev);
@@ -152,17 +168,19 @@ void CliPlatform::RecordOutcome(const UpdateOutcome& outcome) {
 std::vector<ControllerEntry> CliPlatform::Controllers() { return EnumerateControllers(*m_bus); }
 
 int CliPlatform::NumberOf(const std::string& path) {
+  const std::string identity = IdentityOf(*m_bus, path);
   std::lock_guard<std::mutex> lock(m_numbersLock);
   for (size_t i = 0; i < m_numbered.size(); ++i) {
-    if (m_numbered[i] == path) return static_cast<int>(i + 1);
+    if (m_numbered[i] == identity) return static_cast<int>(i + 1);
   }
-  m_numbered.push_back(path);
+  m_numbered.push_back(identity);
   return static_cast<int>(m_numbered.size());
 }
 
 ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
   ControllerTarget target;
   target.path = controller.path;
+  target.location = controller.location;
   if (!m_several) return target;
   target.dev = NumberOf(controller.path);
   target.logFileName = StrFormat("log-%d-%04x.txt", target.dev, controller.productId);

@@ -27,6 +27,7 @@ namespace tarvik {
 // controller found, as the desktop window does) or one path only.
 struct ControllerTarget {
   std::string path;         // empty: the whole bus
+  std::string location;     // where it is plugged in: followed across re-plugs; may be empty
   int dev = 0;              // the controller's number in the transcript; 0: none
   std::string logFileName;  // empty: log.txt
 };
@@ -112,7 +113,7 @@ class CliPlatform {
   std::vector<SimPopulation> m_populations;
   bool m_several = false;
   std::mutex m_numbersLock;
-  std::vector<std::string> m_numbered;  // paths in number order
+  std::vector<std::string> m_numbered;  // controllers (by location, else path) in number order
   std::unique_ptr<IHidBus> m_nativeBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   IHidBus* m_bus = nullptr;

@@ -7,6 +7,10 @@
 
 namespace tarvik {
 
+std::string ControllerIdentity(const std::string& path, const std::string& location) {
+  return location.empty() ? path : "at " + location;
+}
+
 std::vector<ControllerEntry> EnumerateControllers(IHidBus& bus) {
   std::vector<ControllerEntry> found;
   for (HidDeviceInfo& device : EnumerateDevicesWithIds(bus)) {
@@ -46,31 +50,59 @@ class SingleDeviceBus::Filter final : public IDeviceNotifyTarget {
   bool m_present;
 };
 
-SingleDeviceBus::SingleDeviceBus(IHidBus& inner, std::string path) : m_inner(inner), m_path(std::move(path)) {}
+SingleDeviceBus::SingleDeviceBus(IHidBus& inner, std::string path, std::string location)
+    : m_inner(inner), m_location(std::move(location)), m_path(std::move(path)) {}
 
 SingleDeviceBus::~SingleDeviceBus() {
   std::lock_guard<std::mutex> lock(m_lock);
   for (auto& [handle, filter] : m_filters) m_inner.UnregisterNotify(handle);
 }
 
-bool SingleDeviceBus::IsPresent() {
-  const std::vector<std::string> paths = m_inner.EnumerateInterfaces();
-  return std::find(paths.begin(), paths.end(), m_path) != paths.end();
+std::pair<std::string, bool> SingleDeviceBus::Find() {
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    path = m_path;
+  }
+  if (m_location.empty()) {
+    const std::vector<std::string> paths = m_inner.EnumerateInterfaces();
+    return {path, std::find(paths.begin(), paths.end(), path) != paths.end()};
+  }
+  // The path it had, while that is there; else the supported controller now at its location.
+  const std::vector<HidDeviceInfo> devices = EnumerateDevicesWithIds(m_inner);
+  const auto here = [&](const HidDeviceInfo& d) { return d.location == m_location; };
+  if (std::any_of(devices.begin(), devices.end(), [&](const HidDeviceInfo& d) { return here(d) && d.path == path; })) {
+    return {path, true};
+  }
+  for (const HidDeviceInfo& d : devices) {
+    if (!here(d) || !FindDeviceTableRow(d.vendorId, d.productId)) continue;
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_path = d.path;
+    return {d.path, true};
+  }
+  return {path, false};
 }
 
+std::string SingleDeviceBus::Path() { return Find().first; }
+
+bool SingleDeviceBus::IsPresent() { return Find().second; }
+
 std::vector<std::string> SingleDeviceBus::EnumerateInterfaces() {
-  if (!IsPresent()) return {};
-  return {m_path};
+  const auto [path, present] = Find();
+  if (!present) return {};
+  return {path};
 }
 
 std::vector<HidDeviceInfo> SingleDeviceBus::EnumerateDevices() {
+  const auto [path, present] = Find();
+  if (!present) return {};
   std::vector<HidDeviceInfo> devices = m_inner.EnumerateDevices();
-  std::erase_if(devices, [this](const HidDeviceInfo& device) { return device.path != m_path; });
+  std::erase_if(devices, [&path = path](const HidDeviceInfo& device) { return device.path != path; });
   return devices;
 }
 
 HidHandle SingleDeviceBus::Open(const std::string& path, HidOpenMode mode) {
-  if (path != m_path) return kInvalidHidHandle;
+  if (path != Find().first) return kInvalidHidHandle;
   return m_inner.Open(path, mode);
 }
 

@@ -22,21 +22,31 @@ struct ControllerEntry {
   std::string serial = {};    // empty when it has none
 };
 
+// What a controller is for as long as a run follows it: where it is plugged
+// in, whatever interface path it comes back under; its path where the bus
+// does not say where.
+std::string ControllerIdentity(const std::string& path, const std::string& location);
+
 // Every supported controller present that opens, in the bus's enumeration
 // order, from one enumeration: other devices are opened only where the bus
 // cannot tell their IDs otherwise.
 std::vector<ControllerEntry> EnumerateControllers(IHidBus& bus);
 
-// One interface path of `inner`: enumeration shows it alone (while it is
+// One controller of `inner`: enumeration shows it alone (while it is
 // present), and only its own arrival and removal reach the notice targets.
+// With a location, the controller is the one plugged in there: when it comes
+// back under another interface path (a report-mode-2 controller returning in
+// report mode 1, a boot-mode controller re-enumerated after its reset), the
+// view follows it. Without one, it is the path alone.
 class SingleDeviceBus final : public IHidBus {
  public:
-  SingleDeviceBus(IHidBus& inner, std::string path);
+  SingleDeviceBus(IHidBus& inner, std::string path, std::string location = {});
   ~SingleDeviceBus() override;
   SingleDeviceBus(const SingleDeviceBus&) = delete;
   SingleDeviceBus& operator=(const SingleDeviceBus&) = delete;
 
-  const std::string& Path() const { return m_path; }
+  // The interface path the controller has now (the last one seen when it is away).
+  std::string Path();
   bool IsPresent();
 
   std::vector<std::string> EnumerateInterfaces() override;
@@ -58,9 +68,13 @@ class SingleDeviceBus final : public IHidBus {
  private:
   class Filter;
 
+  // Looks for the controller at its location; returns its path and whether it is present.
+  std::pair<std::string, bool> Find();
+
   IHidBus& m_inner;
-  std::string m_path;
+  const std::string m_location;
   std::mutex m_lock;
+  std::string m_path;  // guarded by m_lock
   std::vector<std::pair<NotifyHandle, std::unique_ptr<Filter>>> m_filters;
 };
 

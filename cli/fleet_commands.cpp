@@ -12,6 +12,7 @@
 
 #include "base/strformat.h"
 #include "cli/console.h"
+#include "cli/controller_bus.h"
 #include "cli/fleet_commands.h"
 #include "cli/interrupt_watch.h"
 #include "update/version_text.h"
@@ -112,7 +113,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   struct Station {
     std::mutex lock;
     std::condition_variable changed;
-    std::set<std::string> busy;  // paths being updated
+    std::set<std::string> busy;  // controllers being updated (ControllerIdentity)
     // Upgraded controllers restart and leave the bus for a moment: until this
     // time of the clock, one away is still the one just updated, not gone.
     std::map<std::string, uint64_t> restarting;
@@ -152,7 +153,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
   }
   const NotifyHandle watch = platform.WatchDevices(notices);
-  std::set<std::string> handled;  // present, already updated or being updated
+  std::set<std::string> handled;  // present, already updated or being updated (ControllerIdentity)
   std::vector<std::thread> workers;
   std::vector<std::unique_ptr<TerminalUser>> users;
   const auto enough = [&] { return options.count > 0 && station.tally.upgraded >= options.count; };
@@ -162,8 +163,11 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       if (enough() || stops.StopRequested()) break;
     }
     const std::vector<ControllerEntry> present = platform.Controllers();
+    // A controller is followed where it is plugged in: one that comes back
+    // under another path during its update is the same controller.
+    const auto identity = [](const ControllerEntry& c) { return ControllerIdentity(c.path, c.location); };
     std::set<std::string> paths;
-    for (const ControllerEntry& c : present) paths.insert(c.path);
+    for (const ControllerEntry& c : present) paths.insert(identity(c));
     // A controller that left may come back: then it is updated (or skipped)
     // again. One that restarts after its upgrade has not left.
     {
@@ -178,25 +182,26 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       }
     }
     for (const ControllerEntry& c : present) {
-      if (handled.count(c.path)) continue;
-      handled.insert(c.path);
+      const std::string key = identity(c);
+      if (handled.count(key)) continue;
+      handled.insert(key);
       const ControllerTarget target = platform.TargetFor(c);
       const int number = platform.NumberOf(c.path);
       {
         std::lock_guard<std::mutex> lock(station.lock);
-        station.busy.insert(c.path);
+        station.busy.insert(key);
         ++station.running;
       }
       users.push_back(std::make_unique<TerminalUser>(BatchSettings(global)));
       TerminalUser& user = *users.back();
-      workers.emplace_back([&, c, target, number, &user = user] {
+      workers.emplace_back([&, c, key, target, number, &user = user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
         std::lock_guard<std::mutex> lock(station.lock);
-        if (r.status == kExitOk) station.restarting[c.path] = platform.Clock().NowMs() + kRestartGraceMs;
+        if (r.status == kExitOk) station.restarting[key] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
         station.results.push_back(ResultJson(number, c.path, r));
         if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
-        station.busy.erase(c.path);
+        station.busy.erase(key);
         --station.running;
         station.wake = true;
         station.changed.notify_all();

@@ -216,6 +216,12 @@ std::string SimHidBus::PathOf(int device) const {
   return d ? d->setup.path : std::string();
 }
 
+std::string SimHidBus::LocationOf(int device) const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const Device* d = FindDevice(device);
+  return d ? d->setup.location : std::string();
+}
+
 void SimHidBus::SetOpenable(int device, bool openable) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (Device* d = FindDevice(device)) d->setup.openable = openable;

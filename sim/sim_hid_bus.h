@@ -100,6 +100,8 @@ class SimHidBus final : public IHidBus {
   void Unplug(int device, bool notify = true);
   bool IsPresent(int device) const;
   std::string PathOf(int device) const;
+  // Where it is plugged in (also before it arrives).
+  std::string LocationOf(int device) const;
   void SetOpenable(int device, bool openable);
   // The device leaves the bus right after it has received `count` output reports.
   void UnplugAfterOutputs(int device, uint32_t count);

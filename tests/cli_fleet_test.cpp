@@ -132,7 +132,8 @@ TEST_F(CliFleetTest, FlashWithSeveralControllersNeedsDeviceOrAll) {
   const Run info = Cli(std::string("--simulate boot,packet2 ") + kVirtual + "--json info");
   EXPECT_EQ(info.status, 0);
   ASSERT_EQ(info.Document()["controllers"].size(), 2u);
-  EXPECT_EQ(info.Document()["controllers"][1]["reportMode"], 2);
+  // The report-mode-2 controller came back in report mode 1 on the probe's signal.
+  EXPECT_EQ(info.Document()["controllers"][1]["reportMode"], 1);
 }
 
 TEST_F(CliFleetTest, FlashAllLeavesThePayloadInEveryController) {
@@ -209,6 +210,20 @@ TEST_F(CliFleetTest, StationUpdatesControllersAsTheyArrive) {
   EXPECT_TRUE(HoldsPayload(mixed, 3));
   EXPECT_TRUE(HoldsPayload(mixed, 4));
   EXPECT_EQ(Cli(std::string("--simulate boot ") + kVirtual + "flash --watch " + image).status, 2);
+}
+
+// A report-mode-2 controller comes back in report mode 1 under another path
+// on the signal: the same controller, followed where it is plugged in.
+TEST_F(CliFleetTest, AControllerBackInReportModeOneIsTheSameController) {
+  const Run all = Cli(std::string("--simulate packet2,boot ") + kVirtual + "--json flash --all --yes " + image);
+  EXPECT_EQ(all.status, 0) << all.err;
+  EXPECT_EQ(all.Document()["summary"]["upgraded"], 2);
+  // Counted once: a count of two waits for the boot-mode controller that comes later.
+  const Run watch = Cli(std::string("--simulate packet2,boot ") + kVirtual +
+                        "--sim 2:arrive.after=3000 --json flash --watch --count 2 --yes " + image);
+  EXPECT_EQ(watch.status, 0) << watch.err;
+  EXPECT_EQ(watch.Document()["results"].size(), 2u);
+  EXPECT_TRUE(HoldsPayload(watch, 2));
 }
 
 TEST_F(CliFleetTest, EachControllerLogsToAFileOfItsOwn) {

@@ -100,7 +100,8 @@ TEST(CliTest, BootControllerTracesItsPathAndEnablesTheButton) {
 }
 
 TEST(CliTest, ModeTwoControllerGetsTheSignalReportInTheTranscript) {
-  const Result r = RunCli("--simulate packet2 --sim clock=virtual --transcript - run --press 0");
+  // A controller that stays in report mode 2: the version query follows in its framing.
+  const Result r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=ignore --transcript - run --press 0");
   EXPECT_EQ(r.status, 0);
   const auto out = Events(r, "out");
   ASSERT_GE(out.size(), 2u);
@@ -110,7 +111,7 @@ TEST(CliTest, ModeTwoControllerGetsTheSignalReportInTheTranscript) {
 
 TEST(CliTest, UnplugAfterFirstReportSendsTheRemovalNotice) {
   const Result r =
-      RunCli("--simulate packet2 --sim clock=virtual --sim unplug.after=1 --transcript - run --press 0");
+      RunCli("--simulate packet2 --sim clock=virtual --sim switch=ignore --sim unplug.after=1 --transcript - run --press 0");
   EXPECT_EQ(r.status, 0);
   const auto devices = Events(r, "device");
   ASSERT_EQ(devices.size(), 1u);
@@ -267,7 +268,7 @@ TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
   ASSERT_EQ(received.size(), 1u);
   EXPECT_EQ(received[0]["hex"].get<std::string>().size(), 2u * 100u);
 
-  r = RunCli("--simulate packet2 --sim clock=virtual --transcript - run --image " + image);
+  r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=ignore --transcript - run --image " + image);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Events(r, "msgbox").back()["text"], "Firmware update failure, please handle work in BOOT mode\n");
   r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=replug --transcript - run --image " + image);

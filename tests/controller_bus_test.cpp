@@ -104,5 +104,30 @@ TEST_F(ControllerBusTest, OnlyItsOwnArrivalAndRemovalReachTheWindow) {
   EXPECT_EQ(thirdWindow.events.size(), 1u);
 }
 
+// A controller that leaves and comes back under another path at the same
+// place: a view by location follows it, a view by path alone does not, and
+// neither takes a controller plugged in elsewhere.
+TEST_F(ControllerBusTest, AViewByLocationFollowsItsControllerToItsNewPath) {
+  Populate("packet2,boot");
+  const int leaving = controllers[0].controller;
+  const std::string oldPath = bus.PathOf(leaving);
+  const std::string location = bus.LocationOf(leaving);
+  SingleDeviceBus byLocation(bus, oldPath, location);
+  SingleDeviceBus byPath(bus, oldPath);
+  bus.Unplug(leaving, false);
+  EXPECT_FALSE(byLocation.IsPresent());
+  SimDeviceSetup back = ControllerSetup(1);
+  back.location = location;
+  const std::string newPath = bus.PathOf(bus.Plug(back, false));
+  ASSERT_NE(newPath, oldPath);
+  EXPECT_EQ(byLocation.EnumerateInterfaces(), std::vector<std::string>{newPath});
+  EXPECT_EQ(byLocation.Path(), newPath);
+  const HidHandle handle = byLocation.Open(newPath, HidOpenMode::kProbeReadWrite);
+  EXPECT_NE(handle, kInvalidHidHandle);
+  byLocation.Close(handle);
+  EXPECT_EQ(byLocation.Open(bus.PathOf(controllers[1].controller), HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
+  EXPECT_TRUE(byPath.EnumerateInterfaces().empty());
+}
+
 }  // namespace
 }  // namespace tarvik
