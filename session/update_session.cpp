@@ -1,5 +1,7 @@
 #include "session/update_session.h"
 
+#include <algorithm>
+
 #include "base/strformat.h"
 #include "device/chid.h"
 #include "device/device_table.h"
@@ -48,9 +50,11 @@ class UpdateSession::FlowWindow final : public IUpdateWindow {
   }
   std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
     if (m_s.m_context.presetImage) return m_s.m_context.presetImage->Path();
+    const UserWait wait(*this);
     return m_s.User().ChooseImage(request);
   }
   bool Confirm(const std::string& text, const std::string& caption) override {
+    const UserWait wait(*this);
     return m_s.User().ConfirmImage(text, caption);
   }
   void StartUpdateTimer() override {
@@ -72,10 +76,32 @@ class UpdateSession::FlowWindow final : public IUpdateWindow {
     if (m_progress) m_progress->OnUpdateStep(progress);
   }
   void OnUpdateOutcome(const UpdateOutcome& outcome) override {
-    if (m_progress) m_progress->OnUpdateOutcome(outcome);
+    if (m_progress) m_progress->OnUpdateOutcome(OwnTime(outcome));
+  }
+
+  // An outcome whose seconds are the update's own: without the time the user
+  // took to choose the image and to confirm it.
+  UpdateOutcome OwnTime(UpdateOutcome outcome) const {
+    outcome.seconds = std::max(0.0, outcome.seconds - static_cast<double>(m_userMs) / 1000.0);
+    return outcome;
   }
 
   IUpdateObserver* m_progress = nullptr;  // the running update's, on its thread
+  uint64_t m_userMs = 0;                  // the running update's time with its user, on its thread
+
+ private:
+  // Counts the time the user takes to answer.
+  class UserWait {
+   public:
+    explicit UserWait(FlowWindow& window) : m_window(window), m_startMs(window.m_s.m_system.Clock().NowMs()) {}
+    ~UserWait() { m_window.m_userMs += m_window.m_s.m_system.Clock().NowMs() - m_startMs; }
+    UserWait(const UserWait&) = delete;
+    UserWait& operator=(const UserWait&) = delete;
+
+   private:
+    FlowWindow& m_window;
+    uint64_t m_startMs;
+  };
 
  private:
   UpdateSession& m_s;
@@ -216,6 +242,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   IUpdateUser* const previous = m_user.exchange(request.user ? request.user : m_user.load());
   if (request.stop) request.stop->Attach(*this);
   m_window->m_progress = request.progress;
+  m_window->m_userMs = 0;
   m_context.presetImage = request.image;
   m_timerDueMs.reset();
   UpdateOutcome outcome;
@@ -228,7 +255,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
     RefreshUpdateButton();
     m_window->OnUpdateOutcome(outcome);
   } else {
-    outcome = m_hid.IsBootMode() ? m_bootSequence.RunBootUpdate() : m_packet.RunPacketUpdate();
+    outcome = m_window->OwnTime(m_hid.IsBootMode() ? m_bootSequence.RunBootUpdate() : m_packet.RunPacketUpdate());
   }
   m_hid.EndWorkerUse();
   m_context.presetImage.reset();

@@ -15,15 +15,17 @@ namespace {
 
 using test::Bytes;
 
-// Answers the confirmation as told and counts what it is asked.
+// Answers the confirmation as told, after thinking for 10 s when given a
+// clock, and counts what it is asked.
 class CountingUser final : public IUpdateUser {
  public:
-  explicit CountingUser(bool confirm) : m_confirm(confirm) {}
+  explicit CountingUser(bool confirm, IClock* thinking = nullptr) : m_confirm(confirm), m_thinking(thinking) {}
   int confirmations = 0;
   int successes = 0;
   int failures = 0;
   bool ConfirmImage(const std::string&, const std::string&) override {
     ++confirmations;
+    if (m_thinking) m_thinking->SleepMs(10000);
     return m_confirm;
   }
   void UpdateSucceeded() override { ++successes; }
@@ -31,6 +33,7 @@ class CountingUser final : public IUpdateUser {
 
  private:
   bool m_confirm;
+  IClock* m_thinking;
 };
 
 struct Rig {
@@ -73,11 +76,12 @@ TEST_P(SessionUpdateTest, EndsAsExpectedAndTheControllerHoldsWhatWasWritten) {
   const ControllerProbe probe = session.Probe();
   ASSERT_TRUE(probe.present);
   EXPECT_EQ(probe.BootMode(), c.mode == SimMode::kBoot);
-  CountingUser user(c.confirm);
+  CountingUser user(c.confirm, &rig.clock);
   StopSource stop;
   if (c.stopFirst) stop.RequestStop();
   const UpdateOutcome outcome = session.Update({.image = Image(), .user = &user, .stop = &stop});
   EXPECT_EQ(outcome.result, c.result) << outcome.reason;
+  EXPECT_LT(outcome.seconds, 5.0) << "the time at the prompt counted as the update's";
   EXPECT_EQ(user.successes, c.result == OutcomeResult::kUpgraded ? 1 : 0);
   const Bytes held = rig.Held();
   if (c.written) {
