@@ -131,8 +131,27 @@ void PrintProbe(const ControllerProbe& probe) {
   std::printf("Title: %s\n", probe.title.c_str());
 }
 
+std::string DoneVerb(const FlashResult& r) {
+  if (r.action == "downgrade") return "Downgraded";
+  if (r.action == "reinstall") return "Reinstalled";
+  return "Upgraded";
+}
+
+std::string ControllerLabel(const FlashResult& r, const std::string& path, bool withPath) {
+  std::string label = r.product.empty() ? "controller" : r.product;
+  if (!r.uid.empty()) label += " uid " + r.uid;
+  if (!r.location.empty()) label += " at " + r.location;
+  if (withPath || (r.uid.empty() && r.location.empty())) label += " " + path;
+  return label;
+}
+
 json ResultJson(int index, const std::string& path, const FlashResult& r) {
-  json result = {{"index", index}, {"path", path}, {"result", r.result}};
+  json result = {{"index", index}, {"path", path}};
+  if (!r.product.empty()) result["product"] = r.product;
+  if (!r.uid.empty()) result["uid"] = r.uid;
+  if (!r.location.empty()) result["location"] = r.location;
+  result["result"] = r.result;
+  if (!r.action.empty()) result["action"] = r.action;
   result["reason"] = r.reason.empty() ? nullptr : json(r.reason);
   result["from"] = r.outcome ? r.outcome->controllerVersion : r.from.empty() ? "unknown" : r.from;
   result["to"] = r.outcome && !r.outcome->imageVersion.empty() ? r.outcome->imageVersion : r.to;
@@ -142,19 +161,23 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
   return result;
 }
 
-void PrintResultLine(int index, const std::string& path, const FlashResult& r) {
-  if (r.status == kExitOk) {
-    std::printf("%d %s: upgraded from %s to %s (%llu bytes, %.1f s)\n", index, path.c_str(),
+void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
+  const std::string label = ControllerLabel(r, path, verbose);
+  if (r.status == kExitOk && r.outcome) {
+    std::string verb = DoneVerb(r);
+    verb[0] = static_cast<char>(verb[0] - 'A' + 'a');
+    std::printf("%d %s: %s from %s to %s (%llu bytes, %.1f s)\n", index, label.c_str(), verb.c_str(),
                 r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
                 static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
   } else {
-    std::printf("%d %s: %s: %s\n", index, path.c_str(), r.result.c_str(), r.reason.c_str());
+    std::printf("%d %s: %s: %s\n", index, label.c_str(), r.result.c_str(), r.reason.c_str());
   }
   std::fflush(stdout);
 }
 
 void Tally::Add(const FlashResult& r) {
-  if (r.status == kExitOk) ++upgraded;
+  if (r.result == "skipped") ++skipped;
+  else if (r.status == kExitOk) ++upgraded;
   else if (r.status == kExitCancelled) ++refused;
   else if (r.status == kExitInterrupted) ++interrupted;
   else ++failed;
@@ -162,6 +185,7 @@ void Tally::Add(const FlashResult& r) {
 
 std::string Tally::Text() const {
   std::string text = StrFormat("%d controller%s: %d upgraded", Total(), Total() == 1 ? "" : "s", upgraded);
+  if (skipped) text += StrFormat(", %d skipped", skipped);
   if (refused) text += StrFormat(", %d refused", refused);
   if (failed) text += StrFormat(", %d failed", failed);
   if (interrupted) text += StrFormat(", %d interrupted", interrupted);
@@ -169,7 +193,11 @@ std::string Tally::Text() const {
 }
 
 json Tally::Json() const {
-  return {{"upgraded", upgraded}, {"refused", refused}, {"failed", failed}, {"interrupted", interrupted}};
+  return {{"upgraded", upgraded},
+          {"skipped", skipped},
+          {"refused", refused},
+          {"failed", failed},
+          {"interrupted", interrupted}};
 }
 
 }  // namespace tarvik

@@ -54,18 +54,26 @@ struct FlashResult {
   std::string action;
 };
 
+// "Upgraded", "Downgraded" or "Reinstalled", as the result's action says.
+std::string DoneVerb(const FlashResult& r);
+// Which controller: "5a3c:7e23 uid 0123... at usb-0:1.2"; the interface path
+// only with `withPath` (or when nothing else is known).
+std::string ControllerLabel(const FlashResult& r, const std::string& path, bool withPath);
 json ResultJson(int index, const std::string& path, const FlashResult& r);
-// One line per finished controller.
-void PrintResultLine(int index, const std::string& path, const FlashResult& r);
+// One line per finished controller; the interface path only when `verbose`.
+void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
 
 // The results of several controllers' flashes.
 struct Tally {
-  int upgraded = 0;
+  int upgraded = 0;  // downgrades and reinstalls asked for included
+  int skipped = 0;   // already at the image's version
   int refused = 0;
   int failed = 0;
   int interrupted = 0;
   void Add(const FlashResult& r);
-  int Total() const { return upgraded + refused + failed + interrupted; }
+  int Total() const { return upgraded + skipped + refused + failed + interrupted; }
+  // Every controller upgraded or skipped.
+  bool AllDone() const { return upgraded + skipped == Total(); }
   std::string Text() const;
   json Json() const;
 };

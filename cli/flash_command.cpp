@@ -125,11 +125,19 @@ int FlashCommand::Run(const GlobalOptions& global) {
   }
   document = OutcomeDocument("flash", *r.outcome);
   document["controller"] = r.controller;
+  if (!r.product.empty()) document["product"] = r.product;
+  if (!r.uid.empty()) document["uid"] = r.uid;
+  if (!r.location.empty()) document["location"] = r.location;
+  if (!r.action.empty()) document["action"] = r.action;
   if (r.status == kExitOk) {
     if (!global.quiet && !global.json) {
-      std::printf("Upgraded %s from %s to %s (%llu bytes, %.1f s)\n", r.controller.c_str(),
-                  r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
-                  static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
+      // Which controller, where two alike could be meant.
+      std::string where = r.uid.empty() ? "" : "uid " + r.uid;
+      if (!r.location.empty()) where += (where.empty() ? "at " : ", at ") + r.location;
+      std::printf("%s %s%s from %s to %s (%llu bytes, %.1f s)\n", DoneVerb(r).c_str(), r.controller.c_str(),
+                  where.empty() ? "" : (" (" + where + ")").c_str(), r.outcome->controllerVersion.c_str(),
+                  r.outcome->imageVersion.c_str(), static_cast<unsigned long long>(r.outcome->bytesSent),
+                  r.outcome->seconds);
     }
     return Conclude(global, document, r.status, "");
   }

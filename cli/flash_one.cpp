@@ -22,17 +22,26 @@ ImageCheck CheckImage(const std::string& path) {
 
 namespace {
 
-// Why the flash stops before the update, when it does: the version guard
-// under --yes, or nothing. Sets what the prompt says otherwise.
-bool Refused(const VersionGuard& guard, const FlashOptions& options, bool assumeYes,
-             TerminalUser& user, FlashResult& r) {
+// Whether the version guard under --yes stops the flash before the update
+// (`r` then says how); sets what the prompt says otherwise. In a batch, a
+// controller already at the image's version is skipped, not refused.
+bool StopsAtGuard(const VersionGuard& guard, const FlashOptions& options, bool assumeYes, bool batch,
+                  TerminalUser& user, FlashResult& r) {
+  if (guard.order == 0 && batch && !options.allowReinstall) {
+    r.status = kExitOk;
+    r.result = "skipped";
+    r.reason = "already " + r.from;
+    return true;
+  }
   if (guard.order < 0 && assumeYes && !options.allowOlder) {
     r.status = kExitCancelled;
+    r.result = "refused";
     r.reason = guard.older + "; add --allow-older to write it anyway";
     return true;
   }
   if (guard.order == 0 && assumeYes && !options.allowReinstall) {
     r.status = kExitCancelled;
+    r.result = "refused";
     r.reason = guard.same + "; add --allow-reinstall to write it again";
     return true;
   }
@@ -81,7 +90,7 @@ FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const I
     r.from = FormatVersionShort(probe.deviceVersion);
     const VersionGuard guard = controller->Session().Guard(image.image);
     r.action = guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
-    if (Refused(guard, options, assumeYes, user, r)) return ended("refused");
+    if (StopsAtGuard(guard, options, assumeYes, guardAsYes, user, r)) return r;
   }
   if (stops.StopRequested()) {
     r.status = kExitInterrupted;

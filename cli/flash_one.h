@@ -36,8 +36,9 @@ struct ImageCheck {
 ImageCheck CheckImage(const std::string& path);
 
 // The controller of `target` (the bus's first when it has no path).
-// `guardAsYes`: the version guard applies as under --yes (the batch was
-// confirmed once). Ctrl-C reaches the update through `stops`.
+// `guardAsYes`: a batch (--all, --watch): the version guard applies as under
+// --yes (the batch was confirmed once), and a controller already at the
+// image's version is skipped. Ctrl-C reaches the update through `stops`.
 FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image, TerminalUser& user,
                      StopSource& stops, const ControllerTarget& target, bool guardAsYes);
 

@@ -88,16 +88,18 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
     tally.Add(results[i]);
     list.push_back(ResultJson(numbers[i], controllers[i].path, results[i]));
     if (!global.json && !(global.quiet && results[i].status == kExitOk)) {
-      PrintResultLine(numbers[i], controllers[i].path, results[i]);
+      PrintResultLine(numbers[i], controllers[i].path, results[i], global.verbose);
     }
   }
-  const bool allUpgraded = tally.upgraded == tally.Total();
-  const int status = allUpgraded ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
-  if (!global.json && !(global.quiet && allUpgraded)) std::printf("%s\n", tally.Text().c_str());
-  document["result"] = allUpgraded ? "upgraded" : interrupts.Interrupted() ? "interrupted" : "failed";
+  const bool allDone = tally.AllDone();
+  const int status = allDone ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
+  if (!global.json && !(global.quiet && allDone)) std::printf("%s\n", tally.Text().c_str());
+  document["result"] = !allDone                             ? (interrupts.Interrupted() ? "interrupted" : "failed")
+                       : tally.upgraded == tally.Total() ? "upgraded"
+                                                         : "done";
   document["results"] = list;
   document["summary"] = tally.Json();
-  return Conclude(global, document, status, allUpgraded ? "" : tally.Text());
+  return Conclude(global, document, status, allDone ? "" : tally.Text());
 }
 
 int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
@@ -200,7 +202,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
         if (r.status == kExitOk) station.restarting[key] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
         station.results.push_back(ResultJson(number, c.path, r));
-        if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r);
+        if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r, global.verbose);
         station.busy.erase(key);
         --station.running;
         station.wake = true;

@@ -151,8 +151,10 @@ TEST_F(CliFleetTest, FlashAllLeavesThePayloadInEveryController) {
   for (const char* ev : {"out", "in", "outcome", "flash", "stamp", "received"}) {
     EXPECT_TRUE(r.Events(ev, 0).empty()) << ev << " without dev";
   }
-  // One line per controller, then the summary.
-  EXPECT_NE(r.out.find("1 \\\\?\\hid#vid_5a3c&pid_7e23"), std::string::npos) << r.out;
+  // One line per controller, named by product, UID and place (not by its long path), then the summary.
+  EXPECT_NE(r.out.find("1 5a3c:7e23 uid "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("3 5a3c:7e21 at sim-"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("hid#vid_"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("3 controllers: 3 upgraded"), std::string::npos) << r.out;
 }
 
@@ -174,12 +176,29 @@ TEST_F(CliFleetTest, AnUnpluggedControllerDisturbsNoneOfTheOthers) {
 }
 
 TEST_F(CliFleetTest, TheVersionGuardAppliesToEachControllerOfTheBatch) {
-  const Run r = Cli(std::string("--simulate boot,boot ") + kVirtual + "--sim 1:main.version=131 --json flash --all --yes " + image);
-  EXPECT_EQ(r.status, 1);
-  const json results = r.Document()["results"];
-  EXPECT_EQ(results[0]["result"], "refused");
-  EXPECT_EQ(results[1]["result"], "upgraded");
-  EXPECT_TRUE(r.Events("flash", 1).empty());
+  // First controller's version, its result and action, the batch's exit status.
+  struct Case {
+    const char* settings;
+    const char* result;
+    const char* action;
+    int status;
+  };
+  for (const Case& c : {Case{"--sim 1:main.version=131 ", "skipped", "reinstall", 0},
+                        Case{"--sim 1:main.version=140 ", "refused", "downgrade", 1}}) {
+    SCOPED_TRACE(c.settings);
+    const Run r = Cli(std::string("--simulate boot,boot ") + kVirtual + c.settings + "--json flash --all --yes " + image);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const json results = r.Document()["results"];
+    EXPECT_EQ(results[0]["result"], c.result);
+    EXPECT_EQ(results[0]["action"], c.action);
+    EXPECT_EQ(results[1]["result"], "upgraded");
+    EXPECT_EQ(results[1]["action"], "upgrade");
+    EXPECT_TRUE(r.Events("flash", 1).empty());
+  }
+  // Written again when asked for, and said so.
+  const Run again = Cli(std::string("--simulate boot ") + kVirtual + "--sim main.version=131 flash --all --yes --allow-reinstall " + image);
+  EXPECT_EQ(again.status, 0);
+  EXPECT_NE(again.out.find(": reinstalled from 1.31 to 1.31"), std::string::npos) << again.out;
   // Without --yes the batch is asked once; no answer is a no.
   const Run unasked = Cli(std::string("--simulate boot,boot ") + kVirtual + "flash --all " + image);
   EXPECT_EQ(unasked.status, 5);
@@ -205,7 +224,7 @@ TEST_F(CliFleetTest, StationUpdatesControllersAsTheyArrive) {
   EXPECT_EQ(mixed.status, 1);
   const json summary = mixed.Document()["summary"];
   EXPECT_EQ(summary["upgraded"], 2);
-  EXPECT_EQ(summary["refused"], 1);
+  EXPECT_EQ(summary["skipped"], 1);
   EXPECT_EQ(summary["failed"], 1);
   EXPECT_TRUE(HoldsPayload(mixed, 3));
   EXPECT_TRUE(HoldsPayload(mixed, 4));

@@ -175,7 +175,8 @@ TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
   const std::string image = Image("fw.dat", {100, 50});
   Run r = Cli(std::string(kBoot) + "flash --yes " + image);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out.rfind("Upgraded controller 5a3c:7e23 from 1.20 to 1.31 (150 bytes, ", 0), 0u) << r.out;
+  EXPECT_EQ(r.out.rfind("Upgraded controller 5a3c:7e23 (uid ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(", at sim-1) from 1.20 to 1.31 (150 bytes, "), std::string::npos) << r.out;
   // Redirected standard error: no trace, no progress frames.
   EXPECT_EQ(r.err, "");
   const json outcome = LastOutcome(r);
@@ -318,7 +319,7 @@ TEST_F(CliOutcomeTest, ProgressIsDrawnInPlaceOnATerminalOnly) {
             std::string::npos)
       << drawn;
   EXPECT_NE(drawn.find("erasing record 1"), std::string::npos);
-  EXPECT_NE(drawn.find("Upgraded controller 5a3c:7e23 from 1.20 to 1.31 (350 bytes, "), std::string::npos);
+  EXPECT_NE(drawn.find("at sim-1) from 1.20 to 1.31 (350 bytes, "), std::string::npos);
   // Redirected, the same update draws nothing.
   const Run r = Cli(std::string(kBoot) + "flash --yes " + image);
   EXPECT_EQ(r.status, 0);
