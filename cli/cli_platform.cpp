@@ -179,7 +179,7 @@ void CliPlatform::FinishTranscript() {
     };
     if (population.packet) {
       const std::vector<uint8_t> received = population.packet->Firmware();
-      record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
+      m_transcript->RecordHex("received", "hex", received.data(), received.size(), m_several ? static_cast<int>(i + 1) : 0);
     }
     if (!population.boot) continue;
     for (const auto& region : population.boot->WrittenRegions()) {
