@@ -35,16 +35,18 @@ char* Put(char* out, std::string_view text) {
 }
 
 // Writes `text` as a JSON string, as the JSON library writes it, at `out`
-// (room for 2 + 6 x its size): control characters, " and \ escaped. For
-// text of ASCII only (see IsAscii).
-char* PutJsonString(char* out, std::string_view text) {
+// (room for 2 + 6 x its size): control characters, " and \ escaped. Returns
+// nullptr, having written some of it, for text with bytes outside ASCII.
+char* PutAsciiJsonString(char* out, std::string_view text) {
   *out++ = '"';
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (kPlain[c]) {
-      *out++ = ch;
-      continue;
-    }
+  const char* plain = text.data();  // start of the characters not yet written
+  const char* const end = text.data() + text.size();
+  for (const char* p = plain; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (kPlain[c]) continue;
+    if (c >= 0x80) return nullptr;
+    out = Put(out, std::string_view(plain, static_cast<size_t>(p - plain)));
+    plain = p + 1;
     *out++ = '\\';
     switch (c) {
       case '"': *out++ = '"'; break;
@@ -60,15 +62,9 @@ char* PutJsonString(char* out, std::string_view text) {
         *out++ = kHexDigits[c & 0x0F];
     }
   }
+  out = Put(out, std::string_view(plain, static_cast<size_t>(end - plain)));
   *out++ = '"';
   return out;
-}
-
-bool IsAscii(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -117,15 +113,14 @@ void Transcript::EndLine(char* out, int dev) {
 }
 
 void Transcript::RecordText(std::string_view ev, std::string_view key, std::string_view text, int dev) {
-  if (!IsAscii(text)) {
-    // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
-    const std::string value = json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
-    std::lock_guard<std::mutex> lock(m_lock);
-    EndLine(Put(BeginLine(ev, key, value.size()), value), dev);
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (char* out = PutAsciiJsonString(BeginLine(ev, key, 2 + 6 * text.size()), text)) {
+    EndLine(out, dev);
     return;
   }
-  std::lock_guard<std::mutex> lock(m_lock);
-  EndLine(PutJsonString(BeginLine(ev, key, 2 + 6 * text.size()), text), dev);
+  // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
+  const std::string value = json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+  EndLine(Put(BeginLine(ev, key, value.size()), value), dev);
 }
 
 void Transcript::RecordHex(std::string_view ev, std::string_view key, const uint8_t* bytes, size_t size, int dev) {
