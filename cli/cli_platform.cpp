@@ -55,6 +55,9 @@ bool CliPlatform::Set(const CliOptions& options, std::string& error, int& exitCo
         return false;
       }
       m_ownTranscriptFile = true;
+      // Written in blocks of 64 KiB: a long flash makes one system call per
+      // some 900 lines rather than per 60.
+      std::setvbuf(m_transcriptFile, nullptr, _IOFBF, Transcript::kFileBlockSize);
     }
     m_transcript = std::make_unique<Transcript>(*m_clock, m_transcriptFile);
     InterruptWatch::FlushOnInterrupt(m_transcriptFile);

@@ -29,6 +29,8 @@ class Transcript {
   // Lines are written in blocks: each attempt's outcome flushes them, and so
   // does Flush (the end of the program, Ctrl-C).
   Transcript(IClock& clock, std::FILE* out);
+  // The buffer a transcript file opened for it gets (setvbuf, before its first write).
+  static constexpr size_t kFileBlockSize = 64 * 1024;
   // Adds "t", writes one line; safe from any thread.
   void Record(const nlohmann::ordered_json& event);
   // The same line as Record({{"ev", ev}, {key, text}}) (with {"dev", dev}
