@@ -91,8 +91,9 @@ void Transcript::Record(const json& event) {
 
 char* Transcript::BeginLine(std::string_view ev, std::string_view key, size_t valueRoom) {
   // "t", the event's name and key (the transcript's own: letters only), the
-  // value, "dev": the line is written in place.
-  m_line.resize(48 + ev.size() + key.size() + valueRoom);
+  // value, "dev": the line is written in place. Beside the names and the
+  // value it takes at most 57 bytes (20 digits of "t", 11 of "dev").
+  m_line.resize(64 + ev.size() + key.size() + valueRoom);
   char* out = m_line.data();
   out = Put(out, "{\"t\":");
   out = std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
