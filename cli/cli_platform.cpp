@@ -69,6 +69,9 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
         return false;
       }
       m_ownTranscriptFile = true;
+      // Written in blocks of 64 KiB: a long flash makes one system call per
+      // some 900 lines rather than per 60.
+      std::setvbuf(m_transcriptFile, nullptr, _IOFBF, Transcript::kFileBlockSize);
     }
     m_transcript = std::make_unique<Transcript>(*m_clock, m_transcriptFile);
     InterruptWatch::FlushOnInterrupt(m_transcriptFile);
@@ -197,7 +200,7 @@ void CliPlatform::FinishTranscript() {
     };
     if (population.packet) {
       const std::vector<uint8_t> received = population.packet->Firmware();
-      record({{"ev", "received"}, {"hex", ToHex(received.data(), received.size())}});
+      m_transcript->RecordHex("received", "hex", received.data(), received.size(), m_several ? static_cast<int>(i + 1) : 0);
     }
     if (!population.boot) continue;
     for (const auto& region : population.boot->WrittenRegions()) {

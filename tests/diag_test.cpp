@@ -5,12 +5,40 @@
 #include <sstream>
 #include <thread>
 
+#include "base/strformat.h"
 #include "diag/diag.h"
 #include "platform/std/virtual_clock.h"
 #include "tests/support/fake_system.h"
 
 namespace tarvik {
 namespace {
+
+// Formats of one conversion and its argument, with what the C library writes.
+template <typename T>
+void ExpectFormatsAsTheCLibrary(const char* format, T value) {
+  char expected[128];
+  const int size = std::snprintf(expected, sizeof expected, format, value);
+  EXPECT_EQ(StrFormat(format, value), std::string(expected, static_cast<size_t>(size))) << format;
+}
+
+// The trace's and log's lines are formatted without the C library where they
+// can be; they read the same either way.
+TEST(StrFormatTest, LinesReadAsTheCLibraryWritesThem) {
+  for (int value : {0, 7, -1, 2147483647, -2147483647 - 1}) {
+    for (const char* format : {"%d", " %d Bytes received from sender\n", "%i%%", "0x%x", "0x%X", "%u", "%5d", "%-3x|",
+                               "%02X", "%+d"}) {
+      ExpectFormatsAsTheCLibrary(format, value);
+    }
+  }
+  for (const char* text : {"", "m_DevicePath:\\\\?\\hid#vid", "%d inside"}) {
+    for (const char* format : {"%s", "[%s]\n", "%.3s", "%10s"}) ExpectFormatsAsTheCLibrary(format, text);
+  }
+  ExpectFormatsAsTheCLibrary("%c!", 'A');
+  ExpectFormatsAsTheCLibrary("%ld", 1234567L);
+  ExpectFormatsAsTheCLibrary("%.2f s", 1.25);
+  EXPECT_EQ(StrFormat("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", 32, 0x4e0),
+            "\nSET_FIRMWARE_DATA read_pos 32 offset 0x4e0\n\n");
+}
 
 class DiagTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_system.h"
+#include "tests/support/deadline_checks.h"
 #include "update/image_file.h"
 
 namespace tarvik::win32 {
@@ -26,6 +27,11 @@ TEST(Win32ClockTest, SleepMovesTheClockByAboutThatLong) {
   const uint64_t slept = clock.NowMs() - before;
   EXPECT_GE(slept, 55u);  // the system's sleep may wake a tick early
   EXPECT_LT(slept, 1000u);
+}
+
+TEST(Win32ClockTest, DeadlineWaitsNeverEndEarlyAndPassedOnesDoNotWait) {
+  Win32Clock clock;
+  test::ExpectDeadlineWaitsOnTime(clock, {50u, 300u, 5000u, 5000u, 5000u});
 }
 
 // Runs a test inside a fresh folder named in Chinese, as the current directory.

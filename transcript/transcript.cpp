@@ -1,6 +1,8 @@
 #include "transcript/transcript.h"
 
-#include "base/bytes.h"
+#include <array>
+#include <charconv>
+#include <cstring>
 
 namespace tarvik {
 
@@ -9,21 +11,126 @@ using json = nlohmann::ordered_json;
 Transcript::Transcript(IClock& clock, std::FILE* out)
     : m_clock(clock), m_out(out), m_startMs(clock.NowMs()) {}
 
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Bytes written as they are inside a JSON string: printable ASCII but " and \.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x80; ++c) plain[static_cast<size_t>(c)] = c != '"' && c != '\\';
+  return plain;
+}();
+
+// Each byte's two hex digits.
+constexpr std::array<std::array<char, 2>, 256> kHexPairs = [] {
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (size_t b = 0; b < 256; ++b) pairs[b] = {kHexDigits[b >> 4], kHexDigits[b & 0x0F]};
+  return pairs;
+}();
+
+char* Put(char* out, std::string_view text) {
+  std::memcpy(out, text.data(), text.size());
+  return out + text.size();
+}
+
+// Writes `text` as a JSON string, as the JSON library writes it, at `out`
+// (room for 2 + 6 x its size): control characters, " and \ escaped. Returns
+// nullptr, having written some of it, for text with bytes outside ASCII.
+char* PutAsciiJsonString(char* out, std::string_view text) {
+  *out++ = '"';
+  const char* plain = text.data();  // start of the characters not yet written
+  const char* const end = text.data() + text.size();
+  for (const char* p = plain; p != end; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    if (kPlain[c]) continue;
+    if (c >= 0x80) return nullptr;
+    out = Put(out, std::string_view(plain, static_cast<size_t>(p - plain)));
+    plain = p + 1;
+    *out++ = '\\';
+    switch (c) {
+      case '"': *out++ = '"'; break;
+      case '\\': *out++ = '\\'; break;
+      case '\b': *out++ = 'b'; break;
+      case '\f': *out++ = 'f'; break;
+      case '\n': *out++ = 'n'; break;
+      case '\r': *out++ = 'r'; break;
+      case '\t': *out++ = 't'; break;
+      default:
+        out = Put(out, "u00");
+        *out++ = kHexDigits[c >> 4];
+        *out++ = kHexDigits[c & 0x0F];
+    }
+  }
+  out = Put(out, std::string_view(plain, static_cast<size_t>(end - plain)));
+  *out++ = '"';
+  return out;
+}
+
+}  // namespace
+
 void Transcript::Record(const json& event) {
   // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
   const std::string body = event.dump(-1, ' ', false, json::error_handler_t::replace);
-  std::lock_guard<std::mutex> lock(m_lock);
-  // "t" first, then the event's own fields, without building the line as a document.
-  std::fprintf(m_out, "{\"t\":%llu", static_cast<unsigned long long>(m_clock.NowMs() - m_startMs));
-  if (body.size() > 2) {
-    std::fputc(',', m_out);
-    std::fwrite(body.data() + 1, 1, body.size() - 1, m_out);
-  } else {
-    std::fputc('}', m_out);
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    // "t" first, then the event's own fields.
+    m_line = "{\"t\":" + std::to_string(m_clock.NowMs() - m_startMs);
+    if (body.size() > 2) {
+      m_line.push_back(',');
+      m_line.append(body, 1, body.size() - 1);
+    } else {
+      m_line.push_back('}');
+    }
+    m_line.push_back('\n');
+    std::fwrite(m_line.data(), 1, m_line.size(), m_out);
   }
-  std::fputc('\n', m_out);
   // An attempt's outcome ends a block: what happened up to it is on disk.
-  if (const auto ev = event.find("ev"); ev != event.end() && *ev == "outcome") std::fflush(m_out);
+  if (const auto ev = event.find("ev"); ev != event.end() && *ev == "outcome") Flush();
+}
+
+char* Transcript::BeginLine(std::string_view ev, std::string_view key, size_t valueRoom) {
+  // "t", the event's name and key (the transcript's own: letters only), the
+  // value, "dev": the line is written in place. Beside the names and the
+  // value it takes at most 57 bytes (20 digits of "t", 11 of "dev").
+  m_line.resize(64 + ev.size() + key.size() + valueRoom);
+  char* out = m_line.data();
+  out = Put(out, "{\"t\":");
+  out = std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
+  out = Put(out, ",\"ev\":\"");
+  out = Put(out, ev);
+  out = Put(out, "\",\"");
+  out = Put(out, key);
+  return Put(out, "\":");
+}
+
+void Transcript::EndLine(char* out, int dev) {
+  if (dev != 0) {
+    out = Put(out, ",\"dev\":");
+    out = std::to_chars(out, out + 11, dev).ptr;
+  }
+  out = Put(out, "}\n");
+  std::fwrite(m_line.data(), 1, static_cast<size_t>(out - m_line.data()), m_out);
+}
+
+void Transcript::RecordText(std::string_view ev, std::string_view key, std::string_view text, int dev) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (char* out = PutAsciiJsonString(BeginLine(ev, key, 2 + 6 * text.size()), text)) {
+    EndLine(out, dev);
+    return;
+  }
+  // Texts that are not valid UTF-8 are written with replacement characters, never dropped.
+  const std::string value = json(std::string(text)).dump(-1, ' ', false, json::error_handler_t::replace);
+  EndLine(Put(BeginLine(ev, key, value.size()), value), dev);
+}
+
+void Transcript::RecordHex(std::string_view ev, std::string_view key, const uint8_t* bytes, size_t size, int dev) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  char* out = BeginLine(ev, key, 2 + 2 * size);
+  *out++ = '"';
+  for (size_t i = 0; i < size; ++i, out += 2) std::memcpy(out, kHexPairs[bytes[i]].data(), 2);
+  *out++ = '"';
+  EndLine(out, dev);
 }
 
 void Transcript::Flush() {
@@ -117,13 +224,13 @@ void RecordingHidBus::Close(HidHandle handle) {
   m_inner.Close(handle);
 }
 
-void RecordingHidBus::RecordReport(const char* ev, HidHandle handle, const uint8_t* report, size_t size) {
-  json event = {{"ev", ev}, {"hex", ToHex(report, size)}};
+void RecordingHidBus::RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size) {
+  int dev = 0;
   if (m_numberOf) {
     std::lock_guard<std::mutex> lock(m_numbersLock);
-    if (auto number = m_numbers.find(handle); number != m_numbers.end()) event["dev"] = number->second;
+    if (auto number = m_numbers.find(handle); number != m_numbers.end()) dev = number->second;
   }
-  m_transcript.Record(event);
+  m_transcript.RecordHex(ev, "hex", report, size, dev);
 }
 
 bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
@@ -139,7 +246,7 @@ HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, siz
 }
 
 void RecordingSystem::OutputDebugString(const std::string& line) {
-  m_transcript.Record({{"ev", "trace"}, {"text", line}});
+  m_transcript.RecordText("trace", "text", line);
   m_inner.OutputDebugString(line);
 }
 

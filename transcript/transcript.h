@@ -3,12 +3,14 @@
 // records reports at the HID bus, the window's operations and the trace.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -27,15 +29,31 @@ class Transcript {
   // Lines are written in blocks: each attempt's outcome flushes them, and so
   // does Flush (the end of the program, Ctrl-C).
   Transcript(IClock& clock, std::FILE* out);
+  // The buffer a transcript file opened for it gets (setvbuf, before its first write).
+  static constexpr size_t kFileBlockSize = 64 * 1024;
   // Adds "t", writes one line; safe from any thread.
   void Record(const nlohmann::ordered_json& event);
+  // The same line as Record({{"ev", ev}, {key, text}}) (with {"dev", dev}
+  // after them unless 0), written without building a document: the reports
+  // and trace lines of every exchange.
+  void RecordText(std::string_view ev, std::string_view key, std::string_view text, int dev = 0);
+  // The same with `bytes` as a string of lowercase hex digits.
+  void RecordHex(std::string_view ev, std::string_view key, const uint8_t* bytes, size_t size, int dev = 0);
   void Flush();
 
  private:
+  // With m_lock held: m_line starts `{"t":N,"ev":<ev>,<key>:` with room for
+  // a value of `valueRoom` bytes after it, which the caller writes at the
+  // pointer returned; EndLine adds "dev" unless 0 after the value ending at
+  // `out`, ends the line and writes it.
+  char* BeginLine(std::string_view ev, std::string_view key, size_t valueRoom);
+  void EndLine(char* out, int dev);
+
   IClock& m_clock;
   std::FILE* m_out;
   uint64_t m_startMs;
   std::mutex m_lock;
+  std::string m_line;  // the line being written; kept for its capacity
 };
 
 // Every window operation as a transcript event.
@@ -100,7 +118,7 @@ class RecordingHidBus final : public IHidBus {
   void UnregisterNotify(NotifyHandle handle) override { m_inner.UnregisterNotify(handle); }
 
  private:
-  void RecordReport(const char* ev, HidHandle handle, const uint8_t* report, size_t size);
+  void RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size);
 
   IHidBus& m_inner;
   Transcript& m_transcript;
