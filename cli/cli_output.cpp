@@ -106,6 +106,8 @@ void AddProbeJson(json& document, const ControllerProbe& probe) {
   document["present"] = probe.present;
   document["reportMode"] = static_cast<int>(probe.mode);
   if (probe.present) document["path"] = probe.path;
+  if (probe.present && !probe.location.empty()) document["location"] = probe.location;
+  if (probe.present && !probe.serial.empty()) document["serial"] = probe.serial;
   document["title"] = probe.title;
   if (probe.deviceVersion != kDeviceVersionUnknown) {
     document["deviceVersion"] = probe.deviceVersion;
@@ -120,6 +122,8 @@ void AddProbeJson(json& document, const ControllerProbe& probe) {
 void PrintProbe(const ControllerProbe& probe) {
   std::printf("Report mode: %d (%s)\n", static_cast<int>(probe.mode),
               probe.BootMode() ? "boot command protocol" : "firmware packet protocol");
+  if (!probe.location.empty()) std::printf("Plugged in at: %s\n", probe.location.c_str());
+  if (!probe.serial.empty()) std::printf("Serial number: %s\n", probe.serial.c_str());
   if (probe.queried && probe.BootMode()) {
     PrintInfoBlock("main mcu", probe.main, true);
     PrintInfoBlock("ATmcu", probe.at, false);

@@ -118,6 +118,8 @@ int ListCommand::Run(const GlobalOptions& options) {
                   {"productId", c.productId},
                   {"reportMode", c.reportMode},
                   {"version", report.VersionText()}};
+    if (!c.location.empty()) entry["location"] = c.location;
+    if (!c.serial.empty()) entry["serial"] = c.serial;
     const bool blocks = report.BootMode() && report.deviceVersion != kDeviceVersionUnknown;
     if (blocks) {
       entry["mainVersion"] = FormatVersionShort(report.main.version);
@@ -129,6 +131,8 @@ int ListCommand::Run(const GlobalOptions& options) {
     if (options.json) continue;
     std::printf("%zu  %s  %04x:%04x  report mode %d  firmware %s", i + 1, c.path.c_str(), c.vendorId, c.productId,
                 c.reportMode, report.VersionText().c_str());
+    if (!c.location.empty()) std::printf("  at %s", c.location.c_str());
+    if (!c.serial.empty()) std::printf("  serial %s", c.serial.c_str());
     if (blocks) {
       std::printf("  main %s  ATmcu %s  revision %d  uid %s", entry["mainVersion"].get<std::string>().c_str(),
                   entry["atVersion"].get<std::string>().c_str(), entry["revision"].get<int>(),

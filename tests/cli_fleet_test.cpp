@@ -70,6 +70,7 @@ TEST_F(CliFleetTest, ListShowsEveryControllerInBusOrder) {
     EXPECT_EQ(list[i]["index"], i + 1);
     EXPECT_EQ(list[i]["reportMode"], modes[i]);
     EXPECT_NE(list[i]["path"].get<std::string>().find(pids[i]), std::string::npos);
+    EXPECT_EQ(list[i]["location"], "sim-" + std::to_string(i + 1));  // where each is plugged in
   }
   EXPECT_EQ(list[0]["version"], "1.20");
   EXPECT_EQ(list[0]["mainVersion"], "1.20");
