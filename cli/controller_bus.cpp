@@ -54,8 +54,13 @@ SingleDeviceBus::SingleDeviceBus(IHidBus& inner, std::string path, std::string l
     : m_inner(inner), m_location(std::move(location)), m_path(std::move(path)) {}
 
 SingleDeviceBus::~SingleDeviceBus() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  for (auto& [handle, filter] : m_filters) m_inner.UnregisterNotify(handle);
+  std::vector<std::pair<NotifyHandle, std::unique_ptr<Filter>>> filters;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    filters = std::move(m_filters);
+  }
+  // Without the lock: a notice being delivered now looks the controller up under it.
+  for (auto& [handle, filter] : filters) m_inner.UnregisterNotify(handle);
 }
 
 std::pair<std::string, bool> SingleDeviceBus::Find() {
