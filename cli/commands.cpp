@@ -19,6 +19,7 @@ std::vector<std::unique_ptr<CliCommand>> MakeCommands() {
   commands.push_back(MakeInfoCommand());
   commands.push_back(MakeImageCommand());
   commands.push_back(MakeListCommand());
+  commands.push_back(MakeHistoryCommand());
   return commands;
 }
 

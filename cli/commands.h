@@ -40,7 +40,7 @@ class CliCommand {
   CLI::App* m_command = nullptr;
 };
 
-// Every command, in the order of the help text: run, flash, info, image, list.
+// Every command, in the order of the help text: run, flash, info, image, list, history.
 std::vector<std::unique_ptr<CliCommand>> MakeCommands();
 
 std::unique_ptr<CliCommand> MakeRunCommand();
@@ -48,5 +48,6 @@ std::unique_ptr<CliCommand> MakeFlashCommand();
 std::unique_ptr<CliCommand> MakeInfoCommand();
 std::unique_ptr<CliCommand> MakeImageCommand();
 std::unique_ptr<CliCommand> MakeListCommand();
+std::unique_ptr<CliCommand> MakeHistoryCommand();
 
 }  // namespace tarvik

@@ -11,7 +11,9 @@
 #include "cli/device_choice.h"
 #include "cli/fleet_commands.h"
 #include "cli/flash_one.h"
+#include "cli/history.h"
 #include "cli/interrupt_watch.h"
+#include "cli/published_digest.h"
 
 namespace tarvik {
 
@@ -33,9 +35,13 @@ class FlashCommand final : public CliCommand {
     flash->add_flag("--watch", m_options.watch,
                     "Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count");
     flash->add_option("--count", m_options.count, "With --watch: end after N upgrades");
+    flash->add_option("--sha256", m_options.sha256, "Refuse the image unless its SHA-256 is HEX, as published");
     return flash;
   }
   std::string CheckOwnOptions() const override {
+    if (!m_options.sha256.empty() && !IsSha256Text(m_options.sha256)) {
+      return "--sha256 takes the image's published SHA-256: 64 hex digits";
+    }
     if (!m_options.assumeYes && !m_options.all && (m_options.allowOlder || m_options.allowReinstall)) {
       return std::string(m_options.allowOlder ? "--allow-older" : "--allow-reinstall") +
              " goes with --yes: without it the prompt asks";
@@ -48,6 +54,8 @@ class FlashCommand final : public CliCommand {
 };
 
 int FlashCommand::Run(const GlobalOptions& global) {
+  HistoryJournal history(HistoryFileFor(!global.simulate.empty()), !global.simulate.empty());
+  m_options.history = &history;
   const FlashOptions& options = m_options;
   json document = {{"command", "flash"}};
   if (options.all && options.watch) {
@@ -77,8 +85,11 @@ int FlashCommand::Run(const GlobalOptions& global) {
     document["result"] = OutcomeName(result);
     return Conclude(global, document, status, reason);
   };
-  const ImageCheck image = CheckImage(options.path);
-  if (!image.reason.empty()) return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
+  const ImageCheck image = CheckImage(options.path, options.sha256);
+  if (!image.reason.empty()) {
+    history.Record(image, nullptr);
+    return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
+  }
   // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
   if (!options.assumeYes && !options.watch && !StandardInputIsTerminal()) {
     return refuse(OutcomeResult::kCancelled, kExitCancelled,

@@ -2,17 +2,23 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "cli/history.h"
+#include "cli/published_digest.h"
+#include "platform/digest.h"
 #include "update/version_text.h"
 
 namespace tarvik {
 
-ImageCheck CheckImage(const std::string& path) {
+ImageCheck CheckImage(const std::string& path, const std::string& published) {
   ImageCheck check;
   check.image = FirmwareImage::Load(path);
   check.version = GetLe32(check.image.FirstHeader());
   const ImageScan& scan = check.image.Scan();
+  if (check.image.Readable()) check.sha256 = Sha256Hex(check.image.Bytes().data(), check.image.Bytes().size());
   if (!check.image.Readable()) {
     check.reason = scan.reason;
+  } else if (const std::string mismatch = DigestMismatch(check.sha256, published); !mismatch.empty()) {
+    check.reason = ImageRejection(path, mismatch);
   } else if (!scan.Accepted()) {
     check.reason = ImageRejection(path, scan.reason);
   }
@@ -53,8 +59,10 @@ bool StopsAtGuard(const VersionGuard& guard, const FlashOptions& options, bool a
 
 }  // namespace
 
-FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image, TerminalUser& user,
-                     StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
+namespace {
+
+FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image,
+                        TerminalUser& user, StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
   FlashResult r;
   r.to = FormatVersionShort(image.version);
   const bool assumeYes = options.assumeYes || guardAsYes;
@@ -105,6 +113,15 @@ FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const I
   r.status = ExitFor(r.outcome->result);
   r.result = OutcomeName(r.outcome->result);
   r.reason = r.outcome->reason;
+  return r;
+}
+
+}  // namespace
+
+FlashResult FlashOne(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image, TerminalUser& user,
+                     StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
+  FlashResult r = FlashProbed(platform, options, image, user, stops, target, guardAsYes);
+  if (options.history != nullptr) options.history->Record(image, &r);
   return r;
 }
 

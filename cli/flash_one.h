@@ -13,6 +13,8 @@
 
 namespace tarvik {
 
+class HistoryJournal;
+
 // flash's own options.
 struct FlashOptions {
   std::string path;
@@ -22,6 +24,8 @@ struct FlashOptions {
   bool all = false;    // every controller present, at once
   bool watch = false;  // station mode: each controller as it arrives
   int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
+  std::string sha256;  // --sha256: the image's published digest; empty: not checked
+  HistoryJournal* history = nullptr;  // where each attempt is recorded; none: not recorded
 };
 
 // The image as flash sees it before talking to any controller: read and
@@ -30,10 +34,12 @@ struct ImageCheck {
   std::string reason;  // empty: usable
   uint32_t version = 0;
   uint32_t payloadTotal = 0;
+  std::string sha256;  // of the whole file, lower-case hex; empty when unreadable
   FirmwareImage image;
 };
 
-ImageCheck CheckImage(const std::string& path);
+// `published`: the SHA-256 the image must have (hex, either case); empty: any.
+ImageCheck CheckImage(const std::string& path, const std::string& published = "");
 
 // The controller of `target` (the bus's first when it has no path).
 // `guardAsYes`: a batch (--all, --watch): the version guard applies as under

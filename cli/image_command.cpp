@@ -67,6 +67,7 @@ int ImageCommand::Run(const GlobalOptions& options) {
     }
     document["path"] = m_path;
     document["fileLength"] = scan.fileLength;
+    if (!check.sha256.empty()) document["sha256"] = check.sha256;
     document["recordCount"] = scan.recordCount;
     document["records"] = list;
     document["payloadTotal"] = scan.payloadTotal;
@@ -90,6 +91,7 @@ int ImageCommand::Run(const GlobalOptions& options) {
   } else if (opened && !(options.quiet && scan.Accepted())) {
     std::printf("Image: %s (%llu bytes)\n", m_path.c_str(),
                 static_cast<unsigned long long>(scan.fileLength));
+    std::printf("SHA-256: %s\n", check.sha256.c_str());
     for (size_t i = 0; i < listed; ++i) {
       const RecordHeader& h = records[i].header;
       std::printf("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n", i + 1,

@@ -13,6 +13,7 @@ build=(
   libcli11-dev                           # command-line parsing of the programs
   nlohmann-json3-dev                     # JSON transcripts and --json output
   libudev-dev                            # HID enumeration and hotplug on Linux
+  libssl-dev                             # SHA-256 of images (OpenSSL's libcrypto)
   qt6-base-dev                           # the Linux desktop window
   imagemagick                            # drawing the icon's PNGs
   fonts-noto-cjk                         # Chinese texts in the window

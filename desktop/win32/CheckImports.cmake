@@ -7,7 +7,7 @@ if(NOT status EQUAL 0)
 endif()
 
 set(system_dlls
-  advapi32.dll comctl32.dll comdlg32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll
+  advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll
   oleaut32.dll setupapi.dll shell32.dll user32.dll)
 
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")

@@ -1,0 +1,177 @@
+#include "cli/history.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+#include "base/strformat.h"
+#include "cli/flash_one.h"
+#include "update/version_text.h"
+
+namespace tarvik {
+
+namespace {
+
+// Now, as "2026-12-09T02:00:00Z".
+std::string UtcNow() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss time{now - day};
+  return StrFormat("%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+                   static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                   static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                   static_cast<int>(time.seconds().count()));
+}
+
+// Sets `key` unless `value` is unknown (empty).
+void SetKnown(json& object, const char* key, const std::string& value) {
+  if (!value.empty()) object[key] = value;
+}
+
+json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
+  json entry = {{"time", UtcNow()}};
+  if (r != nullptr && !r->product.empty()) {
+    json controller = {{"product", r->product}};
+    SetKnown(controller, "uid", r->uid);
+    SetKnown(controller, "location", r->location);
+    entry["controller"] = controller;
+  }
+  const std::u8string name = PathOfUtf8(image.image.Path()).filename().u8string();
+  json file = {{"name", std::string(name.begin(), name.end())}};
+  if (image.image.Readable()) file["size"] = image.image.Bytes().size();
+  SetKnown(file, "sha256", image.sha256);
+  entry["image"] = file;
+  if (r != nullptr) {
+    SetKnown(entry, "from", r->from);
+    SetKnown(entry, "to", r->to);
+    SetKnown(entry, "action", r->action);
+    entry["result"] = r->result;
+    SetKnown(entry, "reason", r->reason);
+    if (r->outcome) entry["seconds"] = r->outcome->seconds;
+  } else {
+    if (image.image.Accepted()) entry["to"] = FormatVersionShort(image.version);
+    entry["result"] = "rejected";
+    SetKnown(entry, "reason", image.reason);
+  }
+  if (simulated) entry["simulated"] = true;
+  return entry;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+  return text;
+}
+
+// A UID as list shows it or as typed: lower-case hex digits only.
+std::string UidDigits(const std::string& text) {
+  std::string digits;
+  for (const char c : text) {
+    if (c != ' ' && c != ':') digits.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return digits;
+}
+
+std::string Text(const json& object, const char* key) {
+  const auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// An entry has at least its time, its image's name and its result.
+bool WellFormed(const json& entry) {
+  if (!entry.is_object() || Text(entry, "time").empty() || Text(entry, "result").empty()) return false;
+  const auto image = entry.find("image");
+  if (image == entry.end() || !image->is_object() || Text(*image, "name").empty()) return false;
+  const auto controller = entry.find("controller");
+  return controller == entry.end() || controller->is_object();
+}
+
+json Controller(const json& entry) {
+  const auto it = entry.find("controller");
+  return it != entry.end() ? *it : json::object();
+}
+
+}  // namespace
+
+std::filesystem::path PathOfUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string HistoryFileFor(bool simulated) {
+  if (std::string named = EnvironmentText(kHistoryVariable); !named.empty()) return named;
+  // A simulated controller's update is no controller's history.
+  return simulated ? std::string() : StateDirectoryJournal();
+}
+
+void HistoryJournal::Record(const ImageCheck& image, const FlashResult* r) {
+  if (m_file.empty() || (r != nullptr && r->result == "no controller")) return;
+  const std::string line = Entry(image, r, m_simulated).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  std::lock_guard<std::mutex> guard(m_lock);
+  const std::filesystem::path file = PathOfUtf8(m_file);
+  std::error_code ignored;
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ignored);
+  std::string problem;
+  if (AppendWhole(file, line, problem) || m_warned) return;
+  m_warned = true;
+  std::fprintf(stderr, "tarvik-update-cli: warning: the history could not be written to %s: %s\n", m_file.c_str(),
+               problem.c_str());
+}
+
+HistoryRead ReadHistory(const std::string& file) {
+  HistoryRead read;
+  const std::filesystem::path path = PathOfUtf8(file);
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return read;
+  read.found = true;
+  std::ifstream in(path, std::ios::binary);
+  if (error || std::filesystem::is_directory(status) || !in) {
+    read.problem = "the history " + file + " cannot be read";
+    return read;
+  }
+  size_t number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    json entry = json::parse(line, nullptr, false);
+    if (entry.is_discarded() || !WellFormed(entry)) {
+      read.damagedLines.push_back(number);
+    } else {
+      read.entries.push_back(std::move(entry));
+    }
+  }
+  return read;
+}
+
+bool HistoryEntryMatches(const json& entry, const std::string& selector) {
+  const json controller = Controller(entry);
+  const std::string uid = UidDigits(Text(controller, "uid"));
+  if (!uid.empty() && uid == UidDigits(selector)) return true;
+  const std::string location = Text(controller, "location");
+  if (!location.empty() && location == selector) return true;
+  const std::string product = Text(controller, "product");
+  return !product.empty() && Lower(product) == Lower(selector);
+}
+
+std::string HistoryLine(const json& entry) {
+  const json controller = Controller(entry);
+  std::string who = Text(controller, "uid");
+  if (who.empty()) who = Text(controller, "location");
+  if (who.empty()) who = Text(controller, "product");
+  if (who.empty()) who = "(no controller)";
+  const json image = entry["image"];
+  const std::string from = Text(entry, "from");
+  const std::string to = Text(entry, "to");
+  std::string line = Text(entry, "time") + "  " + who + "  " + Text(image, "name") + "  " +
+                     (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + Text(entry, "result");
+  if (const std::string reason = Text(entry, "reason"); !reason.empty()) line += " (" + reason + ")";
+  return line;
+}
+
+}  // namespace tarvik
