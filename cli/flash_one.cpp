@@ -57,10 +57,6 @@ bool StopsAtGuard(const VersionGuard& guard, const FlashOptions& options, bool a
   return false;
 }
 
-}  // namespace
-
-namespace {
-
 FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, const ImageCheck& image,
                         TerminalUser& user, StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
   FlashResult r;

@@ -168,18 +168,18 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     // A controller is followed where it is plugged in: one that comes back
     // under another path during its update is the same controller.
     const auto identity = [](const ControllerEntry& c) { return ControllerIdentity(c.path, c.location); };
-    std::set<std::string> paths;
-    for (const ControllerEntry& c : present) paths.insert(identity(c));
+    std::set<std::string> here;
+    for (const ControllerEntry& c : present) here.insert(identity(c));
     // A controller that left may come back: then it is updated (or skipped)
     // again. One that restarts after its upgrade has not left.
     {
       std::lock_guard<std::mutex> lock(station.lock);
       const uint64_t now = platform.Clock().NowMs();
       for (auto it = station.restarting.begin(); it != station.restarting.end();) {
-        it = paths.count(it->first) != 0 || now >= it->second ? station.restarting.erase(it) : std::next(it);
+        it = here.count(it->first) != 0 || now >= it->second ? station.restarting.erase(it) : std::next(it);
       }
       for (auto it = handled.begin(); it != handled.end();) {
-        const bool away = paths.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
+        const bool away = here.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
         it = away ? handled.erase(it) : std::next(it);
       }
     }
