@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 
+#include <array>
 #include <cstdio>
 
 #include "base/strformat.h"
@@ -60,31 +61,24 @@ std::string RecoveryHint(const UpdateOutcome& outcome) {
          "the same flash again.";
 }
 
-json OutcomeDocument(const char* command, const UpdateOutcome& outcome) {
-  json document = {{"command", command}, {"result", OutcomeName(outcome.result)}};
-  if (!outcome.reason.empty()) document["reason"] = outcome.reason;
-  document["from"] = outcome.controllerVersion;
-  document["to"] = outcome.imageVersion;
-  document["bytesSent"] = outcome.bytesSent;
-  document["payloadTotal"] = outcome.payloadTotal;
-  document["seconds"] = outcome.seconds;
-  return document;
-}
+json VersionJson(uint32_t word) { return {{"text", FormatVersionShort(word)}, {"word", word}}; }
 
 namespace {
 
+std::string HexWords(const std::array<uint32_t, 3>& words) {
+  return StrFormat("%08x%08x%08x", words[0], words[1], words[2]);
+}
+
 json InfoBlockJson(const boot::InfoBlock& block, bool main) {
-  json info = {{"pid", block.pid},
-               {"version", block.version},
-               {"versionText", FormatVersionShort(block.version)}};
+  json info = {{"pid", block.pid}, {"version", VersionJson(block.version)}};
   if (main) {
     info["revision"] = block.revision;
-    info["uid"] = {block.uid[0], block.uid[1], block.uid[2]};
-    info["boot_id"] = {block.bootId[0], block.bootId[1], block.bootId[2]};
-    info["bootIDAddr"] = block.bootIdAddr;
-    info["appIDAddr"] = block.appIdAddr;
+    info["uid"] = HexWords(block.uid);
+    info["bootId"] = HexWords(block.bootId);
+    info["bootIdAddr"] = block.bootIdAddr;
+    info["appIdAddr"] = block.appIdAddr;
   }
-  info["VerAddr"] = block.verAddr;
+  info["verAddr"] = block.verAddr;
   return info;
 }
 
@@ -102,21 +96,26 @@ void PrintInfoBlock(const char* name, const boot::InfoBlock& block, bool main) {
 
 }  // namespace
 
-void AddProbeJson(json& document, const ControllerProbe& probe) {
-  document["present"] = probe.present;
-  document["reportMode"] = static_cast<int>(probe.mode);
-  if (probe.present) document["path"] = probe.path;
-  if (probe.present && !probe.location.empty()) document["location"] = probe.location;
-  if (probe.present && !probe.serial.empty()) document["serial"] = probe.serial;
-  document["title"] = probe.title;
-  if (probe.deviceVersion != kDeviceVersionUnknown) {
-    document["deviceVersion"] = probe.deviceVersion;
-    document["versionText"] = probe.VersionText();
+json ProbeJson(int index, const ControllerProbe& probe) {
+  json controller = {{"index", index},
+                     {"product", StrFormat("%04x:%04x", probe.vendorId, probe.productId)},
+                     {"vendorId", probe.vendorId},
+                     {"productId", probe.productId},
+                     {"reportMode", static_cast<int>(probe.mode)},
+                     {"path", probe.path}};
+  if (!probe.location.empty()) controller["location"] = probe.location;
+  if (!probe.serial.empty()) controller["serial"] = probe.serial;
+  if (const std::string uid = probe.Uid(); !uid.empty()) controller["uid"] = uid;
+  // "none": a packet-protocol controller without valid firmware says so with a word of its own.
+  controller["version"] = probe.queried && probe.deviceVersion != kDeviceVersionUnknown
+                              ? json{{"text", probe.VersionText()}, {"word", probe.deviceVersion}}
+                              : json(nullptr);
+  if (probe.BootMode() && probe.queried) {
+    controller["main"] = InfoBlockJson(probe.main, true);
+    controller["at"] = InfoBlockJson(probe.at, false);
   }
-  if (probe.present && probe.BootMode() && probe.queried) {
-    document["main"] = InfoBlockJson(probe.main, true);
-    document["at"] = InfoBlockJson(probe.at, false);
-  }
+  controller["title"] = probe.title;
+  return controller;
 }
 
 void PrintProbe(const ControllerProbe& probe) {
@@ -150,18 +149,20 @@ std::string ControllerLabel(const FlashResult& r, const std::string& path, bool 
 }
 
 json ResultJson(int index, const std::string& path, const FlashResult& r) {
-  json result = {{"index", index}, {"path", path}};
-  if (!r.product.empty()) result["product"] = r.product;
-  if (!r.uid.empty()) result["uid"] = r.uid;
-  if (!r.location.empty()) result["location"] = r.location;
-  result["result"] = r.result;
+  json controller = {{"index", index}};
+  if (!r.product.empty()) controller["product"] = r.product;
+  if (!r.uid.empty()) controller["uid"] = r.uid;
+  if (!r.location.empty()) controller["location"] = r.location;
+  controller["path"] = r.path.empty() ? path : r.path;
+  json result = {{"controller", controller}, {"result", r.result}};
   if (!r.action.empty()) result["action"] = r.action;
-  result["reason"] = r.reason.empty() ? nullptr : json(r.reason);
-  result["from"] = r.outcome ? r.outcome->controllerVersion : r.from.empty() ? "unknown" : r.from;
-  result["to"] = r.outcome && !r.outcome->imageVersion.empty() ? r.outcome->imageVersion : r.to;
+  if (!r.reason.empty()) result["reason"] = r.reason;
+  result["from"] = r.fromWord ? VersionJson(*r.fromWord) : json(nullptr);
+  result["to"] = r.toWord ? VersionJson(*r.toWord) : json(nullptr);
   result["bytesSent"] = r.outcome ? r.outcome->bytesSent : 0;
   result["payloadTotal"] = r.outcome ? r.outcome->payloadTotal : 0;
   result["seconds"] = r.outcome ? r.outcome->seconds : 0.0;
+  if (!r.controllerState.empty()) result["controllerState"] = r.controllerState;
   return result;
 }
 
@@ -202,6 +203,32 @@ json Tally::Json() const {
           {"refused", refused},
           {"failed", failed},
           {"interrupted", interrupted}};
+}
+
+json FlashDocument(const char* mode) {
+  return {{"command", "flash"},
+          {"mode", mode},
+          {"result", nullptr},
+          {"results", json::array()},
+          {"summary", Tally().Json()}};
+}
+
+void AddResults(json& document, json results, const Tally& tally) {
+  document["results"] = std::move(results);
+  document["summary"] = tally.Json();
+}
+
+Tally TallyOf(const FlashResult& r) {
+  Tally tally;
+  tally.Add(r);
+  return tally;
+}
+
+int BusIndexOf(const std::vector<ControllerEntry>& controllers, const std::string& path) {
+  for (size_t i = 0; i < controllers.size(); ++i) {
+    if (controllers[i].path == path) return static_cast<int>(i + 1);
+  }
+  return 1;
 }
 
 }  // namespace tarvik

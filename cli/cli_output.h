@@ -4,10 +4,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/cli_options.h"
+#include "cli/controller_bus.h"
 #include "session/update_session.h"
 #include "update/update_result.h"
 
@@ -30,10 +32,12 @@ int ExitFor(OutcomeResult result);
 
 // What an interrupted update leaves behind, and how to go on.
 std::string RecoveryHint(const UpdateOutcome& outcome);
-json OutcomeDocument(const char* command, const UpdateOutcome& outcome);
 
-// A controller as info shows it: report mode, versions, information blocks, title.
-void AddProbeJson(json& document, const ControllerProbe& probe);
+// A firmware version word: {"text": "1.23 beta2", "word": 131195}.
+json VersionJson(uint32_t word);
+// A controller as list and info show it: who and where it is, its report
+// mode, versions, information blocks and title; `index` is its place in bus order.
+json ProbeJson(int index, const ControllerProbe& probe);
 void PrintProbe(const ControllerProbe& probe);
 
 // How one controller's flash ended.
@@ -45,6 +49,8 @@ struct FlashResult {
   std::string controller;  // "controller 5a3c:7e23"
   std::string from;        // the controller's version, when known
   std::string to;          // the image's version
+  std::optional<uint32_t> fromWord;  // the same as version words
+  std::optional<uint32_t> toWord;
   // Who the controller is, once probed: for every line, document and the history.
   std::string product;   // "5a3c:7e23"
   std::string uid;       // boot mode: the main microcontroller's UID, 24 hex digits; else empty
@@ -52,6 +58,8 @@ struct FlashResult {
   std::string path;      // the interface the update talked to
   // "upgrade", "downgrade" or "reinstall" once both versions are known; else empty.
   std::string action;
+  // An interrupted update: what it left on the controller, and how to go on.
+  std::string controllerState;
 };
 
 // "Upgraded", "Downgraded" or "Reinstalled", as the result's action says.
@@ -59,6 +67,8 @@ std::string DoneVerb(const FlashResult& r);
 // Which controller: "5a3c:7e23 uid 0123... at usb-0:1.2"; the interface path
 // only with `withPath` (or when nothing else is known).
 std::string ControllerLabel(const FlashResult& r, const std::string& path, bool withPath);
+// One controller's result in a flash document: the controller (`index` in bus
+// order, `path` when the result does not know its own), what happened, the versions.
 json ResultJson(int index, const std::string& path, const FlashResult& r);
 // One line per finished controller; the interface path only when `verbose`.
 void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
@@ -77,5 +87,14 @@ struct Tally {
   std::string Text() const;
   json Json() const;
 };
+
+// A flash document before its results: "mode" is "one", "all" or "watch".
+json FlashDocument(const char* mode);
+// The results of a flash and their summary, into its document.
+void AddResults(json& document, json results, const Tally& tally);
+Tally TallyOf(const FlashResult& r);
+// The place of the controller at `path` in bus order (from 1); 1 for the
+// only controller (empty path).
+int BusIndexOf(const std::vector<ControllerEntry>& controllers, const std::string& path);
 
 }  // namespace tarvik

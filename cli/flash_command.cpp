@@ -57,7 +57,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   HistoryJournal history(HistoryFileFor(!global.simulate.empty()), !global.simulate.empty());
   m_options.history = &history;
   const FlashOptions& options = m_options;
-  json document = {{"command", "flash"}};
+  json document = FlashDocument(options.all ? "all" : options.watch ? "watch" : "one");
   if (options.all && options.watch) {
     document["result"] = "error";
     return Conclude(global, document, kExitUsage, "--all and --watch exclude each other");
@@ -113,33 +113,30 @@ int FlashCommand::Run(const GlobalOptions& global) {
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   ControllerTarget target;
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (!global.device.empty()) {
     if (std::string error; !TargetOfDevice(platform, global.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(global, document, kExitNoController, error);
     }
-  } else if (const size_t count = platform.Controllers().size(); count > 1) {
+  } else if (controllers.size() > 1) {
     platform.FinishTranscript();
     document["result"] = "error";
     return Conclude(global, document, kExitUsage,
                     StrFormat("%zu controllers are connected: choose one with --device (an index from list, a "
                               "path or a boot-mode UID), or update them all with --all",
-                              count));
+                              controllers.size()));
   }
+  const int index = BusIndexOf(controllers, target.path);
 
   FlashResult r = FlashOne(platform, options, image, user, stops, target, false);
   user.FinishProgress();
   platform.FinishTranscript();
-  if (!r.outcome) {
-    document["result"] = r.result;
-    return Conclude(global, document, r.status, r.reason);
-  }
-  document = OutcomeDocument("flash", *r.outcome);
-  document["controller"] = r.controller;
-  if (!r.product.empty()) document["product"] = r.product;
-  if (!r.uid.empty()) document["uid"] = r.uid;
-  if (!r.location.empty()) document["location"] = r.location;
-  if (!r.action.empty()) document["action"] = r.action;
+  if (r.outcome && r.outcome->result == OutcomeResult::kInterrupted) r.controllerState = RecoveryHint(*r.outcome);
+  document["result"] = r.result;
+  // A controller that was found has a result of its own.
+  if (!r.path.empty()) AddResults(document, json::array({ResultJson(index, r.path, r)}), TallyOf(r));
+  if (!r.outcome) return Conclude(global, document, r.status, r.reason);
   if (r.status == kExitOk) {
     if (!global.quiet && !global.json) {
       // Which controller, where two alike could be meant.
@@ -153,10 +150,8 @@ int FlashCommand::Run(const GlobalOptions& global) {
     return Conclude(global, document, r.status, "");
   }
   if (r.outcome->result == OutcomeResult::kInterrupted) {
-    const std::string hint = RecoveryHint(*r.outcome);
-    document["controllerState"] = hint;
     Conclude(global, document, r.status, r.outcome->reason);
-    std::fprintf(stderr, "tarvik-update-cli: %s\n", hint.c_str());
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", r.controllerState.c_str());
     return r.status;
   }
   return Conclude(global, document, r.status, r.outcome->reason);

@@ -61,6 +61,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
                         TerminalUser& user, StopSource& stops, const ControllerTarget& target, bool guardAsYes) {
   FlashResult r;
   r.to = FormatVersionShort(image.version);
+  r.toWord = image.version;
   const bool assumeYes = options.assumeYes || guardAsYes;
   const std::unique_ptr<ControllerSession> controller = platform.OpenSession(target);
   const ControllerProbe probe = controller->Probe();
@@ -78,6 +79,10 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   r.uid = probe.Uid();
   r.location = probe.location;
   r.path = probe.path;
+  if (probe.VersionKnown()) {
+    r.from = FormatVersionShort(probe.deviceVersion);
+    r.fromWord = probe.deviceVersion;
+  }
   // A boot-mode controller whose information blocks cannot be read is not written.
   if (probe.BootMode() && !probe.queried) {
     r.status = kExitFailed;
@@ -91,7 +96,6 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
     return ended("rejected");
   }
   if (probe.VersionKnown()) {
-    r.from = FormatVersionShort(probe.deviceVersion);
     const VersionGuard guard = controller->Session().Guard(image.image);
     r.action = guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
     if (StopsAtGuard(guard, options, assumeYes, guardAsYes, user, r)) return r;

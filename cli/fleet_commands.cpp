@@ -44,7 +44,7 @@ TerminalSettings BatchSettings(const GlobalOptions& global) {
 }  // namespace
 
 int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
-  json document = {{"command", "flash"}};
+  json document = FlashDocument("all");
   StopSource stops;
   AnswerReader batchAnswer;
   InterruptWatch interrupts([&] {
@@ -97,13 +97,12 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   document["result"] = !allDone                             ? (interrupts.Interrupted() ? "interrupted" : "failed")
                        : tally.upgraded == tally.Total() ? "upgraded"
                                                          : "done";
-  document["results"] = list;
-  document["summary"] = tally.Json();
+  AddResults(document, std::move(list), tally);
   return Conclude(global, document, status, allDone ? "" : tally.Text());
 }
 
 int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
-  json document = {{"command", "flash"}, {"mode", "watch"}};
+  json document = FlashDocument("watch");
   if (!options.assumeYes) {
     document["result"] = "error";
     return Conclude(global, document, kExitUsage, "--watch updates without asking: add --yes");
@@ -233,8 +232,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   if (!global.json && !global.quiet) std::printf("%s\n", tally.Text().c_str());
   const int status = tally.interrupted > 0 ? kExitInterrupted : tally.failed > 0 ? kExitFailed : kExitOk;
   document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
-  document["results"] = station.results;
-  document["summary"] = tally.Json();
+  AddResults(document, station.results, tally);
   return Conclude(global, document, status, status == kExitOk ? "" : tally.Text());
 }
 

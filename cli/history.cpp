@@ -47,14 +47,14 @@ json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
   SetKnown(file, "sha256", image.sha256);
   entry["image"] = file;
   if (r != nullptr) {
-    SetKnown(entry, "from", r->from);
-    SetKnown(entry, "to", r->to);
+    if (r->fromWord) entry["from"] = VersionJson(*r->fromWord);
+    if (r->toWord) entry["to"] = VersionJson(*r->toWord);
     SetKnown(entry, "action", r->action);
     entry["result"] = r->result;
     SetKnown(entry, "reason", r->reason);
     if (r->outcome) entry["seconds"] = r->outcome->seconds;
   } else {
-    if (image.image.Accepted()) entry["to"] = FormatVersionShort(image.version);
+    if (image.image.Accepted()) entry["to"] = VersionJson(image.version);
     entry["result"] = "rejected";
     SetKnown(entry, "reason", image.reason);
   }
@@ -166,8 +166,8 @@ std::string HistoryLine(const json& entry) {
   if (who.empty()) who = Text(controller, "product");
   if (who.empty()) who = "(no controller)";
   const json image = entry["image"];
-  const std::string from = Text(entry, "from");
-  const std::string to = Text(entry, "to");
+  const std::string from = Text(entry.value("from", json::object()), "text");
+  const std::string to = Text(entry.value("to", json::object()), "text");
   std::string line = Text(entry, "time") + "  " + who + "  " + Text(image, "name") + "  " +
                      (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + Text(entry, "result");
   if (const std::string reason = Text(entry, "reason"); !reason.empty()) line += " (" + reason + ")";

@@ -59,8 +59,7 @@ int ImageCommand::Run(const GlobalOptions& options) {
       const RecordHeader& h = records[i].header;
       list.push_back({{"index", i + 1},
                       {"offset", records[i].offset},
-                      {"version", h.version},
-                      {"versionText", FormatVersionShort(h.version)},
+                      {"version", VersionJson(h.version)},
                       {"desAddress", h.desAddress},
                       {"desLen", h.desLen},
                       {"mcu", h.pid != 0 ? "main" : "at"}});

@@ -38,27 +38,26 @@ class ListCommand final : public CliCommand {
 };
 
 int InfoCommand::Run(const GlobalOptions& options) {
-  json document = {{"command", "info"}};
+  json document = {{"command", "info"}, {"result", nullptr}, {"controllers", json::array()}};
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
     return *ended;
   }
   ControllerTarget target;
+  const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (!options.device.empty()) {
     if (std::string error; !TargetOfDevice(platform, options.device, target, error)) {
       document["result"] = "no controller";
       return Conclude(options, document, kExitNoController, error);
     }
-  } else if (const std::vector<ControllerEntry> controllers = platform.Controllers(); controllers.size() > 1) {
+  } else if (controllers.size() > 1) {
     // Each controller in bus order, on a window of its own.
     json list = json::array();
     bool allQueried = true;
     for (size_t i = 0; i < controllers.size(); ++i) {
       const ControllerProbe report = ProbeController(platform, platform.TargetFor(controllers[i]));
       allQueried = allQueried && report.present && report.deviceVersion != kDeviceVersionUnknown;
-      json entry = {{"index", i + 1}};
-      AddProbeJson(entry, report);
-      list.push_back(entry);
+      if (report.present) list.push_back(ProbeJson(static_cast<int>(i + 1), report));
       if (!options.json) {
         std::printf("%sController %zu: %s\n", i == 0 ? "" : "\n", i + 1, controllers[i].path.c_str());
         if (report.present) PrintProbe(report);
@@ -84,7 +83,8 @@ int InfoCommand::Run(const GlobalOptions& options) {
   }
   if (options.json) {
     document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
-    AddProbeJson(document, report);
+    document["controllers"] = json::array();
+    if (report.present) document["controllers"].push_back(ProbeJson(BusIndexOf(controllers, target.path), report));
   } else if (report.present) {
     PrintProbe(report);
   }
@@ -92,7 +92,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
 }
 
 int ListCommand::Run(const GlobalOptions& options) {
-  json document = {{"command", "list"}};
+  json document = {{"command", "list"}, {"result", nullptr}, {"controllers", json::array()}};
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, options, document, "no controller")) {
     return *ended;
@@ -111,22 +111,17 @@ int ListCommand::Run(const GlobalOptions& options) {
   for (size_t i = 0; i < controllers.size(); ++i) {
     const ControllerEntry& c = controllers[i];
     if (!options.device.empty() && c.path != chosen.path) continue;
-    const ControllerProbe report = ProbeController(platform, platform.TargetFor(c));
-    json entry = {{"index", i + 1},
-                  {"path", c.path},
-                  {"vendorId", c.vendorId},
-                  {"productId", c.productId},
-                  {"reportMode", c.reportMode},
-                  {"version", report.VersionText()}};
-    if (!c.location.empty()) entry["location"] = c.location;
-    if (!c.serial.empty()) entry["serial"] = c.serial;
-    const bool blocks = report.BootMode() && report.deviceVersion != kDeviceVersionUnknown;
-    if (blocks) {
-      entry["mainVersion"] = FormatVersionShort(report.main.version);
-      entry["atVersion"] = FormatVersionShort(report.at.version);
-      entry["revision"] = report.main.revision;
-      entry["uid"] = report.Uid();
-    }
+    ControllerProbe report = ProbeController(platform, platform.TargetFor(c));
+    // Listed as the bus had it (a report-mode-2 controller may come back in
+    // report mode 1 from the probe's signal), with what the probe found.
+    report.path = c.path;
+    report.vendorId = c.vendorId;
+    report.productId = c.productId;
+    report.mode = static_cast<ReportMode>(c.reportMode);
+    report.location = c.location;
+    report.serial = c.serial;
+    const json entry = ProbeJson(static_cast<int>(i + 1), report);
+    const bool blocks = report.BootMode() && report.queried;
     list.push_back(entry);
     if (options.json) continue;
     std::printf("%zu  %s  %04x:%04x  report mode %d  firmware %s", i + 1, c.path.c_str(), c.vendorId, c.productId,
@@ -134,9 +129,8 @@ int ListCommand::Run(const GlobalOptions& options) {
     if (!c.location.empty()) std::printf("  at %s", c.location.c_str());
     if (!c.serial.empty()) std::printf("  serial %s", c.serial.c_str());
     if (blocks) {
-      std::printf("  main %s  ATmcu %s  revision %d  uid %s", entry["mainVersion"].get<std::string>().c_str(),
-                  entry["atVersion"].get<std::string>().c_str(), entry["revision"].get<int>(),
-                  report.Uid().c_str());
+      std::printf("  main %s  ATmcu %s  revision %d  uid %s", FormatVersionShort(report.main.version).c_str(),
+                  FormatVersionShort(report.at.version).c_str(), report.main.revision, report.Uid().c_str());
     }
     std::printf("\n");
   }

@@ -27,6 +27,7 @@ test=(
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest
   python3 xz-utils                       # taking the guest's kernel out of Debian's image
+  python3-jsonschema                     # checking the CLI's --json documents against their schema
 )
 windows=(
   googletest                             # GoogleTest's sources, built for Windows

@@ -72,11 +72,11 @@ TEST_F(CliFleetTest, ListShowsEveryControllerInBusOrder) {
     EXPECT_NE(list[i]["path"].get<std::string>().find(pids[i]), std::string::npos);
     EXPECT_EQ(list[i]["location"], "sim-" + std::to_string(i + 1));  // where each is plugged in
   }
-  EXPECT_EQ(list[0]["version"], "1.20");
-  EXPECT_EQ(list[0]["mainVersion"], "1.20");
-  EXPECT_EQ(list[0]["atVersion"], "1.10");
-  EXPECT_EQ(list[0]["revision"], 5);
+  EXPECT_EQ(list[0]["version"], (json{{"text", "1.20"}, {"word", 120}}));
+  EXPECT_EQ(list[0]["at"]["version"]["text"], "1.10");
+  EXPECT_EQ(list[0]["main"]["revision"], 5);
   EXPECT_EQ(list[0]["uid"], "32415f114e38532220373133");
+  EXPECT_EQ(list[1]["product"], "5a3c:7e21");
   EXPECT_FALSE(list[1].contains("uid"));
   // The start-up queries went to each controller under its own number.
   EXPECT_FALSE(r.Events("out", 1).empty());
@@ -125,7 +125,8 @@ TEST_F(CliFleetTest, FlashWithSeveralControllersNeedsDeviceOrAll) {
   const Run byPath =
       Cli(std::string("--simulate boot,packet1 ") + kVirtual + "--json --device '" + path + "' info");
   EXPECT_EQ(byPath.status, 0);
-  EXPECT_EQ(byPath.Document()["reportMode"], 1);
+  EXPECT_EQ(byPath.Document()["controllers"][0]["reportMode"], 1);
+  EXPECT_EQ(byPath.Document()["controllers"][0]["index"], 2);
 
   EXPECT_EQ(Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 3 flash --yes " + image).status, 3);
   EXPECT_EQ(Cli(std::string("--simulate boot,boot ") + kVirtual + "--device 000000000000000000000000 info").status, 3);

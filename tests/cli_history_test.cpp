@@ -130,11 +130,11 @@ TEST_F(CliHistoryTest, HistoryListsEveryAttemptWithItsControllerAndImage) {
     const json& e = entries[i];
     EXPECT_EQ(e["result"], expected[i].result);
     EXPECT_EQ(e.value("action", ""), expected[i].action);
-    EXPECT_EQ(e.value("from", ""), expected[i].from);
+    EXPECT_EQ(e.value("from", json::object()).value("text", ""), expected[i].from);
     EXPECT_EQ(e["image"]["name"], "fw.dat");
     EXPECT_EQ(e["image"]["size"], 28 + 3000);
     EXPECT_EQ(e["image"]["sha256"], kImageSha256);
-    EXPECT_EQ(e["to"], "1.31");
+    EXPECT_EQ(e["to"], (json{{"text", "1.31"}, {"word", 131}}));
     EXPECT_TRUE(e["time"].get<std::string>().ends_with("Z"));
     if (expected[i].uid.empty()) {
       EXPECT_FALSE(e.contains("controller"));

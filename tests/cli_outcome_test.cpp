@@ -120,14 +120,14 @@ TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(Count(r, "out"), 0u);
   EXPECT_EQ(r.err.find("Write it?"), std::string::npos);
-  const json document = json::parse(r.out);
+  const json document = r.Document();
   EXPECT_EQ(document["result"], "rejected");
   EXPECT_EQ(document["reason"], broken + " is not a valid image: record 1 runs past the end of the file");
   EXPECT_EQ(document["exitStatus"], 4);
 
   r = ImageCli("--json " + dir.string());
   EXPECT_EQ(r.status, 4);
-  EXPECT_EQ(json::parse(r.out)["reason"], "cannot open " + dir.string() + ": it is a directory");
+  EXPECT_EQ(r.Document()["reason"], "cannot open " + dir.string() + ": it is a directory");
 }
 
 // Images and information blocks the update would not write as checked end
@@ -160,7 +160,7 @@ TEST_F(CliOutcomeTest, WhatWouldNotBeWrittenAsCheckedEndsBeforeAnyErase) {
     const std::string image = tarvik::test::WriteFile(dir / "hostile.dat", c.image);
     const Run r = Cli(c.simulate + "--json flash --yes --allow-older " + image);
     EXPECT_EQ(r.status, c.status);
-    EXPECT_NE(json::parse(r.out)["reason"].get<std::string>().find(c.reason), std::string::npos) << r.out;
+    EXPECT_NE(r.Document()["reason"].get<std::string>().find(c.reason), std::string::npos) << r.out;
     for (const json& e : r.transcript) {
       if (e.value("ev", "") != "out") continue;
       const std::string hex = e["hex"];
@@ -193,12 +193,15 @@ TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
 
   r = Cli(std::string(kPacket) + "--json flash --yes " + Image("one.dat", {100}));
   EXPECT_EQ(r.status, 0);
-  const json document = json::parse(r.out);
+  const json document = r.Document();
   EXPECT_EQ(document["result"], "upgraded");
-  EXPECT_EQ(document["from"], "1.23");
-  EXPECT_EQ(document["to"], "1.31");
-  EXPECT_EQ(document["bytesSent"], 100);
-  EXPECT_EQ(document["payloadTotal"], 100);
+  ASSERT_EQ(document["results"].size(), 1u);
+  const json& result = document["results"][0];
+  EXPECT_EQ(result["controller"]["product"], "5a3c:7e21");
+  EXPECT_EQ(result["from"], (json{{"text", "1.23"}, {"word", 123}}));
+  EXPECT_EQ(result["to"], (json{{"text", "1.31"}, {"word", 131}}));
+  EXPECT_EQ(result["bytesSent"], 100);
+  EXPECT_EQ(result["payloadTotal"], 100);
 }
 
 TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
@@ -245,7 +248,7 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
   const std::string older = Image("older.dat", {100}, 110);
   r = Cli(std::string(kBoot) + "--json flash --yes " + older);
   EXPECT_EQ(r.status, 5);
-  EXPECT_NE(json::parse(r.out)["reason"].get<std::string>().find("--allow-older"), std::string::npos);
+  EXPECT_NE(r.Document()["reason"].get<std::string>().find("--allow-older"), std::string::npos);
   // Asked on the terminal, the prompt says so; "n" cancels.
   const fs::path no = dir / "no.txt";
   std::ofstream(no) << "n\n";
@@ -266,16 +269,16 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
 
   r = Cli("--simulate none --json flash --yes " + older);
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(json::parse(r.out)["reason"], "no supported controller found");
+  EXPECT_EQ(r.Document()["reason"], "no supported controller found");
   r = Cli("--simulate none --json info");
   EXPECT_EQ(r.status, 3);
 
   r = Cli("--json flash --frobnicate x.dat");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(json::parse(r.out)["result"], "error");
+  EXPECT_EQ(r.Document()["result"], "error");
   r = Cli("--simulate nowhere --json info");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(json::parse(r.out)["result"], "error");
+  EXPECT_EQ(r.Document()["result"], "error");
   // An option the command would not use is named, not passed over.
   const struct {
     std::string arguments;
@@ -303,7 +306,7 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
   // Start-up alone never claims an upgrade.
   r = Cli("--simulate none --json run --press 0");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(json::parse(r.out)["upgraded"], false);
+  EXPECT_EQ(r.Document()["upgraded"], false);
 }
 
 TEST_F(CliOutcomeTest, ProgressIsDrawnInPlaceOnATerminalOnly) {
@@ -333,7 +336,7 @@ TEST_F(CliOutcomeTest, ImageListingIsBoundedWhateverTheFileHolds) {
   std::ofstream(empty, std::ios::binary) << std::string(28 * 5000, '\0');
   const Run r = ImageCli("--json " + empty.string());
   EXPECT_EQ(r.status, 4);
-  const json document = json::parse(r.out);
+  const json document = r.Document();
   EXPECT_EQ(document["recordCount"], 5000);
   EXPECT_EQ(document["records"].size(), 1000u);
   EXPECT_EQ(document["reason"], empty.string() + " is not a valid image: the image carries no payload");
@@ -347,9 +350,12 @@ TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
                               transcript + " --json flash --yes " + image + " >" + (dir / "out.txt").string() +
                               " 2>" + (dir / "err.txt").string() + " </dev/null";
   ASSERT_EQ(tarvik::test::InterruptAfter(command, std::chrono::milliseconds(2500)), 130);
-  const json document = json::parse(ReadAll(dir / "out.txt"));
+  const std::string out = ReadAll(dir / "out.txt");
+  tarvik::test::KeepJsonDocument("--json", out);
+  const json document = json::parse(out);
   EXPECT_EQ(document["result"], "interrupted");
-  EXPECT_LT(document["bytesSent"].get<int>(), 65536);
+  EXPECT_LT(document["results"].at(0)["bytesSent"].get<int>(), 65536);
+  EXPECT_NE(document["results"][0]["controllerState"].get<std::string>().find("stays in boot mode"), std::string::npos);
   const std::string err = ReadAll(dir / "err.txt");
   EXPECT_NE(err.find("stays in boot mode with part of the image"), std::string::npos) << err;
   std::ifstream lines(transcript);

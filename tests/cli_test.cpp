@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/cli_process.h"
+
 namespace {
 
 struct Result {
@@ -29,6 +31,7 @@ Result RunCli(const std::string& arguments, const std::string& environment = "LA
   while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) result.out.append(buffer.data(), n);
   const int raw = pclose(pipe);
   result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  tarvik::test::KeepJsonDocument(arguments, result.out);
   size_t start = 0;
   while (start < result.out.size()) {
     const size_t end = result.out.find('\n', start);
@@ -204,7 +207,7 @@ TEST(CliTest, ImageListsRecordsAndRejectsBadImages) {
   EXPECT_EQ(r.status, 0);
   const auto document = nlohmann::json::parse(r.out);
   EXPECT_EQ(document["payloadTotal"], 150);
-  EXPECT_EQ(document["records"][1]["versionText"], "1.10 beta2");
+  EXPECT_EQ(document["records"][1]["version"], (nlohmann::json{{"text", "1.10 beta2"}, {"word", (2 << 16) | 110}}));
   EXPECT_EQ(document["records"][1]["mcu"], "at");
   EXPECT_TRUE(document["accepted"]);
 
@@ -220,11 +223,12 @@ TEST(CliTest, ImageListsRecordsAndRejectsBadImages) {
 TEST(CliTest, InfoShowsBothBlocksAndFailsWithoutAnAnswer) {
   Result r = RunCli("--simulate boot --sim clock=virtual --sim main.version=0x2007b --json info");
   EXPECT_EQ(r.status, 0);
-  auto document = nlohmann::json::parse(r.out);
-  EXPECT_EQ(document["reportMode"], 3);
-  EXPECT_EQ(document["title"], "Tarvik Update v2.00 (Fw v1.23 beta2 r5)");
-  EXPECT_EQ(document["main"]["VerAddr"], 0x0800FC00);
-  EXPECT_EQ(document["at"]["pid"], 0x0A01);
+  const auto controller = nlohmann::json::parse(r.out)["controllers"].at(0);
+  EXPECT_EQ(controller["reportMode"], 3);
+  EXPECT_EQ(controller["title"], "Tarvik Update v2.00 (Fw v1.23 beta2 r5)");
+  EXPECT_EQ(controller["main"]["verAddr"], 0x0800FC00);
+  EXPECT_EQ(controller["main"]["uid"], controller["uid"]);
+  EXPECT_EQ(controller["at"]["pid"], 0x0A01);
 
   EXPECT_EQ(RunCli("--simulate boot --sim clock=virtual --sim info.at=silent info").status, 1);
   EXPECT_EQ(RunCli("--simulate none info").status, 3);
@@ -276,7 +280,7 @@ TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
 
   r = RunCli("--simulate packet1 --sim clock=virtual --sim version=0x2007b --json info");
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(nlohmann::json::parse(r.out)["versionText"], "1.23 beta2");
+  EXPECT_EQ(nlohmann::json::parse(r.out)["controllers"].at(0)["version"]["text"], "1.23 beta2");
   EXPECT_EQ(RunCli("--simulate packet1 --sim clock=virtual --sim version=silent info").status, 1);
   std::remove(image.c_str());
 }

@@ -37,6 +37,28 @@ inline std::filesystem::path ScratchFolder(const std::string& prefix) {
   return dir;
 }
 
+// Keeps the --json document of a run for the schema check that follows the
+// CLI tests (where the build names a folder for them).
+inline void KeepJsonDocument(const std::string& arguments, const std::string& out) {
+#ifdef TARVIK_JSON_DOCUMENTS_DIR
+  if (arguments.find("--json") == std::string::npos || arguments.find("--transcript -") != std::string::npos) return;
+  static int kept = 0;
+  const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name();
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  const std::filesystem::path dir = TARVIK_JSON_DOCUMENTS_DIR;
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / (name + "-" + std::to_string(getpid()) + "-" + std::to_string(++kept) + ".json"),
+                std::ios::binary)
+      << out;
+#else
+  (void)arguments;
+  (void)out;
+#endif
+}
+
 struct CliRun {
   int status = -1;
   std::string out;
@@ -75,6 +97,7 @@ inline CliRun RunCliIn(const std::filesystem::path& dir, const std::string& prog
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   run.out = ReadAll(out);
   run.err = ReadAll(err);
+  KeepJsonDocument(arguments, run.out);
   std::ifstream lines(transcriptPath);
   for (std::string line; std::getline(lines, line);) {
     run.transcript.push_back(nlohmann::json::parse(line, nullptr, false));
