@@ -166,17 +166,20 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
   return result;
 }
 
-void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
+std::string ResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
   const std::string label = ControllerLabel(r, path, verbose);
   if (r.status == kExitOk && r.outcome) {
     std::string verb = DoneVerb(r);
     verb[0] = static_cast<char>(verb[0] - 'A' + 'a');
-    std::printf("%d %s: %s from %s to %s (%llu bytes, %.1f s)\n", index, label.c_str(), verb.c_str(),
-                r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
-                static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
-  } else {
-    std::printf("%d %s: %s: %s\n", index, label.c_str(), r.result.c_str(), r.reason.c_str());
+    return StrFormat("%d %s: %s from %s to %s (%llu bytes, %.1f s)", index, label.c_str(), verb.c_str(),
+                     r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
+                     static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
   }
+  return StrFormat("%d %s: %s: %s", index, label.c_str(), r.result.c_str(), r.reason.c_str());
+}
+
+void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
+  std::printf("%s\n", ResultLine(index, path, r, verbose).c_str());
   std::fflush(stdout);
 }
 

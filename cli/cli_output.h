@@ -71,6 +71,7 @@ std::string ControllerLabel(const FlashResult& r, const std::string& path, bool 
 // order, `path` when the result does not know its own), what happened, the versions.
 json ResultJson(int index, const std::string& path, const FlashResult& r);
 // One line per finished controller; the interface path only when `verbose`.
+std::string ResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
 void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
 
 // The results of several controllers' flashes.

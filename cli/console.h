@@ -19,6 +19,11 @@ bool StandardErrorIsTerminal();
 bool StandardInputIsTerminal();
 // What ends a redrawn line: it clears what a longer earlier line left.
 const char* EraseToLineEnd();
+// Whether standard error's terminal moves its cursor and clears lines on the
+// terminal's control sequences (then several lines can be redrawn in place).
+bool TerminalMovesCursor();
+// The width of standard error's terminal, in characters (80 when unknown).
+int TerminalColumns();
 
 // Writes `message` on standard error and ends the process with `status` at
 // once, without running destructors; safe from a signal watch.

@@ -1,6 +1,7 @@
 #include "cli/console.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -14,6 +15,13 @@ bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 const char* EraseToLineEnd() { return "\x1b[K"; }
+
+bool TerminalMovesCursor() { return StandardErrorIsTerminal(); }
+
+int TerminalColumns() {
+  winsize size{};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
 
 void QuitAtOnce(const char* message, int status) {
   [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, message, std::strlen(message));

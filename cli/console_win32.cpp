@@ -50,6 +50,15 @@ bool StandardInputIsTerminal() {
 
 const char* EraseToLineEnd() { return g_erasesLines ? "\x1b[K" : "          "; }
 
+bool TerminalMovesCursor() { return g_erasesLines; }
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 80;
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+  return columns > 0 ? columns : 80;
+}
+
 void QuitAtOnce(const char* message, int status) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, static_cast<DWORD>(std::strlen(message)), &written, nullptr);

@@ -79,6 +79,10 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   r.uid = probe.Uid();
   r.location = probe.location;
   r.path = probe.path;
+  // On a board of several, where it is plugged in tells it from the others.
+  user.NameController(r.product + (!r.location.empty() ? " at " + r.location
+                                   : !r.uid.empty()    ? " uid " + r.uid
+                                                       : std::string()));
   if (probe.VersionKnown()) {
     r.from = FormatVersionShort(probe.deviceVersion);
     r.fromWord = probe.deviceVersion;

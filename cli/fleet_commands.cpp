@@ -15,6 +15,7 @@
 #include "cli/controller_bus.h"
 #include "cli/fleet_commands.h"
 #include "cli/interrupt_watch.h"
+#include "cli/progress_board.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -33,12 +34,22 @@ bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
   return !answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-TerminalSettings BatchSettings(const GlobalOptions& global) {
+// Each controller's progress is a line of the batch's board, where there is one.
+TerminalSettings BatchSettings(const GlobalOptions& global, ProgressBoard* board, int number) {
   TerminalSettings settings;
   settings.assumeYes = true;  // asked once for the batch
   settings.verbose = global.verbose;
   settings.drawProgress = false;  // several bars would overwrite each other
+  settings.board = board;
+  settings.boardKey = number;
   return settings;
+}
+
+// A controller on the board before its session found out more about it.
+void ShowArrival(ProgressBoard* board, int number, const ControllerEntry& c) {
+  if (board == nullptr) return;
+  board->Set(number, StrFormat("%d %04x:%04x%s%s", number, c.vendorId, c.productId, c.location.empty() ? "" : " at ",
+                               c.location.c_str()));
 }
 
 }  // namespace
@@ -66,6 +77,7 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
     document["result"] = "cancelled";
     return Conclude(global, document, kExitCancelled, "the update was not confirmed");
   }
+  const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   std::vector<FlashResult> results(controllers.size());
   std::vector<int> numbers(controllers.size());
   std::vector<std::unique_ptr<TerminalUser>> users;
@@ -73,13 +85,17 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   for (size_t i = 0; i < controllers.size(); ++i) {
     const ControllerTarget target = platform.TargetFor(controllers[i]);
     numbers[i] = static_cast<int>(i + 1);
-    users.push_back(std::make_unique<TerminalUser>(BatchSettings(global)));
+    users.push_back(std::make_unique<TerminalUser>(BatchSettings(global, board.get(), numbers[i])));
+    ShowArrival(board.get(), numbers[i], controllers[i]);
     TerminalUser& user = *users.back();
     workers.emplace_back([&, i, target, &user = user] {
       results[i] = FlashOne(platform, options, image, user, stops, target, true);
+      // Its result stands in its line until all are done, then goes to standard output.
+      if (board) board->Set(numbers[i], ResultLine(numbers[i], controllers[i].path, results[i], global.verbose));
     });
   }
   for (std::thread& worker : workers) worker.join();
+  if (board) board->Close();
   platform.FinishTranscript();
 
   Tally tally;
@@ -153,6 +169,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   if (!global.json && !global.quiet) {
     std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
   }
+  const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   const NotifyHandle watch = platform.WatchDevices(notices);
   std::set<std::string> handled;  // present, already updated or being updated (ControllerIdentity)
   std::vector<std::thread> workers;
@@ -193,7 +210,8 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
         station.busy.insert(key);
         ++station.running;
       }
-      users.push_back(std::make_unique<TerminalUser>(BatchSettings(global)));
+      users.push_back(std::make_unique<TerminalUser>(BatchSettings(global, board.get(), number)));
+      ShowArrival(board.get(), number, c);
       TerminalUser& user = *users.back();
       workers.emplace_back([&, c, key, target, number, &user = user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
@@ -201,7 +219,15 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
         if (r.status == kExitOk) station.restarting[key] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
         station.results.push_back(ResultJson(number, c.path, r));
-        if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r, global.verbose);
+        const auto print = [&] {
+          if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r, global.verbose);
+        };
+        // Its line leaves the board for its result line, printed above it.
+        if (board) {
+          board->Remove(number, print);
+        } else {
+          print();
+        }
         station.busy.erase(key);
         --station.running;
         station.wake = true;
@@ -227,6 +253,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   }
   platform.UnwatchDevices(watch);
   for (std::thread& worker : workers) worker.join();
+  if (board) board->Close();
   platform.FinishTranscript();
   const Tally& tally = station.tally;
   if (!global.json && !global.quiet) std::printf("%s\n", tally.Text().c_str());

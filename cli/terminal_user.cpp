@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/strformat.h"
+
 namespace tarvik {
 
 namespace {
@@ -44,8 +46,13 @@ bool TerminalUser::ConfirmImage(const std::string& text, const std::string& /*ca
   return !m_answers.Woken() && !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+void TerminalUser::NameController(const std::string& name) {
+  m_name = std::to_string(m_settings.boardKey) + " " + name;
+  if (m_settings.board != nullptr) m_settings.board->Set(m_settings.boardKey, m_name);
+}
+
 void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
-  if (!m_settings.drawProgress) return;
+  if (!m_settings.drawProgress && m_settings.board == nullptr) return;
   const uint64_t total = std::max<uint64_t>(progress.payloadTotal, 1);
   const int percent = static_cast<int>(std::min<uint64_t>(progress.bytesSent * 100 / total, 100));
   if (percent == m_lastPercent && progress.phase == m_lastPhase && progress.record == m_lastRecord) {
@@ -54,10 +61,21 @@ void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
   m_lastPercent = percent;
   m_lastPhase = progress.phase;
   m_lastRecord = progress.record;
-  constexpr int kWidth = 30;
-  const int filled = percent * kWidth / 100;
   std::string step = PhaseName(progress.phase);
   if (progress.record > 0) step += " record " + std::to_string(progress.record);
+  if (m_settings.board != nullptr) {
+    constexpr int kWidth = 10;
+    const int filled = percent * kWidth / 100;
+    m_settings.board->Set(m_settings.boardKey,
+                          StrFormat("%s  [%s%s] %3d %%  %s  %llu/%llu bytes", m_name.c_str(),
+                                    std::string(static_cast<size_t>(filled), '#').c_str(),
+                                    std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent,
+                                    step.c_str(), static_cast<unsigned long long>(progress.bytesSent),
+                                    static_cast<unsigned long long>(progress.payloadTotal)));
+    return;
+  }
+  constexpr int kWidth = 30;
+  const int filled = percent * kWidth / 100;
   std::fprintf(stderr, "\r[%s%s] %3d %%  %s  %llu/%llu bytes%s",
                std::string(static_cast<size_t>(filled), '#').c_str(),
                std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, step.c_str(),

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/console.h"
+#include "cli/progress_board.h"
 #include "platform/headless/headless_window_host.h"
 #include "session/update_user.h"
 #include "update/update_window.h"
@@ -38,6 +39,10 @@ struct TerminalSettings {
   bool assumeYes = false;     // confirm without asking
   bool verbose = false;       // show the window's message boxes too
   bool drawProgress = false;  // standard error is a terminal and output is not quiet
+  // Several controllers at once: the progress goes to this board, as the
+  // line of controller number `boardKey`, instead of a bar of its own.
+  ProgressBoard* board = nullptr;
+  int boardKey = 0;
 };
 
 // The person at the terminal as an update session's user: asks the version
@@ -55,6 +60,8 @@ class TerminalUser final : public IUpdateUser, public IUpdateObserver {
   void SetVersionNote(std::string note) { m_versionNote = std::move(note); }
   // Said after the confirmation's own text, e.g. the ATmcu's versions.
   void SetPromptDetail(std::string detail) { m_promptDetail = std::move(detail); }
+  // Which controller this user updates, as the board names it, once probed.
+  void NameController(const std::string& name);
 
   void OnUpdateStep(const UpdateProgress& progress) override;
   void OnUpdateOutcome(const UpdateOutcome&) override {}
@@ -75,6 +82,7 @@ class TerminalUser final : public IUpdateUser, public IUpdateObserver {
   int m_lastPercent = -1;
   UpdatePhase m_lastPhase = UpdatePhase::kFinishing;
   int m_lastRecord = -1;
+  std::string m_name;  // on the board
 };
 
 }  // namespace tarvik

@@ -14,6 +14,7 @@
 
 #include "tests/support/cli_process.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/terminal_screen.h"
 
 namespace {
 
@@ -245,6 +246,41 @@ TEST_F(CliFleetTest, AControllerBackInReportModeOneIsTheSameController) {
   EXPECT_EQ(watch.status, 0) << watch.err;
   EXPECT_EQ(watch.Document()["results"].size(), 2u);
   EXPECT_TRUE(HoldsPayload(watch, 2));
+}
+
+// On a terminal each controller has a progress line, redrawn in place, and
+// what stays on the screen is the result lines; elsewhere nothing is drawn.
+TEST_F(CliFleetTest, EachControllerHasAProgressLineOnATerminal) {
+  struct Case {
+    std::string arguments;
+    std::vector<std::string> progress;  // the start of each controller's progress line
+    std::vector<std::string> shown;     // the screen's last lines at the end
+  };
+  const Case cases[] = {
+      {"--simulate boot,packet1 flash --all --yes ",
+       {"1 5a3c:7e23 at sim-1  [", "2 5a3c:7e21 at sim-2  ["},
+       {"1 5a3c:7e23 uid 32415f114e38532220373133 at sim-1: upgraded from 1.20 to 1.31",
+        "2 5a3c:7e21 at sim-2: upgraded from 1.23 to 1.31", "2 controllers: 2 upgraded"}},
+      {"--simulate packet1,packet1 --sim 2:arrive.after=300 flash --watch --count 2 --yes ",
+       {"1 5a3c:7e21 at sim-1  [", "2 5a3c:7e21 at sim-2  ["},
+       {"1 5a3c:7e21 at sim-1: upgraded from 1.23 to 1.31", "2 5a3c:7e21 at sim-2: upgraded from 1.23 to 1.31",
+        "2 controllers: 2 upgraded"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Run r = tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, c.arguments + image, "/dev/null", true);
+    EXPECT_EQ(r.status, 0) << r.out;
+    for (const std::string& line : c.progress) EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    const std::vector<std::string> screen = tarvik::test::Screen(r.out);
+    ASSERT_GE(screen.size(), c.shown.size());
+    for (size_t i = 0; i < c.shown.size(); ++i) {
+      const std::string& shown = screen[screen.size() - c.shown.size() + i];
+      EXPECT_EQ(shown.rfind(c.shown[i], 0), 0u) << shown;
+    }
+    const Run piped = Cli(c.arguments + image);
+    EXPECT_EQ(piped.err.find('\x1b'), std::string::npos) << piped.err;
+    EXPECT_EQ(piped.out.find('\x1b'), std::string::npos) << piped.out;
+  }
 }
 
 TEST_F(CliFleetTest, EachControllerLogsToAFileOfItsOwn) {
