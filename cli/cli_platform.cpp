@@ -4,6 +4,7 @@
 #include "base/strformat.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
+#include "cli/replay_run.h"
 
 namespace tarvik {
 
@@ -44,7 +45,8 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     if (!parsed) return false;
     layout = std::move(*parsed);
   }
-  if (!simulated) {
+  const bool replayed = options.replay != nullptr;
+  if (!simulated && !replayed) {
     if (std::string problem = NativeAccessProblem(); !problem.empty()) {
       exitCode = kExitNoController;
       error = std::move(problem);
@@ -53,7 +55,9 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   }
 
   m_nativeClock = MakeNativeClock();
-  m_clock = layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock) : m_nativeClock.get();
+  m_clock = replayed                ? &options.replay->Clock()
+            : layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock)
+                                    : m_nativeClock.get();
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
@@ -95,8 +99,12 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     }
     m_several = m_populations.size() > 1;
   } else {
-    m_nativeBus = MakeNativeBus(*m_clock);
-    bus = m_nativeBus.get();
+    if (replayed) {
+      bus = &options.replay->Bus();
+    } else {
+      m_nativeBus = MakeNativeBus(*m_clock);
+      bus = m_nativeBus.get();
+    }
     for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(ControllerIdentity(c.path, c.location));
     m_several = m_numbered.size() > 1;
   }

@@ -1,6 +1,6 @@
 // The platform a command runs the window on: the clock, the system seam, the
-// HID bus (the system's own devices, or the simulator with --simulate), the
-// headless window host and the transcript.
+// HID bus (the system's own devices, the simulator with --simulate, or a
+// transcript's controllers played back with --replay), the headless window host and the transcript.
 #pragma once
 
 #include <cstdio>

@@ -22,6 +22,7 @@ class HistoryCommand final : public CliCommand {
     return {{"--simulate", "history reads only the journal"},
             {"--sim", "history reads only the journal"},
             {"--transcript", "history talks to no controller"},
+            {"--replay", "history talks to no controller"},
             {"--verbose", "history has no trace to show"}};
   }
 };

@@ -27,6 +27,7 @@ class ImageCommand final : public CliCommand {
   std::vector<Unused> UnusedOptions() const override {
     return {{"--device", "image reads only the file"},     {"--simulate", "image reads only the file"},
             {"--sim", "image reads only the file"},        {"--transcript", "image reads only the file"},
+            {"--replay", "image reads only the file"},
             {"--verbose", "image has no trace to show"}};
   }
 

@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/replay_run.h"
 
 namespace {
 
@@ -47,6 +48,9 @@ int main(int argc, char** argv) {
                  "The controller info and flash act on: an index from list, a path or a boot-mode UID");
   app.add_option("--transcript", options.transcriptPath,
                  "Record everything as JSON lines to FILE, or - for standard output");
+  app.add_option("--replay", options.replayPath,
+                 "Talk to the controllers a transcript recorded (--transcript FILE) instead of real ones, and "
+                 "check every report sent against it");
   app.add_flag("--json", options.json, "Print one JSON document on standard output");
   app.add_flag("--verbose,-v", options.verbose, "Show the trace and the window's messages on standard error");
   app.add_flag("--quiet,-q", options.quiet, "Print nothing on success");
@@ -79,7 +83,17 @@ int main(int argc, char** argv) {
     if (const std::string problem = c->UsageProblem(app); !problem.empty()) {
       return UsageError(options.json, command, problem);
     }
-    return c->Run(options);
+    CliReplay replay;
+    if (!options.replayPath.empty()) {
+      if (!options.simulate.empty() || !options.simSettings.empty()) {
+        return UsageError(options.json, command, "--replay plays recorded controllers back: it goes without --simulate and --sim");
+      }
+      std::string error;
+      if (!replay.Load(options.replayPath, error)) return UsageError(options.json, command, error);
+      options.replay = &replay;
+    }
+    const int status = c->Run(options);
+    return options.replay ? replay.Conclude(options, status) : status;
   }
   return UsageError(options.json, command, "no command given");
 }

@@ -224,24 +224,60 @@ void RecordingHidBus::Close(HidHandle handle) {
   m_inner.Close(handle);
 }
 
+int RecordingHidBus::NumberOf(HidHandle handle) {
+  if (!m_numberOf) return 0;
+  std::lock_guard<std::mutex> lock(m_numbersLock);
+  const auto number = m_numbers.find(handle);
+  return number == m_numbers.end() ? 0 : number->second;
+}
+
 void RecordingHidBus::RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size) {
-  int dev = 0;
-  if (m_numberOf) {
-    std::lock_guard<std::mutex> lock(m_numbersLock);
-    if (auto number = m_numbers.find(handle); number != m_numbers.end()) dev = number->second;
+  m_transcript.RecordHex(ev, "hex", report, size, NumberOf(handle));
+}
+
+void RecordingHidBus::RecordFailure(HidHandle handle, json event) {
+  if (const int dev = NumberOf(handle); dev != 0) event["dev"] = dev;
+  m_transcript.Record(event);
+}
+
+std::vector<HidDeviceInfo> RecordingHidBus::EnumerateDevices() {
+  std::vector<HidDeviceInfo> devices = m_inner.EnumerateDevices();
+  const auto same = [](const HidDeviceInfo& a, const HidDeviceInfo& b) {
+    return a.path == b.path && a.idsKnown == b.idsKnown && a.vendorId == b.vendorId && a.productId == b.productId &&
+           a.location == b.location && a.serial == b.serial;
+  };
+  std::lock_guard<std::mutex> lock(m_devicesLock);
+  if (m_devices && std::equal(devices.begin(), devices.end(), m_devices->begin(), m_devices->end(), same)) {
+    return devices;
   }
-  m_transcript.RecordHex(ev, "hex", report, size, dev);
+  json list = json::array();
+  for (const HidDeviceInfo& device : devices) {
+    json entry = {{"path", device.path}};
+    if (device.idsKnown) {
+      entry["vid"] = device.vendorId;
+      entry["pid"] = device.productId;
+    }
+    if (!device.location.empty()) entry["location"] = device.location;
+    if (!device.serial.empty()) entry["serial"] = device.serial;
+    list.push_back(std::move(entry));
+  }
+  m_transcript.Record({{"ev", "bus"}, {"devices", std::move(list)}});
+  m_devices = devices;
+  return devices;
 }
 
 bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
   RecordReport("out", handle, report, size);
-  return m_inner.WriteReport(handle, report, size);
+  const bool written = m_inner.WriteReport(handle, report, size);
+  if (!written) RecordFailure(handle, {{"ev", "fail"}, {"op", "write"}});
+  return written;
 }
 
 HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                                           uint32_t timeoutMs) {
   const HidReadResult result = m_inner.ReadReport(handle, buffer, size, timeoutMs);
   if (result.code == kWaitReceived) RecordReport("in", handle, buffer, result.bytes);
+  if (ReadFailedOutright(result.code)) RecordFailure(handle, {{"ev", "fail"}, {"op", "read"}, {"code", result.code}});
   return result;
 }
 

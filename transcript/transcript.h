@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -93,7 +94,10 @@ class TranscriptUpdateObserver final : public IUpdateObserver {
   int m_dev;
 };
 
-// A HID bus that records every report written ("out") and received ("in").
+// A HID bus that records every report written ("out") and received ("in"),
+// every write and read that failed ("fail"), and the devices on the bus
+// ("bus") each time an enumeration finds them changed: what a replay needs
+// to present the controllers again.
 class RecordingHidBus final : public IHidBus {
  public:
   RecordingHidBus(IHidBus& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
@@ -103,7 +107,7 @@ class RecordingHidBus final : public IHidBus {
     m_numberOf = std::move(numberOf);
   }
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
-  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override {
     return m_inner.GetAttributes(handle, out);
@@ -119,12 +123,16 @@ class RecordingHidBus final : public IHidBus {
 
  private:
   void RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size);
+  int NumberOf(HidHandle handle);
+  void RecordFailure(HidHandle handle, nlohmann::ordered_json event);
 
   IHidBus& m_inner;
   Transcript& m_transcript;
   std::function<int(const std::string&)> m_numberOf;
   std::mutex m_numbersLock;
   std::map<HidHandle, int> m_numbers;  // open handles of numbered controllers
+  std::mutex m_devicesLock;
+  std::optional<std::vector<HidDeviceInfo>> m_devices;  // as last recorded
 };
 
 // A system seam that also records each trace line.

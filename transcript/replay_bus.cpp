@@ -1,0 +1,417 @@
+#include "transcript/replay_bus.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "base/bytes.h"
+#include "device/device_table.h"
+
+namespace tarvik {
+
+namespace {
+
+using json = nlohmann::json;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::vector<uint8_t>> FromHex(const json& value) {
+  if (!value.is_string()) return std::nullopt;
+  const std::string& text = value.get_ref<const std::string&>();
+  if (text.size() % 2 != 0) return std::nullopt;
+  std::vector<uint8_t> bytes(text.size() / 2);
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return bytes;
+}
+
+std::string TextField(const json& event, const char* key) {
+  const auto found = event.find(key);
+  return found != event.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
+uint64_t NumberField(const json& event, const char* key) {
+  const auto found = event.find(key);
+  return found != event.end() && found->is_number_unsigned() ? found->get<uint64_t>() : 0;
+}
+
+// The product of the device-table row whose report framing the first output
+// report has: report ID 0x81 is the numbered packet protocol; after report ID
+// 0 and the count byte a packet frame starts with its lead byte 0x00, where a
+// boot command has its command.
+uint16_t ProductOfFraming(const ReplayRecording::Stream& stream) {
+  ReportMode mode = ReportMode::kBootCommand;
+  if (!stream.outputs.empty()) {
+    const std::vector<uint8_t>& first = stream.outputs.front().bytes;
+    if (!first.empty() && first[0] == FramingForMode(ReportMode::kPacketNumbered).firstByte) {
+      mode = ReportMode::kPacketNumbered;
+    } else if (first.size() > 2 && first[2] == 0x00) {
+      mode = ReportMode::kPacket;
+    }
+  }
+  for (const DeviceTableRow& row : kDeviceTable) {
+    if (row.mode == mode) return row.productId;
+  }
+  return 0;
+}
+
+std::string IdentityOf(const HidDeviceInfo& device) {
+  return device.location.empty() ? device.path : "at " + device.location;
+}
+
+bool IsController(const HidDeviceInfo& device) {
+  return device.idsKnown && FindDeviceTableRow(device.vendorId, device.productId) != nullptr;
+}
+
+}  // namespace
+
+std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std::string& error) {
+  ReplayRecording recording;
+  size_t lastOutLine = 0;
+  uint64_t lastOutT = 0;
+  size_t lineNumber = 0;
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++lineNumber;
+    if (line.empty() || line == "\r") continue;
+    const json event = json::parse(line, nullptr, false);
+    const auto fail = [&](const std::string& what) {
+      error = "line " + std::to_string(lineNumber) + " of the transcript " + what;
+      return std::nullopt;
+    };
+    if (!event.is_object()) return fail("is not a JSON object");
+    const std::string ev = TextField(event, "ev");
+    const uint64_t t = NumberField(event, "t");
+    const int dev = static_cast<int>(NumberField(event, "dev"));
+    if (ev == "out" || ev == "in") {
+      std::optional<std::vector<uint8_t>> bytes = FromHex(event.contains("hex") ? event["hex"] : json());
+      if (!bytes) return fail("has no report in hex");
+      Stream& stream = recording.streams[dev];
+      if (ev == "out") {
+        stream.outputs.push_back({std::move(*bytes), false, t, lineNumber, {}});
+        lastOutLine = lineNumber;
+        lastOutT = t;
+      } else {
+        (stream.outputs.empty() ? stream.before : stream.outputs.back().after)
+            .push_back({std::move(*bytes), false, t, lineNumber});
+      }
+    } else if (ev == "fail") {
+      Stream& stream = recording.streams[dev];
+      const std::string op = TextField(event, "op");
+      if (op == "write" && !stream.outputs.empty()) {
+        stream.outputs.back().writeFailed = true;
+      } else if (op == "read") {
+        (stream.outputs.empty() ? stream.before : stream.outputs.back().after).push_back({{}, true, t, lineNumber});
+      }
+    } else if (ev == "bus") {
+      const auto devices = event.find("devices");
+      if (devices == event.end() || !devices->is_array()) return fail("has no list of devices");
+      BusState state;
+      state.t = t;
+      state.afterLine = lastOutLine;
+      state.afterT = lastOutT;
+      for (const json& d : *devices) {
+        if (!d.is_object() || TextField(d, "path").empty()) return fail("has a device without a path");
+        HidDeviceInfo info;
+        info.path = TextField(d, "path");
+        info.vendorId = static_cast<uint16_t>(NumberField(d, "vid"));
+        info.productId = static_cast<uint16_t>(NumberField(d, "pid"));
+        info.idsKnown = d.contains("vid");
+        info.location = TextField(d, "location");
+        info.serial = TextField(d, "serial");
+        state.devices.push_back(std::move(info));
+      }
+      recording.bus.push_back(std::move(state));
+    } else if (ev == "outcome") {
+      const std::string reason = TextField(event, "reason");
+      recording.outcome = TextField(event, "result") + (reason.empty() ? "" : ": " + reason);
+    }
+  }
+  recording.lines = lineNumber;
+  if (recording.bus.empty()) {
+    // Cut down to its reports: the controllers are made up, one per number.
+    BusState state;
+    for (const auto& [dev, stream] : recording.streams) {
+      HidDeviceInfo info;
+      const std::string name = "replay-" + std::to_string(dev == 0 ? 1 : dev);
+      info.path = name;
+      info.location = name;
+      info.vendorId = kDeviceTable.front().vendorId;
+      info.productId = ProductOfFraming(stream);
+      info.idsKnown = true;
+      state.devices.push_back(std::move(info));
+    }
+    recording.bus.push_back(std::move(state));
+  }
+  return recording;
+}
+
+std::string MarkDifferences(const std::string& expectedHex, const std::string& actualHex) {
+  std::string marks;
+  const size_t length = std::max(expectedHex.size(), actualHex.size());
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    const bool same = i + 1 < expectedHex.size() && i + 1 < actualHex.size() &&
+                      expectedHex.compare(i, 2, actualHex, i, 2) == 0;
+    marks += same ? "  " : "^^";
+  }
+  marks.erase(marks.find_last_not_of(' ') + 1);
+  return marks;
+}
+
+std::string ReplayDivergence::Describe() const {
+  const std::string controller = dev == 0 ? "the controller" : "controller " + std::to_string(dev);
+  std::string text;
+  if (!expected) {
+    text = "the replay diverged: the engine sent " + controller + " an output report the recording does not have\n";
+  } else if (!actual) {
+    text = "the replay diverged: the engine stopped where the recording goes on, at line " + std::to_string(line) +
+           " (" + controller + "'s output report " + std::to_string(report) + ")\n";
+  } else {
+    text = "the replay diverged at line " + std::to_string(line) + " of the recording (" + controller +
+           "'s output report " + std::to_string(report) + ")\n";
+  }
+  const std::string expectedHex = expected ? ToHex(expected->data(), expected->size()) : "";
+  const std::string actualHex = actual ? ToHex(actual->data(), actual->size()) : "";
+  text += "  recorded: " + (expected ? expectedHex : "(nothing)") + "\n";
+  text += "  sent:     " + (actual ? actualHex : "(nothing)") + "\n";
+  if (expected && actual) text += "            " + MarkDifferences(expectedHex, actualHex) + "\n";
+  text += "  before it " + std::to_string(matched) + " output report" + (matched == 1 ? "" : "s") +
+          " went as recorded";
+  if (lastMatchedLine != 0) text += " (the last at line " + std::to_string(lastMatchedLine) + ")";
+  if (!recordedOutcome.empty()) text += "; the recorded update ended " + recordedOutcome;
+  return text;
+}
+
+ReplayBus::ReplayBus(ReplayRecording recording, IClock& clock)
+    : m_recording(std::move(recording)), m_clock(clock), m_startMs(clock.NowMs()) {
+  for (const auto& [dev, stream] : m_recording.streams) {
+    Playback& playback = m_playbacks[dev];
+    playback.dev = dev;
+    playback.stream = &stream;
+    for (const ReplayRecording::Input& input : stream.before) {
+      playback.queue.push_back({input.bytes, input.readFailed, m_startMs + input.t});
+    }
+    m_numbered = m_numbered || dev != 0;
+  }
+  // The transcript numbers controllers as the command line does: those
+  // present at the start in bus order, then each newcomer.
+  if (m_numbered) {
+    for (const ReplayRecording::BusState& state : m_recording.bus) {
+      for (const HidDeviceInfo& device : state.devices) {
+        if (!IsController(device)) continue;
+        const int next = static_cast<int>(m_devOfIdentity.size()) + 1;
+        m_devOfIdentity.emplace(IdentityOf(device), next);
+      }
+    }
+  }
+}
+
+ReplayBus::Playback* ReplayBus::PlaybackOf(const HidDeviceInfo& device) {
+  if (!IsController(device)) return nullptr;
+  int dev = 0;
+  if (m_numbered) {
+    const auto found = m_devOfIdentity.find(IdentityOf(device));
+    if (found == m_devOfIdentity.end()) return nullptr;
+    dev = found->second;
+  }
+  const auto playback = m_playbacks.find(dev);
+  return playback == m_playbacks.end() ? nullptr : &playback->second;
+}
+
+void ReplayBus::CatchUp() {
+  std::vector<uint32_t> notices;
+  std::vector<IDeviceNotifyTarget*> targets;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const uint64_t now = m_clock.NowMs();
+    while (m_state + 1 < m_recording.bus.size()) {
+      const ReplayRecording::BusState& next = m_recording.bus[m_state + 1];
+      uint64_t dueMs = m_startMs + next.t;
+      if (next.afterLine != 0) {
+        // As long after its output report as it was recorded.
+        const auto matched = m_matchedAt.find(next.afterLine);
+        if (matched == m_matchedAt.end()) break;
+        dueMs = matched->second + (next.t > next.afterT ? next.t - next.afterT : 0);
+      }
+      if (dueMs > now) break;
+      const std::vector<HidDeviceInfo>& before = m_recording.bus[m_state].devices;
+      const auto has = [](const std::vector<HidDeviceInfo>& devices, const std::string& path) {
+        return std::any_of(devices.begin(), devices.end(), [&](const HidDeviceInfo& d) { return d.path == path; });
+      };
+      for (const HidDeviceInfo& d : before) {
+        if (!has(next.devices, d.path)) notices.push_back(kDbtDeviceRemoveComplete);
+      }
+      for (const HidDeviceInfo& d : next.devices) {
+        if (!has(before, d.path)) notices.push_back(kDbtDeviceArrival);
+      }
+      ++m_state;
+    }
+    if (notices.empty()) return;
+    for (const auto& [handle, target] : m_targets) targets.push_back(target);
+  }
+  for (uint32_t notice : notices) {
+    for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(notice);
+  }
+}
+
+std::vector<std::string> ReplayBus::EnumerateInterfaces() {
+  std::vector<std::string> paths;
+  for (const HidDeviceInfo& device : EnumerateDevices()) paths.push_back(device.path);
+  return paths;
+}
+
+std::vector<HidDeviceInfo> ReplayBus::EnumerateDevices() {
+  CatchUp();
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_recording.bus[m_state].devices;
+}
+
+HidHandle ReplayBus::Open(const std::string& path, HidOpenMode mode) {
+  CatchUp();
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (const HidDeviceInfo& device : m_recording.bus[m_state].devices) {
+    if (device.path != path) continue;
+    const HidHandle handle = m_nextHandle++;
+    m_handles[handle] = Handle{device, mode, PlaybackOf(device)};
+    return handle;
+  }
+  return kInvalidHidHandle;
+}
+
+bool ReplayBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const auto found = m_handles.find(handle);
+  if (found == m_handles.end() || !found->second.device.idsKnown) return false;
+  out.vendorId = found->second.device.vendorId;
+  out.productId = found->second.device.productId;
+  out.versionNumber = 0;
+  return true;
+}
+
+ReplayDivergence ReplayBus::AtNextOutput(const Playback& playback) const {
+  ReplayDivergence divergence;
+  divergence.dev = playback.dev;
+  divergence.matched = m_matched;
+  divergence.lastMatchedLine = m_lastMatchedLine;
+  divergence.recordedOutcome = m_recording.outcome;
+  if (playback.next < playback.stream->outputs.size()) {
+    const ReplayRecording::Output& expected = playback.stream->outputs[playback.next];
+    divergence.line = expected.line;
+    divergence.report = playback.next + 1;
+    divergence.expected = expected.bytes;
+  }
+  return divergence;
+}
+
+bool ReplayBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  CatchUp();
+  std::lock_guard<std::mutex> lock(m_lock);
+  // After a difference the controller is as good as gone: the engine ends its run.
+  if (m_divergence) return false;
+  const auto found = m_handles.find(handle);
+  if (found == m_handles.end() || found->second.mode == HidOpenMode::kReadOverlapped) return false;
+  Playback* playback = found->second.playback;
+  std::vector<uint8_t> sent(report, report + size);
+  if (!playback) {
+    // A device the recording has no reports of.
+    m_divergence = AtNextOutput(Playback{});
+    m_divergence->actual = std::move(sent);
+    return false;
+  }
+  if (playback->next >= playback->stream->outputs.size() ||
+      sent != playback->stream->outputs[playback->next].bytes) {
+    m_divergence = AtNextOutput(*playback);
+    m_divergence->actual = std::move(sent);
+    return false;
+  }
+  const ReplayRecording::Output& expected = playback->stream->outputs[playback->next];
+  const uint64_t now = m_clock.NowMs();
+  ++playback->next;
+  ++m_matched;
+  m_lastMatchedLine = expected.line;
+  m_matchedAt[expected.line] = now;
+  // The controller's answers come as long after this report as they did when recorded.
+  for (const ReplayRecording::Input& input : expected.after) {
+    playback->queue.push_back({input.bytes, input.readFailed, now + (input.t > expected.t ? input.t - expected.t : 0)});
+  }
+  return !expected.writeFailed;
+}
+
+HidReadResult ReplayBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) {
+  CatchUp();
+  std::unique_lock<std::mutex> lock(m_lock);
+  const uint64_t deadline = m_clock.NowMs() + timeoutMs;
+  for (;;) {
+    const auto found = m_handles.find(handle);
+    if (found == m_handles.end() || found->second.mode == HidOpenMode::kWriteSync) return {kWaitAbandoned, 0};
+    if (m_divergence) return {kWaitFailed, 0};
+    Playback* playback = found->second.playback;
+    const uint64_t now = m_clock.NowMs();
+    if (playback && !playback->queue.empty() && playback->queue.front().dueMs <= now) {
+      Pending pending = std::move(playback->queue.front());
+      playback->queue.erase(playback->queue.begin());
+      if (pending.readFailed) return {kWaitFailed, 0};
+      const size_t bytes = std::min(size, pending.bytes.size());
+      std::memcpy(buffer, pending.bytes.data(), bytes);
+      return {kWaitReceived, bytes};
+    }
+    if (now >= deadline) return {kWaitTimeout, 0};
+    // Nothing recorded is due: the recorded silence, until the next report or the engine's own time-out.
+    uint64_t wake = deadline;
+    if (playback && !playback->queue.empty()) wake = std::min(wake, playback->queue.front().dueMs);
+    lock.unlock();
+    if (!m_clock.AdvanceIdleTo(wake)) m_clock.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(wake - now, 10)));
+    lock.lock();
+  }
+}
+
+void ReplayBus::Close(HidHandle handle) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_handles.erase(handle);
+}
+
+NotifyHandle ReplayBus::RegisterNotify(IDeviceNotifyTarget& target) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const NotifyHandle handle = m_nextNotify++;
+  m_targets[handle] = &target;
+  return handle;
+}
+
+void ReplayBus::UnregisterNotify(NotifyHandle handle) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_targets.erase(handle);
+}
+
+std::optional<ReplayDivergence> ReplayBus::Verdict() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_divergence) return m_divergence;
+  for (const auto& [dev, playback] : m_playbacks) {
+    if (playback.next < playback.stream->outputs.size()) return AtNextOutput(playback);
+  }
+  return std::nullopt;
+}
+
+size_t ReplayBus::ReportsMatched() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_matched;
+}
+
+size_t ReplayBus::ReportsRecorded() const {
+  size_t total = 0;
+  for (const auto& [dev, stream] : m_recording.streams) total += stream.outputs.size();
+  return total;
+}
+
+}  // namespace tarvik
