@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -364,6 +366,105 @@ TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
     if (line.find("\"ev\":\"outcome\"") != std::string::npos) last = line;
   }
   EXPECT_EQ(json::parse(last)["result"], "interrupted");
+}
+
+
+// The output reports of a transcript, per controller ("dev").
+std::vector<std::string> Outputs(const std::vector<json>& events, int dev = 0) {
+  std::vector<std::string> hex;
+  for (const json& e : events) {
+    if (e.value("ev", "") == "out" && e.value("dev", 0) == dev) hex.push_back(e["hex"]);
+  }
+  return hex;
+}
+
+std::vector<json> Lines(const std::string& text) {
+  std::vector<json> events;
+  std::stringstream lines(text);
+  for (std::string line; std::getline(lines, line);) events.push_back(json::parse(line, nullptr, false));
+  return events;
+}
+
+// Each golden transcript played back to flash with the image it was recorded
+// with: the engine sends what was recorded, and the status says it matched,
+// also where the recorded update failed (which the output still tells).
+TEST_F(CliOutcomeTest, EveryGoldenTranscriptReplaysClean) {
+  const std::string image = Image("fw.dat", {100, 50});
+  const std::string one = Image("one.dat", {100});
+  const std::map<std::string, std::pair<std::string, std::string>> cases = {
+      {"boot-upgraded", {image, ""}},
+      {"boot-erase-unanswered", {image, "the erase of record 1 at 0x08004000 was never answered"}},
+      {"boot-chunk-unacknowledged", {image, "the chunk at 0x0800402E was not acknowledged in three attempts"}},
+      {"boot-unplugged", {image, "the version stamp of record 1"}},
+      {"packet-failure-report", {one, "the controller reported failure 0x15 after 2 packets at 64 %"}},
+  };
+  size_t goldens = 0;
+  for (const auto& entry : fs::directory_iterator(TARVIK_GOLDEN_DIR)) {
+    const std::string name = entry.path().stem().string();
+    SCOPED_TRACE(name);
+    ++goldens;
+    const auto c = cases.find(name);
+    ASSERT_NE(c, cases.end()) << "a golden transcript without its image here";
+    const Run r = Cli("--replay " + entry.path().string() + " flash --yes " + c->second.first);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("tarvik-update-cli: the replay matched the recording to its end"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c->second.second), std::string::npos) << r.err;
+    EXPECT_EQ(Outputs(r.transcript), Outputs(Lines(ReadAll(entry.path()))));
+  }
+  EXPECT_EQ(goldens, cases.size());
+}
+
+TEST_F(CliOutcomeTest, AReplayThatSendsOtherBytesEndsThereWithStatusSix) {
+  const std::string image = Image("fw.dat", {100, 50});
+  std::vector<std::string> lines;
+  std::stringstream golden(ReadAll(fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl"));
+  for (std::string line; std::getline(golden, line);) lines.push_back(line);
+  // Line 11: the first data chunk; its 30th byte (a payload byte) recorded otherwise.
+  ASSERT_EQ(lines[10].rfind(R"({"ev":"out","hex":"000503)", 0), 0u) << lines[10];
+  const size_t at = std::string(R"({"ev":"out","hex":")").size() + 2 * 29;
+  lines[10].replace(at, 2, lines[10].substr(at, 2) == "ff" ? "00" : "ff");
+  std::ofstream changed(dir / "changed.jsonl", std::ios::binary);
+  for (const std::string& line : lines) changed << line << "\n";
+  changed.close();
+
+  const Run r = Cli("--replay " + (dir / "changed.jsonl").string() + " flash --yes " + image);
+  EXPECT_EQ(r.status, 6) << r.err;
+  EXPECT_NE(r.err.find("tarvik-update-cli: the replay diverged at line 11 of the recording (the controller's output "
+                       "report 6)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\n            " + std::string(2 * 29, ' ') + "^^\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("before it 5 output reports went as recorded (the last at line 9)"), std::string::npos) << r.err;
+  // The engine sent what it always sends: the recording is what differs.
+  const std::vector<std::string> sent = Outputs(r.transcript);
+  ASSERT_GE(sent.size(), 6u);
+  EXPECT_EQ(sent[5], Outputs(Lines(ReadAll(fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl")))[5]);
+  // Another image is another recording.
+  EXPECT_EQ(Cli("--replay " + (fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl").string() + " flash --yes " +
+                Image("other.dat", {100, 60}))
+                .status,
+            6);
+}
+
+// Several controllers side by side, one of them leaving mid-way, recorded
+// with --transcript and played back.
+TEST_F(CliOutcomeTest, ARecordingOfSeveralControllersReplays) {
+  const std::string image = Image("fw.dat", {100, 50});
+  const Run recorded = Cli("--simulate boot,boot,packet2 --sim clock=virtual --sim 2:unplug.after=6 flash --all --yes " +
+                           Image("one.dat", {100}));
+  EXPECT_EQ(recorded.status, 1);
+  fs::copy_file(dir / "transcript.jsonl", dir / "recording.jsonl");
+  const Run replayed = Cli("--replay " + (dir / "recording.jsonl").string() + " flash --all --yes " + (dir / "one.dat").string());
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  for (int dev = 1; dev <= 3; ++dev) {
+    SCOPED_TRACE(dev);
+    EXPECT_FALSE(Outputs(recorded.transcript, dev).empty());
+    EXPECT_EQ(Outputs(replayed.transcript, dev), Outputs(recorded.transcript, dev));
+  }
+  // The usage line is checked before the recording is read.
+  const Run both = Cli("--replay " + (dir / "recording.jsonl").string() + " --simulate boot flash --yes " + image);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(Cli("--replay " + (dir / "missing.jsonl").string() + " info").status, 2);
 }
 
 }  // namespace

@@ -359,7 +359,11 @@ HidReadResult ReplayBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
     if (m_divergence) return {kWaitFailed, 0};
     Playback* playback = found->second.playback;
     const uint64_t now = m_clock.NowMs();
-    if (playback && !playback->queue.empty() && playback->queue.front().dueMs <= now) {
+    // A recorded report comes at its time, and at the latest when the read
+    // would time out: the read that got it when recorded had it within its
+    // wait. (On a virtual clock that several controllers share, a report's
+    // recorded time also holds the other controllers' waits.)
+    if (playback && !playback->queue.empty() && (playback->queue.front().dueMs <= now || now >= deadline)) {
       Pending pending = std::move(playback->queue.front());
       playback->queue.erase(playback->queue.begin());
       if (pending.readFailed) return {kWaitFailed, 0};
