@@ -15,6 +15,7 @@ struct GlobalOptions {
   std::string simulate;  // empty: the system's HID devices
   std::vector<std::string> simSettings;
   std::string transcriptPath;  // empty: none; "-": standard output
+  bool redact = false;         // the transcript without the controller's UID and the image's bytes
   bool json = false;
   bool verbose = false;  // trace lines on standard error too
   bool quiet = false;    // no success line, no progress

@@ -84,7 +84,8 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   // The trace always reaches the transcript; standard error only when asked for.
   m_nativeSystem = MakeNativeSystem(*m_clock, options.verbose);
   m_system = m_nativeSystem.get();
-  if (m_transcript) {
+  // A redacted transcript keeps no trace: it quotes the information blocks, UID included.
+  if (m_transcript && !options.redact) {
     m_recordingSystem = std::make_unique<RecordingSystem>(*m_nativeSystem, *m_transcript);
     m_system = m_recordingSystem.get();
   }
@@ -111,6 +112,8 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   m_bus = bus;
   if (m_transcript) {
     m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
+    m_recordingBus->SetRedacted(options.redact);
+    m_redacted = options.redact;
     if (m_several) m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); });
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
@@ -200,6 +203,11 @@ ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
 
 void CliPlatform::FinishTranscript() {
   if (!m_transcript) return;
+  // What the simulated controllers hold is the image's bytes.
+  if (m_redacted) {
+    m_transcript->Flush();
+    return;
+  }
   for (size_t i = 0; i < m_populations.size(); ++i) {
     const SimPopulation& population = m_populations[i];
     const auto record = [&](nlohmann::ordered_json event) {

@@ -116,6 +116,7 @@ class CliPlatform {
   std::vector<std::string> m_numbered;  // controllers (by location, else path) in number order
   std::unique_ptr<IHidBus> m_nativeBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
+  bool m_redacted = false;
   IHidBus* m_bus = nullptr;
   std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;
   std::unique_ptr<TranscriptUpdateObserver> m_transcriptUpdates;

@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
                  "The controller info and flash act on: an index from list, a path or a boot-mode UID");
   app.add_option("--transcript", options.transcriptPath,
                  "Record everything as JSON lines to FILE, or - for standard output");
+  app.add_flag("--redact", options.redact,
+               "With --transcript: record the controller's UID and the image's bytes only as digests, which "
+               "--replay still checks");
   app.add_option("--replay", options.replayPath,
                  "Talk to the controllers a transcript recorded (--transcript FILE) instead of real ones, and "
                  "check every report sent against it");
@@ -82,6 +85,9 @@ int main(int argc, char** argv) {
     if (!c->Chosen()) continue;
     if (const std::string problem = c->UsageProblem(app); !problem.empty()) {
       return UsageError(options.json, command, problem);
+    }
+    if (options.redact && options.transcriptPath.empty()) {
+      return UsageError(options.json, command, "--redact says how the transcript is written: it goes with --transcript");
     }
     CliReplay replay;
     if (!options.replayPath.empty()) {

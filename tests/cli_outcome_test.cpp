@@ -467,4 +467,44 @@ TEST_F(CliOutcomeTest, ARecordingOfSeveralControllersReplays) {
   EXPECT_EQ(Cli("--replay " + (dir / "missing.jsonl").string() + " info").status, 2);
 }
 
+// A redacted recording holds neither the controller's UID nor the image's
+// bytes, and still replays: the same image clean, another of the same sizes
+// and version (only its bytes differ) not.
+TEST_F(CliOutcomeTest, ARedactedRecordingCarriesNeitherUidNorImageAndStillReplays) {
+  using tarvik::test::Bytes;
+  const std::string image = Image("fw.dat", {100, 50});
+  const Run recorded = Cli(std::string(kBoot) + "--redact flash --yes " + image);
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  EXPECT_NE(recorded.out.find("uid 32415f114e38532220373133"), std::string::npos) << recorded.out;
+  const std::string text = ReadAll(dir / "transcript.jsonl");
+  // The UID as the information reply carries it, and as the trace writes it.
+  EXPECT_EQ(text.find("115f41322253384e33313720"), std::string::npos);
+  EXPECT_EQ(text.find("32415f11"), std::string::npos);
+  // Any eight bytes in a row of either record's payload.
+  const auto hex = [](const Bytes& bytes, size_t from, size_t count) {
+    std::string out;
+    for (size_t i = from; i < from + count; ++i) out += "0123456789abcdef"[bytes[i] >> 4], out += "0123456789abcdef"[bytes[i] & 15];
+    return out;
+  };
+  for (const Bytes& payload : {tarvik::test::Payload(100, 0), tarvik::test::Payload(50, 1)}) {
+    for (size_t at = 0; at + 8 <= payload.size(); at += 4) EXPECT_EQ(text.find(hex(payload, at, 8)), std::string::npos) << at;
+  }
+  EXPECT_GT(Count(recorded, "out"), 5u);
+  fs::copy_file(dir / "transcript.jsonl", dir / "redacted.jsonl");
+  const std::string redacted = (dir / "redacted.jsonl").string();
+
+  const Run replayed = Cli("--replay " + redacted + " flash --yes " + image);
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  const std::string other = tarvik::test::WriteFile(
+      dir / "other.dat", tarvik::test::Concat({tarvik::test::Record(131, 0x08004000, tarvik::test::Payload(100, 9), 1),
+                                               tarvik::test::Record(131, 0x2000, tarvik::test::Payload(50, 1), 0)}));
+  const Run diverged = Cli("--replay " + redacted + " flash --yes " + other);
+  EXPECT_EQ(diverged.status, 6) << diverged.err;
+  EXPECT_NE(diverged.err.find("they are compared by their SHA-256"), std::string::npos) << diverged.err;
+  // A replay of it never learns the UID either.
+  EXPECT_EQ(ReadAll(dir / "transcript.jsonl").find("32415f11"), std::string::npos);
+  // --redact says how a transcript is written: without one it is a mistake.
+  EXPECT_EQ(tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, "--simulate boot --redact list", "/dev/null", false, false).status, 2);
+}
+
 }  // namespace

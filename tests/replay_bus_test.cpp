@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/std/virtual_clock.h"
+#include "base/bytes.h"
+#include "transcript/redaction.h"
 #include "transcript/replay_bus.h"
 
 namespace tarvik {
@@ -230,6 +232,40 @@ TEST(ReplayBusTest, DifferencesAreMarkedUnderTheirBytes) {
   EXPECT_EQ(MarkDifferences("001122", "00ff22"), "  ^^");
   EXPECT_EQ(MarkDifferences("00", "0011"), "  ^^");
   EXPECT_EQ(MarkDifferences("aabb", ""), "^^^^");
+}
+
+// A redacted output report: its bytes but the image's as they are, the
+// image's by the whole report's digest.
+TEST(ReplayBusTest, RedactedReportsAreCheckedByTheirDigest) {
+  // A boot-mode write of two data bytes (ab cd) to 0x08004000.
+  const std::vector<uint8_t> write = {0x00, 0x05, 0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
+                                      0x02, 0x00, 0x00, 0x00, 0x00, 0x40, 0x00, 0x08, 0xab, 0xcd};
+  std::vector<uint8_t> kept = write;
+  ASSERT_TRUE(RedactOutputReport(kept));
+  EXPECT_EQ(std::vector<uint8_t>(kept.begin(), kept.end() - 2), std::vector<uint8_t>(write.begin(), write.end() - 2));
+  EXPECT_EQ(kept[18] | kept[19], 0);
+  const std::string recording = std::string(kBus) + R"({"ev":"out","hex":")" + ToHex(kept.data(), kept.size()) +
+                                R"(","digest":")" + ReportDigest(write) + "\"}\n";
+  const struct {
+    size_t changed;  // the byte sent otherwise; 0: none
+    bool matches;
+    std::string marks;
+  } cases[] = {{0, true, ""}, {19, false, ""}, {14, false, std::string(28, ' ') + "^^"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.changed);
+    Rig rig(recording);
+    std::vector<uint8_t> sent = write;
+    if (c.changed != 0) sent[c.changed] ^= 0x01;
+    EXPECT_EQ(rig.Write(sent), c.matches);
+    const std::optional<ReplayDivergence> verdict = rig.bus.Verdict();
+    ASSERT_EQ(!verdict, c.matches);
+    if (!verdict) continue;
+    EXPECT_TRUE(verdict->redacted);
+    // What the divergence shows of the sent report has no image bytes either.
+    EXPECT_EQ(ToHex(verdict->actual->data(), verdict->actual->size()).substr(36), "0000");
+    EXPECT_EQ(MarkDifferences(ToHex(kept.data(), kept.size()), ToHex(verdict->actual->data(), verdict->actual->size())),
+              c.marks);
+  }
 }
 
 }  // namespace

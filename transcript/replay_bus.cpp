@@ -7,6 +7,7 @@
 
 #include "base/bytes.h"
 #include "device/device_table.h"
+#include "transcript/redaction.h"
 
 namespace tarvik {
 
@@ -100,7 +101,7 @@ std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std
       if (!bytes) return fail("has no report in hex");
       Stream& stream = recording.streams[dev];
       if (ev == "out") {
-        stream.outputs.push_back({std::move(*bytes), false, t, lineNumber, {}});
+        stream.outputs.push_back({std::move(*bytes), false, TextField(event, "digest"), t, lineNumber, {}});
         lastOutLine = lineNumber;
         lastOutT = t;
       } else {
@@ -187,6 +188,7 @@ std::string ReplayDivergence::Describe() const {
   text += "  recorded: " + (expected ? expectedHex : "(nothing)") + "\n";
   text += "  sent:     " + (actual ? actualHex : "(nothing)") + "\n";
   if (expected && actual) text += "            " + MarkDifferences(expectedHex, actualHex) + "\n";
+  if (redacted) text += "  (the image's bytes are redacted in the recording: they are compared by their SHA-256)\n";
   text += "  before it " + std::to_string(matched) + " output report" + (matched == 1 ? "" : "s") +
           " went as recorded";
   if (lastMatchedLine != 0) text += " (the last at line " + std::to_string(lastMatchedLine) + ")";
@@ -330,8 +332,22 @@ bool ReplayBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     m_divergence->actual = std::move(sent);
     return false;
   }
-  if (playback->next >= playback->stream->outputs.size() ||
-      sent != playback->stream->outputs[playback->next].bytes) {
+  if (playback->next >= playback->stream->outputs.size()) {
+    m_divergence = AtNextOutput(*playback);
+    m_divergence->actual = std::move(sent);
+    return false;
+  }
+  if (const ReplayRecording::Output& recorded = playback->stream->outputs[playback->next]; !recorded.digest.empty()) {
+    // Redacted: the bytes kept, and the image's bytes by their digest.
+    std::vector<uint8_t> kept = sent;
+    RedactOutputReport(kept);
+    if (kept != recorded.bytes || ReportDigest(sent) != recorded.digest) {
+      m_divergence = AtNextOutput(*playback);
+      m_divergence->actual = std::move(kept);
+      m_divergence->redacted = true;
+      return false;
+    }
+  } else if (sent != recorded.bytes) {
     m_divergence = AtNextOutput(*playback);
     m_divergence->actual = std::move(sent);
     return false;

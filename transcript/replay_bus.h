@@ -33,6 +33,8 @@ struct ReplayRecording {
   struct Output {
     std::vector<uint8_t> bytes;
     bool writeFailed = false;  // the bus refused the write
+    // Redacted: `bytes` has the image's bytes zeroed, and this is the whole report's SHA-256.
+    std::string digest;
     uint64_t t = 0;
     size_t line = 0;
     std::vector<Input> after;  // up to the controller's next output report
@@ -69,6 +71,7 @@ struct ReplayDivergence {
   size_t report = 0;  // the expected report's place among its controller's output reports (from 1)
   std::optional<std::vector<uint8_t>> expected;  // none: the recording has no further report
   std::optional<std::vector<uint8_t>> actual;    // none: the engine sent nothing more
+  bool redacted = false;   // the recording keeps the image's bytes as a digest only (both are shown without them)
   size_t matched = 0;      // output reports that went as recorded before it, all controllers
   size_t lastMatchedLine = 0;
   std::string recordedOutcome;

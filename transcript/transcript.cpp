@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "transcript/redaction.h"
+
 namespace tarvik {
 
 using json = nlohmann::ordered_json;
@@ -232,7 +235,22 @@ int RecordingHidBus::NumberOf(HidHandle handle) {
 }
 
 void RecordingHidBus::RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size) {
-  m_transcript.RecordHex(ev, "hex", report, size, NumberOf(handle));
+  const int dev = NumberOf(handle);
+  if (m_redacted) {
+    const std::vector<uint8_t> original(report, report + size);
+    std::vector<uint8_t> kept = original;
+    if (ev == "out" && RedactOutputReport(kept)) {
+      json line = {{"ev", "out"}, {"hex", ToHex(kept.data(), kept.size())}, {"digest", ReportDigest(original)}};
+      if (dev != 0) line["dev"] = dev;
+      m_transcript.Record(line);
+      return;
+    }
+    if (ev == "in" && RedactInputReport(kept)) {
+      m_transcript.RecordHex(ev, "hex", kept.data(), kept.size(), dev);
+      return;
+    }
+  }
+  m_transcript.RecordHex(ev, "hex", report, size, dev);
 }
 
 void RecordingHidBus::RecordFailure(HidHandle handle, json event) {
@@ -258,7 +276,7 @@ std::vector<HidDeviceInfo> RecordingHidBus::EnumerateDevices() {
       entry["pid"] = device.productId;
     }
     if (!device.location.empty()) entry["location"] = device.location;
-    if (!device.serial.empty()) entry["serial"] = device.serial;
+    if (!device.serial.empty()) entry["serial"] = m_redacted ? RedactText(device.serial) : device.serial;
     list.push_back(std::move(entry));
   }
   m_transcript.Record({{"ev", "bus"}, {"devices", std::move(list)}});

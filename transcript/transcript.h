@@ -106,6 +106,11 @@ class RecordingHidBus final : public IHidBus {
   void SetDeviceNumbering(std::function<int(const std::string& path)> numberOf) {
     m_numberOf = std::move(numberOf);
   }
+  // Redacted (transcript/redaction.h): output reports without the image's
+  // bytes, with the SHA-256 of the whole report ("digest") instead; input
+  // reports with a stand-in for the controller's UID; serial numbers as
+  // digests. Set before the first report.
+  void SetRedacted(bool redacted) { m_redacted = redacted; }
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
   std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
@@ -129,6 +134,7 @@ class RecordingHidBus final : public IHidBus {
   IHidBus& m_inner;
   Transcript& m_transcript;
   std::function<int(const std::string&)> m_numberOf;
+  bool m_redacted = false;
   std::mutex m_numbersLock;
   std::map<HidHandle, int> m_numbers;  // open handles of numbered controllers
   std::mutex m_devicesLock;
