@@ -1,5 +1,7 @@
 #include "cli/cli_platform.h"
 
+#include <algorithm>
+
 #include "base/bytes.h"
 #include "base/strformat.h"
 #include "cli/interrupt_watch.h"
@@ -114,7 +116,12 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
     m_recordingBus->SetRedacted(options.redact);
     m_redacted = options.redact;
-    if (m_several) m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); });
+    if (m_several) {
+      m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); },
+                                         [this](const std::string& path, const std::string& location) {
+                                           return KnownNumberOf(ControllerIdentity(path, location));
+                                         });
+    }
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
     m_transcriptUpdates = std::make_unique<TranscriptUpdateObserver>(*m_transcript);
@@ -189,6 +196,12 @@ int CliPlatform::NumberOf(const std::string& path) {
   }
   m_numbered.push_back(identity);
   return static_cast<int>(m_numbered.size());
+}
+
+int CliPlatform::KnownNumberOf(const std::string& identity) {
+  std::lock_guard<std::mutex> lock(m_numbersLock);
+  const auto found = std::find(m_numbered.begin(), m_numbered.end(), identity);
+  return found == m_numbered.end() ? 0 : static_cast<int>(found - m_numbered.begin() + 1);
 }
 
 ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {

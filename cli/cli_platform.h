@@ -100,6 +100,9 @@ class CliPlatform {
  private:
   friend class ControllerSession;
 
+  // The number a controller (by ControllerIdentity) already has; 0: none yet.
+  int KnownNumberOf(const std::string& identity);
+
   std::unique_ptr<IClock> m_nativeClock;
   VirtualClock m_virtualClock;
   IClock* m_clock = nullptr;

@@ -180,51 +180,69 @@ class NoticeCounter final : public IDeviceNotifyTarget {
   std::vector<uint32_t> events;
 };
 
-// The bus changes as long after the output report before it as it did when recorded.
-TEST(ReplayBusTest, ControllersLeaveAndArriveAfterTheReportsTheyFollowed) {
+// A controller leaves once the output report before its leaving is sent (its
+// recorded time is when an enumeration first saw it gone), and comes back as
+// long after it left as recorded.
+TEST(ReplayBusTest, ControllersLeaveAndComeBackAfterTheReportsTheyFollowed) {
   Rig rig(std::string(kBus) +
           R"({"t":10,"ev":"out","hex":"0007"})" "\n"
           R"({"t":60,"ev":"bus","devices":[{"path":"/dev/hidraw3","vid":4660,"pid":1}]})" "\n"
           R"({"t":900,"ev":"bus","devices":[{"path":"/dev/hidraw3","vid":4660,"pid":1},)"
-          R"({"path":"/dev/hidraw5","vid":23100,"pid":32291,"location":"usb-1"}]})" "\n");
+          R"({"path":"/dev/hidraw4","vid":23100,"pid":32291,"location":"usb-1"}]})" "\n");
   NoticeCounter notices;
   rig.bus.RegisterNotify(notices);
   rig.clock.AdvanceTo(5000);  // long waits before the report change nothing
   EXPECT_EQ(rig.bus.EnumerateDevices().size(), 2u);
+  EXPECT_TRUE(notices.events.empty());
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x07})));
-  rig.clock.SleepMs(49);
-  EXPECT_EQ(rig.bus.EnumerateDevices().size(), 2u);
-  rig.clock.SleepMs(1);
   EXPECT_EQ(rig.bus.EnumerateDevices().size(), 1u);
+  EXPECT_EQ(rig.bus.Open("/dev/hidraw4", HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
   EXPECT_EQ(notices.events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
-  rig.clock.SleepMs(840);
+  rig.clock.SleepMs(839);
+  EXPECT_EQ(rig.bus.EnumerateDevices().size(), 1u);
+  rig.clock.SleepMs(1);
   const std::vector<HidDeviceInfo> back = rig.bus.EnumerateDevices();
   ASSERT_EQ(back.size(), 2u);
-  EXPECT_EQ(back[1].path, "/dev/hidraw5");
+  EXPECT_EQ(back[1].path, "/dev/hidraw4");
   EXPECT_EQ(notices.events, (std::vector<uint32_t>{kDbtDeviceRemoveComplete, kDbtDeviceArrival}));
 }
 
-// Several controllers ("dev"), numbered as the command line numbers them: in
-// bus order at the start, each by where it is plugged in.
+// Several controllers ("dev"): numbered as the transcript's "bus" lines say,
+// else as the command line numbers them: in bus order at the start, each by
+// where it is plugged in.
 TEST(ReplayBusTest, NumberedControllersEachPlayTheirOwnReports) {
-  VirtualClock clock;
-  ReplayBus bus(Parsed(R"({"ev":"bus","devices":[{"path":"a","vid":23100,"pid":32291,"location":"p1"},)"
-                       R"({"path":"b","vid":23100,"pid":32289,"location":"p2"}]})" "\n"
-                       R"({"ev":"out","hex":"0001","dev":2})" "\n"
-                       R"({"ev":"out","hex":"0002","dev":1})" "\n"
-                       R"({"ev":"in","hex":"00b2","dev":2})" "\n"),
-                clock);
-  const HidHandle a = bus.Open("a", HidOpenMode::kProbeReadWrite);
-  const HidHandle b = bus.Open("b", HidOpenMode::kProbeReadWrite);
-  const uint8_t toA[] = {0x00, 0x02};
-  const uint8_t toB[] = {0x00, 0x01};
-  ASSERT_TRUE(bus.WriteReport(a, toA, 2));
-  ASSERT_TRUE(bus.WriteReport(b, toB, 2));
-  uint8_t buffer[8] = {};
-  EXPECT_EQ(bus.ReadReport(a, buffer, sizeof buffer, 100).code, kWaitTimeout);
-  EXPECT_EQ(bus.ReadReport(b, buffer, sizeof buffer, 100).code, kWaitReceived);
-  EXPECT_EQ(buffer[1], 0xb2);
-  EXPECT_FALSE(bus.Verdict());
+  const struct {
+    const char* bus;
+    const char* first;  // the path of controller 1
+    const char* second;
+  } cases[] = {
+      {R"({"ev":"bus","devices":[{"path":"a","vid":23100,"pid":32291,"location":"p1"},)"
+       R"({"path":"b","vid":23100,"pid":32289,"location":"p2"}]})",
+       "a", "b"},
+      {R"({"ev":"bus","devices":[{"path":"a","vid":23100,"pid":32291,"location":"p1","dev":2},)"
+       R"({"path":"b","vid":23100,"pid":32289,"location":"p2","dev":1}]})",
+       "b", "a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    VirtualClock clock;
+    ReplayBus bus(Parsed(std::string(c.bus) + "\n" +
+                         R"({"ev":"out","hex":"0001","dev":2})" "\n"
+                         R"({"ev":"out","hex":"0002","dev":1})" "\n"
+                         R"({"ev":"in","hex":"00b2","dev":2})" "\n"),
+                  clock);
+    const HidHandle first = bus.Open(c.first, HidOpenMode::kProbeReadWrite);
+    const HidHandle second = bus.Open(c.second, HidOpenMode::kProbeReadWrite);
+    const uint8_t toFirst[] = {0x00, 0x02};
+    const uint8_t toSecond[] = {0x00, 0x01};
+    ASSERT_TRUE(bus.WriteReport(first, toFirst, 2));
+    ASSERT_TRUE(bus.WriteReport(second, toSecond, 2));
+    uint8_t buffer[8] = {};
+    EXPECT_EQ(bus.ReadReport(first, buffer, sizeof buffer, 100).code, kWaitTimeout);
+    EXPECT_EQ(bus.ReadReport(second, buffer, sizeof buffer, 100).code, kWaitReceived);
+    EXPECT_EQ(buffer[1], 0xb2);
+    EXPECT_FALSE(bus.Verdict());
+  }
 }
 
 TEST(ReplayBusTest, DifferencesAreMarkedUnderTheirBytes) {
@@ -266,6 +284,27 @@ TEST(ReplayBusTest, RedactedReportsAreCheckedByTheirDigest) {
     EXPECT_EQ(MarkDifferences(ToHex(kept.data(), kept.size()), ToHex(verdict->actual->data(), verdict->actual->size())),
               c.marks);
   }
+}
+
+// Where enumeration does not tell a device's IDs (Windows), the recorded
+// ones its opening told are answered again, and make it the controller.
+TEST(ReplayBusTest, IdsReadByOpeningADeviceAreAnsweredAgain) {
+  VirtualClock clock;
+  ReplayBus bus(Parsed(R"({"ev":"bus","devices":[{"path":"hid#1"},{"path":"hid#2"}]})" "\n"
+                       R"({"ev":"ids","path":"hid#2","vid":23100,"pid":32291})" "\n"
+                       R"({"ev":"out","hex":"0001"})" "\n"),
+                clock);
+  const std::vector<HidDeviceInfo> devices = bus.EnumerateDevices();
+  ASSERT_EQ(devices.size(), 2u);
+  EXPECT_FALSE(devices[1].idsKnown);
+  HidAttributes ids;
+  EXPECT_FALSE(bus.GetAttributes(bus.Open("hid#1", HidOpenMode::kProbeReadWrite), ids));
+  const HidHandle controller = bus.Open("hid#2", HidOpenMode::kProbeReadWrite);
+  ASSERT_TRUE(bus.GetAttributes(controller, ids));
+  EXPECT_EQ(ids.productId, 0x7E23);
+  const uint8_t report[] = {0x00, 0x01};
+  EXPECT_TRUE(bus.WriteReport(controller, report, sizeof report));
+  EXPECT_FALSE(bus.Verdict());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -70,16 +71,11 @@ std::string IdentityOf(const HidDeviceInfo& device) {
   return device.location.empty() ? device.path : "at " + device.location;
 }
 
-bool IsController(const HidDeviceInfo& device) {
-  return device.idsKnown && FindDeviceTableRow(device.vendorId, device.productId) != nullptr;
-}
-
 }  // namespace
 
 std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std::string& error) {
   ReplayRecording recording;
-  size_t lastOutLine = 0;
-  uint64_t lastOutT = 0;
+  std::map<int, std::pair<size_t, uint64_t>> lastOut;  // each controller's last output report: line, time
   size_t lineNumber = 0;
   while (!text.empty()) {
     const size_t end = text.find('\n');
@@ -102,8 +98,7 @@ std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std
       Stream& stream = recording.streams[dev];
       if (ev == "out") {
         stream.outputs.push_back({std::move(*bytes), false, TextField(event, "digest"), t, lineNumber, {}});
-        lastOutLine = lineNumber;
-        lastOutT = t;
+        lastOut[dev] = {lineNumber, t};
       } else {
         (stream.outputs.empty() ? stream.before : stream.outputs.back().after)
             .push_back({std::move(*bytes), false, t, lineNumber});
@@ -121,8 +116,7 @@ std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std
       if (devices == event.end() || !devices->is_array()) return fail("has no list of devices");
       BusState state;
       state.t = t;
-      state.afterLine = lastOutLine;
-      state.afterT = lastOutT;
+      state.after = lastOut;
       for (const json& d : *devices) {
         if (!d.is_object() || TextField(d, "path").empty()) return fail("has a device without a path");
         HidDeviceInfo info;
@@ -132,9 +126,16 @@ std::optional<ReplayRecording> ReplayRecording::Parse(std::string_view text, std
         info.idsKnown = d.contains("vid");
         info.location = TextField(d, "location");
         info.serial = TextField(d, "serial");
+        if (const int number = static_cast<int>(NumberField(d, "dev")); number != 0) {
+          recording.devs[IdentityOf(info)] = number;
+        }
         state.devices.push_back(std::move(info));
       }
       recording.bus.push_back(std::move(state));
+    } else if (ev == "ids") {
+      HidAttributes& ids = recording.ids[TextField(event, "path")];
+      ids.vendorId = static_cast<uint16_t>(NumberField(event, "vid"));
+      ids.productId = static_cast<uint16_t>(NumberField(event, "pid"));
     } else if (ev == "outcome") {
       const std::string reason = TextField(event, "reason");
       recording.outcome = TextField(event, "result") + (reason.empty() ? "" : ": " + reason);
@@ -207,29 +208,83 @@ ReplayBus::ReplayBus(ReplayRecording recording, IClock& clock)
     }
     m_numbered = m_numbered || dev != 0;
   }
-  // The transcript numbers controllers as the command line does: those
-  // present at the start in bus order, then each newcomer.
+  // The numbers the transcript gives; where it gives none, the command
+  // line's way: those present at the start in bus order, then each newcomer.
   if (m_numbered) {
+    m_devOfIdentity = m_recording.devs;
+    int last = 0;
+    for (const auto& [identity, dev] : m_devOfIdentity) last = std::max(last, dev);
     for (const ReplayRecording::BusState& state : m_recording.bus) {
       for (const HidDeviceInfo& device : state.devices) {
-        if (!IsController(device)) continue;
-        const int next = static_cast<int>(m_devOfIdentity.size()) + 1;
-        m_devOfIdentity.emplace(IdentityOf(device), next);
+        if (IsController(device) && m_devOfIdentity.emplace(IdentityOf(device), last + 1).second) ++last;
       }
+    }
+  }
+  // Each device's comings and goings, from one bus state to the next.
+  for (size_t state = 0; state < m_recording.bus.size(); ++state) {
+    std::map<std::string, const HidDeviceInfo*> here;
+    for (const HidDeviceInfo& device : m_recording.bus[state].devices) {
+      here[device.path] = &device;
+      if (std::find(m_order.begin(), m_order.end(), device.path) == m_order.end()) m_order.push_back(device.path);
+      if (state == 0) m_present[device.path] = device;
+    }
+    if (state == 0) continue;
+    for (const HidDeviceInfo& device : m_recording.bus[state - 1].devices) {
+      if (here.count(device.path) == 0) AddChange(device, false, state);
+    }
+    for (const auto& [path, device] : here) {
+      const std::vector<HidDeviceInfo>& before = m_recording.bus[state - 1].devices;
+      const bool was = std::any_of(before.begin(), before.end(), [&](const HidDeviceInfo& d) { return d.path == path; });
+      if (!was) AddChange(*device, true, state);
     }
   }
 }
 
+std::optional<HidAttributes> ReplayBus::IdsOf(const HidDeviceInfo& device) const {
+  if (device.idsKnown) return HidAttributes{device.vendorId, device.productId, 0};
+  const auto recorded = m_recording.ids.find(device.path);
+  if (recorded == m_recording.ids.end()) return std::nullopt;
+  return recorded->second;
+}
+
+bool ReplayBus::IsController(const HidDeviceInfo& device) const {
+  const std::optional<HidAttributes> ids = IdsOf(device);
+  return ids && FindDeviceTableRow(ids->vendorId, ids->productId) != nullptr;
+}
+
+int ReplayBus::DevOf(const HidDeviceInfo& device) const {
+  if (!IsController(device)) return -1;
+  if (!m_numbered) return 0;
+  const auto found = m_devOfIdentity.find(IdentityOf(device));
+  return found == m_devOfIdentity.end() ? -1 : found->second;
+}
+
 ReplayBus::Playback* ReplayBus::PlaybackOf(const HidDeviceInfo& device) {
-  if (!IsController(device)) return nullptr;
-  int dev = 0;
-  if (m_numbered) {
-    const auto found = m_devOfIdentity.find(IdentityOf(device));
-    if (found == m_devOfIdentity.end()) return nullptr;
-    dev = found->second;
-  }
-  const auto playback = m_playbacks.find(dev);
+  const auto playback = m_playbacks.find(DevOf(device));
   return playback == m_playbacks.end() ? nullptr : &playback->second;
+}
+
+void ReplayBus::AddChange(const HidDeviceInfo& device, bool present, size_t state) {
+  std::vector<Change>& changes = m_changes[device.path];
+  Change change{device, present, state, 0, 0};
+  const std::map<int, std::pair<size_t, uint64_t>>& after = m_recording.bus[state].after;
+  if (const auto anchor = after.find(DevOf(device)); anchor != after.end()) change.afterLine = anchor->second.first;
+  // The first change after that report comes with it, the next ones as long after it as recorded.
+  const auto first = std::find_if(changes.begin(), changes.end(),
+                                  [&](const Change& c) { return c.afterLine == change.afterLine; });
+  if (change.afterLine != 0 && first != changes.end()) {
+    const uint64_t t = m_recording.bus[state].t;
+    const uint64_t firstT = m_recording.bus[first->state].t;
+    change.delayMs = t > firstT ? t - firstT : 0;
+  }
+  changes.push_back(std::move(change));
+}
+
+std::optional<uint64_t> ReplayBus::DueMs(const Change& change) const {
+  if (change.afterLine == 0) return m_startMs + m_recording.bus[change.state].t;
+  const auto matched = m_matchedAt.find(change.afterLine);
+  if (matched == m_matchedAt.end()) return std::nullopt;
+  return matched->second + change.delayMs;
 }
 
 void ReplayBus::CatchUp() {
@@ -238,27 +293,20 @@ void ReplayBus::CatchUp() {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const uint64_t now = m_clock.NowMs();
-    while (m_state + 1 < m_recording.bus.size()) {
-      const ReplayRecording::BusState& next = m_recording.bus[m_state + 1];
-      uint64_t dueMs = m_startMs + next.t;
-      if (next.afterLine != 0) {
-        // As long after its output report as it was recorded.
-        const auto matched = m_matchedAt.find(next.afterLine);
-        if (matched == m_matchedAt.end()) break;
-        dueMs = matched->second + (next.t > next.afterT ? next.t - next.afterT : 0);
+    for (auto& [path, changes] : m_changes) {
+      size_t done = 0;
+      for (; done < changes.size(); ++done) {
+        const std::optional<uint64_t> dueMs = DueMs(changes[done]);
+        if (!dueMs || *dueMs > now) break;
+        if (changes[done].present) {
+          m_present[path] = changes[done].device;
+          notices.push_back(kDbtDeviceArrival);
+        } else {
+          m_present.erase(path);
+          notices.push_back(kDbtDeviceRemoveComplete);
+        }
       }
-      if (dueMs > now) break;
-      const std::vector<HidDeviceInfo>& before = m_recording.bus[m_state].devices;
-      const auto has = [](const std::vector<HidDeviceInfo>& devices, const std::string& path) {
-        return std::any_of(devices.begin(), devices.end(), [&](const HidDeviceInfo& d) { return d.path == path; });
-      };
-      for (const HidDeviceInfo& d : before) {
-        if (!has(next.devices, d.path)) notices.push_back(kDbtDeviceRemoveComplete);
-      }
-      for (const HidDeviceInfo& d : next.devices) {
-        if (!has(before, d.path)) notices.push_back(kDbtDeviceArrival);
-      }
-      ++m_state;
+      changes.erase(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(done));
     }
     if (notices.empty()) return;
     for (const auto& [handle, target] : m_targets) targets.push_back(target);
@@ -277,28 +325,30 @@ std::vector<std::string> ReplayBus::EnumerateInterfaces() {
 std::vector<HidDeviceInfo> ReplayBus::EnumerateDevices() {
   CatchUp();
   std::lock_guard<std::mutex> lock(m_lock);
-  return m_recording.bus[m_state].devices;
+  std::vector<HidDeviceInfo> devices;
+  for (const std::string& path : m_order) {
+    if (const auto present = m_present.find(path); present != m_present.end()) devices.push_back(present->second);
+  }
+  return devices;
 }
 
 HidHandle ReplayBus::Open(const std::string& path, HidOpenMode mode) {
   CatchUp();
   std::lock_guard<std::mutex> lock(m_lock);
-  for (const HidDeviceInfo& device : m_recording.bus[m_state].devices) {
-    if (device.path != path) continue;
-    const HidHandle handle = m_nextHandle++;
-    m_handles[handle] = Handle{device, mode, PlaybackOf(device)};
-    return handle;
-  }
-  return kInvalidHidHandle;
+  const auto present = m_present.find(path);
+  if (present == m_present.end()) return kInvalidHidHandle;
+  const HidHandle handle = m_nextHandle++;
+  m_handles[handle] = Handle{present->second, mode, PlaybackOf(present->second)};
+  return handle;
 }
 
 bool ReplayBus::GetAttributes(HidHandle handle, HidAttributes& out) {
   std::lock_guard<std::mutex> lock(m_lock);
   const auto found = m_handles.find(handle);
-  if (found == m_handles.end() || !found->second.device.idsKnown) return false;
-  out.vendorId = found->second.device.vendorId;
-  out.productId = found->second.device.productId;
-  out.versionNumber = 0;
+  if (found == m_handles.end()) return false;
+  const std::optional<HidAttributes> ids = IdsOf(found->second.device);
+  if (!ids) return false;
+  out = *ids;
   return true;
 }
 
@@ -426,12 +476,6 @@ std::optional<ReplayDivergence> ReplayBus::Verdict() {
 size_t ReplayBus::ReportsMatched() {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_matched;
-}
-
-size_t ReplayBus::ReportsRecorded() const {
-  size_t total = 0;
-  for (const auto& [dev, stream] : m_recording.streams) total += stream.outputs.size();
-  return total;
 }
 
 }  // namespace tarvik

@@ -44,16 +44,22 @@ struct ReplayRecording {
     std::vector<Input> before;  // input before its first output report
     std::vector<Output> outputs;
   };
-  // The devices on the bus from `t` on, recorded after output line `afterLine` (0: none).
+  // The devices on the bus from `t` on.
   struct BusState {
     std::vector<HidDeviceInfo> devices;
     uint64_t t = 0;
-    size_t afterLine = 0;
-    uint64_t afterT = 0;
+    // Each controller's ("dev") last output report before it: line and time.
+    std::map<int, std::pair<size_t, uint64_t>> after;
   };
 
   std::map<int, Stream> streams;
   std::vector<BusState> bus;  // in order; empty: the transcript lists no devices
+  // The IDs of devices whose enumeration does not tell them, by path, as
+  // opening them told them ("ids").
+  std::map<std::string, HidAttributes> ids;
+  // The controllers' numbers ("dev") the transcript gives them, by where they
+  // are plugged in ("at LOCATION"), else by path.
+  std::map<std::string, int> devs;
   std::string outcome;        // the last recorded outcome ("failed: why"); empty: none
   size_t lines = 0;
 
@@ -94,7 +100,6 @@ class ReplayBus final : public IHidBus {
   // matched the recording to its end.
   std::optional<ReplayDivergence> Verdict();
   size_t ReportsMatched();
-  size_t ReportsRecorded() const;
 
   std::vector<std::string> EnumerateInterfaces() override;
   std::vector<HidDeviceInfo> EnumerateDevices() override;
@@ -129,6 +134,28 @@ class ReplayBus final : public IHidBus {
   // the devices that came and went, without the lock held.
   void CatchUp();
   Playback* PlaybackOf(const HidDeviceInfo& device);  // m_lock held
+  // A device coming or going, as bus state `state` shows it.
+  struct Change {
+    HidDeviceInfo device;
+    bool present = false;
+    size_t state = 0;
+    size_t afterLine = 0;  // its controller's last output report before it; 0: none
+    uint64_t delayMs = 0;  // after that report's sending
+  };
+  // When `change` comes: a controller's as soon as its last output report
+  // before it is sent, and its further changes after the same report as
+  // long after the first as recorded (the time a change was recorded is when
+  // an enumeration first saw it, which on a shared clock also holds the
+  // other controllers' waits); nothing while that report has not been sent;
+  // any other device's at its recorded time. Each device changes on its
+  // own, so that controllers replayed side by side wait for none of the
+  // others' reports.
+  std::optional<uint64_t> DueMs(const Change& change) const;  // m_lock held
+  void AddChange(const HidDeviceInfo& device, bool present, size_t state);
+  // The device's IDs: enumeration's, else those recorded when it was opened.
+  std::optional<HidAttributes> IdsOf(const HidDeviceInfo& device) const;
+  bool IsController(const HidDeviceInfo& device) const;
+  int DevOf(const HidDeviceInfo& device) const;  // its number in the transcript; -1: none
   // The divergence at `playback`'s next recorded output report (none past
   // its end), with how far the run went; m_lock held.
   ReplayDivergence AtNextOutput(const Playback& playback) const;
@@ -140,7 +167,9 @@ class ReplayBus final : public IHidBus {
   std::map<int, Playback> m_playbacks;
   std::map<std::string, int> m_devOfIdentity;  // controllers by where they are plugged in (else path)
   bool m_numbered = false;                     // the transcript numbers its controllers
-  size_t m_state = 0;                          // the bus state in place
+  std::vector<std::string> m_order;            // every path, by first appearance
+  std::map<std::string, HidDeviceInfo> m_present;       // the devices on the bus now, by path
+  std::map<std::string, std::vector<Change>> m_changes;  // each path's changes still to come, in order
   std::map<size_t, uint64_t> m_matchedAt;      // output lines matched, and when
   std::map<HidHandle, Handle> m_handles;
   HidHandle m_nextHandle = 1;

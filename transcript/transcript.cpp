@@ -210,6 +210,10 @@ void TranscriptWindowObserver::OnDeviceEvent(uint32_t eventType) {
 
 HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
   const HidHandle handle = m_inner.Open(path, mode);
+  if (handle != kInvalidHidHandle) {
+    std::lock_guard<std::mutex> lock(m_devicesLock);
+    m_paths[handle] = path;
+  }
   if (handle != kInvalidHidHandle && m_numberOf) {
     if (const int number = m_numberOf(path); number != 0) {
       std::lock_guard<std::mutex> lock(m_numbersLock);
@@ -219,7 +223,21 @@ HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
   return handle;
 }
 
+bool RecordingHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  if (!m_inner.GetAttributes(handle, out)) return false;
+  std::lock_guard<std::mutex> lock(m_devicesLock);
+  const auto path = m_paths.find(handle);
+  if (path != m_paths.end() && m_idsRecorded.insert(path->second).second) {
+    m_transcript.Record({{"ev", "ids"}, {"path", path->second}, {"vid", out.vendorId}, {"pid", out.productId}});
+  }
+  return true;
+}
+
 void RecordingHidBus::Close(HidHandle handle) {
+  {
+    std::lock_guard<std::mutex> lock(m_devicesLock);
+    m_paths.erase(handle);
+  }
   if (m_numberOf) {
     std::lock_guard<std::mutex> lock(m_numbersLock);
     m_numbers.erase(handle);
@@ -277,6 +295,7 @@ std::vector<HidDeviceInfo> RecordingHidBus::EnumerateDevices() {
     }
     if (!device.location.empty()) entry["location"] = device.location;
     if (!device.serial.empty()) entry["serial"] = m_redacted ? RedactText(device.serial) : device.serial;
+    if (const int dev = m_knownNumberOf ? m_knownNumberOf(device.path, device.location) : 0; dev != 0) entry["dev"] = dev;
     list.push_back(std::move(entry));
   }
   m_transcript.Record({{"ev", "bus"}, {"devices", std::move(list)}});
