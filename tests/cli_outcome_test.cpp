@@ -385,33 +385,47 @@ std::vector<json> Lines(const std::string& text) {
   return events;
 }
 
-// Each golden transcript played back to flash with the image it was recorded
-// with: the engine sends what was recorded, and the status says it matched,
-// also where the recorded update failed (which the output still tells).
-TEST_F(CliOutcomeTest, EveryGoldenTranscriptReplaysClean) {
+// Each golden transcript, and each recording of tests/recordings/, played
+// back with the command line and image it was recorded with: the engine
+// sends what was recorded, and the status says it matched, also where the
+// recorded update failed (which the output still tells).
+TEST_F(CliOutcomeTest, EveryGoldenTranscriptAndRecordingReplaysClean) {
   const std::string image = Image("fw.dat", {100, 50});
   const std::string one = Image("one.dat", {100});
-  const std::map<std::string, std::pair<std::string, std::string>> cases = {
-      {"boot-upgraded", {image, ""}},
-      {"boot-erase-unanswered", {image, "the erase of record 1 at 0x08004000 was never answered"}},
-      {"boot-chunk-unacknowledged", {image, "the chunk at 0x0800402E was not acknowledged in three attempts"}},
-      {"boot-unplugged", {image, "the version stamp of record 1"}},
-      {"packet-failure-report", {one, "the controller reported failure 0x15 after 2 packets at 64 %"}},
+  struct Case {
+    std::string arguments;  // after --replay FILE
+    std::string reason;     // what the output says of the recorded update
   };
-  size_t goldens = 0;
-  for (const auto& entry : fs::directory_iterator(TARVIK_GOLDEN_DIR)) {
-    const std::string name = entry.path().stem().string();
-    SCOPED_TRACE(name);
-    ++goldens;
-    const auto c = cases.find(name);
-    ASSERT_NE(c, cases.end()) << "a golden transcript without its image here";
-    const Run r = Cli("--replay " + entry.path().string() + " flash --yes " + c->second.first);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("tarvik-update-cli: the replay matched the recording to its end"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(c->second.second), std::string::npos) << r.err;
-    EXPECT_EQ(Outputs(r.transcript), Outputs(Lines(ReadAll(entry.path()))));
+  // By folder and name, without .jsonl.
+  const std::map<std::string, Case> cases = {
+      {"golden/boot-upgraded", {"flash --yes " + image, ""}},
+      {"golden/boot-erase-unanswered",
+       {"flash --yes " + image, "the erase of record 1 at 0x08004000 was never answered"}},
+      {"golden/boot-chunk-unacknowledged",
+       {"flash --yes " + image, "the chunk at 0x0800402E was not acknowledged in three attempts"}},
+      {"golden/boot-unplugged", {"flash --yes " + image, "the version stamp of record 1"}},
+      {"golden/packet-failure-report",
+       {"flash --yes " + one, "the controller reported failure 0x15 after 2 packets at 64 %"}},
+  };
+  size_t replayed = 0;
+  for (const fs::path& folder : {fs::path(TARVIK_GOLDEN_DIR), fs::path(TARVIK_RECORDINGS_DIR)}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().extension() != ".jsonl") continue;
+      const std::string name = folder.filename().string() + "/" + entry.path().stem().string();
+      SCOPED_TRACE(name);
+      ++replayed;
+      const auto c = cases.find(name);
+      ASSERT_NE(c, cases.end()) << "a transcript without its command line here";
+      const Run r = Cli("--replay " + entry.path().string() + " " + c->second.arguments);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("tarvik-update-cli: the replay matched the recording to its end"), std::string::npos)
+          << r.err;
+      EXPECT_NE(r.err.find(c->second.reason), std::string::npos) << r.err;
+      const std::vector<json> recorded = Lines(ReadAll(entry.path()));
+      for (int dev = 0; dev <= 8; ++dev) EXPECT_EQ(Outputs(r.transcript, dev), Outputs(recorded, dev)) << dev;
+    }
   }
-  EXPECT_EQ(goldens, cases.size());
+  EXPECT_EQ(replayed, cases.size());
 }
 
 TEST_F(CliOutcomeTest, AReplayThatSendsOtherBytesEndsThereWithStatusSix) {

@@ -1,6 +1,7 @@
 #include "transcript/redaction.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "base/bytes.h"
 #include "platform/digest.h"
