@@ -194,18 +194,20 @@ void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t lengt
   if (command == kCmdHeader && withPayload && payloadLength == kHeaderPayload) {
     m_announced = GetLe32(payload + kHeaderDesLen);
     m_received.clear();
+    m_receivedBytes = 0;
     m_transferPackets = 0;
     m_receiving = true;
     RequestData(port);
   } else if (command == kCmdData && (bare || withPayload) && m_receiving) {
-    m_received.insert(m_received.end(), payload, payload + payloadLength);
+    if (m_config.keepReceived) m_received.insert(m_received.end(), payload, payload + payloadLength);
+    m_receivedBytes += payloadLength;
     ++m_transferPackets;
     ++m_counts.dataPackets;
     RequestData(port);
   } else if (command == kCmdEnd && bare) {
     ++m_counts.endPackets;
     // The host's end closes the transfer whether or not it was whole.
-    if (m_receiving && m_received.size() >= m_announced) ++m_completed;
+    if (m_receiving && m_receivedBytes >= m_announced) ++m_completed;
     m_receiving = false;
   } else if (command == kCmdVersion && bare) {
     ++m_counts.versionQueries;
