@@ -87,8 +87,11 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
 
   IHidBus* bus = nullptr;
   if (simulated) {
-    // What a packet-protocol controller was sent is read only for the transcript.
-    for (SimOptions& controller : layout.controllers) controller.packet.keepReceived = m_transcript != nullptr;
+    // What a controller was sent is read only for the transcript.
+    for (SimOptions& controller : layout.controllers) {
+      controller.packet.keepReceived = m_transcript != nullptr;
+      controller.boot.keepWritten = m_transcript != nullptr;
+    }
     m_simBus = std::make_unique<SimHidBus>(*m_clock);
     m_populations = PopulateSimBus(*m_simBus, layout);
     bus = m_simBus.get();

@@ -231,7 +231,8 @@ void SimBootController::HandleWriteData(uint32_t address, const uint8_t* data, u
   const Mcu mcu = (address & kMcuBit) ? kAt : kMain;
   const uint32_t start = address & ~kMcuBit;
   if (!InsideErased(mcu, start, length)) ++m_writesOutsideErased;
-  m_flash[mcu].Write(start, data, length, m_writeSeq++);
+  if (m_config.keepWritten) m_flash[mcu].Write(start, data, length, m_writeSeq);
+  ++m_writeSeq;
   m_chunkAcked = true;
   Reply(port, boot::kStatusDone, boot::kCmdWriteData, nullptr);
 }

@@ -33,8 +33,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   SimLayout layout = *simulation;
-  // The window reads nothing of what a packet-protocol controller was sent.
-  for (SimOptions& controller : layout.controllers) controller.packet.keepReceived = false;
+  // The window reads nothing of what a controller was sent.
+  for (SimOptions& controller : layout.controllers) {
+    controller.packet.keepReceived = false;
+    controller.boot.keepWritten = false;
+  }
 
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;
