@@ -114,7 +114,7 @@ json ProbeJson(int index, const ControllerProbe& probe) {
     controller["main"] = InfoBlockJson(probe.main, true);
     controller["at"] = InfoBlockJson(probe.at, false);
   }
-  controller["title"] = probe.title;
+  if (!probe.title.empty()) controller["title"] = probe.title;
   return controller;
 }
 
