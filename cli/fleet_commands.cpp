@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/console.h"
 #include "cli/controller_bus.h"
 #include "cli/fleet_commands.h"
@@ -26,7 +27,7 @@ constexpr uint64_t kRestartGraceMs = 5000;
 
 // The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
 bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
-  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fprintf(stderr, Tr("%s [y/N] "), question.c_str());
   std::fflush(stderr);
   std::string answer;
   if (!answers.ReadLine(answer)) std::fputc('\n', stderr);
@@ -57,14 +58,16 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (controllers.empty()) {
     platform.FinishTranscript();
     document["result"] = "no controller";
-    return Conclude(global, document, kExitNoController, "no supported controller found");
+    return Conclude(global, document, kExitNoController, Tr("no supported controller found"));
   }
   if (!options.assumeYes &&
-      !ConfirmBatch(batchAnswer, StrFormat("Write version %s (%u bytes) to all %zu controllers?",
-                              FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
+      !ConfirmBatch(batchAnswer, StrFormat(TrN("Write version %s (%u bytes) to the %zu controller?",
+                                               "Write version %s (%u bytes) to all %zu controllers?", controllers.size()),
+                                           FormatVersionShort(image.version).c_str(), image.payloadTotal,
+                                           controllers.size()))) {
     platform.FinishTranscript();
     document["result"] = "cancelled";
-    return Conclude(global, document, kExitCancelled, "the update was not confirmed");
+    return Conclude(global, document, kExitCancelled, Tr("the update was not confirmed"));
   }
   std::vector<FlashResult> results(controllers.size());
   std::vector<int> numbers(controllers.size());
@@ -106,11 +109,11 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   json document = {{"command", "flash"}, {"mode", "watch"}};
   if (!options.assumeYes) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--watch updates without asking: add --yes");
+    return Conclude(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
   }
   if (options.count < 0) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
+    return Conclude(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
   }
   struct Station {
     std::mutex lock;
@@ -152,7 +155,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   if (!global.json && !global.quiet) {
-    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", Tr("waiting for controllers (Ctrl-C ends)"));
   }
   const NotifyHandle watch = platform.WatchDevices(notices);
   std::set<std::string> handled;  // present, already updated or being updated (ControllerIdentity)

@@ -1,5 +1,7 @@
 #include "update/device_info_query.h"
 
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "res/text_index.h"
@@ -17,11 +19,11 @@ CDeviceInfoQuery::CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag
 
 StepResult CDeviceInfoQuery::QueryDeviceVersion() {
   m_state.deviceVersion.store(kDeviceVersionUnknown);
-  if (!m_hid.OpenHid()) return StepResult::Failed("the controller could not be opened");
+  if (!m_hid.OpenHid()) return StepResult::Failed(N_("the controller could not be opened"));
   if (m_hid.IsBootMode()) return GetGamepadInfo();
   m_packet.PacketVersionQuery();
   if (m_state.deviceVersion.load() != kDeviceVersionUnknown) return StepResult::Ok();
-  return StepResult::Failed("the controller did not tell its version");
+  return StepResult::Failed(N_("the controller did not tell its version"));
 }
 
 // Asks one microcontroller for its block. On failure the button is disabled
@@ -37,10 +39,10 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
   m_window.EnableUpdateButton(false);
   m_window.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
   m_diag.WriteLog("%s", error);
-  const char* mcu = select == kAddressMain ? "main mcu" : "ATmcu";
+  const char* mcu = select == kAddressMain ? N_("main mcu") : "ATmcu";
   if (result.status() == StepStatus::kFailed) {
-    return StepResult::Failed(std::string("the information request of the ") + mcu + " " + result.reason(),
-                              result.disconnected());
+    const std::string step = StrFormat(N_("the information request of the %s"), mcu);
+    return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()), result.disconnected());
   }
   return result;
 }
