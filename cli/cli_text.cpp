@@ -191,7 +191,7 @@ const std::vector<KnownFormat>& KnownFormats() {
 // formats with few words of their own may be tried too (not for their own
 // pieces, which keeps the search short).
 std::string Translate(const std::string& english, bool joins) {
-  if (english.empty()) return english;
+  if (Letters(english) == 0) return english;  // numbers, a percentage: nothing to translate
   const char* whole = catalogue::Lookup(english.c_str());
   if (std::strcmp(whole, english.c_str()) != 0) return whole;
   const PieceCheck any = [](std::string_view) { return true; };

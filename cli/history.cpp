@@ -173,7 +173,9 @@ std::string HistoryLine(const json& entry) {
   std::string line = Text(entry, "time") + "  " + who + "  " + Text(image, "name") + "  " +
                      (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + ResultWord(Text(entry, "result"));
   // The journal keeps the English reason: shown in the interface language.
-  if (const std::string reason = Text(entry, "reason"); !reason.empty()) line += " (" + TrText(reason) + ")";
+  if (const std::string reason = Text(entry, "reason"); !reason.empty()) {
+    line = StrFormat(Tr("%s (%s)"), line.c_str(), TrText(reason).c_str());
+  }
   return line;
 }
 

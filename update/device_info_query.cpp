@@ -39,10 +39,11 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
   m_window.EnableUpdateButton(false);
   m_window.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
   m_diag.WriteLog("%s", error);
-  const char* mcu = select == kAddressMain ? N_("main mcu") : "ATmcu";
+  // Whole texts: a step ending in its microcontroller's name would take in what follows it.
+  const char* step = select == kAddressMain ? N_("the information request of the main mcu")
+                                            : N_("the information request of the ATmcu");
   if (result.status() == StepStatus::kFailed) {
-    const std::string step = StrFormat(N_("the information request of the %s"), mcu);
-    return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()), result.disconnected());
+    return StepResult::Failed(StrFormat(N_("%s %s"), step, result.reason().c_str()), result.disconnected());
   }
   return result;
 }
