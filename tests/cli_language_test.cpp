@@ -187,6 +187,21 @@ TEST_F(CliLanguageTest, AnEnglishLocaleKeepsEverythingEnglish) {
   }
 }
 
+TEST_F(CliLanguageTest, WithoutItsCatalogueAChineseRunIsEnglishThroughout) {
+  // The program alone, away from the build tree's locale folder: the
+  // window's question must not come in Chinese and the program's in English.
+  const fs::path lonely = dir / "bin" / "tarvik-update-cli";
+  fs::create_directories(lonely.parent_path());
+  fs::copy_file(TARVIK_CLI_PATH, lonely);
+  const std::string no = (dir / "no.txt").string();
+  std::ofstream(no) << "n\n";
+  const CliRun run = tarvik::test::RunCliIn(dir, "env LANG=zh_CN.UTF-8 " + lonely.string(),
+                                            "--simulate boot flash " + image, no, true);
+  EXPECT_EQ(run.status, 5) << run.out;
+  EXPECT_NE(run.out.find("Fw 1.31 and current is 1.20. Write it? [y/N]"), std::string::npos) << run.out;
+  EXPECT_FALSE(HasChinese(run.out + run.err)) << run.out << run.err;
+}
+
 TEST(CliLanguageWords, EnglishRunsAreFoundAndKeptWordsPass) {
   const struct {
     const char* text;
