@@ -44,7 +44,10 @@ int main(int argc, char** argv) {
   app.fallthrough();  // global options may follow the command too
   // "/x" is a path on every platform (CLI11 reads it as an option on Windows otherwise).
   app.allow_windows_style_options(false);
-  app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION);
+  // Before the commands are added: they take the help flag's text from here.
+  app.set_help_flag("-h,--help", Tr("Print this help message and exit"));
+  app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION,
+                       Tr("Display program version information and exit"));
   app.footer(std::string(Tr(kExitStatusHelp)) + "\n\n" + Tr(kSimKeysHelp));
   GlobalOptions options;
   app.add_option("--simulate", options.simulate,
