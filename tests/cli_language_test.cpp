@@ -123,6 +123,8 @@ TEST_F(CliLanguageTest, EveryCommandAndFailureSpeaksChineseUnderAChineseLocale) 
       {"flash of a packet controller that fails", "--simulate packet1 --sim fail.at=3 flash --yes " + image, 1},
       {"flash with two controllers and no --device", "--simulate boot,boot flash --yes " + image, 2},
       {"flash --all", "--simulate boot,packet1 flash --all --yes " + image, 0},
+      {"flash --watch", "--simulate boot --sim clock=virtual flash --watch --count 1 --yes " + image, 0},
+      {"run without a controller to press for", "--simulate none run --press 1", 1},
       {"usage error of the command", "--simulate boot flash --count 2 " + image, 2},
       {"usage error of the line", "--verbose --quiet --simulate boot list", 2},
       {"usage error of --sim", "--simulate boot --sim nosuchkey=1 list", 2},
