@@ -21,7 +21,7 @@ void PrintJson(const json& document);
 // Ends a command: the JSON document (with --json), the failure line on
 // standard error, the exit status.
 // `reason` may be English made with N_ (the engine's, a flash result's): it
-// is translated here, for the document and the line alike.
+// is translated here, for the JSON and the error line alike.
 int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason);
 // Builds `platform` from the options. When that cannot be done the command
 // ends: the status returned is the concluded one, and `document`'s result is
