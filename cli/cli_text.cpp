@@ -123,6 +123,10 @@ std::optional<std::vector<std::string_view>> MatchFormat(std::string_view format
   }
   literals.push_back(Literal(format, from, format.size()));
   if (text.compare(0, literals[0].size(), literals[0]) != 0) return std::nullopt;
+  // Most formats are told apart by a word of theirs the text lacks.
+  for (const std::string& literal : literals) {
+    if (text.find(literal) == std::string_view::npos) return std::nullopt;
+  }
   std::vector<std::string_view> pieces;
   if (!MatchFrom(literals, kinds, 0, text, literals[0].size(), check, pieces)) return std::nullopt;
   return pieces;
@@ -194,6 +198,8 @@ std::string Translate(const std::string& english, bool joins) {
   if (Letters(english) == 0) return english;  // numbers, a percentage: nothing to translate
   const char* whole = catalogue::Lookup(english.c_str());
   if (std::strcmp(whole, english.c_str()) != 0) return whole;
+  // Reasons are made on one line; a text of several (the access hint) comes in the user's language.
+  if (const size_t end = english.find('\n'); end != std::string::npos && end + 1 != english.size()) return english;
   const PieceCheck any = [](std::string_view) { return true; };
   const PieceCheck known = [](std::string_view piece) {
     const std::string text(piece);
