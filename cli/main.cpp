@@ -15,6 +15,17 @@
 
 namespace {
 
+// CLI11's own messages for the mistakes a command line makes most, as the
+// catalogue knows them: TrText recognises them by these formats.
+[[maybe_unused]] constexpr const char* kParserMessages[] = {
+    N_("A subcommand is required"),
+    N_("%s is required"),
+    N_("The following argument was not expected: %s"),
+    N_("The following arguments were not expected: %s"),
+    N_("Could not convert: %s = %s"),
+    N_("%s: %d required %s missing"),
+};
+
 // A usage error as the rest of the output: one line, and with --json one document.
 int UsageError(bool json, const std::string& command, const std::string& message) {
   if (json) {
@@ -83,8 +94,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    // CLI11's own sentence, in English: the program's part is translated.
-    return UsageError(wantsJson, command, StrFormat(Tr("%s (see --help)"), e.what()));
+    // CLI11's sentence, translated where the catalogue knows its shape (kParserMessages).
+    return UsageError(wantsJson, command, StrFormat(Tr("%s (see --help)"), TrText(e.what()).c_str()));
   }
   if (options.verbose && options.quiet) return UsageError(options.json, command, Tr("--verbose and --quiet exclude each other"));
   for (const auto& c : commands) {

@@ -128,6 +128,8 @@ TEST_F(CliLanguageTest, EveryCommandAndFailureSpeaksChineseUnderAChineseLocale) 
       {"usage error of the command", "--simulate boot flash --count 2 " + image, 2},
       {"usage error of the line", "--verbose --quiet --simulate boot list", 2},
       {"usage error of --sim", "--simulate boot --sim nosuchkey=1 list", 2},
+      {"usage error found by the parser", "--simulate boot flash", 2},
+      {"unexpected arguments", "--simulate boot list one two", 2},
       {"list", "--simulate boot,packet1 list", 0},
       {"list without a controller", "--simulate none list", 3},
       {"info of a boot-mode controller", "--simulate boot info", 0},
