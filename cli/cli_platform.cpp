@@ -2,6 +2,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
 
@@ -32,7 +33,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   exitCode = kExitUsage;
   const bool simulated = !options.simulate.empty();
   if (!simulated && !options.simSettings.empty()) {
-    error = "--sim needs --simulate";
+    error = Tr("--sim needs --simulate");
     return false;
   }
   SimLayout layout;
@@ -57,7 +58,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
-        error = "--json needs standard output for itself: write the transcript to a file";
+        error = Tr("--json needs standard output for itself: write the transcript to a file");
         return false;
       }
       m_transcriptFile = stdout;
@@ -65,7 +66,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
       // Binary: the same bytes on every platform.
       m_transcriptFile = std::fopen(options.transcriptPath.c_str(), "wb");
       if (!m_transcriptFile) {
-        error = "cannot write the transcript to " + options.transcriptPath;
+        error = StrFormat(Tr("cannot write the transcript to %s"), options.transcriptPath.c_str());
         return false;
       }
       m_ownTranscriptFile = true;
