@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_mark.h"
+
 namespace tarvik {
 
 class CliReplay;
@@ -34,7 +36,7 @@ inline constexpr int kExitCancelled = 5;     // cancelled, or refused by the ver
 inline constexpr int kExitDiverged = 6;      // --replay: the engine's reports differed from the recording
 inline constexpr int kExitInterrupted = 130;
 
-inline constexpr const char* kExitStatusHelp =
+inline constexpr const char* kExitStatusHelp = N_(
     "Exit status of flash, info, list and image:\n"
     "  0    done\n"
     "  1    the update failed (flash --all, --watch: any controller was not upgraded)\n"
@@ -46,11 +48,11 @@ inline constexpr const char* kExitStatusHelp =
     "  130  interrupted (Ctrl-C)\n"
     "run exits 0 when the window ended as asked (\"Firmware upgraded!\" after a press), 1 when not, 2 on usage errors.\n"
     "With --replay every command exits 0 when its run matched the recording to its end, whatever the update's\n"
-    "own result (which its output still tells), 6 when it did not, 2 on usage errors.";
+    "own result (which its output still tells), 6 when it did not, 2 on usage errors.");
 
 // The simulated controllers' keys, one per line (KEY=VALUES, then what it does);
 // the manual page lists the same keys.
-inline constexpr const char* kSimKeysHelp =
+inline constexpr const char* kSimKeysHelp = N_(
     "Keys of --sim [N:]KEY=VALUE, the simulated controllers' behaviour (N: the N-th only):\n"
     "  clock=virtual             waits take no real time (the whole bus)\n"
     "  extra=N                   N devices of other vendors before the controllers (the whole bus)\n"
@@ -78,6 +80,6 @@ inline constexpr const char* kSimKeysHelp =
     "  silent.after=K            packet modes: nothing more after K data packets\n"
     "  junk=1                    packet modes: frames the host must ignore between real ones\n"
     "  switch=replug|ignore      report mode 2: the mode-2 signal brings it back in mode 1 (default), or not\n"
-    "  latency.ms=X              every reply comes X ms after its frame";
+    "  latency.ms=X              every reply comes X ms after its frame");
 
 }  // namespace tarvik

@@ -5,6 +5,7 @@
 
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
+#include "cli/cli_text.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -13,7 +14,8 @@ void PrintJson(const json& document) {
   std::puts(document.dump(2, ' ', false, json::error_handler_t::replace).c_str());
 }
 
-int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason) {
+int Conclude(const GlobalOptions& options, json document, int status, const std::string& english) {
+  const std::string reason = TrText(english);
   if (options.json) {
     if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
     document["exitStatus"] = status;
@@ -49,16 +51,28 @@ int ExitFor(OutcomeResult result) {
 }
 
 std::string RecoveryHint(const UpdateOutcome& outcome) {
-  if (!outcome.controllerTouched) return "The controller was not changed.";
-  const std::string part = StrFormat("%llu of %llu bytes", static_cast<unsigned long long>(outcome.bytesSent),
-                                     static_cast<unsigned long long>(outcome.payloadTotal));
+  if (!outcome.controllerTouched) return Tr("The controller was not changed.");
+  const auto sent = static_cast<unsigned long long>(outcome.bytesSent);
+  const auto total = static_cast<unsigned long long>(outcome.payloadTotal);
   if (outcome.protocol == UpdateProtocol::kBoot) {
-    return "The controller stays in boot mode with part of the image (" + part +
-           "); run the same flash again to finish it.";
+    return StrFormat(Tr("The controller stays in boot mode with part of the image (%llu of %llu bytes); run the "
+                        "same flash again to finish it."),
+                     sent, total);
   }
-  return "The controller took part of the image (" + part +
-         ") and keeps its old firmware until an update ends; unplug it, plug it in again and run "
-         "the same flash again.";
+  return StrFormat(Tr("The controller took part of the image (%llu of %llu bytes) and keeps its old firmware until "
+                      "an update ends; unplug it, plug it in again and run the same flash again."),
+                   sent, total);
+}
+
+const char* ResultWord(const std::string& result) {
+  // The results' machine names, as words of the interface language.
+  static constexpr const char* kWords[] = {N_("upgraded"),    N_("failed"),  N_("rejected"),
+                                           N_("cancelled"),   N_("interrupted"), N_("skipped"),
+                                           N_("refused"),     N_("no controller"), N_("error")};
+  for (const char* word : kWords) {
+    if (result == word) return Tr(word);
+  }
+  return result.c_str();
 }
 
 json VersionJson(uint32_t word) { return {{"text", FormatVersionShort(word)}, {"word", word}}; }
@@ -114,36 +128,41 @@ json ProbeJson(int index, const ControllerProbe& probe) {
     controller["main"] = InfoBlockJson(probe.main, true);
     controller["at"] = InfoBlockJson(probe.at, false);
   }
-  controller["title"] = probe.title;
+  if (!probe.title.empty()) controller["title"] = probe.title;
   return controller;
 }
 
 void PrintProbe(const ControllerProbe& probe) {
-  std::printf("Report mode: %d (%s)\n", static_cast<int>(probe.mode),
-              probe.BootMode() ? "boot command protocol" : "firmware packet protocol");
-  if (!probe.location.empty()) std::printf("Plugged in at: %s\n", probe.location.c_str());
-  if (!probe.serial.empty()) std::printf("Serial number: %s\n", probe.serial.c_str());
+  std::printf(probe.BootMode() ? Tr("Report mode: %d (boot command protocol)\n")
+                               : Tr("Report mode: %d (firmware packet protocol)\n"),
+              static_cast<int>(probe.mode));
+  if (!probe.location.empty()) std::printf(Tr("Plugged in at: %s\n"), probe.location.c_str());
+  if (!probe.serial.empty()) std::printf(Tr("Serial number: %s\n"), probe.serial.c_str());
   if (probe.queried && probe.BootMode()) {
-    PrintInfoBlock("main mcu", probe.main, true);
+    PrintInfoBlock(Tr("main mcu"), probe.main, true);
     PrintInfoBlock("ATmcu", probe.at, false);
   } else if (probe.deviceVersion != kDeviceVersionUnknown) {
-    std::printf("Firmware version: %s\n", probe.deviceVersion == kDeviceVersionNoFirmware
-                                              ? "none (no valid firmware)"
-                                              : FormatVersionShort(probe.deviceVersion).c_str());
+    std::printf(Tr("Firmware version: %s\n"), probe.deviceVersion == kDeviceVersionNoFirmware
+                                                  ? Tr("none (no valid firmware)")
+                                                  : FormatVersionShort(probe.deviceVersion).c_str());
   }
-  std::printf("Title: %s\n", probe.title.c_str());
+  std::printf(Tr("Title: %s\n"), probe.title.c_str());
 }
 
-std::string DoneVerb(const FlashResult& r) {
-  if (r.action == "downgrade") return "Downgraded";
-  if (r.action == "reinstall") return "Reinstalled";
-  return "Upgraded";
+std::string ControllerNamed(const FlashResult& r) {
+  if (r.product.empty()) return Tr("the controller");
+  if (!r.uid.empty() && !r.location.empty()) {
+    return StrFormat(Tr("controller %s (uid %s, at %s)"), r.product.c_str(), r.uid.c_str(), r.location.c_str());
+  }
+  if (!r.uid.empty()) return StrFormat(Tr("controller %s (uid %s)"), r.product.c_str(), r.uid.c_str());
+  if (!r.location.empty()) return StrFormat(Tr("controller %s (at %s)"), r.product.c_str(), r.location.c_str());
+  return StrFormat(Tr("controller %s"), r.product.c_str());
 }
 
 std::string ControllerLabel(const FlashResult& r, const std::string& path, bool withPath) {
-  std::string label = r.product.empty() ? "controller" : r.product;
-  if (!r.uid.empty()) label += " uid " + r.uid;
-  if (!r.location.empty()) label += " at " + r.location;
+  std::string label = r.product.empty() ? Tr("controller") : r.product;
+  if (!r.uid.empty()) label = StrFormat(Tr("%s uid %s"), label.c_str(), r.uid.c_str());
+  if (!r.location.empty()) label = StrFormat(Tr("%s at %s"), label.c_str(), r.location.c_str());
   if (withPath || (r.uid.empty() && r.location.empty())) label += " " + path;
   return label;
 }
@@ -156,7 +175,7 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
   controller["path"] = r.path.empty() ? path : r.path;
   json result = {{"controller", controller}, {"result", r.result}};
   if (!r.action.empty()) result["action"] = r.action;
-  if (!r.reason.empty()) result["reason"] = r.reason;
+  if (!r.reason.empty()) result["reason"] = TrText(r.reason);
   result["from"] = r.fromWord ? VersionJson(*r.fromWord) : json(nullptr);
   result["to"] = r.toWord ? VersionJson(*r.toWord) : json(nullptr);
   result["bytesSent"] = r.outcome ? r.outcome->bytesSent : 0;
@@ -169,13 +188,16 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
 std::string ResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
   const std::string label = ControllerLabel(r, path, verbose);
   if (r.status == kExitOk && r.outcome) {
-    std::string verb = DoneVerb(r);
-    verb[0] = static_cast<char>(verb[0] - 'A' + 'a');
-    return StrFormat("%d %s: %s from %s to %s (%llu bytes, %.1f s)", index, label.c_str(), verb.c_str(),
-                     r.outcome->controllerVersion.c_str(), r.outcome->imageVersion.c_str(),
-                     static_cast<unsigned long long>(r.outcome->bytesSent), r.outcome->seconds);
+    const char* format = r.action == "downgrade"   ? Tr("%d %s: downgraded from %s to %s (%llu bytes, %.1f s)\n")
+                         : r.action == "reinstall" ? Tr("%d %s: reinstalled from %s to %s (%llu bytes, %.1f s)\n")
+                                                   : Tr("%d %s: upgraded from %s to %s (%llu bytes, %.1f s)\n");
+    std::string line = StrFormat(format, index, label.c_str(), r.outcome->controllerVersion.c_str(),
+                                 r.outcome->imageVersion.c_str(), static_cast<unsigned long long>(r.outcome->bytesSent),
+                                 r.outcome->seconds);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    return line;
   }
-  return StrFormat("%d %s: %s: %s", index, label.c_str(), r.result.c_str(), r.reason.c_str());
+  return StrFormat("%d %s: %s: %s", index, label.c_str(), ResultWord(r.result), TrText(r.reason).c_str());
 }
 
 void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {
@@ -192,11 +214,12 @@ void Tally::Add(const FlashResult& r) {
 }
 
 std::string Tally::Text() const {
-  std::string text = StrFormat("%d controller%s: %d upgraded", Total(), Total() == 1 ? "" : "s", upgraded);
-  if (skipped) text += StrFormat(", %d skipped", skipped);
-  if (refused) text += StrFormat(", %d refused", refused);
-  if (failed) text += StrFormat(", %d failed", failed);
-  if (interrupted) text += StrFormat(", %d interrupted", interrupted);
+  const auto count = static_cast<unsigned long>(Total());
+  std::string text = StrFormat(TrN("%d controller: %d upgraded", "%d controllers: %d upgraded", count), Total(), upgraded);
+  if (skipped) text += StrFormat(Tr(", %d skipped"), skipped);
+  if (refused) text += StrFormat(Tr(", %d refused"), refused);
+  if (failed) text += StrFormat(Tr(", %d failed"), failed);
+  if (interrupted) text += StrFormat(Tr(", %d interrupted"), interrupted);
   return text;
 }
 

@@ -22,6 +22,8 @@ class CliPlatform;
 void PrintJson(const json& document);
 // Ends a command: the JSON document (with --json), the failure line on
 // standard error, the exit status.
+// `reason` may be English made with N_ (the engine's, a flash result's): it
+// is translated here, for the JSON and the error line alike.
 int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason);
 // Builds `platform` from the options. When that cannot be done the command
 // ends: the status returned is the concluded one, and `document`'s result is
@@ -32,6 +34,9 @@ int ExitFor(OutcomeResult result);
 
 // What an interrupted update leaves behind, and how to go on.
 std::string RecoveryHint(const UpdateOutcome& outcome);
+// A result's machine name ("upgraded", "no controller", ...) as a word of the
+// interface language; an unknown one as it is.
+const char* ResultWord(const std::string& result);
 
 // A firmware version word: {"text": "1.23 beta2", "word": 131195}.
 json VersionJson(uint32_t word);
@@ -62,8 +67,9 @@ struct FlashResult {
   std::string controllerState;
 };
 
-// "Upgraded", "Downgraded" or "Reinstalled", as the result's action says.
-std::string DoneVerb(const FlashResult& r);
+// "controller 5a3c:7e23 (uid 0123..., at usb-0:1.2)": the controller of a
+// single flash, as its result line names it.
+std::string ControllerNamed(const FlashResult& r);
 // Which controller: "5a3c:7e23 uid 0123... at usb-0:1.2"; the interface path
 // only with `withPath` (or when nothing else is known).
 std::string ControllerLabel(const FlashResult& r, const std::string& path, bool withPath);

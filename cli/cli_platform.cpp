@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
 #include "cli/replay_run.h"
@@ -35,7 +36,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   exitCode = kExitUsage;
   const bool simulated = !options.simulate.empty();
   if (!simulated && !options.simSettings.empty()) {
-    error = "--sim needs --simulate";
+    error = Tr("--sim needs --simulate");
     return false;
   }
   SimLayout layout;
@@ -63,7 +64,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
-        error = "--json needs standard output for itself: write the transcript to a file";
+        error = Tr("--json needs standard output for itself: write the transcript to a file");
         return false;
       }
       m_transcriptFile = stdout;
@@ -71,7 +72,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
       // Binary: the same bytes on every platform.
       m_transcriptFile = std::fopen(options.transcriptPath.c_str(), "wb");
       if (!m_transcriptFile) {
-        error = "cannot write the transcript to " + options.transcriptPath;
+        error = StrFormat(Tr("cannot write the transcript to %s"), options.transcriptPath.c_str());
         return false;
       }
       m_ownTranscriptFile = true;
@@ -94,6 +95,11 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
 
   IHidBus* bus = nullptr;
   if (simulated) {
+    // What a controller was sent is read only for the transcript.
+    for (SimOptions& controller : layout.controllers) {
+      controller.packet.keepReceived = m_transcript != nullptr;
+      controller.boot.keepWritten = m_transcript != nullptr;
+    }
     m_simBus = std::make_unique<SimHidBus>(*m_clock);
     m_populations = PopulateSimBus(*m_simBus, layout);
     bus = m_simBus.get();

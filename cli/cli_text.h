@@ -1,13 +1,34 @@
 // The command-line program's own texts in the interface language: English
-// as written in the code, translated from the program's message catalogues
-// where the interface language has one.
+// as written in the code, translated from the program's message catalogue
+// (po/zh_CN.po) when the run speaks Simplified Chinese.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "base/text_mark.h"
+
 namespace tarvik {
+
+// Picks the language of the run's texts from the interface language id the
+// system seam gives (the one the window's text table goes by): Simplified
+// Chinese for 2052, English for every other. Call once, before any text.
+// Returns the id the run speaks: 2052, or 1033 where Chinese was asked for
+// but its catalogue cannot be found (then the window's texts are English too).
+uint16_t ChooseTextLanguage(uint16_t interfaceLanguage);
+// Whether the run speaks Chinese.
+bool TextsInChinese();
 
 // `english` in the interface language.
 const char* Tr(const char* english);
 // `singular` or `plural`, as `n` asks, in the interface language.
 const char* TrN(const char* singular, const char* plural, unsigned long n);
+
+// A finished English text made elsewhere with N_ (a reason of the engine): in
+// the interface language. A text made from a marked format is recognised by
+// that format, and its pieces that are texts themselves are translated too.
+// Texts no catalogue knows (already translated ones, a system's message) come
+// back as they are.
+std::string TrText(const std::string& english);
 
 }  // namespace tarvik

@@ -1,12 +1,15 @@
 #include "cli/commands.h"
 
+#include "base/strformat.h"
+#include "cli/cli_text.h"
+
 namespace tarvik {
 
 std::string CliCommand::UsageProblem(const CLI::App& line) const {
   // An option the command would not use is a mistake to point out, not one to pass over.
   for (const Unused& unused : UnusedOptions()) {
     if (line.get_option(unused.option)->count() > 0) {
-      return std::string(unused.option) + " does not apply to " + m_command->get_name() + ": " + unused.why;
+      return StrFormat(Tr("%s does not apply to %s: %s"), unused.option, m_command->get_name().c_str(), Tr(unused.why));
     }
   }
   return CheckOwnOptions();

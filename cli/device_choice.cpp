@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "device/report_framing.h"
 
 namespace tarvik {
@@ -30,14 +31,14 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
                    std::string& reason) {
   const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (controllers.empty()) {
-    reason = "no supported controller found";
+    reason = Tr("no supported controller found");
     return false;
   }
   uint32_t index = 0;
   if (!selector.empty() && std::all_of(selector.begin(), selector.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     index = static_cast<uint32_t>(std::min<size_t>(std::stoul(selector.substr(0, 9)), 1000000));
     if (index == 0 || index > controllers.size()) {
-      reason = StrFormat("there is no controller %s: %zu connected (see list)", selector.c_str(), controllers.size());
+      reason = StrFormat(Tr("there is no controller %s: %zu connected (see list)"), selector.c_str(), controllers.size());
       return false;
     }
     chosen = controllers[index - 1];
@@ -60,7 +61,8 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
       }
     }
   }
-  reason = "no connected controller matches --device " + selector + " (an index from list, a path or a boot-mode UID)";
+  reason = StrFormat(Tr("no connected controller matches --device %s (an index from list, a path or a boot-mode UID)"),
+                     selector.c_str());
   return false;
 }
 

@@ -6,6 +6,7 @@
 
 #include "base/strformat.h"
 #include "cli/cli_output.h"
+#include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/device_choice.h"
@@ -25,26 +26,26 @@ class FlashCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    CLI::App* flash = line.add_subcommand("flash", "Write an image into the connected controller, or into all of them");
-    flash->add_option("PATH", m_options.path, "Firmware image (*.dat)")->required();
-    flash->add_flag("--yes,-y", m_options.assumeYes, "Confirm the version change without asking");
-    flash->add_flag("--allow-older", m_options.allowOlder, "With --yes: write an image older than the firmware");
+    CLI::App* flash = line.add_subcommand("flash", Tr("Write an image into the connected controller, or into all of them"));
+    flash->add_option("PATH", m_options.path, Tr("Firmware image (*.dat)"))->required();
+    flash->add_flag("--yes,-y", m_options.assumeYes, Tr("Confirm the version change without asking"));
+    flash->add_flag("--allow-older", m_options.allowOlder, Tr("With --yes: write an image older than the firmware"));
     flash->add_flag("--allow-reinstall", m_options.allowReinstall,
-                    "With --yes: write the version the controller already runs");
-    flash->add_flag("--all", m_options.all, "Update every supported controller present, at the same time");
+                    Tr("With --yes: write the version the controller already runs"));
+    flash->add_flag("--all", m_options.all, Tr("Update every supported controller present, at the same time"));
     flash->add_flag("--watch", m_options.watch,
-                    "Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count");
-    flash->add_option("--count", m_options.count, "With --watch: end after N upgrades");
-    flash->add_option("--sha256", m_options.sha256, "Refuse the image unless its SHA-256 is HEX, as published");
+                    Tr("Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count"));
+    flash->add_option("--count", m_options.count, Tr("With --watch: end after N upgrades"));
+    flash->add_option("--sha256", m_options.sha256, Tr("Refuse the image unless its SHA-256 is HEX, as published"));
     return flash;
   }
   std::string CheckOwnOptions() const override {
     if (!m_options.sha256.empty() && !IsSha256Text(m_options.sha256)) {
-      return "--sha256 takes the image's published SHA-256: 64 hex digits";
+      return Tr("--sha256 takes the image's published SHA-256: 64 hex digits");
     }
     if (!m_options.assumeYes && !m_options.all && (m_options.allowOlder || m_options.allowReinstall)) {
-      return std::string(m_options.allowOlder ? "--allow-older" : "--allow-reinstall") +
-             " goes with --yes: without it the prompt asks";
+      return StrFormat(Tr("%s goes with --yes: without it the prompt asks"),
+                       m_options.allowOlder ? "--allow-older" : "--allow-reinstall");
     }
     return "";
   }
@@ -62,17 +63,18 @@ int FlashCommand::Run(const GlobalOptions& global) {
   json document = FlashDocument(options.all ? "all" : options.watch ? "watch" : "one");
   if (options.all && options.watch) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--all and --watch exclude each other");
+    return Conclude(global, document, kExitUsage, Tr("--all and --watch exclude each other"));
   }
   if ((options.all || options.watch) && !global.device.empty()) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--device picks one controller: it goes without --all and --watch");
+    return Conclude(global, document, kExitUsage, Tr("--device picks one controller: it goes without --all and --watch"));
   }
   if (options.count != 0 && !options.watch) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--count goes with --watch");
+    return Conclude(global, document, kExitUsage, Tr("--count goes with --watch"));
   }
-  // Refused before any report: the transcript, if asked for, holds only the outcome.
+  // Refused before any report: the transcript, if asked for, holds only the
+  // outcome, its reason in English (Conclude translates it for the user).
   const auto refuse = [&](OutcomeResult result, int status, const std::string& reason) {
     CliPlatform platform;
     std::string error;
@@ -95,7 +97,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
   if (!options.assumeYes && !options.watch && !StandardInputIsTerminal()) {
     return refuse(OutcomeResult::kCancelled, kExitCancelled,
-                  "the update needs a confirmation and standard input is not a terminal: add --yes to give it");
+                  N_("the update needs a confirmation and standard input is not a terminal: add --yes to give it"));
   }
   if (options.all) return FlashAll(global, options, image);
   if (options.watch) return FlashWatch(global, options, image);
@@ -125,8 +127,11 @@ int FlashCommand::Run(const GlobalOptions& global) {
     platform.FinishTranscript();
     document["result"] = "error";
     return Conclude(global, document, kExitUsage,
-                    StrFormat("%zu controllers are connected: choose one with --device (an index from list, a "
-                              "path or a boot-mode UID), or update them all with --all",
+                    StrFormat(TrN("%zu controller is connected: choose one with --device (an index from list, a "
+                                  "path or a boot-mode UID), or update them all with --all",
+                                  "%zu controllers are connected: choose one with --device (an index from list, a "
+                                  "path or a boot-mode UID), or update them all with --all",
+                                  controllers.size()),
                               controllers.size()));
   }
   const int index = BusIndexOf(controllers, target.path);
@@ -142,10 +147,10 @@ int FlashCommand::Run(const GlobalOptions& global) {
   if (r.status == kExitOk) {
     if (!global.quiet && !global.json) {
       // Which controller, where two alike could be meant.
-      std::string where = r.uid.empty() ? "" : "uid " + r.uid;
-      if (!r.location.empty()) where += (where.empty() ? "at " : ", at ") + r.location;
-      std::printf("%s %s%s from %s to %s (%llu bytes, %.1f s)\n", DoneVerb(r).c_str(), r.controller.c_str(),
-                  where.empty() ? "" : (" (" + where + ")").c_str(), r.outcome->controllerVersion.c_str(),
+      const char* format = r.action == "downgrade"   ? Tr("Downgraded %s from %s to %s (%llu bytes, %.1f s)\n")
+                           : r.action == "reinstall" ? Tr("Reinstalled %s from %s to %s (%llu bytes, %.1f s)\n")
+                                                     : Tr("Upgraded %s from %s to %s (%llu bytes, %.1f s)\n");
+      std::printf(format, ControllerNamed(r).c_str(), r.outcome->controllerVersion.c_str(),
                   r.outcome->imageVersion.c_str(), static_cast<unsigned long long>(r.outcome->bytesSent),
                   r.outcome->seconds);
     }

@@ -2,6 +2,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/history.h"
 #include "cli/published_digest.h"
 #include "platform/digest.h"
@@ -36,24 +37,24 @@ bool StopsAtGuard(const VersionGuard& guard, const FlashOptions& options, bool a
   if (guard.order == 0 && batch && !options.allowReinstall) {
     r.status = kExitOk;
     r.result = "skipped";
-    r.reason = "already " + r.from;
+    r.reason = StrFormat(N_("already %s"), r.from.c_str());
     return true;
   }
   if (guard.order < 0 && assumeYes && !options.allowOlder) {
     r.status = kExitCancelled;
     r.result = "refused";
-    r.reason = guard.older + "; add --allow-older to write it anyway";
+    r.reason = StrFormat(N_("%s; add --allow-older to write it anyway"), guard.older.c_str());
     return true;
   }
   if (guard.order == 0 && assumeYes && !options.allowReinstall) {
     r.status = kExitCancelled;
     r.result = "refused";
-    r.reason = guard.same + "; add --allow-reinstall to write it again";
+    r.reason = StrFormat(N_("%s; add --allow-reinstall to write it again"), guard.same.c_str());
     return true;
   }
-  if (guard.order < 0) user.SetVersionNote("older than the controller's firmware");
-  if (guard.order == 0) user.SetVersionNote("the same as the controller's firmware");
-  user.SetPromptDetail(guard.atDetail);
+  if (guard.order < 0) user.SetVersionNote(Tr("the image is older than the controller's firmware"));
+  if (guard.order == 0) user.SetVersionNote(Tr("the image is the same as the controller's firmware"));
+  user.SetPromptDetail(TrText(guard.atDetail));
   return false;
 }
 
@@ -71,7 +72,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   };
   if (!probe.present) {
     r.status = kExitNoController;
-    r.reason = "no supported controller found";
+    r.reason = N_("no supported controller found");
     return ended("no controller");
   }
   r.controller = probe.Name();
@@ -80,9 +81,9 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   r.location = probe.location;
   r.path = probe.path;
   // On a board of several, where it is plugged in tells it from the others.
-  user.NameController(r.product + (!r.location.empty() ? " at " + r.location
-                                   : !r.uid.empty()    ? " uid " + r.uid
-                                                       : std::string()));
+  user.NameController(!r.location.empty() ? StrFormat(Tr("%s at %s"), r.product.c_str(), r.location.c_str())
+                      : !r.uid.empty()    ? StrFormat(Tr("%s uid %s"), r.product.c_str(), r.uid.c_str())
+                                          : r.product);
   if (probe.VersionKnown()) {
     r.from = FormatVersionShort(probe.deviceVersion);
     r.fromWord = probe.deviceVersion;
@@ -90,7 +91,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   // A boot-mode controller whose information blocks cannot be read is not written.
   if (probe.BootMode() && !probe.queried) {
     r.status = kExitFailed;
-    r.reason = "the " + r.controller + " did not answer its information request";
+    r.reason = StrFormat(N_("the %s did not answer its information request"), r.controller.c_str());
     return ended("failed");
   }
   // An image this controller's protocol would not write whole is refused before any report.
@@ -106,13 +107,13 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   }
   if (stops.StopRequested()) {
     r.status = kExitInterrupted;
-    r.reason = "interrupted before the update began";
+    r.reason = N_("interrupted before the update began");
     return ended("interrupted");
   }
   r.outcome = controller->Update(image.image, user, &user, stops);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;
-    if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = "the update was interrupted";
+    if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = N_("the update was interrupted");
   }
   r.status = ExitFor(r.outcome->result);
   r.result = OutcomeName(r.outcome->result);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/console.h"
 #include "cli/controller_bus.h"
 #include "cli/fleet_commands.h"
@@ -27,7 +28,7 @@ constexpr uint64_t kRestartGraceMs = 5000;
 
 // The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
 bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
-  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fprintf(stderr, Tr("%s [y/N] "), question.c_str());
   std::fflush(stderr);
   std::string answer;
   if (!answers.ReadLine(answer)) std::fputc('\n', stderr);
@@ -48,8 +49,10 @@ TerminalSettings BatchSettings(const GlobalOptions& global, ProgressBoard* board
 // A controller on the board before its session found out more about it.
 void ShowArrival(ProgressBoard* board, int number, const ControllerEntry& c) {
   if (board == nullptr) return;
-  board->Set(number, StrFormat("%d %04x:%04x%s%s", number, c.vendorId, c.productId, c.location.empty() ? "" : " at ",
-                               c.location.c_str()));
+  const std::string product = StrFormat("%04x:%04x", c.vendorId, c.productId);
+  board->Set(number, std::to_string(number) + " " +
+                         (c.location.empty() ? product
+                                             : StrFormat(Tr("%s at %s"), product.c_str(), c.location.c_str())));
 }
 
 }  // namespace
@@ -68,14 +71,16 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (controllers.empty()) {
     platform.FinishTranscript();
     document["result"] = "no controller";
-    return Conclude(global, document, kExitNoController, "no supported controller found");
+    return Conclude(global, document, kExitNoController, Tr("no supported controller found"));
   }
   if (!options.assumeYes &&
-      !ConfirmBatch(batchAnswer, StrFormat("Write version %s (%u bytes) to all %zu controllers?",
-                              FormatVersionShort(image.version).c_str(), image.payloadTotal, controllers.size()))) {
+      !ConfirmBatch(batchAnswer, StrFormat(TrN("Write version %s (%u bytes) to the %zu controller?",
+                                               "Write version %s (%u bytes) to all %zu controllers?", controllers.size()),
+                                           FormatVersionShort(image.version).c_str(), image.payloadTotal,
+                                           controllers.size()))) {
     platform.FinishTranscript();
     document["result"] = "cancelled";
-    return Conclude(global, document, kExitCancelled, "the update was not confirmed");
+    return Conclude(global, document, kExitCancelled, Tr("the update was not confirmed"));
   }
   const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   std::vector<FlashResult> results(controllers.size());
@@ -121,11 +126,11 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   json document = FlashDocument("watch");
   if (!options.assumeYes) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--watch updates without asking: add --yes");
+    return Conclude(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
   }
   if (options.count < 0) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, "--count takes a number of upgrades, 1 or more");
+    return Conclude(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
   }
   struct Station {
     std::mutex lock;
@@ -167,7 +172,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   CliPlatform platform;
   if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   if (!global.json && !global.quiet) {
-    std::fprintf(stderr, "tarvik-update-cli: waiting for controllers (Ctrl-C ends)\n");
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", Tr("waiting for controllers (Ctrl-C ends)"));
   }
   const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   const NotifyHandle watch = platform.WatchDevices(notices);

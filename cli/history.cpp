@@ -8,6 +8,8 @@
 #include <system_error>
 
 #include "base/strformat.h"
+#include "cli/cli_output.h"
+#include "cli/cli_text.h"
 #include "cli/flash_one.h"
 #include "update/version_text.h"
 
@@ -118,7 +120,7 @@ void HistoryJournal::Record(const ImageCheck& image, const FlashResult* r) {
   std::string problem;
   if (AppendWhole(file, line, problem) || m_warned) return;
   m_warned = true;
-  std::fprintf(stderr, "tarvik-update-cli: warning: the history could not be written to %s: %s\n", m_file.c_str(),
+  std::fprintf(stderr, Tr("tarvik-update-cli: warning: the history could not be written to %s: %s\n"), m_file.c_str(),
                problem.c_str());
 }
 
@@ -131,7 +133,7 @@ HistoryRead ReadHistory(const std::string& file) {
   read.found = true;
   std::ifstream in(path, std::ios::binary);
   if (error || std::filesystem::is_directory(status) || !in) {
-    read.problem = "the history " + file + " cannot be read";
+    read.problem = StrFormat(Tr("the history %s cannot be read"), file.c_str());
     return read;
   }
   size_t number = 0;
@@ -164,13 +166,16 @@ std::string HistoryLine(const json& entry) {
   std::string who = Text(controller, "uid");
   if (who.empty()) who = Text(controller, "location");
   if (who.empty()) who = Text(controller, "product");
-  if (who.empty()) who = "(no controller)";
+  if (who.empty()) who = Tr("(no controller)");
   const json image = entry["image"];
   const std::string from = Text(entry.value("from", json::object()), "text");
   const std::string to = Text(entry.value("to", json::object()), "text");
   std::string line = Text(entry, "time") + "  " + who + "  " + Text(image, "name") + "  " +
-                     (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + Text(entry, "result");
-  if (const std::string reason = Text(entry, "reason"); !reason.empty()) line += " (" + reason + ")";
+                     (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + ResultWord(Text(entry, "result"));
+  // The journal keeps the English reason: shown in the interface language.
+  if (const std::string reason = Text(entry, "reason"); !reason.empty()) {
+    line = StrFormat(Tr("%s (%s)"), line.c_str(), TrText(reason).c_str());
+  }
   return line;
 }
 

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/history.h"
 
@@ -16,14 +18,14 @@ class HistoryCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    return line.add_subcommand("history", "List every flash recorded in the journal, newest last");
+    return line.add_subcommand("history", Tr("List every flash recorded in the journal, newest last"));
   }
   std::vector<Unused> UnusedOptions() const override {
-    return {{"--simulate", "history reads only the journal"},
-            {"--sim", "history reads only the journal"},
-            {"--transcript", "history talks to no controller"},
-            {"--replay", "history talks to no controller"},
-            {"--verbose", "history has no trace to show"}};
+    return {{"--simulate", N_("history reads only the journal")},
+            {"--sim", N_("history reads only the journal")},
+            {"--transcript", N_("history talks to no controller")},
+            {"--replay", N_("history talks to no controller")},
+            {"--verbose", N_("history has no trace to show")}};
   }
 };
 
@@ -33,7 +35,7 @@ int HistoryCommand::Run(const GlobalOptions& options) {
   if (file.empty()) {
     document["result"] = "error";
     return Conclude(options, document, kExitFailed,
-                    std::string("there is no journal: neither a state directory nor ") + kHistoryVariable);
+                    StrFormat(Tr("there is no journal: neither a state directory nor %s"), kHistoryVariable));
   }
   const HistoryRead read = ReadHistory(file);
   if (!read.problem.empty()) {
@@ -42,7 +44,7 @@ int HistoryCommand::Run(const GlobalOptions& options) {
   }
   // A damaged line is passed over, and kept: the journal is never rewritten.
   for (const size_t line : read.damagedLines) {
-    std::fprintf(stderr, "tarvik-update-cli: warning: line %zu of %s is damaged; skipped\n", line, file.c_str());
+    std::fprintf(stderr, Tr("tarvik-update-cli: warning: line %zu of %s is damaged; skipped\n"), line, file.c_str());
   }
   json entries = json::array();
   for (const json& entry : read.entries) {
@@ -51,7 +53,8 @@ int HistoryCommand::Run(const GlobalOptions& options) {
     if (!options.json) std::printf("%s\n", HistoryLine(entry).c_str());
   }
   if (!options.json && !options.quiet && entries.empty()) {
-    std::printf("No flash recorded%s in %s\n", options.device.empty() ? "" : " for that controller", file.c_str());
+    std::printf(options.device.empty() ? Tr("No flash recorded in %s\n") : Tr("No flash recorded for that controller in %s\n"),
+                file.c_str());
   }
   document["result"] = "ok";
   document["entries"] = entries;

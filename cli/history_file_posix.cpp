@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/cli_text.h"
 #include "cli/history.h"
 
 namespace tarvik {
@@ -36,7 +37,7 @@ bool AppendWhole(const std::filesystem::path& file, const std::string& line, std
   do {
     written = write(fd, line.data(), line.size());
   } while (written < 0 && errno == EINTR);
-  if (written != static_cast<ssize_t>(line.size())) problem = written < 0 ? std::strerror(errno) : "short write";
+  if (written != static_cast<ssize_t>(line.size())) problem = written < 0 ? std::strerror(errno) : Tr("short write");
   close(fd);
   return problem.empty();
 }

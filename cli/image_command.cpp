@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/strformat.h"
 #include "cli/cli_output.h"
+#include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/flash_one.h"
 #include "update/version_text.h"
@@ -20,15 +22,15 @@ class ImageCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    CLI::App* image = line.add_subcommand("image", "Check an image file and list its records");
-    image->add_option("PATH", m_path, "Firmware image (*.dat)")->required();
+    CLI::App* image = line.add_subcommand("image", Tr("Check an image file and list its records"));
+    image->add_option("PATH", m_path, Tr("Firmware image (*.dat)"))->required();
     return image;
   }
   std::vector<Unused> UnusedOptions() const override {
-    return {{"--device", "image reads only the file"},     {"--simulate", "image reads only the file"},
-            {"--sim", "image reads only the file"},        {"--transcript", "image reads only the file"},
-            {"--replay", "image reads only the file"},
-            {"--verbose", "image has no trace to show"}};
+    return {{"--device", N_("image reads only the file")},     {"--simulate", N_("image reads only the file")},
+            {"--sim", N_("image reads only the file")},        {"--transcript", N_("image reads only the file")},
+            {"--replay", N_("image reads only the file")},
+            {"--verbose", N_("image has no trace to show")}};
   }
 
  private:
@@ -50,8 +52,8 @@ int ImageCommand::Run(const GlobalOptions& options) {
     UpdateProtocol protocol;
   };
   static constexpr ProtocolUse kProtocols[] = {
-      {"boot", "boot command protocol (report mode 3)", UpdateProtocol::kBoot},
-      {"packet", "firmware packet protocol (report modes 1 and 2)", UpdateProtocol::kPacket},
+      {"boot", N_("boot command protocol (report mode 3)"), UpdateProtocol::kBoot},
+      {"packet", N_("firmware packet protocol (report modes 1 and 2)"), UpdateProtocol::kPacket},
   };
   json document = {{"command", "image"}, {"result", scan.Accepted() ? "accepted" : "rejected"}};
   if (options.json) {
@@ -89,29 +91,33 @@ int ImageCommand::Run(const GlobalOptions& options) {
       document["writes"] = writes;
     }
   } else if (opened && !(options.quiet && scan.Accepted())) {
-    std::printf("Image: %s (%llu bytes)\n", m_path.c_str(),
-                static_cast<unsigned long long>(scan.fileLength));
+    std::printf(Tr("Image: %s (%llu bytes)\n"), m_path.c_str(), static_cast<unsigned long long>(scan.fileLength));
     std::printf("SHA-256: %s\n", check.sha256.c_str());
     for (size_t i = 0; i < listed; ++i) {
       const RecordHeader& h = records[i].header;
-      std::printf("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n", i + 1,
+      std::printf(Tr("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n"), i + 1,
                   FormatVersionShort(h.version).c_str(), h.desAddress, h.desLen,
-                  h.pid != 0 ? "main mcu" : "ATmcu");
+                  h.pid != 0 ? Tr("main mcu") : "ATmcu");
     }
     if (scan.recordCount > listed) {
-      std::printf("  ... and %llu more records\n", static_cast<unsigned long long>(scan.recordCount - listed));
+      const unsigned long long more = scan.recordCount - listed;
+      std::printf(TrN("  ... and %llu more record\n", "  ... and %llu more records\n", static_cast<unsigned long>(more)), more);
     }
-    std::printf("Payload total: %u bytes\n", scan.payloadTotal);
+    std::printf(Tr("Payload total: %u bytes\n"), scan.payloadTotal);
     if (scan.Accepted()) {
       for (const ProtocolUse& use : kProtocols) {
         const std::string problem = image.CheckFor(use.protocol);
         const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
-        std::string what = written.size() == 1 ? "record" : "records";
-        for (size_t n = 0; n < written.size(); ++n) what += (n == 0 ? " " : ", ") + std::to_string(written[n] + 1);
-        std::printf("  %s: %s\n", use.name, problem.empty() ? ("writes " + what).c_str() : ("refuses it: " + problem).c_str());
+        std::string numbers;
+        for (size_t n = 0; n < written.size(); ++n) numbers += (n == 0 ? "" : ", ") + std::to_string(written[n] + 1);
+        const std::string what =
+            problem.empty()
+                ? StrFormat(TrN("writes record %s", "writes records %s", written.size()), numbers.c_str())
+                : StrFormat(Tr("refuses it: %s"), TrText(problem).c_str());
+        std::printf("  %s: %s\n", Tr(use.name), what.c_str());
       }
     }
-    std::printf("%s\n", scan.Accepted() ? "Accepted" : "Rejected");
+    std::printf("%s\n", scan.Accepted() ? Tr("Accepted") : Tr("Rejected"));
   }
   return Conclude(options, document, scan.Accepted() ? kExitOk : kExitImage, reason);
 }

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/cli_output.h"
+#include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/device_choice.h"
 #include "update/version_text.h"
@@ -17,10 +18,10 @@ class InfoCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    return line.add_subcommand("info", "Show the connected controller and its firmware");
+    return line.add_subcommand("info", Tr("Show the connected controller and its firmware"));
   }
   std::vector<Unused> UnusedOptions() const override {
-    return {{"--quiet", "info prints only what it was asked for"}};
+    return {{"--quiet", N_("info prints only what it was asked for")}};
   }
 };
 
@@ -30,10 +31,10 @@ class ListCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    return line.add_subcommand("list", "List every supported controller, in bus order");
+    return line.add_subcommand("list", Tr("List every supported controller, in bus order"));
   }
   std::vector<Unused> UnusedOptions() const override {
-    return {{"--quiet", "list prints only what it was asked for"}};
+    return {{"--quiet", N_("list prints only what it was asked for")}};
   }
 };
 
@@ -59,7 +60,8 @@ int InfoCommand::Run(const GlobalOptions& options) {
       allQueried = allQueried && report.present && report.deviceVersion != kDeviceVersionUnknown;
       if (report.present) list.push_back(ProbeJson(static_cast<int>(i + 1), report));
       if (!options.json) {
-        std::printf("%sController %zu: %s\n", i == 0 ? "" : "\n", i + 1, controllers[i].path.c_str());
+        if (i != 0) std::printf("\n");
+        std::printf(Tr("Controller %zu: %s\n"), i + 1, controllers[i].path.c_str());
         if (report.present) PrintProbe(report);
       }
     }
@@ -67,7 +69,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
     document["result"] = allQueried ? "ok" : "failed";
     document["controllers"] = list;
     return Conclude(options, document, allQueried ? kExitOk : kExitFailed,
-                    allQueried ? "" : "a controller did not tell its version");
+                    allQueried ? "" : Tr("a controller did not tell its version"));
   }
   const ControllerProbe report = ProbeController(platform, target);
   platform.FinishTranscript();
@@ -76,10 +78,10 @@ int InfoCommand::Run(const GlobalOptions& options) {
   std::string reason;
   if (!report.present) {
     status = kExitNoController;
-    reason = "no supported controller found";
+    reason = Tr("no supported controller found");
   } else if (report.deviceVersion == kDeviceVersionUnknown) {
     status = kExitFailed;
-    reason = "the controller did not tell its version";
+    reason = Tr("the controller did not tell its version");
   }
   if (options.json) {
     document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
@@ -124,12 +126,12 @@ int ListCommand::Run(const GlobalOptions& options) {
     const bool blocks = report.BootMode() && report.queried;
     list.push_back(entry);
     if (options.json) continue;
-    std::printf("%zu  %s  %04x:%04x  report mode %d  firmware %s", i + 1, c.path.c_str(), c.vendorId, c.productId,
-                c.reportMode, report.VersionText().c_str());
-    if (!c.location.empty()) std::printf("  at %s", c.location.c_str());
-    if (!c.serial.empty()) std::printf("  serial %s", c.serial.c_str());
+    std::printf(Tr("%zu  %s  %04x:%04x  report mode %d  firmware %s"), i + 1, c.path.c_str(), c.vendorId, c.productId,
+                c.reportMode, TrText(report.VersionText()).c_str());
+    if (!c.location.empty()) std::printf(Tr("  at %s"), c.location.c_str());
+    if (!c.serial.empty()) std::printf(Tr("  serial %s"), c.serial.c_str());
     if (blocks) {
-      std::printf("  main %s  ATmcu %s  revision %d  uid %s", FormatVersionShort(report.main.version).c_str(),
+      std::printf(Tr("  main %s  ATmcu %s  revision %d  uid %s"), FormatVersionShort(report.main.version).c_str(),
                   FormatVersionShort(report.at.version).c_str(), report.main.revision, report.Uid().c_str());
     }
     std::printf("\n");
@@ -138,7 +140,7 @@ int ListCommand::Run(const GlobalOptions& options) {
   document["result"] = controllers.empty() ? "no controller" : "ok";
   document["controllers"] = list;
   return Conclude(options, document, controllers.empty() ? kExitNoController : kExitOk,
-                  controllers.empty() ? "no supported controller found" : "");
+                  controllers.empty() ? Tr("no supported controller found") : "");
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "cli/native_platform.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "device/device_table.h"
 #include "platform/linux/hidraw_bus.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/locale_language.h"
 #include "platform/std/steady_clock.h"
 
 namespace tarvik {
@@ -25,7 +27,9 @@ std::string NativeAccessProblem() {
   // that no controller was found.
   std::vector<HidDeviceId> supported;
   for (const DeviceTableRow& row : kDeviceTable) supported.push_back({row.vendorId, row.productId});
-  return HidrawPermissionDenied(supported) ? AccessDeniedHint() : std::string();
+  if (!HidrawPermissionDenied(supported)) return {};
+  // In the window's language, as the system seam gives it.
+  return AccessDeniedHint(LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); }));
 }
 
 }  // namespace tarvik

@@ -1,6 +1,7 @@
 #include "cli/progress_board.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "cli/console.h"
 
@@ -17,13 +18,27 @@ void CursorDown(FILE* out, size_t lines) {
   if (lines > 0) std::fprintf(out, "\x1b[%zuB", lines);
 }
 
-// Cut to `columns` - 1 characters of the terminal: a UTF-8 sequence is never split.
+// Columns a character takes on a terminal: two for the wide East Asian
+// ones (the Chinese texts), one for the others.
+size_t ColumnsOf(uint32_t c) {
+  const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF && c != 0x303F) ||
+                    (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
+                    (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6);
+  return wide ? 2 : 1;
+}
+
+// Cut to `columns` - 1 columns of the terminal: a UTF-8 sequence is never split.
 std::string Fitted(const std::string& line, size_t columns) {
   const size_t limit = columns > 1 ? columns - 1 : 1;
-  size_t shown = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const bool starts = (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
-    if (starts && ++shown > limit) return line.substr(0, i);
+  size_t used = 0;
+  for (size_t i = 0; i < line.size();) {
+    const auto lead = static_cast<unsigned char>(line[i]);
+    const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+    for (size_t k = 1; k < length && i + k < line.size(); ++k) c = (c << 6) | (static_cast<unsigned char>(line[i + k]) & 0x3F);
+    used += ColumnsOf(c);
+    if (used > limit) return line.substr(0, i);
+    i += length;
   }
   return line;
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/strformat.h"
+#include "base/text_mark.h"
+
 namespace tarvik {
 
 bool IsSha256Text(const std::string& text) {
@@ -16,7 +19,9 @@ std::string DigestMismatch(const std::string& actual, const std::string& publish
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
   if (lower == actual) return "";
-  return "its SHA-256 is " + (actual.empty() ? std::string("unknown") : actual) + ", not the published " + lower;
+  // English: the rejection is kept in the history; it is translated where it is shown.
+  if (actual.empty()) return StrFormat(N_("its SHA-256 is unknown, not the published %s"), lower.c_str());
+  return StrFormat(N_("its SHA-256 is %s, not the published %s"), actual.c_str(), lower.c_str());
 }
 
 }  // namespace tarvik

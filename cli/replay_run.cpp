@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/strformat.h"
+#include "cli/cli_text.h"
 #include "cli/history.h"
 
 namespace tarvik {
@@ -11,7 +13,7 @@ namespace tarvik {
 bool CliReplay::Load(const std::string& path, std::string& error) {
   std::ifstream in(PathOfUtf8(path), std::ios::binary);
   if (!in) {
-    error = "cannot read the transcript " + path;
+    error = StrFormat(Tr("cannot read the transcript %s"), path.c_str());
     return false;
   }
   std::stringstream text;
@@ -32,8 +34,12 @@ int CliReplay::Conclude(const GlobalOptions& options, int status) {
     return kExitDiverged;
   }
   if (!options.quiet) {
-    std::fprintf(stderr, "tarvik-update-cli: the replay matched the recording to its end (%zu output reports)\n",
-                 m_bus->ReportsMatched());
+    const size_t matched = m_bus->ReportsMatched();
+    std::fprintf(stderr, "tarvik-update-cli: %s\n",
+                 StrFormat(TrN("the replay matched the recording to its end (%zu output report)",
+                               "the replay matched the recording to its end (%zu output reports)", matched),
+                           matched)
+                     .c_str());
   }
   return kExitOk;
 }

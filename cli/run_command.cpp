@@ -1,6 +1,7 @@
 // run: the main window's logic without a display, pressed as a user would.
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
+#include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/terminal_user.h"
 
@@ -16,15 +17,15 @@ class RunCommand final : public CliCommand {
 
  protected:
   CLI::App* Define(CLI::App& line) override {
-    CLI::App* run = line.add_subcommand("run", "Run the updater's window: start-up, then button presses");
-    run->add_option("--image", m_image, "Image to pick in the file dialog (none: cancel it)");
-    run->add_option("--confirm", m_confirm, "Answer to the version confirmation")
+    CLI::App* run = line.add_subcommand("run", Tr("Run the updater's window: start-up, then button presses"));
+    run->add_option("--image", m_image, Tr("Image to pick in the file dialog (none: cancel it)"));
+    run->add_option("--confirm", m_confirm, Tr("Answer to the version confirmation"))
         ->check(CLI::IsMember({"yes", "no"}));
-    run->add_option("--press", m_presses, "Presses of the update button (0: start-up only)");
+    run->add_option("--press", m_presses, Tr("Presses of the update button (0: start-up only)"));
     return run;
   }
   std::vector<Unused> UnusedOptions() const override {
-    return {{"--device", "run drives the window, which takes the first controller it finds"}};
+    return {{"--device", N_("run drives the window, which takes the first controller it finds")}};
   }
 
  private:
@@ -37,7 +38,7 @@ int RunCommand::Run(const GlobalOptions& options) {
   json document = {{"command", "run"}};
   if (m_presses < 0) {
     document["result"] = "error";
-    return Conclude(options, document, kExitUsage, "--press takes a count of 0 or more");
+    return Conclude(options, document, kExitUsage, Tr("--press takes a count of 0 or more"));
   }
   ScriptedUser user(m_image.empty() ? std::nullopt : std::optional<std::string>(m_image), m_confirm == "yes");
   CliPlatform platform;
@@ -56,7 +57,7 @@ int RunCommand::Run(const GlobalOptions& options) {
     for (int press = 0; press < m_presses; ++press) {
       if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
         status = kExitFailed;
-        reason = "the update button is disabled (no supported controller is ready): press refused";
+        reason = Tr("the update button is disabled (no supported controller is ready): press refused");
         upgraded = false;
         break;
       }
@@ -68,7 +69,7 @@ int RunCommand::Run(const GlobalOptions& options) {
       status = upgraded ? kExitOk : kExitFailed;
       reason = upgraded ? "" : outcome && !outcome->reason.empty()
                                    ? outcome->reason
-                                   : "the update did not end with \"Firmware upgraded!\"";
+                                   : Tr("the update did not end with \"Firmware upgraded!\"");
       // The controller restarts after its upgrade: the window's arrival
       // handling shows the new version once it is back.
       const uint64_t until = platform.Clock().NowMs() + kRestartGraceMs;

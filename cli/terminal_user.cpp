@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/strformat.h"
+#include "cli/cli_text.h"
 
 namespace tarvik {
 
@@ -33,13 +34,15 @@ void TerminalUser::Tell(const std::string& text, const std::optional<std::string
 
 bool TerminalUser::ConfirmImage(const std::string& text, const std::string& /*caption*/) {
   EndLine();
-  std::string note = m_promptDetail.empty() ? "" : "; " + m_promptDetail;
-  if (!m_versionNote.empty()) note += " (the image is " + m_versionNote + ")";
+  // The window's question (in the window's language), then what the version guard adds.
+  std::string question = Tidy(text);
+  if (!m_promptDetail.empty()) question = StrFormat(Tr("%s; %s"), question.c_str(), m_promptDetail.c_str());
+  if (!m_versionNote.empty()) question = StrFormat(Tr("%s (%s)"), question.c_str(), m_versionNote.c_str());
   if (m_settings.assumeYes) {
-    if (m_settings.verbose) std::fprintf(stderr, "%s%s: yes\n", Tidy(text).c_str(), note.c_str());
+    if (m_settings.verbose) std::fprintf(stderr, Tr("%s: yes\n"), question.c_str());
     return true;
   }
-  std::fprintf(stderr, "%s%s. Write it? [y/N] ", Tidy(text).c_str(), note.c_str());
+  std::fprintf(stderr, Tr("%s. Write it? [y/N] "), question.c_str());
   std::fflush(stderr);
   std::string answer;
   if (!m_answers.ReadLine(answer)) std::fputc('\n', stderr);
@@ -61,22 +64,24 @@ void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
   m_lastPercent = percent;
   m_lastPhase = progress.phase;
   m_lastRecord = progress.record;
-  std::string step = PhaseName(progress.phase);
-  if (progress.record > 0) step += " record " + std::to_string(progress.record);
+  std::string step = TrText(PhaseName(progress.phase));
+  if (progress.record > 0) step = StrFormat(Tr("%s record %d"), step.c_str(), progress.record);
   if (m_settings.board != nullptr) {
     constexpr int kWidth = 10;
     const int filled = percent * kWidth / 100;
     m_settings.board->Set(m_settings.boardKey,
-                          StrFormat("%s  [%s%s] %3d %%  %s  %llu/%llu bytes", m_name.c_str(),
-                                    std::string(static_cast<size_t>(filled), '#').c_str(),
-                                    std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent,
-                                    step.c_str(), static_cast<unsigned long long>(progress.bytesSent),
-                                    static_cast<unsigned long long>(progress.payloadTotal)));
+                          m_name + "  " +
+                              StrFormat(Tr("[%s%s] %3d %%  %s  %llu/%llu bytes%s"),
+                                        std::string(static_cast<size_t>(filled), '#').c_str(),
+                                        std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent,
+                                        step.c_str(), static_cast<unsigned long long>(progress.bytesSent),
+                                        static_cast<unsigned long long>(progress.payloadTotal), ""));
     return;
   }
   constexpr int kWidth = 30;
   const int filled = percent * kWidth / 100;
-  std::fprintf(stderr, "\r[%s%s] %3d %%  %s  %llu/%llu bytes%s",
+  std::fputc('\r', stderr);
+  std::fprintf(stderr, Tr("[%s%s] %3d %%  %s  %llu/%llu bytes%s"),
                std::string(static_cast<size_t>(filled), '#').c_str(),
                std::string(static_cast<size_t>(kWidth - filled), '.').c_str(), percent, step.c_str(),
                static_cast<unsigned long long>(progress.bytesSent),

@@ -18,6 +18,7 @@ build=(
   imagemagick                            # drawing the icon's PNGs
   fonts-noto-cjk                         # Chinese texts in the window
   qt6-translations-l10n                  # Qt's own texts (buttons, file dialog) in Chinese
+  gettext                                # the CLI's catalogues: msgfmt builds them, xgettext and msgcmp check them
 )
 test=(
   libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "device/device_table.h"
 #include "diag/diag.h"
@@ -112,8 +113,8 @@ bool ControllerProbe::VersionKnown() const {
 }
 
 std::string ControllerProbe::VersionText() const {
-  if (!queried) return "unknown";
-  return deviceVersion == kDeviceVersionNoFirmware && !BootMode() ? "none" : FormatVersionShort(deviceVersion);
+  if (!queried) return N_("unknown");
+  return deviceVersion == kDeviceVersionNoFirmware && !BootMode() ? N_("none") : FormatVersionShort(deviceVersion);
 }
 
 uint32_t ControllerProbe::AtVersion() const {
@@ -127,8 +128,8 @@ std::string ControllerProbe::Uid() const {
 }
 
 std::string ControllerProbe::Name() const {
-  if (vendorId == 0 && productId == 0) return "the controller";
-  return StrFormat("controller %04x:%04x", vendorId, productId);
+  if (vendorId == 0 && productId == 0) return N_("the controller");
+  return StrFormat(N_("controller %04x:%04x"), vendorId, productId);
 }
 
 UpdateSession::UpdateSession(IHidBus& bus, ISystem& system, const std::string& logFileName)
@@ -170,7 +171,7 @@ ControllerProbe UpdateSession::Probe(IUpdateUser* user) {
   m_state.updateEnded.store(true);
   m_state.deviceVersion.store(kDeviceVersionUnknown);
   m_title = LoadText(m_system, kTextTitle);
-  StepResult queried = StepResult::Failed("no supported controller found");
+  StepResult queried = StepResult::Failed(N_("no supported controller found"));
   if (m_hid.SearchDevice()) {
     if (m_hid.Mode() == ReportMode::kPacket) {
       SendModeTwoSignal();
@@ -195,7 +196,7 @@ ControllerProbe UpdateSession::Probe(IUpdateUser* user) {
   }
   probe.deviceVersion = m_state.deviceVersion.load();
   probe.queried = probe.present && queried.ok();
-  probe.reason = probe.present ? queried.reason() : "no supported controller found";
+  probe.reason = probe.present ? queried.reason() : N_("no supported controller found");
   if (probe.BootMode()) {
     probe.main = m_info.MainInfo();
     probe.at = m_info.AtInfo();
@@ -227,7 +228,7 @@ UpdateOutcome UpdateSession::Update(const UpdateRequest& request) {
   if (!BeginUpdate()) {
     UpdateOutcome outcome;
     outcome.result = OutcomeResult::kFailed;
-    outcome.reason = "the controller could not be opened";
+    outcome.reason = N_("the controller could not be opened");
     outcome.protocol = m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket;
     outcome.controllerVersion = "unknown";
     if (request.progress) request.progress->OnUpdateOutcome(outcome);
@@ -250,7 +251,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
     // Stopped before it began: not a report goes out.
     CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
                            m_state.deviceVersion.load());
-    outcome = attempt.Finish(OutcomeResult::kInterrupted, "the update was stopped before it began", 0);
+    outcome = attempt.Finish(OutcomeResult::kInterrupted, N_("the update was stopped before it began"), 0);
     StopUpdate();
     RefreshUpdateButton();
     m_window->OnUpdateOutcome(outcome);

@@ -1,5 +1,7 @@
 #include "session/version_guard.h"
 
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -27,18 +29,21 @@ VersionGuard GuardVersions(const FirmwareImage& image, UpdateProtocol protocol, 
     const int order = CompareVersions(target, current);
     const std::string to = FormatVersionShort(target);
     const std::string from = FormatVersionShort(current);
-    if (mcu == ImageMcu::kAtMcu) guard.atDetail = "ATmcu " + to + " and current is " + from;
+    if (mcu == ImageMcu::kAtMcu) guard.atDetail = StrFormat(N_("ATmcu %s and current is %s"), to.c_str(), from.c_str());
     if (order < 0 && !anyOlder) {
       anyOlder = true;
-      guard.older = mcu == ImageMcu::kMain
-                        ? "the image (" + to + ") is older than the controller's firmware (" + from + ")"
-                        : "the image's ATmcu record (" + to + ") is older than the ATmcu's firmware (" + from + ")";
+      guard.older =
+          StrFormat(mcu == ImageMcu::kMain ? N_("the image (%s) is older than the controller's firmware (%s)")
+                                           : N_("the image's ATmcu record (%s) is older than the ATmcu's firmware (%s)"),
+                    to.c_str(), from.c_str());
     }
     allSame = allSame && order == 0;
   }
   guard.order = anyOlder ? -1 : anyWritten && allSame ? 0 : 1;
-  guard.same = "the controller already runs " + FormatVersionShort(mainCurrent) +
-               (guard.atDetail.empty() ? "" : " (ATmcu " + FormatVersionShort(atCurrent) + ")");
+  guard.same = guard.atDetail.empty()
+                   ? StrFormat(N_("the controller already runs %s"), FormatVersionShort(mainCurrent).c_str())
+                   : StrFormat(N_("the controller already runs %s (ATmcu %s)"), FormatVersionShort(mainCurrent).c_str(),
+                               FormatVersionShort(atCurrent).c_str());
   return guard;
 }
 

@@ -6,6 +6,8 @@
 
 #include "base/bytes.h"
 #include "base/parse_number.h"
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "update/boot_protocol.h"
 
 namespace tarvik {
@@ -32,7 +34,7 @@ bool ParseAnswer(const std::string& text, bool& answers) {
 
 std::string BadValue(const std::string& key, const std::string& expected,
                      const std::string& value) {
-  return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
+  return StrFormat(N_("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
 }
 
 }  // namespace
@@ -46,7 +48,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     uint32_t number = 0;
     if (field == "pid" || (isMain && field == "revision")) {
       if (!ParseUnsigned(value, 0xFFFF, number)) {
-        error = BadValue(key, "a number up to 0xFFFF", value);
+        error = BadValue(key, N_("a number up to 0xFFFF"), value);
         return false;
       }
       (field == "pid" ? block.pid : block.revision) = static_cast<uint16_t>(number);
@@ -54,7 +56,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     }
     if (field == "version" || field == "veraddr") {
       if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
-        error = BadValue(key, "a 32-bit number", value);
+        error = BadValue(key, N_("a 32-bit number"), value);
         return false;
       }
       (field == "version" ? block.version : block.verAddr) = number;
@@ -67,7 +69,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     } else if (value == "wrong") {
       answer = SimInfoAnswer::kWrong;
     } else if (value != "ok") {
-      error = BadValue(key, "ok, silent or wrong", value);
+      error = BadValue(key, N_("ok, silent or wrong"), value);
       return false;
     }
     (key == "info.main" ? config.infoMain : config.infoAt) = answer;
@@ -75,7 +77,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
   } else if (key == "erase" || key == "setversion" || key == "reset") {
     bool answers = true;
     if (!ParseAnswer(value, answers)) {
-      error = BadValue(key, "ok or silent", value);
+      error = BadValue(key, N_("ok or silent"), value);
       return false;
     }
     (key == "erase" ? config.eraseAnswers : key == "setversion" ? config.setVersionAnswers
@@ -83,7 +85,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     return true;
   } else if (key == "reset.replug") {
     if (value != "0" && value != "1") {
-      error = BadValue(key, "0 or 1", value);
+      error = BadValue(key, N_("0 or 1"), value);
       return false;
     }
     config.resetReplug = value == "1";
@@ -91,7 +93,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
   } else if (key == "erase.busy" || key == "latency.ms") {
     uint32_t number = 0;
     if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
-      error = BadValue(key, "a number", value);
+      error = BadValue(key, N_("a number"), value);
       return false;
     }
     (key == "erase.busy" ? config.eraseBusy : config.latencyMs) = number;
@@ -231,7 +233,8 @@ void SimBootController::HandleWriteData(uint32_t address, const uint8_t* data, u
   const Mcu mcu = (address & kMcuBit) ? kAt : kMain;
   const uint32_t start = address & ~kMcuBit;
   if (!InsideErased(mcu, start, length)) ++m_writesOutsideErased;
-  m_flash[mcu].Write(start, data, length, m_writeSeq++);
+  if (m_config.keepWritten) m_flash[mcu].Write(start, data, length, m_writeSeq);
+  ++m_writeSeq;
   m_chunkAcked = true;
   Reply(port, boot::kStatusDone, boot::kCmdWriteData, nullptr);
 }

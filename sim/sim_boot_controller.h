@@ -68,6 +68,9 @@ struct SimBootConfig {
   // was stamped with, as a real one re-enumerates; false: it stays on the bus.
   bool resetReplug = true;
   uint32_t latencyMs = 0;  // every reply arrives this long after its frame
+  // Whether the bytes written are kept for WrittenRegions; a controller whose
+  // flash nobody reads acknowledges the writes and keeps nothing of them.
+  bool keepWritten = true;
 };
 
 // Applies one behaviour setting (main.pid, main.version, main.revision,
@@ -114,7 +117,7 @@ class SimBootController final : public ISimDeviceModel {
   // version) and runs under the model's lock, so it must not call the model.
   void Reconfigure(const std::function<void(SimBootConfig&)>& change);
 
-  // Ordered by the earliest write among each region's bytes.
+  // Ordered by the earliest write among each region's bytes (none unless kept).
   std::vector<FlashRegion> WrittenRegions() const;
   // Erases carried out (a silent erase too, not one still answered busy), in order.
   std::vector<EraseRegion> ErasedRegions() const;

@@ -5,6 +5,8 @@
 
 #include "base/bytes.h"
 #include "base/parse_number.h"
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 
@@ -31,7 +33,7 @@ const std::vector<uint8_t> kJunkFrames[] = {
 
 std::string BadValue(const std::string& key, const std::string& expected,
                      const std::string& value) {
-  return "--sim " + key + "= takes " + expected + ", got \"" + value + "\"";
+  return StrFormat(N_("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
 }
 
 std::vector<uint8_t> FirmwareFrame(uint8_t command, const uint8_t* payload, size_t length) {
@@ -51,7 +53,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
     } else if (ParseUnsigned(value, number)) {
       config.version = number;
     } else {
-      error = BadValue(key, "a 32-bit number or silent", value);
+      error = BadValue(key, N_("a 32-bit number or silent"), value);
       return false;
     }
     return true;
@@ -62,7 +64,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
     const std::string on = isStart ? "answer" : isJunk ? "1" : "replug";
     const std::string off = isStart ? "silent" : isJunk ? "0" : "ignore";
     if (value != on && value != off) {
-      error = BadValue(key, on + " or " + off, value);
+      error = BadValue(key, isStart ? N_("answer or silent") : isJunk ? N_("1 or 0") : N_("replug or ignore"), value);
       return false;
     }
     if (isStart) {
@@ -76,7 +78,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
   }
   if (key == "fail.at" || key == "silent.after" || key == "latency.ms") {
     if (!ParseUnsigned(value, number)) {
-      error = BadValue(key, "a number", value);
+      error = BadValue(key, N_("a number"), value);
       return false;
     }
     if (key == "fail.at") {
@@ -90,7 +92,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
   }
   if (key == "fail.cmd") {
     if (!ParseUnsigned(value, number) || (number != kCmdFailure1 && number != kCmdFailure2)) {
-      error = BadValue(key, "0x15 or 0x18", value);
+      error = BadValue(key, N_("0x15 or 0x18"), value);
       return false;
     }
     config.failCommand = static_cast<uint8_t>(number);
@@ -194,18 +196,20 @@ void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t lengt
   if (command == kCmdHeader && withPayload && payloadLength == kHeaderPayload) {
     m_announced = GetLe32(payload + kHeaderDesLen);
     m_received.clear();
+    m_receivedBytes = 0;
     m_transferPackets = 0;
     m_receiving = true;
     RequestData(port);
   } else if (command == kCmdData && (bare || withPayload) && m_receiving) {
-    m_received.insert(m_received.end(), payload, payload + payloadLength);
+    if (m_config.keepReceived) m_received.insert(m_received.end(), payload, payload + payloadLength);
+    m_receivedBytes += payloadLength;
     ++m_transferPackets;
     ++m_counts.dataPackets;
     RequestData(port);
   } else if (command == kCmdEnd && bare) {
     ++m_counts.endPackets;
     // The host's end closes the transfer whether or not it was whole.
-    if (m_receiving && m_received.size() >= m_announced) ++m_completed;
+    if (m_receiving && m_receivedBytes >= m_announced) ++m_completed;
     m_receiving = false;
   } else if (command == kCmdVersion && bare) {
     ++m_counts.versionQueries;

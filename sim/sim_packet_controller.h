@@ -39,6 +39,9 @@ struct SimPacketConfig {
   bool junk = false;  // frames the host must ignore go before every answer
   SimSwitch onMode2Signal = SimSwitch::kIgnore;
   uint32_t latencyMs = 0;  // every answer arrives this long after its report
+  // Whether the payload is kept for ReceivedData and Firmware; a controller
+  // whose payload nobody reads counts it only (a 1 MiB image is 1 MiB less).
+  bool keepReceived = true;
 };
 
 // Applies one behaviour setting (version, start, fail.at, fail.cmd,
@@ -71,7 +74,7 @@ class SimPacketController final : public ISimDeviceModel {
   void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override;
 
   // The payload bytes of the data packets accepted since the last header, in
-  // order, including any beyond the announced length.
+  // order, including any beyond the announced length (empty unless kept).
   std::vector<uint8_t> ReceivedData() const;
   // What the controller keeps of them: the first announced-length bytes.
   std::vector<uint8_t> Firmware() const;
@@ -99,6 +102,7 @@ class SimPacketController final : public ISimDeviceModel {
   std::vector<uint8_t> m_partial;
   uint32_t m_announced = 0;
   std::vector<uint8_t> m_received;
+  uint64_t m_receivedBytes = 0;  // since the last header, kept or not
   uint32_t m_transferPackets = 0;  // data packets since the last header
   // Between a header and the end packet or a failure report; data packets
   // outside a transfer have nowhere to go.

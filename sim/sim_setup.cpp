@@ -2,6 +2,8 @@
 
 
 #include "base/parse_number.h"
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 
@@ -36,14 +38,14 @@ std::optional<SimMode> ParseSimMode(const std::string& name) {
 bool ApplySimSetting(const std::string& setting, SimOptions& options, std::string& error) {
   const size_t eq = setting.find('=');
   if (eq == std::string::npos) {
-    error = "--sim expects KEY=VALUE, got \"" + setting + "\"";
+    error = StrFormat(N_("--sim expects KEY=VALUE, got \"%s\""), setting.c_str());
     return false;
   }
   const std::string key = setting.substr(0, eq);
   const std::string value = setting.substr(eq + 1);
   if (key == "clock") {
     if (value != "virtual" && value != "real") {
-      error = "--sim clock= takes virtual or real";
+      error = N_("--sim clock= takes virtual or real");
       return false;
     }
     options.virtualClock = value == "virtual";
@@ -52,7 +54,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
   if (key == "unplug.after" || key == "extra" || key == "arrive.after") {
     uint32_t number = 0;
     if (!ParseUnsigned(value, number)) {
-      error = "--sim " + key + "= takes a number, got \"" + value + "\"";
+      error = StrFormat(N_("--sim %s= takes a number, got \"%s\""), key.c_str(), value.c_str());
       return false;
     }
     (key == "extra" ? options.extraDevices : key == "arrive.after" ? options.arriveAfterMs : options.unplugAfter) =
@@ -66,7 +68,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
   const bool packetKey = ApplySimPacketSetting(key, value, options.packet, packetError);
   if (boot || packetKey) return true;
   error = !bootError.empty() ? bootError : packetError;
-  if (error.empty()) error = "unknown --sim key \"" + key + "\"";
+  if (error.empty()) error = StrFormat(N_("unknown --sim key \"%s\""), key.c_str());
   return false;
 }
 
@@ -80,7 +82,7 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     const std::optional<SimMode> mode = ParseSimMode(name);
     if (!mode) {
-      error = "--simulate takes boot, packet1, packet2 or none, or a comma-separated list of the first three";
+      error = N_("--simulate takes boot, packet1, packet2 or none, or a comma-separated list of the first three");
       return std::nullopt;
     }
     ++entries;
@@ -94,7 +96,7 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     start = comma + 1;
   }
   if (none && entries > 1) {
-    error = "--simulate none stands alone, not in a list";
+    error = N_("--simulate none stands alone, not in a list");
     return std::nullopt;
   }
   // Mode none keeps one entry: it carries the bus's keys (clock, extra).
@@ -104,14 +106,14 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     if (colon != std::string::npos && (eq == std::string::npos || colon < eq)) {
       uint32_t n = 0;
       if (!ParseUnsigned(setting.substr(0, colon), n) || n == 0 || n > layout.controllers.size() || none) {
-        error = "--sim " + setting + ": no controller " + setting.substr(0, colon) + " (there are " +
-                std::to_string(none ? 0 : layout.controllers.size()) + ")";
+        error = StrFormat(N_("--sim %s: no controller %s (there are %zu)"), setting.c_str(),
+                          setting.substr(0, colon).c_str(), none ? size_t{0} : layout.controllers.size());
         return std::nullopt;
       }
       const std::string own = setting.substr(colon + 1);
       const std::string key = own.substr(0, own.find('='));
       if (key == "clock" || key == "extra") {
-        error = "--sim " + key + "= is the bus's: give it without a controller number";
+        error = StrFormat(N_("--sim %s= is the bus's: give it without a controller number"), key.c_str());
         return std::nullopt;
       }
       if (!ApplySimSetting(own, layout.controllers[n - 1], error)) return std::nullopt;

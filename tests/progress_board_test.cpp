@@ -69,6 +69,10 @@ TEST(ProgressBoardTest, LinesAreRedrawnInPlaceAndResultsGoAboveThem) {
        },
        {std::string(19, 'a'), "short"},
        20},
+      {"wide characters take two columns",
+       [](ProgressBoard& b, FILE*) { b.Set(1, "1 \u624b\u67c4 \u5df2\u5347\u7ea7 1.31\u624b\u67c4"); },
+       {"1 \u624b\u67c4 \u5df2\u5347\u7ea7 1.31"},
+       20},
       {"closing leaves only what was printed above",
        [](ProgressBoard& b, FILE* out) {
          b.Set(1, "1 busy");

@@ -33,8 +33,9 @@ class BootControllerTest : public ::testing::Test {
   HidHandle writer = kInvalidHidHandle;
   HidHandle reader = kInvalidHidHandle;
 
-  void Start(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+  void Start(const std::vector<std::pair<std::string, std::string>>& settings = {}, bool keepWritten = true) {
     SimBootConfig config;
+    config.keepWritten = keepWritten;
     for (const auto& [key, value] : settings) {
       std::string error;
       ASSERT_TRUE(ApplySimBootSetting(key, value, config, error)) << key << ": " << error;
@@ -251,6 +252,17 @@ TEST_F(BootControllerTest, SmallUpdateLeavesRegionsStampAndReset) {
   EXPECT_EQ(model->Stamps(), (std::vector<Stamp>{{"main", 0x0800FC00u, 0x00010079u}}));
   EXPECT_EQ(model->ResetCount(), 1);
   EXPECT_EQ(model->WritesOutsideErased(), 0);
+}
+
+TEST_F(BootControllerTest, OneThatKeepsNoFlashStillAnswersAndRunsWhatItWasStamped) {
+  Start({}, false);
+  EXPECT_EQ(Ask(kCmdErase, 0x08000000, kEraseUnit), kStatusDone);
+  EXPECT_EQ(Ask(kCmdWriteData, 0x08000000, 102, Pattern(46, 0)), kStatusDone);
+  EXPECT_EQ(Ask(kCmdWriteData, 0x0800F000, 102, Pattern(46, 0)), kStatusDone);
+  EXPECT_EQ(Ask(kCmdWriteValue, 0x0800FC00, 4, {0x83, 0x00, 0x00, 0x00}), kStatusDone);
+  EXPECT_EQ(InfoVersion(kAddressMain), 131u);
+  EXPECT_TRUE(model->WrittenRegions().empty());
+  EXPECT_EQ(model->WritesOutsideErased(), 1);
 }
 
 TEST_F(BootControllerTest, SilentCommandsStillActAndResetStartsTheChunkCountAgain) {

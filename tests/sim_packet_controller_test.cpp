@@ -58,8 +58,9 @@ class PacketControllerTest : public ::testing::Test {
   HidHandle reader = kInvalidHidHandle;
 
   // Report mode 1 or 2 is row 1 or 2 of the device table.
-  void Start(int mode, const Settings& settings = {}) {
+  void Start(int mode, const Settings& settings = {}, bool keepReceived = true) {
     SimPacketConfig config;
+    config.keepReceived = keepReceived;
     for (const auto& [key, value] : settings) {
       std::string error;
       ASSERT_TRUE(ApplySimPacketSetting(key, value, config, error)) << key << ": " << error;
@@ -140,6 +141,20 @@ TEST_P(PacketModeTest, WholeTransferThenAnEarlyEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReportModes, PacketModeTest, ::testing::Values(1, 2));
+
+TEST_F(PacketControllerTest, OneThatKeepsNoPayloadStillTellsAWholeTransferFromAShortOne) {
+  Start(1, {}, false);
+  Write(Header(70));
+  for (int packet = 0; packet < 3; ++packet) Write(Packet(kCmdData, Pattern(kDataPayload, 1)));
+  Write(Packet(kCmdEnd));
+  Write(Header(33));
+  Write(Packet(kCmdData, Pattern(32, 0x80)));
+  Write(Packet(kCmdEnd));
+  EXPECT_EQ(ReadAll(), std::vector<Bytes>(6, kRequest));
+  EXPECT_EQ(model->CompletedTransfers(), 1);
+  EXPECT_TRUE(model->ReceivedData().empty());
+  EXPECT_TRUE(model->Firmware().empty());
+}
 
 TEST_F(PacketControllerTest, FramesAreTakenByTheirBodyLength) {
   Start(1);

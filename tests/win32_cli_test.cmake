@@ -5,8 +5,9 @@
 cmake_minimum_required(VERSION 3.25)
 
 # Runs the program with the arguments that follow; sets status, out and err.
+# ENVIRONMENT: the locale Wine gives the program (the interface language).
 function(cli)
-  execute_process(COMMAND ${WINE} ${CLI} ${ARGN} WORKING_DIRECTORY ${WORK}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${ENVIRONMENT} ${WINE} ${CLI} ${ARGN} WORKING_DIRECTORY ${WORK}
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
   set(status "${result}" PARENT_SCOPE)
   set(out "${output}" PARENT_SCOPE)
@@ -154,6 +155,19 @@ elseif(CASE STREQUAL "device")
     message(FATAL_ERROR "${count} controllers written, expected controller 2 only")
   endif()
   expect_json("${written}" "2" dev)
+
+elseif(CASE STREQUAL "chinese")
+  # Interface language 2052: the built-in catalogue speaks, as the window's texts do.
+  set(ENVIRONMENT LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 LANGUAGE=zh_CN)
+  cli(--simulate boot ${virtual} flash --yes ${boot_image})
+  expect_status(0)
+  expect_match("${out}" "已从 1.20 升级到 1.31")
+  cli(--simulate boot ${virtual} --sim erase=silent flash --yes ${boot_image})
+  expect_status(1)
+  expect_match("${err}" "数据段 1（0x08004000）的擦除始终没有得到应答")
+  cli(--simulate none list)
+  expect_status(3)
+  expect_match("${err}" "未找到支持的手柄")
 
 elseif(CASE STREQUAL "watch")
   cli(--simulate boot,boot ${virtual} --sim 2:arrive.after=1500 flash --watch --count 2 --yes ${boot_image})

@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/clock.h"
@@ -57,7 +58,7 @@ int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32
 
 StepResult CBootChannel::NoAcknowledgement(const char* what) const {
   if (m_abort.load()) return StepResult::Interrupted();
-  if (m_sawDeviceFailure) return StepResult::Failed("the controller was disconnected", true);
+  if (m_sawDeviceFailure) return StepResult::Failed(N_("the controller was disconnected"), true);
   return StepResult::Failed(what);
 }
 
@@ -103,13 +104,13 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     }
     const bool isBusy = ReplyIsBusyFor(command);
     if (isBusy && ++busy >= kMaxBusyAnswers) {
-      return StepResult::Failed(StrFormat("answered busy %d times", kMaxBusyAnswers));
+      return StepResult::Failed(StrFormat(N_("answered busy %d times"), kMaxBusyAnswers));
     }
     sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
     ++sends;
     m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
-    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement("was never answered");
+    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(N_("was never answered"));
   }
 }
 
@@ -137,7 +138,7 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   }
   ++m_unansweredWrites;
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
-  return NoAcknowledgement("was not acknowledged");
+  return NoAcknowledgement(N_("was not acknowledged"));
 }
 
 void CBootChannel::SettleLateReplies(uint16_t command, int outstanding) {
@@ -177,7 +178,7 @@ StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
       SendFrame(frame, bytes);
     }
   }
-  return NoAcknowledgement("was never answered");
+  return NoAcknowledgement(N_("was never answered"));
 }
 
 StepResult CBootChannel::ResetDevice() {
@@ -186,7 +187,7 @@ StepResult CBootChannel::ResetDevice() {
     return StepResult::Interrupted();
   }
   if (ReadAcknowledgement(kCmdReset)) return StepResult::Ok();
-  return NoAcknowledgement("was not acknowledged");
+  return NoAcknowledgement(N_("was not acknowledged"));
 }
 
 StepResult CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {

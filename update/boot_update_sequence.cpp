@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "diag/diag.h"
 #include "update/boot_command_channel.h"
 #include "update/boot_wire.h"
@@ -33,11 +34,13 @@ StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const
     return StepResult::Interrupted();
   }
   if (result.disconnected()) {
-    return StepResult::Failed("the controller was disconnected at " +
-                                  attempt.Percent(m_context.record.bytesSent) + " (" + step + ")",
+    return StepResult::Failed(StrFormat(N_("the controller was disconnected at %s (%s)"),
+                                        attempt.Percent(m_context.record.bytesSent).c_str(), step.c_str()),
                               true);
   }
-  return StepResult::Failed(step + " " + result.reason());
+  // TRANSLATORS: a step of the update ("the erase of record 1 at 0x08003000"),
+  // then what became of it ("was never answered").
+  return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()));
 }
 
 UpdateOutcome CBootUpdateSequence::RunBootUpdate() {
@@ -72,13 +75,13 @@ StepResult CBootUpdateSequence::CheckInfoBlocks() const {
     if (!written) continue;
     const InfoBlock& block = mcu == ImageMcu::kMain ? m_info.MainInfo() : m_info.AtInfo();
     if (block.Erased()) {
-      return StepResult::Failed(StrFormat("the %s's information block reads as erased (all 0xFF): where its "
-                                          "version goes is unknown, so nothing was erased",
+      return StepResult::Failed(StrFormat(N_("the %s's information block reads as erased (all 0xFF): where its "
+                                          "version goes is unknown, so nothing was erased"),
                                           McuName(mcu)));
     }
     if (mcu == ImageMcu::kMain && (block.verAddr & kAddressAtMcu) != 0) {
-      return StepResult::Failed(StrFormat("the main mcu's information block gives VerAddr 0x%08X, an ATmcu "
-                                          "address: its version stamp would go to the ATmcu, so nothing was erased",
+      return StepResult::Failed(StrFormat(N_("the main mcu's information block gives VerAddr 0x%08X, an ATmcu "
+                                             "address: its version stamp would go to the ATmcu, so nothing was erased"),
                                           block.verAddr));
     }
   }
@@ -94,13 +97,13 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   if (StepResult usable = CheckInfoBlocks(); !usable) return usable;
 
   CImageReader& file = m_context.imageFile;
-  if (!file.Open()) return StepResult::Rejected("no image was read for the update");
+  if (!file.Open()) return StepResult::Rejected(N_("no image was read for the update"));
   const uint64_t fileLength = file.Length();
   uint8_t header[kRecordHeaderSize] = {};
   if (file.Read(header, sizeof header) < sizeof header) {
     m_diag.WriteLog("read firmware header error\n");
-    return StepResult::Rejected("the first record header of " + m_context.imagePath +
-                                " could not be read");
+    return StepResult::Rejected(
+        StrFormat(N_("the first record header of %s could not be read"), m_context.imagePath.c_str()));
   }
   m_window.SetProgress(0);
 
@@ -159,7 +162,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased) {
     m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
     return StepFailure(attempt, erased,
-                       StrFormat("the erase of record %d at 0x%08X", recordNumber, record.desAddress));
+                       StrFormat(N_("the erase of record %d at 0x%08X"), recordNumber, record.desAddress));
   }
   m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
   m_diag.WriteLog("Updating...\n");
@@ -173,7 +176,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
       // The image ended before the record did: stamping the version over a
       // partial record would mark it valid.
       m_diag.WriteLog("Read file for none of data\n");
-      return StepResult::Failed(StrFormat("the image file ended inside record %d, %u of its %u bytes in",
+      return StepResult::Failed(StrFormat(N_("the image file ended inside record %d, %u of its %u bytes in"),
                                           recordNumber, recordOffset, record.desLen));
     }
     const uint32_t address = record.desAddress + recordOffset;
@@ -186,9 +189,9 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
         const uint32_t sentAddress = address | m_boot.AddressSelect();
         if (written.status() == StepStatus::kFailed && !written.disconnected()) {
           return StepResult::Failed(
-              StrFormat("the chunk at 0x%08X was not acknowledged in three attempts", sentAddress));
+              StrFormat(N_("the chunk at 0x%08X was not acknowledged in three attempts"), sentAddress));
         }
-        return StepFailure(attempt, written, StrFormat("writing the chunk at 0x%08X", sentAddress));
+        return StepFailure(attempt, written, StrFormat(N_("writing the chunk at 0x%08X"), sentAddress));
       }
       m_diag.WriteLog("Write error, try again!\n");
       ++attemptNumber;
@@ -205,7 +208,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   if (StepResult stamped = m_boot.SetVersion(versionAddress, record.version); !stamped) {
     m_diag.WriteLog("Set version error\n");
     return StepFailure(attempt, stamped,
-                       StrFormat("the version stamp of record %d at 0x%08X", recordNumber,
+                       StrFormat(N_("the version stamp of record %d at 0x%08X"), recordNumber,
                                  versionAddress | m_boot.AddressSelect()));
   }
   m_diag.WriteLog("Set version OK\n");

@@ -1,5 +1,7 @@
 #include "update/device_info_query.h"
 
+#include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "res/text_index.h"
@@ -17,11 +19,11 @@ CDeviceInfoQuery::CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag
 
 StepResult CDeviceInfoQuery::QueryDeviceVersion() {
   m_state.deviceVersion.store(kDeviceVersionUnknown);
-  if (!m_hid.OpenHid()) return StepResult::Failed("the controller could not be opened");
+  if (!m_hid.OpenHid()) return StepResult::Failed(N_("the controller could not be opened"));
   if (m_hid.IsBootMode()) return GetGamepadInfo();
   m_packet.PacketVersionQuery();
   if (m_state.deviceVersion.load() != kDeviceVersionUnknown) return StepResult::Ok();
-  return StepResult::Failed("the controller did not tell its version");
+  return StepResult::Failed(N_("the controller did not tell its version"));
 }
 
 // Asks one microcontroller for its block. On failure the button is disabled
@@ -37,10 +39,11 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
   m_window.EnableUpdateButton(false);
   m_window.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
   m_diag.WriteLog("%s", error);
-  const char* mcu = select == kAddressMain ? "main mcu" : "ATmcu";
+  // Whole texts: a step ending in its microcontroller's name would take in what follows it.
+  const char* step = select == kAddressMain ? N_("the information request of the main mcu")
+                                            : N_("the information request of the ATmcu");
   if (result.status() == StepStatus::kFailed) {
-    return StepResult::Failed(std::string("the information request of the ") + mcu + " " + result.reason(),
-                              result.disconnected());
+    return StepResult::Failed(StrFormat(N_("%s %s"), step, result.reason().c_str()), result.disconnected());
   }
   return result;
 }

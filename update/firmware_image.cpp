@@ -5,6 +5,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "update/image_file.h"
 
 namespace tarvik {
@@ -24,7 +25,7 @@ bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<
   uint64_t sum = 0;
   while (size > 0 && sum < size) {
     if (size - position < kRecordHeaderSize) {
-      scan.reason = StrFormat("%llu bytes at offset %llu do not form a record header", Ull(size - position),
+      scan.reason = StrFormat(N_("%llu bytes at offset %llu do not form a record header"), Ull(size - position),
                               Ull(position));
       return false;
     }
@@ -38,13 +39,13 @@ bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<
     if (position >= size) break;
   }
   if (size == 0) {
-    scan.reason = "the file is empty";
+    scan.reason = N_("the file is empty");
   } else if (position > size) {
-    scan.reason = StrFormat("record %llu runs past the end of the file", Ull(scan.recordCount));
+    scan.reason = StrFormat(N_("record %llu runs past the end of the file"), Ull(scan.recordCount));
   } else if (sum >= size || sum == 0) {
-    scan.reason = "the image carries no payload";
+    scan.reason = N_("the image carries no payload");
   } else if (sum > 0xFFFFFFFFull) {
-    scan.reason = "the image's payload is too large";
+    scan.reason = N_("the image's payload is too large");
   } else {
     scan.payloadTotal = static_cast<uint32_t>(sum);
     return true;
@@ -66,13 +67,13 @@ std::string CheckRecordContents(const std::vector<ImageRecord>& records) {
     const uint32_t desLen = record.header.desLen;
     if (record.EndsChain()) {
       if (desLen != 0) {
-        return StrFormat("record %zu has version 0, which ends the chain, but carries %u bytes that would never "
-                         "be written",
+        return StrFormat(N_("record %zu has version 0, which ends the chain, but carries %u bytes that would never "
+                            "be written"),
                          number, desLen);
       }
       if (number != records.size()) {
-        return StrFormat("record %zu follows the version-0 header of record %zu, which ends the chain: it would "
-                         "never be written",
+        return StrFormat(N_("record %zu follows the version-0 header of record %zu, which ends the chain: it would "
+                            "never be written"),
                          number + 1, number);
       }
       continue;
@@ -81,12 +82,12 @@ std::string CheckRecordContents(const std::vector<ImageRecord>& records) {
     const uint64_t end = start + desLen;
     const char* mcu = McuName(record.Mcu());
     if (end > kAddressSpace) {
-      return StrFormat("record %zu (%s, %u bytes at 0x%08X) runs past the end of the address space", number, mcu,
+      return StrFormat(N_("record %zu (%s, %u bytes at 0x%08X) runs past the end of the address space"), number, mcu,
                        desLen, record.header.desAddress);
     }
     if (record.Mcu() == ImageMcu::kMain && (start >= kAtMcuAddressBit || end > kAtMcuAddressBit)) {
-      return StrFormat("record %zu (main mcu, %u bytes at 0x%08X) reaches 0x80000000 and up, where addresses "
-                       "select the ATmcu",
+      return StrFormat(N_("record %zu (main mcu, %u bytes at 0x%08X) reaches 0x80000000 and up, where addresses "
+                          "select the ATmcu"),
                        number, desLen, record.header.desAddress);
     }
     if (desLen != 0) ranges[static_cast<int>(record.Mcu())].push_back({start, end, number});
@@ -118,10 +119,10 @@ RecordHeader ParseRecordHeader(const uint8_t* bytes) {
 }
 
 std::string ImageRejection(const std::string& path, const std::string& problem) {
-  return path + " is not a valid image: " + problem;
+  return StrFormat(N_("%s is not a valid image: %s"), path.c_str(), problem.c_str());
 }
 
-const char* McuName(ImageMcu mcu) { return mcu == ImageMcu::kMain ? "main mcu" : "ATmcu"; }
+const char* McuName(ImageMcu mcu) { return mcu == ImageMcu::kMain ? N_("main mcu") : "ATmcu"; }
 
 ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records) {
   ImageScan scan;
@@ -149,13 +150,13 @@ std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<Ima
   if (protocol != UpdateProtocol::kPacket) return {};
   for (size_t i = 1; i < records.size(); ++i) {
     if (records[i].header.desLen != 0) {
-      return StrFormat("a controller in report mode 1 or 2 takes only the first record, and record %zu (%s, %u "
-                       "bytes) would be dropped",
+      return StrFormat(N_("a controller in report mode 1 or 2 takes only the first record, and record %zu (%s, %u "
+                          "bytes) would be dropped"),
                        i + 1, McuName(records[i].Mcu()), records[i].header.desLen);
     }
   }
   if (!records.empty() && records[0].header.desLen == 0) {
-    return "a controller in report mode 1 or 2 takes only the first record, which carries no payload";
+    return N_("a controller in report mode 1 or 2 takes only the first record, which carries no payload");
   }
   return {};
 }
@@ -165,13 +166,13 @@ FirmwareImage FirmwareImage::Load(const std::string& path) {
   image.m_path = path;
   CImageFile file;
   if (!file.Open(path)) {
-    image.m_scan.reason = "cannot open " + path + ": " + file.LastError();
+    image.m_scan.reason = StrFormat(N_("cannot open %s: %s"), path.c_str(), file.LastError().c_str());
     return image;
   }
   const uint64_t length = file.Length();
   if (length > kMaxImageBytes) {
     image.m_scan.fileLength = length;
-    image.m_scan.reason = StrFormat("%s holds %llu bytes, more than the %llu MiB an image can have", path.c_str(),
+    image.m_scan.reason = StrFormat(N_("%s holds %llu bytes, more than the %llu MiB an image can have"), path.c_str(),
                                     Ull(length), Ull(kMaxImageBytes >> 20));
     return image;
   }

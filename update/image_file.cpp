@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "base/text_mark.h"
+
 namespace tarvik {
 
 bool CImageFile::Open(const std::string& path) {
@@ -14,7 +16,7 @@ bool CImageFile::Open(const std::string& path) {
   // A directory opens for reading on some systems and then reads as nothing.
   std::error_code error;
   if (std::filesystem::is_directory(path, error)) {
-    m_lastError = "it is a directory";
+    m_lastError = N_("it is a directory");
     return false;
   }
   m_file = std::fopen(path.c_str(), "rb");

@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/system.h"
@@ -25,7 +26,7 @@ StepResult CImageSelection::SelectImage() {
   request.defaultExtension = "*.*";
   request.flags = kOfnHideReadOnly | kOfnOverwritePrompt;
   const std::optional<std::string> chosen = m_window.ChooseFile(request);
-  if (!chosen) return StepResult::Cancelled("no image was chosen");
+  if (!chosen) return StepResult::Cancelled(N_("no image was chosen"));
   m_context.imagePath = *chosen;
 
   // The image is read once, here (or was, by whoever handed it over):
@@ -44,7 +45,7 @@ StepResult CImageSelection::SelectImage() {
                                 m_window.Text(kTextCurrentIs), m_state.deviceVersion.load());
   if (!m_window.Confirm(text, m_window.Text(kTextTitle))) {
     m_diag.Trace("MessageBox == IDCANCEL\n");
-    return StepResult::Cancelled("the version change was not confirmed");
+    return StepResult::Cancelled(N_("the version change was not confirmed"));
   }
   m_hid.SetReadTimeout(10);
   if (!m_hid.IsBootMode()) {

@@ -4,6 +4,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
+#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/system.h"
@@ -56,7 +57,7 @@ bool CPacketUpdateFlow::FailureAlreadyReported() {
 }
 
 std::string CPacketUpdateFlow::Where() const {
-  return m_attempt ? "at " + m_attempt->Percent(PayloadSent()) : std::string();
+  return m_attempt ? StrFormat(N_("at %s"), m_attempt->Percent(PayloadSent()).c_str()) : std::string();
 }
 
 uint32_t CPacketUpdateFlow::ReceivePacket() {
@@ -87,7 +88,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
     const uint32_t error = m_system.GetLastError();
     m_diag.Trace("send() failed with error code %d\n", static_cast<int>(error));
     EndAs(OutcomeResult::kFailed,
-          StrFormat("the start request could not be written (error %u)", error));
+          StrFormat(N_("the start request could not be written (error %u)"), error));
     // The button was disabled by the press: set it again rather than leave it.
     m_window.RefreshUpdateButton();
   } else {
@@ -110,7 +111,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       }
       if (m_state.updateEnded.load()) break;
       if (m_state.stopRequested.load()) {
-        EndAs(OutcomeResult::kInterrupted, "the update was stopped " + Where());
+        EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
         m_window.StopUpdate();
         break;
       }
@@ -118,20 +119,19 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       const bool gone = failedInARow >= kFailedReadLimit ||
                         (m_state.removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
       if (gone) {
-        FailTransfer("the controller was disconnected " + Where());
+        FailTransfer(StrFormat(N_("the controller was disconnected %s"), Where().c_str()));
         break;
       }
       if (clock.NowMs() - lastInput >= kControllerSilenceLimitMs) {
-        FailTransfer(StrFormat("the controller sent nothing for %u s ", kControllerSilenceLimitMs / 1000) +
-                     Where());
+        FailTransfer(StrFormat(N_("the controller sent nothing for %u s %s"), kControllerSilenceLimitMs / 1000,
+                               Where().c_str()));
         break;
       }
       // A controller that answers, but too slowly, does not hold the update for hours.
       const uint64_t limit = TransferLimitMs(m_context.record.desLen);
       if (m_transferStartMs && clock.NowMs() - *m_transferStartMs >= limit) {
-        FailTransfer(StrFormat("the transfer did not finish within %llu s ",
-                               static_cast<unsigned long long>(limit / 1000)) +
-                     Where());
+        FailTransfer(StrFormat(N_("the transfer did not finish within %llu s %s"),
+                               static_cast<unsigned long long>(limit / 1000), Where().c_str()));
         break;
       }
     } while (!m_state.updateEnded.load());
@@ -142,9 +142,9 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
 
   if (!m_end) {
     if (m_state.stopRequested.load()) {
-      EndAs(OutcomeResult::kInterrupted, "the update was stopped " + Where());
+      EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
     } else {
-      EndAs(OutcomeResult::kFailed, "the update ended without a result " + Where());
+      EndAs(OutcomeResult::kFailed, StrFormat(N_("the update ended without a result %s"), Where().c_str()));
     }
   }
   const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, PayloadSent());
@@ -187,7 +187,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
         const std::string text = StrFormat("%s\n", m_window.Text(kTextNeedBootMode).c_str());
         m_diag.Trace("%s", text.c_str());
         EndAs(OutcomeResult::kFailed,
-              "the controller must be put in boot mode first (hold the pair button while plugging it in)");
+              N_("the controller must be put in boot mode first (hold the pair button while plugging it in)"));
         m_window.MessageBox(text, m_window.Text(kTextTitle), MsgBoxButtons::kOk);
       }
       break;
@@ -213,7 +213,7 @@ void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
       break;
     case kCmdFailure1:
     case kCmdFailure2:
-      FailTransfer(StrFormat("the controller reported failure 0x%02X after %u packets %s", command,
+      FailTransfer(StrFormat(N_("the controller reported failure 0x%02X after %u packets %s"), command,
                              m_dataPackets, Where().c_str()));
       break;
     default:
@@ -252,7 +252,7 @@ void CPacketUpdateFlow::TransferStep() {
         static_cast<size_t>(std::min<uint64_t>(kDataPayload, record.desLen - std::min(record.bytesSent, record.desLen)));
     const size_t n = file.Read(record.dataBuffer, kDataPayload);
     if (n >= needed) return n;
-    FailTransfer(StrFormat("the image %s ended %s, after %u of its %u bytes", m_context.imagePath.c_str(), what,
+    FailTransfer(StrFormat(N_("the image %s ended %s, after %u of its %u bytes"), m_context.imagePath.c_str(), what,
                            record.bytesSent, record.desLen));
     return std::nullopt;
   };
@@ -261,12 +261,12 @@ void CPacketUpdateFlow::TransferStep() {
       // The image was read and checked at its selection: opening the snapshot
       // fails only when there is none.
       if (!file.Open()) {
-        FailTransfer("no image was read for the transfer");
+        FailTransfer(N_("no image was read for the transfer"));
         return;
       }
       m_state.transferState.store(TransferState::kSending);
       file.Seek(kImageDataOffset);
-      const std::optional<size_t> n = readPacket("at its first packet");
+      const std::optional<size_t> n = readPacket(N_("at its first packet"));
       if (!n) return;
       SendDataPacket(record.dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
@@ -280,7 +280,7 @@ void CPacketUpdateFlow::TransferStep() {
     case TransferState::kSending: {
       // After a stop the image is closed: a late request gets no answer.
       if (!file.IsOpen()) return;
-      const std::optional<size_t> n = readPacket("early");
+      const std::optional<size_t> n = readPacket(N_("early"));
       if (!n) return;
       SendDataPacket(record.dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
@@ -307,7 +307,7 @@ void CPacketUpdateFlow::TransferStep() {
       // packet, not for a stray request.
       if (!m_updateDataSent.exchange(false)) break;
       if (ended == 0) {
-        FailTransfer("the end packet could not be written");
+        FailTransfer(N_("the end packet could not be written"));
         break;
       }
       if (FailureAlreadyReported()) break;

@@ -1,5 +1,7 @@
 #include "update/update_result.h"
 
+#include "base/text_mark.h"
+
 namespace tarvik {
 
 const char* OutcomeName(OutcomeResult result) {
@@ -21,17 +23,17 @@ const char* OutcomeName(OutcomeResult result) {
 const char* PhaseName(UpdatePhase phase) {
   switch (phase) {
     case UpdatePhase::kErasing:
-      return "erasing";
+      return N_("erasing");
     case UpdatePhase::kWriting:
-      return "writing";
+      return N_("writing");
     case UpdatePhase::kStamping:
-      return "stamping the version";
+      return N_("stamping the version");
     case UpdatePhase::kResetting:
-      return "resetting";
+      return N_("resetting");
     case UpdatePhase::kSending:
-      return "sending";
+      return N_("sending");
     case UpdatePhase::kFinishing:
-      return "finishing";
+      return N_("finishing");
   }
   return "";
 }

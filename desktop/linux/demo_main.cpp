@@ -32,7 +32,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tarvik-update-demo: %s\n", error.c_str());
     return 2;
   }
-  const SimLayout& layout = *simulation;
+  SimLayout layout = *simulation;
+  // The window reads nothing of what a controller was sent.
+  for (SimOptions& controller : layout.controllers) {
+    controller.packet.keepReceived = false;
+    controller.boot.keepWritten = false;
+  }
 
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;

@@ -55,7 +55,7 @@ if(TARGET tarvik-update-cli)
   file(MAKE_DIRECTORY ${TARVIK_WIN32_CLI_WORK}/images)
   add_test(NAME tarvik-update-cli.Samples COMMAND win32_make_samples ${TARVIK_WIN32_CLI_WORK}/images)
   set_tests_properties(tarvik-update-cli.Samples PROPERTIES FIXTURES_SETUP win32_cli_images)
-  foreach(case no_controller image image_sha256 list_simulated flash_all flash_all_unplug device watch)
+  foreach(case no_controller image image_sha256 list_simulated flash_all flash_all_unplug device watch chinese)
     add_test(NAME tarvik-update-cli.${case}
              COMMAND ${CMAKE_COMMAND} -DCLI=$<TARGET_FILE:tarvik-update-cli> -DWINE=${TARVIK_WINE}
                      -DIMAGES=${TARVIK_WIN32_CLI_WORK}/images -DWORK=${TARVIK_WIN32_CLI_WORK}/${case}
