@@ -91,6 +91,8 @@ struct ReplayDivergence {
 // under the bytes only one of them has); empty when they are the same.
 std::string MarkDifferences(const std::string& expectedHex, const std::string& actualHex);
 
+// Calls may come from any thread, as on every bus; controllers numbered in
+// the transcript ("dev") play back side by side, each from its own reports.
 class ReplayBus final : public IHidBus {
  public:
   ReplayBus(ReplayRecording recording, IClock& clock);
@@ -130,8 +132,8 @@ class ReplayBus final : public IHidBus {
     Playback* playback = nullptr;  // none: a device the recording has no reports of
   };
 
-  // Puts the bus states whose time has come in place; sends the notices of
-  // the devices that came and went, without the lock held.
+  // Carries out the devices' comings and goings whose time has come; sends
+  // their notices without the lock held.
   void CatchUp();
   Playback* PlaybackOf(const HidDeviceInfo& device);  // m_lock held
   // A device coming or going, as bus state `state` shows it.
