@@ -8,6 +8,8 @@
 
 namespace tarvik {
 
+class CliReplay;
+
 // What every command may read from the line: where the controllers are, what
 // is recorded, how the result is shown, which controller is meant. A
 // command's own options belong to its type (cli/commands.h).
@@ -15,10 +17,13 @@ struct GlobalOptions {
   std::string simulate;  // empty: the system's HID devices
   std::vector<std::string> simSettings;
   std::string transcriptPath;  // empty: none; "-": standard output
+  bool redact = false;         // the transcript without the controller's UID and the image's bytes
   bool json = false;
   bool verbose = false;  // trace lines on standard error too
   bool quiet = false;    // no success line, no progress
   std::string device;    // --device: an index from list, a path or a boot-mode UID; empty: any
+  std::string replayPath;      // --replay: a transcript whose controllers the command talks to; empty: none
+  CliReplay* replay = nullptr;  // that transcript, loaded (main owns it)
 };
 
 // Exit statuses of flash, info and image (run keeps 0, 1 and 2).
@@ -28,6 +33,7 @@ inline constexpr int kExitUsage = 2;         // the command line was wrong
 inline constexpr int kExitNoController = 3;  // none found, or access denied
 inline constexpr int kExitImage = 4;         // the image cannot be read or is rejected
 inline constexpr int kExitCancelled = 5;     // cancelled, or refused by the version guard
+inline constexpr int kExitDiverged = 6;      // --replay: the engine's reports differed from the recording
 inline constexpr int kExitInterrupted = 130;
 
 inline constexpr const char* kExitStatusHelp = N_(
@@ -38,8 +44,11 @@ inline constexpr const char* kExitStatusHelp = N_(
     "  3    no controller (none found, or access denied)\n"
     "  4    the image cannot be read or is rejected\n"
     "  5    cancelled, or refused by the version guard\n"
+    "  6    --replay: the engine's reports differed from the recording\n"
     "  130  interrupted (Ctrl-C)\n"
-    "run exits 0 when the window ended as asked (\"Firmware upgraded!\" after a press), 1 when not, 2 on usage errors.");
+    "run exits 0 when the window ended as asked (\"Firmware upgraded!\" after a press), 1 when not, 2 on usage errors.\n"
+    "With --replay every command exits 0 when its run matched the recording to its end, whatever the update's\n"
+    "own result (which its output still tells), 6 when it did not, 2 on usage errors.");
 
 // The simulated controllers' keys, one per line (KEY=VALUES, then what it does);
 // the manual page lists the same keys.

@@ -1,10 +1,13 @@
 #include "cli/cli_platform.h"
 
+#include <algorithm>
+
 #include "base/bytes.h"
 #include "base/strformat.h"
 #include "cli/cli_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
+#include "cli/replay_run.h"
 
 namespace tarvik {
 
@@ -45,7 +48,8 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     if (!parsed) return false;
     layout = std::move(*parsed);
   }
-  if (!simulated) {
+  const bool replayed = options.replay != nullptr;
+  if (!simulated && !replayed) {
     if (std::string problem = NativeAccessProblem(); !problem.empty()) {
       exitCode = kExitNoController;
       error = std::move(problem);
@@ -54,7 +58,9 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   }
 
   m_nativeClock = MakeNativeClock();
-  m_clock = layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock) : m_nativeClock.get();
+  m_clock = replayed                ? &options.replay->Clock()
+            : layout.VirtualClock() ? static_cast<IClock*>(&m_virtualClock)
+                                    : m_nativeClock.get();
   if (!options.transcriptPath.empty()) {
     if (options.transcriptPath == "-") {
       if (options.json) {
@@ -81,7 +87,8 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   // The trace always reaches the transcript; standard error only when asked for.
   m_nativeSystem = MakeNativeSystem(*m_clock, options.verbose);
   m_system = m_nativeSystem.get();
-  if (m_transcript) {
+  // A redacted transcript keeps no trace: it quotes the information blocks, UID included.
+  if (m_transcript && !options.redact) {
     m_recordingSystem = std::make_unique<RecordingSystem>(*m_nativeSystem, *m_transcript);
     m_system = m_recordingSystem.get();
   }
@@ -101,15 +108,26 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
     }
     m_several = m_populations.size() > 1;
   } else {
-    m_nativeBus = MakeNativeBus(*m_clock);
-    bus = m_nativeBus.get();
+    if (replayed) {
+      bus = &options.replay->Bus();
+    } else {
+      m_nativeBus = MakeNativeBus(*m_clock);
+      bus = m_nativeBus.get();
+    }
     for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(ControllerIdentity(c.path, c.location));
     m_several = m_numbered.size() > 1;
   }
   m_bus = bus;
   if (m_transcript) {
     m_recordingBus = std::make_unique<RecordingHidBus>(*bus, *m_transcript);
-    if (m_several) m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); });
+    m_recordingBus->SetRedacted(options.redact);
+    m_redacted = options.redact;
+    if (m_several) {
+      m_recordingBus->SetDeviceNumbering([this](const std::string& path) { return NumberOf(path); },
+                                         [this](const std::string& path, const std::string& location) {
+                                           return KnownNumberOf(ControllerIdentity(path, location));
+                                         });
+    }
     m_bus = m_recordingBus.get();
     m_transcriptObserver = std::make_unique<TranscriptWindowObserver>(*m_transcript);
     m_transcriptUpdates = std::make_unique<TranscriptUpdateObserver>(*m_transcript);
@@ -186,6 +204,12 @@ int CliPlatform::NumberOf(const std::string& path) {
   return static_cast<int>(m_numbered.size());
 }
 
+int CliPlatform::KnownNumberOf(const std::string& identity) {
+  std::lock_guard<std::mutex> lock(m_numbersLock);
+  const auto found = std::find(m_numbered.begin(), m_numbered.end(), identity);
+  return found == m_numbered.end() ? 0 : static_cast<int>(found - m_numbered.begin() + 1);
+}
+
 ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
   ControllerTarget target;
   target.path = controller.path;
@@ -198,6 +222,11 @@ ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
 
 void CliPlatform::FinishTranscript() {
   if (!m_transcript) return;
+  // What the simulated controllers hold is the image's bytes.
+  if (m_redacted) {
+    m_transcript->Flush();
+    return;
+  }
   for (size_t i = 0; i < m_populations.size(); ++i) {
     const SimPopulation& population = m_populations[i];
     const auto record = [&](nlohmann::ordered_json event) {

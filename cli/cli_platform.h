@@ -1,6 +1,6 @@
 // The platform a command runs the window on: the clock, the system seam, the
-// HID bus (the system's own devices, or the simulator with --simulate), the
-// headless window host and the transcript.
+// HID bus (the system's own devices, the simulator with --simulate, or a
+// transcript's controllers played back with --replay), the headless window host and the transcript.
 #pragma once
 
 #include <cstdio>
@@ -100,6 +100,9 @@ class CliPlatform {
  private:
   friend class ControllerSession;
 
+  // The number a controller (by ControllerIdentity) already has; 0: none yet.
+  int KnownNumberOf(const std::string& identity);
+
   std::unique_ptr<IClock> m_nativeClock;
   VirtualClock m_virtualClock;
   IClock* m_clock = nullptr;
@@ -116,6 +119,7 @@ class CliPlatform {
   std::vector<std::string> m_numbered;  // controllers (by location, else path) in number order
   std::unique_ptr<IHidBus> m_nativeBus;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
+  bool m_redacted = false;
   IHidBus* m_bus = nullptr;
   std::unique_ptr<TranscriptWindowObserver> m_transcriptObserver;
   std::unique_ptr<TranscriptUpdateObserver> m_transcriptUpdates;

@@ -55,7 +55,9 @@ class FlashCommand final : public CliCommand {
 };
 
 int FlashCommand::Run(const GlobalOptions& global) {
-  HistoryJournal history(HistoryFileFor(!global.simulate.empty()), !global.simulate.empty());
+  // A simulated or replayed controller's update is no controller's history.
+  const bool simulated = !global.simulate.empty() || global.replay != nullptr;
+  HistoryJournal history(HistoryFileFor(simulated), simulated);
   m_options.history = &history;
   const FlashOptions& options = m_options;
   json document = FlashDocument(options.all ? "all" : options.watch ? "watch" : "one");

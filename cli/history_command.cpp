@@ -24,6 +24,7 @@ class HistoryCommand final : public CliCommand {
     return {{"--simulate", N_("history reads only the journal")},
             {"--sim", N_("history reads only the journal")},
             {"--transcript", N_("history talks to no controller")},
+            {"--replay", N_("history talks to no controller")},
             {"--verbose", N_("history has no trace to show")}};
   }
 };

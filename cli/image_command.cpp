@@ -29,6 +29,7 @@ class ImageCommand final : public CliCommand {
   std::vector<Unused> UnusedOptions() const override {
     return {{"--device", N_("image reads only the file")},     {"--simulate", N_("image reads only the file")},
             {"--sim", N_("image reads only the file")},        {"--transcript", N_("image reads only the file")},
+            {"--replay", N_("image reads only the file")},
             {"--verbose", N_("image has no trace to show")}};
   }
 

@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/native_platform.h"
+#include "cli/replay_run.h"
 
 namespace {
 
@@ -70,6 +71,12 @@ int main(int argc, char** argv) {
                  Tr("The controller info and flash act on: an index from list, a path or a boot-mode UID"));
   app.add_option("--transcript", options.transcriptPath,
                  Tr("Record everything as JSON lines to FILE, or - for standard output"));
+  app.add_flag("--redact", options.redact,
+               Tr("With --transcript: record the controller's UID and the image's bytes only as digests, which "
+                  "--replay still checks"));
+  app.add_option("--replay", options.replayPath,
+                 Tr("Talk to the controllers a transcript recorded (--transcript FILE) instead of real ones, and "
+                    "check every report sent against it"));
   app.add_flag("--json", options.json, Tr("Print one JSON document on standard output"));
   app.add_flag("--verbose,-v", options.verbose, Tr("Show the trace and the window's messages on standard error"));
   app.add_flag("--quiet,-q", options.quiet, Tr("Print nothing on success"));
@@ -103,7 +110,22 @@ int main(int argc, char** argv) {
     if (const std::string problem = c->UsageProblem(app); !problem.empty()) {
       return UsageError(options.json, command, problem);
     }
-    return c->Run(options);
+    if (options.redact && options.transcriptPath.empty()) {
+      return UsageError(options.json, command,
+                        Tr("--redact says how the transcript is written: it goes with --transcript"));
+    }
+    CliReplay replay;
+    if (!options.replayPath.empty()) {
+      if (!options.simulate.empty() || !options.simSettings.empty()) {
+        return UsageError(options.json, command,
+                        Tr("--replay plays recorded controllers back: it goes without --simulate and --sim"));
+      }
+      std::string error;
+      if (!replay.Load(options.replayPath, error)) return UsageError(options.json, command, error);
+      options.replay = &replay;
+    }
+    const int status = c->Run(options);
+    return options.replay ? replay.Conclude(options, status) : status;
   }
   return UsageError(options.json, command, Tr("no command given"));
 }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -364,6 +366,159 @@ TEST_F(CliOutcomeTest, CtrlCStopsTheUpdateAtItsNextStepAndSaysWhatIsLeft) {
     if (line.find("\"ev\":\"outcome\"") != std::string::npos) last = line;
   }
   EXPECT_EQ(json::parse(last)["result"], "interrupted");
+}
+
+
+// The output reports of a transcript, per controller ("dev").
+std::vector<std::string> Outputs(const std::vector<json>& events, int dev = 0) {
+  std::vector<std::string> hex;
+  for (const json& e : events) {
+    if (e.value("ev", "") == "out" && e.value("dev", 0) == dev) hex.push_back(e["hex"]);
+  }
+  return hex;
+}
+
+std::vector<json> Lines(const std::string& text) {
+  std::vector<json> events;
+  std::stringstream lines(text);
+  for (std::string line; std::getline(lines, line);) events.push_back(json::parse(line, nullptr, false));
+  return events;
+}
+
+// Each golden transcript, and each recording of tests/recordings/, played
+// back with the command line and image it was recorded with: the engine
+// sends what was recorded, and the status says it matched, also where the
+// recorded update failed (which the output still tells).
+TEST_F(CliOutcomeTest, EveryGoldenTranscriptAndRecordingReplaysClean) {
+  const std::string image = Image("fw.dat", {100, 50});
+  const std::string one = Image("one.dat", {100});
+  struct Case {
+    std::string arguments;  // after --replay FILE
+    std::string reason;     // what the output says of the recorded update
+  };
+  // By folder and name, without .jsonl.
+  const std::map<std::string, Case> cases = {
+      {"golden/boot-upgraded", {"flash --yes " + image, ""}},
+      {"golden/boot-erase-unanswered",
+       {"flash --yes " + image, "the erase of record 1 at 0x08004000 was never answered"}},
+      {"golden/boot-chunk-unacknowledged",
+       {"flash --yes " + image, "the chunk at 0x0800402E was not acknowledged in three attempts"}},
+      {"golden/boot-unplugged", {"flash --yes " + image, "the version stamp of record 1"}},
+      {"golden/packet-failure-report",
+       {"flash --yes " + one, "the controller reported failure 0x15 after 2 packets at 64 %"}},
+  };
+  size_t replayed = 0;
+  for (const fs::path& folder : {fs::path(TARVIK_GOLDEN_DIR), fs::path(TARVIK_RECORDINGS_DIR)}) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.path().extension() != ".jsonl") continue;
+      const std::string name = folder.filename().string() + "/" + entry.path().stem().string();
+      SCOPED_TRACE(name);
+      ++replayed;
+      const auto c = cases.find(name);
+      ASSERT_NE(c, cases.end()) << "a transcript without its command line here";
+      const Run r = Cli("--replay " + entry.path().string() + " " + c->second.arguments);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("tarvik-update-cli: the replay matched the recording to its end"), std::string::npos)
+          << r.err;
+      EXPECT_NE(r.err.find(c->second.reason), std::string::npos) << r.err;
+      const std::vector<json> recorded = Lines(ReadAll(entry.path()));
+      for (int dev = 0; dev <= 8; ++dev) EXPECT_EQ(Outputs(r.transcript, dev), Outputs(recorded, dev)) << dev;
+    }
+  }
+  EXPECT_EQ(replayed, cases.size());
+}
+
+TEST_F(CliOutcomeTest, AReplayThatSendsOtherBytesEndsThereWithStatusSix) {
+  const std::string image = Image("fw.dat", {100, 50});
+  std::vector<std::string> lines;
+  std::stringstream golden(ReadAll(fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl"));
+  for (std::string line; std::getline(golden, line);) lines.push_back(line);
+  // Line 11: the first data chunk; its 30th byte (a payload byte) recorded otherwise.
+  ASSERT_EQ(lines[10].rfind(R"({"ev":"out","hex":"000503)", 0), 0u) << lines[10];
+  const size_t at = std::string(R"({"ev":"out","hex":")").size() + 2 * 29;
+  lines[10].replace(at, 2, lines[10].substr(at, 2) == "ff" ? "00" : "ff");
+  std::ofstream changed(dir / "changed.jsonl", std::ios::binary);
+  for (const std::string& line : lines) changed << line << "\n";
+  changed.close();
+
+  const Run r = Cli("--replay " + (dir / "changed.jsonl").string() + " flash --yes " + image);
+  EXPECT_EQ(r.status, 6) << r.err;
+  EXPECT_NE(r.err.find("tarvik-update-cli: the replay diverged at line 11 of the recording (the controller's output "
+                       "report 6)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("\n            " + std::string(2 * 29, ' ') + "^^\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("before it 5 output reports went as recorded (the last at line 9)"), std::string::npos) << r.err;
+  // The engine sent what it always sends: the recording is what differs.
+  const std::vector<std::string> sent = Outputs(r.transcript);
+  ASSERT_GE(sent.size(), 6u);
+  EXPECT_EQ(sent[5], Outputs(Lines(ReadAll(fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl")))[5]);
+  // Another image is another recording.
+  EXPECT_EQ(Cli("--replay " + (fs::path(TARVIK_GOLDEN_DIR) / "boot-upgraded.jsonl").string() + " flash --yes " +
+                Image("other.dat", {100, 60}))
+                .status,
+            6);
+}
+
+// Several controllers side by side, one of them leaving mid-way, recorded
+// with --transcript and played back.
+TEST_F(CliOutcomeTest, ARecordingOfSeveralControllersReplays) {
+  const std::string image = Image("fw.dat", {100, 50});
+  const Run recorded = Cli("--simulate boot,boot,packet2 --sim clock=virtual --sim 2:unplug.after=6 flash --all --yes " +
+                           Image("one.dat", {100}));
+  EXPECT_EQ(recorded.status, 1);
+  fs::copy_file(dir / "transcript.jsonl", dir / "recording.jsonl");
+  const Run replayed = Cli("--replay " + (dir / "recording.jsonl").string() + " flash --all --yes " + (dir / "one.dat").string());
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  for (int dev = 1; dev <= 3; ++dev) {
+    SCOPED_TRACE(dev);
+    EXPECT_FALSE(Outputs(recorded.transcript, dev).empty());
+    EXPECT_EQ(Outputs(replayed.transcript, dev), Outputs(recorded.transcript, dev));
+  }
+  // The usage line is checked before the recording is read.
+  const Run both = Cli("--replay " + (dir / "recording.jsonl").string() + " --simulate boot flash --yes " + image);
+  EXPECT_EQ(both.status, 2);
+  EXPECT_EQ(Cli("--replay " + (dir / "missing.jsonl").string() + " info").status, 2);
+}
+
+// A redacted recording holds neither the controller's UID nor the image's
+// bytes, and still replays: the same image clean, another of the same sizes
+// and version (only its bytes differ) not.
+TEST_F(CliOutcomeTest, ARedactedRecordingCarriesNeitherUidNorImageAndStillReplays) {
+  using tarvik::test::Bytes;
+  const std::string image = Image("fw.dat", {100, 50});
+  const Run recorded = Cli(std::string(kBoot) + "--redact flash --yes " + image);
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  EXPECT_NE(recorded.out.find("uid 32415f114e38532220373133"), std::string::npos) << recorded.out;
+  const std::string text = ReadAll(dir / "transcript.jsonl");
+  // The UID as the information reply carries it, and as the trace writes it.
+  EXPECT_EQ(text.find("115f41322253384e33313720"), std::string::npos);
+  EXPECT_EQ(text.find("32415f11"), std::string::npos);
+  // Any eight bytes in a row of either record's payload.
+  const auto hex = [](const Bytes& bytes, size_t from, size_t count) {
+    std::string out;
+    for (size_t i = from; i < from + count; ++i) out += "0123456789abcdef"[bytes[i] >> 4], out += "0123456789abcdef"[bytes[i] & 15];
+    return out;
+  };
+  for (const Bytes& payload : {tarvik::test::Payload(100, 0), tarvik::test::Payload(50, 1)}) {
+    for (size_t at = 0; at + 8 <= payload.size(); at += 4) EXPECT_EQ(text.find(hex(payload, at, 8)), std::string::npos) << at;
+  }
+  EXPECT_GT(Count(recorded, "out"), 5u);
+  fs::copy_file(dir / "transcript.jsonl", dir / "redacted.jsonl");
+  const std::string redacted = (dir / "redacted.jsonl").string();
+
+  const Run replayed = Cli("--replay " + redacted + " flash --yes " + image);
+  EXPECT_EQ(replayed.status, 0) << replayed.err;
+  const std::string other = tarvik::test::WriteFile(
+      dir / "other.dat", tarvik::test::Concat({tarvik::test::Record(131, 0x08004000, tarvik::test::Payload(100, 9), 1),
+                                               tarvik::test::Record(131, 0x2000, tarvik::test::Payload(50, 1), 0)}));
+  const Run diverged = Cli("--replay " + redacted + " flash --yes " + other);
+  EXPECT_EQ(diverged.status, 6) << diverged.err;
+  EXPECT_NE(diverged.err.find("they are compared by their SHA-256"), std::string::npos) << diverged.err;
+  // A replay of it never learns the UID either.
+  EXPECT_EQ(ReadAll(dir / "transcript.jsonl").find("32415f11"), std::string::npos);
+  // --redact says how a transcript is written: without one it is a mistake.
+  EXPECT_EQ(tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, "--simulate boot --redact list", "/dev/null", false, false).status, 2);
 }
 
 }  // namespace

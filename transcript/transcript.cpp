@@ -4,6 +4,9 @@
 #include <charconv>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "transcript/redaction.h"
+
 namespace tarvik {
 
 using json = nlohmann::ordered_json;
@@ -207,6 +210,10 @@ void TranscriptWindowObserver::OnDeviceEvent(uint32_t eventType) {
 
 HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
   const HidHandle handle = m_inner.Open(path, mode);
+  if (handle != kInvalidHidHandle) {
+    std::lock_guard<std::mutex> lock(m_devicesLock);
+    m_paths[handle] = path;
+  }
   if (handle != kInvalidHidHandle && m_numberOf) {
     if (const int number = m_numberOf(path); number != 0) {
       std::lock_guard<std::mutex> lock(m_numbersLock);
@@ -216,7 +223,21 @@ HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
   return handle;
 }
 
+bool RecordingHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
+  if (!m_inner.GetAttributes(handle, out)) return false;
+  std::lock_guard<std::mutex> lock(m_devicesLock);
+  const auto path = m_paths.find(handle);
+  if (path != m_paths.end() && m_idsRecorded.insert(path->second).second) {
+    m_transcript.Record({{"ev", "ids"}, {"path", path->second}, {"vid", out.vendorId}, {"pid", out.productId}});
+  }
+  return true;
+}
+
 void RecordingHidBus::Close(HidHandle handle) {
+  {
+    std::lock_guard<std::mutex> lock(m_devicesLock);
+    m_paths.erase(handle);
+  }
   if (m_numberOf) {
     std::lock_guard<std::mutex> lock(m_numbersLock);
     m_numbers.erase(handle);
@@ -224,24 +245,76 @@ void RecordingHidBus::Close(HidHandle handle) {
   m_inner.Close(handle);
 }
 
+int RecordingHidBus::NumberOf(HidHandle handle) {
+  if (!m_numberOf) return 0;
+  std::lock_guard<std::mutex> lock(m_numbersLock);
+  const auto number = m_numbers.find(handle);
+  return number == m_numbers.end() ? 0 : number->second;
+}
+
 void RecordingHidBus::RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size) {
-  int dev = 0;
-  if (m_numberOf) {
-    std::lock_guard<std::mutex> lock(m_numbersLock);
-    if (auto number = m_numbers.find(handle); number != m_numbers.end()) dev = number->second;
+  const int dev = NumberOf(handle);
+  if (m_redacted) {
+    const std::vector<uint8_t> original(report, report + size);
+    std::vector<uint8_t> kept = original;
+    if (ev == "out" && RedactOutputReport(kept)) {
+      json line = {{"ev", "out"}, {"hex", ToHex(kept.data(), kept.size())}, {"digest", ReportDigest(original)}};
+      if (dev != 0) line["dev"] = dev;
+      m_transcript.Record(line);
+      return;
+    }
+    if (ev == "in" && RedactInputReport(kept)) {
+      m_transcript.RecordHex(ev, "hex", kept.data(), kept.size(), dev);
+      return;
+    }
   }
   m_transcript.RecordHex(ev, "hex", report, size, dev);
 }
 
+void RecordingHidBus::RecordFailure(HidHandle handle, json event) {
+  if (const int dev = NumberOf(handle); dev != 0) event["dev"] = dev;
+  m_transcript.Record(event);
+}
+
+std::vector<HidDeviceInfo> RecordingHidBus::EnumerateDevices() {
+  std::vector<HidDeviceInfo> devices = m_inner.EnumerateDevices();
+  const auto same = [](const HidDeviceInfo& a, const HidDeviceInfo& b) {
+    return a.path == b.path && a.idsKnown == b.idsKnown && a.vendorId == b.vendorId && a.productId == b.productId &&
+           a.location == b.location && a.serial == b.serial;
+  };
+  std::lock_guard<std::mutex> lock(m_devicesLock);
+  if (m_devices && std::equal(devices.begin(), devices.end(), m_devices->begin(), m_devices->end(), same)) {
+    return devices;
+  }
+  json list = json::array();
+  for (const HidDeviceInfo& device : devices) {
+    json entry = {{"path", device.path}};
+    if (device.idsKnown) {
+      entry["vid"] = device.vendorId;
+      entry["pid"] = device.productId;
+    }
+    if (!device.location.empty()) entry["location"] = device.location;
+    if (!device.serial.empty()) entry["serial"] = m_redacted ? RedactText(device.serial) : device.serial;
+    if (const int dev = m_knownNumberOf ? m_knownNumberOf(device.path, device.location) : 0; dev != 0) entry["dev"] = dev;
+    list.push_back(std::move(entry));
+  }
+  m_transcript.Record({{"ev", "bus"}, {"devices", std::move(list)}});
+  m_devices = devices;
+  return devices;
+}
+
 bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
   RecordReport("out", handle, report, size);
-  return m_inner.WriteReport(handle, report, size);
+  const bool written = m_inner.WriteReport(handle, report, size);
+  if (!written) RecordFailure(handle, {{"ev", "fail"}, {"op", "write"}});
+  return written;
 }
 
 HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                                           uint32_t timeoutMs) {
   const HidReadResult result = m_inner.ReadReport(handle, buffer, size, timeoutMs);
   if (result.code == kWaitReceived) RecordReport("in", handle, buffer, result.bytes);
+  if (ReadFailedOutright(result.code)) RecordFailure(handle, {{"ev", "fail"}, {"op", "read"}, {"code", result.code}});
   return result;
 }
 

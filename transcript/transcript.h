@@ -9,6 +9,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -93,21 +95,32 @@ class TranscriptUpdateObserver final : public IUpdateObserver {
   int m_dev;
 };
 
-// A HID bus that records every report written ("out") and received ("in").
+// A HID bus that records every report written ("out") and received ("in"),
+// every write and read that failed ("fail"), the devices on the bus ("bus")
+// each time an enumeration finds them changed, and the IDs of a device read
+// by opening it ("ids", where enumeration does not tell them): what a replay
+// needs to present the controllers again.
 class RecordingHidBus final : public IHidBus {
  public:
   RecordingHidBus(IHidBus& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
   // With several controllers: the number ("dev") the reports of each path
   // carry, 0 for none. Set before any handle is opened.
-  void SetDeviceNumbering(std::function<int(const std::string& path)> numberOf) {
+  // `knownNumberOf` tells, without giving one, the number a device (path,
+  // location) already has, 0 for none: the "bus" event names it ("dev").
+  void SetDeviceNumbering(std::function<int(const std::string& path)> numberOf,
+                          std::function<int(const std::string& path, const std::string& location)> knownNumberOf = {}) {
     m_numberOf = std::move(numberOf);
+    m_knownNumberOf = std::move(knownNumberOf);
   }
+  // Redacted (transcript/redaction.h): output reports without the image's
+  // bytes, with the SHA-256 of the whole report ("digest") instead; input
+  // reports with a stand-in for the controller's UID; serial numbers as
+  // digests. Set before the first report.
+  void SetRedacted(bool redacted) { m_redacted = redacted; }
   std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
-  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
+  std::vector<HidDeviceInfo> EnumerateDevices() override;
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
-  bool GetAttributes(HidHandle handle, HidAttributes& out) override {
-    return m_inner.GetAttributes(handle, out);
-  }
+  bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                            uint32_t timeoutMs) override;
@@ -119,12 +132,20 @@ class RecordingHidBus final : public IHidBus {
 
  private:
   void RecordReport(std::string_view ev, HidHandle handle, const uint8_t* report, size_t size);
+  int NumberOf(HidHandle handle);
+  void RecordFailure(HidHandle handle, nlohmann::ordered_json event);
 
   IHidBus& m_inner;
   Transcript& m_transcript;
   std::function<int(const std::string&)> m_numberOf;
+  std::function<int(const std::string&, const std::string&)> m_knownNumberOf;
+  bool m_redacted = false;
   std::mutex m_numbersLock;
   std::map<HidHandle, int> m_numbers;  // open handles of numbered controllers
+  std::mutex m_devicesLock;
+  std::optional<std::vector<HidDeviceInfo>> m_devices;  // as last recorded
+  std::map<HidHandle, std::string> m_paths;             // open handles
+  std::set<std::string> m_idsRecorded;                  // paths whose "ids" are recorded
 };
 
 // A system seam that also records each trace line.

@@ -1,0 +1,47 @@
+#include "cli/replay_run.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "base/strformat.h"
+#include "cli/cli_text.h"
+#include "cli/history.h"
+
+namespace tarvik {
+
+bool CliReplay::Load(const std::string& path, std::string& error) {
+  std::ifstream in(PathOfUtf8(path), std::ios::binary);
+  if (!in) {
+    error = StrFormat(Tr("cannot read the transcript %s"), path.c_str());
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  std::optional<ReplayRecording> recording = ReplayRecording::Parse(text.str(), error);
+  if (!recording) {
+    error = path + ": " + error;
+    return false;
+  }
+  m_bus = std::make_unique<ReplayBus>(std::move(*recording), m_clock);
+  return true;
+}
+
+int CliReplay::Conclude(const GlobalOptions& options, int status) {
+  if (status == kExitUsage || status == kExitInterrupted) return status;
+  if (const std::optional<ReplayDivergence> divergence = m_bus->Verdict()) {
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", divergence->Describe().c_str());
+    return kExitDiverged;
+  }
+  if (!options.quiet) {
+    const size_t matched = m_bus->ReportsMatched();
+    std::fprintf(stderr, "tarvik-update-cli: %s\n",
+                 StrFormat(TrN("the replay matched the recording to its end (%zu output report)",
+                               "the replay matched the recording to its end (%zu output reports)", matched),
+                           matched)
+                     .c_str());
+  }
+  return kExitOk;
+}
+
+}  // namespace tarvik
