@@ -37,9 +37,10 @@ inline constexpr int kExitDiverged = 6;      // --replay: the engine's reports d
 inline constexpr int kExitInterrupted = 130;
 
 inline constexpr const char* kExitStatusHelp = N_(
-    "Exit status of flash, info, list and image:\n"
+    "Exit status of flash, info, list, image and history:\n"
     "  0    done\n"
-    "  1    the update failed (flash --all, --watch: any controller was not upgraded)\n"
+    "  1    the update failed (flash --all, --watch: a controller was neither upgraded nor skipped);\n"
+    "       history: the journal cannot be read\n"
     "  2    usage error\n"
     "  3    no controller (none found, or access denied)\n"
     "  4    the image cannot be read or is rejected\n"
