@@ -58,15 +58,16 @@ bool FormatPlain(const char* format, std::va_list args, std::string& out) {
 
 }  // namespace
 
-std::string StrFormatV(const char* format, std::va_list args) {
-  std::string text;
+void StrFormatVInto(std::string& out, const char* format, std::va_list args) {
+  out.clear();
   {
     std::va_list plain;
     va_copy(plain, args);
-    const bool formatted = FormatPlain(format, plain, text);
+    const bool formatted = FormatPlain(format, plain, out);
     va_end(plain);
-    if (formatted) return text;
+    if (formatted) return;
   }
+  out.clear();
   // Most lines fit the first buffer: formatted once.
   char line[256];
   std::va_list again;
@@ -74,12 +75,19 @@ std::string StrFormatV(const char* format, std::va_list args) {
   const int needed = std::vsnprintf(line, sizeof line, format, args);
   if (needed <= 0 || static_cast<size_t>(needed) < sizeof line) {
     va_end(again);
-    return needed <= 0 ? std::string() : std::string(line, static_cast<size_t>(needed));
+    if (needed > 0) out.assign(line, static_cast<size_t>(needed));
+    return;
   }
   std::vector<char> buffer(static_cast<size_t>(needed) + 1);
   std::vsnprintf(buffer.data(), buffer.size(), format, again);
   va_end(again);
-  return std::string(buffer.data(), static_cast<size_t>(needed));
+  out.assign(buffer.data(), static_cast<size_t>(needed));
+}
+
+std::string StrFormatV(const char* format, std::va_list args) {
+  std::string text;
+  StrFormatVInto(text, format, args);
+  return text;
 }
 
 std::string StrFormat(const char* format, ...) {

@@ -9,5 +9,7 @@ namespace tarvik {
 
 std::string StrFormat(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 std::string StrFormatV(const char* format, std::va_list args);
+// The same into `out`, whose storage is reused (it is cleared first).
+void StrFormatVInto(std::string& out, const char* format, std::va_list args);
 
 }  // namespace tarvik

@@ -61,9 +61,11 @@ void CDiag::WriteLogTimestamp() {
 
 void CDiag::Trace(const char* format, ...) {
   if (!m_system.TraceReceived()) return;
+  // Formatted into storage each thread keeps: a line per report, without an allocation.
+  thread_local std::string line;
   std::va_list args;
   va_start(args, format);
-  std::string line = StrFormatV(format, args);
+  StrFormatVInto(line, format, args);
   va_end(args);
   m_system.OutputDebugString(line);
 }

@@ -96,7 +96,8 @@ char* Transcript::BeginLine(std::string_view ev, std::string_view key, size_t va
   // "t", the event's name and key (the transcript's own: letters only), the
   // value, "dev": the line is written in place. Beside the names and the
   // value it takes at most 57 bytes (20 digits of "t", 11 of "dev").
-  m_line.resize(64 + ev.size() + key.size() + valueRoom);
+  // Grown, never shrunk: most lines need no new room, and none is filled first.
+  if (const size_t room = 64 + ev.size() + key.size() + valueRoom; m_line.size() < room) m_line.resize(room);
   char* out = m_line.data();
   out = Put(out, "{\"t\":");
   out = std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
