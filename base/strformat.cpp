@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace tarvik {
@@ -12,8 +13,7 @@ namespace {
 // library's general formatter. False for any other format, which then goes to it.
 bool FormatPlain(const char* format, std::va_list args, std::string& out) {
   const char* plain = format;  // start of the characters not yet appended
-  for (const char* p = format; *p != '\0'; ++p) {
-    if (*p != '%') continue;
+  for (const char* p; (p = std::strchr(plain, '%')) != nullptr;) {
     out.append(plain, p);
     char digits[24];
     switch (*++p) {

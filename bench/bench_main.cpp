@@ -268,7 +268,6 @@ CycleBus PacketUpdate(int mode, bool transcript, bool& upgraded) {
   bus.Plug(setup, false);
   CycleBus timing(bus);
   std::FILE* file = transcript ? std::tmpfile() : nullptr;
-  if (file) std::setvbuf(file, nullptr, _IOFBF, Transcript::kFileBlockSize);  // as the command line opens it
   std::optional<Transcript> record;
   std::optional<RecordingSystem> recordingSystem;
   std::optional<RecordingHidBus> recordingBus;

@@ -24,7 +24,8 @@ std::string IdentityOf(IHidBus& bus, const std::string& path) {
 
 CliPlatform::~CliPlatform() {
   if (!m_transcriptFile) return;
-  InterruptWatch::FlushOnInterrupt(nullptr);
+  InterruptWatch::FlushOnInterrupt({});
+  if (m_transcript) m_transcript->Flush();
   if (m_ownTranscriptFile) {
     std::fclose(m_transcriptFile);
   } else {
@@ -76,12 +77,9 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
         return false;
       }
       m_ownTranscriptFile = true;
-      // Written in blocks of 64 KiB: a long flash makes one system call per
-      // some 900 lines rather than per 60.
-      std::setvbuf(m_transcriptFile, nullptr, _IOFBF, Transcript::kFileBlockSize);
     }
     m_transcript = std::make_unique<Transcript>(*m_clock, m_transcriptFile);
-    InterruptWatch::FlushOnInterrupt(m_transcriptFile);
+    InterruptWatch::FlushOnInterrupt([transcript = m_transcript.get()] { transcript->Flush(); });
   }
 
   // The trace always reaches the transcript; standard error only when asked for.

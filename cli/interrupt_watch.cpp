@@ -1,6 +1,7 @@
 #include "cli/interrupt_watch.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "cli/cli_options.h"
 #include "cli/cli_text.h"
@@ -9,13 +10,21 @@
 namespace tarvik {
 
 namespace {
-std::atomic<std::FILE*> g_flushOnInterrupt{nullptr};
+std::mutex g_flushLock;
+std::function<void()> g_flushOnInterrupt;
 }  // namespace
 
-void InterruptWatch::FlushOnInterrupt(std::FILE* file) { g_flushOnInterrupt.store(file); }
+void InterruptWatch::FlushOnInterrupt(std::function<void()> flush) {
+  std::lock_guard<std::mutex> lock(g_flushLock);
+  g_flushOnInterrupt = std::move(flush);
+}
 
 void InterruptWatch::Notice() {
-  if (std::FILE* file = g_flushOnInterrupt.load()) std::fflush(file);
+  {
+    // Held while it runs: the transcript is not closed under it.
+    std::lock_guard<std::mutex> lock(g_flushLock);
+    if (g_flushOnInterrupt) g_flushOnInterrupt();
+  }
   if (m_interrupted.exchange(true)) {
     QuitAtOnce(Tr("\ntarvik-update-cli: interrupted again: quitting at once\n"), kExitInterrupted);
   }

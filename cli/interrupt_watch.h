@@ -27,9 +27,9 @@ class InterruptWatch {
   // One Ctrl-C, from the platform's watch.
   void Notice();
 
-  // A file written in blocks (the transcript) that Ctrl-C flushes before
-  // anything else, so that quitting at once loses none of it; nullptr: none.
-  static void FlushOnInterrupt(std::FILE* file);
+  // What Ctrl-C writes out before anything else (the transcript's gathered
+  // lines), so that quitting at once loses none of it; empty: nothing.
+  static void FlushOnInterrupt(std::function<void()> flush);
 
  private:
   std::function<void()> m_onFirst;

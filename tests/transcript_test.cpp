@@ -46,6 +46,8 @@ TEST(TranscriptTest, DirectLinesMatchTheLibrarysForEveryKindOfText) {
     b.Record({{"ev", "trace"}, {"text", text}});
     a.RecordText("trace", "text", text, 7);
     b.Record({{"ev", "trace"}, {"text", text}, {"dev", 7}});
+    a.Flush();
+    b.Flush();
     EXPECT_EQ(Contents(direct), Contents(library)) << text;
     std::fclose(direct);
     std::fclose(library);
@@ -59,14 +61,31 @@ TEST(TranscriptTest, ReportLinesMatchTheLibrarys) {
   ASSERT_TRUE(direct && library);
   Transcript a(clock, direct);
   Transcript b(clock, library);
-  std::vector<uint8_t> report(64);
+  std::vector<uint8_t> report(256);
   for (size_t i = 0; i < report.size(); ++i) report[i] = static_cast<uint8_t>(i * 37 + 5);
-  for (const auto& [size, dev] : std::vector<std::pair<size_t, int>>{{0, 0}, {1, 0}, {64, 0}, {64, 12}}) {
+  // Every byte value, every length around the four bytes written at a time,
+  // and lines past the block, one longer than a block, that must come out whole and in order.
+  std::vector<std::pair<size_t, int>> cases = {{0, 0}, {1, 0}, {3, 0}, {4, 0}, {7, 0}, {64, 0}, {64, 12}, {256, 0}};
+  for (int i = 0; i < 600; ++i) cases.emplace_back(size_t(i % 65), i);
+  for (const auto& [size, dev] : cases) {
     a.RecordHex("in", "hex", report.data(), size, dev);
     nlohmann::ordered_json event = {{"ev", "in"}, {"hex", ToHex(report.data(), size)}};
     if (dev != 0) event["dev"] = dev;
     b.Record(event);
   }
+  const std::vector<uint8_t> large(Transcript::kBlockSize, 0xa5);
+  a.RecordHex("received", "hex", large.data(), large.size());
+  b.Record({{"ev", "received"}, {"hex", ToHex(large.data(), large.size())}});
+  a.RecordText("trace", "text", "last");
+  b.Record({{"ev", "trace"}, {"text", "last"}});
+  // Before a flush the file holds whole lines only, and not the last ones.
+  const std::string before = Contents(direct);
+  ASSERT_FALSE(before.empty());
+  EXPECT_EQ(before.back(), '\n');
+  EXPECT_EQ(before.find("last"), std::string::npos);
+  std::fseek(direct, 0, SEEK_END);
+  a.Flush();
+  b.Flush();
   const std::string written = Contents(direct);
   EXPECT_EQ(written, Contents(library));
   EXPECT_EQ(written.substr(0, written.find('\n')), "{\"t\":0,\"ev\":\"in\",\"hex\":\"\"}");

@@ -28,11 +28,14 @@ namespace tarvik {
 class Transcript {
  public:
   // Writes to `out` (not owned, not closed), times relative to now on `clock`.
-  // Lines are written in blocks: each attempt's outcome flushes them, and so
-  // does Flush (the end of the program, Ctrl-C).
+  // Lines are gathered into blocks of kBlockSize and written a block at a
+  // time: each attempt's outcome writes out what is gathered and flushes the
+  // file, and so does Flush (the end of the program, Ctrl-C), which must come
+  // before `out` is closed.
   Transcript(IClock& clock, std::FILE* out);
-  // The buffer a transcript file opened for it gets (setvbuf, before its first write).
-  static constexpr size_t kFileBlockSize = 64 * 1024;
+  // Lines gathered before they are written: a long flash makes one write per
+  // some 900 lines.
+  static constexpr size_t kBlockSize = 64 * 1024;
   // Adds "t", writes one line; safe from any thread.
   void Record(const nlohmann::ordered_json& event);
   // The same line as Record({{"ev", ev}, {key, text}}) (with {"dev", dev}
@@ -44,18 +47,26 @@ class Transcript {
   void Flush();
 
  private:
-  // With m_lock held: m_line starts `{"t":N,"ev":<ev>,<key>:` with room for
-  // a value of `valueRoom` bytes after it, which the caller writes at the
-  // pointer returned; EndLine adds "dev" unless 0 after the value ending at
-  // `out`, ends the line and writes it.
+  // With m_lock held: a line starting `{"t":N,"ev":<ev>,<key>:` at the end of
+  // the block, with room for a value of `valueRoom` bytes after it, which the
+  // caller writes at the pointer returned; EndLine adds "dev" unless 0 after
+  // the value ending at `out` and ends the line.
   char* BeginLine(std::string_view ev, std::string_view key, size_t valueRoom);
   void EndLine(char* out, int dev);
+  // With m_lock held: room for `room` bytes at the end of the block, after
+  // writing out what it gathered if they do not fit.
+  char* Reserve(size_t room);
+  // With m_lock held: writes what the block gathered to the file.
+  void WriteBlock();
 
   IClock& m_clock;
   std::FILE* m_out;
   uint64_t m_startMs;
   std::mutex m_lock;
-  std::string m_line;  // the line being written; kept for its capacity
+  // Lines not yet written, then room: m_used bytes of it are lines. Grown for
+  // a line longer than a block, never shrunk, never filled before use.
+  std::string m_block;
+  size_t m_used = 0;
 };
 
 // Every window operation as a transcript event.
