@@ -11,7 +11,12 @@
 
 namespace tarvik {
 
-std::unique_ptr<IClock> MakeNativeClock() { return std::make_unique<SteadyClock>(); }
+std::unique_ptr<IClock> MakeNativeClock() {
+  // Updates run on this thread (one controller) or on threads it starts
+  // (several): their waits on this clock get fine timer slack.
+  LinuxSystem::UseFineTimerSlack();
+  return std::make_unique<SteadyClock>();
+}
 
 std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError) {
   auto system = std::make_unique<LinuxSystem>(clock);

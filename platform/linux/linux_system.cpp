@@ -47,11 +47,11 @@ std::string LinuxSystem::LoadStringResource(uint16_t id) {
 
 std::unique_ptr<IThread> LinuxSystem::StartThread(std::function<void()> body) {
   return std::make_unique<StdThread>([body = std::move(body)] {
-    // The worker paces the boot protocol's 5 ms polls: the kernel's default
-    // 50 us of slack on every sleep would add up over thousands of chunks.
-    prctl(PR_SET_TIMERSLACK, kWorkerTimerSlackNs, 0, 0, 0);
+    UseFineTimerSlack();
     body();
   });
 }
+
+void LinuxSystem::UseFineTimerSlack() { prctl(PR_SET_TIMERSLACK, kWorkerTimerSlackNs, 0, 0, 0); }
 
 }  // namespace tarvik

@@ -23,6 +23,11 @@ class LinuxSystem final : public ISystem {
 
   // Timer slack of the threads started here (nanoseconds).
   static constexpr unsigned long kWorkerTimerSlackNs = 1000;
+  // Gives the calling thread, and the threads it starts from now on, that
+  // timer slack: the boot protocol's 5 ms polls wait on the real clock, and
+  // the kernel's default 50 us of slack on every sleep would add up over
+  // thousands of chunks, or be spent spinning.
+  static void UseFineTimerSlack();
 
  private:
   IClock& m_clock;
