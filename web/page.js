@@ -16,7 +16,9 @@ const TarvikPage = (() => {
         'program for Windows or Linux.',
       notIsolated: 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin ' +
         'and Cross-Origin-Embedder-Policy: require-corp.',
-      noDevice: 'The update in the browser through WebHID comes later: open the demo with ?simulate=boot.',
+      connect: 'Connect controller',
+      repick: 'The controller has restarted in its other mode, which the browser counts as a new device: ' +
+        'press "Connect controller" and choose it again.',
     },
     zh: {
       ok: '确定',
@@ -25,7 +27,8 @@ const TarvikPage = (() => {
         '打开此页面，或安装 Windows 或 Linux 版的 Tarvik Update 程序。',
       notIsolated: '此页面须带以下响应头提供：Cross-Origin-Opener-Policy: same-origin 和 ' +
         'Cross-Origin-Embedder-Policy: require-corp。',
-      noDevice: '浏览器中通过 WebHID 升级稍后提供：演示请打开 ?simulate=boot。',
+      connect: '连接手柄',
+      repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
     },
   };
   const kLangChinesePrc = 2052;
@@ -43,7 +46,99 @@ const TarvikPage = (() => {
     byId('sorry').hidden = false;
   }
 
-  function start(languageId) {
+  // The controllers through WebHID: the devices the person granted the page,
+  // each with the page's own number, handed to the engine's bus (webhid_bus.h).
+  const hid = (() => {
+    const devices = new Map();  // id -> HIDDevice
+    const ids = new Map();      // HIDDevice -> id
+    const opening = new Map();  // id -> the promise of its opening
+    const filters = [];
+    const switching = new Set();  // "vendor:product" of controllers that come back as another product
+    let granted = [];
+    let started = false;
+    const key = (device) => device.vendorId + ':' + device.productId;
+
+    function idOf(device) {
+      if (ids.has(device)) return ids.get(device);
+      const id = ids.size + 1;
+      ids.set(device, id);
+      devices.set(id, device);
+      // The report id comes apart from the data: the engine gets it back in front.
+      device.addEventListener('inputreport', (event) => {
+        const size = 1 + event.data.byteLength;
+        const at = Module._malloc(size);
+        const heap = new Uint8Array(wasmMemory.buffer, at, size);
+        heap[0] = event.reportId;
+        heap.set(new Uint8Array(event.data.buffer, event.data.byteOffset, event.data.byteLength), 1);
+        Module._tarvik_hid_input(id, at, size);
+        Module._free(at);
+      });
+      return id;
+    }
+    function tell(device, connected) {
+      if (!started) return;
+      const id = idOf(device);
+      if (!connected) opening.delete(id);
+      Module._tarvik_hid_device(id, device.vendorId, device.productId, connected ? 1 : 0);
+    }
+    const done = (token, ok) => Module._tarvik_hid_done(token, ok ? 1 : 0);
+
+    async function watch() {
+      navigator.hid.addEventListener('connect', (event) => {
+        byId('repick').hidden = true;
+        tell(event.device, true);
+      });
+      navigator.hid.addEventListener('disconnect', (event) => {
+        tell(event.device, false);
+        if (switching.has(key(event.device))) {
+          byId('repick').textContent = texts.repick;
+          byId('repick').hidden = false;
+        }
+      });
+      granted = await navigator.hid.getDevices();
+    }
+    function start() {
+      started = true;
+      const connect = byId('connect');
+      connect.textContent = texts.connect;
+      connect.hidden = false;
+      connect.onclick = async () => {
+        let chosen = [];
+        try {
+          chosen = await navigator.hid.requestDevice({ filters });
+        } catch {
+          return;  // no choice made
+        }
+        if (chosen.length) byId('repick').hidden = true;
+        for (const device of chosen) tell(device, true);
+      };
+      for (const device of granted) tell(device, true);
+    }
+    return {
+      watch, start,
+      controller(vendorId, productId, switchesMode) {
+        filters.push({ vendorId, productId });
+        if (switchesMode) switching.add(vendorId + ':' + productId);
+      },
+      open(id, token) {
+        const device = devices.get(id);
+        if (!device) return done(token, false);
+        if (device.opened) return done(token, true);
+        if (!opening.has(id)) opening.set(id, device.open());
+        opening.get(id).then(() => done(token, true), () => {
+          opening.delete(id);
+          done(token, false);
+        });
+      },
+      send(id, reportId, data, token) {
+        const device = devices.get(id);
+        if (!device) return done(token, false);
+        device.sendReport(reportId, data).then(() => done(token, true), () => done(token, false));
+      },
+    };
+  })();
+
+  function start(languageId, webHid) {
     texts = languageId === kLangChinesePrc ? kTexts.zh : kTexts.en;
     document.documentElement.lang = languageId === kLangChinesePrc ? 'zh-CN' : 'en';
     for (const dialog of [byId('message-box'), byId('file-picker')]) {
@@ -51,6 +146,7 @@ const TarvikPage = (() => {
       dialog.querySelector('.cancel').textContent = texts.cancel;
     }
     byId('window').hidden = false;
+    if (webHid) hid.start();
   }
 
   function title(text) {
@@ -155,12 +251,12 @@ const TarvikPage = (() => {
     picker.showModal();
   }
 
-  function load() {
+  async function load() {
     const params = new URLSearchParams(location.search);
     const simulated = params.has('simulate');
     if (!simulated && !('hid' in navigator)) return sorry(texts.noWebHid);
     if (!window.crossOriginIsolated) return sorry(texts.notIsolated);
-    if (!simulated) return sorry(texts.noDevice);
+    if (!simulated) await hid.watch();
     window.Module = { arguments: [...params].map(([key, value]) => key + '=' + value) };
     control(1007).onclick = () => Module._tarvik_web_click(1007);
     const script = document.createElement('script');
@@ -170,7 +266,7 @@ const TarvikPage = (() => {
 
   return {
     start, fail: sorry, title, itemText, enable, show, progressRange, progressPos: drawProgress,
-    messageBox, fileDialog, load,
+    messageBox, fileDialog, load, hid,
   };
 })();
 

@@ -6,8 +6,9 @@
 
 extern "C" {
 // The window appears, its own texts (buttons of the boxes, the picker) in the
-// interface language `languageId` (a Windows language id).
-void tarvik_page_start(int languageId);
+// interface language `languageId` (a Windows language id). `webHid`: the bus
+// is the browser's; the page tells it the granted devices before this returns.
+void tarvik_page_start(int languageId, int webHid);
 // The page cannot run: `text` says why (a bad query parameter).
 void tarvik_page_fail(const char* text);
 void tarvik_page_title(const char* text);
@@ -24,4 +25,16 @@ void tarvik_page_file_dialog(const char* filter);
 void tarvik_page_language(char* buffer, int size);
 // One trace line to the browser's console (on the calling thread).
 void tarvik_page_trace(const char* line);
+}
+
+// The WebHID bus (webhid_bus.h): each starts the browser's call on device
+// `id` and returns; its end comes back through tarvik_hid_done(token, ok).
+extern "C" {
+void tarvik_hid_open(int id, int token);
+// `data` (without the report ID) is copied before this returns.
+void tarvik_hid_send(int id, int reportId, const unsigned char* data, int size, int token);
+// The controllers the "Connect controller" button asks the browser for, one
+// call each; `switchesMode`: a controller that comes back as another product
+// when told to change its report mode (the person must pick it again).
+void tarvik_page_controller(int vendorId, int productId, int switchesMode);
 }

@@ -3,7 +3,7 @@
 // (page.js), which owns the document.
 mergeInto(LibraryManager.library, {
   tarvik_page_start__proxy: 'sync',
-  tarvik_page_start: function(languageId) { TarvikPage.start(languageId); },
+  tarvik_page_start: function(languageId, webHid) { TarvikPage.start(languageId, webHid !== 0); },
   tarvik_page_fail__proxy: 'sync',
   tarvik_page_fail: function(text) { TarvikPage.fail(UTF8ToString(text)); },
   tarvik_page_title__proxy: 'sync',
@@ -29,4 +29,14 @@ mergeInto(LibraryManager.library, {
     stringToUTF8((navigator.languages && navigator.languages[0]) || navigator.language || 'en-US', buffer, size);
   },
   tarvik_page_trace: function(line) { console.debug(UTF8ToString(line)); },
+  tarvik_page_controller__proxy: 'sync',
+  tarvik_page_controller: function(vendorId, productId, switchesMode) {
+    TarvikPage.hid.controller(vendorId, productId, switchesMode !== 0);
+  },
+  tarvik_hid_open__proxy: 'sync',
+  tarvik_hid_open: function(id, token) { TarvikPage.hid.open(id, token); },
+  tarvik_hid_send__proxy: 'sync',
+  tarvik_hid_send: function(id, reportId, data, size, token) {
+    TarvikPage.hid.send(id, reportId, new Uint8Array(wasmMemory.buffer, data, size).slice(), token);
+  },
 });
