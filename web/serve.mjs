@@ -11,10 +11,15 @@ const kTypes = {
 };
 
 // Resolves to the listening server (port 0: any free port, see server.address().port).
-export function serve(root, port = 0) {
+// `mounts`: further folders under URL prefixes, { '/prefix/': folder }.
+export function serve(root, port = 0, mounts = {}) {
   const server = createServer(async (request, response) => {
-    const path = normalize(decodeURIComponent(new URL(request.url, 'http://localhost').pathname));
-    const file = join(root, path.endsWith('/') ? path + 'index.html' : path);
+    let path = normalize(decodeURIComponent(new URL(request.url, 'http://localhost').pathname));
+    let folder = root;
+    for (const [prefix, dir] of Object.entries(mounts)) {
+      if (path.startsWith(prefix)) [folder, path] = [dir, path.slice(prefix.length - 1)];
+    }
+    const file = join(folder, path.endsWith('/') ? path + 'index.html' : path);
     try {
       const body = await readFile(file);
       response.writeHead(200, {
