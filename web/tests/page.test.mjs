@@ -178,3 +178,13 @@ test('a bad ?sim= key says what is wrong instead of a window', async () => {
   assert.ok(!(await page.locator('#window').isVisible()));
   await page.close();
 });
+
+test('a browser without WebHID gets a sentence naming the browsers that work and the desktop programs', async () => {
+  const page = await browser.newPage();
+  await page.addInitScript(() => { delete Navigator.prototype.hid; });
+  await page.goto(`${origin}/`);
+  await page.locator('#sorry').waitFor();
+  assert.match(await page.locator('#sorry').textContent(), /Chrome, Edge or Opera.*Windows or Linux/);
+  assert.ok(!(await page.locator('#window').isVisible()));
+  await page.close();
+});
