@@ -42,6 +42,9 @@ if [[ samples/make_samples.cpp -nt build/web-build/make_samples ]]; then
   c++ -std=c++20 -O1 -o build/web-build/make_samples samples/make_samples.cpp
 fi
 build/web-build/make_samples build/web/samples
+# The demo lists them for download.
+(cd build/web/samples && printf '%s\n' *.dat | sed 's/.*/"&"/' | paste -sd, | sed 's/.*/[&]/') \
+  > build/web/samples/list.json
 echo "web.sh: the page is in build/web/ ($(du -sh build/web | cut -f1))"
 
 if ((run_tests)); then

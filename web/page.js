@@ -17,6 +17,7 @@ const TarvikPage = (() => {
       notIsolated: 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin ' +
         'and Cross-Origin-Embedder-Policy: require-corp.',
       connect: 'Connect controller',
+      samples: 'Sample images for the simulated controller:',
       repick: 'The controller has restarted in its other mode, which the browser counts as a new device: ' +
         'press "Connect controller" and choose it again.',
     },
@@ -28,6 +29,7 @@ const TarvikPage = (() => {
       notIsolated: '此页面须带以下响应头提供：Cross-Origin-Opener-Policy: same-origin 和 ' +
         'Cross-Origin-Embedder-Policy: require-corp。',
       connect: '连接手柄',
+      samples: '模拟手柄的示例固件：',
       repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
     },
   };
@@ -147,6 +149,23 @@ const TarvikPage = (() => {
     }
     byId('window').hidden = false;
     if (webHid) hid.start();
+    else offerSamples();
+  }
+
+  // The demo offers the sample images to download and pick.
+  async function offerSamples() {
+    const response = await fetch('samples/list.json');
+    if (!response.ok) return;
+    const samples = byId('samples');
+    samples.textContent = texts.samples;
+    for (const name of await response.json()) {
+      const link = document.createElement('a');
+      link.href = 'samples/' + name;
+      link.download = name;
+      link.textContent = name;
+      samples.appendChild(link);
+    }
+    samples.hidden = false;
   }
 
   function title(text) {
