@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs what Tarvik Update needs on Debian 12: the one list of its
 # dependencies, by the job they serve. The README's commands and CI use it.
-#   scripts/install-deps.sh [build] [test] [windows]
+#   scripts/install-deps.sh [build] [test] [windows] [web]
 #     build    building and running the Linux programs (the demo needs only this)
 #     test     the Linux tests (with build)
 #     windows  the Windows build and its tests under Wine (with build)
+#     web      the web page (scripts/web.sh) and its tests in headless Chromium
+#              (with build; Node.js and npm as the machine has them)
 # Without a group: all of them.
 set -euo pipefail
 
@@ -36,16 +38,21 @@ windows=(
   wine wine64                            # running the Windows build and its tests
   clang                                  # the fuzz targets (clang 14 with libFuzzer, scripts/fuzz.sh)
 )
+web=(
+  emscripten                             # the engine in WebAssembly (emcc 3.1.6, its libraries prebuilt)
+  chromium                               # the page's tests, headless (driven by playwright-core from web/tests)
+)
 
 groups=("$@")
-if ((${#groups[@]} == 0)); then groups=(build test windows); fi
+if ((${#groups[@]} == 0)); then groups=(build test windows web); fi
 packages=("${build[@]}")
 for group in "${groups[@]}"; do
   case "$group" in
     build) ;;
     test) packages+=("${test[@]}") ;;
     windows) packages+=("${windows[@]}") ;;
-    *) echo "install-deps.sh: no group \"$group\" (build, test, windows)" >&2; exit 2 ;;
+    web) packages+=("${web[@]}") ;;
+    *) echo "install-deps.sh: no group \"$group\" (build, test, windows, web)" >&2; exit 2 ;;
   esac
 done
 

@@ -29,3 +29,6 @@ scripts/fuzz.sh  # the fuzz targets with clang, a short session each
 
 # The Windows executable and the engine's tests for Windows, cross-built and run under Wine.
 scripts/test-windows.sh
+
+# The web page built with emscripten, and its tests in headless Chromium.
+scripts/web.sh --test

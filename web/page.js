@@ -1,0 +1,292 @@
+// The page around the engine: it draws the window the engine's web host
+// describes (web/page_library.js calls TarvikPage on this thread), hands back
+// what the person does, and starts the module with the query's parameters.
+'use strict';
+
+const TarvikPage = (() => {
+  const kOk = 1;
+  const kCancel = 2;
+  // The page's own words; the window's texts come from the engine's text table.
+  const kTexts = {
+    en: {
+      ok: 'OK',
+      cancel: 'Cancel',
+      noWebHid: 'This browser cannot reach USB controllers from a web page (it has no WebHID). ' +
+        'Open this page in Chrome, Edge or Opera on a computer, or install the Tarvik Update ' +
+        'program for Windows or Linux.',
+      notIsolated: 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin ' +
+        'and Cross-Origin-Embedder-Policy: require-corp.',
+      connect: 'Connect controller',
+      samples: 'Sample images for the simulated controller:',
+      repick: 'The controller has restarted in its other mode, which the browser counts as a new device: ' +
+        'press "Connect controller" and choose it again.',
+    },
+    zh: {
+      ok: '确定',
+      cancel: '取消',
+      noWebHid: '此浏览器无法在网页中连接 USB 手柄（不支持 WebHID）。请在电脑上用 Chrome、Edge 或 Opera ' +
+        '打开此页面，或安装 Windows 或 Linux 版的 Tarvik Update 程序。',
+      notIsolated: '此页面须带以下响应头提供：Cross-Origin-Opener-Policy: same-origin 和 ' +
+        'Cross-Origin-Embedder-Policy: require-corp。',
+      connect: '连接手柄',
+      samples: '模拟手柄的示例固件：',
+      repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
+    },
+  };
+  const kLangChinesePrc = 2052;
+  let texts = (navigator.languages && navigator.languages[0] || navigator.language || '').startsWith('zh')
+    ? kTexts.zh : kTexts.en;
+  let progressLow = 0;
+  let progressHigh = 100;
+
+  const byId = (id) => document.getElementById(id);
+  const control = (id) => byId('control-' + id);
+
+  function sorry(text) {
+    byId('window').hidden = true;
+    byId('sorry').textContent = text;
+    byId('sorry').hidden = false;
+  }
+
+  // The controllers through WebHID: the devices the person granted the page,
+  // each with the page's own number, handed to the engine's bus (webhid_bus.h).
+  const hid = (() => {
+    const devices = new Map();  // id -> HIDDevice
+    const ids = new Map();      // HIDDevice -> id
+    const opening = new Map();  // id -> the promise of its opening
+    const filters = [];
+    const switching = new Set();  // "vendor:product" of controllers that come back as another product
+    let granted = [];
+    let started = false;
+    const key = (device) => device.vendorId + ':' + device.productId;
+
+    function idOf(device) {
+      if (ids.has(device)) return ids.get(device);
+      const id = ids.size + 1;
+      ids.set(device, id);
+      devices.set(id, device);
+      // The report id comes apart from the data: the engine gets it back in front.
+      device.addEventListener('inputreport', (event) => {
+        const size = 1 + event.data.byteLength;
+        const at = Module._malloc(size);
+        const heap = new Uint8Array(wasmMemory.buffer, at, size);
+        heap[0] = event.reportId;
+        heap.set(new Uint8Array(event.data.buffer, event.data.byteOffset, event.data.byteLength), 1);
+        Module._tarvik_hid_input(id, at, size);
+        Module._free(at);
+      });
+      return id;
+    }
+    function tell(device, connected) {
+      if (!started) return;
+      const id = idOf(device);
+      if (!connected) opening.delete(id);
+      Module._tarvik_hid_device(id, device.vendorId, device.productId, connected ? 1 : 0);
+    }
+    const done = (token, ok) => Module._tarvik_hid_done(token, ok ? 1 : 0);
+
+    async function watch() {
+      navigator.hid.addEventListener('connect', (event) => {
+        byId('repick').hidden = true;
+        tell(event.device, true);
+      });
+      navigator.hid.addEventListener('disconnect', (event) => {
+        tell(event.device, false);
+        if (switching.has(key(event.device))) {
+          byId('repick').textContent = texts.repick;
+          byId('repick').hidden = false;
+        }
+      });
+      granted = await navigator.hid.getDevices();
+    }
+    function start() {
+      started = true;
+      const connect = byId('connect');
+      connect.textContent = texts.connect;
+      connect.hidden = false;
+      connect.onclick = async () => {
+        let chosen = [];
+        try {
+          chosen = await navigator.hid.requestDevice({ filters });
+        } catch {
+          return;  // no choice made
+        }
+        if (chosen.length) byId('repick').hidden = true;
+        for (const device of chosen) tell(device, true);
+      };
+      for (const device of granted) tell(device, true);
+    }
+    return {
+      watch, start,
+      controller(vendorId, productId, switchesMode) {
+        filters.push({ vendorId, productId });
+        if (switchesMode) switching.add(vendorId + ':' + productId);
+      },
+      open(id, token) {
+        const device = devices.get(id);
+        if (!device) return done(token, false);
+        if (device.opened) return done(token, true);
+        if (!opening.has(id)) opening.set(id, device.open());
+        opening.get(id).then(() => done(token, true), () => {
+          opening.delete(id);
+          done(token, false);
+        });
+      },
+      send(id, reportId, data, token) {
+        const device = devices.get(id);
+        if (!device) return done(token, false);
+        device.sendReport(reportId, data).then(() => done(token, true), () => done(token, false));
+      },
+    };
+  })();
+
+  function start(languageId, webHid) {
+    texts = languageId === kLangChinesePrc ? kTexts.zh : kTexts.en;
+    document.documentElement.lang = languageId === kLangChinesePrc ? 'zh-CN' : 'en';
+    for (const dialog of [byId('message-box'), byId('file-picker')]) {
+      dialog.querySelector('.ok').textContent = texts.ok;
+      dialog.querySelector('.cancel').textContent = texts.cancel;
+    }
+    byId('window').hidden = false;
+    if (webHid) hid.start();
+    else offerSamples();
+  }
+
+  // The demo offers the sample images to download and pick.
+  async function offerSamples() {
+    const response = await fetch('samples/list.json');
+    if (!response.ok) return;
+    const samples = byId('samples');
+    samples.textContent = texts.samples;
+    for (const name of await response.json()) {
+      const link = document.createElement('a');
+      link.href = 'samples/' + name;
+      link.download = name;
+      link.textContent = name;
+      samples.appendChild(link);
+    }
+    samples.hidden = false;
+  }
+
+  function title(text) {
+    document.title = text;
+    byId('title').textContent = text;
+  }
+
+  function itemText(id, text) {
+    const element = control(id);
+    if (element) element.textContent = text.replace(/\r\n/g, '\n');
+  }
+
+  function enable(id, on) {
+    const element = control(id);
+    if (element && 'disabled' in element) element.disabled = !on;
+  }
+
+  function show(id, on) {
+    const element = control(id);
+    if (element) element.hidden = !on;
+  }
+
+  function drawProgress(pos) {
+    const bar = control(1003);
+    bar.max = Math.max(1, progressHigh - progressLow);
+    bar.value = Math.min(Math.max(pos, progressLow), Math.max(progressLow, progressHigh)) - progressLow;
+  }
+
+  function progressRange(low, high) {
+    const pos = progressLow + control(1003).value;
+    progressLow = low;
+    progressHigh = high;
+    drawProgress(pos);
+  }
+
+  // A modal box; its answer goes to the engine, which waits for it.
+  function messageBox(text, caption, okCancel) {
+    const box = byId('message-box');
+    box.querySelector('.caption').textContent = caption === null ? 'Tarvik Update' : caption;
+    box.querySelector('.text').textContent = text.replace(/\r\n/g, '\n');
+    box.querySelector('.cancel').hidden = !okCancel;
+    const answer = (value) => {
+      box.onclick = box.oncancel = null;
+      box.close();
+      Module._tarvik_web_answer(value);
+    };
+    box.onclick = (event) => {
+      if (event.target.tagName === 'BUTTON') answer(Number(event.target.value));
+    };
+    // Escape answers as the close box does: Cancel where there is one.
+    box.oncancel = (event) => {
+      event.preventDefault();
+      answer(okCancel ? kCancel : kOk);
+    };
+    box.showModal();
+  }
+
+  // "File type(*.dat)|*.dat||" -> ".dat"
+  function acceptFromFilter(filter) {
+    const parts = filter.split('|');
+    const patterns = [];
+    for (let i = 1; i < parts.length; i += 2) {
+      for (const pattern of parts[i].split(';')) {
+        if (pattern.startsWith('*.') && pattern !== '*.*') patterns.push(pattern.slice(1));
+      }
+    }
+    return patterns.join(',');
+  }
+
+  // The file picker: the chosen file is read whole into the module's memory
+  // file system, where the engine reads it as it reads a file on disk.
+  function fileDialog(filter) {
+    const picker = byId('file-picker');
+    const input = picker.querySelector('input');
+    const ok = picker.querySelector('.ok');
+    picker.querySelector('.caption').textContent = filter.split('|')[0];
+    input.value = '';
+    input.accept = acceptFromFilter(filter);
+    ok.disabled = true;
+    input.onchange = () => { ok.disabled = input.files.length === 0; };
+    const finish = (path) => {
+      picker.onclick = picker.oncancel = null;
+      picker.close();
+      if (path === null) Module._tarvik_web_file(0);
+      else Module.ccall('tarvik_web_file', null, ['string'], [path]);
+    };
+    picker.onclick = async (event) => {
+      if (event.target === picker.querySelector('.cancel')) finish(null);
+      if (event.target !== ok || input.files.length === 0) return;
+      const file = input.files[0];
+      const bytes = new Uint8Array(await file.arrayBuffer());
+      const folder = '/chosen';
+      if (!FS.analyzePath(folder).exists) FS.mkdir(folder);
+      const path = folder + '/' + file.name.replace(/\//g, '_');
+      FS.writeFile(path, bytes);
+      finish(path);
+    };
+    picker.oncancel = (event) => {
+      event.preventDefault();
+      finish(null);
+    };
+    picker.showModal();
+  }
+
+  async function load() {
+    const params = new URLSearchParams(location.search);
+    const simulated = params.has('simulate');
+    if (!simulated && !('hid' in navigator)) return sorry(texts.noWebHid);
+    if (!window.crossOriginIsolated) return sorry(texts.notIsolated);
+    if (!simulated) await hid.watch();
+    window.Module = { arguments: [...params].map(([key, value]) => key + '=' + value) };
+    control(1007).onclick = () => Module._tarvik_web_click(1007);
+    const script = document.createElement('script');
+    script.src = 'tarvik-update.js';
+    document.body.appendChild(script);
+  }
+
+  return {
+    start, fail: sorry, title, itemText, enable, show, progressRange, progressPos: drawProgress,
+    messageBox, fileDialog, load, hid,
+  };
+})();
+
+TarvikPage.load();

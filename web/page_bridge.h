@@ -1,0 +1,40 @@
+// What the engine's threads call in the page (page_library.js). Each call that
+// touches the page runs on the page's own thread: those with text wait until it
+// has taken the text (the page's thread never waits, so neither waits long),
+// those with numbers only are queued there and return at once.
+#pragma once
+
+extern "C" {
+// The window appears, its own texts (buttons of the boxes, the picker) in the
+// interface language `languageId` (a Windows language id). `webHid`: the bus
+// is the browser's; the page tells it the granted devices before this returns.
+void tarvik_page_start(int languageId, int webHid);
+// The page cannot run: `text` says why (a bad query parameter).
+void tarvik_page_fail(const char* text);
+void tarvik_page_title(const char* text);
+void tarvik_page_item_text(int id, const char* text);
+void tarvik_page_enable(int id, int on);
+void tarvik_page_show(int id, int on);
+void tarvik_page_progress_range(int low, int high);
+void tarvik_page_progress_pos(int pos);
+// Opens a modal box; the answer comes back through tarvik_web_answer.
+void tarvik_page_message_box(const char* text, const char* caption, int okCancel);
+// Opens the file picker; the file comes back through tarvik_web_file.
+void tarvik_page_file_dialog(const char* filter);
+// The browser's first preferred language ("zh-CN"), into `buffer`.
+void tarvik_page_language(char* buffer, int size);
+// One trace line to the browser's console (on the calling thread).
+void tarvik_page_trace(const char* line);
+}
+
+// The WebHID bus (webhid_bus.h): each starts the browser's call on device
+// `id` and returns; its end comes back through tarvik_hid_done(token, ok).
+extern "C" {
+void tarvik_hid_open(int id, int token);
+// `data` (without the report ID) is copied before this returns.
+void tarvik_hid_send(int id, int reportId, const unsigned char* data, int size, int token);
+// The controllers the "Connect controller" button asks the browser for, one
+// call each; `switchesMode`: a controller that comes back as another product
+// when told to change its report mode (the person must pick it again).
+void tarvik_page_controller(int vendorId, int productId, int switchesMode);
+}

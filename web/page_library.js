@@ -1,0 +1,42 @@
+// The page's side of web/page_bridge.h: each function runs on the page's own
+// thread (the engine's threads are workers) and hands over to TarvikPage
+// (page.js), which owns the document.
+mergeInto(LibraryManager.library, {
+  tarvik_page_start__proxy: 'sync',
+  tarvik_page_start: function(languageId, webHid) { TarvikPage.start(languageId, webHid !== 0); },
+  tarvik_page_fail__proxy: 'sync',
+  tarvik_page_fail: function(text) { TarvikPage.fail(UTF8ToString(text)); },
+  tarvik_page_title__proxy: 'sync',
+  tarvik_page_title: function(text) { TarvikPage.title(UTF8ToString(text)); },
+  tarvik_page_item_text__proxy: 'sync',
+  tarvik_page_item_text: function(id, text) { TarvikPage.itemText(id, UTF8ToString(text)); },
+  tarvik_page_enable__proxy: 'async',
+  tarvik_page_enable: function(id, on) { TarvikPage.enable(id, on !== 0); },
+  tarvik_page_show__proxy: 'async',
+  tarvik_page_show: function(id, on) { TarvikPage.show(id, on !== 0); },
+  tarvik_page_progress_range__proxy: 'async',
+  tarvik_page_progress_range: function(low, high) { TarvikPage.progressRange(low, high); },
+  tarvik_page_progress_pos__proxy: 'async',
+  tarvik_page_progress_pos: function(pos) { TarvikPage.progressPos(pos); },
+  tarvik_page_message_box__proxy: 'sync',
+  tarvik_page_message_box: function(text, caption, okCancel) {
+    TarvikPage.messageBox(UTF8ToString(text), caption ? UTF8ToString(caption) : null, okCancel !== 0);
+  },
+  tarvik_page_file_dialog__proxy: 'sync',
+  tarvik_page_file_dialog: function(filter) { TarvikPage.fileDialog(UTF8ToString(filter)); },
+  tarvik_page_language__proxy: 'sync',
+  tarvik_page_language: function(buffer, size) {
+    stringToUTF8((navigator.languages && navigator.languages[0]) || navigator.language || 'en-US', buffer, size);
+  },
+  tarvik_page_trace: function(line) { console.debug(UTF8ToString(line)); },
+  tarvik_page_controller__proxy: 'sync',
+  tarvik_page_controller: function(vendorId, productId, switchesMode) {
+    TarvikPage.hid.controller(vendorId, productId, switchesMode !== 0);
+  },
+  tarvik_hid_open__proxy: 'sync',
+  tarvik_hid_open: function(id, token) { TarvikPage.hid.open(id, token); },
+  tarvik_hid_send__proxy: 'sync',
+  tarvik_hid_send: function(id, reportId, data, size, token) {
+    TarvikPage.hid.send(id, reportId, new Uint8Array(wasmMemory.buffer, data, size).slice(), token);
+  },
+});

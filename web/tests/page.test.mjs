@@ -1,0 +1,192 @@
+// The page in headless Chromium (Debian's chromium driven by playwright-core),
+// served as scripts/web.sh serves it: whole updates through the window, against
+// the controllers simulated in the page (?simulate=) and through the page's
+// WebHID bus against a stand-in navigator.hid whose devices are the project's
+// simulated controllers (stand_in_hid.js), checked on what each controller holds.
+// The page is built first (scripts/web.sh --build-only); screenshots go to
+// build/web-test/.
+import { after, before, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync, readFileSync } from 'node:fs';
+import { dirname, join } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+import { serve } from '../serve.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const root = join(here, '..', '..');
+const pageDir = join(root, 'build', 'web');
+const standInDir = join(root, 'build', 'web-build', 'stand-in');
+const outputDir = join(root, 'build', 'web-test');
+const kRecordHeader = 28;  // an image record's header; its payload follows
+
+let server;
+let browser;
+let origin;
+
+before(async () => {
+  mkdirSync(outputDir, { recursive: true });
+  server = await serve(pageDir, 0, { '/stand-in/': standInDir });
+  origin = `http://localhost:${server.address().port}`;
+  browser = await chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  server?.close();
+});
+
+// `standIn`: the options of the stand-in navigator.hid (stand_in_hid.js), or none.
+async function openPage(query, locale = 'en-US', standIn = null, waitForVersion = true) {
+  const page = await browser.newPage({ locale, viewport: { width: 640, height: 420 } });
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  if (standIn) {
+    await page.addInitScript((options) => { window.TarvikStandInOptions = options; }, standIn);
+    await page.addInitScript({ path: join(here, 'stand_in_hid.js') });
+  }
+  await page.goto(`${origin}/${query}`);
+  if (waitForVersion) await versionInTitle(page);
+  return { page, errors };
+}
+
+// The start-up search and version query put the version into the title.
+async function versionInTitle(page) {
+  await page.waitForFunction(() => /\(/.test(document.title), null, { timeout: 15000 });
+}
+
+// Presses "USB Update", picks `image` and answers every box with OK until the
+// upgraded notice shows or a box says the update failed; the texts of the boxes, in order.
+async function updateFromWindow(page, image) {
+  await page.click('#control-1007');
+  await page.locator('#file-picker[open]').waitFor();
+  await page.setInputFiles('#file-picker input', join(pageDir, 'samples', image));
+  await page.click('#file-picker .ok');
+  const boxes = [];
+  const deadline = Date.now() + 30000;
+  while (!(await page.locator('#control--1').isVisible()) && !boxes.some((text) => /failure/.test(text))) {
+    assert.ok(Date.now() < deadline, `no upgraded notice; boxes: ${JSON.stringify(boxes)}`);
+    if (await page.locator('#message-box[open]').isVisible()) {
+      boxes.push(await page.locator('#message-box .text').textContent());
+      await page.click('#message-box .ok');
+    }
+    await page.waitForTimeout(50);
+  }
+  return boxes;
+}
+
+async function controllers(page) {
+  return JSON.parse(await page.evaluate(() => UTF8ToString(Module._tarvik_web_simulated_controllers())));
+}
+
+// Whether `controller` holds `image` whole (its one record's payload), and the version it was stamped with.
+async function assertHolds(page, controller, image) {
+  if (controller.protocol === 'boot') {
+    assert.deepEqual(controller.regions.map((r) => [r.mcu, r.address, r.bytes]),
+      [['main', 0x08004000, payloadHex(image)]]);
+    assert.deepEqual(controller.stamps, [{ mcu: 'main', version: 131 }]);
+    // Back from its reset, the controller tells its new version.
+    await page.waitForFunction(() => /Fw v1\.31/.test(document.title), null, { timeout: 5000 });
+  } else {
+    assert.equal(controller.firmware, payloadHex(image));
+    assert.equal(controller.transfers, 1);
+  }
+}
+
+function payloadHex(image) {
+  return readFileSync(join(pageDir, 'samples', image)).subarray(kRecordHeader).toString('hex');
+}
+
+const kUpdates = [
+  { simulate: 'boot', image: 'boot-main-v1.31.dat' },
+  { simulate: 'packet1', image: 'packet-v1.40.dat' },
+  // A report-mode-2 controller that switches to mode 1 when asked, as a real one does.
+  { simulate: 'packet2', settings: ['switch=replug'], image: 'packet-v1.40.dat' },
+];
+
+for (const { simulate, settings = [], image } of kUpdates) {
+  const query = `?simulate=${simulate}` + settings.map((s) => `&sim=${s}`).join('');
+  test(`${query}: ${image} through the window ends "Firmware upgraded!" and the controller holds it`, async () => {
+    const { page, errors } = await openPage(query);
+    const boxes = await updateFromWindow(page, image);
+    assert.equal(await page.locator('#control--1').textContent(), 'Firmware upgraded!');
+    assert.match(boxes.at(-1), /Firmware upgraded!/);
+    assert.ok(boxes.length >= 2, 'the version change is confirmed in a box');
+    await assertHolds(page, (await controllers(page))[0], image);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+}
+
+for (const { simulate, settings = [], image } of kUpdates) {
+  test(`WebHID, ${simulate} ${settings.join(' ')}: ${image} through the page's bus, and the controller holds it`, async () => {
+    const switches = simulate === 'packet2';
+    const { page, errors } = await openPage('', 'en-US', { simulate, settings, granted: true }, !switches);
+    if (switches) {
+      // Told to change to report mode 1, it came back as a product the page
+      // was never given: the person is asked to pick it again.
+      await page.locator('#repick').waitFor();
+      await page.click('#connect');
+      await page.locator('#repick').waitFor({ state: 'hidden' });
+      await versionInTitle(page);
+    }
+    const boxes = await updateFromWindow(page, image);
+    assert.match(boxes.at(-1), /Firmware upgraded!/);
+    await assertHolds(page, (await page.evaluate(() => TarvikStandIn.holdings()))[0], image);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+}
+
+test('WebHID: a controller unplugged in the middle of a boot-mode update fails it, and the window says so', async () => {
+  const { page } = await openPage('', 'en-US', { simulate: 'boot', settings: ['unplug.after=40'], granted: true });
+  const boxes = await updateFromWindow(page, 'boot-main-v1.31.dat');
+  assert.match(boxes.at(-1), /Firmware update failure/);
+  assert.ok(!(await page.locator('#control--1').isVisible()));
+  await page.waitForFunction(() => !/\(/.test(document.title), null, { timeout: 5000 });
+  assert.ok(await page.locator('#control-1007').isDisabled());
+  const [controller] = await page.evaluate(() => TarvikStandIn.holdings());
+  const written = controller.regions.reduce((sum, r) => sum + r.bytes.length / 2, 0);
+  assert.ok(written > 0 && written < payloadHex('boot-main-v1.31.dat').length / 2, `${written} bytes written`);
+  assert.deepEqual(controller.stamps, []);
+  await page.close();
+});
+
+test('the window in English and in Chinese, as the browser\'s language says (screenshots)', async () => {
+  const kWindows = [
+    { locale: 'en-US', button: 'USB Update', file: 'page-en.png' },
+    { locale: 'zh-CN', button: 'USB 升级', file: 'page-zh.png' },
+  ];
+  for (const { locale, button, file } of kWindows) {
+    const { page } = await openPage('?simulate=boot', locale);
+    assert.equal(await page.locator('#control-1007').textContent(), button);
+    assert.ok(await page.locator('#control-1007').isEnabled());
+    // The demo offers its sample images.
+    assert.equal(await page.locator('#samples a[href="samples/boot-main-v1.31.dat"]').count(), 1);
+    await page.screenshot({ path: join(outputDir, file) });
+    await page.close();
+  }
+});
+
+test('a bad ?sim= key says what is wrong instead of a window', async () => {
+  const page = await browser.newPage();
+  await page.goto(`${origin}/?simulate=boot&sim=no.such.key=1`);
+  await page.locator('#sorry').waitFor();
+  assert.match(await page.locator('#sorry').textContent(), /no\.such\.key/);
+  assert.ok(!(await page.locator('#window').isVisible()));
+  await page.close();
+});
+
+test('a browser without WebHID gets a sentence naming the browsers that work and the desktop programs', async () => {
+  const page = await browser.newPage();
+  await page.addInitScript(() => { delete Navigator.prototype.hid; });
+  await page.goto(`${origin}/`);
+  await page.locator('#sorry').waitFor();
+  assert.match(await page.locator('#sorry').textContent(), /Chrome, Edge or Opera.*Windows or Linux/);
+  assert.ok(!(await page.locator('#window').isVisible()));
+  await page.close();
+});

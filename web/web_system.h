@@ -1,0 +1,29 @@
+// The system seam in the page: the interface language from the browser's
+// preferred languages, trace lines to the browser's console (when asked for
+// with ?trace=1), threads on the module's workers, the given clock.
+#pragma once
+
+#include "platform/system.h"
+
+namespace tarvik {
+
+class WebSystem final : public ISystem {
+ public:
+  WebSystem(IClock& clock, bool trace) : m_clock(clock), m_trace(trace) {}
+
+  uint16_t GetUserDefaultUILanguage() override;
+  LocalTime GetLocalTime() override;
+  std::string GetCurrentDirectory() override { return "/"; }
+  uint32_t GetLastError() override;
+  void OutputDebugString(const std::string& line) override;
+  bool TraceReceived() override { return m_trace; }
+  std::string LoadStringResource(uint16_t id) override;
+  std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
+  IClock& Clock() override { return m_clock; }
+
+ private:
+  IClock& m_clock;
+  bool m_trace;
+};
+
+}  // namespace tarvik
