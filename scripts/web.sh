@@ -25,8 +25,6 @@ done
 # emcc's optimising link runs JavaScript tools that need acorn, which is in
 # Debian's Node.js folder, not beside the machine's own Node.js.
 export NODE_PATH=/usr/share/nodejs
-# emcc output run under this Node.js needs the built-in fetch switched off.
-export TARVIK_NODE_FOR_EMCC_OUTPUT="node --no-experimental-fetch"
 
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 emcmake cmake -S . -B build/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON \
