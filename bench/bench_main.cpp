@@ -162,6 +162,20 @@ void BootUpdateOn(IClock& clock, size_t image, double& wallMs, double& cpuMs) {
   if (outcome.result != OutcomeResult::kUpgraded) std::printf("an update did not succeed\n");
 }
 
+// The CPU the waits of a boot-mode update cost at the least: `waits` plain
+// sleeps of 5 ms (the erase wait's one sleep is counted as one of them), with
+// nothing spun, and the update's own work on a clock that does not wait.
+double LeastCpuMs(uint32_t waits, size_t image) {
+  const double start = ProcessCpuMs();
+  for (uint32_t i = 0; i < waits; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const double sleeps = ProcessCpuMs() - start;
+  VirtualClock clock;
+  double wallMs = 0;
+  double workMs = 0;
+  BootUpdateOn(clock, image, wallMs, workMs);
+  return sleeps + workMs;
+}
+
 void BenchBoot(int runs) {
   constexpr size_t kImage = 64 * 1024;
   const uint32_t chunks = static_cast<uint32_t>((kImage + boot::kMaxData - 1) / boot::kMaxData);
@@ -170,9 +184,11 @@ void BenchBoot(int runs) {
   std::printf("floor = 1000 ms erase wait + %u chunks x 5 ms poll = %.0f ms\n", chunks, floorMs);
   std::printf("yield: sleep to 200 us before each deadline, then yield (as before)\n");
   std::printf("steady: sleep to as late as recent wakes allow, then yield (SteadyClock, 1 us timer slack as the CLI sets it)\n");
-  std::printf("run  yield_wall  ratio   cpu_ms  steady_wall  ratio   cpu_ms\n");
+  std::printf("least: the CPU of as many plain 5 ms sleeps as the update waits, and of its work on a virtual clock\n");
+  std::printf("run  yield_wall  ratio   cpu_ms  steady_wall  ratio   cpu_ms  least_cpu_ms\n");
   std::vector<double> ratios[2];
   std::vector<double> cpu[2];
+  std::vector<double> least;
   for (int run = 0; run < runs; ++run) {
     double wall[2] = {};
     double cpuMs[2] = {};
@@ -182,18 +198,19 @@ void BenchBoot(int runs) {
     // As the command line runs its updates: on a thread with fine timer slack.
     prctl(PR_SET_TIMERSLACK, LinuxSystem::kWorkerTimerSlackNs, 0, 0, 0);
     BootUpdateOn(steady, kImage, wall[1], cpuMs[1]);
+    least.push_back(LeastCpuMs(chunks + 1, kImage));
     prctl(PR_SET_TIMERSLACK, 0, 0, 0, 0);  // the default again
     for (int i = 0; i < 2; ++i) {
       ratios[i].push_back(wall[i] / floorMs);
       cpu[i].push_back(cpuMs[i]);
     }
-    std::printf("%3d  %10.1f  %6.4f  %6.0f  %11.1f  %6.4f  %6.0f\n", run, wall[0], wall[0] / floorMs, cpuMs[0],
-                wall[1], wall[1] / floorMs, cpuMs[1]);
+    std::printf("%3d  %10.1f  %6.4f  %6.0f  %11.1f  %6.4f  %6.0f  %12.0f\n", run, wall[0], wall[0] / floorMs, cpuMs[0],
+                wall[1], wall[1] / floorMs, cpuMs[1], least.back());
   }
   std::printf("boot ratio: yield median %.4f, steady median %.4f (aim <= 1.01); cpu: yield median %.0f ms, steady "
-              "median %.0f ms\n\n",
+              "median %.0f ms (aim <= 100), least median %.0f ms\n\n",
               Percentile(ratios[0], 0.5), Percentile(ratios[1], 0.5), Percentile(cpu[0], 0.5),
-              Percentile(cpu[1], 0.5));
+              Percentile(cpu[1], 0.5), Percentile(least, 0.5));
 }
 
 // ---- Packet protocol: host turnaround and whole host cycle per exchange ----
