@@ -268,17 +268,7 @@ void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayM
   m_changed.notify_all();
 }
 
-void SimHidBus::Notify(uint32_t eventType) {
-  // A target may be unregistered, and go, on another thread: that waits until
-  // this delivery is over. A target may call the bus, and so notify, again.
-  std::lock_guard<std::recursive_mutex> delivering(m_notifyLock);
-  std::vector<IDeviceNotifyTarget*> targets;
-  {
-    std::lock_guard<std::mutex> lock(m_lock);
-    for (auto& [id, target] : m_targets) targets.push_back(target);
-  }
-  for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(eventType);
-}
+void SimHidBus::Notify(uint32_t eventType) { m_targets.Post(eventType); }
 
 void SimHidBus::KeepExchangeLog(bool keep) {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -299,10 +289,7 @@ std::vector<std::vector<uint8_t>> SimHidBus::ReportsWrittenTo(int device) const 
   return reports;
 }
 
-int SimHidBus::RegistrationCount() const {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_registrations;
-}
+int SimHidBus::RegistrationCount() const { return m_targets.Added(); }
 
 int SimHidBus::OpenHandleCount() const {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -466,18 +453,8 @@ void SimHidBus::Close(HidHandle handle) {
   m_changed.notify_all();
 }
 
-NotifyHandle SimHidBus::RegisterNotify(IDeviceNotifyTarget& target) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  ++m_registrations;
-  const NotifyHandle handle = m_nextNotify++;
-  m_targets.emplace(handle, &target);
-  return handle;
-}
+NotifyHandle SimHidBus::RegisterNotify(IDeviceNotifyTarget& target) { return m_targets.Add(target); }
 
-void SimHidBus::UnregisterNotify(NotifyHandle handle) {
-  std::lock_guard<std::recursive_mutex> delivering(m_notifyLock);
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_targets.erase(handle);
-}
+void SimHidBus::UnregisterNotify(NotifyHandle handle) { m_targets.Remove(handle); }
 
 }  // namespace tarvik

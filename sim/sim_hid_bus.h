@@ -19,6 +19,7 @@
 
 #include "platform/clock.h"
 #include "platform/hid_bus.h"
+#include "platform/std/notify_targets.h"
 
 namespace tarvik {
 
@@ -175,16 +176,13 @@ class SimHidBus final : public IHidBus {
 
   IClock& m_clock;
   mutable std::mutex m_lock;
-  std::recursive_mutex m_notifyLock;  // held while notices are delivered; taken before m_lock
   std::condition_variable m_changed;
   std::vector<Device> m_devices;  // enumeration order
   // Every device ever plugged under a path, in plug order; Open takes the first present one.
   std::unordered_map<std::string, std::vector<int>> m_devicesByPath;
   std::map<HidHandle, Handle> m_handles;
   HidHandle m_nextHandle = 1;
-  std::map<NotifyHandle, IDeviceNotifyTarget*> m_targets;
-  NotifyHandle m_nextNotify = 1;
-  int m_registrations = 0;
+  NotifyTargets m_targets;
   int m_nextDevice = 1;
   std::vector<SimExchange> m_exchanges;
   bool m_keepExchanges = false;

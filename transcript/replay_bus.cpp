@@ -289,7 +289,6 @@ std::optional<uint64_t> ReplayBus::DueMs(const Change& change) const {
 
 void ReplayBus::CatchUp() {
   std::vector<uint32_t> notices;
-  std::vector<IDeviceNotifyTarget*> targets;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const uint64_t now = m_clock.NowMs();
@@ -309,11 +308,8 @@ void ReplayBus::CatchUp() {
       changes.erase(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(done));
     }
     if (notices.empty()) return;
-    for (const auto& [handle, target] : m_targets) targets.push_back(target);
   }
-  for (uint32_t notice : notices) {
-    for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(notice);
-  }
+  m_targets.Post(notices);
 }
 
 std::vector<std::string> ReplayBus::EnumerateInterfaces() {
@@ -452,17 +448,9 @@ void ReplayBus::Close(HidHandle handle) {
   m_handles.erase(handle);
 }
 
-NotifyHandle ReplayBus::RegisterNotify(IDeviceNotifyTarget& target) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  const NotifyHandle handle = m_nextNotify++;
-  m_targets[handle] = &target;
-  return handle;
-}
+NotifyHandle ReplayBus::RegisterNotify(IDeviceNotifyTarget& target) { return m_targets.Add(target); }
 
-void ReplayBus::UnregisterNotify(NotifyHandle handle) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_targets.erase(handle);
-}
+void ReplayBus::UnregisterNotify(NotifyHandle handle) { m_targets.Remove(handle); }
 
 std::optional<ReplayDivergence> ReplayBus::Verdict() {
   std::lock_guard<std::mutex> lock(m_lock);

@@ -16,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/hid_bus.h"
+#include "platform/std/notify_targets.h"
 
 namespace tarvik {
 
@@ -175,8 +176,7 @@ class ReplayBus final : public IHidBus {
   std::map<size_t, uint64_t> m_matchedAt;      // output lines matched, and when
   std::map<HidHandle, Handle> m_handles;
   HidHandle m_nextHandle = 1;
-  std::map<NotifyHandle, IDeviceNotifyTarget*> m_targets;
-  NotifyHandle m_nextNotify = 1;
+  NotifyTargets m_targets;
   size_t m_matched = 0;
   size_t m_lastMatchedLine = 0;
   std::optional<ReplayDivergence> m_divergence;
