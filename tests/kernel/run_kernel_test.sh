@@ -1,19 +1,24 @@
 #!/usr/bin/env bash
 # Updates simulated controllers through a real Linux kernel: boots Debian's
-# kernel in a QEMU guest (software emulation), creates each controller as a
-# uhid device whose device side is uhid_controller, and runs
-# tarvik-update-cli on the guest's hidraw devices, without --simulate: one
-# controller at a time (a two-record boot-mode update, then a report-mode-1
-# update), then three at once (two boot-mode controllers with UIDs of their
-# own and a report-mode-1 one), listed with `list --json` and all updated by
-# one `flash --all`. Each controller checks what it holds on its device side.
+# kernel in a QEMU guest (software emulation) and runs tarvik-update-cli on
+# the guest's hidraw devices, without --simulate. The controllers are played
+# twice over: as uhid devices (uhid_controller), and as USB HID gadgets on
+# dummy_hcd (gadget_controller), where the host side is the kernel's USB stack
+# and usbhid, and a controller leaves the bus as a real one does (the
+# boot-mode reset and the report-mode-2 controller's return in report mode 1
+# are USB disconnects and reconnects). Each way: one controller at a time (a
+# two-record boot-mode update, a report-mode-1 update, and over USB a
+# report-mode-2 one), then three at once (two boot-mode controllers with UIDs
+# of their own and a report-mode-1 one), listed with `list --json` and all
+# updated by one `flash --all`. Each controller checks what it holds on its
+# device side.
 #
-#   run_kernel_test.sh CLI UHID_CONTROLLER IMAGES_DIR WORK_DIR
+#   run_kernel_test.sh CLI UHID_CONTROLLER GADGET_CONTROLLER IMAGES_DIR WORK_DIR
 #
 # Fails, and says why, when the kernel cannot be fetched or the guest cannot run.
 set -euo pipefail
 
-cli=$1 peer=$2 images=$3 work=$4
+cli=$1 peer=$2 gadget=$3 images=$4 work=$5
 mkdir -p "$work"
 cd "$work"
 
@@ -50,92 +55,125 @@ PY
   xz -dc kernel/vmlinux.xz > kernel/vmlinux 2>/dev/null || true
   [[ -s kernel/vmlinux ]] || fail "cannot unpack the kernel"
 fi
-modules=$(ls -d kernel/root/lib/modules/*/kernel/drivers/hid)
+modules=$(ls -d kernel/root/lib/modules/*/kernel)
+# In load order: HID and uhid, then the USB host and gadget stacks.
+hid_modules="hid uhid hid-generic"
+usb_modules="configfs usb-common usbcore udc-core libcomposite usb_f_hid usbhid dummy_hcd"
 
 # The guest's root: busybox, the HID modules, the programs and their libraries, the images.
 rm -rf initrd && mkdir -p initrd/{bin,proc,sys,dev,tmp,run,images,lib/modules}
 cp "$(command -v busybox)" initrd/bin/busybox
-for module in hid uhid hid-generic; do cp "$modules/$module.ko" initrd/lib/modules/; done
+for module in $hid_modules $usb_modules; do
+  file=$(find "$modules" -name "$module.ko" | head -1)
+  [[ -n "$file" ]] || fail "the kernel has no module $module"
+  cp "$file" initrd/lib/modules/
+done
 cp "$cli" initrd/bin/tarvik-update-cli
 cp "$peer" initrd/bin/uhid_controller
+cp "$gadget" initrd/bin/gadget_controller
 cp "$images"/*.dat initrd/images/
-for binary in "$cli" "$peer"; do
+for binary in "$cli" "$peer" "$gadget"; do
   ldd "$binary" | grep -o '/[^ ]*' | while read -r library; do
     mkdir -p "initrd$(dirname "$library")"
     cp -L "$library" "initrd$library"
   done
 done
 
-cat > initrd/init <<'INIT'
-#!/bin/busybox sh
+{
+  echo '#!/bin/busybox sh'
+  echo "hid_modules='$hid_modules' usb_modules='$usb_modules'"
+} > initrd/init
+cat >> initrd/init <<'INIT'
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
-for module in hid uhid hid-generic; do insmod /lib/modules/$module.ko || echo "GUEST-ERROR insmod $module"; done
+for module in $hid_modules $usb_modules; do
+  case $module in
+    dummy_hcd) insmod /lib/modules/$module.ko num=3 ;;  # three USB buses, one controller on each
+    *) insmod /lib/modules/$module.ko ;;
+  esac || echo "GUEST-ERROR insmod $module"
+  [ $module = configfs ] && mount -t configfs none /sys/kernel/config
+done
+
+hidraw_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
+# Waits up to 20 s for N hidraw nodes (USB enumeration under emulation takes
+# a second or two).
+wait_hidraw() {
+  i=0
+  while [ "$(hidraw_count)" -lt $1 ] && [ $i -lt 100 ]; do sleep 0.2; i=$((i + 1)); done
+}
 
 # One update per protocol: the controller appears, the updater finds it through
-# hidraw, writes the image, and the controller checks what it received.
+# hidraw, writes the image, and the controller checks what it received. Its
+# lines are renamed after the case.
 run_case() {
-  mode=$1 image=$2
-  uhid_controller "$mode" "$image" > /tmp/peer.log 2>&1 &
+  name=$1 image=$2
+  shift 2
+  "$@" > /tmp/peer.log 2>&1 &
   peer=$!
-  for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-    ls /dev/hidraw* >/dev/null 2>&1 && break
-    sleep 0.2
-  done
+  wait_hidraw 1
   timeout 120 tarvik-update-cli --json flash --yes "$image" > /tmp/cli.json 2> /tmp/cli.err
-  echo "CLI-EXIT $mode $?"
+  echo "CLI-EXIT $name $?"
   cat /tmp/cli.json /tmp/cli.err
+  echo "CLI-PRODUCT $name $(sed -n 's/.*"product": *"\([0-9a-f:]*\)".*/\1/p' /tmp/cli.json | head -1)"
   kill -TERM $peer
   wait $peer
-  cat /tmp/peer.log
+  sed -e "s/^PEER-CHECK \([A-Z]*\)/CASE-CHECK $name \1/" /tmp/peer.log
   while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
 }
-hidraw_count() { ls /dev/hidraw* 2>/dev/null | wc -l; }
 
 # Three controllers on the bus at once, each its own uhid_controller with a log
 # of its own: the list shows them in bus order and one flash --all updates
 # them side by side. The peers' lines are renamed so that they cannot pass
-# for the single-controller cases'.
+# for the single-controller cases'. PREFIX names the run; with "usb" the
+# controllers are gadgets, one on each dummy USB bus.
 run_all() {
-  image=$1
+  image=$1 prefix=$2
   peers=""
   n=0
   for entry in boot-a:boot:0 boot-b:boot:1 packet1:packet1:0; do
     name=${entry%%:*} rest=${entry#*:}
     mode=${rest%%:*} step=${rest#*:}
-    uhid_controller "$mode" "$image" uid.step=$step > /tmp/all-$name.log 2>&1 &
+    if [ "$prefix" = usb ]; then
+      gadget_controller $n "$mode" "$image" uid.step=$step > /tmp/all-$name.log 2>&1 &
+    else
+      uhid_controller "$mode" "$image" uid.step=$step > /tmp/all-$name.log 2>&1 &
+    fi
     peers="$peers $!"
     n=$((n + 1))
     # One at a time, so that the bus order is the order of creation.
-    for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do
-      [ "$(hidraw_count)" -ge $n ] && break
-      sleep 0.2
-    done
+    wait_hidraw $n
   done
   timeout 60 tarvik-update-cli list --json > /tmp/list.json 2> /tmp/list.err
-  echo "ALL-LIST-EXIT $?"
+  echo "$prefix-ALL-LIST-EXIT $?"
   cat /tmp/list.json /tmp/list.err
-  echo "ALL-LIST-COUNT $(grep -c '"index":' /tmp/list.json)"
-  echo "ALL-LIST-MODES $(grep -o '"reportMode": *[0-9]*' /tmp/list.json | grep -o '[0-9]*$' | tr '\n' ' ')"
-  echo "ALL-LIST-UIDS $(grep -o '"uid": *"[0-9a-f]*"' /tmp/list.json | sort -u | wc -l)"
+  echo "$prefix-ALL-LIST-COUNT $(grep -c '"index":' /tmp/list.json)"
+  echo "$prefix-ALL-LIST-MODES $(grep -o '"reportMode": *[0-9]*' /tmp/list.json | grep -o '[0-9]*$' | tr '\n' ' ')"
+  echo "$prefix-ALL-LIST-UIDS $(grep -o '"uid": *"[0-9a-f]*"' /tmp/list.json | sort -u | wc -l)"
   timeout 180 tarvik-update-cli --json flash --all --yes "$image" > /tmp/cli.json 2> /tmp/cli.err
-  echo "ALL-FLASH-EXIT $?"
+  echo "$prefix-ALL-FLASH-EXIT $?"
   cat /tmp/cli.json /tmp/cli.err
-  echo "ALL-FLASH-UPGRADED $(grep -c '"result": *"upgraded"' /tmp/cli.json)"
+  echo "$prefix-ALL-FLASH-UPGRADED $(grep -c '"result": *"upgraded"' /tmp/cli.json)"
   for peer in $peers; do kill -TERM $peer; done
   for peer in $peers; do wait $peer; done
   for name in boot-a boot-b packet1; do
-    sed -e "s/^PEER-CHECK \([A-Z]*\)/ALL-CHECK $name \1/" /tmp/all-$name.log
+    sed -e "s/^PEER-CHECK \([A-Z]*\)/$prefix-ALL-CHECK $name \1/" /tmp/all-$name.log
   done
   while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
 }
-run_case boot /images/boot-two-mcus-v1.31.dat
-run_case packet1 /images/packet-v1.40.dat
+run_case boot /images/boot-two-mcus-v1.31.dat uhid_controller boot /images/boot-two-mcus-v1.31.dat
+run_case packet1 /images/packet-v1.40.dat uhid_controller packet1 /images/packet-v1.40.dat
 # One record, so that both protocols take the image whole.
-run_all /images/boot-main-v1.31.dat
+run_all /images/boot-main-v1.31.dat uhid
+# The same over USB, and the report-mode-2 controller that comes back in report mode 1.
+for mode in boot packet1 packet2; do
+  image=/images/packet-v1.40.dat
+  [ $mode = boot ] && image=/images/boot-two-mcus-v1.31.dat
+  run_case usb-$mode $image gadget_controller 0 $mode $image
+done
+run_all /images/boot-main-v1.31.dat usb
 echo GUEST-DONE
 poweroff -f
 INIT
@@ -153,31 +191,37 @@ tr -d '\r' < console.log | grep -v '^\s*$' | sed -e 's/^/guest: /'
 [[ $qemu -eq 0 ]] || fail "the guest did not run to its end (qemu exit $qemu); see $work/console.log"
 grep -q GUEST-DONE console.log || fail "the guest stopped early; see $work/console.log"
 status=0
-for mode in boot packet1; do
-  if grep -q "CLI-EXIT $mode 0" console.log && grep -q "PEER-CHECK OK $mode" console.log; then
-    echo "kernel test: $mode update through hidraw: passed"
+verdict() {
+  if [[ $1 -eq 1 ]]; then
+    echo "kernel test: $2: passed"
   else
-    echo "kernel test: $mode update through hidraw: FAILED" >&2
+    echo "kernel test: $2: FAILED" >&2
     status=1
   fi
+}
+for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
+  ok=0
+  grep -q "CLI-EXIT $name 0" console.log && grep -q "CASE-CHECK $name OK" console.log && ok=1
+  verdict $ok "$name update through hidraw"
 done
+# The report-mode-2 controller was updated after coming back as the report-mode-1 product.
+ok=0
+grep -q "CLI-PRODUCT usb-packet2 5a3c:7e21" console.log && ok=1
+verdict $ok "usb-packet2 updated in report mode 1 after enumerating again"
 # Three at once: the list shows them all (two boot-mode controllers with UIDs
 # of their own, then the report-mode-1 one), flash --all upgrades every one
 # (three results, besides the document's own), and each holds the image.
-all_ok=1
-grep -q "ALL-LIST-EXIT 0" console.log || all_ok=0
-grep -q "ALL-LIST-COUNT 3" console.log || all_ok=0
-grep -Eq "ALL-LIST-MODES 3 3 1 *$" <(tr -d '\r' < console.log) || all_ok=0
-grep -q "ALL-LIST-UIDS 2" console.log || all_ok=0
-grep -q "ALL-FLASH-EXIT 0" console.log || all_ok=0
-grep -q "ALL-FLASH-UPGRADED 4" console.log || all_ok=0
-for name in boot-a boot-b packet1; do
-  grep -q "ALL-CHECK $name OK" console.log || all_ok=0
+for prefix in uhid usb; do
+  ok=1
+  grep -q "$prefix-ALL-LIST-EXIT 0" console.log || ok=0
+  grep -q "$prefix-ALL-LIST-COUNT 3" console.log || ok=0
+  grep -Eq "$prefix-ALL-LIST-MODES 3 3 1 *$" <(tr -d '\r' < console.log) || ok=0
+  grep -q "$prefix-ALL-LIST-UIDS 2" console.log || ok=0
+  grep -q "$prefix-ALL-FLASH-EXIT 0" console.log || ok=0
+  grep -q "$prefix-ALL-FLASH-UPGRADED 4" console.log || ok=0
+  for name in boot-a boot-b packet1; do
+    grep -q "$prefix-ALL-CHECK $name OK" console.log || ok=0
+  done
+  verdict $ok "three controllers ($prefix) listed and updated at once through hidraw"
 done
-if [[ $all_ok -eq 1 ]]; then
-  echo "kernel test: three controllers listed and updated at once through hidraw: passed"
-else
-  echo "kernel test: three controllers listed and updated at once through hidraw: FAILED" >&2
-  status=1
-fi
 exit $status
