@@ -11,7 +11,10 @@
 # report-mode-2 one), then three at once (two boot-mode controllers with UIDs
 # of their own and a report-mode-1 one), listed with `list --json` and all
 # updated by one `flash --all`. Each controller checks what it holds on its
-# device side.
+# device side. Last, Debian's udevd runs in the guest: without the project's
+# udev rules an unprivileged user gets the access hint and exit status 3;
+# with them installed, the same user, a member of plugdev, updates the
+# controller.
 #
 #   run_kernel_test.sh CLI UHID_CONTROLLER GADGET_CONTROLLER IMAGES_DIR WORK_DIR
 #
@@ -56,12 +59,20 @@ PY
   [[ -s kernel/vmlinux ]] || fail "cannot unpack the kernel"
 fi
 modules=$(ls -d kernel/root/lib/modules/*/kernel)
+
+# Debian's udevd (its udevadm binary), fetched once per build tree.
+if [[ ! -x udev/root/bin/udevadm ]]; then
+  rm -rf udev && mkdir -p udev/deb
+  (cd udev/deb && apt-get download udev >/dev/null 2>&1) || fail "cannot download Debian's udev package"
+  dpkg-deb -x udev/deb/*.deb udev/root
+fi
+rules=$(cd "$(dirname "$0")/../.." && pwd)/packaging/linux/70-tarvik-update.rules
 # In load order: HID and uhid, then the USB host and gadget stacks.
 hid_modules="hid uhid hid-generic"
 usb_modules="configfs usb-common usbcore udc-core libcomposite usb_f_hid usbhid dummy_hcd"
 
 # The guest's root: busybox, the HID modules, the programs and their libraries, the images.
-rm -rf initrd && mkdir -p initrd/{bin,proc,sys,dev,tmp,run,images,lib/modules}
+rm -rf initrd && mkdir -p initrd/{bin,proc,sys,dev,tmp,run,images,rules,lib/modules,lib/systemd,etc,home/player}
 cp "$(command -v busybox)" initrd/bin/busybox
 for module in $hid_modules $usb_modules; do
   file=$(find "$modules" -name "$module.ko" | head -1)
@@ -71,8 +82,17 @@ done
 cp "$cli" initrd/bin/tarvik-update-cli
 cp "$peer" initrd/bin/uhid_controller
 cp "$gadget" initrd/bin/gadget_controller
+cp udev/root/bin/udevadm initrd/bin/udevadm
+ln -s /bin/udevadm initrd/lib/systemd/systemd-udevd
+cp "$rules" initrd/rules/
+# root, and an unprivileged user who is a member of plugdev.
+printf 'root:x:0:0:root:/root:/bin/sh\nplayer:x:1000:1000:player:/home/player:/bin/sh\n' > initrd/etc/passwd
+printf 'root:x:0:\nplugdev:x:46:player\nplayer:x:1000:\n' > initrd/etc/group
 cp "$images"/*.dat initrd/images/
-for binary in "$cli" "$peer" "$gadget"; do
+for binary in "$cli" "$peer" "$gadget" udev/root/bin/udevadm; do
+  if ldd "$binary" | grep -q 'not found'; then
+    fail "$binary needs libraries this machine lacks (scripts/install-deps.sh installs them): $(ldd "$binary" | grep 'not found' | tr -d '\t')"
+  fi
   ldd "$binary" | grep -o '/[^ ]*' | while read -r library; do
     mkdir -p "initrd$(dirname "$library")"
     cp -L "$library" "initrd$library"
@@ -89,6 +109,8 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
+mount -t tmpfs run /run
+chown 1000:1000 /home/player
 for module in $hid_modules $usb_modules; do
   case $module in
     dummy_hcd) insmod /lib/modules/$module.ko num=3 ;;  # three USB buses, one controller on each
@@ -174,6 +196,31 @@ for mode in boot packet1 packet2; do
   run_case usb-$mode $image gadget_controller 0 $mode $image
 done
 run_all /images/boot-main-v1.31.dat usb
+
+# As the unprivileged user, with udevd giving the hidraw nodes their owner and mode.
+run_as_player() {
+  name=$1 image=$2
+  gadget_controller 0 packet1 "$image" > /tmp/peer.log 2>&1 &
+  peer=$!
+  wait_hidraw 1
+  udevadm settle -t 20
+  echo "NODE $name $(ls -l /dev/hidraw0 | awk '{print $1, $3, $4}')"
+  su player -c "cd /home/player && exec /bin/tarvik-update-cli flash --yes $image" > /tmp/cli.out 2> /tmp/cli.err
+  echo "CLI-EXIT $name $?"
+  cat /tmp/cli.out /tmp/cli.err
+  grep -q "udev rules file 70-tarvik-update.rules" /tmp/cli.err && echo "HINT $name"
+  kill -TERM $peer
+  wait $peer
+  sed -e "s/^PEER-CHECK \([A-Z]*\)/CASE-CHECK $name \1/" /tmp/peer.log
+  while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
+}
+echo "PLAYER $(su player -c id)"
+mkdir -p /run/udev /etc/udev/rules.d /lib/udev/rules.d
+/lib/systemd/systemd-udevd --daemon || echo "GUEST-ERROR udevd"
+run_as_player player-without-rules /images/packet-v1.40.dat
+cp /rules/70-tarvik-update.rules /lib/udev/rules.d/
+udevadm control --reload
+run_as_player player-with-rules /images/packet-v1.40.dat
 echo GUEST-DONE
 poweroff -f
 INIT
@@ -204,6 +251,16 @@ for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
   grep -q "CLI-EXIT $name 0" console.log && grep -q "CASE-CHECK $name OK" console.log && ok=1
   verdict $ok "$name update through hidraw"
 done
+# Without the rules the node is root's alone: the access hint and exit status 3.
+ok=0
+grep -q "NODE player-without-rules crw------- root root" console.log && grep -q "CLI-EXIT player-without-rules 3" console.log &&
+  grep -q "HINT player-without-rules" console.log && ok=1
+verdict $ok "an unprivileged user without the udev rules gets the access hint"
+# With them the node is plugdev's, and the user, a member, updates the controller.
+ok=0
+grep -q "NODE player-with-rules crw-rw---- root plugdev" console.log && grep -q "CLI-EXIT player-with-rules 0" console.log &&
+  grep -q "CASE-CHECK player-with-rules OK" console.log && ok=1
+verdict $ok "an unprivileged user in plugdev updates a controller through the installed udev rules"
 # The report-mode-2 controller was updated after coming back as the report-mode-1 product.
 ok=0
 grep -q "CLI-PRODUCT usb-packet2 5a3c:7e21" console.log && ok=1
