@@ -16,12 +16,17 @@
 # with them installed, the same user, a member of plugdev, updates the
 # controller.
 #
-#   run_kernel_test.sh CLI UHID_CONTROLLER GADGET_CONTROLLER IMAGES_DIR WORK_DIR
+#   run_kernel_test.sh CLI UHID_CONTROLLER GADGET_CONTROLLER IMAGES_DIR WORK_DIR [HIDRAW_ROUNDTRIP]
+#
+# With HIDRAW_ROUNDTRIP the guest runs a benchmark instead and the script
+# prints its results: round trips through hidraw (the packet protocol's
+# version query, in report modes 1 and 2) and whole updates (three of each
+# protocol), through uhid and over USB.
 #
 # Fails, and says why, when the kernel cannot be fetched or the guest cannot run.
 set -euo pipefail
 
-cli=$1 peer=$2 gadget=$3 images=$4 work=$5
+cli=$1 peer=$2 gadget=$3 images=$4 work=$5 roundtrip=${6:-}
 mkdir -p "$work"
 cd "$work"
 
@@ -89,7 +94,13 @@ cp "$rules" initrd/rules/
 printf 'root:x:0:0:root:/root:/bin/sh\nplayer:x:1000:1000:player:/home/player:/bin/sh\n' > initrd/etc/passwd
 printf 'root:x:0:\nplugdev:x:46:player\nplayer:x:1000:\n' > initrd/etc/group
 cp "$images"/*.dat initrd/images/
-for binary in "$cli" "$peer" "$gadget" udev/root/bin/udevadm; do
+binaries=("$cli" "$peer" "$gadget" udev/root/bin/udevadm)
+if [[ -n "$roundtrip" ]]; then
+  cp "$roundtrip" initrd/bin/hidraw_roundtrip
+  binaries+=("$roundtrip")
+  touch initrd/bench
+fi
+for binary in "${binaries[@]}"; do
   if ldd "$binary" | grep -q 'not found'; then
     fail "$binary needs libraries this machine lacks (scripts/install-deps.sh installs them): $(ldd "$binary" | grep 'not found' | tr -d '\t')"
   fi
@@ -185,6 +196,45 @@ run_all() {
   done
   while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
 }
+# The benchmark, instead of the tests.
+peer_on() {
+  transport=$1
+  shift
+  if [ $transport = usb ]; then
+    gadget_controller 0 "$@" > /tmp/peer.log 2>&1 &
+  else
+    uhid_controller "$@" > /tmp/peer.log 2>&1 &
+  fi
+  peer=$!
+  wait_hidraw 1
+}
+peer_off() {
+  kill -TERM $peer
+  wait $peer
+  while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
+}
+if [ -f /bench ]; then
+  for transport in uhid usb; do
+    for mode in packet1 packet2; do
+      peer_on $transport $mode /images/packet-v1.40.dat
+      hidraw_roundtrip /dev/hidraw0 $mode 1000 "$transport $mode"
+      peer_off
+    done
+    for run in 1 2 3; do
+      for entry in boot:/images/boot-two-mcus-v1.31.dat packet1:/images/packet-v1.40.dat; do
+        mode=${entry%%:*} image=${entry#*:}
+        peer_on $transport $mode $image
+        tarvik-update-cli --json flash --yes $image > /tmp/cli.json 2> /tmp/cli.err
+        status=$?
+        echo "UPDATE $transport $mode run=$run exit=$status seconds=$(sed -n 's/.*"seconds": *\([0-9.]*\).*/\1/p' /tmp/cli.json | head -1) bytes=$(sed -n 's/.*"bytesSent": *\([0-9]*\).*/\1/p' /tmp/cli.json | head -1)"
+        peer_off
+      done
+    done
+  done
+  echo GUEST-DONE
+  poweroff -f
+fi
+
 run_case boot /images/boot-two-mcus-v1.31.dat uhid_controller boot /images/boot-two-mcus-v1.31.dat
 run_case packet1 /images/packet-v1.40.dat uhid_controller packet1 /images/packet-v1.40.dat
 # One record, so that both protocols take the image whole.
@@ -237,6 +287,11 @@ set -e
 tr -d '\r' < console.log | grep -v '^\s*$' | sed -e 's/^/guest: /'
 [[ $qemu -eq 0 ]] || fail "the guest did not run to its end (qemu exit $qemu); see $work/console.log"
 grep -q GUEST-DONE console.log || fail "the guest stopped early; see $work/console.log"
+if [[ -n "$roundtrip" ]]; then
+  echo "kernel benchmark: round trips in microseconds, whole updates in seconds (one emulated CPU)"
+  tr -d '\r' < console.log | grep -oE '(ROUNDTRIP|UPDATE) .*'
+  exit 0
+fi
 status=0
 verdict() {
   if [[ $1 -eq 1 ]]; then
