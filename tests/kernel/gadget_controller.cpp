@@ -8,13 +8,15 @@
 //   gadget_controller UDC boot|packet1|packet2 IMAGE [KEY=VALUE]...
 //
 // UDC is the dummy device controller's number (dummy_udc.UDC); KEY=VALUE are
-// as for uhid_controller. The controller leaves the bus as a real one does:
+// as for uhid_controller, and unplug.after=N: the controller is pulled out
+// (unbound for good) once it has taken N output reports. The controller leaves the bus as a real one does:
 // the boot-mode controller's reset is an unbind and a bind again (a USB
 // disconnect and reconnect); the report-mode-2 controller, on the mode-2
 // signal, unbinds and comes back as the report-mode-1 product (switch=replug
 // unless a setting says otherwise). Runs until
 // SIGTERM, then removes the gadget and checks what the controller holds and
-// how often it enumerated again ("PEER-CHECK OK <mode>" or
+// how often it enumerated again, or, pulled out, that it was pulled out
+// before it held the whole image ("PEER-CHECK OK <mode>" or
 // "PEER-CHECK FAIL <mode>: <why>").
 #include <fcntl.h>
 #include <poll.h>
@@ -260,7 +262,19 @@ int main(int argc, char** argv) {
   }
   // A report-mode-2 controller comes back in report mode 1 on the signal, as real ones do.
   std::vector<std::string> settings = {"switch=replug"};
-  settings.insert(settings.end(), argv + 4, argv + argc);
+  long unplugAfter = 0;
+  for (int i = 4; i < argc; ++i) {
+    const std::string setting = argv[i];
+    if (setting.rfind("unplug.after=", 0) == 0) {
+      unplugAfter = std::atol(setting.c_str() + std::strlen("unplug.after="));
+      if (unplugAfter <= 0) {
+        std::fprintf(stderr, "gadget_controller: bad setting %s (a count of reports from 1)\n", setting.c_str());
+        return 2;
+      }
+    } else {
+      settings.push_back(setting);
+    }
+  }
   SimPeer peer;
   if (!MakeSimPeer("gadget_controller", argv[2], settings, peer)) return 2;
   const int udc = std::atoi(argv[1]);
@@ -279,7 +293,15 @@ int main(int argc, char** argv) {
 
   GadgetPort port(gadget);
   bool back = true;
+  long reports = 0;
   while (!g_stop && back) {
+    if (unplugAfter != 0 && reports == unplugAfter) {
+      gadget.Unplug();
+      std::printf("PEER-UNPLUGGED after %ld reports\n", reports);
+      std::fflush(stdout);
+      while (!g_stop) pause();
+      break;
+    }
     pollfd pfd{gadget.Fd(), POLLIN, 0};
     if (poll(&pfd, 1, 200) <= 0) continue;
     uint8_t wire[kWireReport] = {};
@@ -290,12 +312,20 @@ int main(int argc, char** argv) {
     Bytes report;
     if (!gadget.Numbered()) report.push_back(0x00);
     report.insert(report.end(), wire, wire + kWireReport);
+    ++reports;
     peer.model->OnOutputReport(report, port);
     back = port.Settle();
   }
   gadget.Remove();
 
-  std::string failure = back ? CheckSimPeer(peer, image) : "did not enumerate again";
-  if (failure.empty()) failure = CheckReturns(peer, gadget, port.Returns());
+  std::string failure;
+  if (unplugAfter != 0) {
+    failure = reports != unplugAfter              ? "taken " + std::to_string(reports) + " reports, never pulled out"
+              : CheckSimPeer(peer, image).empty() ? "holds the whole image though pulled out"
+                                                  : "";
+  } else {
+    failure = back ? CheckSimPeer(peer, image) : "did not enumerate again";
+    if (failure.empty()) failure = CheckReturns(peer, gadget, port.Returns());
+  }
   return ReportSimPeerCheck(peer, failure);
 }

@@ -6,7 +6,8 @@
 # dummy_hcd (gadget_controller), where the host side is the kernel's USB stack
 # and usbhid, and a controller leaves the bus as a real one does (the
 # boot-mode reset and the report-mode-2 controller's return in report mode 1
-# are USB disconnects and reconnects). Each way: one controller at a time (a
+# are USB disconnects and reconnects, and a controller pulled out mid-update
+# is an unbind). Each way: one controller at a time (a
 # two-record boot-mode update, a report-mode-1 update, and over USB a
 # report-mode-2 one), then three at once (two boot-mode controllers with UIDs
 # of their own and a report-mode-1 one), listed with `list --json` and all
@@ -245,6 +246,9 @@ for mode in boot packet1 packet2; do
   [ $mode = boot ] && image=/images/boot-two-mcus-v1.31.dat
   run_case usb-$mode $image gadget_controller 0 $mode $image
 done
+# Pulled out mid-update: the gadget unbinds for good after its ninth report.
+run_case usb-unplug /images/boot-two-mcus-v1.31.dat gadget_controller 0 boot /images/boot-two-mcus-v1.31.dat unplug.after=9
+grep -q "tarvik-update-cli: the controller was disconnected" /tmp/cli.err && echo "DISCONNECTED usb-unplug"
 run_all /images/boot-main-v1.31.dat usb
 
 # As the unprivileged user, with udevd giving the hidraw nodes their owner and mode.
@@ -306,6 +310,12 @@ for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
   grep -q "CLI-EXIT $name 0" console.log && grep -q "CASE-CHECK $name OK" console.log && ok=1
   verdict $ok "$name update through hidraw"
 done
+# Pulled out mid-update: the update fails as disconnected, and the controller
+# was pulled out before it held the whole image.
+ok=0
+grep -q "CLI-EXIT usb-unplug 1" console.log && grep -q "DISCONNECTED usb-unplug" console.log &&
+  grep -q "CASE-CHECK usb-unplug OK" console.log && ok=1
+verdict $ok "a controller pulled out mid-update over USB: the update fails as disconnected"
 # Without the rules the node is root's alone: the access hint and exit status 3.
 ok=0
 grep -q "NODE player-without-rules crw------- root root" console.log && grep -q "CLI-EXIT player-without-rules 3" console.log &&
