@@ -13,6 +13,8 @@ namespace tarvik {
 
 namespace {
 
+constexpr uint32_t kModeTwoPollMs = 100;
+
 std::string IdentityOf(IHidBus& bus, const std::string& path) {
   for (const HidDeviceInfo& device : bus.EnumerateDevices()) {
     if (device.path == path) return ControllerIdentity(path, device.location);
@@ -161,12 +163,31 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
   dlg.DoModal();
 }
 
-ControllerSession::ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target) {
+ControllerSession::ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target)
+    : m_bus(bus), m_clock(*platform.m_clock) {
   if (!target.path.empty()) m_view.emplace(bus, target.path, target.location);
-  m_session = std::make_unique<UpdateSession>(m_view ? static_cast<IHidBus&>(*m_view) : bus, *platform.m_system,
-                                              target.logFileName);
+  m_session = std::make_unique<UpdateSession>(Bus(), *platform.m_system, target.logFileName);
   if (platform.m_transcript && target.dev != 0) m_numberedOutcomes.emplace(*platform.m_transcript, target.dev);
   m_transcript = m_numberedOutcomes ? &*m_numberedOutcomes : platform.m_transcriptUpdates.get();
+}
+
+ControllerProbe ControllerSession::Probe() {
+  const auto inModeTwo = [](const std::vector<ControllerEntry>& controllers) {
+    return std::any_of(controllers.begin(), controllers.end(), [](const ControllerEntry& c) {
+      return c.reportMode == static_cast<int>(ReportMode::kPacket);
+    });
+  };
+  const bool signalled = inModeTwo(EnumerateControllers(Bus()));
+  ControllerProbe probe = m_session->Probe();
+  if (!signalled || (probe.present && probe.mode != ReportMode::kPacket)) return probe;
+  // Gone, or not gone yet: wait until the controllers present are past report mode 2.
+  const uint64_t deadline = m_clock.NowMs() + kModeTwoReturnMs;
+  for (;;) {
+    const std::vector<ControllerEntry> controllers = EnumerateControllers(Bus());
+    if ((!controllers.empty() && !inModeTwo(controllers)) || m_clock.NowMs() >= deadline) break;
+    m_clock.SleepMs(kModeTwoPollMs);
+  }
+  return m_session->Probe();
 }
 
 UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra,

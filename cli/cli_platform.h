@@ -41,10 +41,20 @@ class ControllerSession {
  public:
   ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target);
   UpdateSession& Session() { return *m_session; }
-  ControllerProbe Probe() { return m_session->Probe(); }
+  // The window's start-up probe. A report-mode-2 controller leaves the bus on
+  // the mode-2 signal and enumerates again in report mode 1 (over USB, a
+  // second or two later): the probe waits for it, up to kModeTwoReturnMs,
+  // and asks again.
+  ControllerProbe Probe();
   UpdateOutcome Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra, StopSource& stop);
 
+  static constexpr uint32_t kModeTwoReturnMs = 5000;
+
  private:
+  IHidBus& Bus() { return m_view ? static_cast<IHidBus&>(*m_view) : m_bus; }
+
+  IHidBus& m_bus;
+  IClock& m_clock;
   std::optional<SingleDeviceBus> m_view;
   std::unique_ptr<UpdateSession> m_session;
   std::optional<TranscriptUpdateObserver> m_numberedOutcomes;

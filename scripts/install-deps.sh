@@ -30,6 +30,7 @@ test=(
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest
   python3 xz-utils                       # taking the guest's kernel out of Debian's image
+  libkmod2 libacl1 libblkid1 libcap2 libselinux1  # what Debian's udevd links, run in the guest
   python3-jsonschema                     # checking the CLI's --json documents against their schema
 )
 windows=(

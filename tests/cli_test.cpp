@@ -278,6 +278,18 @@ TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
   r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=replug --transcript - run --image " + image);
   EXPECT_EQ(r.status, 0);
 
+  // flash waits for a report-mode-2 controller to come back in report mode 1
+  // after the signal; one that stays is asked again after the wait, then refused.
+  r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=ignore --transcript - flash --yes --allow-reinstall " +
+             image);
+  EXPECT_EQ(r.status, 1);
+  std::vector<uint64_t> signalled;
+  for (const auto& out : Events(r, "out")) {
+    if (out["hex"].get<std::string>().rfind("00050050", 0) == 0) signalled.push_back(out["t"].get<uint64_t>());
+  }
+  ASSERT_EQ(signalled.size(), 2u);
+  EXPECT_GE(signalled[1] - signalled[0], 5000u);
+
   r = RunCli("--simulate packet1 --sim clock=virtual --sim version=0x2007b --json info");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(nlohmann::json::parse(r.out)["controllers"].at(0)["version"]["text"], "1.23 beta2");
