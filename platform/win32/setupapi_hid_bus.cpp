@@ -332,10 +332,12 @@ bool SetupApiHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t
   if (size > MAXDWORD) return false;
   const DWORD length = static_cast<DWORD>(size);
   const HANDLE file = ToHandle(handle);
+  // A HID write takes the whole report or fails: its success is the call's
+  // own. The count it gives back is not the report's size on every stack:
+  // Wine's HID stack gives another count for the numbered reports of report
+  // mode 1, and a check of it failed every write there.
   DWORD written = 0;
-  if (!IsOverlapped(handle)) {
-    return WriteFile(file, report, length, &written, nullptr) && written == length;
-  }
+  if (!IsOverlapped(handle)) return WriteFile(file, report, length, &written, nullptr) != FALSE;
   Event done;
   if (!done.Get()) return false;
   OVERLAPPED overlapped{};
@@ -351,7 +353,7 @@ bool SetupApiHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t
     SetLastError(ERROR_TIMEOUT);
     return false;
   }
-  return GetOverlappedResult(file, &overlapped, &written, FALSE) && written == length;
+  return GetOverlappedResult(file, &overlapped, &written, FALSE) != FALSE;
 }
 
 HidReadResult SetupApiHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
