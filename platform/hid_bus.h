@@ -65,6 +65,15 @@ struct HidDeviceInfo {
   bool idsKnown = false;
 };
 
+// The paths of `devices`, in their order: EnumerateInterfaces of a bus that
+// lists its devices whole.
+inline std::vector<std::string> PathsOf(const std::vector<HidDeviceInfo>& devices) {
+  std::vector<std::string> paths;
+  paths.reserve(devices.size());
+  for (const HidDeviceInfo& device : devices) paths.push_back(device.path);
+  return paths;
+}
+
 struct HidReadResult {
   uint32_t code = kWaitFailed;  // one of the kWait* codes
   size_t bytes = 0;             // bytes that arrived (report ID included); 0 unless received

@@ -312,11 +312,7 @@ void ReplayBus::CatchUp() {
   m_targets.Post(notices);
 }
 
-std::vector<std::string> ReplayBus::EnumerateInterfaces() {
-  std::vector<std::string> paths;
-  for (const HidDeviceInfo& device : EnumerateDevices()) paths.push_back(device.path);
-  return paths;
-}
+std::vector<std::string> ReplayBus::EnumerateInterfaces() { return PathsOf(EnumerateDevices()); }
 
 std::vector<HidDeviceInfo> ReplayBus::EnumerateDevices() {
   CatchUp();

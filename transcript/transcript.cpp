@@ -120,9 +120,7 @@ void Transcript::Record(const json& event) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     // "t" first, then the event's own fields.
-    char* out = Reserve(32 + body.size());
-    out = Put(out, "{\"t\":");
-    out = std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
+    char* out = PutTime(Reserve(32 + body.size()));
     if (body.size() > 2) {
       *out++ = ',';
       out = Put(out, std::string_view(body).substr(1));
@@ -134,6 +132,11 @@ void Transcript::Record(const json& event) {
   }
   // An attempt's outcome ends a block: what happened up to it is on disk.
   if (const auto ev = event.find("ev"); ev != event.end() && *ev == "outcome") Flush();
+}
+
+char* Transcript::PutTime(char* out) {
+  out = Put(out, "{\"t\":");
+  return std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
 }
 
 char* Transcript::Reserve(size_t room) {
@@ -154,9 +157,7 @@ char* Transcript::BeginLine(std::string_view ev, std::string_view key, size_t va
   // "t", the event's name and key (the transcript's own: letters only), the
   // value, "dev": the line is written in place. Beside the names and the
   // value it takes at most 57 bytes (20 digits of "t", 11 of "dev").
-  char* out = Reserve(64 + ev.size() + key.size() + valueRoom);
-  out = Put(out, "{\"t\":");
-  out = std::to_chars(out, out + 20, m_clock.NowMs() - m_startMs).ptr;
+  char* out = PutTime(Reserve(64 + ev.size() + key.size() + valueRoom));
   out = Put(out, ",\"ev\":\"");
   out = Put(out, ev);
   out = Put(out, "\",\"");

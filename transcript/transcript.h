@@ -56,6 +56,8 @@ class Transcript {
   // With m_lock held: room for `room` bytes at the end of the block, after
   // writing out what it gathered if they do not fit.
   char* Reserve(size_t room);
+  // Writes a line's start, `{"t":N`, at `out` (room for 25 bytes).
+  char* PutTime(char* out);
   // With m_lock held: writes what the block gathered to the file.
   void WriteBlock();
 

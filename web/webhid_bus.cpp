@@ -77,11 +77,7 @@ bool WebHidBus::Await(std::unique_lock<std::mutex>& lock, int token, uint32_t ti
   return ok;
 }
 
-std::vector<std::string> WebHidBus::EnumerateInterfaces() {
-  std::vector<std::string> paths;
-  for (const HidDeviceInfo& info : EnumerateDevices()) paths.push_back(info.path);
-  return paths;
-}
+std::vector<std::string> WebHidBus::EnumerateInterfaces() { return PathsOf(EnumerateDevices()); }
 
 std::vector<HidDeviceInfo> WebHidBus::EnumerateDevices() {
   std::lock_guard<std::mutex> lock(m_lock);
