@@ -38,6 +38,7 @@ windows=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64  # Windows build
   wine wine64                            # running the Windows build and its tests
   clang                                  # the fuzz targets (clang 14 with libFuzzer, scripts/fuzz.sh)
+  mmdebstrap                             # the kernel test guest's userland with Wine (tests/kernel/wine_in_guest.sh)
 )
 web=(
   emscripten                             # the engine in WebAssembly (emcc 3.1.6, its libraries prebuilt)

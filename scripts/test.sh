@@ -29,6 +29,9 @@ scripts/fuzz.sh  # the fuzz targets with clang, a short session each
 
 # The Windows executable and the engine's tests for Windows, cross-built and run under Wine.
 scripts/test-windows.sh
+# The same Windows programs under Wine in the kernel test's guest, updating
+# controllers played on USB gadgets through Wine's HID stack and hidraw.
+tests/kernel/wine_in_guest.sh build/test/tests/kernel build/win build/wine-guest
 
 # The web page built with emscripten, and its tests in headless Chromium.
 scripts/web.sh --test

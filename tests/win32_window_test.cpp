@@ -1,8 +1,6 @@
 // The Windows window host driving the real dialog (template 102 of the linked
-// resources). A second thread plays the user: it finds the windows with the
-// window manager's own functions, clicks with BM_CLICK and answers message
-// boxes and the file dialog as a person would. Needs a display (Xvfb under
-// Wine). Screenshots of the main window go to TARVIK_SCREENSHOT_DIR, or to
+// resources). A second thread plays the user (tests/support/win32_person.h).
+// Needs a display (Xvfb under Wine). Screenshots of the main window go to TARVIK_SCREENSHOT_DIR, or to
 // "screenshots" in the working directory, as BMPs.
 #include <gtest/gtest.h>
 
@@ -32,6 +30,7 @@
 #include "sim/sim_setup.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/win32_person.h"
 
 namespace tarvik::win32 {
 namespace {
@@ -40,86 +39,9 @@ using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 // ---------------------------------------------------------------------------
-// The person at the screen.
+// The person at the screen (tests/support/win32_person.h).
 
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 15s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
-std::wstring TextOf(HWND window) {
-  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(
-      static_cast<size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-  return text;
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = {};
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-// The visible dialog box (message box or file dialog) owned by `owner`.
-HWND FindPopup(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(context);
-        if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
-        if (ClassOf(window) != L"#32770") return TRUE;
-        s->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND WaitForPopup(HWND owner) {
-  HWND popup = nullptr;
-  WaitFor([&] { return (popup = FindPopup(owner)) != nullptr; });
-  return popup;
-}
-
-// The file dialog's file-name box; message boxes have none.
-HWND FileNameBox(HWND popup) {
-  const HWND combo = GetDlgItem(popup, 0x47C);      // cmb13
-  return combo ? combo : GetDlgItem(popup, 0x480);  // edt1
-}
-
-std::wstring MessageText(HWND box) {
-  std::wstring text;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM context) -> BOOL {
-        auto* found = reinterpret_cast<std::wstring*>(context);
-        if (ClassOf(child) == L"Static" && GetWindowTextLengthW(child) > 0) {
-          *found = TextOf(child);
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&text));
-  return text;
-}
-
-void Answer(HWND popup, int button) {
-  PostMessageW(popup, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(popup, button)));
-  WaitFor([&] { return !IsWindow(popup) || !IsWindowVisible(popup); }, 5s);
-}
-
-void ChooseFile(HWND fileDialog, const std::wstring& path) {
-  SetWindowTextW(FileNameBox(fileDialog), path.c_str());
-  Answer(fileDialog, IDOK);
-}
+using namespace person;
 
 int ProgressPos(HWND dialog) {
   return static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));

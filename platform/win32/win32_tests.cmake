@@ -27,7 +27,8 @@ target_link_libraries(win32_system_test PRIVATE tarvik_platform_win32 tarvik_win
 
 # Drives real windows: needs a display (an X server under Wine). One window
 # test at a time: a screenshot must not catch another test's window on top.
-add_executable(win32_window_test ${TARVIK_WIN32_TESTS}/win32_window_test.cpp)
+add_executable(win32_window_test ${TARVIK_WIN32_TESTS}/win32_window_test.cpp
+               ${TARVIK_WIN32_TESTS}/support/win32_person.cpp)
 target_link_libraries(win32_window_test PRIVATE tarvik_test_support tarvik_platform_win32 tarvik_win32_resources)
 gtest_discover_tests(win32_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
                      PROPERTIES RESOURCE_LOCK display LABELS display)
@@ -63,3 +64,13 @@ if(TARGET tarvik-update-cli)
     set_tests_properties(tarvik-update-cli.${case} PROPERTIES FIXTURES_REQUIRED win32_cli_images)
   endforeach()
 endif()
+
+# The person at TarvikUpdate.exe's window from a process of its own: the kernel
+# test's guest runs the window under Wine on a USB gadget controller
+# (tests/kernel/wine_in_guest.sh).
+add_executable(win32_dialog_person ${TARVIK_WIN32_TESTS}/kernel/dialog_person.cpp
+               ${TARVIK_WIN32_TESTS}/support/win32_person.cpp)
+target_include_directories(win32_dialog_person PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(win32_dialog_person PRIVATE tarvik_platform_win32)
+target_compile_options(win32_dialog_person PRIVATE -municode)
+target_link_options(win32_dialog_person PRIVATE -municode)

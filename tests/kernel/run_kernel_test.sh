@@ -26,12 +26,14 @@
 #
 # Fails, and says why, when the kernel cannot be fetched or the guest cannot run.
 set -euo pipefail
+scripts=$(dirname "$(realpath "$0")")
 
 cli=$1 peer=$2 gadget=$3 images=$4 work=$5 roundtrip=${6:-}
 mkdir -p "$work"
 cd "$work"
 
-fail() { echo "kernel test: $*" >&2; exit 1; }
+guest_name="kernel test"
+source "$scripts/guest_common.sh"
 
 for tool in qemu-system-x86_64 busybox cpio xz apt-get dpkg-deb; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
@@ -288,23 +290,12 @@ timeout 600 qemu-system-x86_64 -M q35 -accel tcg -smp 1 -m 768 -nographic -no-re
   -append "console=ttyS0 quiet panic=-1" > console.log 2>&1
 qemu=$?
 set -e
-tr -d '\r' < console.log | grep -v '^\s*$' | sed -e 's/^/guest: /'
-[[ $qemu -eq 0 ]] || fail "the guest did not run to its end (qemu exit $qemu); see $work/console.log"
-grep -q GUEST-DONE console.log || fail "the guest stopped early; see $work/console.log"
+guest_ran $qemu
 if [[ -n "$roundtrip" ]]; then
   echo "kernel benchmark: round trips in microseconds, whole updates in seconds (one emulated CPU)"
   tr -d '\r' < console.log | grep -oE '(ROUNDTRIP|UPDATE) .*'
   exit 0
 fi
-status=0
-verdict() {
-  if [[ $1 -eq 1 ]]; then
-    echo "kernel test: $2: passed"
-  else
-    echo "kernel test: $2: FAILED" >&2
-    status=1
-  fi
-}
 for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
   ok=0
   grep -q "CLI-EXIT $name 0" console.log && grep -q "CASE-CHECK $name OK" console.log && ok=1

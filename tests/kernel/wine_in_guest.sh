@@ -1,82 +1,184 @@
 #!/usr/bin/env bash
-# tarvik-update-cli.exe under Wine in the kernel test's guest, updating a
-# report-mode-1 controller played on a USB HID gadget: Wine's HID stack reaches
-# the controller through the guest's hidraw, and the controller checks what it
-# holds. The guest runs this machine's own Debian root (its Wine, as
-# scripts/install-deps.sh windows installs it) read-only over 9p, chrooted.
-# Not part of the test command yet: under QEMU without KVM one run takes about
-# two minutes, most of it Wine setting up its prefix.
-#   tests/kernel/wine_in_guest.sh KERNEL_DIR CLI_EXE WORK_DIR
-# KERNEL_DIR: the kernel test's folder after a run (build/test/tests/kernel);
-# CLI_EXE: the cross-built tarvik-update-cli.exe. Prints the guest's console;
-# exits 0 when the flash ended 0 and the controller holds the image.
+# The Windows programs under Wine in the kernel test's guest, each updating a
+# controller played on a USB HID gadget: Wine's HID stack reaches the
+# controller through the guest's hidraw, and the controller checks what it
+# holds. tarvik-update-cli.exe lists and updates a report-mode-1 controller;
+# TarvikUpdate.exe, on a virtual X server in the guest, updates a boot-mode
+# one, whose reset takes it off the USB bus and back, with win32_dialog_person.exe
+# clicking through the window from a process of its own.
+#
+# The guest's userland is Debian's own packages (Wine, Xvfb) laid out by
+# mmdebstrap with a Wine prefix made in it, cached in WORK_DIR/userland and
+# shared read-only over 9p; the guest chroots into it. Each run starts from a
+# copy of the cached prefix.
+#
+#   wine_in_guest.sh KERNEL_DIR WIN_BUILD_DIR WORK_DIR
+#
+# KERNEL_DIR: the kernel test's folder after a run (build/test/tests/kernel),
+# for its kernel and its initrd with the gadget controller; WIN_BUILD_DIR: the
+# Windows build (build/win). Fails, and says why, when a step does.
 set -euo pipefail
-k=$(realpath "$1")
-exe=$(realpath "$2")
+scripts=$(dirname "$(realpath "$0")")
+
+kernel_dir=$(realpath "$1")
+win=$(realpath "$2")
 mkdir -p "$3"
-here=$(realpath "$3")
-cd "$here"
-rm -rf share && mkdir -p share
-cp "$exe" share/tarvik-update-cli.exe
-cp "$k/initrd/images/packet-v1.40.dat" share/
-# Wine's HID bus tries SDL first and then never reads hidraw: SDL off, in a
-# prefix made here and written by the guest.
-WINEPREFIX="$here/share/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-  wine reg add 'HKLM\System\CurrentControlSet\Services\winebus' /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1
-WINEPREFIX="$here/share/prefix" wineserver -k 2>/dev/null || true
-mods=$(ls -d $k/kernel/root/lib/modules/*/kernel)
-rm -rf initrd && cp -a $k/initrd initrd && rm -f initrd/init initrd/bench
-for m in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p; do
-  cp "$(find $mods -name "$m.ko" | head -1)" initrd/lib/modules/
+work=$(realpath "$3")
+cd "$work"
+
+guest_name="wine in guest"
+source "$scripts/guest_common.sh"
+
+for tool in qemu-system-x86_64 mmdebstrap cpio gzip; do
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"
 done
-mkdir -p initrd/host
-cat > initrd/init <<'INIT'
-#!/bin/busybox sh
+[[ -s $kernel_dir/kernel/vmlinux && -x $kernel_dir/initrd/bin/gadget_controller ]] ||
+  fail "no kernel test in $kernel_dir: run the Linux tests first"
+cli=$win/desktop/win32/tarvik-update-cli.exe
+dialog=$win/desktop/win32/TarvikUpdate.exe
+person=$win/win32_dialog_person.exe
+for exe in "$cli" "$dialog" "$person"; do
+  [[ -f $exe ]] || fail "$exe is missing: build the Windows programs first (scripts/test-windows.sh)"
+done
+
+# The userland, made again only when what goes into it changes. The prefix is
+# made by the userland's own Wine, so that Wine in the guest finds it up to
+# date and does not set it up again (minutes under software emulation).
+# Wine's HID bus reads hidraw only with its SDL backend off.
+suite=bookworm
+mirror="deb http://deb.debian.org/debian $suite main"
+packages=wine,wine64,xvfb
+prefix_hook='chroot "$1" env HOME=/root WINEPREFIX=/opt/wine-prefix WINEARCH=win64 WINEDEBUG=-all'
+prefix_hook+=' WINEDLLOVERRIDES="mscoree,mshtml=" sh -c "wine reg add'
+prefix_hook+=' \"HKLM\\System\\CurrentControlSet\\Services\\winebus\" /v \"Enable SDL\" /t REG_DWORD /d 0 /f'
+prefix_hook+=' && wineserver -w"'
+key="$suite $packages $prefix_hook"
+if [[ ! -f userland.key || $(cat userland.key) != "$key" || ! -d userland/opt/wine-prefix ]]; then
+  echo "wine in guest: laying out the guest's userland (Debian $suite: $packages)"
+  rm -rf userland userland.key
+  mmdebstrap --quiet --variant=essential --include="$packages" --customize-hook="$prefix_hook" \
+    "$suite" userland "$mirror" > userland.log 2>&1 || fail "mmdebstrap failed; see $work/userland.log"
+  echo "$key" > userland.key
+fi
+echo "wine in guest: $(chroot userland dpkg-query -W -f '${Package} ${Version}' wine64)"
+
+# What the guest reads and writes: the programs, the images, a fresh prefix.
+rm -rf share && mkdir -p share
+cp "$cli" "$dialog" "$person" share/
+cp "$kernel_dir"/initrd/images/{packet-v1.40.dat,boot-main-v1.31.dat} share/
+cp -a userland/opt/wine-prefix share/prefix
+
+# The kernel test's initrd, with 9p added and its own init replaced.
+modules=$(ls -d "$kernel_dir"/kernel/root/lib/modules/*/kernel)
+rm -rf initrd && cp -a "$kernel_dir/initrd" initrd && rm -f initrd/init initrd/bench
+virtio_modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p"
+for module in $virtio_modules; do
+  file=$(find "$modules" -name "$module.ko" | head -1)
+  [[ -n "$file" ]] || fail "the kernel has no module $module"
+  cp "$file" initrd/lib/modules/
+done
+mkdir -p initrd/userland
+echo '#!/bin/busybox sh' > initrd/init
+echo "virtio_modules='$virtio_modules'" >> initrd/init
+cat >> initrd/init <<'INIT'
 /bin/busybox --install -s /bin
-mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev; mount -t tmpfs tmp /tmp; mount -t tmpfs run /run
-for m in hid uhid hid-generic configfs usb-common usbcore udc-core libcomposite usb_f_hid usbhid; do insmod /lib/modules/$m.ko; [ $m = configfs ] && mount -t configfs none /sys/kernel/config; done
+mount -t proc proc /proc; mount -t sysfs sys /sys; mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp; mount -t tmpfs run /run
+for m in hid hid-generic configfs usb-common usbcore udc-core libcomposite usb_f_hid usbhid; do
+  insmod /lib/modules/$m.ko || echo "GUEST-ERROR insmod $m"
+  [ $m = configfs ] && mount -t configfs none /sys/kernel/config
+done
 insmod /lib/modules/dummy_hcd.ko num=1
-for m in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache 9pnet 9pnet_virtio 9p; do insmod /lib/modules/$m.ko || echo "insmod $m failed"; done
-mount -t 9p -o trans=virtio,version=9p2000.L,ro hostroot /host || echo "MOUNT hostroot failed"
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 work /host/mnt || echo "MOUNT work failed"
+for m in $virtio_modules; do insmod /lib/modules/$m.ko || echo "GUEST-ERROR insmod $m"; done
+U=/userland
+mount -t 9p -o trans=virtio,version=9p2000.L,ro userland $U || echo "GUEST-ERROR mount userland"
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 share $U/mnt || echo "GUEST-ERROR mount share"
+mount -t proc proc $U/proc; mount -t sysfs sys $U/sys; mount -t devtmpfs dev $U/dev
+mount -t tmpfs tmp $U/tmp
+# Wine's HID bus follows devices through udev.
 mkdir -p /run/udev /etc/udev/rules.d /lib/udev/rules.d
-/lib/systemd/systemd-udevd --daemon || echo "udevd failed"
-mount -t proc proc /host/proc; mount -t sysfs sys /host/sys; mount -t devtmpfs dev /host/dev; mount -t tmpfs tmp /host/tmp; mount -o bind /run /host/run
+/lib/systemd/systemd-udevd --daemon || echo "GUEST-ERROR udevd"
+mount -o bind /run $U/run || echo "GUEST-ERROR bind /run"
+# Wine crashes starting a program from a 9p share: the programs run from tmpfs.
+cp /userland/mnt/*.exe $U/tmp/
+W="chroot $U /usr/bin/env HOME=/tmp WINEPREFIX=/mnt/prefix WINEDEBUG=-all DISPLAY=:1 LC_ALL=C.UTF-8"
+
+wait_hidraw() {
+  i=0
+  while ! ls /dev/hidraw* >/dev/null 2>&1 && [ $i -lt 100 ]; do sleep 0.2; i=$((i + 1)); done
+  udevadm settle -t 20
+}
+peer_off() {
+  kill -TERM $peer
+  wait $peer
+  sed -e "s/^PEER-CHECK \([A-Z]*\)/CASE-CHECK $1 \1/" /tmp/peer.log
+  while ls /dev/hidraw* >/dev/null 2>&1; do sleep 0.1; done
+}
+elapsed() { echo $(( $(date +%s) - $1 )); }
+
+t0=$(date +%s)
+$W /usr/bin/wineserver -p
+$W /usr/bin/wine wineboot > /tmp/boot.log 2>&1
+echo "WINEBOOT $? $(elapsed $t0) s"
+
+# The command-line program: list, then flash.
 gadget_controller 0 packet1 /images/packet-v1.40.dat > /tmp/peer.log 2>&1 &
 peer=$!
-i=0; while ! ls /dev/hidraw* >/dev/null 2>&1 && [ $i -lt 100 ]; do sleep 0.2; i=$((i+1)); done
-udevadm settle -t 20; ls -l /dev/hidraw*; cat /sys/class/hidraw/hidraw0/device/uevent; ls /run/udev/data | head
-W="chroot /host /usr/bin/env HOME=/root WINEPREFIX=/mnt/prefix WINEARCH=win64 WINEDLLOVERRIDES=mscoree,mshtml="
+wait_hidraw
 t0=$(date +%s)
-$W WINEDEBUG=+hid /usr/bin/wineserver -p
-$W WINEDEBUG=+hid /usr/bin/wine wineboot > /tmp/boot.out 2>&1
-echo "WINEBOOT-EXIT $? after $(( $(date +%s) - t0 )) s"; grep -i "udev\|hidraw\|5a3c\|bus_main\|create_hid_device\|err:" /tmp/boot.out | head -60; cp /tmp/boot.out /host/mnt/boot.err
-cp /host/mnt/tarvik-update-cli.exe /host/mnt/packet-v1.40.dat /host/tmp/
-cmp /host/mnt/tarvik-update-cli.exe /host/tmp/tarvik-update-cli.exe && echo "EXE-COPY-SAME"
+timeout 600 $W /usr/bin/wine /tmp/tarvik-update-cli.exe --json list > /tmp/list.json 2> /tmp/list.err
+echo "WINE-LIST-EXIT $? $(elapsed $t0) s"
+cat /tmp/list.json /tmp/list.err
+echo "WINE-LIST-PRODUCTS $(grep -o '"product": *"[0-9a-f:]*"' /tmp/list.json | grep -o '[0-9a-f]\{4\}:[0-9a-f]\{4\}' | tr '\n' ' ')"
 t0=$(date +%s)
-$W WINEDEBUG=err+all,+hid /usr/bin/wine /tmp/tarvik-update-cli.exe --json list > /tmp/list.out 2> /tmp/list.err
-echo "WINE-LIST-EXIT $? after $(( $(date +%s) - t0 )) s"
-cat /tmp/list.out
-grep -i "udev\|hidraw\|5a3c\|err:\|bus_main\|create_hid_device" /tmp/list.err | grep -v "^$" | head -80
-cp /tmp/list.err /host/mnt/list.err 2>/dev/null
+timeout 600 $W /usr/bin/wine /tmp/tarvik-update-cli.exe --json flash --yes 'Z:\mnt\packet-v1.40.dat' \
+  > /tmp/flash.json 2> /tmp/flash.err
+echo "WINE-FLASH-EXIT $? $(elapsed $t0) s"
+grep -v '^    ' /tmp/flash.json | head -40; cat /tmp/flash.err
+peer_off wine-cli
+
+# The window, on a virtual X server, and the person at it.
+chroot $U /usr/bin/Xvfb :1 -screen 0 1024x768x24 -nolisten tcp > /tmp/xvfb.log 2>&1 &
+i=0; while [ ! -e $U/tmp/.X11-unix/X1 ] && [ $i -lt 300 ]; do sleep 0.2; i=$((i + 1)); done
+gadget_controller 0 boot /images/boot-main-v1.31.dat > /tmp/peer.log 2>&1 &
+peer=$!
+wait_hidraw
 t0=$(date +%s)
-$W WINEDEBUG=+hid /usr/bin/wine /tmp/tarvik-update-cli.exe --json flash --yes 'Z:\mnt\packet-v1.40.dat' > /tmp/flash.out 2> /tmp/flash.err
-echo "WINE-FLASH-EXIT $? after $(( $(date +%s) - t0 )) s"
-grep -v '^  ' /tmp/flash.out | head; grep -i "write\|output\|Overlapped" /tmp/flash.err | head -40
-sleep 5
-echo "WINEDEVICE-LOG"; grep -i "write\|output" /tmp/boot.out | head -60
-cp /tmp/boot.out /host/mnt/boot-final.err
+$W /usr/bin/wine /tmp/TarvikUpdate.exe > /tmp/window.log 2>&1 &
+window=$!
+timeout 900 $W /usr/bin/wine /tmp/win32_dialog_person.exe 'Z:\mnt\boot-main-v1.31.dat' 300 > /tmp/person.log 2>&1
+echo "WINE-DIALOG-EXIT $? $(elapsed $t0) s"
+cat /tmp/person.log
+i=0; while kill -0 $window 2>/dev/null && [ $i -lt 300 ]; do sleep 0.2; i=$((i + 1)); done
+kill -0 $window 2>/dev/null && echo "GUEST-ERROR the window's program is still running" && cat /tmp/window.log
+peer_off wine-dialog
+
 $W /usr/bin/wineserver -k
-kill -TERM $peer; wait $peer; cat /tmp/peer.log
 echo GUEST-DONE
 poweroff -f
 INIT
 chmod +x initrd/init
 (cd initrd && find . | cpio -o -H newc 2>/dev/null | gzip -1 > ../initrd.gz)
-timeout 1500 qemu-system-x86_64 -M q35 -accel tcg -smp 2 -m 2048 -nographic -no-reboot -nodefaults \
-  -serial stdio -kernel $k/kernel/vmlinux -initrd initrd.gz \
-  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on \
-  -virtfs local,path=$here/share,mount_tag=work,security_model=none \
-  -append "console=ttyS0 quiet panic=-1" > console.log 2>&1 || echo "qemu exit $?"
-tr -d '\r' < console.log | tail -250
-grep -q "WINE-FLASH-EXIT 0 " console.log && grep -q "PEER-CHECK OK packet1" console.log
+
+echo "wine in guest: booting the guest"
+set +e
+timeout 1800 qemu-system-x86_64 -M q35 -accel tcg -smp 2 -m 2048 -nographic -no-reboot -nodefaults \
+  -serial stdio -kernel "$kernel_dir/kernel/vmlinux" -initrd initrd.gz \
+  -virtfs local,path="$work/userland",mount_tag=userland,security_model=none,readonly=on \
+  -virtfs local,path="$work/share",mount_tag=share,security_model=none \
+  -append "console=ttyS0 quiet panic=-1" > console.log 2>&1
+qemu=$?
+set -e
+guest_ran $qemu
+
+ok=0
+grep -q "WINE-LIST-EXIT 0 " console.log && grep -q "WINE-LIST-PRODUCTS 5a3c:7e21 *$" <(tr -d '\r' < console.log) && ok=1
+verdict $ok "tarvik-update-cli.exe lists the USB controller through Wine's HID stack"
+ok=0
+grep -q "WINE-FLASH-EXIT 0 " console.log && grep -q "CASE-CHECK wine-cli OK" console.log && ok=1
+verdict $ok "tarvik-update-cli.exe updates a report-mode-1 controller over USB"
+ok=0
+grep -q "WINE-DIALOG-EXIT 0 " console.log && grep -q "DIALOG-NOTICE shown" console.log &&
+  grep -q "CASE-CHECK wine-dialog OK" console.log && ok=1
+verdict $ok "TarvikUpdate.exe updates a boot-mode controller over USB, through its window"
+exit $status
