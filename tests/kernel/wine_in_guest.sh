@@ -2,7 +2,8 @@
 # The Windows programs under Wine in the kernel test's guest, each updating a
 # controller played on a USB HID gadget: Wine's HID stack reaches the
 # controller through the guest's hidraw, and the controller checks what it
-# holds. tarvik-update-cli.exe lists and updates a report-mode-1 controller;
+# holds. tarvik-update-cli.exe lists and updates a report-mode-1 controller,
+# and updates a report-mode-2 one, which comes back as report mode 1;
 # TarvikUpdate.exe, on a virtual X server in the guest, updates a boot-mode
 # one, whose reset takes it off the USB bus and back, with win32_dialog_person.exe
 # clicking through the window from a process of its own.
@@ -136,6 +137,18 @@ timeout 600 $W /usr/bin/wine /tmp/tarvik-update-cli.exe --json flash --yes 'Z:\m
 echo "WINE-FLASH-EXIT $? $(elapsed $t0) s"
 grep -v '^    ' /tmp/flash.json | head -40; cat /tmp/flash.err
 peer_off wine-cli
+# The report-mode-2 controller: Wine's HID bus must see it leave on the mode-2
+# signal and come back as the report-mode-1 product.
+gadget_controller 0 packet2 /images/packet-v1.40.dat > /tmp/peer.log 2>&1 &
+peer=$!
+wait_hidraw
+t0=$(date +%s)
+timeout 600 $W /usr/bin/wine /tmp/tarvik-update-cli.exe --json flash --yes 'Z:\mnt\packet-v1.40.dat' \
+  > /tmp/flash.json 2> /tmp/flash.err
+echo "WINE-FLASH2-EXIT $? $(elapsed $t0) s"
+grep -v '^    ' /tmp/flash.json | head -40; cat /tmp/flash.err
+echo "WINE-FLASH2-PRODUCT $(grep -o '"product": *"[0-9a-f:]*"' /tmp/flash.json | grep -o '[0-9a-f]\{4\}:[0-9a-f]\{4\}' | head -1)"
+peer_off wine-cli-packet2
 
 # The window, on a virtual X server, and the person at it.
 chroot $U /usr/bin/Xvfb :1 -screen 0 1024x768x24 -nolisten tcp > /tmp/xvfb.log 2>&1 &
@@ -177,6 +190,10 @@ verdict $ok "tarvik-update-cli.exe lists the USB controller through Wine's HID s
 ok=0
 grep -q "WINE-FLASH-EXIT 0 " console.log && grep -q "CASE-CHECK wine-cli OK" console.log && ok=1
 verdict $ok "tarvik-update-cli.exe updates a report-mode-1 controller over USB"
+ok=0
+grep -q "WINE-FLASH2-EXIT 0 " console.log && grep -q "WINE-FLASH2-PRODUCT 5a3c:7e21" console.log &&
+  grep -q "CASE-CHECK wine-cli-packet2 OK" console.log && ok=1
+verdict $ok "tarvik-update-cli.exe updates a report-mode-2 controller after it comes back in report mode 1"
 ok=0
 grep -q "WINE-DIALOG-EXIT 0 " console.log && grep -q "DIALOG-NOTICE shown" console.log &&
   grep -q "CASE-CHECK wine-dialog OK" console.log && ok=1
