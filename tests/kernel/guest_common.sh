@@ -1,6 +1,6 @@
 # What the guest scripts share (sourced, with `guest_name` set to how their
 # messages start): failing with a reason, the reading of the guest's console
-# (console.log in the current folder) and a verdict per check.
+# (console.log in the current folder) and the checks of what it printed.
 
 fail() { echo "$guest_name: $*" >&2; exit 1; }
 
@@ -12,14 +12,20 @@ guest_ran() {
   grep -q GUEST-DONE console.log || fail "the guest stopped early; see $PWD/console.log"
 }
 
-# One check's verdict; a failed one makes `status` 1.
-#   verdict 1|0 WHAT
+# One check: passes when the guest's console (its line ends without CR) has
+# a line matching each of PATTERNS (grep's basic expressions); a failed check
+# makes `status` 1.
+#   expect WHAT PATTERN...
 status=0
-verdict() {
-  if [[ $1 -eq 1 ]]; then
-    echo "$guest_name: $2: passed"
-  else
-    echo "$guest_name: $2: FAILED" >&2
-    status=1
-  fi
+expect() {
+  local what=$1 pattern
+  shift
+  for pattern in "$@"; do
+    if ! grep -q -- "$pattern" <(tr -d '\r' < console.log); then
+      echo "$guest_name: $what: FAILED (no line \"$pattern\")" >&2
+      status=1
+      return
+    fi
+  done
+  echo "$guest_name: $what: passed"
 }

@@ -297,44 +297,27 @@ if [[ -n "$roundtrip" ]]; then
   exit 0
 fi
 for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
-  ok=0
-  grep -q "CLI-EXIT $name 0" console.log && grep -q "CASE-CHECK $name OK" console.log && ok=1
-  verdict $ok "$name update through hidraw"
+  expect "$name update through hidraw" "CLI-EXIT $name 0" "CASE-CHECK $name OK"
 done
 # Pulled out mid-update: the update fails as disconnected, and the controller
 # was pulled out before it held the whole image.
-ok=0
-grep -q "CLI-EXIT usb-unplug 1" console.log && grep -q "DISCONNECTED usb-unplug" console.log &&
-  grep -q "CASE-CHECK usb-unplug OK" console.log && ok=1
-verdict $ok "a controller pulled out mid-update over USB: the update fails as disconnected"
+expect "a controller pulled out mid-update over USB: the update fails as disconnected" \
+  "CLI-EXIT usb-unplug 1" "DISCONNECTED usb-unplug" "CASE-CHECK usb-unplug OK"
 # Without the rules the node is root's alone: the access hint and exit status 3.
-ok=0
-grep -q "NODE player-without-rules crw------- root root" console.log && grep -q "CLI-EXIT player-without-rules 3" console.log &&
-  grep -q "HINT player-without-rules" console.log && ok=1
-verdict $ok "an unprivileged user without the udev rules gets the access hint"
+expect "an unprivileged user without the udev rules gets the access hint" \
+  "NODE player-without-rules crw------- root root" "CLI-EXIT player-without-rules 3" "HINT player-without-rules"
 # With them the node is plugdev's, and the user, a member, updates the controller.
-ok=0
-grep -q "NODE player-with-rules crw-rw---- root plugdev" console.log && grep -q "CLI-EXIT player-with-rules 0" console.log &&
-  grep -q "CASE-CHECK player-with-rules OK" console.log && ok=1
-verdict $ok "an unprivileged user in plugdev updates a controller through the installed udev rules"
+expect "an unprivileged user in plugdev updates a controller through the installed udev rules" \
+  "NODE player-with-rules crw-rw---- root plugdev" "CLI-EXIT player-with-rules 0" "CASE-CHECK player-with-rules OK"
 # The report-mode-2 controller was updated after coming back as the report-mode-1 product.
-ok=0
-grep -q "CLI-PRODUCT usb-packet2 5a3c:7e21" console.log && ok=1
-verdict $ok "usb-packet2 updated in report mode 1 after enumerating again"
+expect "usb-packet2 updated in report mode 1 after enumerating again" "CLI-PRODUCT usb-packet2 5a3c:7e21"
 # Three at once: the list shows them all (two boot-mode controllers with UIDs
 # of their own, then the report-mode-1 one), flash --all upgrades every one
 # (three results, besides the document's own), and each holds the image.
 for prefix in uhid usb; do
-  ok=1
-  grep -q "$prefix-ALL-LIST-EXIT 0" console.log || ok=0
-  grep -q "$prefix-ALL-LIST-COUNT 3" console.log || ok=0
-  grep -Eq "$prefix-ALL-LIST-MODES 3 3 1 *$" <(tr -d '\r' < console.log) || ok=0
-  grep -q "$prefix-ALL-LIST-UIDS 2" console.log || ok=0
-  grep -q "$prefix-ALL-FLASH-EXIT 0" console.log || ok=0
-  grep -q "$prefix-ALL-FLASH-UPGRADED 4" console.log || ok=0
-  for name in boot-a boot-b packet1; do
-    grep -q "$prefix-ALL-CHECK $name OK" console.log || ok=0
-  done
-  verdict $ok "three controllers ($prefix) listed and updated at once through hidraw"
+  expect "three controllers ($prefix) listed and updated at once through hidraw" \
+    "$prefix-ALL-LIST-EXIT 0" "$prefix-ALL-LIST-COUNT 3" "$prefix-ALL-LIST-MODES 3 3 1 *$" \
+    "$prefix-ALL-LIST-UIDS 2" "$prefix-ALL-FLASH-EXIT 0" "$prefix-ALL-FLASH-UPGRADED 4" \
+    "$prefix-ALL-CHECK boot-a OK" "$prefix-ALL-CHECK boot-b OK" "$prefix-ALL-CHECK packet1 OK"
 done
 exit $status

@@ -184,18 +184,12 @@ qemu=$?
 set -e
 guest_ran $qemu
 
-ok=0
-grep -q "WINE-LIST-EXIT 0 " console.log && grep -q "WINE-LIST-PRODUCTS 5a3c:7e21 *$" <(tr -d '\r' < console.log) && ok=1
-verdict $ok "tarvik-update-cli.exe lists the USB controller through Wine's HID stack"
-ok=0
-grep -q "WINE-FLASH-EXIT 0 " console.log && grep -q "CASE-CHECK wine-cli OK" console.log && ok=1
-verdict $ok "tarvik-update-cli.exe updates a report-mode-1 controller over USB"
-ok=0
-grep -q "WINE-FLASH2-EXIT 0 " console.log && grep -q "WINE-FLASH2-PRODUCT 5a3c:7e21" console.log &&
-  grep -q "CASE-CHECK wine-cli-packet2 OK" console.log && ok=1
-verdict $ok "tarvik-update-cli.exe updates a report-mode-2 controller after it comes back in report mode 1"
-ok=0
-grep -q "WINE-DIALOG-EXIT 0 " console.log && grep -q "DIALOG-NOTICE shown" console.log &&
-  grep -q "CASE-CHECK wine-dialog OK" console.log && ok=1
-verdict $ok "TarvikUpdate.exe updates a boot-mode controller over USB, through its window"
+expect "tarvik-update-cli.exe lists the USB controller through Wine's HID stack" \
+  "WINE-LIST-EXIT 0 " "WINE-LIST-PRODUCTS 5a3c:7e21 *$"
+expect "tarvik-update-cli.exe updates a report-mode-1 controller over USB" \
+  "WINE-FLASH-EXIT 0 " "CASE-CHECK wine-cli OK"
+expect "tarvik-update-cli.exe updates a report-mode-2 controller after it comes back in report mode 1" \
+  "WINE-FLASH2-EXIT 0 " "WINE-FLASH2-PRODUCT 5a3c:7e21" "CASE-CHECK wine-cli-packet2 OK"
+expect "TarvikUpdate.exe updates a boot-mode controller over USB, through its window" \
+  "WINE-DIALOG-EXIT 0 " "DIALOG-NOTICE shown" "CASE-CHECK wine-dialog OK"
 exit $status
