@@ -56,6 +56,14 @@ HWND FindUpdaterWindow() {
   return found;
 }
 
+// A message box's text, once it has one: a box can show before its text is
+// set when the machine is slow.
+std::wstring SettledText(HWND box) {
+  std::wstring text;
+  WaitFor([&] { return !(text = MessageText(box)).empty(); }, std::chrono::seconds(10));
+  return text;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -83,12 +91,12 @@ int wmain(int argc, wchar_t** argv) {
   ChooseFile(files, image);
   const HWND confirm = WaitForPopup(window, limit);
   if (!confirm) return Fail("no question about the version change");
-  Say("DIALOG-CONFIRM", MessageText(confirm));
+  Say("DIALOG-CONFIRM", SettledText(confirm));
   Answer(confirm, IDOK);
 
   const HWND outcome = WaitForPopup(window, limit);
   if (!outcome) return Fail("the update did not end within the time allowed");
-  const std::wstring result = MessageText(outcome);
+  const std::wstring result = SettledText(outcome);
   Say("DIALOG-RESULT", result);
   Answer(outcome, IDOK);
   // The notice below the progress bar shows once the box is answered, and the
@@ -109,7 +117,7 @@ int wmain(int argc, wchar_t** argv) {
     PostMessageW(window, WM_CLOSE, 0, 0);
     if (WaitFor([&] { return !IsWindow(window) || FindPopup(window); }, std::chrono::seconds(10))) {
       if (const HWND question = IsWindow(window) ? FindPopup(window) : nullptr) {
-        Say("DIALOG-ASKED", MessageText(question));
+        Say("DIALOG-ASKED", SettledText(question));
         Answer(question, IDCANCEL);
         std::this_thread::sleep_for(std::chrono::seconds(1));
       }
