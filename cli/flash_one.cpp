@@ -20,10 +20,11 @@ ImageCheck CheckImage(const std::string& path, const std::string& published) {
     check.reason = scan.reason;
   } else if (const std::string mismatch = DigestMismatch(check.sha256, published); !mismatch.empty()) {
     check.reason = ImageRejection(path, mismatch);
-  } else if (!scan.Accepted()) {
+  } else if (!check.image.Accepted()) {
+    // Refused by both protocols: the whole file's check says why.
     check.reason = ImageRejection(path, scan.reason);
   }
-  check.payloadTotal = scan.payloadTotal;
+  check.payloadTotal = check.image.PayloadTotal();
   return check;
 }
 

@@ -55,7 +55,9 @@ int ImageCommand::Run(const GlobalOptions& options) {
       {"boot", N_("boot command protocol (report mode 3)"), UpdateProtocol::kBoot},
       {"packet", N_("firmware packet protocol (report modes 1 and 2)"), UpdateProtocol::kPacket},
   };
-  json document = {{"command", "image"}, {"result", scan.Accepted() ? "accepted" : "rejected"}};
+  const bool accepted = image.Accepted();
+  const ProtocolTake& packet = image.TakeBy(UpdateProtocol::kPacket);
+  json document = {{"command", "image"}, {"result", accepted ? "accepted" : "rejected"}};
   if (options.json) {
     json list = json::array();
     for (size_t i = 0; i < listed; ++i) {
@@ -72,9 +74,9 @@ int ImageCommand::Run(const GlobalOptions& options) {
     if (!check.sha256.empty()) document["sha256"] = check.sha256;
     document["recordCount"] = scan.recordCount;
     document["records"] = list;
-    document["payloadTotal"] = scan.payloadTotal;
-    document["accepted"] = scan.Accepted();
-    if (scan.Accepted()) {
+    document["payloadTotal"] = image.PayloadTotal();
+    document["accepted"] = accepted;
+    if (accepted) {
       json writes = json::object();
       for (const ProtocolUse& use : kProtocols) {
         const std::string problem = image.CheckFor(use.protocol);
@@ -83,6 +85,11 @@ int ImageCommand::Run(const GlobalOptions& options) {
           json numbers = json::array();
           for (const size_t i : RecordsWrittenBy(use.protocol, records)) numbers.push_back(i + 1);
           entry["records"] = numbers;
+          const ProtocolTake& take = image.TakeBy(use.protocol);
+          if (take.trailingBytes != 0) {
+            entry["trailingBytes"] = take.trailingBytes;
+            entry["trailingSent"] = take.trailingSent;
+          }
         } else {
           entry["refused"] = problem;
         }
@@ -90,7 +97,7 @@ int ImageCommand::Run(const GlobalOptions& options) {
       }
       document["writes"] = writes;
     }
-  } else if (opened && !(options.quiet && scan.Accepted())) {
+  } else if (opened && !(options.quiet && accepted)) {
     std::printf(Tr("Image: %s (%llu bytes)\n"), m_path.c_str(), static_cast<unsigned long long>(scan.fileLength));
     std::printf("SHA-256: %s\n", check.sha256.c_str());
     for (size_t i = 0; i < listed; ++i) {
@@ -103,8 +110,22 @@ int ImageCommand::Run(const GlobalOptions& options) {
       const unsigned long long more = scan.recordCount - listed;
       std::printf(TrN("  ... and %llu more record\n", "  ... and %llu more records\n", static_cast<unsigned long>(more)), more);
     }
-    std::printf(Tr("Payload total: %u bytes\n"), scan.payloadTotal);
-    if (scan.Accepted()) {
+    if (packet.Taken() && packet.trailingBytes != 0) {
+      const unsigned long long after = packet.trailingBytes;
+      const unsigned long long sent = packet.trailingSent;
+      const unsigned desLen = records.front().header.desLen;
+      if (sent == 0) {
+        std::printf(Tr("  %llu bytes after record 1: the packet protocol sends none of them; the controller keeps "
+                       "desLen (%u bytes)\n"),
+                    after, desLen);
+      } else {
+        std::printf(Tr("  %llu bytes after record 1: the packet protocol sends the first %llu of them in its last "
+                       "data packet; the controller keeps desLen (%u bytes)\n"),
+                    after, sent, desLen);
+      }
+    }
+    std::printf(Tr("Payload total: %u bytes\n"), image.PayloadTotal());
+    if (accepted) {
       for (const ProtocolUse& use : kProtocols) {
         const std::string problem = image.CheckFor(use.protocol);
         const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
@@ -117,9 +138,9 @@ int ImageCommand::Run(const GlobalOptions& options) {
         std::printf("  %s: %s\n", Tr(use.name), what.c_str());
       }
     }
-    std::printf("%s\n", scan.Accepted() ? Tr("Accepted") : Tr("Rejected"));
+    std::printf("%s\n", accepted ? Tr("Accepted") : Tr("Rejected"));
   }
-  return Conclude(options, document, scan.Accepted() ? kExitOk : kExitImage, reason);
+  return Conclude(options, document, accepted ? kExitOk : kExitImage, reason);
 }
 
 }  // namespace

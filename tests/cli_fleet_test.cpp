@@ -22,15 +22,7 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 using tarvik::test::ReadAll;
 
-std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (uint8_t b : bytes) {
-    text.push_back(digits[b >> 4]);
-    text.push_back(digits[b & 15]);
-  }
-  return text;
-}
+using tarvik::test::Hex;
 
 class CliFleetTest : public ::testing::Test {
  protected:

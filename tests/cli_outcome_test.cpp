@@ -173,6 +173,38 @@ TEST_F(CliOutcomeTest, WhatWouldNotBeWrittenAsCheckedEndsBeforeAnyErase) {
   }
 }
 
+// Bytes after the one record that form no further records: a packet
+// controller keeps desLen bytes, a boot-mode one refuses the file before any erase.
+TEST_F(CliOutcomeTest, TrailingBytesAfterTheRecordUpdateAPacketControllerOnly) {
+  using tarvik::test::Bytes;
+  const Bytes payload = tarvik::test::Payload(100, 3);
+  const std::string image = tarvik::test::WriteFile(
+      dir / "trailing.dat", tarvik::test::Concat({tarvik::test::Record(124, 0x08004000, payload), Bytes(60, 0xEE)}));
+  const auto erased = [](const Run& r) {
+    for (const json& e : r.transcript) {
+      if (e.value("ev", "") == "out" && e["hex"].get<std::string>().substr(0, 8) == "00050400") return true;
+    }
+    return false;
+  };
+  Run r = Cli(std::string(kPacket) + "--json flash --yes " + image);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.Document()["result"], "upgraded");
+  ASSERT_EQ(r.Events("received", 0).size(), 1u);
+  EXPECT_EQ(r.Events("received", 0)[0]["hex"], tarvik::test::Hex(payload));
+
+  r = Cli(std::string(kBoot) + "--json flash --yes " + image);
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(r.Document()["reason"], image + " is not a valid image: record 2 runs past the end of the file");
+  EXPECT_FALSE(erased(r));
+
+  r = Cli("--simulate packet1,boot --sim clock=virtual --json flash --all --yes " + image);
+  ASSERT_EQ(r.Events("outcome", 1).size(), 1u) << r.out;
+  EXPECT_EQ(r.Events("outcome", 1)[0]["result"], "upgraded");
+  EXPECT_EQ(r.Events("received", 1).at(0)["hex"], tarvik::test::Hex(payload));
+  EXPECT_TRUE(r.Events("outcome", 2).empty());
+  EXPECT_FALSE(erased(r));
+}
+
 TEST_F(CliOutcomeTest, SuccessPrintsOneLineAndNothingElse) {
   const std::string image = Image("fw.dat", {100, 50});
   Run r = Cli(std::string(kBoot) + "flash --yes " + image);

@@ -1,4 +1,6 @@
 // tarvik-update-cli as a user runs it.
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -211,12 +213,31 @@ TEST(CliTest, ImageListsRecordsAndRejectsBadImages) {
   EXPECT_EQ(document["records"][1]["mcu"], "at");
   EXPECT_TRUE(document["accepted"]);
 
-  const std::string bad = WriteImage("bad.dat", 10);
+  // Ten bytes after the records: boot mode refuses the file, the packet protocol writes record 1.
+  const std::string trailing = WriteImage("trailing.dat", 10);
+  r = RunCli("image " + trailing);
+  EXPECT_EQ(r.status, 0);
+  for (const char* line : {
+           "  88 bytes after record 1: the packet protocol sends the first 28 of them in its last data packet; the "
+           "controller keeps desLen (100 bytes)\n",
+           "  boot command protocol (report mode 3): refuses it: 10 bytes at offset 206 do not form a record header\n",
+           "  firmware packet protocol (report modes 1 and 2): writes record 1\n", "Accepted\n"}) {
+    EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
+  }
+  r = RunCli("image --json " + trailing);
+  EXPECT_EQ(r.status, 0);
+  const auto writes = nlohmann::json::parse(r.out)["writes"];
+  EXPECT_EQ(writes["packet"], (nlohmann::json{{"records", {1}}, {"trailingBytes", 88}, {"trailingSent", 28}}));
+  EXPECT_EQ(writes["boot"]["refused"], "10 bytes at offset 206 do not form a record header");
+
+  const std::string bad = WriteImage("bad.dat", 10, false);
+  std::filesystem::resize_file(bad, 100);  // record 1 cut short
   r = RunCli("image " + bad);
   EXPECT_EQ(r.status, 4);
   EXPECT_NE(r.out.find("Rejected"), std::string::npos);
   EXPECT_EQ(RunCli("image /nonexistent/fw.dat").status, 4);
   std::remove(good.c_str());
+  std::remove(trailing.c_str());
   std::remove(bad.c_str());
 }
 

@@ -140,6 +140,75 @@ TEST(ImageProtocolTest, EachProtocolWritesItsRecordsOrSaysWhyNot) {
   EXPECT_FALSE(one.VersionFor(UpdateProtocol::kBoot, ImageMcu::kAtMcu, version));
 }
 
+// The packet protocol takes record 1 and whatever follows it that is not a
+// chain of records with payload; boot mode takes only records that tile the file.
+TEST(ImageProtocolTest, PacketProtocolTakesTrailingBytesThatBootModeRefuses) {
+  const Bytes terminator(28, 0);
+  const Bytes record100 = Record(124, 0x08004000, Payload(100));
+  struct Case {
+    Bytes image;
+    const char* packetRefusal;  // empty: taken
+    uint64_t trailingBytes;
+    uint64_t trailingSent;
+    const char* bootRefusal;    // empty: taken
+  } cases[] = {
+      // 60 bytes behind the payload: the fourth data packet carries 28 of them.
+      {test::Concat({record100, Bytes(60, 0xEE)}), "", 60, 28, "record 2 runs past the end of the file"},
+      // desLen 20 in 92 bytes: two packets, 44 bytes beyond desLen.
+      {test::Concat({Record(124, 0x08004000, Payload(20)), Bytes(44, 0x11)}), "", 44, 44,
+       "record 2 runs past the end of the file"},
+      // desLen 64: the second packet ends at desLen and none of the 10 goes out.
+      {test::Concat({Record(124, 0x08004000, Payload(64)), Bytes(10, 0)}), "", 10, 0,
+       "10 bytes at offset 92 do not form a record header"},
+      // A second record and ten bytes do not form a chain: trailing bytes.
+      {test::Concat({record100, Record(124, 0x2000, Payload(50), 0), Bytes(10, 0)}), "", 88, 28,
+       "10 bytes at offset 206 do not form a record header"},
+      // An empty record behind record 1 is trailing bytes too; boot mode takes it.
+      {test::Concat({record100, Record(124, 0x9000, Bytes{})}), "", 28, 28, ""},
+      {test::Concat({record100, terminator}), "", 0, 0, ""},
+      {record100, "", 0, 0, ""},
+      {test::Concat({record100, Record(124, 0x2000, Payload(50), 0)}),
+       "a controller in report mode 1 or 2 takes only the first record, and record 2 (ATmcu, 50 bytes) would be "
+       "dropped",
+       0, 0, ""},
+      // Further records with payload that the whole file's check refuses: its reason.
+      {test::Concat({record100, terminator, Record(124, 0x3000, Payload(60))}),
+       "record 3 follows the version-0 header of record 2, which ends the chain: it would never be written", 0, 0,
+       "record 3 follows the version-0 header of record 2, which ends the chain: it would never be written"},
+      {test::Concat({Record(124, 0x08004000, Payload(100), 1, 200), Bytes(60, 0)}),
+       "record 1 runs past the end of the file", 0, 0, "record 1 runs past the end of the file"},
+      {test::Concat({Record(124, 0x08004000, Bytes{}), Bytes(40, 0xEE)}),
+       "a controller in report mode 1 or 2 takes only the first record, which carries no payload", 0, 0,
+       "record 2 runs past the end of the file"},
+      {test::Concat({Record(0, 0x08004000, Payload(100)), Bytes(60, 0)}),
+       "record 1 has version 0, which ends the chain, but carries 100 bytes that would never be written", 0, 0,
+       "4 bytes at offset 184 do not form a record header"},
+      {test::Concat({Record(124, 0x7FFFFFF0u, Payload(100)), Bytes(60, 0)}),
+       "record 1 (main mcu, 100 bytes at 0x7FFFFFF0) reaches 0x80000000 and up, where addresses select the ATmcu",
+       0, 0, "4 bytes at offset 184 do not form a record header"},
+      {Bytes{}, "the file is empty", 0, 0, "the file is empty"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image.size());
+    const FirmwareImage image = FirmwareImage::FromBytes(c.image, "fw.dat");
+    const ProtocolTake packet = CheckImageForProtocol(UpdateProtocol::kPacket, c.image.data(), c.image.size());
+    EXPECT_EQ(packet.refusal, c.packetRefusal);
+    EXPECT_EQ(packet.trailingBytes, c.trailingBytes);
+    EXPECT_EQ(packet.trailingSent, c.trailingSent);
+    EXPECT_EQ(image.CheckFor(UpdateProtocol::kPacket), c.packetRefusal);
+    EXPECT_EQ(image.CheckFor(UpdateProtocol::kBoot), c.bootRefusal);
+    EXPECT_EQ(image.Accepted(), packet.Taken() || std::string(c.bootRefusal).empty());
+  }
+  // The checked snapshot of a trailing image writes record 1 and its version on a packet controller only.
+  const FirmwareImage trailing = FirmwareImage::FromBytes(test::Concat({record100, Bytes(60, 0xEE)}), "fw.dat");
+  EXPECT_EQ(trailing.PayloadTotal(), 100u);
+  uint32_t version = 0;
+  EXPECT_FALSE(trailing.VersionFor(UpdateProtocol::kBoot, ImageMcu::kMain, version));
+  ASSERT_TRUE(trailing.VersionFor(UpdateProtocol::kPacket, ImageMcu::kMain, version));
+  EXPECT_EQ(version, 124u);
+  EXPECT_FALSE(FirmwareImage().Accepted());
+}
+
 TEST(VersionTextTest, ConfirmationShowsBetasOnlyWhereTheyAreNonZero) {
   const uint32_t beta2 = (2u << 16) | 123;
   EXPECT_EQ(FormatVersionConfirmation("Fw", beta2, "and current is", 100),

@@ -7,6 +7,7 @@
 #include "base/strformat.h"
 #include "base/text_mark.h"
 #include "update/image_file.h"
+#include "update/packet_layout.h"
 
 namespace tarvik {
 
@@ -146,19 +147,85 @@ std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<
   return written;
 }
 
-std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<ImageRecord>& records) {
-  if (protocol != UpdateProtocol::kPacket) return {};
-  for (size_t i = 1; i < records.size(); ++i) {
-    if (records[i].header.desLen != 0) {
-      return StrFormat(N_("a controller in report mode 1 or 2 takes only the first record, and record %zu (%s, %u "
-                          "bytes) would be dropped"),
-                       i + 1, McuName(records[i].Mcu()), records[i].header.desLen);
+namespace {
+
+// What follows record 1, read as a chain of records: whether it runs to the
+// file's last byte, and its first record with payload.
+struct RestOfChain {
+  bool tiles = false;
+  size_t withPayload = 0;  // its number in the image, 0: none
+  ImageRecord dropped;
+};
+
+RestOfChain WalkRest(const uint8_t* data, uint64_t size, uint64_t from) {
+  RestOfChain rest;
+  uint64_t position = from;
+  for (size_t number = 2; position < size; ++number) {
+    if (size - position < kRecordHeaderSize) return rest;
+    const RecordHeader header = ParseRecordHeader(data + position);
+    if (header.desLen != 0 && rest.withPayload == 0) {
+      rest.withPayload = number;
+      rest.dropped.offset = position;
+      rest.dropped.header = header;
     }
+    position += kRecordHeaderSize + uint64_t{header.desLen};
   }
-  if (!records.empty() && records[0].header.desLen == 0) {
-    return N_("a controller in report mode 1 or 2 takes only the first record, which carries no payload");
+  rest.tiles = position == size;
+  return rest;
+}
+
+ProtocolTake TakeForPacket(const uint8_t* data, uint64_t size, const ImageScan& scan) {
+  ProtocolTake take;
+  const uint32_t desLen = size >= kRecordHeaderSize ? GetLe32(data + 8) : 0;
+  const uint64_t recordEnd = kRecordHeaderSize + uint64_t{desLen};
+  // Record 1 must lie whole in the file: the walk of the chain says why not.
+  if (size < kRecordHeaderSize || recordEnd > size) {
+    take.refusal = scan.reason;
+    return take;
   }
-  return {};
+  const RestOfChain rest = WalkRest(data, size, recordEnd);
+  if (rest.tiles && rest.withPayload != 0) {
+    // Records the controller would never be sent.
+    if (!scan.Accepted()) {
+      take.refusal = scan.reason;
+    } else {
+      take.refusal = StrFormat(N_("a controller in report mode 1 or 2 takes only the first record, and record %zu "
+                                  "(%s, %u bytes) would be dropped"),
+                               rest.withPayload, McuName(rest.dropped.Mcu()), rest.dropped.header.desLen);
+    }
+    return take;
+  }
+  if (desLen == 0) {
+    take.refusal = rest.tiles ? scan.reason
+                              : N_("a controller in report mode 1 or 2 takes only the first record, which carries "
+                                   "no payload");
+    return take;
+  }
+  ImageRecord first;
+  first.header = ParseRecordHeader(data);
+  take.refusal = CheckRecordContents({first});
+  if (!take.Taken()) return take;
+  const uint64_t after = size - recordEnd;
+  const bool terminator = after == kRecordHeaderSize && GetLe32(data + recordEnd) == 0 &&
+                          GetLe32(data + recordEnd + 8) == 0;
+  if (after == 0 || terminator) return take;
+  // The first data packet goes out without a completion test, so at least two
+  // do; then whole packets until desLen is reached.
+  constexpr uint64_t kPiece = packet::kDataPayload;
+  const uint64_t read = std::max<uint64_t>(2 * kPiece, (uint64_t{desLen} + kPiece - 1) / kPiece * kPiece);
+  take.trailingBytes = after;
+  take.trailingSent = std::min(after, read - desLen);
+  return take;
+}
+
+}  // namespace
+
+ProtocolTake CheckImageForProtocol(UpdateProtocol protocol, const uint8_t* data, uint64_t size) {
+  const ImageScan scan = CheckImageBytes(data, size);
+  if (protocol == UpdateProtocol::kPacket) return TakeForPacket(data, size, scan);
+  ProtocolTake take;
+  take.refusal = scan.reason;
+  return take;
 }
 
 FirmwareImage FirmwareImage::Load(const std::string& path) {
@@ -166,14 +233,14 @@ FirmwareImage FirmwareImage::Load(const std::string& path) {
   image.m_path = path;
   CImageFile file;
   if (!file.Open(path)) {
-    image.m_scan.reason = StrFormat(N_("cannot open %s: %s"), path.c_str(), file.LastError().c_str());
+    image.Refuse(StrFormat(N_("cannot open %s: %s"), path.c_str(), file.LastError().c_str()));
     return image;
   }
   const uint64_t length = file.Length();
   if (length > kMaxImageBytes) {
     image.m_scan.fileLength = length;
-    image.m_scan.reason = StrFormat(N_("%s holds %llu bytes, more than the %llu MiB an image can have"), path.c_str(),
-                                    Ull(length), Ull(kMaxImageBytes >> 20));
+    image.Refuse(StrFormat(N_("%s holds %llu bytes, more than the %llu MiB an image can have"), path.c_str(),
+                           Ull(length), Ull(kMaxImageBytes >> 20)));
     return image;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
@@ -193,6 +260,8 @@ FirmwareImage FirmwareImage::FromBytes(std::vector<uint8_t> bytes, std::string p
   const std::vector<uint8_t>& kept = *image.m_bytes;
   if (!kept.empty()) std::memcpy(image.m_firstHeader, kept.data(), std::min(kept.size(), kRecordHeaderSize));
   image.m_scan = CheckImageBytes(kept.data(), kept.size(), &image.m_records);
+  image.m_boot.refusal = image.m_scan.reason;
+  image.m_packet = TakeForPacket(kept.data(), kept.size(), image.m_scan);
   return image;
 }
 
@@ -201,13 +270,20 @@ const std::vector<uint8_t>& FirmwareImage::Bytes() const {
   return m_bytes ? *m_bytes : kNone;
 }
 
-std::string FirmwareImage::CheckFor(UpdateProtocol protocol) const {
-  if (!Accepted()) return m_scan.reason;
-  return CheckImageForProtocol(protocol, m_records);
+void FirmwareImage::Refuse(const std::string& reason) {
+  m_scan.reason = reason;
+  m_boot.refusal = reason;
+  m_packet.refusal = reason;
+}
+
+uint32_t FirmwareImage::PayloadTotal() const {
+  if (m_boot.Taken()) return m_scan.payloadTotal;
+  return m_packet.Taken() ? m_records.front().header.desLen : 0;
 }
 
 bool FirmwareImage::VersionFor(UpdateProtocol protocol, ImageMcu mcu, uint32_t& version) const {
   bool found = false;
+  if (!TakeBy(protocol).Taken()) return false;
   for (const size_t i : RecordsWrittenBy(protocol, m_records)) {
     // Each record stamps its own version: the last one written counts.
     if (protocol == UpdateProtocol::kPacket || m_records[i].Mcu() == mcu) {

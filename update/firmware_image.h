@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text_mark.h"
 #include "update/boot_protocol.h"
 #include "update/update_result.h"
 
@@ -75,8 +76,28 @@ std::string ImageRejection(const std::string& path, const std::string& problem);
 // The records `protocol` writes of a checked image: the boot command protocol
 // every record up to the terminator, the packet protocol the first record only.
 std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
-// Empty when `protocol` writes all of the image's payload, else why it would not.
-std::string CheckImageForProtocol(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
+
+// How one protocol takes an image's bytes.
+struct ProtocolTake {
+  std::string refusal;  // empty: the protocol writes the image
+  // Bytes after record 1 that the packet protocol does not take as records.
+  uint64_t trailingBytes = 0;
+  // How many of them go out in the last data packet.
+  uint64_t trailingSent = 0;
+  bool Taken() const { return refusal.empty(); }
+};
+
+// The one rule of each protocol.
+// The boot command protocol takes an image whose records tile the file
+// exactly and pass every check of CheckImageBytes.
+// The packet protocol takes the first record alone. That record must carry
+// payload, fit the file and pass the same checks. What follows it may be
+// nothing, or an empty version-0 header. It may not be further records with
+// payload that tile the rest of the file: those would be dropped. Anything
+// else is trailing bytes. Data packets read the file 32 bytes at a time from
+// offset 28 and never stop at desLen, so the last one carries the first of
+// them. The controller keeps desLen bytes.
+ProtocolTake CheckImageForProtocol(UpdateProtocol protocol, const uint8_t* data, uint64_t size);
 
 // An image read whole from a file and checked. Copies share the bytes, so
 // handing an image on costs nothing whatever its size.
@@ -90,23 +111,36 @@ class FirmwareImage {
   static FirmwareImage FromBytes(std::vector<uint8_t> bytes, std::string path);
 
   bool Readable() const { return m_readable; }
-  bool Accepted() const { return m_scan.Accepted(); }
+  // Whether either protocol writes it.
+  bool Accepted() const { return m_boot.Taken() || m_packet.Taken(); }
+  // The tiling check of the whole file, which the boot command protocol applies.
   const ImageScan& Scan() const { return m_scan; }
   const std::string& Path() const { return m_path; }
   const std::vector<ImageRecord>& Records() const { return m_records; }
   const std::vector<uint8_t>& Bytes() const;
   // The first 28 bytes, zero where the file is shorter.
   const uint8_t* FirstHeader() const { return m_firstHeader; }
-  // Empty when the image is accepted and `protocol` writes all of it.
-  std::string CheckFor(UpdateProtocol protocol) const;
+  // Empty when `protocol` writes the image, else why it would not.
+  std::string CheckFor(UpdateProtocol protocol) const { return TakeBy(protocol).refusal; }
+  const ProtocolTake& TakeBy(UpdateProtocol protocol) const {
+    return protocol == UpdateProtocol::kPacket ? m_packet : m_boot;
+  }
+  // The payload the protocols write: every record's for the boot command
+  // protocol, else the first record's; 0 when neither writes the image.
+  uint32_t PayloadTotal() const;
   // The version word a microcontroller gets from the records `protocol` writes; false when none.
   bool VersionFor(UpdateProtocol protocol, ImageMcu mcu, uint32_t& version) const;
 
  private:
+  // An image that could not be read: no protocol takes it.
+  void Refuse(const std::string& reason);
+
   std::string m_path;
   std::shared_ptr<const std::vector<uint8_t>> m_bytes;
   std::vector<ImageRecord> m_records;
   ImageScan m_scan;
+  ProtocolTake m_boot{N_("no image was read")};
+  ProtocolTake m_packet{N_("no image was read")};
   uint8_t m_firstHeader[kRecordHeaderSize] = {};
   bool m_readable = false;
 };

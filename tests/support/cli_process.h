@@ -29,6 +29,17 @@ inline std::string ReadAll(const std::filesystem::path& path) {
 }
 
 // A folder of the running test's own, below the system's temporary folder.
+// Bytes as the transcript writes them: lower-case hex, two digits each.
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789abcdef";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text.push_back(digits[b >> 4]);
+    text.push_back(digits[b & 15]);
+  }
+  return text;
+}
+
 inline std::filesystem::path ScratchFolder(const std::string& prefix) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() /
