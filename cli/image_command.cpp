@@ -98,15 +98,18 @@ int ImageCommand::Run(const GlobalOptions& options) {
       document["writes"] = writes;
     }
   } else if (opened && !(options.quiet && accepted)) {
+    // Bytes after record 1 that boot mode cannot read as records are not listed as records.
+    const bool trailingOnly = packet.trailingBytes != 0 && !image.TakeBy(UpdateProtocol::kBoot).Taken();
+    const size_t shown = trailingOnly ? 1 : listed;
     std::printf(Tr("Image: %s (%llu bytes)\n"), m_path.c_str(), static_cast<unsigned long long>(scan.fileLength));
     std::printf("SHA-256: %s\n", check.sha256.c_str());
-    for (size_t i = 0; i < listed; ++i) {
+    for (size_t i = 0; i < shown; ++i) {
       const RecordHeader& h = records[i].header;
       std::printf(Tr("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n"), i + 1,
                   FormatVersionShort(h.version).c_str(), h.desAddress, h.desLen,
                   h.pid != 0 ? Tr("main mcu") : "ATmcu");
     }
-    if (scan.recordCount > listed) {
+    if (!trailingOnly && scan.recordCount > listed) {
       const unsigned long long more = scan.recordCount - listed;
       std::printf(TrN("  ... and %llu more record\n", "  ... and %llu more records\n", static_cast<unsigned long>(more)), more);
     }
@@ -131,10 +134,15 @@ int ImageCommand::Run(const GlobalOptions& options) {
         const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
         std::string numbers;
         for (size_t n = 0; n < written.size(); ++n) numbers += (n == 0 ? "" : ", ") + std::to_string(written[n] + 1);
-        const std::string what =
-            problem.empty()
-                ? StrFormat(TrN("writes record %s", "writes records %s", written.size()), numbers.c_str())
-                : StrFormat(Tr("refuses it: %s"), TrText(problem).c_str());
+        std::string what;
+        if (problem.empty()) {
+          what = StrFormat(TrN("writes record %s", "writes records %s", written.size()), numbers.c_str());
+        } else if (trailingOnly && use.protocol == UpdateProtocol::kBoot) {
+          what = StrFormat(Tr("refuses it: the %llu bytes after record 1 are not records that fill the file (%s)"),
+                           static_cast<unsigned long long>(packet.trailingBytes), TrText(problem).c_str());
+        } else {
+          what = StrFormat(Tr("refuses it: %s"), TrText(problem).c_str());
+        }
         std::printf("  %s: %s\n", Tr(use.name), what.c_str());
       }
     }

@@ -220,10 +220,12 @@ TEST(CliTest, ImageListsRecordsAndRejectsBadImages) {
   for (const char* line : {
            "  88 bytes after record 1: the packet protocol sends the first 28 of them in its last data packet; the "
            "controller keeps desLen (100 bytes)\n",
-           "  boot command protocol (report mode 3): refuses it: 10 bytes at offset 206 do not form a record header\n",
+           "  boot command protocol (report mode 3): refuses it: the 88 bytes after record 1 are not records that "
+           "fill the file (10 bytes at offset 206 do not form a record header)\n",
            "  firmware packet protocol (report modes 1 and 2): writes record 1\n", "Accepted\n"}) {
     EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
   }
+  EXPECT_EQ(r.out.find("record 2:"), std::string::npos) << r.out;
   r = RunCli("image --json " + trailing);
   EXPECT_EQ(r.status, 0);
   const auto writes = nlohmann::json::parse(r.out)["writes"];
