@@ -2,11 +2,13 @@
 // time, CPU, peak memory), the boot-mode update's wall time and CPU against
 // its protocol floor, the packet protocol's host turnaround and whole host
 // cycle per exchange with and without a transcript, discovery among many
-// devices, and memory against image size. Ratios are measured side by
-// side in one run; absolute times depend on the machine.
+// devices, memory against image size, and a station's threads, memory and
+// descriptors as controllers come and go. Ratios are measured side by side in
+// one run; absolute times depend on the machine.
 //
-//   tarvik-bench [process|boot|packet|discovery|memory|fleet|all] [--runs N]
+//   tarvik-bench [process|boot|packet|discovery|memory|fleet|station|all] [--runs N]
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -18,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -574,6 +578,113 @@ void BenchFleet() {
   std::printf("aim: N=8 at most 1.10x N=1; cpu per controller flat\n\n");
 }
 
+// ---- flash --watch: a station's cost as controllers come and go --------------
+
+// What /proc tells of a process now.
+struct ProcessFigures {
+  long threads = 0;
+  long rssKiB = 0;
+  long peakKiB = 0;  // its peak resident memory so far
+  long descriptors = 0;
+};
+
+ProcessFigures ReadFigures(pid_t pid) {
+  ProcessFigures figures;
+  const std::string dir = "/proc/" + std::to_string(pid);
+  std::ifstream status(dir + "/status");
+  for (std::string line; std::getline(status, line);) {
+    std::sscanf(line.c_str(), "Threads: %ld", &figures.threads);
+    std::sscanf(line.c_str(), "VmRSS: %ld", &figures.rssKiB);
+    std::sscanf(line.c_str(), "VmHWM: %ld", &figures.peakKiB);
+  }
+  std::error_code error;
+  for (std::filesystem::directory_iterator fd(dir + "/fd", error), end; !error && fd != end; fd.increment(error)) {
+    ++figures.descriptors;
+  }
+  return figures;
+}
+
+// A station of one place on a virtual clock, fed a stream of 1,000 boot-mode
+// controllers: what the process holds after 10, 100 and 1,000 of them, read
+// from /proc as their JSON lines come in, and the most threads and
+// descriptors it had at any look (every millisecond or so). Ctrl-C ends it
+// once the stream is over.
+void BenchStation() {
+  constexpr int kControllers = 1000;
+  std::printf("== flash --watch --json, a stream of %d boot-mode controllers at one place, virtual clock ==\n",
+              kControllers);
+  const std::string image = WriteImageFile(6000);
+  if (image.empty()) return;
+  int out[2];
+  if (pipe(out) != 0) return;
+  std::string program = TARVIK_CLI_PATH;
+  std::vector<std::string> arguments = {program, "--simulate", "boot", "--sim", "clock=virtual", "--sim",
+                                        "stream=" + std::to_string(kControllers), "--json", "flash", "--watch",
+                                        "--yes", image};
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDERR_FILENO);
+    // The station's descriptors are its own: none passed on from here.
+    close_range(3, ~0U, 0);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  std::atomic<bool> watching{true};
+  std::atomic<long> mostThreads{0};
+  std::atomic<long> mostDescriptors{0};
+  std::thread looks([&] {
+    while (watching.load()) {
+      const ProcessFigures now = ReadFigures(child);
+      mostThreads.store(std::max(mostThreads.load(), now.threads));
+      mostDescriptors.store(std::max(mostDescriptors.load(), now.descriptors));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  std::printf("controllers  wall_s  threads  rss_KiB  peak_KiB  descriptors\n");
+  FILE* lines = fdopen(out[0], "r");
+  char* line = nullptr;
+  size_t capacity = 0;
+  int finished = 0;
+  long rssAtTen = 0;
+  long rssAtEnd = 0;
+  while (finished < kControllers && getline(&line, &capacity, lines) > 0) {
+    if (std::strstr(line, "\"finished\"") == nullptr) continue;
+    ++finished;
+    if (finished != 10 && finished != 100 && finished != kControllers) continue;
+    const ProcessFigures now = ReadFigures(child);
+    (finished == 10 ? rssAtTen : rssAtEnd) = now.rssKiB;
+    std::printf("%11d  %6.1f  %7ld  %7ld  %8ld  %11ld\n", finished,
+                std::chrono::duration<double>(Clock::now() - start).count(), now.threads, now.rssKiB, now.peakKiB,
+                now.descriptors);
+    std::fflush(stdout);
+  }
+  kill(child, SIGINT);  // nothing runs any more: the station ends at once
+  while (getline(&line, &capacity, lines) > 0) {
+  }
+  std::free(line);
+  std::fclose(lines);
+  int status = 0;
+  waitpid(child, &status, 0);
+  watching.store(false);
+  looks.join();
+  std::remove(image.c_str());
+  if (finished < kControllers || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::printf("  (%d controllers finished, exit status %d)\n", finished, WEXITSTATUS(status));
+  }
+  std::printf("most threads at any look: %ld (aim: <= 8 + 1 per controller being updated, here 1)\n",
+              mostThreads.load());
+  std::printf("most descriptors at any look: %ld\n", mostDescriptors.load());
+  std::printf("resident memory from 10 to %d controllers: %+ld KiB (aim: within 16384 KiB)\n\n", kControllers,
+              rssAtEnd - rssAtTen);
+}
+
 }  // namespace tarvik
 
 int main(int argc, char** argv) {
@@ -593,5 +704,6 @@ int main(int argc, char** argv) {
   if (what == "packet" || what == "all") tarvik::BenchPacket(runs);
   if (what == "boot" || what == "all") tarvik::BenchBoot(runs);
   if (what == "fleet" || what == "all") tarvik::BenchFleet();
+  if (what == "station" || what == "all") tarvik::BenchStation();
   return 0;
 }

@@ -36,6 +36,14 @@ inline constexpr int kExitCancelled = 5;     // cancelled, or refused by the ver
 inline constexpr int kExitDiverged = 6;      // --replay: the engine's reports differed from the recording
 inline constexpr int kExitInterrupted = 130;
 
+// Why a command found no controller, and what to try next.
+inline constexpr const char* kNoControllerFound =
+    N_("no supported controller found: check the cable, and hold the pair button while plugging in a controller "
+       "that does not start; list shows what is connected");
+inline constexpr const char* kNoControllerListed =
+    N_("no supported controller found: check the cable, and hold the pair button while plugging in a controller "
+       "that does not start");
+
 inline constexpr const char* kExitStatusHelp = N_(
     "Exit status of flash, info, list, image and history:\n"
     "  0    done\n"
@@ -59,6 +67,8 @@ inline constexpr const char* kSimKeysHelp = N_(
     "  extra=N                   N devices of other vendors before the controllers (the whole bus)\n"
     "  unplug.after=N            the controller leaves the bus after N output reports\n"
     "  arrive.after=MS           the controller joins the bus MS milliseconds after start\n"
+    "  stream=N                  N controllers in all come to its place, each once the one before is done\n"
+    "  stream.gap=MS             a stream's next controller comes MS milliseconds after (default 200)\n"
     "  main.pid=N                boot mode: the main information block's pid\n"
     "  main.version=N            boot mode: its version word\n"
     "  main.revision=N           boot mode: its revision\n"

@@ -1,5 +1,7 @@
 #include "cli/cli_output.h"
 
+#include "cli/replay_run.h"
+
 #include <array>
 #include <cstdio>
 
@@ -16,6 +18,8 @@ void PrintJson(const json& document) {
 
 int Conclude(const GlobalOptions& options, json document, int status, const std::string& english) {
   const std::string reason = TrText(english);
+  // Where a replay left the recording comes before what the run made of it.
+  if (options.replay != nullptr && status != kExitOk) options.replay->TellDivergence();
   if (options.json) {
     if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
     document["exitStatus"] = status;
@@ -54,6 +58,12 @@ std::string RecoveryHint(const UpdateOutcome& outcome) {
   if (!outcome.controllerTouched) return Tr("The controller was not changed.");
   const auto sent = static_cast<unsigned long long>(outcome.bytesSent);
   const auto total = static_cast<unsigned long long>(outcome.payloadTotal);
+  // A failed write leaves a boot-mode controller half written: it may not start again on its own.
+  if (outcome.result == OutcomeResult::kFailed && outcome.protocol == UpdateProtocol::kBoot) {
+    return StrFormat(Tr("The controller holds part of the image (%llu of %llu bytes) and may not start until it is "
+                        "updated: hold the pair button while plugging it in, then run the same flash again."),
+                     sent, total);
+  }
   if (outcome.protocol == UpdateProtocol::kBoot) {
     return StrFormat(Tr("The controller stays in boot mode with part of the image (%llu of %llu bytes); run the "
                         "same flash again to finish it."),

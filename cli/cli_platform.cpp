@@ -25,6 +25,11 @@ std::string IdentityOf(IHidBus& bus, const std::string& path) {
 }  // namespace
 
 CliPlatform::~CliPlatform() {
+  {
+    // A stream's change still to come finds nothing to tell. A controller back from its reset makes one.
+    std::lock_guard<std::mutex> lock(m_populationsLock);
+    m_streamOpen = false;
+  }
   if (!m_transcriptFile) return;
   InterruptWatch::FlushOnInterrupt({});
   if (m_transcript) m_transcript->Flush();
@@ -101,7 +106,10 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
       controller.boot.keepWritten = m_transcript != nullptr;
     }
     m_simBus = std::make_unique<SimHidBus>(*m_clock);
-    m_populations = PopulateSimBus(*m_simBus, layout);
+    m_populations = PopulateSimBus(*m_simBus, layout,
+                                   [this](size_t slot, const SimPopulation& left, const SimPopulation* next) {
+                                     OnStreamed(slot, left, next);
+                                   });
     bus = m_simBus.get();
     for (const SimPopulation& p : m_populations) {
       m_numbered.push_back(ControllerIdentity(m_simBus->PathOf(p.controller), m_simBus->LocationOf(p.controller)));
@@ -239,33 +247,42 @@ ControllerTarget CliPlatform::TargetFor(const ControllerEntry& controller) {
   return target;
 }
 
+void CliPlatform::RecordHoldings(size_t slot, const SimPopulation& population) {
+  const auto record = [&](nlohmann::ordered_json event) {
+    if (m_several) event["dev"] = slot + 1;
+    m_transcript->Record(event);
+  };
+  if (population.packet) {
+    const std::vector<uint8_t> received = population.packet->Firmware();
+    m_transcript->RecordHex("received", "hex", received.data(), received.size(),
+                            m_several ? static_cast<int>(slot + 1) : 0);
+  }
+  if (!population.boot) return;
+  for (const auto& region : population.boot->WrittenRegions()) {
+    record({{"ev", "flash"},
+            {"mcu", region.mcu},
+            {"address", region.address},
+            {"hex", ToHex(region.bytes.data(), region.bytes.size())}});
+  }
+  for (const auto& stamp : population.boot->Stamps()) {
+    record({{"ev", "stamp"}, {"mcu", stamp.mcu}, {"address", stamp.address}, {"version", stamp.version}});
+  }
+}
+
+void CliPlatform::OnStreamed(size_t slot, const SimPopulation& left, const SimPopulation* next) {
+  std::lock_guard<std::mutex> lock(m_populationsLock);
+  if (!m_streamOpen || slot >= m_populations.size()) return;
+  // What the simulated controllers hold is the image's bytes.
+  if (m_transcript && !m_redacted) RecordHoldings(slot, left);
+  m_populations[slot] = next ? *next : SimPopulation{};
+}
+
 void CliPlatform::FinishTranscript() {
   if (!m_transcript) return;
   // What the simulated controllers hold is the image's bytes.
-  if (m_redacted) {
-    m_transcript->Flush();
-    return;
-  }
-  for (size_t i = 0; i < m_populations.size(); ++i) {
-    const SimPopulation& population = m_populations[i];
-    const auto record = [&](nlohmann::ordered_json event) {
-      if (m_several) event["dev"] = i + 1;
-      m_transcript->Record(event);
-    };
-    if (population.packet) {
-      const std::vector<uint8_t> received = population.packet->Firmware();
-      m_transcript->RecordHex("received", "hex", received.data(), received.size(), m_several ? static_cast<int>(i + 1) : 0);
-    }
-    if (!population.boot) continue;
-    for (const auto& region : population.boot->WrittenRegions()) {
-      record({{"ev", "flash"},
-              {"mcu", region.mcu},
-              {"address", region.address},
-              {"hex", ToHex(region.bytes.data(), region.bytes.size())}});
-    }
-    for (const auto& stamp : population.boot->Stamps()) {
-      record({{"ev", "stamp"}, {"mcu", stamp.mcu}, {"address", stamp.address}, {"version", stamp.version}});
-    }
+  if (!m_redacted) {
+    std::lock_guard<std::mutex> lock(m_populationsLock);
+    for (size_t i = 0; i < m_populations.size(); ++i) RecordHoldings(i, m_populations[i]);
   }
   m_transcript->Flush();
 }

@@ -110,6 +110,12 @@ class CliPlatform {
  private:
   friend class ControllerSession;
 
+  // A simulated stream's controller left for good. What it holds goes to the
+  // transcript now, and its place is the next one's. Runs on any thread.
+  void OnStreamed(size_t slot, const SimPopulation& left, const SimPopulation* next);
+  // What the simulated controller at `slot` holds, into the transcript.
+  void RecordHoldings(size_t slot, const SimPopulation& population);
+
   // The number a controller (by ControllerIdentity) already has; 0: none yet.
   int KnownNumberOf(const std::string& identity);
 
@@ -123,7 +129,11 @@ class CliPlatform {
   std::unique_ptr<RecordingSystem> m_recordingSystem;
   ISystem* m_system = nullptr;
   std::unique_ptr<SimHidBus> m_simBus;
+  // The simulated controllers, one per place. A stream changes them from any
+  // thread, under the lock, while m_streamOpen.
+  std::mutex m_populationsLock;
   std::vector<SimPopulation> m_populations;
+  bool m_streamOpen = true;
   bool m_several = false;
   std::mutex m_numbersLock;
   std::vector<std::string> m_numbered;  // controllers (by location, else path) in number order

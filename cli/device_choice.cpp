@@ -31,7 +31,7 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
                    std::string& reason) {
   const std::vector<ControllerEntry> controllers = platform.Controllers();
   if (controllers.empty()) {
-    reason = Tr("no supported controller found");
+    reason = Tr(kNoControllerFound);
     return false;
   }
   uint32_t index = 0;

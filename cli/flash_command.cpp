@@ -27,7 +27,7 @@ class FlashCommand final : public CliCommand {
  protected:
   CLI::App* Define(CLI::App& line) override {
     CLI::App* flash = line.add_subcommand("flash", Tr("Write an image into the connected controller, or into all of them"));
-    flash->add_option("PATH", m_options.path, Tr("Firmware image (*.dat)"))->required();
+    flash->add_option("PATH", m_options.path, Tr("Firmware image (*.dat)"))->required()->type_name("FILE");
     flash->add_flag("--yes,-y", m_options.assumeYes, Tr("Confirm the version change without asking"));
     flash->add_flag("--allow-older", m_options.allowOlder, Tr("With --yes: write an image older than the firmware"));
     flash->add_flag("--allow-reinstall", m_options.allowReinstall,
@@ -35,8 +35,9 @@ class FlashCommand final : public CliCommand {
     flash->add_flag("--all", m_options.all, Tr("Update every supported controller present, at the same time"));
     flash->add_flag("--watch", m_options.watch,
                     Tr("Station mode (with --yes): update each controller as it arrives, until Ctrl-C or --count"));
-    flash->add_option("--count", m_options.count, Tr("With --watch: end after N upgrades"));
-    flash->add_option("--sha256", m_options.sha256, Tr("Refuse the image unless its SHA-256 is HEX, as published"));
+    flash->add_option("--count", m_options.count, Tr("With --watch: end after N upgrades"))->type_name("N");
+    flash->add_option("--sha256", m_options.sha256, Tr("Refuse the image unless its SHA-256 is HEX, as published"))
+        ->type_name("HEX");
     return flash;
   }
   std::string CheckOwnOptions() const override {
@@ -95,10 +96,10 @@ int FlashCommand::Run(const GlobalOptions& global) {
     return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
   }
   // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
-  if (!options.assumeYes && !options.watch && !StandardInputIsTerminal()) {
-    return refuse(OutcomeResult::kCancelled, kExitCancelled,
-                  N_("the update needs a confirmation and standard input is not a terminal: add --yes to give it"));
-  }
+  const bool nobodyToAsk = !options.assumeYes && !options.watch && !StandardInputIsTerminal();
+  constexpr const char* kNeedsYes =
+      N_("the update needs a confirmation and standard input is not a terminal: add --yes to give it");
+  if (options.all && nobodyToAsk) return refuse(OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
   if (options.all) return FlashAll(global, options, image);
   if (options.watch) return FlashWatch(global, options, image);
 
@@ -134,12 +135,24 @@ int FlashCommand::Run(const GlobalOptions& global) {
                                   controllers.size()),
                               controllers.size()));
   }
+  // The confirmation is asked for only once there is a controller to confirm it for.
+  if (nobodyToAsk && !controllers.empty()) {
+    UpdateOutcome refused;
+    refused.result = OutcomeResult::kCancelled;
+    refused.reason = kNeedsYes;
+    platform.RecordOutcome(refused);
+    platform.FinishTranscript();
+    document["result"] = OutcomeName(refused.result);
+    return Conclude(global, document, kExitCancelled, kNeedsYes);
+  }
   const int index = BusIndexOf(controllers, target.path);
 
   FlashResult r = FlashOne(platform, options, image, user, stops, target, false);
   user.FinishProgress();
   platform.FinishTranscript();
-  if (r.outcome && r.outcome->result == OutcomeResult::kInterrupted) r.controllerState = RecoveryHint(*r.outcome);
+  const bool stoppedMidway =
+      r.outcome && (r.outcome->result == OutcomeResult::kInterrupted || r.outcome->result == OutcomeResult::kFailed);
+  if (stoppedMidway) r.controllerState = RecoveryHint(*r.outcome);
   document["result"] = r.result;
   // A controller that was found has a result of its own.
   if (!r.path.empty()) AddResults(document, json::array({ResultJson(index, r.path, r)}), TallyOf(r));
@@ -156,7 +169,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
     }
     return Conclude(global, document, r.status, "");
   }
-  if (r.outcome->result == OutcomeResult::kInterrupted) {
+  if (stoppedMidway) {
     Conclude(global, document, r.status, r.outcome->reason);
     std::fprintf(stderr, "tarvik-update-cli: %s\n", r.controllerState.c_str());
     return r.status;

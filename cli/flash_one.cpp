@@ -73,7 +73,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   };
   if (!probe.present) {
     r.status = kExitNoController;
-    r.reason = N_("no supported controller found");
+    r.reason = kNoControllerFound;
     return ended("no controller");
   }
   r.controller = probe.Name();

@@ -26,6 +26,51 @@ namespace {
 // A controller restarts after its update: this long away, it is still the same one.
 constexpr uint64_t kRestartGraceMs = 5000;
 
+// What a batch or a station keeps of each controller for its summary: a count.
+// An image the controller's protocol would not write is rejected, not failed.
+struct FleetTally {
+  int upgraded = 0;  // downgrades and reinstalls asked for included
+  int skipped = 0;   // already at the image's version
+  int refused = 0;   // by the version guard
+  int rejected = 0;  // the image, by the controller's protocol
+  int failed = 0;
+  int interrupted = 0;
+
+  void Add(const FlashResult& r) {
+    if (r.result == "skipped") {
+      ++skipped;
+    } else if (r.status == kExitOk) {
+      ++upgraded;
+    } else if (r.status == kExitCancelled) {
+      ++refused;
+    } else if (r.status == kExitImage) {
+      ++rejected;
+    } else if (r.status == kExitInterrupted) {
+      ++interrupted;
+    } else {
+      ++failed;
+    }
+  }
+  int Total() const { return upgraded + skipped + refused + rejected + failed + interrupted; }
+  // Every controller upgraded or skipped.
+  bool AllDone() const { return upgraded + skipped == Total(); }
+  std::string Text() const {
+    const auto count = static_cast<unsigned long>(Total());
+    std::string text =
+        StrFormat(TrN("%d controller: %d upgraded", "%d controllers: %d upgraded", count), Total(), upgraded);
+    if (skipped) text += StrFormat(Tr(", %d skipped"), skipped);
+    if (refused) text += StrFormat(Tr(", %d refused"), refused);
+    if (rejected) text += StrFormat(Tr(", %d rejected"), rejected);
+    if (failed) text += StrFormat(Tr(", %d failed"), failed);
+    if (interrupted) text += StrFormat(Tr(", %d interrupted"), interrupted);
+    return text;
+  }
+  json Json() const {
+    return {{"upgraded", upgraded}, {"skipped", skipped},   {"refused", refused},
+            {"rejected", rejected}, {"failed", failed},     {"interrupted", interrupted}};
+  }
+};
+
 // The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
 bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
   std::fprintf(stderr, Tr("%s [y/N] "), question.c_str());
@@ -55,10 +100,37 @@ void ShowArrival(ProgressBoard* board, int number, const ControllerEntry& c) {
                                              : StrFormat(Tr("%s at %s"), product.c_str(), c.location.c_str())));
 }
 
+// A station's documents are JSON lines: one document a line.
+void PrintJsonLine(const json& document) {
+  std::puts(document.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+  std::fflush(stdout);
+}
+
+// Ends a station as Conclude ends a command, its document on one line.
+int ConcludeStation(const GlobalOptions& global, json document, int status, const std::string& english) {
+  if (!global.json) return Conclude(global, std::move(document), status, english);
+  const std::string reason = TrText(english);
+  if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
+  document["exitStatus"] = status;
+  PrintJsonLine(document);
+  GlobalOptions text = global;
+  text.json = false;  // the document is out: the rest as without --json
+  return Conclude(text, json(), status, english);
+}
+
+// Who a controller is to the station: where it is plugged in, whatever path
+// it comes back under, and its serial number where it has one, so that
+// another controller plugged in at the same place is another.
+std::string StationKey(const ControllerEntry& c) {
+  const std::string place = ControllerIdentity(c.path, c.location);
+  return c.serial.empty() ? place : place + " serial " + c.serial;
+}
+
 }  // namespace
 
 int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   json document = FlashDocument("all");
+  document["summary"] = FleetTally().Json();
   StopSource stops;
   AnswerReader batchAnswer;
   InterruptWatch interrupts([&] {
@@ -103,7 +175,7 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (board) board->Close();
   platform.FinishTranscript();
 
-  Tally tally;
+  FleetTally tally;
   json list = json::array();
   for (size_t i = 0; i < controllers.size(); ++i) {
     tally.Add(results[i]);
@@ -114,35 +186,42 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   }
   const bool allDone = tally.AllDone();
   const int status = allDone ? kExitOk : interrupts.Interrupted() ? kExitInterrupted : kExitFailed;
+  // The summary is said once: as a line of standard output, or as the document's reason.
   if (!global.json && !(global.quiet && allDone)) std::printf("%s\n", tally.Text().c_str());
   document["result"] = !allDone                             ? (interrupts.Interrupted() ? "interrupted" : "failed")
                        : tally.upgraded == tally.Total() ? "upgraded"
                                                          : "done";
-  AddResults(document, std::move(list), tally);
-  return Conclude(global, document, status, allDone ? "" : tally.Text());
+  document["results"] = std::move(list);
+  document["summary"] = tally.Json();
+  return Conclude(global, document, status, global.json && !allDone ? tally.Text() : "");
 }
 
 int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
+  // Each controller's result is a document of its own, printed as it finishes.
   json document = FlashDocument("watch");
+  document.erase("results");
+  document["summary"] = FleetTally().Json();
   if (!options.assumeYes) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
+    return ConcludeStation(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
   }
   if (options.count < 0) {
     document["result"] = "error";
-    return Conclude(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
+    return ConcludeStation(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
   }
+  // What the station shares with its workers. It keeps counts of the
+  // finished controllers, not the controllers.
   struct Station {
     std::mutex lock;
     std::condition_variable changed;
-    std::set<std::string> busy;  // controllers being updated (ControllerIdentity)
+    std::set<std::string> busy;  // controllers being updated (StationKey)
+    std::set<int> places;        // their numbers: one update at a place at a time
     // Upgraded controllers restart and leave the bus for a moment: until this
     // time of the clock, one away is still the one just updated, not gone.
     std::map<std::string, uint64_t> restarting;
-    int running = 0;
     bool wake = false;  // a device notice, an update's end or Ctrl-C since the last look
-    Tally tally;
-    json results = json::array();
+    FleetTally tally;
+    std::vector<uint64_t> ended;  // workers whose update is over, to be joined
 
     void Wake() {
       std::lock_guard<std::mutex> guard(lock);
@@ -167,30 +246,53 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
                             },
                             [&] {
                               std::lock_guard<std::mutex> lock(station.lock);
-                              return station.running > 0;
+                              return !station.busy.empty();
                             });
   CliPlatform platform;
-  if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
+  {
+    std::string error;
+    int code = kExitOk;
+    if (!platform.Set(global, error, code)) {
+      document["result"] = "error";
+      return ConcludeStation(global, document, code, error);
+    }
+  }
   if (!global.json && !global.quiet) {
     std::fprintf(stderr, "tarvik-update-cli: %s\n", Tr("waiting for controllers (Ctrl-C ends)"));
   }
   const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   const NotifyHandle watch = platform.WatchDevices(notices);
-  std::set<std::string> handled;  // present, already updated or being updated (ControllerIdentity)
-  std::vector<std::thread> workers;
-  std::vector<std::unique_ptr<TerminalUser>> users;
+  // The workers, the station's own: each is joined and forgotten once its
+  // update is over, its line printed and its result counted.
+  struct Worker {
+    std::thread thread;
+    std::unique_ptr<TerminalUser> user;
+  };
+  std::map<uint64_t, Worker> workers;
+  uint64_t nextWorker = 0;
+  const auto joinEnded = [&] {
+    std::vector<uint64_t> ended;
+    {
+      std::lock_guard<std::mutex> lock(station.lock);
+      ended.swap(station.ended);
+    }
+    for (const uint64_t id : ended) {
+      const auto worker = workers.find(id);
+      worker->second.thread.join();
+      workers.erase(worker);
+    }
+  };
+  std::set<std::string> handled;  // present, already updated or being updated (StationKey)
   const auto enough = [&] { return options.count > 0 && station.tally.upgraded >= options.count; };
   for (;;) {
+    joinEnded();
     {
       std::lock_guard<std::mutex> lock(station.lock);
       if (enough() || stops.StopRequested()) break;
     }
     const std::vector<ControllerEntry> present = platform.Controllers();
-    // A controller is followed where it is plugged in: one that comes back
-    // under another path during its update is the same controller.
-    const auto identity = [](const ControllerEntry& c) { return ControllerIdentity(c.path, c.location); };
     std::set<std::string> here;
-    for (const ControllerEntry& c : present) here.insert(identity(c));
+    for (const ControllerEntry& c : present) here.insert(StationKey(c));
     // A controller that left may come back: then it is updated (or skipped)
     // again. One that restarts after its upgrade has not left.
     {
@@ -205,27 +307,35 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       }
     }
     for (const ControllerEntry& c : present) {
-      const std::string key = identity(c);
+      const std::string key = StationKey(c);
       if (handled.count(key)) continue;
-      handled.insert(key);
-      const ControllerTarget target = platform.TargetFor(c);
       const int number = platform.NumberOf(c.path);
       {
+        // The one before at this place is still being updated: this one waits for its end.
         std::lock_guard<std::mutex> lock(station.lock);
+        if (!station.places.insert(number).second) continue;
         station.busy.insert(key);
-        ++station.running;
       }
-      users.push_back(std::make_unique<TerminalUser>(BatchSettings(global, board.get(), number)));
+      handled.insert(key);
+      const ControllerTarget target = platform.TargetFor(c);
+      const uint64_t id = nextWorker++;
+      Worker& worker = workers[id];
+      worker.user = std::make_unique<TerminalUser>(BatchSettings(global, board.get(), number));
       ShowArrival(board.get(), number, c);
-      TerminalUser& user = *users.back();
-      workers.emplace_back([&, c, key, target, number, &user = user] {
+      worker.thread = std::thread([&, c, key, target, number, id, &user = *worker.user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
         std::lock_guard<std::mutex> lock(station.lock);
         if (r.status == kExitOk) station.restarting[key] = platform.Clock().NowMs() + kRestartGraceMs;
         station.tally.Add(r);
-        station.results.push_back(ResultJson(number, c.path, r));
         const auto print = [&] {
-          if (!global.json && !(global.quiet && r.status == kExitOk)) PrintResultLine(number, c.path, r, global.verbose);
+          if (global.json) {
+            PrintJsonLine({{"command", "flash"},
+                           {"mode", "watch"},
+                           {"finished", ResultJson(number, c.path, r)},
+                           {"summary", station.tally.Json()}});
+          } else if (!(global.quiet && r.status == kExitOk)) {
+            PrintResultLine(number, c.path, r, global.verbose);
+          }
         };
         // Its line leaves the board for its result line, printed above it.
         if (board) {
@@ -234,7 +344,8 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
           print();
         }
         station.busy.erase(key);
-        --station.running;
+        station.places.erase(number);
+        station.ended.push_back(id);
         station.wake = true;
         station.changed.notify_all();
       });
@@ -250,22 +361,27 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     }
     // Without notices, looked for again every 200 ms of the session's clock; a
     // clock whose time passes only at the waits needs real time given to the
-    // updates' threads as well.
+    // updates' threads as well, and a little while none runs.
     clock.SleepMs(200);
     std::unique_lock<std::mutex> lock(station.lock);
-    station.changed.wait_for(lock, std::chrono::milliseconds(clock.RunsByItself() ? 0 : 5));
+    const int realMs = clock.RunsByItself() ? 0 : station.busy.empty() ? 1 : 5;
+    station.changed.wait_for(lock, std::chrono::milliseconds(realMs), [&] { return station.wake; });
     station.wake = false;
   }
   platform.UnwatchDevices(watch);
-  for (std::thread& worker : workers) worker.join();
+  for (auto& [id, worker] : workers) worker.thread.join();
+  workers.clear();
   if (board) board->Close();
   platform.FinishTranscript();
-  const Tally& tally = station.tally;
-  if (!global.json && !global.quiet) std::printf("%s\n", tally.Text().c_str());
-  const int status = tally.interrupted > 0 ? kExitInterrupted : tally.failed > 0 ? kExitFailed : kExitOk;
+  const FleetTally tally = station.tally;  // every worker is joined
+  const int status = tally.interrupted > 0                  ? kExitInterrupted
+                     : tally.failed + tally.rejected > 0 ? kExitFailed
+                                                         : kExitOk;
+  // The summary is said once: as a line of standard output, or as the document's reason.
+  if (!global.json && !(global.quiet && status == kExitOk)) std::printf("%s\n", tally.Text().c_str());
   document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
-  AddResults(document, station.results, tally);
-  return Conclude(global, document, status, status == kExitOk ? "" : tally.Text());
+  document["summary"] = tally.Json();
+  return ConcludeStation(global, document, status, global.json && status != kExitOk ? tally.Text() : "");
 }
 
 }  // namespace tarvik

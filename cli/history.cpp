@@ -84,6 +84,22 @@ std::string Text(const json& object, const char* key) {
   return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// The journal's entries nest two deep. A line nested deeper than this is
+// damaged. Copying or printing a value recurses once a level, so a deep
+// enough one would overflow the stack.
+constexpr int kMaxEntryDepth = 32;
+
+// A journal line as JSON; discarded when it is not JSON or nests too deep.
+json ParseLine(const std::string& line) {
+  bool tooDeep = false;
+  const json::parser_callback_t depth = [&tooDeep](int level, json::parse_event_t, json&) {
+    tooDeep = tooDeep || level > kMaxEntryDepth;
+    return !tooDeep;
+  };
+  json entry = json::parse(line, depth, false);
+  return tooDeep ? json(json::value_t::discarded) : entry;
+}
+
 // An entry has at least its time, its image's name and its result.
 bool WellFormed(const json& entry) {
   if (!entry.is_object() || Text(entry, "time").empty() || Text(entry, "result").empty()) return false;
@@ -121,7 +137,7 @@ void HistoryJournal::Record(const ImageCheck& image, const FlashResult* r) {
   if (AppendWhole(file, line, problem) || m_warned) return;
   m_warned = true;
   std::fprintf(stderr, Tr("tarvik-update-cli: warning: the history could not be written to %s: %s\n"), m_file.c_str(),
-               problem.c_str());
+               TrText(problem).c_str());
 }
 
 HistoryRead ReadHistory(const std::string& file) {
@@ -136,12 +152,18 @@ HistoryRead ReadHistory(const std::string& file) {
     read.problem = StrFormat(Tr("the history %s cannot be read"), file.c_str());
     return read;
   }
+  return ReadHistoryFrom(in);
+}
+
+HistoryRead ReadHistoryFrom(std::istream& in) {
+  HistoryRead read;
+  read.found = true;
   size_t number = 0;
   for (std::string line; std::getline(in, line);) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
-    json entry = json::parse(line, nullptr, false);
+    json entry = ParseLine(line);
     if (entry.is_discarded() || !WellFormed(entry)) {
       read.damagedLines.push_back(number);
     } else {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <istream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -47,6 +48,8 @@ struct HistoryRead {
   std::vector<size_t> damagedLines;
 };
 HistoryRead ReadHistory(const std::string& file);
+// The entries and damaged lines of a journal's text, as ReadHistory reads the file.
+HistoryRead ReadHistoryFrom(std::istream& in);
 // Whether `entry` is of the controller `selector` names: a UID (hex, with or
 // without spaces and colons), a location or a product ("5a3c:7e23").
 bool HistoryEntryMatches(const json& entry, const std::string& selector);

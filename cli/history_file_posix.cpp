@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/system_error_text.h"
 #include "cli/cli_text.h"
 #include "cli/history.h"
 
@@ -30,14 +31,14 @@ bool AppendWhole(const std::filesystem::path& file, const std::string& line, std
   // O_APPEND with one write: lines of other processes never land inside this one.
   const int fd = open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    problem = std::strerror(errno);
+    problem = SystemErrorText(errno);
     return false;
   }
   ssize_t written;
   do {
     written = write(fd, line.data(), line.size());
   } while (written < 0 && errno == EINTR);
-  if (written != static_cast<ssize_t>(line.size())) problem = written < 0 ? std::strerror(errno) : Tr("short write");
+  if (written != static_cast<ssize_t>(line.size())) problem = written < 0 ? SystemErrorText(errno) : Tr("short write");
   close(fd);
   return problem.empty();
 }

@@ -23,7 +23,7 @@ class ImageCommand final : public CliCommand {
  protected:
   CLI::App* Define(CLI::App& line) override {
     CLI::App* image = line.add_subcommand("image", Tr("Check an image file and list its records"));
-    image->add_option("PATH", m_path, Tr("Firmware image (*.dat)"))->required();
+    image->add_option("PATH", m_path, Tr("Firmware image (*.dat)"))->required()->type_name("FILE");
     return image;
   }
   std::vector<Unused> UnusedOptions() const override {

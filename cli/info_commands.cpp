@@ -78,7 +78,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
   std::string reason;
   if (!report.present) {
     status = kExitNoController;
-    reason = Tr("no supported controller found");
+    reason = Tr(kNoControllerFound);
   } else if (report.deviceVersion == kDeviceVersionUnknown) {
     status = kExitFailed;
     reason = Tr("the controller did not tell its version");
@@ -140,7 +140,7 @@ int ListCommand::Run(const GlobalOptions& options) {
   document["result"] = controllers.empty() ? "no controller" : "ok";
   document["controllers"] = list;
   return Conclude(options, document, controllers.empty() ? kExitNoController : kExitOk,
-                  controllers.empty() ? Tr("no supported controller found") : "");
+                  controllers.empty() ? Tr(kNoControllerListed) : "");
 }
 
 }  // namespace

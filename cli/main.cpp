@@ -2,8 +2,11 @@
 // automation, support transcripts and machines without a controller.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +29,35 @@ namespace {
     N_("Could not convert: %s = %s"),
     N_("%s: %d required %s missing"),
 };
+
+// The edit distance of two words: how far a mistyped command is from a real one.
+size_t Distance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The first word of the line that is neither an option nor an option's
+// value: where the command should stand. Empty when there is none.
+std::string CommandWord(int argc, char** argv, const CLI::App& app) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.empty() || word[0] != '-') return word;
+    if (word.find('=') != std::string::npos) continue;
+    const CLI::Option* option = app.get_option_no_throw(word);
+    if (option != nullptr && option->get_type_size() != 0) ++i;  // its value follows
+  }
+  return {};
+}
 
 // A usage error as the rest of the output: one line, and with --json one document.
 int UsageError(bool json, const std::string& command, const std::string& message) {
@@ -60,28 +92,43 @@ int main(int argc, char** argv) {
   app.set_help_flag("-h,--help", Tr("Print this help message and exit"));
   app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION,
                        Tr("Display program version information and exit"));
-  app.footer(std::string(Tr(kExitStatusHelp)) + "\n\n" + Tr(kSimKeysHelp));
   GlobalOptions options;
   app.add_option("--simulate", options.simulate,
                  Tr("Use a simulated controller bus: boot, packet1, packet2 or none, or a comma-separated "
-                    "list, one controller per entry in bus order (boot,boot,packet1)"));
+                    "list, one controller per entry in bus order (boot,boot,packet1)"))
+      ->type_name("MODE[,MODE...]");
   app.add_option("--sim", options.simSettings,
-                 Tr("Simulated controller behaviour, KEY=VALUE for every controller, N:KEY=VALUE for the N-th"));
+                 Tr("Simulated controller behaviour, KEY=VALUE for every controller, N:KEY=VALUE for the N-th "
+                    "(keys: --help-sim)"))
+      ->type_name("[N:]KEY=VALUE");
+  app.add_flag("--help-sim")->description(Tr("Print the keys of --sim and exit"));
   app.add_option("--device", options.device,
-                 Tr("The controller info and flash act on: an index from list, a path or a boot-mode UID"));
+                 Tr("The controller info and flash act on: an index from list, a path or a boot-mode UID"))
+      ->type_name("SELECTOR");
   app.add_option("--transcript", options.transcriptPath,
-                 Tr("Record everything as JSON lines to FILE, or - for standard output"));
+                 Tr("Record everything as JSON lines to FILE, or - for standard output"))
+      ->type_name("FILE");
   app.add_flag("--redact", options.redact,
                Tr("With --transcript: record the controller's UID and the image's bytes only as digests, which "
                   "--replay still checks"));
   app.add_option("--replay", options.replayPath,
                  Tr("Talk to the controllers a transcript recorded (--transcript FILE) instead of real ones, and "
-                    "check every report sent against it"));
+                    "check every report sent against it"))
+      ->type_name("FILE");
   app.add_flag("--json", options.json, Tr("Print one JSON document on standard output"));
   app.add_flag("--verbose,-v", options.verbose, Tr("Show the trace and the window's messages on standard error"));
   app.add_flag("--quiet,-q", options.quiet, Tr("Print nothing on success"));
   const std::vector<std::unique_ptr<CliCommand>> commands = MakeCommands();
   for (const auto& c : commands) c->AddTo(app);
+  // Set after the commands: they would take it over, and their pages show their own options only.
+  app.footer(Tr(kExitStatusHelp));
+
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help-sim") == 0) {
+      std::printf("%s\n", Tr(kSimKeysHelp));
+      return kExitOk;
+    }
+  }
 
   // --json is honoured even when the rest of the line cannot be parsed.
   bool wantsJson = false;
@@ -101,6 +148,16 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    // A word where the command goes that is none: name it and the nearest one.
+    if (const std::string word = CommandWord(argc, argv, app); command.empty() && !word.empty()) {
+      std::string nearest;
+      for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+        if (nearest.empty() || Distance(word, sub->get_name()) < Distance(word, nearest)) nearest = sub->get_name();
+      }
+      return UsageError(wantsJson, command,
+                        StrFormat(Tr("\"%s\" is not a command; the nearest is \"%s\" (see --help)"), word.c_str(),
+                                  nearest.c_str()));
+    }
     // CLI11's sentence, translated where the catalogue knows its shape (kParserMessages).
     return UsageError(wantsJson, command, StrFormat(Tr("%s (see --help)"), TrText(e.what()).c_str()));
   }

@@ -29,8 +29,8 @@ bool CliReplay::Load(const std::string& path, std::string& error) {
 
 int CliReplay::Conclude(const GlobalOptions& options, int status) {
   if (status == kExitUsage || status == kExitInterrupted) return status;
-  if (const std::optional<ReplayDivergence> divergence = m_bus->Verdict()) {
-    std::fprintf(stderr, "tarvik-update-cli: %s\n", divergence->Describe().c_str());
+  if (m_bus->Verdict()) {
+    TellDivergence();
     return kExitDiverged;
   }
   if (!options.quiet) {
@@ -42,6 +42,14 @@ int CliReplay::Conclude(const GlobalOptions& options, int status) {
                      .c_str());
   }
   return kExitOk;
+}
+
+void CliReplay::TellDivergence() {
+  if (m_told || !m_bus) return;
+  if (const std::optional<ReplayDivergence> divergence = m_bus->Verdict()) {
+    std::fprintf(stderr, "tarvik-update-cli: %s\n", divergence->Describe().c_str());
+    m_told = true;
+  }
 }
 
 }  // namespace tarvik

@@ -22,8 +22,11 @@ class CliReplay {
   // interruptions keep theirs; otherwise 0 when the run matched the recording
   // to its end, kExitDiverged with the difference on standard error when not.
   int Conclude(const GlobalOptions& options, int status);
+  // Says on standard error where the run left the recording, if it did. Once.
+  void TellDivergence();
 
  private:
+  bool m_told = false;
   VirtualClock m_clock;
   std::unique_ptr<ReplayBus> m_bus;
 };

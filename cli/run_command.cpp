@@ -18,10 +18,11 @@ class RunCommand final : public CliCommand {
  protected:
   CLI::App* Define(CLI::App& line) override {
     CLI::App* run = line.add_subcommand("run", Tr("Run the updater's window: start-up, then button presses"));
-    run->add_option("--image", m_image, Tr("Image to pick in the file dialog (none: cancel it)"));
+    run->add_option("--image", m_image, Tr("Image to pick in the file dialog (none: cancel it)"))->type_name("FILE");
     run->add_option("--confirm", m_confirm, Tr("Answer to the version confirmation"))
+        ->type_name("ANSWER")
         ->check(CLI::IsMember({"yes", "no"}));
-    run->add_option("--press", m_presses, Tr("Presses of the update button (0: start-up only)"));
+    run->add_option("--press", m_presses, Tr("Presses of the update button (0: start-up only)"))->type_name("N");
     return run;
   }
   std::vector<Unused> UnusedOptions() const override {
@@ -34,13 +35,17 @@ class RunCommand final : public CliCommand {
   int m_presses = 1;
 };
 
+// Whether the run prints what the window showed: standard output is free for it.
+bool Tells(const GlobalOptions& options) { return !options.quiet && !options.json && options.transcriptPath != "-"; }
+
 int RunCommand::Run(const GlobalOptions& options) {
   json document = {{"command", "run"}};
   if (m_presses < 0) {
     document["result"] = "error";
     return Conclude(options, document, kExitUsage, Tr("--press takes a count of 0 or more"));
   }
-  ScriptedUser user(m_image.empty() ? std::nullopt : std::optional<std::string>(m_image), m_confirm == "yes");
+  ScriptedUser user(m_image.empty() ? std::nullopt : std::optional<std::string>(m_image), m_confirm == "yes",
+                    Tells(options));
   CliPlatform platform;
   std::string error;
   int code = kExitOk;
@@ -85,6 +90,7 @@ int RunCommand::Run(const GlobalOptions& options) {
   document["result"] = outcome ? OutcomeName(outcome->result) : "none";
   document["upgraded"] = upgraded;
   document["title"] = title;
+  if (Tells(options)) std::printf(Tr("Window title: %s\n"), title.c_str());
   return Conclude(options, document, status, reason);
 }
 

@@ -1,11 +1,48 @@
 #include "cli/terminal_user.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "base/strformat.h"
 #include "cli/cli_text.h"
 
 namespace tarvik {
+
+namespace {
+
+// A message box's text on one line: its line breaks become blanks, the outer ones go.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) line += c == '\n' || c == '\r' ? ' ' : c;
+  const size_t first = line.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return line.substr(first, line.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+MsgBoxAnswer ScriptedUser::AnswerMessageBox(const std::string& text, const std::optional<std::string>&,
+                                            MsgBoxButtons buttons) {
+  // The only OK/Cancel box is the version confirmation.
+  const MsgBoxAnswer answer =
+      buttons == MsgBoxButtons::kOkCancel && !m_confirm ? MsgBoxAnswer::kCancel : MsgBoxAnswer::kOk;
+  if (m_tell) {
+    std::printf(Tr("Answered %s to the message \"%s\"\n"), answer == MsgBoxAnswer::kOk ? "OK" : Tr("Cancel"),
+                OneLine(text).c_str());
+  }
+  return answer;
+}
+
+std::optional<std::string> ScriptedUser::AnswerFileDialog(const FileDialogRequest&) {
+  if (m_tell) {
+    if (m_image) {
+      std::printf(Tr("Chose %s in the file dialog\n"), m_image->c_str());
+    } else {
+      std::printf("%s\n", Tr("Cancelled the file dialog"));
+    }
+  }
+  return m_image;
+}
 
 namespace {
 // Message texts carry CR LF and leading or trailing line ends: shown on one tidy block.

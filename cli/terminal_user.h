@@ -19,20 +19,18 @@ namespace tarvik {
 // confirmation as told, and closes every other message box with OK.
 class ScriptedUser : public IHeadlessUser {
  public:
-  ScriptedUser(std::optional<std::string> image, bool confirm)
-      : m_image(std::move(image)), m_confirm(confirm) {}
+  // `tell`: print a line on standard output for each answer given.
+  ScriptedUser(std::optional<std::string> image, bool confirm, bool tell)
+      : m_image(std::move(image)), m_confirm(confirm), m_tell(tell) {}
 
-  MsgBoxAnswer AnswerMessageBox(const std::string&, const std::optional<std::string>&,
-                                MsgBoxButtons buttons) override {
-    // The only OK/Cancel box is the version confirmation.
-    if (buttons == MsgBoxButtons::kOkCancel && !m_confirm) return MsgBoxAnswer::kCancel;
-    return MsgBoxAnswer::kOk;
-  }
-  std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override { return m_image; }
+  MsgBoxAnswer AnswerMessageBox(const std::string& text, const std::optional<std::string>& caption,
+                                MsgBoxButtons buttons) override;
+  std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override;
 
  private:
   std::optional<std::string> m_image;
   bool m_confirm;
+  bool m_tell;
 };
 
 struct TerminalSettings {

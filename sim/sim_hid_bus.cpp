@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace tarvik {
 
@@ -55,7 +56,7 @@ int SimHidBus::PlugLater(SimDeviceSetup setup, uint64_t atMs) {
   device.arriving = true;
   device.arriveAtMs = atMs;
   m_devicesByPath[device.setup.path].push_back(id);
-  m_devices.push_back(std::move(device));
+  m_devices.emplace(id, std::move(device));
   m_arriving.fetch_add(1);
   StartArrivalThread();
   m_changed.notify_all();
@@ -103,33 +104,37 @@ void SimHidBus::TakeArrivals() {
   if (m_arriving.load() == 0 && m_leaving.load() == 0) return;
   int left = 0;
   int arrived = 0;
+  std::vector<std::pair<int, std::function<void(int)>>> released;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const uint64_t now = m_clock.NowMs();
-    for (Device& d : m_devices) {
+    for (auto& [id, d] : m_devices) {
       if (!d.leaving || d.leaveAtMs > now) continue;
       Depart(d);
       ++left;
     }
-    for (Device& d : m_devices) {
+    for (auto& [id, d] : m_devices) {
       if (!d.arriving || d.arriveAtMs > now) continue;
       d.arriving = false;
       d.present = true;
       m_arriving.fetch_sub(1);
       ++arrived;
+      // One back from its reset may be done with already.
+      if (auto done = TakeReleased(id)) released.emplace_back(id, std::move(done));
     }
   }
   if (left + arrived == 0) return;
   m_changed.notify_all();
   for (int i = 0; i < left; ++i) Notify(kDbtDeviceRemoveComplete);
   for (int i = 0; i < arrived; ++i) Notify(kDbtDeviceArrival);
+  for (auto& [id, done] : released) done(id);
 }
 
 void SimHidBus::WaitForArrivals() {
   std::unique_lock<std::mutex> lock(m_lock);
   while (!m_stopping) {
     uint64_t next = UINT64_MAX;
-    for (const Device& d : m_devices) {
+    for (const auto& [id, d] : m_devices) {
       if (d.arriving) next = std::min(next, d.arriveAtMs);
       if (d.leaving) next = std::min(next, d.leaveAtMs);
     }
@@ -148,11 +153,9 @@ void SimHidBus::WaitForArrivals() {
   }
 }
 
-// Device ids are handed out in plug order from 1 and devices are never taken
-// out of m_devices, so an id is its place in the list: no search per report.
 SimHidBus::Device* SimHidBus::FindDevice(int id) {
-  if (id < 1 || static_cast<size_t>(id) > m_devices.size()) return nullptr;
-  return &m_devices[static_cast<size_t>(id) - 1];
+  const auto found = m_devices.find(id);
+  return found == m_devices.end() ? nullptr : &found->second;
 }
 
 const SimHidBus::Device* SimHidBus::FindDevice(int id) const {
@@ -178,13 +181,41 @@ int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
     device.id = id;
     device.setup = std::move(setup);
     m_devicesByPath[device.setup.path].push_back(id);
-    m_devices.push_back(std::move(device));
+    m_devices.emplace(id, std::move(device));
   }
   if (notify) Notify(kDbtDeviceArrival);
   return id;
 }
 
+bool SimHidBus::HasHandles(int device) const {
+  return std::any_of(m_handles.begin(), m_handles.end(), [device](const auto& h) { return h.second.device == device; });
+}
+
+std::function<void(int)> SimHidBus::TakeReleased(int device) {
+  Device* d = FindDevice(device);
+  if (!d || d->leaving || d->arriving || HasHandles(device)) return {};
+  if (d->forgotten && !d->present) {
+    std::vector<int>& sharing = m_devicesByPath[d->setup.path];
+    std::erase(sharing, device);
+    if (sharing.empty()) m_devicesByPath.erase(d->setup.path);
+    m_devices.erase(device);
+    return {};
+  }
+  if (d->outputsReceived == 0) return {};
+  return std::exchange(d->setup.released, nullptr);
+}
+
+void SimHidBus::Forget(int device) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  Device* d = FindDevice(device);
+  if (!d || d->present || d->arriving) return;
+  d->forgotten = true;
+  TakeReleased(device);  // lets go of it now when no handle is open on it
+}
+
 void SimHidBus::Unplug(int device, bool notify) {
+  std::function<void(int)> released;
+  bool left = false;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     Device* it = FindDevice(device);
@@ -195,13 +226,18 @@ void SimHidBus::Unplug(int device, bool notify) {
     if (it && it->arriving) {  // leaves before it came: it never arrives
       it->arriving = false;
       m_arriving.fetch_sub(1);
-      return;
+    } else if (it && it->present) {
+      it->present = false;
+      left = true;
     }
-    if (!it || !it->present) return;
-    it->present = false;
+    // Gone for good: the host may be done with it already.
+    if (it) released = TakeReleased(device);
   }
-  m_changed.notify_all();
-  if (notify) Notify(kDbtDeviceRemoveComplete);
+  if (left) {
+    m_changed.notify_all();
+    if (notify) Notify(kDbtDeviceRemoveComplete);
+  }
+  if (released) released(device);
 }
 
 bool SimHidBus::IsPresent(int device) const {
@@ -235,6 +271,12 @@ void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
     Device* it = FindDevice(device);
     if (!it || !it->present) return;
     setup = it->setup;
+    // What is to be done once the host lets go goes with the device it becomes;
+    // the record of the one it was is then of no more use.
+    if (it->setup.released) {
+      it->setup.released = nullptr;
+      it->forgotten = true;
+    }
   }
   setup.productId = productId;
   setup.outputReportSize = outputReportSize;
@@ -306,7 +348,7 @@ std::vector<std::string> SimHidBus::EnumerateInterfaces() {
   TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   std::vector<std::string> paths;
-  for (const Device& d : m_devices) {
+  for (const auto& [id, d] : m_devices) {
     if (d.present) paths.push_back(d.setup.path);
   }
   return paths;
@@ -316,7 +358,7 @@ std::vector<HidDeviceInfo> SimHidBus::EnumerateDevices() {
   TakeArrivals();
   std::lock_guard<std::mutex> lock(m_lock);
   std::vector<HidDeviceInfo> devices;
-  for (const Device& d : m_devices) {
+  for (const auto& [id, d] : m_devices) {
     if (!d.present) continue;
     HidDeviceInfo info;
     info.path = d.setup.path;
@@ -446,11 +488,19 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
 }
 
 void SimHidBus::Close(HidHandle handle) {
+  std::function<void(int)> released;
+  int device = 0;
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_handles.erase(handle);
+    const auto h = m_handles.find(handle);
+    if (h != m_handles.end()) {
+      device = h->second.device;
+      m_handles.erase(h);
+      released = TakeReleased(device);
+    }
   }
   m_changed.notify_all();
+  if (released) released(device);
 }
 
 NotifyHandle SimHidBus::RegisterNotify(IDeviceNotifyTarget& target) { return m_targets.Add(target); }

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,12 @@ struct SimDeviceSetup {
   size_t outputReportSize = 65;  // a write of another size fails; 0 accepts any size
   size_t inputReportSize = 65;
   std::shared_ptr<ISimDeviceModel> model;  // none: the device never answers
+  // Runs once the host is done with the device. That is when it has had an
+  // output report, no handle is open on it, and it is not on its way off or
+  // back onto the bus, as across a boot-mode reset. It gets the device's id.
+  // A device that comes back as another product hands it on to the one it
+  // becomes. It runs on the thread that let go, without the bus's lock.
+  std::function<void(int device)> released;
 };
 
 struct SimExchange {
@@ -99,6 +106,10 @@ class SimHidBus final : public IHidBus {
   // Removes a device: its handles fail from now on. With `notify`, registered
   // windows get the removal notice.
   void Unplug(int device, bool notify = true);
+  // Lets go of a device that left the bus for good: its record, its path and
+  // its model. With handles still open on it, that happens when the last one
+  // closes. Its id is not given again.
+  void Forget(int device);
   bool IsPresent(int device) const;
   std::string PathOf(int device) const;
   // Where it is plugged in (also before it arrives).
@@ -151,6 +162,7 @@ class SimHidBus final : public IHidBus {
     bool leaving = false;      // leaves at leaveAtMs and is away for awayMs
     uint64_t leaveAtMs = 0;
     uint32_t awayMs = 0;
+    bool forgotten = false;  // let go of once its last handle closes
   };
   struct Handle {
     int device = 0;
@@ -162,6 +174,11 @@ class SimHidBus final : public IHidBus {
 
   Device* FindDevice(int id);  // m_lock held
   const Device* FindDevice(int id) const;
+  bool HasHandles(int device) const;  // m_lock held
+  // The device's `released` when the host is done with it, taken so that it
+  // runs once. A forgotten device with no handle open is let go of here.
+  // Called with m_lock held; the caller runs what it gets without it.
+  std::function<void(int)> TakeReleased(int device);
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
   void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
   void LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs);
@@ -177,8 +194,8 @@ class SimHidBus final : public IHidBus {
   IClock& m_clock;
   mutable std::mutex m_lock;
   std::condition_variable m_changed;
-  std::vector<Device> m_devices;  // enumeration order
-  // Every device ever plugged under a path, in plug order; Open takes the first present one.
+  std::map<int, Device> m_devices;  // by id, which is the order of plugging and of enumeration
+  // Every device the bus knows under a path, in plug order; Open takes the first present one.
   std::unordered_map<std::string, std::vector<int>> m_devicesByPath;
   std::map<HidHandle, Handle> m_handles;
   HidHandle m_nextHandle = 1;

@@ -1,5 +1,7 @@
 #include "sim/sim_setup.h"
 
+#include <memory>
+#include <utility>
 
 #include "base/parse_number.h"
 #include "base/strformat.h"
@@ -51,14 +53,17 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
     options.virtualClock = value == "virtual";
     return true;
   }
-  if (key == "unplug.after" || key == "extra" || key == "arrive.after") {
-    uint32_t number = 0;
-    if (!ParseUnsigned(value, number)) {
+  uint32_t* const number = key == "unplug.after"   ? &options.unplugAfter
+                           : key == "extra"        ? &options.extraDevices
+                           : key == "arrive.after" ? &options.arriveAfterMs
+                           : key == "stream"       ? &options.stream
+                           : key == "stream.gap"   ? &options.streamGapMs
+                                                   : nullptr;
+  if (number != nullptr) {
+    if (!ParseUnsigned(value, *number)) {
       error = StrFormat(N_("--sim %s= takes a number, got \"%s\""), key.c_str(), value.c_str());
       return false;
     }
-    (key == "extra" ? options.extraDevices : key == "arrive.after" ? options.arriveAfterMs : options.unplugAfter) =
-        number;
     return true;
   }
   // A key may belong to both controllers (latency.ms): it goes to every one that knows it.
@@ -138,10 +143,8 @@ void PlugExtraDevices(SimHidBus& bus, uint32_t count) {
   }
 }
 
-SimPopulation PlugController(SimHidBus& bus, const SimOptions& options) {
-  SimPopulation population;
-  if (options.mode == SimMode::kNone) return population;
-
+// A controller's model and device as `options` make it, not yet on a bus.
+SimDeviceSetup ControllerDevice(const SimOptions& options, SimPopulation& population) {
   const int row = options.mode == SimMode::kPacket1 ? 1 : options.mode == SimMode::kPacket2 ? 2 : 3;
   SimDeviceSetup setup = ControllerSetup(row);
   if (options.mode == SimMode::kBoot) {
@@ -151,6 +154,54 @@ SimPopulation PlugController(SimHidBus& bus, const SimOptions& options) {
     population.packet = std::make_shared<SimPacketController>(row, options.packet);
     setup.model = population.packet;
   }
+  return setup;
+}
+
+// The controllers that come to one place one after another.
+struct StreamPlan {
+  SimHidBus& bus;
+  SimOptions first;  // the first controller's options
+  size_t slot;
+  SimStreamListener listener;
+};
+
+// Controller `index` (from 0) of a stream: a device of its own, with its
+// own UID and serial number, that makes way for the next once the host is
+// done with it.
+SimDeviceSetup StreamedDevice(const std::shared_ptr<const StreamPlan>& plan, uint32_t index,
+                              SimPopulation& population) {
+  SimOptions options = plan->first;
+  options.boot.main.uid[1] += index;  // the place's number is in uid[2]
+  SimDeviceSetup setup = ControllerDevice(options, population);
+  setup.serial = StrFormat("TS%02zu%06u", plan->slot + 1, index + 1);
+  setup.released = [plan, index, population](int device) {
+    SimHidBus& bus = plan->bus;
+    const std::string location = bus.LocationOf(device);
+    bus.Unplug(device);
+    bus.Forget(device);
+    if (index + 1 >= plan->first.stream) {
+      if (plan->listener) plan->listener(plan->slot, population, nullptr);
+      return;
+    }
+    SimPopulation next;
+    SimDeviceSetup arriving = StreamedDevice(plan, index + 1, next);
+    arriving.location = location;
+    // Heard of before it is on the bus, so that nobody meets it unannounced.
+    if (plan->listener) plan->listener(plan->slot, population, &next);
+    const int id = bus.PlugLater(std::move(arriving), bus.NowMs() + plan->first.streamGapMs);
+    if (plan->first.unplugAfter != 0) bus.UnplugAfterOutputs(id, plan->first.unplugAfter);
+  };
+  return setup;
+}
+
+SimPopulation PlugController(SimHidBus& bus, const SimOptions& options, size_t slot,
+                             const SimStreamListener& listener) {
+  SimPopulation population;
+  if (options.mode == SimMode::kNone) return population;
+  SimDeviceSetup setup =
+      options.stream > 1
+          ? StreamedDevice(std::make_shared<const StreamPlan>(StreamPlan{bus, options, slot, listener}), 0, population)
+          : ControllerDevice(options, population);
   population.controller = options.arriveAfterMs != 0
                               ? bus.PlugLater(setup, bus.NowMs() + options.arriveAfterMs)
                               : bus.Plug(setup, false);
@@ -162,16 +213,16 @@ SimPopulation PlugController(SimHidBus& bus, const SimOptions& options) {
 
 SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options) {
   PlugExtraDevices(bus, options.extraDevices);
-  return PlugController(bus, options);
+  return PlugController(bus, options, 0, {});
 }
 
-std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout) {
+std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout, const SimStreamListener& listener) {
   std::vector<SimPopulation> populations;
   if (layout.controllers.empty()) return populations;
   PlugExtraDevices(bus, layout.controllers.front().extraDevices);
   for (const SimOptions& options : layout.controllers) {
     if (options.mode == SimMode::kNone) continue;
-    populations.push_back(PlugController(bus, options));
+    populations.push_back(PlugController(bus, options, populations.size(), listener));
   }
   return populations;
 }

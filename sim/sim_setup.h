@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ struct SimOptions {
   uint32_t unplugAfter = 0;   // unplug.after=N; 0: stays
   uint32_t extraDevices = 0;  // extra=N
   uint32_t arriveAfterMs = 0; // arrive.after=MS; 0: on the bus from the start
+  // stream=N: N controllers in all come to this place one after another; 0 or 1: one.
+  uint32_t stream = 0;
+  uint32_t streamGapMs = 200;  // stream.gap=MS: from one's leaving to the next one's arrival
   SimBootConfig boot;         // the boot-mode controller's keys
   SimPacketConfig packet;     // the packet-protocol controller's keys
 };
@@ -39,6 +43,13 @@ struct SimLayout {
   std::vector<SimOptions> controllers;  // empty: none
   bool VirtualClock() const { return !controllers.empty() && controllers.front().virtualClock; }
 };
+
+// A stream's controller at place `slot` left the bus for good, and what
+// `left` holds is final. Places count from 0 in the layout's order. `next`
+// comes there after it and is not on the bus yet. It is null once the stream
+// has ended. Called on the thread that let go of the controller.
+using SimStreamListener =
+    std::function<void(size_t slot, const SimPopulation& left, const SimPopulation* next)>;
 
 // A controller of device-table row 1, 2 or 3, with that row's report sizes.
 SimDeviceSetup ControllerSetup(int row);
@@ -61,7 +72,13 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
 // Plugs the devices into `bus` (without notices, as if present before start;
 // one with arrive.after joins later, with the arrival notice).
 SimPopulation PopulateSimBus(SimHidBus& bus, const SimOptions& options);
-// Every controller of the layout, in bus order; the other vendors' devices first.
-std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout);
+// Every controller of the layout, in bus order; the other vendors' devices
+// first. A controller with stream=N is the first of N at its place. Once the
+// host is done with one, it is unplugged. That is when its update ended, a
+// boot-mode one back from its reset, or when it was only asked its version.
+// The next arrives at the same place stream.gap later, with a UID and a
+// serial number of its own. `listener` hears of each change.
+std::vector<SimPopulation> PopulateSimBus(SimHidBus& bus, const SimLayout& layout,
+                                          const SimStreamListener& listener = {});
 
 }  // namespace tarvik

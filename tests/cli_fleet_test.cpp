@@ -1,12 +1,15 @@
 // tarvik-update-cli with several controllers on the bus: list, --device,
-// flash --all, the station mode (--watch), "dev" in the transcript and one
-// step log per controller.
+// flash --all, the station mode (--watch) and its JSON lines, a stream of
+// controllers, the summaries, "dev" in the transcript and one step log per
+// controller.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,6 +43,26 @@ class CliFleetTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   Run Cli(const std::string& arguments) { return tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, arguments); }
+
+  // A station's documents under --json, one a line, each kept for the schema check.
+  std::vector<json> Lines(const std::string& arguments, Run& run) {
+    run = tarvik::test::RunCliIn(dir, std::string(TARVIK_CLI_PATH) + " --json", arguments);
+    std::vector<json> lines;
+    std::istringstream out(run.out);
+    for (std::string line; std::getline(out, line);) {
+      tarvik::test::KeepJsonDocument("--json", line);
+      lines.push_back(json::parse(line, nullptr, false));
+    }
+    return lines;
+  }
+  // The lines of the controllers that finished, in order.
+  static std::vector<json> Finished(const std::vector<json>& lines) {
+    std::vector<json> finished;
+    for (const json& line : lines) {
+      if (line.contains("finished")) finished.push_back(line["finished"]);
+    }
+    return finished;
+  }
 
   // Whether controller `dev`'s main flash holds the image's payload.
   bool HoldsPayload(const Run& run, int dev) const {
@@ -213,17 +236,88 @@ TEST_F(CliFleetTest, StationUpdatesControllersAsTheyArrive) {
   EXPECT_GE(second.front()["t"].get<int>(), 1500);
 
   // One already at the image's version is skipped; an unplug does not stop the station.
-  const Run mixed = Cli(std::string("--simulate boot,boot,boot,boot ") + kVirtual +
-                        "--sim 1:main.version=131 --sim 2:unplug.after=6 --sim 3:arrive.after=500 "
-                        "--sim 4:arrive.after=900 --json flash --watch --count 2 --yes " + image);
+  Run mixed;
+  const std::vector<json> lines = Lines(std::string("--simulate boot,boot,boot,boot ") + kVirtual +
+                                            "--sim 1:main.version=131 --sim 2:unplug.after=6 --sim 3:arrive.after=500 "
+                                            "--sim 4:arrive.after=900 flash --watch --count 2 --yes " + image,
+                                        mixed);
   EXPECT_EQ(mixed.status, 1);
-  const json summary = mixed.Document()["summary"];
+  const json summary = lines.back()["summary"];
   EXPECT_EQ(summary["upgraded"], 2);
   EXPECT_EQ(summary["skipped"], 1);
   EXPECT_EQ(summary["failed"], 1);
   EXPECT_TRUE(HoldsPayload(mixed, 3));
   EXPECT_TRUE(HoldsPayload(mixed, 4));
   EXPECT_EQ(Cli(std::string("--simulate boot ") + kVirtual + "flash --watch " + image).status, 2);
+}
+
+// A stream of controllers at each place: every one that comes is updated,
+// its JSON line printed as it finishes, and the station counts them.
+TEST_F(CliFleetTest, AStationUpdatesAStreamOfControllers) {
+  struct Case {
+    std::string simulate;
+    int count;
+    size_t uids;              // boot-mode controllers in all, each a UID of its own
+    std::vector<int> places;  // their "dev" in the transcript (0: one place, none)
+  };
+  const Case cases[] = {{"--simulate boot --sim stream=6 ", 6, 6, {0}},
+                        {"--simulate boot,packet1 --sim stream=3 ", 6, 3, {1, 2}},
+                        {"--simulate packet2 --sim stream=2 ", 2, 0, {0}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.simulate);
+    Run r;
+    const std::vector<json> lines =
+        Lines(c.simulate + kVirtual + "flash --watch --count " + std::to_string(c.count) + " --yes " + image, r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<json> finished = Finished(lines);
+    ASSERT_EQ(finished.size(), static_cast<size_t>(c.count));
+    ASSERT_EQ(lines.size(), finished.size() + 1);  // then the station's own document
+    std::set<std::string> uids;
+    for (size_t i = 0; i < finished.size(); ++i) {
+      EXPECT_EQ(finished[i]["result"], "upgraded") << i;
+      EXPECT_EQ(lines[i]["summary"]["upgraded"], i + 1);  // the counts so far
+      if (finished[i]["controller"].contains("uid")) uids.insert(finished[i]["controller"]["uid"]);
+    }
+    EXPECT_EQ(uids.size(), c.uids);
+    EXPECT_EQ(lines.back()["summary"]["upgraded"], c.count);
+    // Every one holds the payload: a boot-mode one in its flash, a packet one as received.
+    for (const int dev : c.places) {
+      int holding = 0;
+      for (const char* ev : {"flash", "received"}) {
+        for (const json& e : r.Events(ev, dev)) holding += e["hex"] == Hex(payload);
+      }
+      EXPECT_EQ(holding, c.count / static_cast<int>(c.places.size())) << dev;
+    }
+  }
+}
+
+// A controller that refuses the image is counted as rejected, not failed,
+// and the summary is said once, on standard output.
+TEST_F(CliFleetTest, TheSummaryCountsRejectedApartAndIsSaidOnce) {
+  // Two records: a report-mode-1 controller takes only the first, so it refuses the image.
+  image = tarvik::test::WriteFile(dir / "two.dat", tarvik::test::Concat({tarvik::test::Record(131, 0x08004000, payload),
+                                                                         tarvik::test::Record(131, 0x08008000, payload)}));
+  const std::string summary = "2 controllers: 1 upgraded, 1 rejected";
+  for (const std::string mode : {"--all", "--watch --count 1"}) {
+    SCOPED_TRACE(mode);
+    const std::string line = std::string("--simulate boot,packet1 ") + kVirtual + "flash " + mode + " --yes " + image;
+    for (const std::string quiet : {"", "--quiet "}) {
+      const Run plain = Cli(quiet + line);
+      EXPECT_EQ(plain.status, 1);
+      EXPECT_NE(plain.out.find(": rejected: "), std::string::npos) << plain.out;
+      EXPECT_NE(plain.out.find(summary), std::string::npos) << plain.out;
+      EXPECT_EQ(plain.out.find(summary), plain.out.rfind(summary)) << plain.out;
+      EXPECT_EQ(plain.err.find(summary), std::string::npos) << plain.err;
+    }
+    Run r;
+    const json last = mode == "--all" ? (r = Cli("--json " + line)).Document() : Lines(line, r).back();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(last["summary"], (json{{"upgraded", 1}, {"skipped", 0}, {"refused", 0}, {"rejected", 1},
+                                     {"failed", 0}, {"interrupted", 0}}));
+    EXPECT_EQ(last["reason"], summary);
+    EXPECT_TRUE(HoldsPayload(r, 1));
+    for (const json& e : r.Events("received", 2)) EXPECT_EQ(e["hex"], "");
+  }
 }
 
 // A report-mode-2 controller comes back in report mode 1 under another path
@@ -233,10 +327,12 @@ TEST_F(CliFleetTest, AControllerBackInReportModeOneIsTheSameController) {
   EXPECT_EQ(all.status, 0) << all.err;
   EXPECT_EQ(all.Document()["summary"]["upgraded"], 2);
   // Counted once: a count of two waits for the boot-mode controller that comes later.
-  const Run watch = Cli(std::string("--simulate packet2,boot ") + kVirtual +
-                        "--sim 2:arrive.after=3000 --json flash --watch --count 2 --yes " + image);
+  Run watch;
+  const std::vector<json> lines =
+      Lines(std::string("--simulate packet2,boot ") + kVirtual + "--sim 2:arrive.after=3000 flash --watch --count 2 --yes " + image,
+            watch);
   EXPECT_EQ(watch.status, 0) << watch.err;
-  EXPECT_EQ(watch.Document()["results"].size(), 2u);
+  EXPECT_EQ(Finished(lines).size(), 2u);
   EXPECT_TRUE(HoldsPayload(watch, 2));
 }
 

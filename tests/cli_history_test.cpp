@@ -185,6 +185,24 @@ TEST_F(CliHistoryTest, DamagedLinesAreSkippedAndKept) {
   EXPECT_EQ(tarvik::test::ReadAll(journal), damaged);
 }
 
+// A line nested far deeper than an entry is damaged, not copied or printed.
+TEST_F(CliHistoryTest, DeeplyNestedLinesAreDamaged) {
+  EXPECT_EQ(Cli(std::string("--simulate boot ") + kVirtual + "flash --yes " + image).status, 0);
+  const std::string good = tarvik::test::ReadAll(journal);
+  const std::string entry = R"({"time":"2026-01-01T00:00:00Z","result":"failed","image":{"name":"fw.dat"},"note":)";
+  for (const size_t depth : {64u, 200000u}) {
+    SCOPED_TRACE(depth);
+    const std::string text = good + entry + std::string(depth, '[') + std::string(depth, ']') + "}\n";
+    tarvik::test::WriteFile(journal, std::vector<uint8_t>(text.begin(), text.end()));
+    const Run lines = Query("history");
+    EXPECT_EQ(lines.status, 0) << lines.err;
+    EXPECT_NE(lines.err.find("line 2 of"), std::string::npos) << lines.err;
+    const Run document = Query("--json history");
+    EXPECT_EQ(document.status, 0) << document.err;
+    EXPECT_EQ(document.Document()["entries"].size(), 1u) << document.out;
+  }
+}
+
 TEST_F(CliHistoryTest, JournalLivesInTheStateDirectoryAndSimulationsStayOutOfIt) {
   const fs::path state = dir / "xdg" / "tarvik-update" / "history.jsonl";
   const fs::path home = dir / "home" / ".local" / "state" / "tarvik-update" / "history.jsonl";

@@ -149,6 +149,58 @@ TEST_F(CliLanguageTest, EveryCommandAndFailureSpeaksChineseUnderAChineseLocale) 
   }
 }
 
+// Each of these lines says what is true and what to do next, in both
+// languages; no zh_CN locale is generated on the test machines.
+TEST_F(CliLanguageTest, MessagesSayWhatIsTrueAndWhatToDoNext) {
+  struct Case {
+    std::string arguments;
+    int status;
+    const char* english;
+    const char* chinese;
+    bool transcript = true;
+  };
+  const std::vector<Case> cases = {
+      {"image /dev/zero", 4, "cannot open /dev/zero: it is not a regular file but a device, a pipe or a socket",
+       "无法打开 /dev/zero：它不是普通文件，而是设备、管道或套接字", false},
+      {"image " + (dir / "none.dat").string(), 4, "none.dat: No such file or directory", "none.dat：没有那个文件或目录",
+       false},
+      {"flsh --yes x.dat", 2, "\"flsh\" is not a command; the nearest is \"flash\"", "“flsh”不是命令；最接近的是“flash”",
+       false},
+      // No controller: said before the confirmation that nobody could give.
+      {"--simulate none flash " + image, 3,
+       "no supported controller found: check the cable, and hold the pair button while plugging in a controller "
+       "that does not start; list shows what is connected",
+       "未找到支持的手柄：请检查数据线；无法启动的手柄请在插入时按住配对键；list 会列出已连接的设备"},
+      {"--simulate boot --sim clock=virtual --sim unplug.after=40 flash --yes " + image, 1,
+       "may not start until it is updated: hold the pair button while plugging it in, then run the same flash again",
+       "在更新完成之前可能无法启动：请在插入时按住配对键，然后再次运行同样的 flash"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    for (const char* language : {"en_US.UTF-8", "zh_CN.UTF-8"}) {
+      const CliRun run = Cli(language, c.arguments, c.transcript);
+      EXPECT_EQ(run.status, c.status) << run.err;
+      const char* expected = language[0] == 'e' ? c.english : c.chinese;
+      EXPECT_NE(run.err.find(expected), std::string::npos) << run.err;
+      EXPECT_EQ(run.err.find('?'), std::string::npos) << run.err;
+    }
+  }
+}
+
+TEST_F(CliLanguageTest, AReplayThatDivergesSaysSoFirst) {
+  const std::string recording = (dir / "recorded.jsonl").string();
+  ASSERT_EQ(Cli("en_US.UTF-8", "--simulate boot --sim clock=virtual --transcript " + recording + " flash --yes " +
+                                   image,
+                false)
+                .status,
+            0);
+  const std::string other = tarvik::test::WriteFile(
+      dir / "other.dat", tarvik::test::Record(132, 0x08004000, tarvik::test::Payload(3000, 9)));
+  const CliRun run = Cli("en_US.UTF-8", "--replay " + recording + " flash --yes " + other, false);
+  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.err.rfind("tarvik-update-cli: the replay diverged", 0), 0u) << run.err;
+}
+
 TEST_F(CliLanguageTest, DataStaysEnglishUnderAChineseLocale) {
   const CliRun refused = Cli("zh_CN.UTF-8", "--json --simulate boot --sim main.version=0x84 flash --yes " + image);
   const json document = refused.Document();

@@ -242,19 +242,29 @@ TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
   const std::string image = Image("fw.dat", {100, 50});
   // A packet-protocol controller takes one record.
   const std::string one = Image("one.dat", {100});
+  // What a half-written controller does next, after the reason.
+  const auto bootNext = [](const char* bytes) {
+    return std::string("The controller holds part of the image (") + bytes +
+           " of 150 bytes) and may not start until it is updated: hold the pair button while plugging it in, then "
+           "run the same flash again.";
+  };
   struct Case {
     std::string arguments;
     std::string reason;
+    std::string next;
     std::string golden;
   };
   const Case cases[] = {
       {std::string(kBoot) + "--sim erase=silent", "the erase of record 1 at 0x08004000 was never answered",
-       "boot-erase-unanswered"},
+       bootNext("0"), "boot-erase-unanswered"},
       {std::string(kBoot) + "--sim write.fail=1:3",
-       "the chunk at 0x0800402E was not acknowledged in three attempts", "boot-chunk-unacknowledged"},
+       "the chunk at 0x0800402E was not acknowledged in three attempts", bootNext("46"), "boot-chunk-unacknowledged"},
       {std::string(kBoot) + "--sim unplug.after=9",
-       "the controller was disconnected at 66 % (the version stamp of record 1 at 0x0800FC00)", "boot-unplugged"},
+       "the controller was disconnected at 66 % (the version stamp of record 1 at 0x0800FC00)", bootNext("100"),
+       "boot-unplugged"},
       {std::string(kPacket) + "--sim fail.at=2", "the controller reported failure 0x15 after 2 packets at 64 %",
+       "The controller took part of the image (64 of 100 bytes) and keeps its old firmware until an update ends; "
+       "unplug it, plug it in again and run the same flash again.",
        "packet-failure-report"},
   };
   for (const Case& c : cases) {
@@ -262,7 +272,7 @@ TEST_F(CliOutcomeTest, EachFailureNamesItsStep) {
     const bool packet = c.arguments.rfind(kPacket, 0) == 0;
     const Run r = Cli(c.arguments + " flash --yes " + (packet ? one : image));
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "tarvik-update-cli: " + c.reason + "\n");
+    EXPECT_EQ(r.err, "tarvik-update-cli: " + c.reason + "\ntarvik-update-cli: " + c.next + "\n");
     const json outcome = LastOutcome(r);
     EXPECT_EQ(outcome["result"], "failed");
     EXPECT_EQ(outcome["reason"], c.reason);
@@ -303,7 +313,9 @@ TEST_F(CliOutcomeTest, VersionGuardNoControllerAndUsageErrors) {
 
   r = Cli("--simulate none --json flash --yes " + older);
   EXPECT_EQ(r.status, 3);
-  EXPECT_EQ(r.Document()["reason"], "no supported controller found");
+  EXPECT_EQ(r.Document()["reason"],
+            "no supported controller found: check the cable, and hold the pair button while plugging in a "
+            "controller that does not start; list shows what is connected");
   r = Cli("--simulate none --json info");
   EXPECT_EQ(r.status, 3);
 

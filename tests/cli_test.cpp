@@ -139,7 +139,7 @@ TEST(CliTest, TranscriptGoesToAFile) {
   close(fd);
   const Result r = RunCli(std::string("--simulate boot --sim clock=virtual run --press 0 --transcript ") + path);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.out, "Window title: Tarvik Update v2.00 (Fw v1.20 r5)\n");
   FILE* file = std::fopen(path, "r");
   ASSERT_NE(file, nullptr);
   char line[512] = {};

@@ -52,7 +52,7 @@ TEST(CliTextTest, FinishedEnglishTextsAreRecognisedByTheirFormats) {
       // Numbers are numbers: a word where %d stands is no match.
       {"record two runs past the end of the file", "record two runs past the end of the file"},
       // Texts no catalogue knows, and translated ones, stay as they are.
-      {"Permission denied", "Permission denied"},
+      {"Operation not permitted", "Operation not permitted"},
       {"未找到支持的手柄", "未找到支持的手柄"},
       {"", ""},
   };

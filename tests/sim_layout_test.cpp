@@ -6,12 +6,16 @@
 #include <chrono>
 #include <thread>
 
+#include <set>
 #include <sstream>
 
 #include "cli/cli_options.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
+#include "session/update_session.h"
 #include "sim/sim_setup.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/image_builder.h"
 
 namespace tarvik {
 namespace {
@@ -77,6 +81,7 @@ TEST(SimLayoutTest, MistakesInListsAndNumbersAreRefused) {
   EXPECT_FALSE(ParseSimLayout("boot,boot", {"x:unplug.after=1"}, error));
   EXPECT_FALSE(ParseSimLayout("boot,boot", {"2:clock=virtual"}, error));
   EXPECT_FALSE(ParseSimLayout("boot", {"1:arrive.after=soon"}, error));
+  EXPECT_FALSE(ParseSimLayout("boot", {"stream=lots"}, error));
   const std::optional<SimLayout> none = ParseSimLayout("none", {"extra=2"}, error);
   ASSERT_TRUE(none);
   ASSERT_EQ(none->controllers.size(), 1u);
@@ -156,6 +161,72 @@ TEST(SimLayoutTest, AControllerUnpluggedBeforeItArrivesNeverArrives) {
   bus.Unplug(late.controller);
   clock.SleepMs(20);
   EXPECT_TRUE(bus.EnumerateInterfaces().empty());
+}
+
+// A stream: once the host is done with a controller, the next comes to its
+// place, a device of its own, until the stream has brought them all.
+TEST(SimLayoutTest, AStreamBringsTheNextControllerOnceTheHostIsDoneWithOne) {
+  struct Case {
+    const char* mode;
+    bool update;      // updated; else only asked its version, as a skipped one is
+    uint64_t awayMs;  // from the session's end to the next one's arrival
+  };
+  const Case cases[] = {
+      {"boot", true, SimBootController::kResetAwayMs + 200},  // back from its reset first
+      {"boot", false, 200},
+      {"packet1", true, 200},
+      {"packet2", true, 200},  // back in report mode 1 on the signal, then updated
+  };
+  const test::Bytes payload = test::Payload(700, 3);
+  const FirmwareImage image = FirmwareImage::FromBytes(test::Record(131, 0x08004000, payload), "fw.dat");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + (c.update ? " updated" : " asked only"));
+    VirtualClock clock;
+    test::TempDir dir;
+    test::FakeSystem system(clock);
+    system.currentDirectory = dir.Path().string();
+    SimHidBus bus(clock);
+    SimOptions base;
+    base.packet.onMode2Signal = SimSwitch::kReplug;
+    std::string error;
+    std::vector<SimPopulation> left;
+    const std::vector<SimPopulation> first = PopulateSimBus(
+        bus, *ParseSimLayout(c.mode, {"stream=3"}, error, base),
+        [&](size_t, const SimPopulation& gone, const SimPopulation*) { left.push_back(gone); });
+    std::set<std::string> serials;
+    uint64_t ended = 0;
+    for (int k = 0; k < 3; ++k) {
+      for (int ms = 0; ms < 2000 && bus.EnumerateDevices().empty(); ++ms) clock.SleepMs(1);
+      ASSERT_EQ(bus.EnumerateDevices().size(), 1u) << k;
+      if (k > 0) {
+        EXPECT_NEAR(static_cast<double>(clock.NowMs() - ended), static_cast<double>(c.awayMs), 20) << k;
+      }
+      {
+        UpdateSession session(bus, system);
+        const ControllerProbe probe = session.Probe();
+        ASSERT_TRUE(probe.queried) << probe.reason;
+        serials.insert(probe.serial);
+        // Time alone does not take it away while the host holds it.
+        clock.SleepMs(3000);
+        EXPECT_EQ(bus.EnumerateDevices().size(), 1u);
+        if (c.update) {
+          EXPECT_EQ(session.Update({.image = image}).result, OutcomeResult::kUpgraded);
+        }
+      }
+      ended = clock.NowMs();
+    }
+    // All three came: the place stays empty, and the bus knows them no more.
+    clock.SleepMs(5000);
+    EXPECT_TRUE(bus.EnumerateDevices().empty());
+    EXPECT_EQ(bus.LocationOf(first[0].controller), "");
+    EXPECT_EQ(serials.size(), 3u);
+    // What each held when it left.
+    ASSERT_EQ(left.size(), 3u);
+    for (const SimPopulation& gone : left) {
+      EXPECT_EQ(gone.boot ? gone.boot->Stamps().size() : 0u, gone.boot && c.update ? 1u : 0u);
+      EXPECT_EQ(gone.packet ? gone.packet->Firmware() : payload, payload);
+    }
+  }
 }
 
 }  // namespace

@@ -234,7 +234,8 @@ ReplayBus::ReplayBus(ReplayRecording recording, IClock& clock)
     }
     for (const auto& [path, device] : here) {
       const std::vector<HidDeviceInfo>& before = m_recording.bus[state - 1].devices;
-      const bool was = std::any_of(before.begin(), before.end(), [&](const HidDeviceInfo& d) { return d.path == path; });
+      const bool was =
+          std::any_of(before.begin(), before.end(), [&p = path](const HidDeviceInfo& d) { return d.path == p; });
       if (!was) AddChange(*device, true, state);
     }
   }

@@ -1,10 +1,10 @@
 #include "update/image_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 
+#include "base/system_error_text.h"
 #include "base/text_mark.h"
 
 namespace tarvik {
@@ -14,14 +14,20 @@ bool CImageFile::Open(const std::string& path) {
   if (m_file) std::fclose(m_file);
   m_file = nullptr;
   // A directory opens for reading on some systems and then reads as nothing.
+  // A device or a pipe never ends, or ends once: it is no image either.
   std::error_code error;
-  if (std::filesystem::is_directory(path, error)) {
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!error && std::filesystem::is_directory(status)) {
     m_lastError = N_("it is a directory");
+    return false;
+  }
+  if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    m_lastError = N_("it is not a regular file but a device, a pipe or a socket");
     return false;
   }
   m_file = std::fopen(path.c_str(), "rb");
   if (!m_file) {
-    m_lastError = std::strerror(errno);
+    m_lastError = SystemErrorText(errno);
     return false;
   }
   m_lastError.clear();

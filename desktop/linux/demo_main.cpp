@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
                  "ones; the window must send what was recorded (choose the recorded image)")
       ->excludes("--simulate")
       ->excludes("--sim");
+  bool verbose = false;
+  cli.add_flag("--verbose,-v", verbose, "Show the trace on standard error");
   if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
 
   std::string error;
@@ -73,12 +75,14 @@ int main(int argc, char** argv) {
     controller.boot.keepWritten = false;
   }
 
+  if (const std::optional<int> status = RequireDisplay("tarvik-update-demo", argc, argv)) return *status;
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update-demo")) return *status;
   SteadyClock steadyClock;
   VirtualClock virtualClock;
   IClock& clock = layout.VirtualClock() ? static_cast<IClock&>(virtualClock) : steadyClock;
   LinuxSystem system(clock);
+  system.SetTraceToStandardError(verbose);
   SetUpApplication(system.GetUserDefaultUILanguage());
 
   std::error_code ignored;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "device/device_table.h"
 #include "platform/qt/qt_translations.h"
@@ -20,6 +21,22 @@ std::optional<int> ParseBeforeQt(CLI::App& cli, int argc, char** argv) {
     return cli.exit(e) == 0 ? 0 : 2;
   }
   return std::nullopt;
+}
+
+std::optional<int> RequireDisplay(const std::string& program, int argc, char** argv) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return std::nullopt;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "-platform" || argument.rfind("-platform=", 0) == 0) return std::nullopt;
+  }
+  std::fprintf(stderr,
+               "%s: the window needs a display, and neither DISPLAY nor WAYLAND_DISPLAY is set; tarvik-update-cli "
+               "updates controllers without one\n",
+               program.c_str());
+  return 2;
 }
 
 std::optional<int> RejectUnknownArguments(const CLI::App& cli, const std::string& program) {

@@ -27,6 +27,11 @@ inline constexpr char kApplicationVersion[] = TARVIK_VERSION;
 // are left for QApplication. The exit status when the program ends here.
 std::optional<int> ParseBeforeQt(CLI::App& cli, int argc, char** argv);
 
+// Without a display Qt would abort: one line that says so and names the
+// program that needs none, and exit status 2. Nothing when there is one, or
+// a Qt platform was chosen.
+std::optional<int> RequireDisplay(const std::string& program, int argc, char** argv);
+
 // Once QApplication has taken its own options out of the arguments: what
 // neither it nor `cli` knows is a usage error. The exit status when so.
 std::optional<int> RejectUnknownArguments(const CLI::App& cli, const std::string& program);

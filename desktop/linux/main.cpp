@@ -15,12 +15,16 @@ int main(int argc, char** argv) {
   cli.footer(
       "Connect the controller, press \"USB Update\" and pick a firmware image (*.dat).\n"
       "Qt's own options (-platform, -style, ...) are accepted too.");
+  bool verbose = false;
+  cli.add_flag("--verbose,-v", verbose, "Show the trace on standard error");
   if (const std::optional<int> status = ParseBeforeQt(cli, argc, argv)) return *status;
+  if (const std::optional<int> status = RequireDisplay("tarvik-update", argc, argv)) return *status;
 
   QApplication application(argc, argv);
   if (const std::optional<int> status = RejectUnknownArguments(cli, "tarvik-update")) return *status;
   SteadyClock clock;
   LinuxSystem system(clock);
+  system.SetTraceToStandardError(verbose);
   SetUpApplication(system.GetUserDefaultUILanguage());
 
   HidrawBus bus(clock);

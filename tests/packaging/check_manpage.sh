@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Keeps a manual page in step with the program's --help: every option and
 # command --help shows is in the page, and the page shows no option that
-# --help does not know; every --sim key --help lists is in the page too.
+# --help does not know; every --sim key --help-sim lists is in the page too.
 #   check_manpage.sh PAGE PROGRAM [COMMAND...]
 # PAGE is the roff source; each COMMAND's own --help is read too. Runs with no
 # display, as on a server: --help must not need one.
@@ -16,6 +16,12 @@ for command in "$@"; do
   help+=$'\n\n'$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" "$command" --help) ||
     fail "$(basename "$program") $command --help failed"
 done
+
+# The --sim keys have a help page of their own where --help names one.
+if grep -q -- '--help-sim' <<<"$help"; then
+  help+=$'\n\n'$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --help-sim) ||
+    fail "$(basename "$program") --help-sim failed"
+fi
 
 # Options as --help lists them ("  -y,--yes  ..."), and as the page writes them (\-y, \-\-yes).
 help_options=$(grep -oE '(^|[ ,])--?[a-zA-Z][a-zA-Z0-9-]*' <<<"$help" | sed 's/^[ ,]//' | sort -u)

@@ -5,7 +5,8 @@
 #   examples_test.sh CLI SAMPLES_DIR WORK_DIR README MANPAGE
 set -euo pipefail
 cli=$1 samples=$2 work=$3 readme=$4 manpage=$5
-mkdir -p "$work"
+# The examples write into build/ of the folder they run in.
+mkdir -p "$work/build"
 fail() { echo "examples: $*" >&2; exit 1; }
 
 # The README's: the sh blocks of the "## tarvik-update-cli" section.
