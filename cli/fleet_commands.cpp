@@ -216,9 +216,15 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     std::condition_variable changed;
     std::set<std::string> busy;  // controllers being updated (StationKey)
     std::set<int> places;        // their numbers: one update at a place at a time
-    // Upgraded controllers restart and leave the bus for a moment: until this
+    // Upgraded controllers restart and leave the bus for a moment: until its
     // time of the clock, one away is still the one just updated, not gone.
-    std::map<std::string, uint64_t> restarting;
+    // Only a look begun after it was made may see it back.
+    struct Restart {
+      uint64_t untilMs = 0;
+      uint64_t look = 0;  // the station's look when it was made
+    };
+    std::map<std::string, Restart> restarting;
+    uint64_t looks = 0;  // the station's looks at the bus so far
     bool wake = false;  // a device notice, an update's end or Ctrl-C since the last look
     FleetTally tally;
     std::vector<uint64_t> ended;  // workers whose update is over, to be joined
@@ -286,9 +292,11 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   const auto enough = [&] { return options.count > 0 && station.tally.upgraded >= options.count; };
   for (;;) {
     joinEnded();
+    uint64_t look = 0;
     {
       std::lock_guard<std::mutex> lock(station.lock);
       if (enough() || stops.StopRequested()) break;
+      look = ++station.looks;
     }
     const std::vector<ControllerEntry> present = platform.Controllers();
     std::set<std::string> here;
@@ -299,7 +307,8 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       std::lock_guard<std::mutex> lock(station.lock);
       const uint64_t now = platform.Clock().NowMs();
       for (auto it = station.restarting.begin(); it != station.restarting.end();) {
-        it = here.count(it->first) != 0 || now >= it->second ? station.restarting.erase(it) : std::next(it);
+        const bool back = here.count(it->first) != 0 && it->second.look < look;
+        it = back || now >= it->second.untilMs ? station.restarting.erase(it) : std::next(it);
       }
       for (auto it = handled.begin(); it != handled.end();) {
         const bool away = here.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
@@ -325,7 +334,9 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       worker.thread = std::thread([&, c, key, target, number, id, &user = *worker.user] {
         const FlashResult r = FlashOne(platform, options, image, user, stops, target, true);
         std::lock_guard<std::mutex> lock(station.lock);
-        if (r.status == kExitOk) station.restarting[key] = platform.Clock().NowMs() + kRestartGraceMs;
+        if (r.status == kExitOk) {
+          station.restarting[key] = {platform.Clock().NowMs() + kRestartGraceMs, station.looks};
+        }
         station.tally.Add(r);
         const auto print = [&] {
           if (global.json) {
