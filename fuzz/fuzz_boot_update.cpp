@@ -4,12 +4,12 @@
 // another command, or garbage. On the virtual clock.
 //
 // Checks: "Firmware upgraded!" only when every byte of every record went out
-// in a write frame that got an acknowledging reply addressed to it (the
-// script knows which frame each of its replies answers), and every record's
-// version stamp was acknowledged likewise; progress never above 100 % nor
-// above the share of the payload sent; no request for a file (the image is
-// handed over); the
-// run ends within its bound of virtual time.
+// in a write frame that got an acknowledging reply addressed to it, and every
+// record's version stamp was acknowledged likewise. The script knows which
+// frame each of its replies answers. What a reply says is read from its bytes
+// with the host's own reply parser, garbage included. Progress never goes
+// above 100 % nor above the share of the payload sent. No file is asked for,
+// since the image is handed over. The run ends within its bound of virtual time.
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -86,49 +86,44 @@ class BootScript final : public ISimDeviceModel {
     if (command == boot::kCmdWriteValue && length == 4) stampsSent.insert({address, GetLe32(bytes)});
 
     const uint8_t action = m_in.Next(0);
-    bool acknowledged = true;
+    m_acknowledged = false;
     switch (action & 15) {
       case 8:  // lost
-        acknowledged = false;
         break;
       case 9: {  // late
         static constexpr uint32_t kDelays[] = {30, 700, 1600, 4000};
-        port.SendInputReport(test::BootReply(command), kDelays[(action >> 4) & 3]);
+        Reply(port, command, test::BootReply(command), kDelays[(action >> 4) & 3]);
         break;
       }
       case 10:  // twice, the second waiting behind the first. (A duplicate that
                 // comes only after the host's next frame cannot be told from that
                 // frame's acknowledgement: replies name nothing but the command.)
-        port.SendInputReport(test::BootReply(command));
-        port.SendInputReport(test::BootReply(command));
+        Reply(port, command, test::BootReply(command));
+        Reply(port, command, test::BootReply(command));
         break;
       case 11:  // busy
-        port.SendInputReport(test::BootReply(command, boot::kStatusBusy));
-        acknowledged = false;
+        Reply(port, command, test::BootReply(command, boot::kStatusBusy));
         break;
       case 12: {  // the echo of another command
         static constexpr uint16_t kOthers[] = {boot::kCmdWriteData, boot::kCmdErase, boot::kCmdWriteValue,
                                                boot::kCmdReset, boot::kCmdGetInfo, 0x0103};
-        const uint16_t other = kOthers[(action >> 4) % 6];
-        port.SendInputReport(test::BootReply(other));
-        acknowledged = other == command;
+        Reply(port, command, test::BootReply(kOthers[(action >> 4) % 6]));
         break;
       }
-      case 13: {  // garbage
+      case 13: {  // garbage, which may still read as an acknowledgement
         std::vector<uint8_t> junk(65, 0);
         for (size_t i = 1; i < junk.size(); ++i) junk[i] = m_in.Next(0);
-        port.SendInputReport(std::move(junk));
-        acknowledged = false;
+        Reply(port, command, std::move(junk));
         break;
       }
       case 14:  // acknowledged late by a little
-        port.SendInputReport(test::BootReply(command), 3 + (action >> 4));
+        Reply(port, command, test::BootReply(command), 3 + (action >> 4));
         break;
       default:
-        port.SendInputReport(test::BootReply(command));
+        Reply(port, command, test::BootReply(command));
         break;
     }
-    if (!acknowledged) return;
+    if (!m_acknowledged) return;
     if (command == boot::kCmdWriteData) {
       for (uint32_t i = 0; i < length; ++i) acked[address + i] = bytes[i];
     }
@@ -136,7 +131,18 @@ class BootScript final : public ISimDeviceModel {
   }
 
  private:
+  // Sends `reply` to a frame of `command`. The reply counts as that frame's
+  // acknowledgement when its bytes say so to the host's parser. The host
+  // sees the bytes that arrived and zero after them.
+  void Reply(SimDevicePort& port, uint16_t command, std::vector<uint8_t> reply, uint32_t delayMs = 0) {
+    std::vector<uint8_t> seen(reply);
+    seen.resize(1 + boot::kReplySize, 0);
+    if (boot::BootReply::Parse(seen.data() + 1).Acknowledges(command)) m_acknowledged = true;
+    port.SendInputReport(std::move(reply), delayMs);
+  }
+
   fuzz::ByteReader& m_in;
+  bool m_acknowledged = false;  // a reply to the frame in hand acknowledged it
 };
 
 }  // namespace

@@ -7,7 +7,8 @@
 //
 // Checks: "Firmware upgraded!" only when every byte of desLen went out in
 // data packets and the end packet was written, and not after the controller
-// reported a failure; progress never above 100 % nor above the share of
+// reported a failure. Whether a frame it sent reports a failure is read from
+// its bytes as the host reads them. Progress never above 100 % nor above the share of
 // desLen sent; no request for a file (the image is handed over); the run ends within its
 // bound of virtual time.
 #include <atomic>
@@ -25,6 +26,7 @@
 #include "tests/support/image_builder.h"
 #include "session/update_session.h"
 #include "tests/support/session_rig.h"
+#include "update/packet_layout.h"
 #include "update/packet_protocol.h"
 
 using namespace tarvik;
@@ -152,11 +154,9 @@ class PacketScript final : public ISimDeviceModel {
         Send(port, frame, 0);
         Send(port, frame, (action >> 4) * 2);
         return;
-      case 11: {  // a failure report instead
-        if (m_transfer) failureSent = true;
+      case 11:  // a failure report instead
         Send(port, Firmware((action & 16) ? kCmdFailure2 : kCmdFailure1, {}), 0);
         return;
-      }
       case 12:  // a data request where none belongs, then the answer
         Send(port, Firmware(kCmdDataRequest, {}), 0);
         Send(port, frame, 0);
@@ -186,6 +186,12 @@ class PacketScript final : public ISimDeviceModel {
     report[0] = framing.firstByte;
     report[1] = static_cast<uint8_t>(std::min<size_t>(frame.size(), report.size() - 2));
     std::copy(frame.begin(), frame.begin() + report[1], report.begin() + 2);
+    // The host reads the frame after the report ID and the count byte.
+    const uint8_t* seen = report.data() + 2;
+    if (m_transfer && IsPacketFrame(seen) && FrameType(seen) == kTypeFirmware) {
+      const uint8_t command = BodyCommand(FrameBody(seen));
+      if (command == kCmdFailure1 || command == kCmdFailure2) failureSent = true;
+    }
     port.SendInputReport(std::move(report), delay);
   }
 

@@ -28,9 +28,12 @@ declare -A short_runs=(
   [fuzz_info_block]=10000
   [fuzz_boot_update]=8000
   [fuzz_packet_update]=6000
+  [fuzz_transcript]=20000
+  [fuzz_history]=10000
 )
 if ((${#targets[@]} == 0)); then
-  targets=(fuzz_image_scan fuzz_report_descriptor fuzz_info_block fuzz_boot_update fuzz_packet_update)
+  targets=(fuzz_image_scan fuzz_report_descriptor fuzz_info_block fuzz_boot_update fuzz_packet_update
+    fuzz_transcript fuzz_history)
 fi
 
 build=build/fuzz

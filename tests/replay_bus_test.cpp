@@ -120,6 +120,18 @@ TEST(ReplayBusTest, AnswersComeOnTheRecordedTimingAndSilenceTimesOut) {
   EXPECT_EQ(rig.bus.ReportsMatched(), 3u);
 }
 
+// An empty recorded report arrives as a report of no bytes, and the next one after it.
+TEST(ReplayBusTest, AnEmptyRecordedReportIsReceivedEmpty) {
+  Rig rig(std::string(kBus) + R"({"t":0,"ev":"out","hex":"0001"})" "\n" R"({"t":0,"ev":"in","hex":""})" "\n"
+          R"({"t":0,"ev":"in","hex":"00a1"})" "\n");
+  ASSERT_TRUE(rig.Write(Bytes({0x00, 0x01})));
+  std::vector<uint8_t> report;
+  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_TRUE(report.empty());
+  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_EQ(report, Bytes({0x00, 0xa1}));
+}
+
 TEST(ReplayBusTest, ARecordedReportIsNotLaterThanTheReadThatGotIt) {
   Rig rig(std::string(kBus) + R"({"t":0,"ev":"out","hex":"0001"})" "\n" R"({"t":5000,"ev":"in","hex":"00a1"})" "\n");
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x01})));

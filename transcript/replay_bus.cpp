@@ -426,8 +426,9 @@ HidReadResult ReplayBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       Pending pending = std::move(playback->queue.front());
       playback->queue.erase(playback->queue.begin());
       if (pending.readFailed) return {kWaitFailed, 0};
+      // A recorded report may be empty: its bytes then have no address to copy from.
       const size_t bytes = std::min(size, pending.bytes.size());
-      std::memcpy(buffer, pending.bytes.data(), bytes);
+      if (bytes > 0) std::memcpy(buffer, pending.bytes.data(), bytes);
       return {kWaitReceived, bytes};
     }
     if (now >= deadline) return {kWaitTimeout, 0};
