@@ -44,6 +44,10 @@ inline constexpr const char* kNoControllerListed =
     N_("no supported controller found: check the cable, and hold the pair button while plugging in a controller "
        "that does not start");
 
+// Why an update that needs a confirmation did not start when nobody can give it.
+inline constexpr const char* kNeedsYes =
+    N_("the update needs a confirmation and standard input is not a terminal: add --yes to give it");
+
 inline constexpr const char* kExitStatusHelp = N_(
     "Exit status of flash, info, list, image and history:\n"
     "  0    done\n"

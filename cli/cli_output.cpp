@@ -16,6 +16,11 @@ void PrintJson(const json& document) {
   std::puts(document.dump(2, ' ', false, json::error_handler_t::replace).c_str());
 }
 
+void PrintJsonLine(const json& document) {
+  std::puts(document.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+  std::fflush(stdout);
+}
+
 int Conclude(const GlobalOptions& options, json document, int status, const std::string& english) {
   const std::string reason = TrText(english);
   // Where a replay left the recording comes before what the run made of it.
@@ -23,7 +28,12 @@ int Conclude(const GlobalOptions& options, json document, int status, const std:
   if (options.json) {
     if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
     document["exitStatus"] = status;
-    PrintJson(document);
+    // A station's documents are JSON lines, its first and last included.
+    if (document.is_object() && document.value("mode", "") == "watch") {
+      PrintJsonLine(document);
+    } else {
+      PrintJson(document);
+    }
   }
   if (status != kExitOk && !reason.empty()) std::fprintf(stderr, "tarvik-update-cli: %s\n", reason.c_str());
   return status;
@@ -36,6 +46,17 @@ std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& o
   if (platform.Set(options, error, code)) return std::nullopt;
   document["result"] = code == kExitUsage ? "error" : otherwise;
   return Conclude(options, document, code, error);
+}
+
+int ConcludeBeforeAnyReport(CliPlatform& platform, const GlobalOptions& options, json& document,
+                            OutcomeResult result, int status, const std::string& reason) {
+  UpdateOutcome stopped;
+  stopped.result = result;
+  stopped.reason = reason;
+  platform.RecordOutcome(stopped);
+  platform.FinishTranscript();
+  document["result"] = OutcomeName(result);
+  return Conclude(options, document, status, reason);
 }
 
 int ExitFor(OutcomeResult result) {
@@ -219,6 +240,7 @@ void Tally::Add(const FlashResult& r) {
   if (r.result == "skipped") ++skipped;
   else if (r.status == kExitOk) ++upgraded;
   else if (r.status == kExitCancelled) ++refused;
+  else if (r.status == kExitImage) ++rejected;
   else if (r.status == kExitInterrupted) ++interrupted;
   else ++failed;
 }
@@ -228,6 +250,7 @@ std::string Tally::Text() const {
   std::string text = StrFormat(TrN("%d controller: %d upgraded", "%d controllers: %d upgraded", count), Total(), upgraded);
   if (skipped) text += StrFormat(Tr(", %d skipped"), skipped);
   if (refused) text += StrFormat(Tr(", %d refused"), refused);
+  if (rejected) text += StrFormat(Tr(", %d rejected"), rejected);
   if (failed) text += StrFormat(Tr(", %d failed"), failed);
   if (interrupted) text += StrFormat(Tr(", %d interrupted"), interrupted);
   return text;
@@ -237,6 +260,7 @@ json Tally::Json() const {
   return {{"upgraded", upgraded},
           {"skipped", skipped},
           {"refused", refused},
+          {"rejected", rejected},
           {"failed", failed},
           {"interrupted", interrupted}};
 }

@@ -20,6 +20,8 @@ using json = nlohmann::ordered_json;
 class CliPlatform;
 
 void PrintJson(const json& document);
+// One document on one line, as a JSON-lines stream has it.
+void PrintJsonLine(const json& document);
 // Ends a command: the JSON document (with --json), the failure line on
 // standard error, the exit status.
 // `reason` may be English made with N_ (the engine's, a flash result's): it
@@ -30,6 +32,10 @@ int Conclude(const GlobalOptions& options, json document, int status, const std:
 // "error" for a usage error, else `otherwise`.
 std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& options, json& document,
                                    const char* otherwise = "error");
+// Ends a flash that stopped before any report: the transcript, if asked for,
+// gets the outcome and closes, then the command is concluded.
+int ConcludeBeforeAnyReport(CliPlatform& platform, const GlobalOptions& options, json& document,
+                            OutcomeResult result, int status, const std::string& reason);
 int ExitFor(OutcomeResult result);
 
 // What an interrupted update leaves behind, and how to go on.
@@ -80,15 +86,17 @@ json ResultJson(int index, const std::string& path, const FlashResult& r);
 std::string ResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
 void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose);
 
-// The results of several controllers' flashes.
+// The results of one or several controllers' flashes, as counts. An image the
+// controller's protocol would not write is rejected, not failed.
 struct Tally {
   int upgraded = 0;  // downgrades and reinstalls asked for included
   int skipped = 0;   // already at the image's version
-  int refused = 0;
+  int refused = 0;   // by the version guard
+  int rejected = 0;  // the image, by the controller's protocol
   int failed = 0;
   int interrupted = 0;
   void Add(const FlashResult& r);
-  int Total() const { return upgraded + skipped + refused + failed + interrupted; }
+  int Total() const { return upgraded + skipped + refused + rejected + failed + interrupted; }
   // Every controller upgraded or skipped.
   bool AllDone() const { return upgraded + skipped == Total(); }
   std::string Text() const;

@@ -76,30 +76,21 @@ int FlashCommand::Run(const GlobalOptions& global) {
   }
   // Refused before any report: the transcript, if asked for, holds only the
   // outcome, its reason in English (Conclude translates it for the user).
-  const auto refuse = [&](OutcomeResult result, int status, const std::string& reason) {
+  const ImageCheck image = CheckImage(options.path, options.sha256);
+  if (!image.reason.empty()) {
+    history.Record(image, nullptr);
     CliPlatform platform;
     std::string error;
     int code = kExitOk;
     if (platform.Set(global, error, code)) {
-      UpdateOutcome refused;
-      refused.result = result;
-      refused.reason = reason;
-      platform.RecordOutcome(refused);
-      platform.FinishTranscript();
+      return ConcludeBeforeAnyReport(platform, global, document, OutcomeResult::kRejected, kExitImage,
+                                     image.reason);
     }
-    document["result"] = OutcomeName(result);
-    return Conclude(global, document, status, reason);
-  };
-  const ImageCheck image = CheckImage(options.path, options.sha256);
-  if (!image.reason.empty()) {
-    history.Record(image, nullptr);
-    return refuse(OutcomeResult::kRejected, kExitImage, image.reason);
+    document["result"] = OutcomeName(OutcomeResult::kRejected);
+    return Conclude(global, document, kExitImage, image.reason);
   }
   // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
   const bool nobodyToAsk = !options.assumeYes && !options.watch && !StandardInputIsTerminal();
-  constexpr const char* kNeedsYes =
-      N_("the update needs a confirmation and standard input is not a terminal: add --yes to give it");
-  if (options.all && nobodyToAsk) return refuse(OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
   if (options.all) return FlashAll(global, options, image);
   if (options.watch) return FlashWatch(global, options, image);
 
@@ -137,13 +128,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   }
   // The confirmation is asked for only once there is a controller to confirm it for.
   if (nobodyToAsk && !controllers.empty()) {
-    UpdateOutcome refused;
-    refused.result = OutcomeResult::kCancelled;
-    refused.reason = kNeedsYes;
-    platform.RecordOutcome(refused);
-    platform.FinishTranscript();
-    document["result"] = OutcomeName(refused.result);
-    return Conclude(global, document, kExitCancelled, kNeedsYes);
+    return ConcludeBeforeAnyReport(platform, global, document, OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
   }
   const int index = BusIndexOf(controllers, target.path);
 

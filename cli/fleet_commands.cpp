@@ -26,51 +26,6 @@ namespace {
 // A controller restarts after its update: this long away, it is still the same one.
 constexpr uint64_t kRestartGraceMs = 5000;
 
-// What a batch or a station keeps of each controller for its summary: a count.
-// An image the controller's protocol would not write is rejected, not failed.
-struct FleetTally {
-  int upgraded = 0;  // downgrades and reinstalls asked for included
-  int skipped = 0;   // already at the image's version
-  int refused = 0;   // by the version guard
-  int rejected = 0;  // the image, by the controller's protocol
-  int failed = 0;
-  int interrupted = 0;
-
-  void Add(const FlashResult& r) {
-    if (r.result == "skipped") {
-      ++skipped;
-    } else if (r.status == kExitOk) {
-      ++upgraded;
-    } else if (r.status == kExitCancelled) {
-      ++refused;
-    } else if (r.status == kExitImage) {
-      ++rejected;
-    } else if (r.status == kExitInterrupted) {
-      ++interrupted;
-    } else {
-      ++failed;
-    }
-  }
-  int Total() const { return upgraded + skipped + refused + rejected + failed + interrupted; }
-  // Every controller upgraded or skipped.
-  bool AllDone() const { return upgraded + skipped == Total(); }
-  std::string Text() const {
-    const auto count = static_cast<unsigned long>(Total());
-    std::string text =
-        StrFormat(TrN("%d controller: %d upgraded", "%d controllers: %d upgraded", count), Total(), upgraded);
-    if (skipped) text += StrFormat(Tr(", %d skipped"), skipped);
-    if (refused) text += StrFormat(Tr(", %d refused"), refused);
-    if (rejected) text += StrFormat(Tr(", %d rejected"), rejected);
-    if (failed) text += StrFormat(Tr(", %d failed"), failed);
-    if (interrupted) text += StrFormat(Tr(", %d interrupted"), interrupted);
-    return text;
-  }
-  json Json() const {
-    return {{"upgraded", upgraded}, {"skipped", skipped},   {"refused", refused},
-            {"rejected", rejected}, {"failed", failed},     {"interrupted", interrupted}};
-  }
-};
-
 // The terminal's yes or no for a whole batch, asked once; Ctrl-C answers no.
 bool ConfirmBatch(AnswerReader& answers, const std::string& question) {
   std::fprintf(stderr, Tr("%s [y/N] "), question.c_str());
@@ -100,24 +55,6 @@ void ShowArrival(ProgressBoard* board, int number, const ControllerEntry& c) {
                                              : StrFormat(Tr("%s at %s"), product.c_str(), c.location.c_str())));
 }
 
-// A station's documents are JSON lines: one document a line.
-void PrintJsonLine(const json& document) {
-  std::puts(document.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
-  std::fflush(stdout);
-}
-
-// Ends a station as Conclude ends a command, its document on one line.
-int ConcludeStation(const GlobalOptions& global, json document, int status, const std::string& english) {
-  if (!global.json) return Conclude(global, std::move(document), status, english);
-  const std::string reason = TrText(english);
-  if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
-  document["exitStatus"] = status;
-  PrintJsonLine(document);
-  GlobalOptions text = global;
-  text.json = false;  // the document is out: the rest as without --json
-  return Conclude(text, json(), status, english);
-}
-
 // Who a controller is to the station: where it is plugged in, whatever path
 // it comes back under, and its serial number where it has one, so that
 // another controller plugged in at the same place is another.
@@ -130,7 +67,7 @@ std::string StationKey(const ControllerEntry& c) {
 
 int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   json document = FlashDocument("all");
-  document["summary"] = FleetTally().Json();
+  document["summary"] = Tally().Json();
   StopSource stops;
   AnswerReader batchAnswer;
   InterruptWatch interrupts([&] {
@@ -143,7 +80,11 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (controllers.empty()) {
     platform.FinishTranscript();
     document["result"] = "no controller";
-    return Conclude(global, document, kExitNoController, Tr("no supported controller found"));
+    return Conclude(global, document, kExitNoController, Tr(kNoControllerFound));
+  }
+  // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
+  if (!options.assumeYes && !StandardInputIsTerminal()) {
+    return ConcludeBeforeAnyReport(platform, global, document, OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
   }
   if (!options.assumeYes &&
       !ConfirmBatch(batchAnswer, StrFormat(TrN("Write version %s (%u bytes) to the %zu controller?",
@@ -175,7 +116,7 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (board) board->Close();
   platform.FinishTranscript();
 
-  FleetTally tally;
+  Tally tally;
   json list = json::array();
   for (size_t i = 0; i < controllers.size(); ++i) {
     tally.Add(results[i]);
@@ -200,14 +141,14 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   // Each controller's result is a document of its own, printed as it finishes.
   json document = FlashDocument("watch");
   document.erase("results");
-  document["summary"] = FleetTally().Json();
+  document["summary"] = Tally().Json();
   if (!options.assumeYes) {
     document["result"] = "error";
-    return ConcludeStation(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
+    return Conclude(global, document, kExitUsage, Tr("--watch updates without asking: add --yes"));
   }
   if (options.count < 0) {
     document["result"] = "error";
-    return ConcludeStation(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
+    return Conclude(global, document, kExitUsage, Tr("--count takes a number of upgrades, 1 or more"));
   }
   // What the station shares with its workers. It keeps counts of the
   // finished controllers, not the controllers.
@@ -226,7 +167,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     std::map<std::string, Restart> restarting;
     uint64_t looks = 0;  // the station's looks at the bus so far
     bool wake = false;  // a device notice, an update's end or Ctrl-C since the last look
-    FleetTally tally;
+    Tally tally;
     std::vector<uint64_t> ended;  // workers whose update is over, to be joined
 
     void Wake() {
@@ -260,7 +201,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
     int code = kExitOk;
     if (!platform.Set(global, error, code)) {
       document["result"] = "error";
-      return ConcludeStation(global, document, code, error);
+      return Conclude(global, document, code, error);
     }
   }
   if (!global.json && !global.quiet) {
@@ -384,7 +325,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   workers.clear();
   if (board) board->Close();
   platform.FinishTranscript();
-  const FleetTally tally = station.tally;  // every worker is joined
+  const Tally tally = station.tally;  // every worker is joined
   const int status = tally.interrupted > 0                  ? kExitInterrupted
                      : tally.failed + tally.rejected > 0 ? kExitFailed
                                                          : kExitOk;
@@ -392,7 +333,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   if (!global.json && !(global.quiet && status == kExitOk)) std::printf("%s\n", tally.Text().c_str());
   document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
   document["summary"] = tally.Json();
-  return ConcludeStation(global, document, status, global.json && status != kExitOk ? tally.Text() : "");
+  return Conclude(global, document, status, global.json && status != kExitOk ? tally.Text() : "");
 }
 
 }  // namespace tarvik

@@ -269,7 +269,24 @@ TEST_F(CliFleetTest, StationUpdatesControllersAsTheyArrive) {
   EXPECT_EQ(summary["failed"], 1);
   EXPECT_TRUE(HoldsPayload(mixed, 3));
   EXPECT_TRUE(HoldsPayload(mixed, 4));
-  EXPECT_EQ(Cli(std::string("--simulate boot ") + kVirtual + "flash --watch " + image).status, 2);
+  // A station that does not start says so in one JSON line too.
+  const struct {
+    std::string arguments;
+    int status;
+  } refusals[] = {
+      {"flash --watch " + image, 2},
+      {"flash --watch --count -1 --yes " + image, 2},
+      {"flash --watch --device 1 --yes " + image, 2},
+      {"flash --watch --yes " + (dir / "missing.dat").string(), 4},
+  };
+  for (const auto& c : refusals) {
+    Run refused;
+    const std::vector<json> documents = Lines(std::string("--simulate boot ") + kVirtual + c.arguments, refused);
+    EXPECT_EQ(refused.status, c.status) << c.arguments;
+    ASSERT_EQ(documents.size(), 1u) << refused.out;
+    EXPECT_EQ(documents[0]["exitStatus"], c.status);
+    EXPECT_FALSE(documents[0].is_discarded()) << refused.out;
+  }
 }
 
 // A stream of controllers at each place: every one that comes is updated,
@@ -313,7 +330,7 @@ TEST_F(CliFleetTest, AStationUpdatesAStreamOfControllers) {
 }
 
 // A controller that refuses the image is counted as rejected, not failed,
-// and the summary is said once, on standard output.
+// and the summary is said once, on standard output. So is one flash's.
 TEST_F(CliFleetTest, TheSummaryCountsRejectedApartAndIsSaidOnce) {
   // Two records: a report-mode-1 controller takes only the first, so it refuses the image.
   image = tarvik::test::WriteFile(dir / "two.dat", tarvik::test::Concat({tarvik::test::Record(131, 0x08004000, payload),
@@ -339,6 +356,11 @@ TEST_F(CliFleetTest, TheSummaryCountsRejectedApartAndIsSaidOnce) {
     EXPECT_TRUE(HoldsPayload(r, 1));
     for (const json& e : r.Events("received", 2)) EXPECT_EQ(e["hex"], "");
   }
+  // One controller's flash counts the same way.
+  const Run one = Cli(std::string("--simulate packet1 ") + kVirtual + "--json flash --yes " + image);
+  EXPECT_EQ(one.status, 4);
+  EXPECT_EQ(one.Document()["summary"], (json{{"upgraded", 0}, {"skipped", 0}, {"refused", 0}, {"rejected", 1},
+                                             {"failed", 0}, {"interrupted", 0}}));
 }
 
 // A report-mode-2 controller comes back in report mode 1 under another path

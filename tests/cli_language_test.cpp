@@ -171,6 +171,10 @@ TEST_F(CliLanguageTest, MessagesSayWhatIsTrueAndWhatToDoNext) {
        "no supported controller found: check the cable, and hold the pair button while plugging in a controller "
        "that does not start; list shows what is connected",
        "未找到支持的手柄：请检查数据线；无法启动的手柄请在插入时按住配对键；list 会列出已连接的设备"},
+      {"--simulate none flash --all " + image, 3,
+       "no supported controller found: check the cable, and hold the pair button while plugging in a controller "
+       "that does not start; list shows what is connected",
+       "未找到支持的手柄：请检查数据线；无法启动的手柄请在插入时按住配对键；list 会列出已连接的设备"},
       {"--simulate boot --sim clock=virtual --sim unplug.after=40 flash --yes " + image, 1,
        "may not start until it is updated: hold the pair button while plugging it in, then run the same flash again",
        "在更新完成之前可能无法启动：请在插入时按住配对键，然后再次运行同样的 flash"},
