@@ -1,10 +1,55 @@
 #include "tests/support/win32_person.h"
 
+#include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace tarvik::win32::person {
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// WM_GETTEXT rather than GetWindowText: only the message reaches the text of
+// another process's controls. Nothing when the window does not answer.
+std::optional<std::wstring> ReadText(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+    return std::nullopt;
+  }
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 5000, &copied)) {
+    return std::nullopt;
+  }
+  text.resize(static_cast<size_t>(copied));
+  return text;
+}
+
+// The visible dialog boxes owned by `owner`, until `take` says enough.
+void EachPopup(HWND owner, const std::function<bool(HWND)>& take) {
+  struct Search {
+    HWND owner;
+    const std::function<bool(HWND)>& take;
+  } search{owner, take};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(context);
+        if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+        if (ClassOf(window) != L"#32770") return TRUE;
+        return s->take(window) ? FALSE : TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+}
+
+// What is left of a wait that ends at `end`.
+std::chrono::milliseconds Left(std::chrono::steady_clock::time_point end) {
+  return std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                           end - std::chrono::steady_clock::now()));
+}
+
+}  // namespace
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
@@ -15,22 +60,7 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
   return true;
 }
 
-// WM_GETTEXT rather than GetWindowText: only the message reaches the text of
-// another process's controls.
-std::wstring TextOf(HWND window) {
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
-    return {};
-  }
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, 5000, &copied)) {
-    return {};
-  }
-  text.resize(static_cast<size_t>(copied));
-  return text;
-}
+std::wstring TextOf(HWND window) { return ReadText(window).value_or(std::wstring()); }
 
 std::wstring ClassOf(HWND window) {
   wchar_t name[64] = {};
@@ -39,20 +69,12 @@ std::wstring ClassOf(HWND window) {
 }
 
 HWND FindPopup(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  EnumWindows(
-      [](HWND window, LPARAM context) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(context);
-        if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
-        if (ClassOf(window) != L"#32770") return TRUE;
-        s->found = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  HWND found = nullptr;
+  EachPopup(owner, [&](HWND popup) {
+    found = popup;
+    return true;
+  });
+  return found;
 }
 
 HWND WaitForPopup(HWND owner, std::chrono::milliseconds limit) {
@@ -82,16 +104,83 @@ std::wstring MessageText(HWND box) {
   return search.text;
 }
 
-void Answer(HWND popup, int button) {
-  PostMessageW(popup, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(popup, button)));
-  WaitFor([&] { return !IsWindow(popup) || !IsWindowVisible(popup); }, 5s);
+HWND FindMessageBox(HWND owner, const std::function<bool(const std::wstring&)>& accept) {
+  HWND found = nullptr;
+  EachPopup(owner, [&](HWND popup) {
+    if (FileNameBox(popup)) return false;
+    const std::wstring text = MessageText(popup);
+    if (text.empty() || !accept(text)) return false;
+    found = popup;
+    return true;
+  });
+  return found;
 }
 
-void ChooseFile(HWND fileDialog, const std::wstring& path) {
-  SendMessageTimeoutW(FileNameBox(fileDialog), WM_SETTEXT, 0,
-                      reinterpret_cast<LPARAM>(path.c_str()), SMTO_ABORTIFHUNG, 5000, nullptr);
-  Answer(fileDialog, IDOK);
+HWND WaitForMessageBox(HWND owner, const std::function<bool(const std::wstring&)>& accept,
+                       std::chrono::milliseconds limit) {
+  HWND box = nullptr;
+  WaitFor([&] { return (box = FindMessageBox(owner, accept)) != nullptr; }, limit);
+  return box;
+}
+
+HWND WaitForFileDialog(HWND owner, std::chrono::milliseconds limit) {
+  HWND found = nullptr;
+  WaitFor(
+      [&] {
+        EachPopup(owner, [&](HWND popup) {
+          const HWND name = FileNameBox(popup);
+          if (!name || !IsWindowVisible(name)) return false;
+          found = popup;
+          return true;
+        });
+        return found != nullptr;
+      },
+      limit);
+  return found;
+}
+
+bool Answer(HWND popup, int button, std::chrono::milliseconds limit) {
+  PostMessageW(popup, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(popup, button)));
+  return WaitFor([&] { return !IsWindow(popup) || !IsWindowVisible(popup); }, limit);
+}
+
+bool ChooseFile(HWND fileDialog, const std::wstring& path, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  const auto gone = [&] { return !IsWindow(fileDialog) || !IsWindowVisible(fileDialog); };
+  // A box of the dialog's own (a file it cannot open) ends the wait: no one answers it.
+  const auto complains = [&] {
+    return FindMessageBox(fileDialog, [](const std::wstring&) { return true; }) != nullptr;
+  };
+  HWND name = nullptr;
+  if (!WaitFor([&] { return gone() || (name = FileNameBox(fileDialog)) != nullptr; }, Left(end))) {
+    return false;
+  }
+  while (!gone()) {
+    // A dialog still setting itself up can clear what was typed: typed until read back.
+    const bool typed = WaitFor(
+        [&] {
+          if (gone() || ReadText(name) == path) return true;
+          SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                              SMTO_ABORTIFHUNG, 5000, nullptr);
+          return false;
+        },
+        Left(end));
+    if (!typed) return false;
+    if (gone()) break;
+    PostMessageW(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(fileDialog, IDOK)));
+    // Open ends the dialog. It is pressed again only where the name changed under it.
+    const bool settled = WaitFor(
+        [&] {
+          if (gone() || complains()) return true;
+          const std::optional<std::wstring> text = ReadText(name);
+          return text && *text != path;
+        },
+        Left(end));
+    if (!settled || (!gone() && complains())) return false;
+  }
+  return true;
 }
 
 }  // namespace tarvik::win32::person

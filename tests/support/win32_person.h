@@ -28,9 +28,23 @@ HWND FileNameBox(HWND popup);
 // A message box's text.
 std::wstring MessageText(HWND box);
 
-// Presses `button` of a dialog box and waits for the box to go.
-void Answer(HWND popup, int button);
-// Types `path` into the file dialog and presses Open.
-void ChooseFile(HWND fileDialog, const std::wstring& path);
+// The visible message box owned by `owner` whose text passes `accept`. A box
+// counts once it has a text: it can show before its text is set. The file
+// dialog is no message box.
+HWND FindMessageBox(HWND owner, const std::function<bool(const std::wstring&)>& accept);
+HWND WaitForMessageBox(HWND owner, const std::function<bool(const std::wstring&)>& accept,
+                       std::chrono::milliseconds limit = std::chrono::seconds(15));
+// The visible file dialog owned by `owner`, once its file-name box is there.
+HWND WaitForFileDialog(HWND owner, std::chrono::milliseconds limit = std::chrono::seconds(15));
+
+// Presses `button` of a dialog box and waits for the box to go. False when it
+// is still there after `limit`.
+bool Answer(HWND popup, int button, std::chrono::milliseconds limit = std::chrono::seconds(5));
+// Types `path` into the file dialog until the file-name box reads it back,
+// presses Open and waits for the dialog to go. Where the box's text changes
+// under it before the dialog has gone, types it again and presses Open again.
+// False when the dialog is still there after `limit`.
+bool ChooseFile(HWND fileDialog, const std::wstring& path,
+                std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 }  // namespace tarvik::win32::person
