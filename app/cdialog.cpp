@@ -28,8 +28,6 @@ void CDialog::EndDialog(int result) {
   OnUiThread([&] { m_host.EndModal(result); });
 }
 
-void CDialog::OnPaint() { m_host.DefaultPaint(); }
-
 void CDialog::SetWindowText(const std::string& text) {
   OnUiThread([&] { m_host.SetWindowText(text); });
 }
@@ -72,8 +70,8 @@ void CDialog::KillTimer(uintptr_t timerId) {
   OnUiThread([&] { m_host.KillTimer(timerId); });
 }
 
-void CDialog::SetIcon(IconHandle icon, bool big) {
-  OnUiThread([&] { m_host.SetIcon(icon, big); });
+void CDialog::SetIcon(int resourceId, bool big) {
+  OnUiThread([&] { m_host.SetIcon(resourceId, big); });
 }
 
 }  // namespace tarvik

@@ -44,9 +44,7 @@ class CDialog : public IDialogEvents {
 
   // Default handlers.
   bool OnInitDialog() override { return true; }
-  void OnPaint() override;
-  IconHandle OnQueryDragIcon() override { return nullptr; }
-  bool OnDeviceChange(uint32_t, uintptr_t) override { return true; }
+  void OnDeviceChange(DeviceChange) override {}
   void OnTimer(uintptr_t) override {}
   void OnCommand(int) override {}
   bool IsBusy() const override { return false; }
@@ -63,7 +61,7 @@ class CDialog : public IDialogEvents {
   std::optional<std::string> ShowOpenFileDialog(const FileDialogRequest& request);
   void SetTimer(uintptr_t timerId, uint32_t intervalMs);
   void KillTimer(uintptr_t timerId);
-  void SetIcon(IconHandle icon, bool big);
+  void SetIcon(int resourceId, bool big);
 
   // Runs `op` on the user-interface thread and waits; false when the window is gone.
   bool OnUiThread(const std::function<void()>& op) { return m_host.SendToUi(op); }

@@ -14,7 +14,6 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
       m_diag(platform.system),
       m_hid(platform.bus, m_diag),
       m_session(m_hid, m_diag, platform.system, *this) {
-  m_hIcon = Host().LoadIcon(IDI_MAINFRAME);
   m_session.State().titleShowsVersion.store(0);
   ResetUpdateContext();
   m_diag.CheckLogEnabled();
@@ -54,8 +53,8 @@ std::string CUpdateDlg::LoadText(int textIndex) const { return tarvik::LoadText(
 bool CUpdateDlg::OnInitDialog() {
   CDialog::OnInitDialog();
 
-  SetIcon(m_hIcon, true);
-  SetIcon(m_hIcon, false);
+  SetIcon(IDI_MAINFRAME, true);
+  SetIcon(IDI_MAINFRAME, false);
 
   m_upgradedNotice.ShowWindow(false);
   m_upgradedNotice.SetWindowText(LoadText(kTextUpgraded));
@@ -96,21 +95,6 @@ bool CUpdateDlg::OnInitDialog() {
   }
   return true;
 }
-
-void CUpdateDlg::OnPaint() {
-  IWindowHost& host = Host();
-  if (!host.IsIconic()) {
-    CDialog::OnPaint();
-    return;
-  }
-  const Size client = host.ClientSize();
-  const Size icon = host.SystemIconSize();
-  const int x = (client.width - icon.width + 1) / 2;
-  const int y = (client.height - icon.height + 1) / 2;
-  host.PaintIcon(m_hIcon, x, y);
-}
-
-IconHandle CUpdateDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CUpdateDlg::QueryDeviceVersion() {
   // A message box of the query runs the window's events: device notices that

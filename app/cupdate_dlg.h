@@ -33,9 +33,7 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
 
   // Message map.
   bool OnInitDialog() override;
-  void OnPaint() override;
-  IconHandle OnQueryDragIcon() override;
-  bool OnDeviceChange(uint32_t eventType, uintptr_t eventData) override;
+  void OnDeviceChange(DeviceChange change) override;
   void OnTimer(uintptr_t timerId) override;
   void OnCommand(int controlId) override;
   bool IsBusy() const override { return m_workerRunning.load(); }
@@ -98,7 +96,7 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
   // The update on the worker: the session's run, with this window as its user.
   void RunUpdateOnWorker();
   void OnWorkerEnded();
-  void HandleDeviceChange(uint32_t eventType);
+  void HandleDeviceChange(DeviceChange change);
   void HandleDeferredDeviceChanges();
   void ResetUpdateContext();
 
@@ -106,7 +104,6 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
   CDiag m_diag;
   CHid m_hid;
   UpdateSession m_session;
-  IconHandle m_hIcon = nullptr;
   IUpdateObserver* m_observer = nullptr;
   mutable std::mutex m_outcomeLock;
   std::optional<UpdateOutcome> m_lastOutcome;
@@ -120,7 +117,7 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
   // user-interface thread.
   std::unique_ptr<IThread> m_worker;
   std::atomic<bool> m_workerRunning{false};
-  std::vector<uint32_t> m_deferredEvents;
+  std::vector<DeviceChange> m_deferredEvents;
   bool m_closeWhenWorkerEnds = false;
 };
 

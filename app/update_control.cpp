@@ -41,9 +41,9 @@ void CUpdateDlg::HandleDeferredDeviceChanges() {
   // controller that arrived gets its version query.
   bool arrived = false;
   bool removed = false;
-  for (uint32_t event : m_deferredEvents) {
-    arrived = arrived || event == kDbtDeviceArrival;
-    removed = removed || event == kDbtDeviceRemoveComplete;
+  for (DeviceChange event : m_deferredEvents) {
+    arrived = arrived || event == DeviceChange::kArrival;
+    removed = removed || event == DeviceChange::kRemoval;
   }
   m_deferredEvents.clear();
   if (m_hid.SearchDevice()) {
@@ -70,26 +70,21 @@ bool CUpdateDlg::OnCloseRequest() {
   return false;
 }
 
-bool CUpdateDlg::OnDeviceChange(uint32_t eventType, uintptr_t /*eventData*/) {
+void CUpdateDlg::OnDeviceChange(DeviceChange change) {
   const bool queryRunning = m_session.State().queryRunning.load();
   if (m_workerRunning.load() || queryRunning) {
     // The worker (or a version query) owns the device and the window's
     // controls until it ends; a search or a query now would race with it.
-    const uint32_t event = eventType & 0xFFFF;
-    if (event == kDbtDeviceRemoveComplete && !queryRunning) m_session.State().removalNoticed.store(true);
-    if (event == kDbtDevNodesChanged || event == kDbtDeviceArrival ||
-        event == kDbtDeviceRemoveComplete) {
-      m_deferredEvents.push_back(event);
-    }
-    return true;
+    if (change == DeviceChange::kRemoval && !queryRunning) m_session.State().removalNoticed.store(true);
+    m_deferredEvents.push_back(change);
+    return;
   }
-  HandleDeviceChange(eventType);
-  return true;
+  HandleDeviceChange(change);
 }
 
-void CUpdateDlg::HandleDeviceChange(uint32_t eventType) {
-  switch (eventType & 0xFFFF) {
-    case kDbtDevNodesChanged:
+void CUpdateDlg::HandleDeviceChange(DeviceChange change) {
+  switch (change) {
+    case DeviceChange::kNodesChanged:
       if (m_hid.SearchDevice()) {
         m_updateButton.EnableWindow(true);
       } else {
@@ -97,20 +92,18 @@ void CUpdateDlg::HandleDeviceChange(uint32_t eventType) {
         SetWindowText(LoadText(kTextTitle));
       }
       break;
-    case kDbtDeviceArrival:
+    case DeviceChange::kArrival:
       if (m_hid.SearchDevice()) {
         m_updateButton.EnableWindow(true);
         QueryDeviceVersion();
       }
       break;
-    case kDbtDeviceRemoveComplete:
+    case DeviceChange::kRemoval:
       if (!m_hid.SearchDevice()) {
         m_updateButton.EnableWindow(false);
         m_diag.TraceText(LoadText(kTextTitle));
         SetWindowText(LoadText(kTextTitle));
       }
-      break;
-    default:
       break;
   }
 }

@@ -256,7 +256,7 @@ class CycleBus final : public IHidBus {
     const HidReadResult result = m_inner.ReadReport(h, buffer, size, timeoutMs);
     const auto end = Clock::now();
     m_insideBus += end - start;
-    if (result.code == kWaitReceived && result.bytes > 6 && buffer[2] == 0x00 &&
+    if (result.status == HidRead::kReport && result.bytes > 6 && buffer[2] == 0x00 &&
         buffer[3] == packet::kTypeFirmware && buffer[6] == packet::kCmdDataRequest) {
       if (m_requestAt != Clock::time_point{}) exchangesUs.push_back(Us(end - m_requestAt));
       m_requestAt = end;

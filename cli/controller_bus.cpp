@@ -31,7 +31,7 @@ class SingleDeviceBus::Filter final : public IDeviceNotifyTarget {
  public:
   Filter(SingleDeviceBus& owner, IDeviceNotifyTarget& target, bool present)
       : m_owner(owner), m_target(target), m_present(present) {}
-  void PostDeviceChange(uint32_t eventType) override {
+  void PostDeviceChange(DeviceChange) override {
     const bool present = m_owner.IsPresent();
     bool forward = false;
     {
@@ -39,8 +39,7 @@ class SingleDeviceBus::Filter final : public IDeviceNotifyTarget {
       forward = present != m_present;
       m_present = present;
     }
-    if (forward) m_target.PostDeviceChange(present ? kDbtDeviceArrival : kDbtDeviceRemoveComplete);
-    (void)eventType;
+    if (forward) m_target.PostDeviceChange(present ? DeviceChange::kArrival : DeviceChange::kRemoval);
   }
 
  private:

@@ -180,7 +180,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   class Notices final : public IDeviceNotifyTarget {
    public:
     explicit Notices(Station& s) : m_station(s) {}
-    void PostDeviceChange(uint32_t) override { m_station.Wake(); }
+    void PostDeviceChange(DeviceChange) override { m_station.Wake(); }
 
    private:
     Station& m_station;

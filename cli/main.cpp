@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   // the same interface language.
   {
     const std::unique_ptr<IClock> clock = MakeNativeClock();
-    ChooseTextLanguage(MakeNativeSystem(*clock, false)->GetUserDefaultUILanguage());
+    ChooseTextLanguage(MakeNativeSystem(*clock, false)->InterfaceLanguage());
   }
   CLI::App app{Tr("Tarvik Update: firmware updater for Tarvik game controllers, without a window.")};
   app.require_subcommand(1);

@@ -17,8 +17,8 @@ class ConsoleSystem final : public win32::Win32System {
   ConsoleSystem(IClock& clock, bool traceToStandardError)
       : Win32System(clock), m_traceToStandardError(traceToStandardError) {}
 
-  void OutputDebugString(const std::string& line) override {
-    Win32System::OutputDebugString(line);
+  void Trace(const std::string& line) override {
+    Win32System::Trace(line);
     if (m_traceToStandardError) WriteTraceLineToStandardError(line);
   }
   // A console program's trace has readers only on standard error or in an attached debugger.

@@ -190,7 +190,7 @@ int CHid::DiscardPendingInput() {
   uint8_t buffer[kReadBufferSize];
   int discarded = 0;
   while (discarded < kMaxDiscarded &&
-         m_bus.ReadReport(handles->read, buffer, framing.inputSize, 0).code == kWaitReceived) {
+         m_bus.ReadReport(handles->read, buffer, framing.inputSize, 0).status == HidRead::kReport) {
     ++discarded;
   }
   return discarded;
@@ -210,14 +210,15 @@ uint32_t CHid::ReadWithin(uint8_t* destination, uint8_t count, uint32_t timeoutM
   uint8_t buffer[kReadBufferSize] = {};
   const HidReadResult result =
       m_bus.ReadReport(handles->read, buffer, framing.inputSize, timeoutMs);
-  if (result.code == kWaitReceived && count > 0 && destination) {
+  if (result.status != HidRead::kReport) return result.status == HidRead::kTimedOut ? kWaitTimeout : kWaitFailed;
+  if (count > 0 && destination) {
     // Only bytes that arrived are handed over; the rest of `count` reads as zero.
     const size_t arrived = result.bytes > 1 ? std::min(result.bytes - 1, kReadBufferSize - 1) : 0;
     const size_t copied = std::min<size_t>(count, arrived);
     std::memcpy(destination, buffer + 1, copied);
     std::memset(destination + copied, 0, count - copied);
   }
-  return result.code;
+  return kWaitReceived;
 }
 
 }  // namespace tarvik

@@ -22,6 +22,16 @@ namespace tarvik {
 
 class CDiag;
 
+// What ReadHid returns: the codes of the platform's wait services.
+inline constexpr uint32_t kWaitReceived = 0;
+inline constexpr uint32_t kWaitAbandoned = 128;  // no read handle
+inline constexpr uint32_t kWaitTimeout = 258;
+inline constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;  // the device is gone or unusable
+// A read that neither brought a report nor timed out: the device is gone or unusable.
+inline constexpr bool ReadFailedOutright(uint32_t code) {
+  return code != kWaitReceived && code != kWaitTimeout;
+}
+
 // The HID interfaces present now, in the bus's order, each with its IDs: those
 // the bus could not tell are read by opening the interface once; interfaces
 // that cannot be opened or read then are left out.

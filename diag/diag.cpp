@@ -11,7 +11,7 @@ CDiag::CDiag(ISystem& system) : m_system(system) {}
 
 std::string CDiag::LogPath(const std::string& name) {
   // Resolved against the current directory at each entry, as a relative path would be.
-  std::string dir = m_system.GetCurrentDirectory();
+  std::string dir = m_system.CurrentDirectory();
   if (dir.empty()) return name;
   if (dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
   return dir + name;
@@ -54,7 +54,7 @@ void CDiag::WriteLog(const char* format, ...) {
 }
 
 void CDiag::WriteLogTimestamp() {
-  const LocalTime now = m_system.GetLocalTime();
+  const LocalTime now = m_system.LocalTimeNow();
   WriteLog("%04d-%02d-%02d %02d:%02d:%02d\n", now.year, now.month, now.day, now.hour, now.minute,
            now.second);
 }
@@ -67,9 +67,9 @@ void CDiag::Trace(const char* format, ...) {
   va_start(args, format);
   StrFormatVInto(line, format, args);
   va_end(args);
-  m_system.OutputDebugString(line);
+  m_system.Trace(line);
 }
 
-void CDiag::TraceText(const std::string& text) { m_system.OutputDebugString(text); }
+void CDiag::TraceText(const std::string& text) { m_system.Trace(text); }
 
 }  // namespace tarvik

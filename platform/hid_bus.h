@@ -16,26 +16,19 @@ inline constexpr HidHandle kInvalidHidHandle = -1;
 using NotifyHandle = std::intptr_t;
 inline constexpr NotifyHandle kNoNotifyHandle = 0;
 
-// Wait codes of a report read (the values of the platform's wait services).
-enum class WaitResult : uint32_t {
-  kReceived = 0,
-  kAbandoned = 128,  // also: no read handle
-  kTimeout = 258,
-  kFailed = 0xFFFFFFFFu,
+// What a report read brought.
+enum class HidRead : uint8_t {
+  kReport,    // a report arrived
+  kTimedOut,  // none came within the time allowed
+  kGone,      // the device is gone or unusable, or the handle is not one to read
 };
-inline constexpr uint32_t kWaitReceived = static_cast<uint32_t>(WaitResult::kReceived);
-inline constexpr uint32_t kWaitAbandoned = static_cast<uint32_t>(WaitResult::kAbandoned);
-inline constexpr uint32_t kWaitTimeout = static_cast<uint32_t>(WaitResult::kTimeout);
-inline constexpr uint32_t kWaitFailed = static_cast<uint32_t>(WaitResult::kFailed);
-// A read that neither brought a report nor timed out: the device is gone or unusable.
-inline constexpr bool ReadFailedOutright(uint32_t code) {
-  return code != kWaitReceived && code != kWaitTimeout;
-}
 
-// Device-change event types delivered to the window.
-inline constexpr uint32_t kDbtDevNodesChanged = 0x0007;
-inline constexpr uint32_t kDbtDeviceArrival = 0x8000;
-inline constexpr uint32_t kDbtDeviceRemoveComplete = 0x8004;
+// A change of the devices present, as the system or a bus tells it.
+enum class DeviceChange : uint8_t {
+  kArrival,       // an interface arrived
+  kRemoval,       // an interface was removed
+  kNodesChanged,  // something changed and the system does not say what
+};
 
 enum class HidOpenMode {
   kProbeReadWrite,  // read and write, overlapped: discovery's probe
@@ -75,8 +68,8 @@ inline std::vector<std::string> PathsOf(const std::vector<HidDeviceInfo>& device
 }
 
 struct HidReadResult {
-  uint32_t code = kWaitFailed;  // one of the kWait* codes
-  size_t bytes = 0;             // bytes that arrived (report ID included); 0 unless received
+  HidRead status = HidRead::kGone;
+  size_t bytes = 0;  // bytes that arrived (report ID included); 0 unless a report
 };
 
 // Receives device-change events. The window host implements it and hands each
@@ -85,7 +78,7 @@ struct HidReadResult {
 class IDeviceNotifyTarget {
  public:
   virtual ~IDeviceNotifyTarget() = default;
-  virtual void PostDeviceChange(uint32_t eventType) = 0;
+  virtual void PostDeviceChange(DeviceChange change) = 0;
 };
 
 class IHidBus {

@@ -31,19 +31,19 @@ class ISystem {
  public:
   virtual ~ISystem() = default;
   // The user's interface language as a Windows language id (2052 Chinese (PRC), 1033 English (US)).
-  virtual uint16_t GetUserDefaultUILanguage() = 0;
-  virtual LocalTime GetLocalTime() = 0;
+  virtual uint16_t InterfaceLanguage() = 0;
+  virtual LocalTime LocalTimeNow() = 0;
   // The process's current directory (UTF-8, no trailing separator).
-  virtual std::string GetCurrentDirectory() = 0;
+  virtual std::string CurrentDirectory() = 0;
   // The calling thread's last system error code (0 when none).
-  virtual uint32_t GetLastError() = 0;
+  virtual uint32_t LastErrorCode() = 0;
   // One debugger trace line, UTF-8, handed over unchanged.
-  virtual void OutputDebugString(const std::string& line) = 0;
+  virtual void Trace(const std::string& line) = 0;
   // Whether a trace line handed over now reaches anyone (standard error, a
   // debugger, a transcript); when not, it need not be formatted at all.
   virtual bool TraceReceived() { return true; }
   // The string-table entry `id` (UTF-8); empty when the entry is missing.
-  virtual std::string LoadStringResource(uint16_t id) = 0;
+  virtual std::string StringTableEntry(uint16_t id) = 0;
   virtual std::unique_ptr<IThread> StartThread(std::function<void()> body) = 0;
   virtual IClock& Clock() = 0;
 };

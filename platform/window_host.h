@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/hid_bus.h"
 
@@ -18,33 +19,24 @@ namespace tarvik {
 enum class MsgBoxButtons { kOk, kOkCancel };
 enum class MsgBoxAnswer { kOk = 1, kCancel = 2 };  // IDOK, IDCANCEL
 
-// File-open dialog flags the system uses.
-inline constexpr uint32_t kOfnOverwritePrompt = 0x00000002;  // OFN_OVERWRITEPROMPT
-inline constexpr uint32_t kOfnHideReadOnly = 0x00000004;     // OFN_HIDEREADONLY
+// One kind of file the open dialog offers.
+struct FileType {
+  std::string label;    // "File type(*.dat)"
+  std::string pattern;  // "*.dat"
+};
 
+// What the open dialog asks for. Each host shows it in its system's own dialog.
 struct FileDialogRequest {
-  // Filter in the framework's form: "label|pattern||", e.g. "File type(*.dat)|*.dat||".
-  std::string filter;
+  std::vector<FileType> types;  // the first is the one offered first
   std::string initialDirectory;
-  std::string defaultExtension;
-  uint32_t flags = 0;
 };
-
-struct Size {
-  int width = 0;
-  int height = 0;
-};
-
-using IconHandle = const void*;
 
 // What the host calls on the window, always on the user-interface thread.
 class IDialogEvents {
  public:
   virtual ~IDialogEvents() = default;
   virtual bool OnInitDialog() = 0;
-  virtual void OnPaint() = 0;
-  virtual IconHandle OnQueryDragIcon() = 0;
-  virtual bool OnDeviceChange(uint32_t eventType, uintptr_t eventData) = 0;
+  virtual void OnDeviceChange(DeviceChange change) = 0;
   virtual void OnTimer(uintptr_t timerId) = 0;
   virtual void OnCommand(int controlId) = 0;  // BN_CLICKED of a push button
   // True while the window has background work (an update worker) running.
@@ -76,15 +68,9 @@ class IWindowHost : public IDeviceNotifyTarget {
     PostToUi([this, id, pos] { SetProgressPos(id, pos); });
   }
 
-  // Icons and the minimised window's painting.
-  virtual IconHandle LoadIcon(int resourceId) = 0;  // nullptr when missing
-  virtual void SetIcon(IconHandle icon, bool big) = 0;
-  virtual bool IsIconic() = 0;
-  virtual Size ClientSize() = 0;
-  virtual Size SystemIconSize() = 0;  // SM_CXICON, SM_CYICON
-  // Erases the icon's background and draws `icon` at x, y of the client area.
-  virtual void PaintIcon(IconHandle icon, int x, int y) = 0;
-  virtual void DefaultPaint() = 0;
+  // The window's big or small icon, the resource `resourceId`. A host that
+  // draws the minimised window draws this icon.
+  virtual void SetIcon(int resourceId, bool big) = 0;
 
   // Modal boxes owned by the window. A missing caption shows the application's name.
   virtual MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,

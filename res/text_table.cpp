@@ -9,7 +9,7 @@ uint16_t StringIdForText(uint16_t languageId, int textIndex) {
 
 std::string LoadText(ISystem& system, int textIndex) {
   // The language is asked for at every call: nothing is cached.
-  return system.LoadStringResource(StringIdForText(system.GetUserDefaultUILanguage(), textIndex));
+  return system.StringTableEntry(StringIdForText(system.InterfaceLanguage(), textIndex));
 }
 
 }  // namespace tarvik

@@ -125,8 +125,8 @@ void SimHidBus::TakeArrivals() {
   }
   if (left + arrived == 0) return;
   m_changed.notify_all();
-  for (int i = 0; i < left; ++i) Notify(kDbtDeviceRemoveComplete);
-  for (int i = 0; i < arrived; ++i) Notify(kDbtDeviceArrival);
+  for (int i = 0; i < left; ++i) Notify(DeviceChange::kRemoval);
+  for (int i = 0; i < arrived; ++i) Notify(DeviceChange::kArrival);
   for (auto& [id, done] : released) done(id);
 }
 
@@ -183,7 +183,7 @@ int SimHidBus::Plug(SimDeviceSetup setup, bool notify) {
     m_devicesByPath[device.setup.path].push_back(id);
     m_devices.emplace(id, std::move(device));
   }
-  if (notify) Notify(kDbtDeviceArrival);
+  if (notify) Notify(DeviceChange::kArrival);
   return id;
 }
 
@@ -235,7 +235,7 @@ void SimHidBus::Unplug(int device, bool notify) {
   }
   if (left) {
     m_changed.notify_all();
-    if (notify) Notify(kDbtDeviceRemoveComplete);
+    if (notify) Notify(DeviceChange::kRemoval);
   }
   if (released) released(device);
 }
@@ -310,7 +310,7 @@ void SimHidBus::Deliver(int device, std::vector<uint8_t> report, uint32_t delayM
   m_changed.notify_all();
 }
 
-void SimHidBus::Notify(uint32_t eventType) { m_targets.Post(eventType); }
+void SimHidBus::Notify(DeviceChange change) { m_targets.Post(change); }
 
 void SimHidBus::KeepExchangeLog(bool keep) {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -445,7 +445,7 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
   for (;;) {
     auto h = m_handles.find(handle);
     if (h == m_handles.end() || h->second.mode == HidOpenMode::kWriteSync) {
-      return {kWaitAbandoned, 0};
+      return {HidRead::kGone, 0};
     }
     Device* dev = FindDevice(h->second.device);
     std::deque<PendingReport>& queue = h->second.queue;
@@ -457,11 +457,11 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       Depart(*dev);
       lock.unlock();
       m_changed.notify_all();
-      Notify(kDbtDeviceRemoveComplete);
+      Notify(DeviceChange::kRemoval);
       lock.lock();
       continue;
     }
-    if (!dev || (h->second.orphaned ? queue.empty() : !dev->present)) return {kWaitFailed, 0};
+    if (!dev || (h->second.orphaned ? queue.empty() : !dev->present)) return {HidRead::kGone, 0};
     if (!queue.empty() && queue.front().dueMs <= now) {
       PendingReport pending = std::move(queue.front());
       queue.pop_front();
@@ -470,7 +470,7 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
       if (m_keepExchanges) {
         m_exchanges.push_back({SimExchange::Direction::kIn, dev->id, pending.report, now});
       }
-      return {kWaitReceived, bytes};
+      return {HidRead::kReport, bytes};
     }
     // Nothing but time ends this wait: a clock that lets it moves on to the
     // next report, else to the device's leaving, else to the time-out.
@@ -478,9 +478,9 @@ HidReadResult SimHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
     const bool leaveDue = !reportDue && dev->leaving && !h->second.orphaned && dev->leaveAtMs <= deadline;
     if (m_clock.AdvanceIdleTo(reportDue ? queue.front().dueMs : leaveDue ? dev->leaveAtMs : deadline)) {
       if (reportDue || leaveDue) continue;
-      return {kWaitTimeout, 0};
+      return {HidRead::kTimedOut, 0};
     }
-    if (now >= deadline) return {kWaitTimeout, 0};
+    if (now >= deadline) return {HidRead::kTimedOut, 0};
     uint64_t wakeAt = deadline;
     if (!queue.empty()) wakeAt = std::min(wakeAt, queue.front().dueMs);
     m_changed.wait_for(lock, std::chrono::milliseconds(wakeAt - now));

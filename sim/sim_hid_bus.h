@@ -184,7 +184,7 @@ class SimHidBus final : public IHidBus {
   void LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs);
   // Takes a leaving device off the bus (m_lock held); the caller sends the removal notice.
   void Depart(Device& device);
-  void Notify(uint32_t eventType);
+  void Notify(DeviceChange change);
   // Takes the devices whose time to leave has come off the bus, then puts
   // those whose time to arrive has come on it.
   void TakeArrivals();

@@ -74,7 +74,7 @@ TEST_F(BootChannelTest, EraseRoundsTheLengthUpTo32KiB) {
   const uint32_t lengths[] = {0, 1, 32768, 32769};
   const uint32_t totals[] = {0, 32768, 32768, 65536};
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(channel.EraseFlash(kCmdErase, 0x08004000, lengths[i]), 1);
+    EXPECT_TRUE(channel.EraseFlash(kCmdErase, 0x08004000, lengths[i]).ok());
     const Bytes frame = Frames().back();
     EXPECT_EQ(GetLe32(&frame[1 + kFrameTotalLength]), totals[i]) << lengths[i];
     EXPECT_EQ(GetLe32(&frame[1 + kFrameDataLength]), 0u);
@@ -88,7 +88,7 @@ TEST_F(BootChannelTest, EraseBusyAnswersDoNotUseUpTheTries) {
     ++erases;
     port.SendInputReport(test::BootReply(test::BootCommandOf(r), erases <= 3 ? kStatusBusy : kStatusDone));
   });
-  EXPECT_EQ(channel.EraseFlash(kCmdErase, 0, 100), 1);
+  EXPECT_TRUE(channel.EraseFlash(kCmdErase, 0, 100).ok());
   EXPECT_EQ(erases, 4);
   EXPECT_EQ(clock.NowMs(), 4000u);
 }
@@ -96,7 +96,7 @@ TEST_F(BootChannelTest, EraseBusyAnswersDoNotUseUpTheTries) {
 TEST_F(BootChannelTest, EraseNeverAnsweredSendsElevenFramesASecondApart) {
   Connect({});
   hid.SetReadTimeout(10);
-  EXPECT_EQ(channel.EraseFlash(kCmdErase, 0, 100), 0);
+  EXPECT_FALSE(channel.EraseFlash(kCmdErase, 0, 100).ok());
   ASSERT_EQ(frameTimes.size(), 11u);
   for (size_t i = 1; i < frameTimes.size(); ++i) EXPECT_EQ(frameTimes[i] - frameTimes[i - 1], 1010u);
   EXPECT_EQ(Reads(), 0u);
@@ -109,7 +109,7 @@ TEST_F(BootChannelTest, EraseThatStaysBusyGivesUpAfterSixtyAnswers) {
     ++erases;
     port.SendInputReport(test::BootReply(test::BootCommandOf(r), kStatusBusy));
   });
-  EXPECT_EQ(channel.EraseFlash(kCmdErase, 0, 100), 0);
+  EXPECT_FALSE(channel.EraseFlash(kCmdErase, 0, 100).ok());
   EXPECT_EQ(erases, CBootChannel::kMaxBusyAnswers);
 }
 
@@ -122,7 +122,7 @@ TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
   hid.SetReadTimeout(10);
   uint8_t data[60] = {};
   channel.SetAddressSelect(kAddressAtMcu);
-  EXPECT_EQ(channel.WriteFlash(data, 0x1000, 60, 200, FlashWrite::kFirmwareData), 0);
+  EXPECT_FALSE(channel.WriteFlash(data, 0x1000, 60, 200, FlashWrite::kFirmwareData).ok());
   ASSERT_EQ(Frames().size(), 1u);  // the frame is not sent again
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameAddress]), 0x80001000u);
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameDataLength]), 46u);
@@ -143,7 +143,7 @@ TEST_F(BootChannelTest, WriteAcknowledgedOnALatePoll) {
   });
   hid.SetReadTimeout(10);
   uint8_t data[46] = {};
-  EXPECT_EQ(channel.WriteFlash(data, 0, 46, 46, FlashWrite::kFirmwareData), 1);
+  EXPECT_TRUE(channel.WriteFlash(data, 0, 46, 46, FlashWrite::kFirmwareData).ok());
   EXPECT_LT(clock.NowMs(), 60u);
 }
 
@@ -151,7 +151,7 @@ TEST_F(BootChannelTest, InformationNeverAnsweredReadsFiveTimesAndSendsSixFrames)
   Connect({});
   channel.SetAddressSelect(kAddressAtMcu);
   uint8_t block[46] = {};
-  EXPECT_EQ(channel.GetDeviceInfo(block, 46), 0);
+  EXPECT_FALSE(channel.GetDeviceInfo(block, 46).ok());
   const auto frames = Frames();
   ASSERT_EQ(frames.size(), 6u);
   for (const Bytes& f : frames) {
@@ -168,7 +168,7 @@ TEST_F(BootChannelTest, InformationAnsweredOnlyByOtherRepliesReadsFiveTimesWithO
     for (int i = 0; i < 6; ++i) port.SendInputReport(test::BootReply(kCmdErase));
   });
   uint8_t block[46] = {};
-  EXPECT_EQ(channel.GetDeviceInfo(block, 46), 0);
+  EXPECT_FALSE(channel.GetDeviceInfo(block, 46).ok());
   EXPECT_EQ(Frames().size(), 1u);
   EXPECT_EQ(Reads(), 5u);
   EXPECT_EQ(clock.NowMs(), 0u);
@@ -181,7 +181,7 @@ TEST_F(BootChannelTest, InformationBlockIsCopiedFromReplyOffset18) {
     port.SendInputReport(reply);
   });
   uint8_t block[46] = {};
-  EXPECT_EQ(channel.GetDeviceInfo(block, 46), 1);
+  EXPECT_TRUE(channel.GetDeviceInfo(block, 46).ok());
   for (int i = 0; i < 46; ++i) ASSERT_EQ(block[i], i + 1);
 }
 
@@ -194,16 +194,16 @@ TEST_F(BootChannelTest, RepliesThatFailAnyTestDoNotAcknowledge) {
   for (const Case& c : cases) {
     Bytes reply = test::BootReply(c.echo, c.status, c.lead, c.marker);
     Connect([reply](const Bytes&, SimDevicePort& port) { port.SendInputReport(reply); });
-    EXPECT_EQ(channel.ResetDevice(), 0);
+    EXPECT_FALSE(channel.ResetDevice().ok());
     bus.Unplug(device, false);
   }
   Connect([](const Bytes& r, SimDevicePort& port) { port.SendInputReport(test::BootReply(test::BootCommandOf(r))); });
-  EXPECT_EQ(channel.ResetDevice(), 1);
+  EXPECT_TRUE(channel.ResetDevice().ok());
 }
 
 TEST_F(BootChannelTest, ResetWithoutReplyFailsAfterOneRead) {
   Connect({});
-  EXPECT_EQ(channel.ResetDevice(), 0);
+  EXPECT_FALSE(channel.ResetDevice().ok());
   EXPECT_EQ(Frames().size(), 1u);
   EXPECT_EQ(clock.NowMs(), 200u);
   const Bytes expected = Frame({0x00, 0x05, 0x07}, 65);
@@ -214,10 +214,10 @@ TEST_F(BootChannelTest, NoFrameLeavesOnceStopped) {
   Connect({});
   abort = true;
   uint8_t block[46] = {};
-  EXPECT_EQ(channel.EraseFlash(kCmdErase, 0, 1), 0);
-  EXPECT_EQ(channel.WriteFlash(block, 0, 4, 4, FlashWrite::kFirmwareData), 0);
-  EXPECT_EQ(channel.GetDeviceInfo(block, 46), 0);
-  EXPECT_EQ(channel.ResetDevice(), 0);
+  EXPECT_FALSE(channel.EraseFlash(kCmdErase, 0, 1).ok());
+  EXPECT_FALSE(channel.WriteFlash(block, 0, 4, 4, FlashWrite::kFirmwareData).ok());
+  EXPECT_FALSE(channel.GetDeviceInfo(block, 46).ok());
+  EXPECT_FALSE(channel.ResetDevice().ok());
   EXPECT_TRUE(Frames().empty());
 }
 

@@ -233,7 +233,7 @@ TEST_F(BootUpdateTest, ConfirmationShowsTheImageAndControllerVersions) {
   Update(Record((2u << 16) | 123, 0x1000, Payload(10)));
   EXPECT_EQ(user.MessageTexts().at(0), "Fw 1.23 beta2 and current is 1.00\n");
   EXPECT_EQ(user.events.at(3).kind, "filedialog");
-  EXPECT_EQ(user.events.at(3).text, "File type(*.dat)|*.dat||");
+  EXPECT_EQ(user.events.at(3).text, "File type(*.dat) *.dat");
 }
 
 TEST_F(BootUpdateTest, RejectedImageSendsNothingAndSetsTheButtonAgain) {
@@ -305,9 +305,9 @@ TEST_F(BootUpdateTest, NotificationsDuringTheUpdateAreHandledOnceItHasEnded) {
   RunWindow([&](CUpdateDlg& dlg) {
     user.onProgress = [&](int pos) {
       if (pos != 46) return;
-      host.PostDeviceChange(kDbtDeviceRemoveComplete);
-      host.PostDeviceChange(kDbtDeviceArrival);
-      host.PostDeviceChange(kDbtDevNodesChanged);
+      host.PostDeviceChange(DeviceChange::kRemoval);
+      host.PostDeviceChange(DeviceChange::kArrival);
+      host.PostDeviceChange(DeviceChange::kNodesChanged);
     };
     ASSERT_TRUE(PressUpdate(dlg));
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.23 r5)");  // the stamped version

@@ -14,8 +14,8 @@ namespace {
 
 class RecordingTarget final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override { events.push_back(eventType); }
-  std::vector<uint32_t> events;
+  void PostDeviceChange(DeviceChange eventType) override { events.push_back(eventType); }
+  std::vector<DeviceChange> events;
 };
 
 class ControllerBusTest : public ::testing::Test {
@@ -96,9 +96,9 @@ TEST_F(ControllerBusTest, OnlyItsOwnArrivalAndRemovalReachTheWindow) {
   clock.SleepMs(100);
   bus.EnumerateInterfaces();  // the third arrives
   EXPECT_TRUE(firstWindow.events.empty());
-  EXPECT_EQ(thirdWindow.events, std::vector<uint32_t>{kDbtDeviceArrival});
+  EXPECT_EQ(thirdWindow.events, std::vector<DeviceChange>{DeviceChange::kArrival});
   bus.Unplug(controllers[0].controller);
-  EXPECT_EQ(firstWindow.events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
+  EXPECT_EQ(firstWindow.events, std::vector<DeviceChange>{DeviceChange::kRemoval});
   third.UnregisterNotify(thirdHandle);
   bus.Unplug(controllers[2].controller);
   EXPECT_EQ(thirdWindow.events.size(), 1u);

@@ -15,18 +15,13 @@ namespace {
 class CountingDialog final : public IDialogEvents {
  public:
   bool OnInitDialog() override { return true; }
-  void OnPaint() override {}
-  IconHandle OnQueryDragIcon() override { return nullptr; }
-  bool OnDeviceChange(uint32_t eventType, uintptr_t) override {
-    events.push_back(eventType);
-    return true;
-  }
+  void OnDeviceChange(DeviceChange change) override { events.push_back(change); }
   void OnTimer(uintptr_t) override { ++ticks; }
   void OnCommand(int id) override { commands.push_back(id); }
   bool IsBusy() const override { return busy; }
   bool OnCloseRequest() override { return !busy; }
 
-  std::vector<uint32_t> events;
+  std::vector<DeviceChange> events;
   std::vector<int> commands;
   int ticks = 0;
   std::atomic<bool> busy{false};
@@ -114,13 +109,13 @@ TEST_F(HeadlessHostTest, TimerTicksOnVirtualTimeUntilKilled) {
 TEST_F(HeadlessHostTest, DeviceChangesReachTheWindowInOrder) {
   Run([&] {
     std::thread notifier([&] {
-      host.PostDeviceChange(0x8000);
-      host.PostDeviceChange(0x8004);
+      host.PostDeviceChange(DeviceChange::kArrival);
+      host.PostDeviceChange(DeviceChange::kRemoval);
     });
     notifier.join();
     host.PumpPending();
   });
-  EXPECT_EQ(dialog.events, (std::vector<uint32_t>{0x8000, 0x8004}));
+  EXPECT_EQ(dialog.events, (std::vector<DeviceChange>{DeviceChange::kArrival, DeviceChange::kRemoval}));
   EXPECT_EQ(user.Count("device"), 2u);
 }
 

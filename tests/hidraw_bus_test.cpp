@@ -181,13 +181,13 @@ TEST(HidrawPermissionTest, RulesFileComesFromTheProgramsTreeThenTheSystemThenThe
 
 class NoticeLog final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override {
+  void PostDeviceChange(DeviceChange eventType) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_events.push_back(eventType);
     m_changed.notify_all();
   }
   // The events once there are `count` of them (or after two seconds).
-  std::vector<uint32_t> WaitFor(size_t count) {
+  std::vector<DeviceChange> WaitFor(size_t count) {
     std::unique_lock<std::mutex> lock(m_lock);
     m_changed.wait_for(lock, std::chrono::seconds(2), [&] { return m_events.size() >= count; });
     return m_events;
@@ -196,7 +196,7 @@ class NoticeLog final : public IDeviceNotifyTarget {
  private:
   std::mutex m_lock;
   std::condition_variable m_changed;
-  std::vector<uint32_t> m_events;
+  std::vector<DeviceChange> m_events;
 };
 
 uint64_t ElapsedMs(std::chrono::steady_clock::time_point since) {
@@ -319,7 +319,7 @@ TEST_F(HidrawBusTest, AttributesComeFromTheNodeAndClosedHandlesFindNothing) {
   EXPECT_EQ(errno, EBADF);
   uint8_t report[65] = {0x81};
   EXPECT_FALSE(bus.WriteReport(probe, report, sizeof report));
-  EXPECT_EQ(bus.ReadReport(probe, report, sizeof report, 10).code, kWaitAbandoned);
+  EXPECT_EQ(bus.ReadReport(probe, report, sizeof report, 10).status, HidRead::kGone);
   // The next handle is a new number, not the closed one again.
   const HidHandle next = bus.Open(device.devnode, HidOpenMode::kProbeReadWrite);
   EXPECT_NE(next, probe);
@@ -338,7 +338,7 @@ TEST_F(HidrawBusTest, ReadsOfANumberedDeviceKeepTheirReportId) {
   ASSERT_TRUE(device.SendInput(sent));
   uint8_t buffer[128] = {};
   const HidReadResult result = bus.ReadReport(read, buffer, 64, 1000);
-  EXPECT_EQ(result.code, kWaitReceived);
+  EXPECT_EQ(result.status, HidRead::kReport);
   ASSERT_EQ(result.bytes, 64u);
   EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 64), sent);
   bus.Close(read);
@@ -355,7 +355,7 @@ TEST_F(HidrawBusTest, ReadsOfAnUnnumberedDeviceGetReportIdZeroInFrontOneReportEa
   for (const std::vector<uint8_t>* sent : {&first, &second}) {
     uint8_t buffer[128] = {0xEE};
     const HidReadResult result = bus.ReadReport(read, buffer, 65, 1000);
-    EXPECT_EQ(result.code, kWaitReceived);
+    EXPECT_EQ(result.status, HidRead::kReport);
     ASSERT_EQ(result.bytes, 65u);
     EXPECT_EQ(buffer[0], 0x00);
     EXPECT_EQ(std::vector<uint8_t>(buffer + 1, buffer + 65), *sent);
@@ -380,7 +380,7 @@ TEST_F(HidrawBusTest, WritesArriveAsFramedOneReportPerWrite) {
   EXPECT_FALSE(bus.WriteReport(read, first.data(), first.size()));
   EXPECT_EQ(errno, EBADF);
   uint8_t buffer[65];
-  EXPECT_EQ(bus.ReadReport(write, buffer, sizeof buffer, 10).code, kWaitAbandoned);
+  EXPECT_EQ(bus.ReadReport(write, buffer, sizeof buffer, 10).status, HidRead::kGone);
   EXPECT_EQ(device.Written().size(), 2u);
 
   device.ShortenWrites();
@@ -398,7 +398,7 @@ TEST_F(HidrawBusTest, ReadWithoutReportTimesOutAfterItsTimeout) {
   const auto start = std::chrono::steady_clock::now();
   const HidReadResult result = bus.ReadReport(read, buffer, sizeof buffer, 150);
   const uint64_t elapsed = ElapsedMs(start);
-  EXPECT_EQ(result.code, kWaitTimeout);
+  EXPECT_EQ(result.status, HidRead::kTimedOut);
   EXPECT_EQ(result.bytes, 0u);
   EXPECT_GE(elapsed, 150u);
   EXPECT_LT(elapsed, 1000u);
@@ -418,7 +418,7 @@ TEST_F(HidrawBusTest, UnplugFailsAWaitingReadAtOnceAndLaterWrites) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   device.Unplug();
   const HidReadResult result = pending.get();
-  EXPECT_EQ(result.code, kWaitFailed);
+  EXPECT_EQ(result.status, HidRead::kGone);
   EXPECT_LT(ElapsedMs(start), 2000u);
 
   const std::vector<uint8_t> report(64, 0x81);
@@ -440,7 +440,7 @@ TEST_F(HidrawBusTest, CloseCancelsAWaitingRead) {
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   bus.Close(read);
-  EXPECT_EQ(pending.get().code, kWaitAbandoned);
+  EXPECT_EQ(pending.get().status, HidRead::kGone);
   EXPECT_LT(ElapsedMs(start), 2000u);
 }
 
@@ -454,16 +454,16 @@ TEST_F(HidrawBusTest, HotplugReachesRegisteredTargetsOnly) {
   ASSERT_TRUE(bus.IsWatching());
 
   test::MockHidrawDevice& first = PlugNumbered(1);
-  EXPECT_EQ(leaves.WaitFor(1), (std::vector<uint32_t>{kDbtDeviceArrival}));
+  EXPECT_EQ(leaves.WaitFor(1), (std::vector<DeviceChange>{DeviceChange::kArrival}));
   first.Unplug();
   EXPECT_EQ(leaves.WaitFor(2),
-            (std::vector<uint32_t>{kDbtDeviceArrival, kDbtDeviceRemoveComplete}));
+            (std::vector<DeviceChange>{DeviceChange::kArrival, DeviceChange::kRemoval}));
 
   bus.UnregisterNotify(leaving);
   EXPECT_TRUE(bus.IsWatching());
   PlugUnnumbered(2);
-  EXPECT_EQ(stays.WaitFor(3), (std::vector<uint32_t>{kDbtDeviceArrival, kDbtDeviceRemoveComplete,
-                                                     kDbtDeviceArrival}));
+  EXPECT_EQ(stays.WaitFor(3), (std::vector<DeviceChange>{DeviceChange::kArrival, DeviceChange::kRemoval,
+                                                     DeviceChange::kArrival}));
   EXPECT_EQ(leaves.WaitFor(2).size(), 2u);
 
   bus.UnregisterNotify(staying);

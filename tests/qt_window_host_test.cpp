@@ -67,7 +67,10 @@ class QtWindowTest : public ::testing::Test {
   void ChooseImage(const test::Bytes& image) {
     const std::string path = test::WriteFile(dir.Path() / "fw.dat", image);
     host.SetFileDialogHook([this, path](const FileDialogRequest& request) {
-      EXPECT_EQ(request.filter, LoadText(system, kTextFileType) + "(*.dat)|*.dat||");
+      EXPECT_EQ(request.types.size(), 1u);
+      if (request.types.empty()) return std::optional<std::optional<std::string>>(std::nullopt);
+      EXPECT_EQ(request.types[0].label, LoadText(system, kTextFileType) + "(*.dat)");
+      EXPECT_EQ(request.types[0].pattern, "*.dat");
       EXPECT_EQ(request.initialDirectory, dir.Path().string());
       return std::optional<std::optional<std::string>>(path);
     });
@@ -233,7 +236,7 @@ TEST(QtTranslationsTest, QtsOwnButtonsAndFileDialogFollowTheChineseTexts) {
   };
   const auto fileDialog = [&] {
     FileDialogRequest request;
-    request.filter = "File type(*.dat)|*.dat||";
+    request.types = {{"File type(*.dat)", "*.dat"}};
     request.initialDirectory = QDir::tempPath().toStdString();
     EXPECT_EQ(host.OpenFileDialog(request), std::nullopt);
   };

@@ -103,19 +103,19 @@ TEST(ReplayBusTest, AnswersComeOnTheRecordedTimingAndSilenceTimesOut) {
           R"({"t":905,"ev":"fail","op":"read","code":4294967295})" "\n");
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x01})));
   std::vector<uint8_t> report;
-  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_EQ(rig.Read(report).status, HidRead::kReport);
   EXPECT_EQ(report, Bytes({0x00, 0xa1}));
   EXPECT_EQ(rig.clock.NowMs(), 1030u);  // 30 ms after the write, as recorded
-  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_EQ(rig.Read(report).status, HidRead::kReport);
   EXPECT_EQ(report, Bytes({0x00, 0xa2}));
   EXPECT_EQ(rig.clock.NowMs(), 1040u);
   // Nothing was recorded after the second report: the engine's own time-out, on the clock.
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x02})));
-  EXPECT_EQ(rig.Read(report, 700).code, kWaitTimeout);
+  EXPECT_EQ(rig.Read(report, 700).status, HidRead::kTimedOut);
   EXPECT_EQ(rig.clock.NowMs(), 1740u);
   // The controller left: the read fails outright.
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x03})));
-  EXPECT_EQ(rig.Read(report).code, kWaitFailed);
+  EXPECT_EQ(rig.Read(report).status, HidRead::kGone);
   EXPECT_FALSE(rig.bus.Verdict());
   EXPECT_EQ(rig.bus.ReportsMatched(), 3u);
 }
@@ -126,9 +126,9 @@ TEST(ReplayBusTest, AnEmptyRecordedReportIsReceivedEmpty) {
           R"({"t":0,"ev":"in","hex":"00a1"})" "\n");
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x01})));
   std::vector<uint8_t> report;
-  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_EQ(rig.Read(report).status, HidRead::kReport);
   EXPECT_TRUE(report.empty());
-  EXPECT_EQ(rig.Read(report).code, kWaitReceived);
+  EXPECT_EQ(rig.Read(report).status, HidRead::kReport);
   EXPECT_EQ(report, Bytes({0x00, 0xa1}));
 }
 
@@ -136,7 +136,7 @@ TEST(ReplayBusTest, ARecordedReportIsNotLaterThanTheReadThatGotIt) {
   Rig rig(std::string(kBus) + R"({"t":0,"ev":"out","hex":"0001"})" "\n" R"({"t":5000,"ev":"in","hex":"00a1"})" "\n");
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x01})));
   std::vector<uint8_t> report;
-  EXPECT_EQ(rig.Read(report, 1000).code, kWaitReceived);
+  EXPECT_EQ(rig.Read(report, 1000).status, HidRead::kReport);
   EXPECT_EQ(rig.clock.NowMs(), 2000u);
 }
 
@@ -181,15 +181,15 @@ TEST(ReplayBusTest, TheFirstDifferentReportEndsTheReplayWithWhereAndWhat) {
     if (!verdict->actual) continue;
     // After the difference the controller is as good as gone: the engine ends its run.
     std::vector<uint8_t> report;
-    EXPECT_EQ(rig.Read(report).code, kWaitFailed);
+    EXPECT_EQ(rig.Read(report).status, HidRead::kGone);
     EXPECT_FALSE(rig.Write(Bytes({0x00, 0x01, 0x02})));
   }
 }
 
 class NoticeCounter final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override { events.push_back(eventType); }
-  std::vector<uint32_t> events;
+  void PostDeviceChange(DeviceChange eventType) override { events.push_back(eventType); }
+  std::vector<DeviceChange> events;
 };
 
 // A controller leaves once the output report before its leaving is sent (its
@@ -209,14 +209,14 @@ TEST(ReplayBusTest, ControllersLeaveAndComeBackAfterTheReportsTheyFollowed) {
   ASSERT_TRUE(rig.Write(Bytes({0x00, 0x07})));
   EXPECT_EQ(rig.bus.EnumerateDevices().size(), 1u);
   EXPECT_EQ(rig.bus.Open("/dev/hidraw4", HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
-  EXPECT_EQ(notices.events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
+  EXPECT_EQ(notices.events, std::vector<DeviceChange>{DeviceChange::kRemoval});
   rig.clock.SleepMs(839);
   EXPECT_EQ(rig.bus.EnumerateDevices().size(), 1u);
   rig.clock.SleepMs(1);
   const std::vector<HidDeviceInfo> back = rig.bus.EnumerateDevices();
   ASSERT_EQ(back.size(), 2u);
   EXPECT_EQ(back[1].path, "/dev/hidraw4");
-  EXPECT_EQ(notices.events, (std::vector<uint32_t>{kDbtDeviceRemoveComplete, kDbtDeviceArrival}));
+  EXPECT_EQ(notices.events, (std::vector<DeviceChange>{DeviceChange::kRemoval, DeviceChange::kArrival}));
 }
 
 // Several controllers ("dev"): numbered as the transcript's "bus" lines say,
@@ -250,8 +250,8 @@ TEST(ReplayBusTest, NumberedControllersEachPlayTheirOwnReports) {
     ASSERT_TRUE(bus.WriteReport(first, toFirst, 2));
     ASSERT_TRUE(bus.WriteReport(second, toSecond, 2));
     uint8_t buffer[8] = {};
-    EXPECT_EQ(bus.ReadReport(first, buffer, sizeof buffer, 100).code, kWaitTimeout);
-    EXPECT_EQ(bus.ReadReport(second, buffer, sizeof buffer, 100).code, kWaitReceived);
+    EXPECT_EQ(bus.ReadReport(first, buffer, sizeof buffer, 100).status, HidRead::kTimedOut);
+    EXPECT_EQ(bus.ReadReport(second, buffer, sizeof buffer, 100).status, HidRead::kReport);
     EXPECT_EQ(buffer[1], 0xb2);
     EXPECT_FALSE(bus.Verdict());
   }

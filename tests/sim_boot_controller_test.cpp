@@ -72,7 +72,7 @@ class BootControllerTest : public ::testing::Test {
   std::optional<Bytes> Read(uint32_t timeoutMs = 100) {
     Bytes report(1 + kReplySize, 0);
     const HidReadResult result = bus.ReadReport(reader, report.data(), report.size(), timeoutMs);
-    if (result.code != kWaitReceived) return std::nullopt;
+    if (result.status != HidRead::kReport) return std::nullopt;
     EXPECT_EQ(report[0], 0x00);
     return Bytes(report.begin() + 1, report.end());
   }
@@ -285,8 +285,8 @@ TEST_F(BootControllerTest, SilentCommandsStillActAndResetStartsTheChunkCountAgai
 using NoticeLog = test::NoticeCollector;  // the notices a bus sends, in order
 
 constexpr uint32_t kAway = SimBootController::kResetAwayMs;
-const std::vector<uint32_t> kLeft = {kDbtDeviceRemoveComplete};
-const std::vector<uint32_t> kLeftAndBack = {kDbtDeviceRemoveComplete, kDbtDeviceArrival};
+const std::vector<DeviceChange> kLeft = {DeviceChange::kRemoval};
+const std::vector<DeviceChange> kLeftAndBack = {DeviceChange::kRemoval, DeviceChange::kArrival};
 
 TEST_F(BootControllerTest, AtItsResetTheControllerLeavesAndComesBackRunningWhatItWasStamped) {
   NoticeLog notices;

@@ -22,8 +22,8 @@ namespace {
 
 class CountingTarget final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override {
-    if (eventType == kDbtDeviceArrival) arrivals.fetch_add(1);
+  void PostDeviceChange(DeviceChange eventType) override {
+    if (eventType == DeviceChange::kArrival) arrivals.fetch_add(1);
   }
   std::atomic<int> arrivals{0};
 };

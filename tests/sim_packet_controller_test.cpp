@@ -97,7 +97,7 @@ class PacketControllerTest : public ::testing::Test {
     const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(model->ReportMode()));
     Bytes report(kReadBufferSize, 0);
     const HidReadResult result = bus.ReadReport(reader, report.data(), report.size(), timeoutMs);
-    if (result.code != kWaitReceived) return std::nullopt;
+    if (result.status != HidRead::kReport) return std::nullopt;
     EXPECT_EQ(result.bytes, framing.inputSize);
     EXPECT_EQ(report[0], framing.firstByte);
     const auto end = report.begin() + 2 + report[1];
@@ -237,10 +237,10 @@ TEST_F(PacketControllerTest, Mode2SignalReplugsAsAMode1ControllerOnlyWhenTold) {
   bus.RegisterNotify(window);
   const HidHandle oldWriter = writer;
   Write(Short(kTypeMode2Signal));
-  EXPECT_EQ(window.Events(), (std::vector<uint32_t>{kDbtDeviceRemoveComplete, kDbtDeviceArrival}));
+  EXPECT_EQ(window.Events(), (std::vector<DeviceChange>{DeviceChange::kRemoval, DeviceChange::kArrival}));
   Bytes buffer(kReadBufferSize, 0);
   EXPECT_FALSE(bus.WriteReport(oldWriter, buffer.data(), 65));
-  EXPECT_EQ(bus.ReadReport(reader, buffer.data(), buffer.size(), 10).code, kWaitFailed);
+  EXPECT_EQ(bus.ReadReport(reader, buffer.data(), buffer.size(), 10).status, HidRead::kGone);
 
   const std::vector<std::string> paths = bus.EnumerateInterfaces();
   ASSERT_EQ(paths.size(), 2u);  // the first controller and the replugged one

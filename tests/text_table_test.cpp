@@ -47,8 +47,8 @@ TEST_F(TextTableTest, StringIdsFollowTheLanguage) {
   EXPECT_EQ(StringIdForText(1033, 0), 238);
   EXPECT_EQ(StringIdForText(1033, 16), 254);
   // Ids between the two sets and past the English set are empty.
-  EXPECT_EQ(system.LoadStringResource(146), "");
-  EXPECT_EQ(system.LoadStringResource(237), "");
+  EXPECT_EQ(system.StringTableEntry(146), "");
+  EXPECT_EQ(system.StringTableEntry(237), "");
   EXPECT_EQ(Text(1033, 17), "");
 }
 

@@ -15,7 +15,7 @@ class UiTaskQueueTest : public ::testing::Test {
  protected:
   std::atomic<int> wakes{0};
   std::vector<std::string> ran;  // user-interface thread only
-  UiTaskQueue queue{[this] { ++wakes; }, [this](uint32_t e) { ran.push_back("device " + std::to_string(e)); }};
+  UiTaskQueue queue{[this] { ++wakes; }, [this](DeviceChange e) { ran.push_back("device " + std::to_string(static_cast<int>(e))); }};
 
   // Runs tasks on this thread until `done`.
   template <class Done>
@@ -33,7 +33,7 @@ TEST_F(UiTaskQueueTest, TakesTasksOnlyWhileOpenAndWakesOncePerTask) {
   queue.Open();
   EXPECT_TRUE(queue.IsUiThread());
   queue.Post([&] { ran.push_back("a"); });
-  queue.PostDeviceChange(0x8000);
+  queue.PostDeviceChange(DeviceChange::kArrival);
   EXPECT_TRUE(queue.Send([&] { ran.push_back("sent here, at once"); }));
   EXPECT_TRUE(queue.HasQueued());
   queue.RunQueued();
@@ -43,7 +43,7 @@ TEST_F(UiTaskQueueTest, TakesTasksOnlyWhileOpenAndWakesOncePerTask) {
   queue.Post([&] { ran.push_back("after"); });
   EXPECT_FALSE(queue.RunOne());
   EXPECT_FALSE(queue.IsUiThread());
-  EXPECT_EQ(ran, (std::vector<std::string>{"sent here, at once", "a", "device 32768"}));
+  EXPECT_EQ(ran, (std::vector<std::string>{"sent here, at once", "a", "device 0"}));
   EXPECT_EQ(wakes, 3);
 }
 

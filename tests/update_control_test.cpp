@@ -86,7 +86,7 @@ TEST_F(UpdateControlTest, DevNodesChangedWithControllerEnablesWithoutQuery) {
   RunWindow([&](CUpdateDlg& dlg) {
     dlg.Hid().SetReadTimeout(10);
     host.EnableItem(IDC_USB_UPDATE, false);
-    host.PostDeviceChange(kDbtDevNodesChanged);
+    host.PostDeviceChange(DeviceChange::kNodesChanged);
     host.PumpPending();
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_EQ(dlg.Hid().ReadTimeout(), 10u);  // no query reopened the device
@@ -96,7 +96,7 @@ TEST_F(UpdateControlTest, DevNodesChangedWithControllerEnablesWithoutQuery) {
 TEST_F(UpdateControlTest, DevNodesChangedWithoutControllerResetsTheTitle) {
   RunWindow([&](CUpdateDlg&) {
     host.SetWindowText("something else");
-    host.PostDeviceChange(kDbtDevNodesChanged | 0xABCD0000u);  // only the low 16 bits count
+    host.PostDeviceChange(DeviceChange::kNodesChanged);
     host.PumpPending();
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
@@ -111,7 +111,7 @@ TEST_F(UpdateControlTest, NotificationsDuringAnUpdateWaitForTheWorkerToEnd) {
     ASSERT_TRUE(dlg.IsBusy());
     bus.Unplug(boot, false);
     const size_t traces = system.TraceLines().size();
-    dlg.OnDeviceChange(kDbtDeviceRemoveComplete, 0);
+    dlg.OnDeviceChange(DeviceChange::kRemoval);
     EXPECT_EQ(host.WindowText(), "version title");
     EXPECT_EQ(system.TraceLines().size(), traces);
     host.PumpUntil([&] { return !dlg.IsBusy(); });

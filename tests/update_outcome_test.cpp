@@ -148,14 +148,14 @@ TEST_F(UpdateOutcomeTest, DeviceNoticesDuringAQueryMessageBoxWaitForTheQuery) {
     const size_t before = infoRequests();
     CUpdateDlg* dlg = window;
     window = nullptr;  // one notice is enough
-    dlg->OnDeviceChange(kDbtDeviceArrival, 0);
+    dlg->OnDeviceChange(DeviceChange::kArrival);
     nestedInfoRequests = infoRequests() - before;
     return std::nullopt;
   };
   size_t boxes = 0;
   RunWindow([&](CUpdateDlg& dlg) {
     window = &dlg;
-    dlg.OnDeviceChange(kDbtDeviceArrival, 0);
+    dlg.OnDeviceChange(DeviceChange::kArrival);
     boxes = user.MessageTexts().size();
   });
   EXPECT_EQ(nestedInfoRequests, 0u);

@@ -159,7 +159,7 @@ TEST_F(SetupApiBusTest, ReadTimesOutAndTheCancelledHandleStillReads) {
     const HidReadResult result = bus.ReadReport(read, buffer, sizeof buffer, 50);
     const auto waited = std::chrono::steady_clock::now() - start;
     SCOPED_TRACE(attempt);
-    EXPECT_EQ(result.code, kWaitTimeout);
+    EXPECT_EQ(result.status, HidRead::kTimedOut);
     EXPECT_EQ(result.bytes, 0u);
     EXPECT_GE(waited, std::chrono::milliseconds(45));
     EXPECT_LT(waited, std::chrono::milliseconds(2000));
@@ -171,7 +171,7 @@ TEST_F(SetupApiBusTest, ReadOnAWriteOnlyHandleFailsRatherThanWaits) {
   const HidHandle write = OpenAny(HidOpenMode::kWriteSync);
   uint8_t buffer[65] = {};
   const HidReadResult result = bus.ReadReport(write, buffer, sizeof buffer, 5000);
-  EXPECT_EQ(result.code, kWaitFailed);
+  EXPECT_EQ(result.status, HidRead::kGone);
   bus.Close(write);
 }
 
@@ -197,8 +197,8 @@ TEST_F(SetupApiBusTest, EngineSearchFindsNoControllerAmongOtherDevices) {
 // A target as the bus sees it: no window of its own, events kept.
 class NoticeLog final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override { events.push_back(eventType); }
-  std::vector<uint32_t> events;
+  void PostDeviceChange(DeviceChange eventType) override { events.push_back(eventType); }
+  std::vector<DeviceChange> events;
 };
 
 // This process's notice window. Other programs running beside the tests (the
@@ -234,7 +234,7 @@ TEST_F(SetupApiBusTest, NoticesReachAnyTargetWithoutAWindowOrADisplay) {
 
   EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEARRIVAL), TRUE);
   EXPECT_EQ(SendInterfaceNotice(DBT_DEVICEREMOVECOMPLETE), TRUE);
-  const std::vector<uint32_t> both{kDbtDeviceArrival, kDbtDeviceRemoveComplete};
+  const std::vector<DeviceChange> both{DeviceChange::kArrival, DeviceChange::kRemoval};
   EXPECT_EQ(first.events, both);
   EXPECT_EQ(second.events, both);
 

@@ -28,7 +28,7 @@ namespace {
 class SystemInLanguage final : public Win32System {
  public:
   SystemInLanguage(IClock& clock, uint16_t language) : Win32System(clock), m_language(language) {}
-  uint16_t GetUserDefaultUILanguage() override { return m_language; }
+  uint16_t InterfaceLanguage() override { return m_language; }
 
  private:
   uint16_t m_language;
@@ -65,7 +65,7 @@ TEST(StringTableResourceTest, IdsOutsideTheTableGiveEmptyTexts) {
   Win32Clock clock;
   Win32System system(clock);
   for (uint16_t id : {uint16_t{128}, uint16_t{146}, uint16_t{237}, uint16_t{255}}) {
-    EXPECT_EQ(system.LoadStringResource(id), "") << id;
+    EXPECT_EQ(system.StringTableEntry(id), "") << id;
   }
 }
 

@@ -64,7 +64,7 @@ class ChineseFolderTest : public ::testing::Test {
 };
 
 TEST_F(ChineseFolderTest, CurrentDirectoryComesBackAsUtf8WithoutATrailingSeparator) {
-  const std::string directory = system.GetCurrentDirectory();
+  const std::string directory = system.CurrentDirectory();
   const std::string name = std::string("\\").append(Utf8(m_folder.filename()));
   ASSERT_GE(directory.size(), name.size());
   EXPECT_EQ(directory.substr(directory.size() - name.size()), name);
@@ -72,7 +72,7 @@ TEST_F(ChineseFolderTest, CurrentDirectoryComesBackAsUtf8WithoutATrailingSeparat
 
 TEST_F(ChineseFolderTest, DriveRootKeepsItsSeparator) {
   ASSERT_TRUE(SetCurrentDirectoryW(L"C:\\"));
-  EXPECT_EQ(system.GetCurrentDirectory(), "C:\\");
+  EXPECT_EQ(system.CurrentDirectory(), "C:\\");
 }
 
 TEST_F(ChineseFolderTest, StepLogIsFoundAndWrittenThere) {

@@ -40,21 +40,12 @@ TEST(Utf16Test, InvalidInputBecomesReplacementCharactersNotNothing) {
   EXPECT_EQ(WideToUtf8(std::wstring{L'x', static_cast<wchar_t>(0xD800), L'y'}), "x\xEF\xBF\xBDy");
 }
 
-TEST(FileFilterTest, FrameworkFilterBecomesNulSeparatedWithADoubleNulEnd) {
-  EXPECT_EQ(FileFilterToWin32("File type(*.dat)|*.dat||"), L"File type(*.dat)\0*.dat\0\0"s);
-}
-
-TEST(FileFilterTest, SeveralPairsAndChineseLabelsSurvive) {
-  EXPECT_EQ(FileFilterToWin32("文件类型中显示的内容(*.dat)|*.dat|All(*.*)|*.*||"),
+TEST(FileFilterTest, EachLabelAndPatternEndsInANulAndTheListInASecondOne) {
+  EXPECT_EQ(FileFilterToWin32({{"File type(*.dat)", "*.dat"}}), L"File type(*.dat)\0*.dat\0\0"s);
+  EXPECT_EQ(FileFilterToWin32({{"文件类型中显示的内容(*.dat)", "*.dat"}, {"All(*.*)", "*.*"}}),
             L"文件类型中显示的内容(*.dat)\0*.dat\0All(*.*)\0*.*\0\0"s);
+  EXPECT_EQ(FileFilterToWin32({}), L"");
 }
-
-TEST(FileFilterTest, MissingClosingBarsStillEndTheList) {
-  EXPECT_EQ(FileFilterToWin32("Images|*.dat"), L"Images\0*.dat\0\0"s);
-  EXPECT_EQ(FileFilterToWin32("Images|*.dat|"), L"Images\0*.dat\0\0"s);
-}
-
-TEST(FileFilterTest, NoFilterGivesNoList) { EXPECT_EQ(FileFilterToWin32(""), L""); }
 
 }  // namespace
 }  // namespace tarvik::win32

@@ -17,6 +17,7 @@
 #include "platform/win32/win32_api.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include "app/cupdate_dlg.h"
 #include "res/text_table.h"
@@ -133,7 +134,7 @@ class Session {
 // A window made of callbacks; unset ones do nothing.
 struct ScriptedDialog final : IDialogEvents {
   std::function<void()> onInit;
-  std::function<void(uint32_t)> onDeviceChange;
+  std::function<void(DeviceChange)> onDeviceChange;
   std::function<void(int)> onCommand;
   std::function<bool()> onClose;
 
@@ -141,11 +142,8 @@ struct ScriptedDialog final : IDialogEvents {
     if (onInit) onInit();
     return true;
   }
-  void OnPaint() override {}
-  IconHandle OnQueryDragIcon() override { return nullptr; }
-  bool OnDeviceChange(uint32_t eventType, uintptr_t) override {
-    if (onDeviceChange) onDeviceChange(eventType);
-    return true;
+  void OnDeviceChange(DeviceChange change) override {
+    if (onDeviceChange) onDeviceChange(change);
   }
   void OnTimer(uintptr_t) override {}
   void OnCommand(int id) override {
@@ -186,21 +184,24 @@ TEST_F(Win32HostTest, ControlsAreTheTemplatesAndTheProgressBarClamps) {
 
 TEST_F(Win32HostTest, ClicksAndDeviceNoticesReachTheWindowAndClosingIsItsDecision) {
   std::vector<int> commands;
-  std::vector<uint32_t> events;
+  std::vector<DeviceChange> events;
   std::atomic<int> closeRequests{0};
   dialog.onCommand = [&](int id) { commands.push_back(id); };
-  dialog.onDeviceChange = [&](uint32_t event) { events.push_back(event); };
+  dialog.onDeviceChange = [&](DeviceChange event) { events.push_back(event); };
   dialog.onClose = [&] { return ++closeRequests == 3; };
   const int result = Session::Run(host, dialog, [&](HWND window) {
     PostMessageW(GetDlgItem(window, IDC_USB_UPDATE), BM_CLICK, 0, 0);
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, kDbtDeviceRemoveComplete, 0), TRUE);
+    // The system's event numbers, the high bits of the first one aside, and one the window does not hear.
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, 0xABCD0000u | DBT_DEVICEREMOVECOMPLETE, 0), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, 0), TRUE);
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0), TRUE);
     PostMessageW(window, WM_CLOSE, 0, 0);           // the close box: refused
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);  // Esc: refused
     EXPECT_TRUE(WaitFor([&] { return host.DialogWindow() != nullptr && closeRequests == 2; }));
     PostMessageW(window, WM_CLOSE, 0, 0);  // agreed
   });
   EXPECT_EQ(commands, std::vector<int>{IDC_USB_UPDATE});
-  EXPECT_EQ(events, std::vector<uint32_t>{kDbtDeviceRemoveComplete});
+  EXPECT_EQ(events, (std::vector<DeviceChange>{DeviceChange::kRemoval, DeviceChange::kNodesChanged}));
   EXPECT_EQ(closeRequests, 3);
   EXPECT_EQ(result, IDCANCEL);
 }
@@ -210,8 +211,8 @@ TEST_F(Win32HostTest, WorkerCallsRunOnTheUserInterfaceThreadInOrder) {
   std::vector<std::string> ran;
   DWORD uiThread = 0;
   bool workerSawUi = true;
-  std::vector<uint32_t> events;
-  dialog.onDeviceChange = [&](uint32_t event) { events.push_back(event); };
+  std::vector<DeviceChange> events;
+  dialog.onDeviceChange = [&](DeviceChange event) { events.push_back(event); };
   dialog.onInit = [&] {
     uiThread = GetCurrentThreadId();
     worker = std::thread([&] {
@@ -220,7 +221,7 @@ TEST_F(Win32HostTest, WorkerCallsRunOnTheUserInterfaceThreadInOrder) {
         ran.push_back(GetCurrentThreadId() == uiThread ? "send on ui" : "send elsewhere");
       });
       host.PostToUi([&] { ran.push_back("post 1"); });
-      host.PostDeviceChange(kDbtDeviceArrival);
+      host.PostDeviceChange(DeviceChange::kArrival);
       host.PostToUi([&] { ran.push_back("post 2"); });
       host.PostToUi([&] { host.EndModal(5); });
     });
@@ -229,7 +230,7 @@ TEST_F(Win32HostTest, WorkerCallsRunOnTheUserInterfaceThreadInOrder) {
   worker.join();
   EXPECT_FALSE(workerSawUi);
   EXPECT_EQ(ran, (std::vector<std::string>{"send on ui", "post 1", "post 2"}));
-  EXPECT_EQ(events, std::vector<uint32_t>{kDbtDeviceArrival});
+  EXPECT_EQ(events, std::vector<DeviceChange>{DeviceChange::kArrival});
   // Once the window is gone nothing runs, from any thread.
   bool late = false;
   EXPECT_FALSE(host.SendToUi([&] { late = true; }));
@@ -302,8 +303,8 @@ class TestSystem final : public Win32System {
  public:
   TestSystem(IClock& clock, uint16_t language, std::string directory)
       : Win32System(clock), m_language(language), m_directory(std::move(directory)) {}
-  uint16_t GetUserDefaultUILanguage() override { return m_language; }
-  std::string GetCurrentDirectory() override { return m_directory; }
+  uint16_t InterfaceLanguage() override { return m_language; }
+  std::string CurrentDirectory() override { return m_directory; }
 
  private:
   uint16_t m_language;

@@ -121,7 +121,7 @@ TEST_F(BootFrameWireTest, EachCommandGoesOutAsItsFrame) {
     SCOPED_TRACE(c.what);
     channel.SetAddressSelect(c.select);
     const size_t before = Reports().size();
-    EXPECT_EQ(c.send(), 1);
+    EXPECT_TRUE(c.send().ok());
     const std::vector<Bytes> reports = Reports();
     ASSERT_EQ(reports.size(), before + 1);
     EXPECT_EQ(reports.back(), BootReport(c.frame));
@@ -255,7 +255,7 @@ TEST_F(BootFrameWireTest, ReplyAcknowledgesOnlyWithLeadZeroMarkerStatusZeroAndTh
     EXPECT_EQ(parsed.Busy(7), c.busy);
     // The command channel takes the same reply the same way: the reset reads one reply.
     reply = Cat({{0x00}, wire});
-    EXPECT_EQ(channel.ResetDevice(), c.acknowledges ? 1 : 0);
+    EXPECT_EQ(channel.ResetDevice().ok(), c.acknowledges);
   }
 }
 

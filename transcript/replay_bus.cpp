@@ -289,7 +289,7 @@ std::optional<uint64_t> ReplayBus::DueMs(const Change& change) const {
 }
 
 void ReplayBus::CatchUp() {
-  std::vector<uint32_t> notices;
+  std::vector<DeviceChange> notices;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const uint64_t now = m_clock.NowMs();
@@ -300,10 +300,10 @@ void ReplayBus::CatchUp() {
         if (!dueMs || *dueMs > now) break;
         if (changes[done].present) {
           m_present[path] = changes[done].device;
-          notices.push_back(kDbtDeviceArrival);
+          notices.push_back(DeviceChange::kArrival);
         } else {
           m_present.erase(path);
-          notices.push_back(kDbtDeviceRemoveComplete);
+          notices.push_back(DeviceChange::kRemoval);
         }
       }
       changes.erase(changes.begin(), changes.begin() + static_cast<std::ptrdiff_t>(done));
@@ -414,8 +414,8 @@ HidReadResult ReplayBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
   const uint64_t deadline = m_clock.NowMs() + timeoutMs;
   for (;;) {
     const auto found = m_handles.find(handle);
-    if (found == m_handles.end() || found->second.mode == HidOpenMode::kWriteSync) return {kWaitAbandoned, 0};
-    if (m_divergence) return {kWaitFailed, 0};
+    if (found == m_handles.end() || found->second.mode == HidOpenMode::kWriteSync) return {HidRead::kGone, 0};
+    if (m_divergence) return {HidRead::kGone, 0};
     Playback* playback = found->second.playback;
     const uint64_t now = m_clock.NowMs();
     // A recorded report comes at its time, and at the latest when the read
@@ -425,13 +425,13 @@ HidReadResult ReplayBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
     if (playback && !playback->queue.empty() && (playback->queue.front().dueMs <= now || now >= deadline)) {
       Pending pending = std::move(playback->queue.front());
       playback->queue.erase(playback->queue.begin());
-      if (pending.readFailed) return {kWaitFailed, 0};
+      if (pending.readFailed) return {HidRead::kGone, 0};
       // A recorded report may be empty: its bytes then have no address to copy from.
       const size_t bytes = std::min(size, pending.bytes.size());
       if (bytes > 0) std::memcpy(buffer, pending.bytes.data(), bytes);
-      return {kWaitReceived, bytes};
+      return {HidRead::kReport, bytes};
     }
-    if (now >= deadline) return {kWaitTimeout, 0};
+    if (now >= deadline) return {HidRead::kTimedOut, 0};
     // Nothing recorded is due: the recorded silence, until the next report or the engine's own time-out.
     uint64_t wake = deadline;
     if (playback && !playback->queue.empty()) wake = std::min(wake, playback->queue.front().dueMs);

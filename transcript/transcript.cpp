@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/bytes.h"
+#include "device/chid.h"
 #include "transcript/redaction.h"
 
 namespace tarvik {
@@ -253,8 +254,10 @@ void TranscriptWindowObserver::OnMessageBox(const std::string& text,
 
 void TranscriptWindowObserver::OnFileDialog(const FileDialogRequest& request,
                                             const std::optional<std::string>& answer) {
+  json types = json::array();
+  for (const FileType& type : request.types) types.push_back({{"label", type.label}, {"pattern", type.pattern}});
   m_transcript.Record({{"ev", "filedialog"},
-                       {"filter", request.filter},
+                       {"types", std::move(types)},
                        {"dir", request.initialDirectory},
                        {"answer", answer ? json(*answer) : json(nullptr)}});
 }
@@ -263,8 +266,22 @@ void TranscriptWindowObserver::OnTimer(uintptr_t id, bool on) {
   m_transcript.Record({{"ev", "timer"}, {"id", id}, {"on", on}});
 }
 
-void TranscriptWindowObserver::OnDeviceEvent(uint32_t eventType) {
-  m_transcript.Record({{"ev", "device"}, {"event", eventType}});
+// A transcript names a device change by the event number the Windows
+// window gets for it, as transcripts always have.
+uint32_t DeviceEventNumber(DeviceChange change) {
+  switch (change) {
+    case DeviceChange::kArrival:
+      return 0x8000;
+    case DeviceChange::kRemoval:
+      return 0x8004;
+    case DeviceChange::kNodesChanged:
+      return 0x0007;
+  }
+  return 0;
+}
+
+void TranscriptWindowObserver::OnDeviceEvent(DeviceChange change) {
+  m_transcript.Record({{"ev", "device"}, {"event", DeviceEventNumber(change)}});
 }
 
 HidHandle RecordingHidBus::Open(const std::string& path, HidOpenMode mode) {
@@ -372,14 +389,17 @@ bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_
 HidReadResult RecordingHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                                           uint32_t timeoutMs) {
   const HidReadResult result = m_inner.ReadReport(handle, buffer, size, timeoutMs);
-  if (result.code == kWaitReceived) RecordReport("in", handle, buffer, result.bytes);
-  if (ReadFailedOutright(result.code)) RecordFailure(handle, {{"ev", "fail"}, {"op", "read"}, {"code", result.code}});
+  if (result.status == HidRead::kReport) RecordReport("in", handle, buffer, result.bytes);
+  // A failed read is named by the code CHid::ReadHid gives it.
+  if (result.status == HidRead::kGone) {
+    RecordFailure(handle, {{"ev", "fail"}, {"op", "read"}, {"code", kWaitFailed}});
+  }
   return result;
 }
 
-void RecordingSystem::OutputDebugString(const std::string& line) {
+void RecordingSystem::Trace(const std::string& line) {
   m_transcript.RecordText("trace", "text", line);
-  m_inner.OutputDebugString(line);
+  m_inner.Trace(line);
 }
 
 }  // namespace tarvik

@@ -86,7 +86,7 @@ class TranscriptWindowObserver final : public IWindowObserver {
   void OnFileDialog(const FileDialogRequest& request,
                     const std::optional<std::string>& answer) override;
   void OnTimer(uintptr_t id, bool on) override;
-  void OnDeviceEvent(uint32_t eventType) override;
+  void OnDeviceEvent(DeviceChange change) override;
 
  private:
   Transcript& m_transcript;
@@ -165,13 +165,13 @@ class RecordingHidBus final : public IHidBus {
 class RecordingSystem final : public ISystem {
  public:
   RecordingSystem(ISystem& inner, Transcript& transcript) : m_inner(inner), m_transcript(transcript) {}
-  uint16_t GetUserDefaultUILanguage() override { return m_inner.GetUserDefaultUILanguage(); }
-  LocalTime GetLocalTime() override { return m_inner.GetLocalTime(); }
-  std::string GetCurrentDirectory() override { return m_inner.GetCurrentDirectory(); }
-  uint32_t GetLastError() override { return m_inner.GetLastError(); }
-  void OutputDebugString(const std::string& line) override;
+  uint16_t InterfaceLanguage() override { return m_inner.InterfaceLanguage(); }
+  LocalTime LocalTimeNow() override { return m_inner.LocalTimeNow(); }
+  std::string CurrentDirectory() override { return m_inner.CurrentDirectory(); }
+  uint32_t LastErrorCode() override { return m_inner.LastErrorCode(); }
+  void Trace(const std::string& line) override;
   bool TraceReceived() override { return true; }  // the transcript keeps every line
-  std::string LoadStringResource(uint16_t id) override { return m_inner.LoadStringResource(id); }
+  std::string StringTableEntry(uint16_t id) override { return m_inner.StringTableEntry(id); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return m_inner.StartThread(std::move(body));
   }

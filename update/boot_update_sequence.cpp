@@ -51,7 +51,7 @@ UpdateOutcome CBootUpdateSequence::RunBootUpdate() {
     attempt.SetImageVersion(GetLe32(m_context.firstHeader));
     result = WriteImage(attempt);
   }
-  if (m_state.stopRequested.load() && !result) result = StepResult::Interrupted();
+  if (m_state.stopRequested.load() && !result.ok()) result = StepResult::Interrupted();
   // A confirmed update that did not end well says so: a firmware write that
   // failed must not look like one that never started.
   if (confirmed && (result.status() == StepStatus::kFailed || result.status() == StepStatus::kRejected)) {
@@ -94,7 +94,7 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   const uint32_t payloadTotal = scan.payloadTotal;
   attempt.SetPayloadTotal(payloadTotal);
   // Where each version stamp goes is known before the first erase.
-  if (StepResult usable = CheckInfoBlocks(); !usable) return usable;
+  if (StepResult usable = CheckInfoBlocks(); !usable.ok()) return usable;
 
   CImageReader& file = m_context.imageFile;
   if (!file.Open()) return StepResult::Rejected(N_("no image was read for the update"));
@@ -125,7 +125,7 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
     }
     m_diag.WriteLog("Version address:0x%08x\n", versionAddress);
 
-    if (StepResult written = WriteRecord(attempt, recordNumber, payloadTotal, versionAddress); !written) {
+    if (StepResult written = WriteRecord(attempt, recordNumber, payloadTotal, versionAddress); !written.ok()) {
       return written;
     }
     m_diag.WriteLog("Now File Position=0x%x\n", static_cast<unsigned>(file.Position()));
@@ -159,7 +159,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   CImageReader& file = m_context.imageFile;
   m_window.OnUpdateStep({UpdatePhase::kErasing, recordNumber, record.bytesSent, payloadTotal});
   attempt.Touch();
-  if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased) {
+  if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased.ok()) {
     m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
     return StepFailure(attempt, erased,
                        StrFormat(N_("the erase of record %d at 0x%08X"), recordNumber, record.desAddress));
@@ -183,7 +183,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
     int attemptNumber = 1;
     for (;;) {
       const StepResult written = m_boot.WriteFlash(record.dataBuffer, address, got, record.desLen, FlashWrite::kFirmwareData);
-      if (written) break;
+      if (written.ok()) break;
       if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
         m_diag.WriteLog("Write flash timeout, abort!\n");
         const uint32_t sentAddress = address | m_boot.AddressSelect();
@@ -205,7 +205,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
 
   m_diag.WriteLog("[Set version]address:0x%x\n", versionAddress);
   m_window.OnUpdateStep({UpdatePhase::kStamping, recordNumber, record.bytesSent, payloadTotal});
-  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.version); !stamped) {
+  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.version); !stamped.ok()) {
     m_diag.WriteLog("Set version error\n");
     return StepFailure(attempt, stamped,
                        StrFormat(N_("the version stamp of record %d at 0x%08X"), recordNumber,

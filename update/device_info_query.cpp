@@ -32,7 +32,7 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
                                               const char* error) {
   m_boot.SetAddressSelect(select);
   StepResult result = m_boot.GetDeviceInfo(block, kInfoBlockSize);
-  if (result) {
+  if (result.ok()) {
     decoded = InfoBlock::Parse(block);
     return result;
   }
@@ -52,7 +52,7 @@ StepResult CDeviceInfoQuery::GetGamepadInfo() {
   m_diag.WriteLog("\n\n--------------------------------------------------------------------------\n");
   m_diag.WriteLogTimestamp();
 
-  if (StepResult main = RequestInfoBlock(kAddressMain, m_mainInfo, m_main, "Get device info error"); !main) {
+  if (StepResult main = RequestInfoBlock(kAddressMain, m_mainInfo, m_main, "Get device info error"); !main.ok()) {
     return main;
   }
   const InfoBlock& main = m_main;
@@ -66,7 +66,7 @@ StepResult CDeviceInfoQuery::GetGamepadInfo() {
   m_diag.WriteLog("appIDAddr=0x%x\n", main.appIdAddr);
   m_diag.WriteLog("VerAddr=0x%x\n", main.verAddr);
 
-  if (StepResult at = RequestInfoBlock(kAddressAtMcu, m_atInfo, m_at, "Get sub device info error"); !at) {
+  if (StepResult at = RequestInfoBlock(kAddressAtMcu, m_atInfo, m_at, "Get sub device info error"); !at.ok()) {
     return at;
   }
   const InfoBlock& at = m_at;

@@ -21,10 +21,8 @@ CImageSelection::CImageSelection(IUpdateWindow& window, CHid& hid, CDiag& diag, 
 StepResult CImageSelection::SelectImage() {
   m_refusedImage = false;
   FileDialogRequest request;
-  request.filter = m_window.Text(kTextFileType) + "(*.dat)|*.dat||";
-  request.initialDirectory = m_system.GetCurrentDirectory();
-  request.defaultExtension = "*.*";
-  request.flags = kOfnHideReadOnly | kOfnOverwritePrompt;
+  request.types = {{m_window.Text(kTextFileType) + "(*.dat)", "*.dat"}};
+  request.initialDirectory = m_system.CurrentDirectory();
   const std::optional<std::string> chosen = m_window.ChooseFile(request);
   if (!chosen) return StepResult::Cancelled(N_("no image was chosen"));
   m_context.imagePath = *chosen;

@@ -85,7 +85,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
 
   const int sent = SendShortFrame(m_hid, kTypeStartRequest, 0x00);
   if (sent == 0) {
-    const uint32_t error = m_system.GetLastError();
+    const uint32_t error = m_system.LastErrorCode();
     m_diag.Trace("send() failed with error code %d\n", static_cast<int>(error));
     EndAs(OutcomeResult::kFailed,
           StrFormat(N_("the start request could not be written (error %u)"), error));
@@ -165,7 +165,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
       m_awaitingStartAnswer = false;
       if (m_hid.Mode() == ReportMode::kPacketNumbered) {
         const StepResult selected = m_selection.SelectImage();
-        if (selected) {
+        if (selected.ok()) {
           m_updateDataSent.store(false);
           m_awaitingRequest = true;  // the header packet has gone out
           m_transferStartMs = m_system.Clock().NowMs();

@@ -1,6 +1,6 @@
-// What a step of an update and a whole update attempt come to. A step result
-// converts to 1 or 0, the success convention of the operations; its reason
-// says which step, which record, which address and what the controller did.
+// What a step of an update and a whole update attempt come to. A step
+// result's reason says which step, which record, which address and what the
+// controller did.
 #pragma once
 
 #include <cstdint>
@@ -31,8 +31,6 @@ class StepResult {
   static StepResult Interrupted() { return {StepStatus::kInterrupted, "the update was stopped"}; }
 
   bool ok() const { return m_status == StepStatus::kOk; }
-  // 1 for success, 0 for failure.
-  operator int() const { return ok() ? 1 : 0; }  // NOLINT: the operations' own convention
   StepStatus status() const { return m_status; }
   const std::string& reason() const { return m_reason; }
   // True when the controller stopped answering because it left the bus.

@@ -223,27 +223,20 @@ const TarvikPage = (() => {
     box.showModal();
   }
 
-  // "File type(*.dat)|*.dat||" -> ".dat"
-  function acceptFromFilter(filter) {
-    const parts = filter.split('|');
-    const patterns = [];
-    for (let i = 1; i < parts.length; i += 2) {
-      for (const pattern of parts[i].split(';')) {
-        if (pattern.startsWith('*.') && pattern !== '*.*') patterns.push(pattern.slice(1));
-      }
-    }
-    return patterns.join(',');
+  // "*.dat" -> ".dat"; "*.*" accepts every file.
+  function acceptFromPattern(pattern) {
+    return pattern.split(';').filter((p) => p.startsWith('*.') && p !== '*.*').map((p) => p.slice(1)).join(',');
   }
 
   // The file picker: the chosen file is read whole into the module's memory
   // file system, where the engine reads it as it reads a file on disk.
-  function fileDialog(filter) {
+  function fileDialog(label, pattern) {
     const picker = byId('file-picker');
     const input = picker.querySelector('input');
     const ok = picker.querySelector('.ok');
-    picker.querySelector('.caption').textContent = filter.split('|')[0];
+    picker.querySelector('.caption').textContent = label;
     input.value = '';
-    input.accept = acceptFromFilter(filter);
+    input.accept = acceptFromPattern(pattern);
     ok.disabled = true;
     input.onchange = () => { ok.disabled = input.files.length === 0; };
     const finish = (path) => {

@@ -20,7 +20,7 @@ void tarvik_page_progress_pos(int pos);
 // Opens a modal box; the answer comes back through tarvik_web_answer.
 void tarvik_page_message_box(const char* text, const char* caption, int okCancel);
 // Opens the file picker; the file comes back through tarvik_web_file.
-void tarvik_page_file_dialog(const char* filter);
+void tarvik_page_file_dialog(const char* label, const char* pattern);
 // The browser's first preferred language ("zh-CN"), into `buffer`.
 void tarvik_page_language(char* buffer, int size);
 // One trace line to the browser's console (on the calling thread).

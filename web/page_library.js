@@ -23,7 +23,9 @@ mergeInto(LibraryManager.library, {
     TarvikPage.messageBox(UTF8ToString(text), caption ? UTF8ToString(caption) : null, okCancel !== 0);
   },
   tarvik_page_file_dialog__proxy: 'sync',
-  tarvik_page_file_dialog: function(filter) { TarvikPage.fileDialog(UTF8ToString(filter)); },
+  tarvik_page_file_dialog: function(label, pattern) {
+    TarvikPage.fileDialog(UTF8ToString(label), UTF8ToString(pattern));
+  },
   tarvik_page_language__proxy: 'sync',
   tarvik_page_language: function(buffer, size) {
     stringToUTF8((navigator.languages && navigator.languages[0]) || navigator.language || 'en-US', buffer, size);

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
 
   WebWindowHost window(clock);
   g_window.store(&window);
-  tarvik_page_start(system.GetUserDefaultUILanguage(), webHid);
+  tarvik_page_start(system.InterfaceLanguage(), webHid);
   CUpdateApp app(PlatformServices{*bus, window.Host(), system});
   app.InitInstance();
   g_window.store(nullptr);

@@ -10,7 +10,7 @@
 
 namespace tarvik {
 
-uint16_t WebSystem::GetUserDefaultUILanguage() {
+uint16_t WebSystem::InterfaceLanguage() {
   // The browser names languages as BCP 47 tags ("zh-CN", "en-GB"), which the
   // locale table reads as it reads "zh_CN".
   char language[64] = {};
@@ -18,20 +18,20 @@ uint16_t WebSystem::GetUserDefaultUILanguage() {
   return LanguageIdFromLocale(language);
 }
 
-LocalTime WebSystem::GetLocalTime() {
+LocalTime WebSystem::LocalTimeNow() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
-uint32_t WebSystem::GetLastError() { return static_cast<uint32_t>(errno); }
+uint32_t WebSystem::LastErrorCode() { return static_cast<uint32_t>(errno); }
 
-void WebSystem::OutputDebugString(const std::string& line) {
+void WebSystem::Trace(const std::string& line) {
   if (m_trace) tarvik_page_trace(line.c_str());
 }
 
-std::string WebSystem::LoadStringResource(uint16_t id) { return std::string(FindStringTableEntry(id)); }
+std::string WebSystem::StringTableEntry(uint16_t id) { return std::string(FindStringTableEntry(id)); }
 
 std::unique_ptr<IThread> WebSystem::StartThread(std::function<void()> body) {
   return std::make_unique<StdThread>(std::move(body));

@@ -11,13 +11,13 @@ class WebSystem final : public ISystem {
  public:
   WebSystem(IClock& clock, bool trace) : m_clock(clock), m_trace(trace) {}
 
-  uint16_t GetUserDefaultUILanguage() override;
-  LocalTime GetLocalTime() override;
-  std::string GetCurrentDirectory() override { return "/"; }
-  uint32_t GetLastError() override;
-  void OutputDebugString(const std::string& line) override;
+  uint16_t InterfaceLanguage() override;
+  LocalTime LocalTimeNow() override;
+  std::string CurrentDirectory() override { return "/"; }
+  uint32_t LastErrorCode() override;
+  void Trace(const std::string& line) override;
   bool TraceReceived() override { return m_trace; }
-  std::string LoadStringResource(uint16_t id) override;
+  std::string StringTableEntry(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
 

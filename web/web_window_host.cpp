@@ -60,7 +60,9 @@ std::optional<std::string> WebWindowHost::AnswerFileDialog(const FileDialogReque
     m_answered = false;
     m_chosen.reset();
   }
-  tarvik_page_file_dialog(request.filter.c_str());
+  // The page offers the first kind of file; the window asks for one only.
+  const FileType type = request.types.empty() ? FileType{} : request.types.front();
+  tarvik_page_file_dialog(type.label.c_str(), type.pattern.c_str());
   WaitForAnswer();
   std::lock_guard<std::mutex> lock(m_answerLock);
   return m_chosen;

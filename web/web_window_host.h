@@ -45,7 +45,7 @@ class WebWindowHost final : private IHeadlessUser, private IWindowObserver {
   void OnMessageBox(const std::string&, const std::optional<std::string>&, MsgBoxButtons, MsgBoxAnswer) override {}
   void OnFileDialog(const FileDialogRequest&, const std::optional<std::string>&) override {}
   void OnTimer(uintptr_t, bool) override {}
-  void OnDeviceEvent(uint32_t) override {}
+  void OnDeviceEvent(DeviceChange) override {}
 
   void WaitForAnswer();
 

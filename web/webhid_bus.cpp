@@ -37,7 +37,7 @@ void WebHidBus::DeviceSeen(int id, uint16_t vendorId, uint16_t productId, bool c
     if (changed && connected) ++device->connection;
   }
   m_changed.notify_all();
-  if (changed) m_targets.Post(connected ? kDbtDeviceArrival : kDbtDeviceRemoveComplete);
+  if (changed) m_targets.Post(connected ? DeviceChange::kArrival : DeviceChange::kRemoval);
 }
 
 void WebHidBus::InputReport(int id, const uint8_t* report, size_t size) {
@@ -144,17 +144,17 @@ HidReadResult WebHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
   const uint64_t deadline = m_clock.NowMs() + timeoutMs;
   for (;;) {
     auto it = m_handles.find(handle);
-    if (it == m_handles.end() || it->second.mode == HidOpenMode::kWriteSync) return {kWaitAbandoned, 0};
+    if (it == m_handles.end() || it->second.mode == HidOpenMode::kWriteSync) return {HidRead::kGone, 0};
     std::deque<std::vector<uint8_t>>& queue = it->second.queue;
     if (!queue.empty()) {
       const size_t bytes = std::min(size, queue.front().size());
       std::memcpy(buffer, queue.front().data(), bytes);
       queue.pop_front();
-      return {kWaitReceived, bytes};
+      return {HidRead::kReport, bytes};
     }
-    if (!DeviceOf(it->second)) return {kWaitFailed, 0};
+    if (!DeviceOf(it->second)) return {HidRead::kGone, 0};
     const uint64_t now = m_clock.NowMs();
-    if (now >= deadline || m_clock.AdvanceIdleTo(deadline)) return {kWaitTimeout, 0};
+    if (now >= deadline || m_clock.AdvanceIdleTo(deadline)) return {HidRead::kTimedOut, 0};
     m_changed.wait_for(lock, std::chrono::milliseconds(std::min(deadline - now, kLongestWaitMs)));
   }
 }

@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   IClock& clock = layout.VirtualClock() ? static_cast<IClock&>(virtualClock) : steadyClock;
   LinuxSystem system(clock);
   system.SetTraceToStandardError(verbose);
-  SetUpApplication(system.GetUserDefaultUILanguage());
+  SetUpApplication(system.InterfaceLanguage());
 
   std::error_code ignored;
   if (std::filesystem::is_directory(samples, ignored)) std::filesystem::current_path(samples, ignored);

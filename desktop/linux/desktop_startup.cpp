@@ -72,8 +72,8 @@ std::vector<HidDeviceId> SupportedControllerIds() {
 AccessNotice::AccessNotice(QtWindowHost& host, uint16_t languageId, std::function<bool()> denied)
     : m_host(host), m_languageId(languageId), m_denied(std::move(denied)) {
   m_host.SetShownHook([this](QDialog&) { Look(); });
-  m_host.SetDeviceChangeHook([this](uint32_t eventType) {
-    if (eventType == kDbtDeviceArrival) Look();
+  m_host.SetDeviceChangeHook([this](DeviceChange change) {
+    if (change == DeviceChange::kArrival) Look();
   });
 }
 

@@ -25,12 +25,12 @@ int main(int argc, char** argv) {
   SteadyClock clock;
   LinuxSystem system(clock);
   system.SetTraceToStandardError(verbose);
-  SetUpApplication(system.GetUserDefaultUILanguage());
+  SetUpApplication(system.InterfaceLanguage());
 
   HidrawBus bus(clock);
   QtWindowHost host;
   const std::vector<HidDeviceId> supported = SupportedControllerIds();
-  AccessNotice notice(host, system.GetUserDefaultUILanguage(),
+  AccessNotice notice(host, system.InterfaceLanguage(),
                       [&supported] { return HidrawPermissionDenied(supported); });
   CUpdateApp app(PlatformServices{bus, host, system});
   return app.InitInstance() ? 1 : 0;

@@ -11,7 +11,6 @@ namespace {
 constexpr auto kIdleWake = std::chrono::milliseconds(20);
 // Real time between looks at virtual-time timers while a timer runs.
 constexpr auto kTimerPoll = std::chrono::milliseconds(1);
-const int kIconToken = 0;
 }  // namespace
 
 HeadlessWindowHost::HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWindowObserver* observer)
@@ -19,9 +18,9 @@ HeadlessWindowHost::HeadlessWindowHost(IClock& clock, IHeadlessUser& user, IWind
       m_user(user),
       m_observer(observer),
       m_tasks([this] { WakePump(); },
-              [this](uint32_t eventType) {
-                Notify([&](IWindowObserver& o) { o.OnDeviceEvent(eventType); });
-                if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+              [this](DeviceChange change) {
+                Notify([&](IWindowObserver& o) { o.OnDeviceEvent(change); });
+                if (m_dialog) m_dialog->OnDeviceChange(change);
               }) {
   for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
     m_controls[control.id] = Control{control.text, true, true};
@@ -169,12 +168,6 @@ void HeadlessWindowHost::PostProgressPos(int /*id*/, int pos) {
   PostToUi([this, pos] { MoveProgressBar(pos); });
 }
 
-IconHandle HeadlessWindowHost::LoadIcon(int resourceId) {
-  return resourceId == IDI_MAINFRAME ? &kIconToken : nullptr;
-}
-
-void HeadlessWindowHost::SetIcon(IconHandle, bool) {}
-
 MsgBoxAnswer HeadlessWindowHost::MessageBox(const std::string& text,
                                             const std::optional<std::string>& caption,
                                             MsgBoxButtons buttons) {
@@ -206,6 +199,6 @@ bool HeadlessWindowHost::SendToUi(const std::function<void()>& op) { return m_ta
 
 void HeadlessWindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void HeadlessWindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
+void HeadlessWindowHost::PostDeviceChange(DeviceChange change) { m_tasks.PostDeviceChange(change); }
 
 }  // namespace tarvik

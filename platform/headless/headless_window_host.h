@@ -44,7 +44,7 @@ class IWindowObserver {
   virtual void OnFileDialog(const FileDialogRequest& request,
                             const std::optional<std::string>& answer) = 0;
   virtual void OnTimer(uintptr_t id, bool on) = 0;
-  virtual void OnDeviceEvent(uint32_t eventType) = 0;
+  virtual void OnDeviceEvent(DeviceChange change) = 0;
 };
 
 class HeadlessWindowHost final : public IWindowHost {
@@ -88,13 +88,7 @@ class HeadlessWindowHost final : public IWindowHost {
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
   void PostProgressPos(int id, int pos) override;
-  IconHandle LoadIcon(int resourceId) override;
-  void SetIcon(IconHandle icon, bool big) override;
-  bool IsIconic() override { return false; }
-  Size ClientSize() override { return {366, 224}; }
-  Size SystemIconSize() override { return {32, 32}; }
-  void PaintIcon(IconHandle, int, int) override {}
-  void DefaultPaint() override {}
+  void SetIcon(int, bool) override {}
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                           MsgBoxButtons buttons) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
@@ -103,7 +97,7 @@ class HeadlessWindowHost final : public IWindowHost {
   bool IsUiThread() override;
   bool SendToUi(const std::function<void()>& op) override;
   void PostToUi(std::function<void()> op) override;
-  void PostDeviceChange(uint32_t eventType) override;
+  void PostDeviceChange(DeviceChange change) override;
 
  private:
   struct Control {

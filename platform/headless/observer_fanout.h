@@ -41,8 +41,8 @@ class ObserverFanOut final : public IWindowObserver {
   void OnTimer(uintptr_t id, bool on) override {
     for (auto* o : m_observers) o->OnTimer(id, on);
   }
-  void OnDeviceEvent(uint32_t eventType) override {
-    for (auto* o : m_observers) o->OnDeviceEvent(eventType);
+  void OnDeviceEvent(DeviceChange change) override {
+    for (auto* o : m_observers) o->OnDeviceEvent(change);
   }
 
  private:

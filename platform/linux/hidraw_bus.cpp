@@ -137,22 +137,22 @@ class HidrawBus::Watcher {
       }
       if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0) return;
       if (fds[0].revents == 0) continue;
-      if (const uint32_t eventType = ReceiveEvent(); eventType != 0) m_bus.Deliver(this, eventType);
+      if (const std::optional<DeviceChange> change = ReceiveEvent()) m_bus.Deliver(this, *change);
     }
   }
 
-  // The notice for the next event of the monitor; 0 for events that need none.
-  uint32_t ReceiveEvent() {
+  // The notice for the next event of the monitor; none for events that need none.
+  std::optional<DeviceChange> ReceiveEvent() {
     std::lock_guard<std::mutex> lock(UdevLock());
     // POLLERR (the socket's queue overflowed) is cleared by the receive too.
     udev_device* device = udev_monitor_receive_device(m_monitor);
-    if (!device) return 0;
+    if (!device) return std::nullopt;
     const char* action = udev_device_get_action(device);
-    uint32_t eventType = 0;
-    if (action && std::strcmp(action, "add") == 0) eventType = kDbtDeviceArrival;
-    if (action && std::strcmp(action, "remove") == 0) eventType = kDbtDeviceRemoveComplete;
+    std::optional<DeviceChange> change;
+    if (action && std::strcmp(action, "add") == 0) change = DeviceChange::kArrival;
+    if (action && std::strcmp(action, "remove") == 0) change = DeviceChange::kRemoval;
     udev_device_unref(device);
-    return eventType;
+    return change;
   }
 
   HidrawBus& m_bus;
@@ -268,13 +268,13 @@ HidReadResult HidrawBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
   Handle h;
   if (!Find(handle, h) || h.mode == HidOpenMode::kWriteSync) {
     errno = EBADF;
-    return {kWaitAbandoned, 0};
+    return {HidRead::kGone, 0};
   }
   // Room for the report ID that goes in front, and at least one byte to read.
   const size_t idBytes = h.numbered ? 0 : 1;
   if (!buffer || size <= idBytes) {
     errno = EINVAL;
-    return {kWaitFailed, 0};
+    return {HidRead::kGone, 0};
   }
 
   const uint64_t deadline = m_clock.NowMs() + timeoutMs;
@@ -282,34 +282,34 @@ HidReadResult HidrawBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t si
   for (;;) {
     pollfd fds[2] = {{h.file->fd, POLLIN, 0}, {h.file->wakeFd, POLLIN, 0}};
     const int ready = ::poll(fds, 2, PollTimeout(remaining));
-    if (ready == 0) return {kWaitTimeout, 0};
-    if (ready < 0 && errno != EINTR) return {kWaitFailed, 0};
+    if (ready == 0) return {HidRead::kTimedOut, 0};
+    if (ready < 0 && errno != EINTR) return {HidRead::kGone, 0};
     if (ready > 0) {
       if (fds[1].revents != 0) {
         // Closed under the read: the read is cancelled, as on the other platforms.
         errno = EBADF;
-        return {kWaitAbandoned, 0};
+        return {HidRead::kGone, 0};
       }
       // Reports queued before an unplug are still handed out (POLLIN comes
       // with them); only an empty queue on a vanished device fails.
       if ((fds[0].revents & POLLIN) == 0) {
         errno = (fds[0].revents & POLLNVAL) != 0 ? EBADF : ENODEV;
-        return {kWaitFailed, 0};
+        return {HidRead::kGone, 0};
       }
       const ssize_t got = ::read(h.file->fd, buffer + idBytes, size - idBytes);
       if (got > 0) {
         if (idBytes != 0) buffer[0] = 0x00;
-        return {kWaitReceived, static_cast<size_t>(got) + idBytes};
+        return {HidRead::kReport, static_cast<size_t>(got) + idBytes};
       }
       if (got == 0) {
         errno = ENODEV;
-        return {kWaitFailed, 0};
+        return {HidRead::kGone, 0};
       }
       // EAGAIN: another reader of the node took the report; wait again.
-      if (errno != EAGAIN && errno != EINTR) return {kWaitFailed, 0};
+      if (errno != EAGAIN && errno != EINTR) return {HidRead::kGone, 0};
     }
     const uint64_t now = m_clock.NowMs();
-    if (now >= deadline) return {kWaitTimeout, 0};
+    if (now >= deadline) return {HidRead::kTimedOut, 0};
     remaining = deadline - now;
   }
 }
@@ -351,11 +351,11 @@ bool HidrawBus::IsWatching() {
   return m_watcher != nullptr;
 }
 
-void HidrawBus::Deliver(const Watcher* from, uint32_t eventType) {
+void HidrawBus::Deliver(const Watcher* from, DeviceChange change) {
   std::lock_guard<std::mutex> lock(m_notifyLock);
   // A watcher on its way out (its last target went) has nobody to tell.
   if (m_watcher.get() != from) return;
-  for (auto& [id, target] : m_targets) target->PostDeviceChange(eventType);
+  for (auto& [id, target] : m_targets) target->PostDeviceChange(change);
 }
 
 std::optional<unsigned> HidrawNodeNumber(const std::string& devnode) {

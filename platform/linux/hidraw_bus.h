@@ -29,7 +29,7 @@ class HidrawBus final : public IHidBus {
   HidrawBus(const HidrawBus&) = delete;
   HidrawBus& operator=(const HidrawBus&) = delete;
 
-  // IHidBus. Failures leave errno set (the system seam's GetLastError reads it).
+  // IHidBus. Failures leave errno set (the system seam's LastErrorCode reads it).
   std::vector<std::string> EnumerateInterfaces() override;
   // IDs, location and serial number from udev: no node is opened.
   std::vector<HidDeviceInfo> EnumerateDevices() override;
@@ -61,7 +61,7 @@ class HidrawBus final : public IHidBus {
   class Watcher;
 
   bool Find(HidHandle handle, Handle& out);
-  void Deliver(const Watcher* from, uint32_t eventType);
+  void Deliver(const Watcher* from, DeviceChange change);
 
   IClock& m_clock;
 

@@ -17,11 +17,11 @@
 
 namespace tarvik {
 
-uint16_t LinuxSystem::GetUserDefaultUILanguage() {
+uint16_t LinuxSystem::InterfaceLanguage() {
   return LanguageIdFromEnvironment([](const char* name) { return std::getenv(name); });
 }
 
-LocalTime LinuxSystem::GetLocalTime() {
+LocalTime LinuxSystem::LocalTimeNow() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -29,19 +29,19 @@ LocalTime LinuxSystem::GetLocalTime() {
           local.tm_hour,        local.tm_min,     local.tm_sec};
 }
 
-std::string LinuxSystem::GetCurrentDirectory() {
+std::string LinuxSystem::CurrentDirectory() {
   char buffer[4096];
   if (!getcwd(buffer, sizeof buffer)) return {};
   return buffer;
 }
 
-uint32_t LinuxSystem::GetLastError() { return static_cast<uint32_t>(errno); }
+uint32_t LinuxSystem::LastErrorCode() { return static_cast<uint32_t>(errno); }
 
-void LinuxSystem::OutputDebugString(const std::string& line) {
+void LinuxSystem::Trace(const std::string& line) {
   if (m_traceToStderr) WriteTraceLineToStandardError(line);
 }
 
-std::string LinuxSystem::LoadStringResource(uint16_t id) {
+std::string LinuxSystem::StringTableEntry(uint16_t id) {
   return std::string(FindStringTableEntry(id));
 }
 

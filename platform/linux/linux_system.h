@@ -9,15 +9,15 @@ class LinuxSystem final : public ISystem {
  public:
   explicit LinuxSystem(IClock& clock) : m_clock(clock) {}
 
-  uint16_t GetUserDefaultUILanguage() override;
-  LocalTime GetLocalTime() override;
-  std::string GetCurrentDirectory() override;
-  uint32_t GetLastError() override;
+  uint16_t InterfaceLanguage() override;
+  LocalTime LocalTimeNow() override;
+  std::string CurrentDirectory() override;
+  uint32_t LastErrorCode() override;
   // Trace lines go to standard error, one line per call, unless switched off.
-  void OutputDebugString(const std::string& line) override;
+  void Trace(const std::string& line) override;
   void SetTraceToStandardError(bool on) { m_traceToStderr = on; }
   bool TraceReceived() override { return m_traceToStderr; }
-  std::string LoadStringResource(uint16_t id) override;
+  std::string StringTableEntry(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
 

@@ -8,7 +8,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
@@ -35,9 +34,15 @@ int MulDiv(int value, int numerator, int denominator) {
 }
 
 // "File type(*.dat)|*.dat||" -> "File type(*.dat)": Qt reads the patterns from the parentheses.
-QString NameFilter(const std::string& filter) {
-  const size_t bar = filter.find('|');
-  return ToQt(bar == std::string::npos ? filter : filter.substr(0, bar));
+// Qt reads the pattern from the label's parentheses: "File type(*.dat)".
+// A label without them gets the pattern added.
+QStringList NameFilters(const std::vector<FileType>& types) {
+  QStringList filters;
+  for (const FileType& type : types) {
+    const bool patternShown = type.label.find("(" + type.pattern + ")") != std::string::npos;
+    filters << ToQt(patternShown ? type.label : type.label + " (" + type.pattern + ")");
+  }
+  return filters;
 }
 
 }  // namespace
@@ -106,16 +111,6 @@ class UpdateDialogWidget final : public QDialog {
     if (!m_host.m_dialog || m_host.m_dialog->OnCloseRequest()) QDialog::reject();
   }
 
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    QDialog::paintEvent(event);
-    if (!m_host.m_dialog) return;
-    QPainter painter(this);
-    m_host.m_painter = &painter;
-    m_host.m_dialog->OnPaint();
-    m_host.m_painter = nullptr;
-  }
-
  private:
   QtWindowHost& m_host;
   std::map<int, QWidget*> m_controls;
@@ -123,10 +118,10 @@ class UpdateDialogWidget final : public QDialog {
 
 QtWindowHost::QtWindowHost()
     : m_tasks([this] { WakeUiThread(); },
-              [this](uint32_t eventType) {
+              [this](DeviceChange change) {
                 if (!m_dialog) return;
-                m_dialog->OnDeviceChange(eventType, 0);
-                if (m_deviceChangeHook) m_deviceChangeHook(eventType);
+                m_dialog->OnDeviceChange(change);
+                if (m_deviceChangeHook) m_deviceChangeHook(change);
               }) {}
 
 QtWindowHost::~QtWindowHost() = default;
@@ -205,31 +200,16 @@ void QtWindowHost::SetProgressPos(int id, int pos) {
   }
 }
 
-IconHandle QtWindowHost::LoadIcon(int resourceId) {
-  if (resourceId != IDI_MAINFRAME) return nullptr;
+void QtWindowHost::SetIcon(int resourceId, bool /*big*/) {
+  if (resourceId != IDI_MAINFRAME) return;
   if (!m_icon) {
     QPixmap pixmap;
     pixmap.loadFromData(kTarvikIconPng, static_cast<uint>(kTarvikIconPngSize), "PNG");
     m_icon = std::make_unique<QIcon>(pixmap);
   }
-  return m_icon->isNull() ? nullptr : m_icon.get();
-}
-
-void QtWindowHost::SetIcon(IconHandle icon, bool /*big*/) {
-  // One icon serves both sizes; Qt picks the size it needs.
-  if (m_widget && icon) m_widget->setWindowIcon(*static_cast<const QIcon*>(icon));
-}
-
-bool QtWindowHost::IsIconic() { return m_widget && m_widget->isMinimized(); }
-
-Size QtWindowHost::ClientSize() {
-  if (!m_widget) return {};
-  return {m_widget->width(), m_widget->height()};
-}
-
-void QtWindowHost::PaintIcon(IconHandle icon, int x, int y) {
-  if (!m_painter || !icon) return;
-  static_cast<const QIcon*>(icon)->paint(m_painter, x, y, 32, 32);
+  // One icon serves both sizes; Qt picks the size it needs. The window
+  // manager draws the minimised window.
+  if (m_widget && !m_icon->isNull()) m_widget->setWindowIcon(*m_icon);
 }
 
 MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::optional<std::string>& caption,
@@ -252,7 +232,8 @@ std::optional<std::string> QtWindowHost::OpenFileDialog(const FileDialogRequest&
   if (m_fileDialogHook) {
     if (const auto answer = m_fileDialogHook(request)) return *answer;
   }
-  QFileDialog dialog(m_widget, QString(), ToQt(request.initialDirectory), NameFilter(request.filter));
+  QFileDialog dialog(m_widget, QString(), ToQt(request.initialDirectory));
+  dialog.setNameFilters(NameFilters(request.types));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -292,6 +273,6 @@ bool QtWindowHost::SendToUi(const std::function<void()>& op) { return m_tasks.Se
 
 void QtWindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void QtWindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
+void QtWindowHost::PostDeviceChange(DeviceChange change) { m_tasks.PostDeviceChange(change); }
 
 }  // namespace tarvik

@@ -15,7 +15,6 @@
 
 class QDialog;
 class QIcon;
-class QPainter;
 class QProgressBar;
 class QTimer;
 class QWidget;
@@ -41,7 +40,7 @@ class QtWindowHost final : public IWindowHost {
   // Called on the user-interface thread once the window is shown.
   void SetShownHook(std::function<void(QDialog&)> hook) { m_shownHook = std::move(hook); }
   // Called on the user-interface thread after the window has handled a device change.
-  void SetDeviceChangeHook(std::function<void(uint32_t eventType)> hook) {
+  void SetDeviceChangeHook(std::function<void(DeviceChange change)> hook) {
     m_deviceChangeHook = std::move(hook);
   }
 
@@ -62,13 +61,7 @@ class QtWindowHost final : public IWindowHost {
   void ShowItem(int id, bool show) override;
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
-  IconHandle LoadIcon(int resourceId) override;
-  void SetIcon(IconHandle icon, bool big) override;
-  bool IsIconic() override;
-  Size ClientSize() override;
-  Size SystemIconSize() override { return {32, 32}; }
-  void PaintIcon(IconHandle icon, int x, int y) override;
-  void DefaultPaint() override {}
+  void SetIcon(int resourceId, bool big) override;
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                           MsgBoxButtons buttons) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
@@ -77,7 +70,7 @@ class QtWindowHost final : public IWindowHost {
   bool IsUiThread() override;
   bool SendToUi(const std::function<void()>& op) override;
   void PostToUi(std::function<void()> op) override;
-  void PostDeviceChange(uint32_t eventType) override;
+  void PostDeviceChange(DeviceChange change) override;
 
  private:
   friend class UpdateDialogWidget;
@@ -87,12 +80,11 @@ class QtWindowHost final : public IWindowHost {
   MessageBoxHook m_messageBoxHook;
   FileDialogHook m_fileDialogHook;
   std::function<void(QDialog&)> m_shownHook;
-  std::function<void(uint32_t)> m_deviceChangeHook;
+  std::function<void(DeviceChange)> m_deviceChangeHook;
 
   IDialogEvents* m_dialog = nullptr;
   UpdateDialogWidget* m_widget = nullptr;
   std::unique_ptr<QIcon> m_icon;
-  QPainter* m_painter = nullptr;  // set while the window paints
   std::map<uintptr_t, QTimer*> m_timers;
 
   UiTaskQueue m_tasks;  // last: its tasks use the members above

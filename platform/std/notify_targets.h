@@ -27,17 +27,17 @@ class NotifyTargets {
     std::lock_guard<std::mutex> lock(m_lock);
     m_targets.erase(handle);
   }
-  void Post(uint32_t eventType) { Post(std::vector<uint32_t>{eventType}); }
+  void Post(DeviceChange change) { Post(std::vector<DeviceChange>{change}); }
   // Each notice in turn, to every target registered when posting began.
-  void Post(const std::vector<uint32_t>& eventTypes) {
+  void Post(const std::vector<DeviceChange>& changes) {
     std::lock_guard<std::recursive_mutex> posting(m_posting);
     std::vector<IDeviceNotifyTarget*> targets;
     {
       std::lock_guard<std::mutex> lock(m_lock);
       for (const auto& entry : m_targets) targets.push_back(entry.second);
     }
-    for (uint32_t eventType : eventTypes) {
-      for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(eventType);
+    for (DeviceChange change : changes) {
+      for (IDeviceNotifyTarget* target : targets) target->PostDeviceChange(change);
     }
   }
   // How many times a target was added, removed ones included.

@@ -4,7 +4,7 @@
 
 namespace tarvik {
 
-UiTaskQueue::UiTaskQueue(std::function<void()> wake, std::function<void(uint32_t)> deviceChange)
+UiTaskQueue::UiTaskQueue(std::function<void()> wake, std::function<void(DeviceChange)> deviceChange)
     : m_wake(std::move(wake)), m_deviceChange(std::move(deviceChange)) {}
 
 UiTaskQueue::~UiTaskQueue() { Close(); }
@@ -62,8 +62,8 @@ void UiTaskQueue::Post(std::function<void()> op) {
   m_wake();
 }
 
-void UiTaskQueue::PostDeviceChange(uint32_t eventType) {
-  Post([this, eventType] { m_deviceChange(eventType); });
+void UiTaskQueue::PostDeviceChange(DeviceChange change) {
+  Post([this, change] { m_deviceChange(change); });
 }
 
 bool UiTaskQueue::RunOne(std::unique_lock<std::mutex>& lock) {

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/hid_bus.h"
+
 namespace tarvik {
 
 class UiTaskQueue {
@@ -22,7 +24,7 @@ class UiTaskQueue {
   // `wake` is called after each task queued, under the queue's lock and only
   // while the queue is open: it must not wait and must not call the queue.
   // `deviceChange` runs on the user-interface thread for each device change posted.
-  UiTaskQueue(std::function<void()> wake, std::function<void(uint32_t eventType)> deviceChange);
+  UiTaskQueue(std::function<void()> wake, std::function<void(DeviceChange change)> deviceChange);
   ~UiTaskQueue();
   UiTaskQueue(const UiTaskQueue&) = delete;
   UiTaskQueue& operator=(const UiTaskQueue&) = delete;
@@ -42,7 +44,7 @@ class UiTaskQueue {
   bool Send(const std::function<void()>& op);
   // Queues `op` and returns at once; dropped when the queue is closed.
   void Post(std::function<void()> op);
-  void PostDeviceChange(uint32_t eventType);
+  void PostDeviceChange(DeviceChange change);
 
   // On the user-interface thread: runs the oldest queued task; false when none is queued.
   bool RunOne();
@@ -61,7 +63,7 @@ class UiTaskQueue {
   bool IsUiThreadLocked() const { return m_open && std::this_thread::get_id() == m_uiThread; }
 
   const std::function<void()> m_wake;
-  const std::function<void(uint32_t)> m_deviceChange;
+  const std::function<void(DeviceChange)> m_deviceChange;
   mutable std::mutex m_lock;
   std::condition_variable m_done;  // a sent task ran, or the queue closed
   std::deque<Task> m_tasks;

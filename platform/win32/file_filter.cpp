@@ -4,18 +4,16 @@
 
 namespace tarvik::win32 {
 
-std::wstring FileFilterToWin32(std::string_view filter) {
-  std::wstring result = Utf8ToWide(filter);
-  if (result.empty()) return result;
-  for (wchar_t& c : result) {
-    if (c == L'|') c = L'\0';
-  }
-  // A filter written without its closing "||" still has to end the list, or
-  // the dialog reads past the string.
-  while (result.size() < 2 || result[result.size() - 1] != L'\0' ||
-         result[result.size() - 2] != L'\0') {
+std::wstring FileFilterToWin32(const std::vector<FileType>& types) {
+  std::wstring result;
+  if (types.empty()) return result;
+  for (const FileType& type : types) {
+    result += Utf8ToWide(type.label);
+    result.push_back(L'\0');
+    result += Utf8ToWide(type.pattern);
     result.push_back(L'\0');
   }
+  result.push_back(L'\0');
   return result;
 }
 

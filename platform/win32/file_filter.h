@@ -1,14 +1,15 @@
-// The file dialog's filter: the engine gives it in the framework's form
-// "label|pattern|label|pattern||"; the Windows file dialog wants each part
-// ended by a NUL and the list by a second NUL.
+// The Windows file dialog's filter: each label and pattern ended by a NUL,
+// and the list by a second NUL.
 #pragma once
 
 #include <string>
-#include <string_view>
+#include <vector>
+
+#include "platform/window_host.h"
 
 namespace tarvik::win32 {
 
 // UTF-16, with the NULs inside the string. Empty when there is no filter.
-std::wstring FileFilterToWin32(std::string_view filter);
+std::wstring FileFilterToWin32(const std::vector<FileType>& types);
 
 }  // namespace tarvik::win32

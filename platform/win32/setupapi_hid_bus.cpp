@@ -155,7 +155,7 @@ class SetupApiHidBus::NoticeWindow {
     if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
     if (!header || header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE) return;
-    m_bus.Deliver(this, static_cast<uint32_t>(event));
+    m_bus.Deliver(this, event == DBT_DEVICEARRIVAL ? DeviceChange::kArrival : DeviceChange::kRemoval);
   }
 
   SetupApiHidBus& m_bus;
@@ -358,24 +358,24 @@ bool SetupApiHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t
 
 HidReadResult SetupApiHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                                          uint32_t timeoutMs) {
-  if (size > MAXDWORD) return {kWaitFailed, 0};
+  if (size > MAXDWORD) return {HidRead::kGone, 0};
   const HANDLE file = ToHandle(handle);
   // Each read has its own event: reads from two threads (the timer's and the
   // worker's) never wake each other.
   Event done;
-  if (!done.Get()) return {kWaitFailed, 0};
+  if (!done.Get()) return {HidRead::kGone, 0};
   OVERLAPPED overlapped{};
   overlapped.hEvent = done.Get();
 
   if (!ReadFile(file, buffer, static_cast<DWORD>(size), nullptr, &overlapped) &&
       ::GetLastError() != ERROR_IO_PENDING) {
-    return {kWaitFailed, 0};
+    return {HidRead::kGone, 0};
   }
   const DWORD wait = WaitForSingleObject(done.Get(), timeoutMs);
   DWORD received = 0;
   if (wait == WAIT_OBJECT_0) {
-    if (!GetOverlappedResult(file, &overlapped, &received, FALSE)) return {kWaitFailed, 0};
-    return {kWaitReceived, received};
+    if (!GetOverlappedResult(file, &overlapped, &received, FALSE)) return {HidRead::kGone, 0};
+    return {HidRead::kReport, received};
   }
   // The read is still under way: it must end before `buffer` and `overlapped`
   // go out of scope, so it is cancelled and waited for.
@@ -384,10 +384,10 @@ HidReadResult SetupApiHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size
     CancelIo(file);
   }
   const bool completed = GetOverlappedResult(file, &overlapped, &received, TRUE) != FALSE;
-  if (wait != WAIT_TIMEOUT) return {kWaitFailed, 0};
+  if (wait != WAIT_TIMEOUT) return {HidRead::kGone, 0};
   // A report that arrived while the read was being cancelled is kept, not lost.
-  if (completed) return {kWaitReceived, received};
-  return {kWaitTimeout, 0};
+  if (completed) return {HidRead::kReport, received};
+  return {HidRead::kTimedOut, 0};
 }
 
 void SetupApiHidBus::Close(HidHandle handle) {
@@ -418,11 +418,11 @@ void SetupApiHidBus::UnregisterNotify(NotifyHandle handle) {
   stopping.reset();
 }
 
-void SetupApiHidBus::Deliver(const NoticeWindow* from, uint32_t eventType) {
+void SetupApiHidBus::Deliver(const NoticeWindow* from, DeviceChange change) {
   std::lock_guard<std::mutex> lock(m_notifyLock);
   // A window on its way out (its last target went) has nobody to tell.
   if (m_notices.get() != from) return;
-  for (auto& [id, target] : m_targets) target->PostDeviceChange(eventType);
+  for (auto& [id, target] : m_targets) target->PostDeviceChange(change);
 }
 
 }  // namespace tarvik::win32

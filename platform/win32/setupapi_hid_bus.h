@@ -48,7 +48,7 @@ class SetupApiHidBus final : public IHidBus {
  private:
   class NoticeWindow;
 
-  void Deliver(const NoticeWindow* from, uint32_t eventType);
+  void Deliver(const NoticeWindow* from, DeviceChange change);
   // Whether `handle` was opened for overlapped I/O; false for unknown handles.
   bool IsOverlapped(HidHandle handle);
 

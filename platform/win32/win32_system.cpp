@@ -8,15 +8,15 @@
 
 namespace tarvik::win32 {
 
-uint16_t Win32System::GetUserDefaultUILanguage() { return ::GetUserDefaultUILanguage(); }
+uint16_t Win32System::InterfaceLanguage() { return ::GetUserDefaultUILanguage(); }
 
-LocalTime Win32System::GetLocalTime() {
+LocalTime Win32System::LocalTimeNow() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
-std::string Win32System::GetCurrentDirectory() {
+std::string Win32System::CurrentDirectory() {
   const DWORD needed = GetCurrentDirectoryW(0, nullptr);
   if (needed == 0) return {};
   std::wstring directory(needed, L'\0');
@@ -31,13 +31,13 @@ std::string Win32System::GetCurrentDirectory() {
   return WideToUtf8(directory);
 }
 
-uint32_t Win32System::GetLastError() { return ::GetLastError(); }
+uint32_t Win32System::LastErrorCode() { return ::GetLastError(); }
 
-void Win32System::OutputDebugString(const std::string& line) {
+void Win32System::Trace(const std::string& line) {
   OutputDebugStringW(Utf8ToWide(line).c_str());
 }
 
-std::string Win32System::LoadStringResource(uint16_t id) {
+std::string Win32System::StringTableEntry(uint16_t id) {
   // With a zero buffer size LoadStringW hands out the resource's own text
   // (not NUL-ended) and its length: no length limit, and 0 for a missing entry.
   const wchar_t* text = nullptr;

@@ -9,16 +9,16 @@ class Win32System : public ISystem {
  public:
   explicit Win32System(IClock& clock) : m_clock(clock) {}
 
-  uint16_t GetUserDefaultUILanguage() override;
-  LocalTime GetLocalTime() override;
+  uint16_t InterfaceLanguage() override;
+  LocalTime LocalTimeNow() override;
   // A drive's root keeps its separator ("C:\"): "C:" alone would name the
   // drive's current directory instead.
-  std::string GetCurrentDirectory() override;
-  uint32_t GetLastError() override;
+  std::string CurrentDirectory() override;
+  uint32_t LastErrorCode() override;
   // To the debugger, as the line is (the engine ends its lines itself).
-  void OutputDebugString(const std::string& line) override;
+  void Trace(const std::string& line) override;
   // From the string table of the executable's resources.
-  std::string LoadStringResource(uint16_t id) override;
+  std::string StringTableEntry(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
 

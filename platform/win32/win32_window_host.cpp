@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <dbt.h>
 
 #include <utility>
 #include <vector>
@@ -20,8 +21,6 @@ constexpr wchar_t kCallWindowClass[] = L"TarvikUpdateUiCalls";
 
 // Room for long paths (\\?\ prefixes, deep folders); MAX_PATH would cut them.
 constexpr size_t kFileNameCapacity = 32768;
-
-HICON ToHicon(IconHandle icon) { return static_cast<HICON>(const_cast<void*>(icon)); }
 
 std::wstring ApplicationName() {
   std::wstring path(MAX_PATH, L'\0');
@@ -47,8 +46,8 @@ Win32WindowHost::Win32WindowHost(HINSTANCE instance, int templateId)
     : m_instance(instance ? instance : GetModuleHandleW(nullptr)),
       m_templateId(templateId),
       m_tasks([this] { WakeUiThread(); },
-              [this](uint32_t eventType) {
-                if (m_dialog) m_dialog->OnDeviceChange(eventType, 0);
+              [this](DeviceChange change) {
+                if (m_dialog) m_dialog->OnDeviceChange(change);
               }) {}
 
 Win32WindowHost::~Win32WindowHost() = default;
@@ -119,17 +118,27 @@ INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wPara
       m_dialogWindow.store(window);
       return m_dialog->OnInitDialog() ? TRUE : FALSE;
     case WM_PAINT:
-      m_paintedIcon = false;
-      m_dialog->OnPaint();
-      // Unless the icon was painted, the dialog's default painting runs.
-      return m_paintedIcon ? TRUE : FALSE;
+      return OnPaint(window) ? TRUE : FALSE;
     case WM_QUERYDRAGICON:
       // One of the few dialog messages whose result is the return value itself.
-      return reinterpret_cast<INT_PTR>(m_dialog->OnQueryDragIcon());
+      return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
     case WM_DEVICECHANGE: {
-      const bool granted =
-          m_dialog->OnDeviceChange(static_cast<uint32_t>(wParam), static_cast<uintptr_t>(lParam));
-      SetWindowLongPtrW(window, DWLP_MSGRESULT, granted ? TRUE : BROADCAST_QUERY_DENY);
+      // The window hears of arrivals, removals and changed device nodes. A
+      // query to remove a device is granted.
+      switch (wParam & 0xFFFF) {
+        case DBT_DEVNODES_CHANGED:
+          m_dialog->OnDeviceChange(DeviceChange::kNodesChanged);
+          break;
+        case DBT_DEVICEARRIVAL:
+          m_dialog->OnDeviceChange(DeviceChange::kArrival);
+          break;
+        case DBT_DEVICEREMOVECOMPLETE:
+          m_dialog->OnDeviceChange(DeviceChange::kRemoval);
+          break;
+        default:
+          break;
+      }
+      SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
       return TRUE;
     }
     case WM_TIMER:
@@ -213,47 +222,27 @@ void Win32WindowHost::SetProgressPos(int id, int pos) {
   if (const HWND item = Item(id)) SendMessageW(item, PBM_SETPOS, static_cast<WPARAM>(pos), 0);
 }
 
-IconHandle Win32WindowHost::LoadIcon(int resourceId) {
+void Win32WindowHost::SetIcon(int resourceId, bool big) {
   // A shared icon: the system keeps it for the life of the module.
-  return LoadIconW(m_instance, MAKEINTRESOURCEW(resourceId));
-}
-
-void Win32WindowHost::SetIcon(IconHandle icon, bool big) {
+  const HICON icon = LoadIconW(m_instance, MAKEINTRESOURCEW(resourceId));
+  if (big) m_icon = icon;  // the minimised window draws its big icon
   if (const HWND window = m_dialogWindow.load()) {
-    SendMessageW(window, WM_SETICON, big ? ICON_BIG : ICON_SMALL,
-                 reinterpret_cast<LPARAM>(ToHicon(icon)));
+    SendMessageW(window, WM_SETICON, big ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   }
 }
 
-bool Win32WindowHost::IsIconic() {
-  const HWND window = m_dialogWindow.load();
-  return window && ::IsIconic(window);
-}
-
-Size Win32WindowHost::ClientSize() {
+bool Win32WindowHost::OnPaint(HWND window) {
+  if (!::IsIconic(window)) return false;
   RECT client{};
-  if (const HWND window = m_dialogWindow.load()) GetClientRect(window, &client);
-  return {client.right - client.left, client.bottom - client.top};
-}
-
-Size Win32WindowHost::SystemIconSize() {
-  return {GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)};
-}
-
-void Win32WindowHost::PaintIcon(IconHandle icon, int x, int y) {
-  const HWND window = m_dialogWindow.load();
-  if (!window) return;
+  GetClientRect(window, &client);
+  const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(window, &paint);
   SendMessageW(window, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  DrawIcon(dc, x, y, ToHicon(icon));
+  DrawIcon(dc, x, y, m_icon);
   EndPaint(window, &paint);
-  m_paintedIcon = true;
-}
-
-void Win32WindowHost::DefaultPaint() {
-  // Nothing to do here: WM_PAINT is left to the dialog's default painting
-  // when the window did not paint the icon.
+  return true;
 }
 
 MsgBoxAnswer Win32WindowHost::MessageBox(const std::string& text,
@@ -266,9 +255,8 @@ MsgBoxAnswer Win32WindowHost::MessageBox(const std::string& text,
 }
 
 std::optional<std::string> Win32WindowHost::OpenFileDialog(const FileDialogRequest& request) {
-  const std::wstring filter = FileFilterToWin32(request.filter);
+  const std::wstring filter = FileFilterToWin32(request.types);
   const std::wstring initialDirectory = Utf8ToWide(request.initialDirectory);
-  const std::wstring defaultExtension = Utf8ToWide(request.defaultExtension);
   std::vector<wchar_t> file(kFileNameCapacity, L'\0');
 
   OPENFILENAMEW dialog{};
@@ -279,8 +267,10 @@ std::optional<std::string> Win32WindowHost::OpenFileDialog(const FileDialogReque
   dialog.lpstrFile = file.data();
   dialog.nMaxFile = static_cast<DWORD>(file.size());
   dialog.lpstrInitialDir = initialDirectory.empty() ? nullptr : initialDirectory.c_str();
-  dialog.lpstrDefExt = defaultExtension.empty() ? nullptr : defaultExtension.c_str();
-  dialog.Flags = request.flags;
+  // The dialog of the original updater: read-only files hidden, "*.*" as the
+  // default extension, and the overwrite prompt, which an open dialog never shows.
+  dialog.lpstrDefExt = L"*.*";
+  dialog.Flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
   if (!GetOpenFileNameW(&dialog)) return std::nullopt;
   return WideToUtf8(file.data());
 }
@@ -299,6 +289,6 @@ bool Win32WindowHost::SendToUi(const std::function<void()>& op) { return m_tasks
 
 void Win32WindowHost::PostToUi(std::function<void()> op) { m_tasks.Post(std::move(op)); }
 
-void Win32WindowHost::PostDeviceChange(uint32_t eventType) { m_tasks.PostDeviceChange(eventType); }
+void Win32WindowHost::PostDeviceChange(DeviceChange change) { m_tasks.PostDeviceChange(change); }
 
 }  // namespace tarvik::win32

@@ -43,13 +43,7 @@ class Win32WindowHost : public IWindowHost {
   void ShowItem(int id, bool show) override;
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
-  IconHandle LoadIcon(int resourceId) override;
-  void SetIcon(IconHandle icon, bool big) override;
-  bool IsIconic() override;
-  Size ClientSize() override;
-  Size SystemIconSize() override;
-  void PaintIcon(IconHandle icon, int x, int y) override;
-  void DefaultPaint() override;
+  void SetIcon(int resourceId, bool big) override;
   // Without a caption the box shows the application's name (the executable's
   // name without extension): the system's own default would be "Error".
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
@@ -60,13 +54,18 @@ class Win32WindowHost : public IWindowHost {
   bool IsUiThread() override;
   bool SendToUi(const std::function<void()>& op) override;
   void PostToUi(std::function<void()> op) override;
-  void PostDeviceChange(uint32_t eventType) override;
+  void PostDeviceChange(DeviceChange change) override;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK CallWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   INT_PTR OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // The minimised window shows its icon, centred. False: the dialog's default
+  // painting runs.
+  bool OnPaint(HWND window);
+  // The icon shown while a minimised window is dragged.
+  HICON OnQueryDragIcon() const { return m_icon; }
   void RequestClose();
   bool CreateCallWindow();
   void WakeUiThread();  // any thread, under the task queue's lock
@@ -77,7 +76,7 @@ class Win32WindowHost : public IWindowHost {
 
   // User-interface thread only.
   IDialogEvents* m_dialog = nullptr;
-  bool m_paintedIcon = false;  // the current WM_PAINT was handled by PaintIcon
+  HICON m_icon = nullptr;  // the window's icon, shared: the system keeps it
 
   std::atomic<HWND> m_dialogWindow{nullptr};
   // Set before the task queue opens and cleared after it closes: read by

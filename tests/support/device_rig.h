@@ -19,11 +19,11 @@ namespace tarvik::test {
 
 class NoticeCollector final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t eventType) override {
+  void PostDeviceChange(DeviceChange eventType) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_events.push_back(eventType);
   }
-  std::vector<uint32_t> Events() {
+  std::vector<DeviceChange> Events() {
     std::lock_guard<std::mutex> lock(m_lock);
     return m_events;
   }
@@ -34,7 +34,7 @@ class NoticeCollector final : public IDeviceNotifyTarget {
 
  private:
   std::mutex m_lock;
-  std::vector<uint32_t> m_events;
+  std::vector<DeviceChange> m_events;
 };
 
 class DeviceRig {

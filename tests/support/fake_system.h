@@ -30,16 +30,16 @@ class FakeSystem final : public ISystem {
     return m_trace;
   }
 
-  uint16_t GetUserDefaultUILanguage() override { return language.load(); }
-  LocalTime GetLocalTime() override { return localTime; }
-  std::string GetCurrentDirectory() override { return currentDirectory; }
-  uint32_t GetLastError() override { return lastError.load(); }
-  void OutputDebugString(const std::string& line) override {
+  uint16_t InterfaceLanguage() override { return language.load(); }
+  LocalTime LocalTimeNow() override { return localTime; }
+  std::string CurrentDirectory() override { return currentDirectory; }
+  uint32_t LastErrorCode() override { return lastError.load(); }
+  void Trace(const std::string& line) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_trace.push_back(line);
   }
   bool TraceReceived() override { return traceReceived.load(); }
-  std::string LoadStringResource(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
+  std::string StringTableEntry(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return std::make_unique<StdThread>(std::move(body));
   }

@@ -60,7 +60,7 @@ class SessionUser final : public IHeadlessUser, public IWindowObserver {
     if (!inPress.load()) ++fileDialogsOutsidePress;
   }
   void OnTimer(uintptr_t, bool) override {}
-  void OnDeviceEvent(uint32_t) override {}
+  void OnDeviceEvent(DeviceChange) override {}
 
   // Set by an update session without a window when it tells its success.
   std::atomic<bool> sessionSucceeded{false};
@@ -101,13 +101,13 @@ class SessionSystem final : public ISystem {
   std::atomic<uint64_t> traceLines{0};
   bool traceReceived = true;  // false: nobody reads the trace, so it is not formatted
 
-  uint16_t GetUserDefaultUILanguage() override { return 1033; }
-  LocalTime GetLocalTime() override { return LocalTime{2024, 3, 5, 9, 7, 2}; }
-  std::string GetCurrentDirectory() override { return currentDirectory; }
-  uint32_t GetLastError() override { return 0; }
-  void OutputDebugString(const std::string&) override { ++traceLines; }
+  uint16_t InterfaceLanguage() override { return 1033; }
+  LocalTime LocalTimeNow() override { return LocalTime{2024, 3, 5, 9, 7, 2}; }
+  std::string CurrentDirectory() override { return currentDirectory; }
+  uint32_t LastErrorCode() override { return 0; }
+  void Trace(const std::string&) override { ++traceLines; }
   bool TraceReceived() override { return traceReceived; }
-  std::string LoadStringResource(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
+  std::string StringTableEntry(uint16_t id) override { return std::string(FindStringTableEntry(id)); }
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override {
     return std::make_unique<StdThread>(std::move(body));
   }

@@ -72,13 +72,13 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
     if (onMessageBox) onMessageBox(text);
   }
   void OnFileDialog(const FileDialogRequest& request, const std::optional<std::string>&) override {
-    events.push_back({"filedialog", 0, request.filter});
+    events.push_back({"filedialog", 0, request.types.empty() ? "" : request.types[0].label + " " + request.types[0].pattern});
   }
   void OnTimer(uintptr_t id, bool on) override {
     events.push_back({"timer", static_cast<int>(id), "", on});
   }
-  void OnDeviceEvent(uint32_t eventType) override {
-    events.push_back({"device", 0, "", false, static_cast<int>(eventType)});
+  void OnDeviceEvent(DeviceChange change) override {
+    events.push_back({"device", 0, "", false, static_cast<int>(change)});
   }
 
   std::vector<std::optional<std::string>> captions;

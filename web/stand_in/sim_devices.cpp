@@ -30,7 +30,7 @@ using namespace tarvik;
 
 class Notices final : public IDeviceNotifyTarget {
  public:
-  void PostDeviceChange(uint32_t) override { sim_stand_in_changed(); }
+  void PostDeviceChange(DeviceChange) override { sim_stand_in_changed(); }
 };
 
 SteadyClock g_clock;
@@ -43,8 +43,8 @@ void ForwardInput(HidHandle handle) {
   std::vector<uint8_t> buffer(1024);
   for (;;) {
     const HidReadResult read = g_bus->ReadReport(handle, buffer.data(), buffer.size(), 100);
-    if (read.code == kWaitTimeout) continue;
-    if (read.code != kWaitReceived) return;
+    if (read.status == HidRead::kTimedOut) continue;
+    if (read.status != HidRead::kReport) return;
     sim_stand_in_input(static_cast<int>(handle), buffer.data(), static_cast<int>(read.bytes));
   }
 }
