@@ -6,6 +6,7 @@
 #include "cli/history.h"
 #include "cli/published_digest.h"
 #include "platform/digest.h"
+#include "session/update_plan.h"
 #include "update/version_text.h"
 
 namespace tarvik {
@@ -89,22 +90,21 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
     r.from = FormatVersionShort(probe.deviceVersion);
     r.fromWord = probe.deviceVersion;
   }
-  // A boot-mode controller whose information blocks cannot be read is not written.
-  if (probe.BootMode() && !probe.queried) {
+  // What the update would do is decided before any report.
+  const UpdatePlan plan = PlanUpdate(probe, image.image);
+  if (plan.refusal == PlanRefusal::kNotQueried) {
     r.status = kExitFailed;
-    r.reason = StrFormat(N_("the %s did not answer its information request"), r.controller.c_str());
+    r.reason = plan.reason;
     return ended("failed");
   }
-  // An image this controller's protocol would not write whole is refused before any report.
-  if (const std::string problem = image.image.CheckFor(probe.Protocol()); !problem.empty()) {
+  if (plan.refusal == PlanRefusal::kImageRejected) {
     r.status = kExitImage;
-    r.reason = ImageRejection(image.image.Path(), problem);
+    r.reason = ImageRejection(image.image.Path(), plan.reason);
     return ended("rejected");
   }
-  if (probe.VersionKnown()) {
-    const VersionGuard guard = controller->Session().Guard(image.image);
-    r.action = guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
-    if (StopsAtGuard(guard, options, assumeYes, guardAsYes, user, r)) return r;
+  if (plan.versionKnown) {
+    r.action = plan.Action();
+    if (StopsAtGuard(plan.guard, options, assumeYes, guardAsYes, user, r)) return r;
   }
   if (stops.StopRequested()) {
     r.status = kExitInterrupted;

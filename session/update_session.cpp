@@ -208,13 +208,6 @@ ControllerProbe UpdateSession::Probe(IUpdateUser* user) {
 
 StepResult UpdateSession::QueryDeviceVersion() { return m_info.QueryDeviceVersion(); }
 
-VersionGuard UpdateSession::Guard(const FirmwareImage& image) const {
-  const bool boot = m_hid.IsBootMode();
-  const uint32_t at = ErasedAsZero(m_info.AtInfo().version);
-  return GuardVersions(image, boot ? UpdateProtocol::kBoot : UpdateProtocol::kPacket, m_state.deviceVersion.load(),
-                       boot ? at : 0);
-}
-
 bool UpdateSession::BeginUpdate() {
   if (!m_hid.OpenHid()) return false;
   m_state.updateEnded.store(false);

@@ -92,8 +92,6 @@ class UpdateSession {
   // One whole update, on the caller's thread: opens the device, runs the
   // protocol's flow and returns its one outcome.
   UpdateOutcome Update(const UpdateRequest& request);
-  // The version guard for `image` against what the last probe read.
-  VersionGuard Guard(const FirmwareImage& image) const;
   // Asks a running update to stop at its next step; safe from any thread.
   void RequestStop() { m_state.stopRequested.store(true); }
   bool IsStopRequested() const { return m_state.stopRequested.load(); }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/std/virtual_clock.h"
+#include "session/update_plan.h"
 #include "session/update_session.h"
 #include "sim/sim_setup.h"
 #include "tests/support/image_builder.h"
@@ -141,6 +142,64 @@ TEST(UpdateSessionTest, GuardOrdersReleasesAfterTheirBetasOnEachMicrocontroller)
   EXPECT_GT(GuardVersions(both, UpdateProtocol::kBoot, 120, 100).order, 0);
   // The packet protocol writes the main microcontroller alone.
   EXPECT_EQ(GuardVersions(Image(), UpdateProtocol::kPacket, 131, 999).order, 0);
+}
+
+// The plan says what an update would write before anything is, or why nothing is.
+TEST(UpdateSessionTest, ThePlanNamesTheRecordsWrittenTheChangeOrWhyNothingIsWritten) {
+  const FirmwareImage two = FirmwareImage::FromBytes(
+      test::Concat({test::Record(131, 0x08004000, kPayload), test::Record(105, 0x2000, kPayload, 0)}), "fw.dat");
+  const FirmwareImage trailing = FirmwareImage::FromBytes(
+      test::Concat({test::Record(131, 0x08004000, kPayload), Bytes(40, 0xEE)}), "fw.dat");
+  ControllerProbe boot;
+  boot.present = true;
+  boot.mode = ReportMode::kBootCommand;
+  boot.queried = true;
+  boot.deviceVersion = 120;
+  boot.at.version = 100;
+  ControllerProbe olderAt = boot;
+  olderAt.at.version = 110;
+  ControllerProbe packet = boot;
+  packet.mode = ReportMode::kPacket;
+  ControllerProbe silent = boot;
+  silent.queried = false;
+  ControllerProbe unknown = packet;
+  unknown.deviceVersion = kDeviceVersionUnknown;
+  ControllerProbe same = boot;
+  same.deviceVersion = 131;
+  same.at.version = 105;
+  const struct {
+    const char* what;
+    const ControllerProbe& probe;
+    const FirmwareImage& image;
+    PlanRefusal refusal;
+    std::vector<size_t> records;
+    std::string action;
+  } cases[] = {
+      {"boot mode writes both records", boot, two, PlanRefusal::kNone, {1, 2}, "upgrade"},
+      {"an older ATmcu record is a downgrade", olderAt, two, PlanRefusal::kNone, {1, 2}, "downgrade"},
+      {"the same versions on both", same, two, PlanRefusal::kNone, {1, 2}, "reinstall"},
+      {"a packet controller refuses a second record", packet, two, PlanRefusal::kImageRejected, {}, ""},
+      {"a packet controller takes trailing bytes", packet, trailing, PlanRefusal::kNone, {1}, "upgrade"},
+      {"a boot-mode controller refuses them", boot, trailing, PlanRefusal::kImageRejected, {}, ""},
+      {"a silent boot-mode controller", silent, two, PlanRefusal::kNotQueried, {}, ""},
+      {"an unknown version", unknown, trailing, PlanRefusal::kNone, {1}, ""},
+      {"no controller", ControllerProbe{}, two, PlanRefusal::kNoController, {}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const UpdatePlan plan = PlanUpdate(c.probe, c.image);
+    EXPECT_EQ(plan.refusal, c.refusal);
+    EXPECT_EQ(plan.Writes(), plan.reason.empty());
+    std::vector<size_t> numbers;
+    for (const PlannedRecord& record : plan.records) numbers.push_back(record.number);
+    EXPECT_EQ(numbers, c.records);
+    EXPECT_EQ(plan.Action(), c.action);
+  }
+  const UpdatePlan both = PlanUpdate(boot, two);
+  ASSERT_EQ(both.records.size(), 2u);
+  EXPECT_EQ(both.records[1].mcu, ImageMcu::kAtMcu);
+  EXPECT_EQ(both.records[1].destination, 0x2000u | kAtMcuAddressBit);
+  EXPECT_EQ(both.records[1].version, 105u);
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+// What an update of a probed controller with a checked image would do. It is
+// decided once, before anything is written: which records go out, how each
+// microcontroller's version changes, or why nothing is written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "session/update_session.h"
+#include "session/version_guard.h"
+#include "update/firmware_image.h"
+
+namespace tarvik {
+
+// Why a plan writes nothing.
+enum class PlanRefusal : uint8_t {
+  kNone,
+  kNoController,   // no controller was found
+  kNotQueried,     // a boot-mode controller did not answer its information request
+  kImageRejected,  // the controller's protocol would not write the image whole
+};
+
+// One record the update writes.
+struct PlannedRecord {
+  size_t number = 0;  // from 1, in the file's order
+  ImageMcu mcu = ImageMcu::kMain;
+  uint32_t destination = 0;  // as the controller is told, the ATmcu bit included
+  uint32_t length = 0;
+  uint32_t version = 0;
+};
+
+struct UpdatePlan {
+  PlanRefusal refusal = PlanRefusal::kNone;
+  // Why nothing is written, in English marked for translation. For an image
+  // the protocol refuses, the image check's own reason.
+  std::string reason;
+  UpdateProtocol protocol = UpdateProtocol::kBoot;
+  std::vector<PlannedRecord> records;  // what the protocol writes, in order
+  // The controller told its version. The guard holds only then.
+  bool versionKnown = false;
+  VersionGuard guard;
+
+  bool Writes() const { return refusal == PlanRefusal::kNone; }
+  // "upgrade", "downgrade" or "reinstall"; empty while the version is unknown
+  // or nothing is written.
+  const char* Action() const;
+};
+
+UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image);
+
+}  // namespace tarvik
