@@ -100,15 +100,6 @@ json ParseLine(const std::string& line) {
   return tooDeep ? json(json::value_t::discarded) : entry;
 }
 
-// An entry has at least its time, its image's name and its result.
-bool WellFormed(const json& entry) {
-  if (!entry.is_object() || Text(entry, "time").empty() || Text(entry, "result").empty()) return false;
-  const auto image = entry.find("image");
-  if (image == entry.end() || !image->is_object() || Text(*image, "name").empty()) return false;
-  const auto controller = entry.find("controller");
-  return controller == entry.end() || controller->is_object();
-}
-
 json Controller(const json& entry) {
   const auto it = entry.find("controller");
   return it != entry.end() ? *it : json::object();
@@ -155,6 +146,14 @@ HistoryRead ReadHistory(const std::string& file) {
   return ReadHistoryFrom(in);
 }
 
+bool IsHistoryEntry(const json& entry) {
+  if (!entry.is_object() || Text(entry, "time").empty() || Text(entry, "result").empty()) return false;
+  const auto image = entry.find("image");
+  if (image == entry.end() || !image->is_object() || Text(*image, "name").empty()) return false;
+  const auto controller = entry.find("controller");
+  return controller == entry.end() || controller->is_object();
+}
+
 HistoryRead ReadHistoryFrom(std::istream& in) {
   HistoryRead read;
   read.found = true;
@@ -164,7 +163,7 @@ HistoryRead ReadHistoryFrom(std::istream& in) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find_first_not_of(" \t") == std::string::npos) continue;
     json entry = ParseLine(line);
-    if (entry.is_discarded() || !WellFormed(entry)) {
+    if (entry.is_discarded() || !IsHistoryEntry(entry)) {
       read.damagedLines.push_back(number);
     } else {
       read.entries.push_back(std::move(entry));

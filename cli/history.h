@@ -50,6 +50,9 @@ struct HistoryRead {
 HistoryRead ReadHistory(const std::string& file);
 // The entries and damaged lines of a journal's text, as ReadHistory reads the file.
 HistoryRead ReadHistoryFrom(std::istream& in);
+// Whether a journal line's JSON is an entry: it has at least its time, its
+// image's name and its result.
+bool IsHistoryEntry(const json& entry);
 // Whether `entry` is of the controller `selector` names: a UID (hex, with or
 // without spaces and colons), a location or a product ("5a3c:7e23").
 bool HistoryEntryMatches(const json& entry, const std::string& selector);

@@ -45,15 +45,6 @@ std::string Field(const json& object, const char* key) {
   return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
 }
 
-// What the history command needs of an entry to show it.
-bool Showable(const json& entry) {
-  if (!entry.is_object() || Field(entry, "time").empty() || Field(entry, "result").empty()) return false;
-  const auto image = entry.find("image");
-  if (image == entry.end() || !image->is_object() || Field(*image, "name").empty()) return false;
-  const auto controller = entry.find("controller");
-  return controller == entry.end() || controller->is_object();
-}
-
 // The UID's digits as a selector gives them: without spaces and colons.
 bool HasUidDigits(const std::string& uid) { return uid.find_first_not_of(" :") != std::string::npos; }
 
@@ -99,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(entries == read.entries.size(), "more entries than lines");
 
   for (const json& entry : read.entries) {
-    fuzz::Check(Showable(entry), "an entry the history command cannot show");
+    fuzz::Check(IsHistoryEntry(entry), "an entry the history command cannot show");
     fuzz::Check(HistoryLine(entry).rfind(Field(entry, "time"), 0) == 0, "a history line without its time first");
     const auto controller = entry.find("controller");
     if (controller == entry.end()) continue;

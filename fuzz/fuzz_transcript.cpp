@@ -1,7 +1,7 @@
 // The transcript reader (tarvik-update-cli --replay FILE) on arbitrary bytes,
-// then a replay of what it read. The replay is an update session on the
-// replay bus, on a virtual clock, with the image the seed transcripts were
-// recorded with.
+// then a replay of what it read. The replay runs an update session on the
+// replay bus and a virtual clock. It writes the image that the corpus
+// transcripts carry.
 //
 // Checks: a refusal names a line of the text. What the reader takes, written
 // out again as a recording writes transcripts, reads back as the same
