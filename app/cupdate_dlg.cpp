@@ -1,10 +1,7 @@
 #include "app/cupdate_dlg.h"
 
-#include <algorithm>
-#include <iterator>
-
+#include "app/window_texts.h"
 #include "res/text_table.h"
-#include "update/update_state.h"
 
 namespace tarvik {
 
@@ -14,8 +11,6 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
       m_diag(platform.system),
       m_hid(platform.bus, m_diag),
       m_session(m_hid, m_diag, platform.system, *this) {
-  m_session.State().titleShowsVersion.store(0);
-  ResetUpdateContext();
   m_diag.CheckLogEnabled();
 }
 
@@ -25,10 +20,6 @@ CUpdateDlg::~CUpdateDlg() {
   // is joined here before the device object and the image file go.
   RequestStop();
   if (m_worker) m_worker->Join();
-}
-
-void CUpdateDlg::ResetUpdateContext() {
-  m_session.Context().record = UpdateRecordValues{};
 }
 
 std::optional<UpdateOutcome> CUpdateDlg::LastOutcome() const {
@@ -63,15 +54,9 @@ bool CUpdateDlg::OnInitDialog() {
   SetProgressRange(IDC_PROGRESS, 0, 100);
   SetProgressPos(IDC_PROGRESS, 0);
 
-  ResetUpdateContext();
-  std::fill(std::begin(m_session.Context().firstHeader), std::end(m_session.Context().firstHeader), uint8_t{0});
-  UpdateState& state = m_session.State();
-  state.updateEnded.store(true);  // the stop flag at 1: no update running
-
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 
   m_hid.SetRecipientWindow(&Host());
-  state.deviceVersion.store(kDeviceVersionUnknown);
 
   if (m_hid.SearchDevice()) {
     if (m_hid.Mode() == ReportMode::kPacket) {
@@ -85,9 +70,7 @@ bool CUpdateDlg::OnInitDialog() {
     m_updateButton.EnableWindow(false);
   }
 
-  state.transferState.store(TransferState::kDone);
-
-  if (state.titleShowsVersion.load() == 0) SetWindowText(LoadText(kTextTitle));
+  if (!m_titleShowsVersion.load()) SetWindowText(LoadText(kTextTitle));
 
   if (m_hid.SearchDevice()) {
     m_updateButton.EnableWindow(true);
@@ -100,10 +83,9 @@ void CUpdateDlg::QueryDeviceVersion() {
   // A message box of the query runs the window's events: device notices that
   // come meanwhile wait until the query has ended, so that no second search
   // and query start inside this one.
-  UpdateState& state = m_session.State();
-  state.queryRunning.store(true);
+  m_queryRunning.store(true);
   m_session.QueryDeviceVersion();
-  state.queryRunning.store(false);
+  m_queryRunning.store(false);
   if (!m_workerRunning.load()) HandleDeferredDeviceChanges();
 }
 

@@ -1,7 +1,7 @@
 // The main window: start-up, the update button, device notifications, the
 // update timer and the end-of-update operations. It runs on any window host
-// and is one client of its controller's update session (session/), whose
-// user it is.
+// and is one client of its controller's update session (session/). It draws
+// what the session reports and asks the person what the session asks.
 #pragma once
 
 #include <atomic>
@@ -24,7 +24,7 @@ namespace tarvik {
 inline constexpr uintptr_t kUpdateTimerId = 1;
 inline constexpr uint32_t kUpdateTimerIntervalMs = 100;
 
-class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
+class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, public IUpdateObserver {
  public:
   enum { IDD = IDD_UPDATE_DIALOG };
 
@@ -58,35 +58,34 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
 
   CHid& Hid() { return m_hid; }
   CDiag& Diag() { return m_diag; }
-  // The window's controller as an update session: its state, context and flows.
+  // The window's controller as an update session.
   UpdateSession& Session() { return m_session; }
 
-  // The window as the session's user: the file dialog, the confirmation and
-  // the messages are its message boxes; title, bar and button its controls.
-  std::optional<std::string> ChooseImage(const FileDialogRequest& request) override {
-    return ShowOpenFileDialog(request);
-  }
-  bool ConfirmImage(const std::string& text, const std::string& caption) override {
-    return MessageBox(text, caption, MsgBoxButtons::kOkCancel) == MsgBoxAnswer::kOk;
-  }
-  void Tell(const std::string& text, const std::optional<std::string>& caption) override {
-    MessageBox(text, caption, MsgBoxButtons::kOk);
-  }
-  void ShowTitle(const std::string& text) override { SetWindowText(text); }
-  void ShowProgress(int position) override { SetProgressPos(IDC_PROGRESS, position); }
-  void EnableUpdate(bool enable) override { m_updateButton.EnableWindow(enable); }
-  // End of an update (called on the worker, once the session has stopped it).
-  void UpdateFailed() override;
-  void UpdateSucceeded() override;
-  void UpdateEnded() override;
-  // The update timer runs on the window's own loop.
-  bool StartUpdateTimer() override {
+  // How an update ends, as the window shows it (called on the worker).
+  // A failure after the image was confirmed: the failure box, the button set again.
+  void ReportUpdateFailure();
+  // The success box and notice; the bar back at 0.
+  void ReportUpdateSuccess();
+  // Every end: the button is enabled while a controller is present.
+  void RefreshUpdateButton();
+
+  // The session's events, drawn.
+  void OnVersionLearnt(const ControllerVersions& versions) override;
+  void OnNotice(UpdateNotice notice) override;
+  void OnProgress(uint64_t bytes, uint64_t total) override;
+  void OnMilestone(UpdateMilestone milestone) override;
+  // The mode-2 signal's timer runs on the window's own loop.
+  bool OnModeTwoSignalArmed() override {
     SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
     return true;
   }
-  void KillUpdateTimer() override { KillTimer(kUpdateTimerId); }
+  void OnModeTwoSignalDisarmed() override { KillTimer(kUpdateTimerId); }
   void OnUpdateStep(const UpdateProgress& progress) override;
   void OnUpdateOutcome(const UpdateOutcome& outcome) override;
+
+  // The session's questions: the file dialog and the version question box.
+  std::optional<std::string> ChooseImage() override;
+  bool ConfirmChange(const VersionChange& change) override;
 
  private:
   friend void Boot_UpdateThread(CUpdateDlg* dlg);
@@ -98,13 +97,16 @@ class CUpdateDlg : public CDialog, public IUpdateUser, public IUpdateObserver {
   void OnWorkerEnded();
   void HandleDeviceChange(DeviceChange change);
   void HandleDeferredDeviceChanges();
-  void ResetUpdateContext();
 
   ISystem& m_system;
   CDiag m_diag;
   CHid m_hid;
   UpdateSession m_session;
   IUpdateObserver* m_observer = nullptr;
+  // Set once a boot-mode query has written the version title.
+  std::atomic<bool> m_titleShowsVersion{false};
+  // True while the start-up version query runs (device notices wait for it).
+  std::atomic<bool> m_queryRunning{false};
   mutable std::mutex m_outcomeLock;
   std::optional<UpdateOutcome> m_lastOutcome;
 

@@ -71,11 +71,11 @@ bool CUpdateDlg::OnCloseRequest() {
 }
 
 void CUpdateDlg::OnDeviceChange(DeviceChange change) {
-  const bool queryRunning = m_session.State().queryRunning.load();
+  const bool queryRunning = m_queryRunning.load();
   if (m_workerRunning.load() || queryRunning) {
     // The worker (or a version query) owns the device and the window's
     // controls until it ends; a search or a query now would race with it.
-    if (change == DeviceChange::kRemoval && !queryRunning) m_session.State().removalNoticed.store(true);
+    if (change == DeviceChange::kRemoval && !queryRunning) m_session.NoticeRemoval();
     m_deferredEvents.push_back(change);
     return;
   }

@@ -1,27 +1,95 @@
-// How an update ends: stop, report failure or success, set the button.
+// What the window shows of the session's reports: the version title, the
+// notices, the bar, the button, the questions, and how an update ends.
 #include "app/cupdate_dlg.h"
-#include "res/text_table.h"
+#include "app/window_texts.h"
 #include "base/strformat.h"
+#include "res/text_table.h"
 
 namespace tarvik {
 
-// The session has closed the image, killed the update timer and marked the
-// update ended before each of these.
-void CUpdateDlg::UpdateFailed() {
+void CUpdateDlg::ReportUpdateFailure() {
   MessageBox(StrFormat("%s\n", LoadText(kTextUpdateFailure).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
   if (m_hid.IsDevicePresent()) m_updateButton.EnableWindow(true);
 }
 
-void CUpdateDlg::UpdateSucceeded() {
+void CUpdateDlg::ReportUpdateSuccess() {
   MessageBox(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
   m_upgradedNotice.ShowWindow(true);
   SetProgressPos(IDC_PROGRESS, 0);
 }
 
-void CUpdateDlg::UpdateEnded() {
+void CUpdateDlg::RefreshUpdateButton() {
   m_updateButton.EnableWindow(m_hid.SearchDevice());
+}
+
+void CUpdateDlg::OnVersionLearnt(const ControllerVersions& versions) {
+  if (versions.protocol == UpdateProtocol::kBoot) {
+    m_titleShowsVersion.store(true);
+  } else if (versions.main.Word() == FirmwareVersion::kNoFirmwareWord) {
+    return;  // the connection instructions follow; the title stays
+  }
+  SetWindowText(VersionTitle(LoadText(kTextTitle), versions));
+}
+
+void CUpdateDlg::OnNotice(UpdateNotice notice) {
+  switch (notice) {
+    case UpdateNotice::kMainInfoFailed:
+    case UpdateNotice::kAtInfoFailed:
+      // The same words in every language, as the log has them.
+      m_updateButton.EnableWindow(false);
+      MessageBox(notice == UpdateNotice::kMainInfoFailed ? "Get device info error" : "Get sub device info error",
+                 std::nullopt, MsgBoxButtons::kOk);
+      break;
+    case UpdateNotice::kNeedBootMode: {
+      const std::string text = StrFormat("%s\n", LoadText(kTextNeedBootMode).c_str());
+      m_diag.Trace("%s", text.c_str());
+      MessageBox(text, LoadText(kTextTitle), MsgBoxButtons::kOk);
+      break;
+    }
+    case UpdateNotice::kNoFirmware:
+      MessageBox(LoadText(kTextHelp), LoadText(kTextTitle), MsgBoxButtons::kOk);
+      break;
+  }
+}
+
+void CUpdateDlg::OnProgress(uint64_t bytes, uint64_t total) {
+  // The bar's range ends at 100; bytes beyond the total do not move it further.
+  const uint64_t position = total == 0 ? 100 : std::min<uint64_t>(bytes * 100 / total, 100);
+  SetProgressPos(IDC_PROGRESS, static_cast<int>(position));
+}
+
+void CUpdateDlg::OnMilestone(UpdateMilestone milestone) {
+  switch (milestone) {
+    case UpdateMilestone::kFailed:
+      ReportUpdateFailure();
+      break;
+    case UpdateMilestone::kSucceeded:
+      ReportUpdateSuccess();
+      break;
+    case UpdateMilestone::kDataSent:
+      m_updateButton.EnableWindow(true);
+      break;
+    case UpdateMilestone::kSettled:
+      RefreshUpdateButton();
+      break;
+  }
+}
+
+std::optional<std::string> CUpdateDlg::ChooseImage() {
+  FileDialogRequest request;
+  request.types = {{LoadText(kTextFileType) + "(*.dat)", "*.dat"}};
+  request.initialDirectory = m_system.CurrentDirectory();
+  return ShowOpenFileDialog(request);
+}
+
+bool CUpdateDlg::ConfirmChange(const VersionChange& change) {
+  const std::string text = FormatVersionConfirmation(LoadText(kTextFw), change.image.Word(),
+                                                     LoadText(kTextCurrentIs), change.controller.Word());
+  if (MessageBox(text, LoadText(kTextTitle), MsgBoxButtons::kOkCancel) == MsgBoxAnswer::kOk) return true;
+  m_diag.Trace("MessageBox == IDCANCEL\n");
+  return false;
 }
 
 }  // namespace tarvik

@@ -1,12 +1,14 @@
 // The worker entries started by the update button: the session runs the
-// flow of the protocol the controller speaks.
+// flow of the protocol the controller speaks, with this window as its
+// prompt and the drawing of its events.
 #include "app/cupdate_dlg.h"
 
 namespace tarvik {
 
 void CUpdateDlg::RunUpdateOnWorker() {
   UpdateRequest request;
-  request.user = this;
+  request.prompt = this;
+  request.events = this;
   request.progress = this;
   m_session.RunUpdate(request);
 }

@@ -8,7 +8,7 @@
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
 #include "cli/cli_text.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 
@@ -141,7 +141,7 @@ void PrintInfoBlock(const char* name, const boot::InfoBlock& block, bool main) {
 
 }  // namespace
 
-json ProbeJson(int index, const ControllerProbe& probe) {
+json ProbeJson(int index, const ControllerReport& probe) {
   json controller = {{"index", index},
                      {"product", StrFormat("%04x:%04x", probe.vendorId, probe.productId)},
                      {"vendorId", probe.vendorId},
@@ -152,8 +152,8 @@ json ProbeJson(int index, const ControllerProbe& probe) {
   if (!probe.serial.empty()) controller["serial"] = probe.serial;
   if (const std::string uid = probe.Uid(); !uid.empty()) controller["uid"] = uid;
   // "none": a packet-protocol controller without valid firmware says so with a word of its own.
-  controller["version"] = probe.queried && probe.deviceVersion != kDeviceVersionUnknown
-                              ? json{{"text", probe.VersionText()}, {"word", probe.deviceVersion}}
+  controller["version"] = probe.queried && probe.deviceVersion.Known()
+                              ? json{{"text", probe.VersionText()}, {"word", probe.deviceVersion.Word()}}
                               : json(nullptr);
   if (probe.BootMode() && probe.queried) {
     controller["main"] = InfoBlockJson(probe.main, true);
@@ -163,7 +163,7 @@ json ProbeJson(int index, const ControllerProbe& probe) {
   return controller;
 }
 
-void PrintProbe(const ControllerProbe& probe) {
+void PrintProbe(const ControllerReport& probe) {
   std::printf(probe.BootMode() ? Tr("Report mode: %d (boot command protocol)\n")
                                : Tr("Report mode: %d (firmware packet protocol)\n"),
               static_cast<int>(probe.mode));
@@ -172,10 +172,10 @@ void PrintProbe(const ControllerProbe& probe) {
   if (probe.queried && probe.BootMode()) {
     PrintInfoBlock(Tr("main mcu"), probe.main, true);
     PrintInfoBlock("ATmcu", probe.at, false);
-  } else if (probe.deviceVersion != kDeviceVersionUnknown) {
-    std::printf(Tr("Firmware version: %s\n"), probe.deviceVersion == kDeviceVersionNoFirmware
+  } else if (probe.deviceVersion.Known()) {
+    std::printf(Tr("Firmware version: %s\n"), probe.deviceVersion.Word() == FirmwareVersion::kNoFirmwareWord
                                                   ? Tr("none (no valid firmware)")
-                                                  : FormatVersionShort(probe.deviceVersion).c_str());
+                                                  : probe.deviceVersion.Text().c_str());
   }
   std::printf(Tr("Title: %s\n"), probe.title.c_str());
 }

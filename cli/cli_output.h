@@ -48,8 +48,13 @@ const char* ResultWord(const std::string& result);
 json VersionJson(uint32_t word);
 // A controller as list and info show it: who and where it is, its report
 // mode, versions, information blocks and title; `index` is its place in bus order.
-json ProbeJson(int index, const ControllerProbe& probe);
-void PrintProbe(const ControllerProbe& probe);
+// A probe as the command line reports it: with the title the window would show.
+struct ControllerReport : ControllerProbe {
+  std::string title;
+};
+
+json ProbeJson(int index, const ControllerReport& probe);
+void PrintProbe(const ControllerReport& probe);
 
 // How one controller's flash ended.
 struct FlashResult {

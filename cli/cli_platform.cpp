@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include "base/bytes.h"
+#include "app/window_texts.h"
 #include "base/strformat.h"
 #include "cli/cli_text.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
 #include "cli/replay_run.h"
+#include "res/text_table.h"
 
 namespace tarvik {
 
@@ -172,21 +174,44 @@ void CliPlatform::RunWindow(IHeadlessUser& user, IWindowObserver* extraObserver,
 }
 
 ControllerSession::ControllerSession(CliPlatform& platform, IHidBus& bus, const ControllerTarget& target)
-    : m_bus(bus), m_clock(*platform.m_clock) {
+    : m_bus(bus), m_clock(*platform.m_clock), m_system(*platform.m_system) {
   if (!target.path.empty()) m_view.emplace(bus, target.path, target.location);
   m_session = std::make_unique<UpdateSession>(Bus(), *platform.m_system, target.logFileName);
   if (platform.m_transcript && target.dev != 0) m_numberedOutcomes.emplace(*platform.m_transcript, target.dev);
   m_transcript = m_numberedOutcomes ? &*m_numberedOutcomes : platform.m_transcriptUpdates.get();
 }
 
-ControllerProbe ControllerSession::Probe() {
+namespace {
+
+// Follows a probe's version queries as the window's title does.
+class TitleFollower final : public IUpdateEvents {
+ public:
+  explicit TitleFollower(std::string bare) : m_bare(std::move(bare)), m_title(m_bare) {}
+  void OnVersionLearnt(const ControllerVersions& versions) override { m_title = VersionTitle(m_bare, versions); }
+  const std::string& Title() const { return m_title; }
+
+ private:
+  std::string m_bare;
+  std::string m_title;
+};
+
+}  // namespace
+
+ControllerReport ControllerSession::Probe() {
   const auto inModeTwo = [](const std::vector<ControllerEntry>& controllers) {
     return std::any_of(controllers.begin(), controllers.end(), [](const ControllerEntry& c) {
       return c.reportMode == static_cast<int>(ReportMode::kPacket);
     });
   };
   const bool signalled = inModeTwo(EnumerateControllers(Bus()));
-  ControllerProbe probe = m_session->Probe();
+  const auto probed = [&] {
+    TitleFollower title(LoadText(m_system, kTextTitle));
+    ControllerReport report;
+    static_cast<ControllerProbe&>(report) = m_session->Probe(&title);
+    report.title = title.Title();
+    return report;
+  };
+  ControllerReport probe = probed();
   if (!signalled || (probe.present && probe.mode != ReportMode::kPacket)) return probe;
   // Gone, or not gone yet: wait until the controllers present are past report mode 2.
   const uint64_t deadline = m_clock.NowMs() + kModeTwoReturnMs;
@@ -195,17 +220,18 @@ ControllerProbe ControllerSession::Probe() {
     if ((!controllers.empty() && !inModeTwo(controllers)) || m_clock.NowMs() >= deadline) break;
     m_clock.SleepMs(kModeTwoPollMs);
   }
-  return m_session->Probe();
+  return probed();
 }
 
-UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra,
-                                        StopSource& stop) {
+UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
+                                        IUpdateObserver* extra, StopSource& stop) {
   UpdateObserverFanOut progress;
   progress.Add(extra);
   progress.Add(m_transcript);
   UpdateRequest request;
   request.image = image;
-  request.user = &user;
+  request.prompt = &prompt;
+  request.events = &events;
   request.progress = &progress;
   request.stop = &stop;
   return m_session->Update(request);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/cupdate_dlg.h"
+#include "cli/cli_output.h"
 #include "cli/controller_bus.h"
 #include "cli/cli_options.h"
 #include "platform/headless/headless_window_host.h"
@@ -45,8 +46,14 @@ class ControllerSession {
   // the mode-2 signal and enumerates again in report mode 1 (over USB, a
   // second or two later): the probe waits for it, up to kModeTwoReturnMs,
   // and asks again.
-  ControllerProbe Probe();
-  UpdateOutcome Update(const FirmwareImage& image, IUpdateUser& user, IUpdateObserver* extra, StopSource& stop);
+  ControllerReport Probe();
+  // One update of `image`: `person` confirms it, hears its notices and sees its steps.
+  template <class Person>
+  UpdateOutcome Update(const FirmwareImage& image, Person& person, StopSource& stop) {
+    return Update(image, person, person, &person, stop);
+  }
+  UpdateOutcome Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
+                       IUpdateObserver* extra, StopSource& stop);
 
   static constexpr uint32_t kModeTwoReturnMs = 5000;
 
@@ -55,6 +62,7 @@ class ControllerSession {
 
   IHidBus& m_bus;
   IClock& m_clock;
+  ISystem& m_system;
   std::optional<SingleDeviceBus> m_view;
   std::unique_ptr<UpdateSession> m_session;
   std::optional<TranscriptUpdateObserver> m_numberedOutcomes;

@@ -10,7 +10,7 @@
 
 namespace tarvik {
 
-ControllerProbe ProbeController(CliPlatform& platform, const ControllerTarget& target) {
+ControllerReport ProbeController(CliPlatform& platform, const ControllerTarget& target) {
   return platform.OpenSession(target)->Probe();
 }
 

@@ -11,7 +11,7 @@ namespace tarvik {
 
 // The controller of `target`, probed on a session of its own as the
 // window's start-up would: found, report mode, versions, information blocks.
-ControllerProbe ProbeController(CliPlatform& platform, const ControllerTarget& target);
+ControllerReport ProbeController(CliPlatform& platform, const ControllerTarget& target);
 
 // The controller --device names: an index from list, a path, or a boot-mode
 // UID (24 hex digits; spaces, colons and dashes ignored). False with `reason`

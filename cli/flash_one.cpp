@@ -7,7 +7,7 @@
 #include "cli/published_digest.h"
 #include "platform/digest.h"
 #include "session/update_plan.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 
@@ -87,8 +87,8 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
                       : !r.uid.empty()    ? StrFormat(Tr("%s uid %s"), r.product.c_str(), r.uid.c_str())
                                           : r.product);
   if (probe.VersionKnown()) {
-    r.from = FormatVersionShort(probe.deviceVersion);
-    r.fromWord = probe.deviceVersion;
+    r.from = probe.deviceVersion.Text();
+    r.fromWord = probe.deviceVersion.Word();
   }
   // What the update would do is decided before any report.
   const UpdatePlan plan = PlanUpdate(probe, image.image);
@@ -111,7 +111,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
     r.reason = N_("interrupted before the update began");
     return ended("interrupted");
   }
-  r.outcome = controller->Update(image.image, user, &user, stops);
+  r.outcome = controller->Update(image.image, user, stops);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;
     if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = N_("the update was interrupted");

@@ -17,7 +17,7 @@
 #include "cli/fleet_commands.h"
 #include "cli/interrupt_watch.h"
 #include "cli/progress_board.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 

@@ -11,7 +11,7 @@
 #include "cli/cli_output.h"
 #include "cli/cli_text.h"
 #include "cli/flash_one.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 

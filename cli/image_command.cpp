@@ -8,7 +8,7 @@
 #include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/flash_one.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 

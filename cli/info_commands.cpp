@@ -6,7 +6,7 @@
 #include "cli/cli_text.h"
 #include "cli/commands.h"
 #include "cli/device_choice.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 
@@ -56,8 +56,8 @@ int InfoCommand::Run(const GlobalOptions& options) {
     json list = json::array();
     bool allQueried = true;
     for (size_t i = 0; i < controllers.size(); ++i) {
-      const ControllerProbe report = ProbeController(platform, platform.TargetFor(controllers[i]));
-      allQueried = allQueried && report.present && report.deviceVersion != kDeviceVersionUnknown;
+      const ControllerReport report = ProbeController(platform, platform.TargetFor(controllers[i]));
+      allQueried = allQueried && report.present && report.deviceVersion.Known();
       if (report.present) list.push_back(ProbeJson(static_cast<int>(i + 1), report));
       if (!options.json) {
         if (i != 0) std::printf("\n");
@@ -71,7 +71,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
     return Conclude(options, document, allQueried ? kExitOk : kExitFailed,
                     allQueried ? "" : Tr("a controller did not tell its version"));
   }
-  const ControllerProbe report = ProbeController(platform, target);
+  const ControllerReport report = ProbeController(platform, target);
   platform.FinishTranscript();
 
   int status = kExitOk;
@@ -79,7 +79,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
   if (!report.present) {
     status = kExitNoController;
     reason = Tr(kNoControllerFound);
-  } else if (report.deviceVersion == kDeviceVersionUnknown) {
+  } else if (!report.deviceVersion.Known()) {
     status = kExitFailed;
     reason = Tr("the controller did not tell its version");
   }
@@ -113,7 +113,7 @@ int ListCommand::Run(const GlobalOptions& options) {
   for (size_t i = 0; i < controllers.size(); ++i) {
     const ControllerEntry& c = controllers[i];
     if (!options.device.empty() && c.path != chosen.path) continue;
-    ControllerProbe report = ProbeController(platform, platform.TargetFor(c));
+    ControllerReport report = ProbeController(platform, platform.TargetFor(c));
     // Listed as the bus had it (a report-mode-2 controller may come back in
     // report mode 1 from the probe's signal), with what the probe found.
     report.path = c.path;

@@ -44,16 +44,6 @@ std::optional<std::string> ScriptedUser::AnswerFileDialog(const FileDialogReques
   return m_image;
 }
 
-namespace {
-// Message texts carry CR LF and leading or trailing line ends: shown on one tidy block.
-std::string Tidy(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-  const size_t first = text.find_first_not_of(" \n");
-  const size_t last = text.find_last_not_of(" \n");
-  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
-}  // namespace
-
 void TerminalUser::EndLine() {
   if (m_drawn) std::fputc('\n', stderr);
   m_drawn = false;
@@ -61,18 +51,33 @@ void TerminalUser::EndLine() {
 
 void TerminalUser::Interrupt() { m_answers.Wake(); }
 
-void TerminalUser::Tell(const std::string& text, const std::optional<std::string>& caption) {
+void TerminalUser::OnNotice(UpdateNotice notice) {
   EndLine();
-  // The outcome line says how the update ended; the messages are for the curious.
-  if (m_settings.verbose) {
-    std::fprintf(stderr, "%s%s%s\n", caption ? caption->c_str() : "", caption ? ": " : "", Tidy(text).c_str());
+  // The outcome line says how the update ended; the notices are for the curious.
+  if (!m_settings.verbose) return;
+  const char* text = "";
+  switch (notice) {
+    case UpdateNotice::kMainInfoFailed:
+      text = Tr("the main mcu did not answer its information request");
+      break;
+    case UpdateNotice::kAtInfoFailed:
+      text = Tr("the ATmcu did not answer its information request");
+      break;
+    case UpdateNotice::kNeedBootMode:
+      text = Tr("the controller must be put in boot mode first (hold the pair button while plugging it in)");
+      break;
+    case UpdateNotice::kNoFirmware:
+      text = Tr("the controller runs no valid firmware: plug it in with the pair button held to update it");
+      break;
   }
+  std::fprintf(stderr, "%s\n", text);
 }
 
-bool TerminalUser::ConfirmImage(const std::string& text, const std::string& /*caption*/) {
+bool TerminalUser::ConfirmChange(const VersionChange& change) {
   EndLine();
-  // The window's question (in the window's language), then what the version guard adds.
-  std::string question = Tidy(text);
+  // The version change, then what the version guard adds.
+  std::string question = StrFormat(Tr("Fw %s and current is %s"), change.image.Text().c_str(),
+                                   change.controller.Text().c_str());
   if (!m_promptDetail.empty()) question = StrFormat(Tr("%s; %s"), question.c_str(), m_promptDetail.c_str());
   if (!m_versionNote.empty()) question = StrFormat(Tr("%s (%s)"), question.c_str(), m_versionNote.c_str());
   if (m_settings.assumeYes) {

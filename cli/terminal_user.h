@@ -10,8 +10,7 @@
 #include "cli/console.h"
 #include "cli/progress_board.h"
 #include "platform/headless/headless_window_host.h"
-#include "session/update_user.h"
-#include "update/update_window.h"
+#include "update/update_events.h"
 
 namespace tarvik {
 
@@ -43,17 +42,19 @@ struct TerminalSettings {
   int boardKey = 0;
 };
 
-// The person at the terminal as an update session's user: asks the version
-// confirmation (y/N) unless told yes, shows the session's messages with
+// The person at the terminal as an update session's prompt: asks the version
+// confirmation (y/N) unless told yes, tells the session's notices with
 // --verbose, and draws the update's progress on standard error, redrawn in place.
-class TerminalUser final : public IUpdateUser, public IUpdateObserver {
+class TerminalUser final : public IUpdatePrompt, public IUpdateEvents, public IUpdateObserver {
  public:
   explicit TerminalUser(TerminalSettings settings) : m_settings(settings) {}
   TerminalUser(const TerminalUser&) = delete;
   TerminalUser& operator=(const TerminalUser&) = delete;
 
-  bool ConfirmImage(const std::string& text, const std::string& caption) override;
-  void Tell(const std::string& text, const std::optional<std::string>& caption) override;
+  // The image is always handed over: a file is never chosen here.
+  std::optional<std::string> ChooseImage() override { return std::nullopt; }
+  bool ConfirmChange(const VersionChange& change) override;
+  void OnNotice(UpdateNotice notice) override;
   // Said with the confirmation, e.g. "older than the controller's firmware".
   void SetVersionNote(std::string note) { m_versionNote = std::move(note); }
   // Said after the confirmation's own text, e.g. the ATmcu's versions.

@@ -17,7 +17,7 @@
 #include "sim/sim_setup.h"
 #include "tests/support/session_rig.h"
 #include "update/boot_wire.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 using namespace tarvik;
 using Block = std::vector<uint8_t>;

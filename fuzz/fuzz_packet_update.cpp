@@ -243,7 +243,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   UpdateSession session(bus, system);
   session.Probe();
-  const UpdateOutcome outcome = session.Update({.image = FirmwareImage::FromBytes(image, "fw.dat"), .user = &user});
+  const UpdateOutcome outcome =
+      session.Update({.image = FirmwareImage::FromBytes(image, "fw.dat"), .prompt = &user, .events = &user});
 
   std::lock_guard<std::mutex> guard(model->lock);
   fuzz::Check(user.fileRequests == 0, "asked for a file although the image was handed over");

@@ -3,6 +3,7 @@
 //
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "session/update_user.h"
 
 namespace tarvik::fuzz {
 
@@ -49,24 +49,26 @@ inline void Check(bool ok, const char* what) {
   if (!ok) Fail(what);
 }
 
-// The user of a fuzzed update session: confirms the change, checks every bar
-// position, and notes a success and any request for a file (the image is
-// always handed over, so none may come).
-class SessionUser final : public IUpdateUser {
+// The caller of a fuzzed update session: confirms the change, checks every
+// bar position the window would draw, and notes a success and any request
+// for a file (the image is always handed over, so none may come).
+class SessionUser final : public IUpdatePrompt, public IUpdateEvents {
  public:
   std::function<void(int)> onProgress;
   bool succeeded = false;
   int fileRequests = 0;
 
-  bool ConfirmImage(const std::string&, const std::string&) override { return true; }
-  std::optional<std::string> ChooseImage(const FileDialogRequest&) override {
+  bool ConfirmChange(const VersionChange&) override { return true; }
+  std::optional<std::string> ChooseImage() override {
     ++fileRequests;
     return std::nullopt;
   }
-  void ShowProgress(int position) override {
-    if (onProgress) onProgress(position);
+  void OnProgress(uint64_t bytes, uint64_t total) override {
+    if (onProgress) onProgress(static_cast<int>(total == 0 ? 100 : std::min<uint64_t>(bytes * 100 / total, 100)));
   }
-  void UpdateSucceeded() override { succeeded = true; }
+  void OnMilestone(UpdateMilestone milestone) override {
+    if (milestone == UpdateMilestone::kSucceeded) succeeded = true;
+  }
 };
 
 }  // namespace tarvik::fuzz

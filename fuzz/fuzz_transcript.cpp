@@ -301,7 +301,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     UpdateSession session(bus, system);
     session.Probe();
-    session.Update({.image = FirmwareImage::FromBytes(SeedImage(), "fw.dat"), .user = &user});
+    session.Update({.image = FirmwareImage::FromBytes(SeedImage(), "fw.dat"), .prompt = &user, .events = &user});
   }
   fuzz::Check(user.fileRequests == 0, "asked for a file although the image was handed over");
   CheckVerdict(bus, *recording);

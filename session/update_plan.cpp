@@ -35,7 +35,7 @@ UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image) 
     plan.records.push_back({i + 1, record.Mcu(), record.Destination(), record.header.desLen, record.header.version});
   }
   plan.versionKnown = probe.VersionKnown();
-  if (plan.versionKnown) plan.guard = GuardVersions(image, plan.protocol, probe.deviceVersion, probe.AtVersion());
+  if (plan.versionKnown) plan.guard = GuardVersions(image, plan.protocol, probe.deviceVersion.Word(), probe.AtVersion());
   return plan;
 }
 

@@ -2,16 +2,9 @@
 
 #include "base/strformat.h"
 #include "base/text_mark.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
-
-int CompareVersions(uint32_t a, uint32_t b) {
-  const auto key = [](uint32_t v) {
-    return (uint64_t{v & 0xFFFFu} << 17) | (BetaNumber(v) == 0 ? 0x10000u : BetaNumber(v));
-  };
-  return key(a) < key(b) ? -1 : key(a) > key(b) ? 1 : 0;
-}
 
 VersionGuard GuardVersions(const FirmwareImage& image, UpdateProtocol protocol, uint32_t mainCurrent,
                            uint32_t atCurrent) {

@@ -9,11 +9,9 @@
 #include <string>
 
 #include "update/firmware_image.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
-
-// <0, 0, >0 as version `a` is older than, the same as or newer than `b`.
-int CompareVersions(uint32_t a, uint32_t b);
 
 struct VersionGuard {
   int order = 1;         // <0: something older, 0: all the same, >0: an upgrade

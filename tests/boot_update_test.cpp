@@ -49,7 +49,7 @@ TEST_F(BootUpdateTest, OneRecordIsErasedWrittenInChunksStampedAndTheControllerRe
   EnableLog();
   const Bytes payload = Payload(100);
   Update(Record(123, 0x08004000, payload), [&](CUpdateDlg& dlg) {
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kUpgraded);
     EXPECT_EQ(host.ProgressPos(), 0);
     // The controller is away across its reset: the refresh finds none.
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
@@ -179,10 +179,9 @@ TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampOrResetAndSaysSo)
   bootConfig.writeFailChunk = 0;
   bootConfig.writeFailAttempts = 3;
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(host.IsItemVisible(IDC_STATIC_NOTICE));
-    EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
   });
   EXPECT_EQ(FramesOf(kCmdWriteData).size(), 3u);
   EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
@@ -218,9 +217,8 @@ TEST_F(BootUpdateTest, CancelledConfirmationSendsNothing) {
   user.confirm = false;
   Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    // The chosen file's values stay loaded.
-    EXPECT_EQ(dlg.Session().Context().record.desLen, 100u);
-    EXPECT_EQ(dlg.Session().Context().imagePath, (Dir() / "fw.dat").string());
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kCancelled);
+    EXPECT_EQ(dlg.LastOutcome()->imageVersion, "");
   });
   EXPECT_TRUE(FramesOf(kCmdErase).empty());
   EXPECT_TRUE(FramesOf(kCmdWriteData).empty());

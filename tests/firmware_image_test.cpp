@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include "app/window_texts.h"
 #include "tests/support/fake_system.h"
 #include "tests/support/image_builder.h"
 #include "update/firmware_image.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 namespace {

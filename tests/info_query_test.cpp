@@ -23,8 +23,7 @@ TEST_F(InfoQueryTest, SuccessfulQueryLogsBothBlocksAndShowsTheVersion) {
   PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.23 beta2 r5)");
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), (2u << 16) | 123);
-    EXPECT_EQ(dlg.Session().Boot().AddressSelect(), boot::kAddressAtMcu);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), (2u << 16) | 123);
   });
   const std::string query = std::string(kSeparator) +
                             "Get gamepad info ok!\r\n"
@@ -60,7 +59,7 @@ TEST_F(InfoQueryTest, ErasedVersionAndRevisionShowAsZero) {
   PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v0.00 r0)");
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 0u);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 0u);
   });
   EXPECT_NE(Log().find("version=0xffffffff (v655.4 beta255)\r\n"), std::string::npos);
   EXPECT_NE(Log().find("revision=65535\r\n"), std::string::npos);
@@ -72,9 +71,8 @@ TEST_F(InfoQueryTest, SilentMainMcuStopsTheQueryWithAMessageAndNoAtRequest) {
   PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), FirmwareVersion::kUnknownWord);
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
-    EXPECT_FALSE((dlg.Session().State().titleShowsVersion.load() != 0));
   });
   EXPECT_EQ(user.MessageTexts(), (std::vector<std::string>{"Get device info error", "Get device info error"}));
   EXPECT_FALSE(user.captions[0].has_value());  // the application's name is shown
@@ -90,7 +88,7 @@ TEST_F(InfoQueryTest, SilentAtMcuLeavesTheMainLinesAndTheTitleAlone) {
   PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), FirmwareVersion::kUnknownWord);
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
   });
   EXPECT_EQ(user.MessageTexts().at(0), "Get sub device info error");
@@ -109,7 +107,7 @@ TEST_F(InfoQueryTest, ControllerThatCannotBeOpenedIsNotAsked) {
   const int boot = PlugController(3);
   bus.SetOpenable(boot, false);
   RunWindow([&](CUpdateDlg& dlg) {
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), FirmwareVersion::kUnknownWord);
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
   });
   // A device that cannot be opened is not found by the search either.

@@ -22,9 +22,8 @@ TEST_F(MainWindowTest, StartWithoutControllerShowsTitleHelpAndADisabledButton) {
     EXPECT_EQ(host.ProgressLow(), 0);
     EXPECT_EQ(host.ProgressHigh(), 100);
     EXPECT_EQ(host.ProgressPos(), 0);
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
-    EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3);
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
+    EXPECT_FALSE(dlg.LastOutcome().has_value());
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), FirmwareVersion::kUnknownWord);
   });
   EXPECT_EQ(bus.RegistrationCount(), 1);
   EXPECT_TRUE(system.TraceLines().empty());
@@ -56,8 +55,7 @@ TEST_F(MainWindowTest, BootModeControllerIsSearchedTwiceAndEnablesTheButton) {
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
-    EXPECT_TRUE((dlg.Session().State().titleShowsVersion.load() != 0));
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 120u);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 120u);
     EXPECT_TRUE(dlg.Hid().IsBootMode());
     EXPECT_EQ(dlg.Hid().ReadTimeout(), 200u);  // opened by the version query
   });

@@ -61,8 +61,7 @@ TEST_F(PacketUpdateTest, StartUpShowsTheVersionInBothTitleForms) {
   PlugController(1);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00(GamePad V1.23)");
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 123u);
-    EXPECT_FALSE((dlg.Session().State().titleShowsVersion.load() != 0));
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 123u);
   });
   EXPECT_EQ(packetModel->Counts().versionQueries, 2);
 
@@ -80,7 +79,7 @@ TEST_F(PacketUpdateTest, ControllerWithoutFirmwareGetsTheConnectionInstructions)
   PlugController(1);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 0xFFFFFFFFu);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 0xFFFFFFFFu);
   });
   EXPECT_EQ(user.MessageTexts(), std::vector<std::string>(2, Text(kTextHelp)));
 }
@@ -90,7 +89,7 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
   PlugController(1);
   RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), kDeviceVersionUnknown);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), FirmwareVersion::kUnknownWord);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
   EXPECT_EQ(clock.NowMs(), 2u * 2000u);  // two queries of ten 200 ms reads
@@ -100,10 +99,8 @@ TEST_F(PacketUpdateTest, VersionQueryWithoutAnswerGivesUpAfterTwoSeconds) {
 TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTheAnnouncedLength) {
   UseImage(100);
   Update(1, [&](CUpdateDlg& dlg) {
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
-    EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3);
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kUpgraded);
     EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
-    EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
     EXPECT_TRUE(host.IsItemVisible(IDC_STATIC_NOTICE));
     EXPECT_EQ(host.ProgressPos(), 0);
   });
@@ -177,7 +174,7 @@ TEST_F(PacketUpdateTest, ShortImageStillSendsTwoDataPacketsInReportModeTwoAfterR
 
 TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
   UseImage(100, false);
-  Update(2, [&](CUpdateDlg& dlg) { EXPECT_TRUE(dlg.Session().State().updateEnded.load()); });
+  Update(2, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed); });
   EXPECT_EQ(user.MessageTexts(),
             std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n"});
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
@@ -192,7 +189,7 @@ TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
     rig.PlugController(1);
     rig.RunWindow([&](CUpdateDlg& dlg) {
       ASSERT_TRUE(rig.PressUpdate(dlg));
-      EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
+      EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed);
       EXPECT_FALSE(rig.host.IsTimerRunning(kUpdateTimerId));
       EXPECT_TRUE(rig.host.IsItemEnabled(IDC_USB_UPDATE));
       EXPECT_FALSE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
@@ -204,7 +201,7 @@ TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
 TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds) {
   packetConfig.silentAfter = 0;  // nothing after the header
   UseImage(100, false);
-  Update(1, [&](CUpdateDlg& dlg) { EXPECT_TRUE(dlg.Session().State().updateEnded.load()); });
+  Update(1, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed); });
   EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
   // One notice per 10 ms read for 30 seconds.
   EXPECT_NEAR(packetModel->Counts().receiveFailures, 3000, 5);
@@ -233,11 +230,27 @@ TEST_F(PacketUpdateTest, ImageShorterThanItAnnouncesIsRefusedBeforeTheHeader) {
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
 }
 
+TEST_F(PacketUpdateTest, StopMidTransferEndsWithTheTimerKilledAndNoEndPacket) {
+  UseImage(200);
+  device = PlugController(1);
+  RunWindow([&](CUpdateDlg& dlg) {
+    user.onProgress = [&](int pos) {
+      if (pos > 0) dlg.RequestStop();
+    };
+    ASSERT_TRUE(PressUpdate(dlg));
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kInterrupted);
+    EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
+  });
+  EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 0u);
+  EXPECT_LT(packetModel->Counts().dataPackets, 7);
+  EXPECT_FALSE(Succeeded());
+}
+
 TEST_F(PacketUpdateTest, CancelledConfirmationStopsWithoutMessage) {
   user.confirm = false;
   UseImage(100, false);
   Update(1, [&](CUpdateDlg& dlg) {
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kCancelled);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
   EXPECT_EQ(user.MessageTexts().size(), 1u);
@@ -251,7 +264,7 @@ TEST_F(PacketUpdateTest, UnwritableStartRequestSetsTheButtonAgain) {
   RunWindow([&](CUpdateDlg& dlg) {
     ASSERT_TRUE(PressUpdate(dlg));
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_FALSE(dlg.Session().State().updateEnded.load());
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed);
   });
   const auto trace = system.TraceLines();
   EXPECT_NE(std::find(trace.begin(), trace.end(), "send() failed with error code 0\n"), trace.end());
@@ -278,7 +291,7 @@ TEST_F(PacketUpdateTest, DataRequestDuringTheVersionQueryIsIgnored) {
     port.SendInputReport(request);
   });
   device = bus.Plug(setup, false);
-  RunWindow([&](CUpdateDlg& dlg) { EXPECT_EQ(static_cast<int>(dlg.Session().State().transferState.load()), 3); });
+  RunWindow();
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 0u);
   EXPECT_EQ(user.Count("filedialog"), 0u);
   EXPECT_TRUE(user.MessageTexts().empty());

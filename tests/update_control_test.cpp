@@ -36,7 +36,7 @@ TEST_F(UpdateControlTest, PressWithBootControllerRunsAWorkerThatSetsTheButtonAga
     EXPECT_FALSE(user.events[1].on);
     EXPECT_EQ(user.events[2].kind, "progress");
     EXPECT_EQ(user.events[2].value, 0);
-    EXPECT_FALSE(dlg.Session().State().updateEnded.load());  // the worker ended without reporting
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kCancelled);  // no image was chosen
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_FALSE(dlg.IsBusy());
   });
@@ -50,7 +50,7 @@ TEST_F(UpdateControlTest, PressAfterSilentUnplugOnlyHidesTheNotice) {
     ASSERT_TRUE(PressUpdate(dlg));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "show");
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
+    EXPECT_FALSE(dlg.LastOutcome().has_value());
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
 }
@@ -75,7 +75,7 @@ TEST_F(UpdateControlTest, PlugWhileIdleEnablesTheButtonAndQueriesTheController) 
     PlugController(3, true);
     host.PumpPending();
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_EQ(dlg.Session().State().deviceVersion.load(), 120u);
+    EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 120u);
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00 (Fw v1.20 r5)");
   });
   EXPECT_EQ(user.Count("device"), 1u);
@@ -126,8 +126,7 @@ TEST_F(UpdateControlTest, SuccessShowsTheMessageThenTheNoticeAndResetsProgress) 
   RunWindow([&](CUpdateDlg& dlg) {
     host.SetProgressPos(IDC_PROGRESS, 40);
     user.events.clear();
-    OnWorker([&] { dlg.Session().ReportUpdateSuccess(); });
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
+    OnWorker([&] { dlg.ReportUpdateSuccess(); });
     ASSERT_EQ(user.events.size(), 3u);
     EXPECT_EQ(user.events[0].kind, "msgbox");
     EXPECT_EQ(user.events[0].text, "\n Firmware upgraded! \n");
@@ -148,44 +147,18 @@ TEST_F(UpdateControlTest, FailureEnablesTheButtonOnlyWhenTheControllerIsPresent)
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     host.EnableItem(IDC_USB_UPDATE, false);
-    OnWorker([&] { dlg.Session().ReportUpdateFailure(); });
+    OnWorker([&] { dlg.ReportUpdateFailure(); });
     EXPECT_EQ(user.events[user.events.size() - 2].text, "Firmware update failure\n");
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
 
     bus.Unplug(boot, false);
     dlg.Hid().SearchDevice();
     host.EnableItem(IDC_USB_UPDATE, false);
     user.events.clear();
-    OnWorker([&] { dlg.Session().ReportUpdateFailure(); });
+    OnWorker([&] { dlg.ReportUpdateFailure(); });
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "msgbox");
-  });
-}
-
-TEST_F(UpdateControlTest, StopUpdateWithNothingRunningOnlySetsTheStopFlag) {
-  PlugController(3);
-  RunWindow([&](CUpdateDlg& dlg) {
-    user.events.clear();
-    OnWorker([&] { dlg.Session().StopUpdate(); });
-    EXPECT_TRUE(user.events.empty());
-    EXPECT_TRUE(dlg.Session().State().updateEnded.load());
-  });
-}
-
-TEST_F(UpdateControlTest, StopUpdateKillsTheUpdateTimerAndClosesTheImage) {
-  PlugController(3);
-  test::TempDir dir;
-  const std::string image = (dir.Path() / "fw.dat").string();
-  std::fclose(std::fopen(image.c_str(), "wb"));
-  RunWindow([&](CUpdateDlg& dlg) {
-    dlg.SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
-    dlg.Session().Context().image = FirmwareImage::Load(image);
-    ASSERT_TRUE(dlg.Session().Context().imageFile.Open());
-    OnWorker([&] { dlg.Session().StopUpdate(); });
-    EXPECT_FALSE(host.IsTimerRunning(kUpdateTimerId));
-    EXPECT_FALSE(dlg.Session().Context().imageFile.IsOpen());
   });
 }
 
@@ -193,7 +166,7 @@ TEST_F(UpdateControlTest, RefreshAfterUnplugDisablesTheButton) {
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     bus.Unplug(boot, false);
-    OnWorker([&] { dlg.Session().RefreshUpdateButton(); });
+    OnWorker([&] { dlg.RefreshUpdateButton(); });
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
   });
 }

@@ -18,19 +18,22 @@ using test::Bytes;
 
 // Answers the confirmation as told, after thinking for 10 s when given a
 // clock, and counts what it is asked.
-class CountingUser final : public IUpdateUser {
+class CountingUser final : public IUpdatePrompt, public IUpdateEvents {
  public:
   explicit CountingUser(bool confirm, IClock* thinking = nullptr) : m_confirm(confirm), m_thinking(thinking) {}
   int confirmations = 0;
   int successes = 0;
   int failures = 0;
-  bool ConfirmImage(const std::string&, const std::string&) override {
+  std::optional<std::string> ChooseImage() override { return std::nullopt; }
+  bool ConfirmChange(const VersionChange&) override {
     ++confirmations;
     if (m_thinking) m_thinking->SleepMs(10000);
     return m_confirm;
   }
-  void UpdateSucceeded() override { ++successes; }
-  void UpdateFailed() override { ++failures; }
+  void OnMilestone(UpdateMilestone milestone) override {
+    if (milestone == UpdateMilestone::kSucceeded) ++successes;
+    if (milestone == UpdateMilestone::kFailed) ++failures;
+  }
 
  private:
   bool m_confirm;
@@ -80,7 +83,8 @@ TEST_P(SessionUpdateTest, EndsAsExpectedAndTheControllerHoldsWhatWasWritten) {
   CountingUser user(c.confirm, &rig.clock);
   StopSource stop;
   if (c.stopFirst) stop.RequestStop();
-  const UpdateOutcome outcome = session.Update({.image = Image(), .user = &user, .stop = &stop});
+  const UpdateOutcome outcome =
+      session.Update({.image = Image(), .prompt = &user, .events = &user, .progress = nullptr, .stop = &stop});
   EXPECT_EQ(outcome.result, c.result) << outcome.reason;
   EXPECT_LT(outcome.seconds, 5.0) << "the time at the prompt counted as the update's";
   EXPECT_EQ(user.successes, c.result == OutcomeResult::kUpgraded ? 1 : 0);
@@ -154,7 +158,7 @@ TEST(UpdateSessionTest, ThePlanNamesTheRecordsWrittenTheChangeOrWhyNothingIsWrit
   boot.present = true;
   boot.mode = ReportMode::kBootCommand;
   boot.queried = true;
-  boot.deviceVersion = 120;
+  boot.deviceVersion = FirmwareVersion::FromWord(120);
   boot.at.version = 100;
   ControllerProbe olderAt = boot;
   olderAt.at.version = 110;
@@ -163,9 +167,9 @@ TEST(UpdateSessionTest, ThePlanNamesTheRecordsWrittenTheChangeOrWhyNothingIsWrit
   ControllerProbe silent = boot;
   silent.queried = false;
   ControllerProbe unknown = packet;
-  unknown.deviceVersion = kDeviceVersionUnknown;
+  unknown.deviceVersion = FirmwareVersion::Unknown();
   ControllerProbe same = boot;
-  same.deviceVersion = 131;
+  same.deviceVersion = FirmwareVersion::FromWord(131);
   same.at.version = 105;
   const struct {
     const char* what;

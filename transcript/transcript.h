@@ -21,7 +21,7 @@
 #include "platform/hid_bus.h"
 #include "platform/system.h"
 #include "update/update_result.h"
-#include "update/update_window.h"
+#include "update/update_events.h"
 
 namespace tarvik {
 

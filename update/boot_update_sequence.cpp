@@ -10,23 +10,23 @@
 #include "update/boot_wire.h"
 #include "update/device_info_query.h"
 #include "update/image_selection.h"
+#include "device/chid.h"
 
 namespace tarvik {
 
 using namespace boot;
 
-CBootUpdateSequence::CBootUpdateSequence(IUpdateWindow& window, CDiag& diag, IClock& clock,
+CBootUpdateSequence::CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag& diag, IClock& clock,
                                          CBootChannel& boot, CImageSelection& selection,
-                                         CDeviceInfoQuery& info, UpdateContext& context,
-                                         UpdateState& state)
-    : m_window(window),
+                                         const CDeviceInfoQuery& info, const std::atomic<bool>& stop)
+    : m_events(events),
+      m_hid(hid),
       m_diag(diag),
       m_clock(clock),
       m_boot(boot),
       m_selection(selection),
       m_info(info),
-      m_context(context),
-      m_state(state) {}
+      m_stop(stop) {}
 
 StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const StepResult& result,
                                             const std::string& step) const {
@@ -35,7 +35,7 @@ StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const
   }
   if (result.disconnected()) {
     return StepResult::Failed(StrFormat(N_("the controller was disconnected at %s (%s)"),
-                                        attempt.Percent(m_context.record.bytesSent).c_str(), step.c_str()),
+                                        attempt.Percent(m_bytesSent).c_str(), step.c_str()),
                               true);
   }
   // TRANSLATORS: a step of the update ("the erase of record 1 at 0x08003000"),
@@ -43,32 +43,36 @@ StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const
   return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()));
 }
 
-UpdateOutcome CBootUpdateSequence::RunBootUpdate() {
-  CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, m_state.deviceVersion.load());
-  StepResult result = m_selection.SelectImage();
+UpdateOutcome CBootUpdateSequence::RunBootUpdate(FirmwareVersion controller) {
+  CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, controller);
+  m_bytesSent = 0;
+  VersionChange change;
+  change.protocol = UpdateProtocol::kBoot;
+  change.controller = controller;
+  const uint32_t atWord = m_info.AtInfo().version;
+  change.controllerAt = FirmwareVersion::FromWord(atWord == 0xFFFFFFFFu ? 0 : atWord);
+  StepResult result = m_selection.SelectImage(change);
   const bool confirmed = result.ok();
   if (confirmed) {
-    attempt.SetImageVersion(GetLe32(m_context.firstHeader));
+    m_hid.SetReadTimeout(10);
+    attempt.SetImageVersion(FirmwareVersion::FromWord(m_selection.FirstRecord().version));
     result = WriteImage(attempt);
   }
-  if (m_state.stopRequested.load() && !result.ok()) result = StepResult::Interrupted();
+  if (m_stop.load() && !result.ok()) result = StepResult::Interrupted();
   // A confirmed update that did not end well says so: a firmware write that
   // failed must not look like one that never started.
   if (confirmed && (result.status() == StepStatus::kFailed || result.status() == StepStatus::kRejected)) {
-    m_window.ReportUpdateFailure();
+    m_events.OnMilestone(UpdateMilestone::kFailed);
   }
-  // Every end of the sequence sets the button again, the rejected image's too.
-  m_context.imageFile.Close();
-  m_window.RefreshUpdateButton();
-  const UpdateOutcome outcome =
-      attempt.Finish(OutcomeFor(result.status()), result.reason(), m_context.record.bytesSent);
-  m_window.OnUpdateOutcome(outcome);
+  // Every end of the sequence settles, the rejected image's too.
+  m_events.OnMilestone(UpdateMilestone::kSettled);
+  const UpdateOutcome outcome = attempt.Finish(OutcomeFor(result.status()), result.reason(), m_bytesSent);
+  m_events.OnUpdateOutcome(outcome);
   return outcome;
 }
 
 StepResult CBootUpdateSequence::CheckInfoBlocks() const {
-  const FirmwareImage& image = m_context.image;
-  const std::vector<ImageRecord>& records = image.Records();
+  const std::vector<ImageRecord>& records = m_selection.Image().Records();
   for (const ImageMcu mcu : {ImageMcu::kMain, ImageMcu::kAtMcu}) {
     bool written = false;
     for (const size_t i : RecordsWrittenBy(UpdateProtocol::kBoot, records)) written = written || records[i].Mcu() == mcu;
@@ -96,28 +100,30 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   // Where each version stamp goes is known before the first erase.
   if (StepResult usable = CheckInfoBlocks(); !usable.ok()) return usable;
 
-  CImageReader& file = m_context.imageFile;
-  if (!file.Open()) return StepResult::Rejected(N_("no image was read for the update"));
-  const uint64_t fileLength = file.Length();
-  uint8_t header[kRecordHeaderSize] = {};
-  if (file.Read(header, sizeof header) < sizeof header) {
+  // The scan accepted records that tile the image: the sequence walks them.
+  const FirmwareImage& image = m_selection.Image();
+  const std::vector<ImageRecord>& records = image.Records();
+  if (!image.Readable()) return StepResult::Rejected(N_("no image was read for the update"));
+  const uint64_t fileLength = image.Bytes().size();
+  if (records.empty() || fileLength < kRecordHeaderSize) {
     m_diag.WriteLog("read firmware header error\n");
     return StepResult::Rejected(
-        StrFormat(N_("the first record header of %s could not be read"), m_context.imagePath.c_str()));
+        StrFormat(N_("the first record header of %s could not be read"), image.Path().c_str()));
   }
-  m_window.SetProgress(0);
+  m_events.OnProgress(0, payloadTotal);
 
-  UpdateRecordValues& record = m_context.record;
-  for (int recordNumber = 1;; ++recordNumber) {
+  for (size_t index = 0;; ++index) {
+    const ImageRecord& record = records[index];
+    const int recordNumber = static_cast<int>(index + 1);
     m_diag.WriteLog("\n");
-    const RecordHeader parsed = ParseRecordHeader(header);
+    uint32_t desAddress = record.header.desAddress;
     uint32_t versionAddress = 0;
-    if (parsed.pid == 0) {
+    if (record.header.pid == 0) {
       m_boot.SetAddressSelect(kAddressAtMcu);
-      record.desAddress |= kAddressAtMcu;
+      desAddress |= kAddressAtMcu;
       versionAddress = m_info.AtInfo().verAddr;
       m_diag.WriteLog("Will update ATmcu\n");
-      m_diag.WriteLog("Fw Entry:0x%08x\n", record.desAddress);
+      m_diag.WriteLog("Fw Entry:0x%08x\n", desAddress);
     } else {
       m_boot.SetAddressSelect(kAddressMain);
       versionAddress = m_info.MainInfo().verAddr;
@@ -125,64 +131,66 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
     }
     m_diag.WriteLog("Version address:0x%08x\n", versionAddress);
 
-    if (StepResult written = WriteRecord(attempt, recordNumber, payloadTotal, versionAddress); !written.ok()) {
+    if (StepResult written = WriteRecord(attempt, recordNumber, record, desAddress, payloadTotal, versionAddress);
+        !written.ok()) {
       return written;
     }
-    m_diag.WriteLog("Now File Position=0x%x\n", static_cast<unsigned>(file.Position()));
+    const uint64_t after = std::min<uint64_t>(record.PayloadOffset() + record.header.desLen, fileLength);
+    m_diag.WriteLog("Now File Position=0x%x\n", static_cast<unsigned>(after));
     m_diag.WriteLog("\nTry to read next fw header\n");
 
-    if (file.Read(header, sizeof header) < sizeof header) break;
-    const RecordHeader next = ParseRecordHeader(header);
-    m_diag.WriteLog("File Position=0x%x\n", static_cast<unsigned>(file.Position()));
-    m_diag.WriteLog("version=0x%x\n", next.version);
-    m_diag.WriteLog("pid=0x%x\n", next.pid);
-    m_diag.WriteLog("desAddress=0x%x\n", next.desAddress);
-    m_diag.WriteLog("desLen=0x%x\n", next.desLen);
+    if (index + 1 >= records.size()) break;
+    const ImageRecord& next = records[index + 1];
+    m_diag.WriteLog("File Position=0x%x\n", static_cast<unsigned>(next.PayloadOffset()));
+    m_diag.WriteLog("version=0x%x\n", next.header.version);
+    m_diag.WriteLog("pid=0x%x\n", next.header.pid);
+    m_diag.WriteLog("desAddress=0x%x\n", next.header.desAddress);
+    m_diag.WriteLog("desLen=0x%x\n", next.header.desLen);
     m_diag.WriteLog("FileLength=0x%x\n", static_cast<unsigned>(fileLength));
     // Every record of the chain the check accepted is written; the empty
     // version-0 terminator ends it.
-    if (next.version == 0) break;
-    m_selection.LoadNextRecord(header);
+    if (next.EndsChain()) break;
     m_diag.WriteLog("Prepare next update\n");
   }
 
   m_diag.WriteLog("Reset gamepad\n");
-  m_window.OnUpdateStep({UpdatePhase::kResetting, 0, record.bytesSent, payloadTotal});
+  m_events.OnUpdateStep({UpdatePhase::kResetting, 0, m_bytesSent, payloadTotal});
   m_boot.ResetDevice();
-  m_window.ReportUpdateSuccess();
+  m_events.OnMilestone(UpdateMilestone::kSucceeded);
   return StepResult::Ok();
 }
 
-StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordNumber,
-                                            uint32_t payloadTotal, uint32_t versionAddress) {
-  UpdateRecordValues& record = m_context.record;
-  CImageReader& file = m_context.imageFile;
-  m_window.OnUpdateStep({UpdatePhase::kErasing, recordNumber, record.bytesSent, payloadTotal});
+StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordNumber, const ImageRecord& record,
+                                            uint32_t desAddress, uint32_t payloadTotal, uint32_t versionAddress) {
+  const std::vector<uint8_t>& bytes = m_selection.Image().Bytes();
+  const uint32_t desLen = record.header.desLen;
+  m_events.OnUpdateStep({UpdatePhase::kErasing, recordNumber, m_bytesSent, payloadTotal});
   attempt.Touch();
-  if (StepResult erased = m_boot.EraseFlash(kCmdErase, record.desAddress, record.desLen); !erased.ok()) {
-    m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
-    return StepFailure(attempt, erased,
-                       StrFormat(N_("the erase of record %d at 0x%08X"), recordNumber, record.desAddress));
+  if (StepResult erased = m_boot.EraseFlash(kCmdErase, desAddress, desLen); !erased.ok()) {
+    m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", desAddress, desLen);
+    return StepFailure(attempt, erased, StrFormat(N_("the erase of record %d at 0x%08X"), recordNumber, desAddress));
   }
-  m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", record.desAddress, record.desLen);
+  m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", desAddress, desLen);
   m_diag.WriteLog("Updating...\n");
-  m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(file.Position()));
+  m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(record.PayloadOffset()));
 
   uint32_t recordOffset = 0;
-  while (recordOffset < record.desLen) {
-    const uint32_t n = std::min<uint32_t>(record.desLen - recordOffset, kMaxData);
-    const uint32_t got = static_cast<uint32_t>(file.Read(record.dataBuffer, n));
+  while (recordOffset < desLen) {
+    const uint64_t position = record.PayloadOffset() + recordOffset;
+    const uint64_t left = position < bytes.size() ? bytes.size() - position : 0;
+    const uint32_t got = static_cast<uint32_t>(std::min<uint64_t>({desLen - recordOffset, kMaxData, left}));
     if (got == 0) {
       // The image ended before the record did: stamping the version over a
       // partial record would mark it valid.
       m_diag.WriteLog("Read file for none of data\n");
       return StepResult::Failed(StrFormat(N_("the image file ended inside record %d, %u of its %u bytes in"),
-                                          recordNumber, recordOffset, record.desLen));
+                                          recordNumber, recordOffset, desLen));
     }
-    const uint32_t address = record.desAddress + recordOffset;
+    const uint8_t* data = bytes.data() + position;
+    const uint32_t address = desAddress + recordOffset;
     int attemptNumber = 1;
     for (;;) {
-      const StepResult written = m_boot.WriteFlash(record.dataBuffer, address, got, record.desLen, FlashWrite::kFirmwareData);
+      const StepResult written = m_boot.WriteFlash(data, address, got, desLen, FlashWrite::kFirmwareData);
       if (written.ok()) break;
       if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
         m_diag.WriteLog("Write flash timeout, abort!\n");
@@ -196,16 +204,16 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
       m_diag.WriteLog("Write error, try again!\n");
       ++attemptNumber;
     }
-    record.bytesSent += got;
+    m_bytesSent += got;
     recordOffset += got;
-    m_window.SetProgress(static_cast<int>(uint64_t{record.bytesSent} * 100 / payloadTotal));
-    m_window.OnUpdateStep({UpdatePhase::kWriting, recordNumber, record.bytesSent, payloadTotal});
+    m_events.OnProgress(m_bytesSent, payloadTotal);
+    m_events.OnUpdateStep({UpdatePhase::kWriting, recordNumber, m_bytesSent, payloadTotal});
   }
   m_diag.WriteLog("Updating firmware end\n");
 
   m_diag.WriteLog("[Set version]address:0x%x\n", versionAddress);
-  m_window.OnUpdateStep({UpdatePhase::kStamping, recordNumber, record.bytesSent, payloadTotal});
-  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.version); !stamped.ok()) {
+  m_events.OnUpdateStep({UpdatePhase::kStamping, recordNumber, m_bytesSent, payloadTotal});
+  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.header.version); !stamped.ok()) {
     m_diag.WriteLog("Set version error\n");
     return StepFailure(attempt, stamped,
                        StrFormat(N_("the version stamp of record %d at 0x%08X"), recordNumber,

@@ -1,31 +1,33 @@
 // The whole firmware update of a boot-mode controller, record by record, on
 // the worker thread. The log has the steps and the outcome names the one that
-// failed; a failure after the user confirmed the image is also shown.
+// failed. A failure after the person confirmed the image is reported apart.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "update/update_attempt.h"
-#include "update/update_context.h"
+#include "update/update_events.h"
 #include "update/update_result.h"
-#include "update/update_state.h"
-#include "update/update_window.h"
 
 namespace tarvik {
 
+class CHid;
 class CDiag;
 class CBootChannel;
 class CImageSelection;
 class CDeviceInfoQuery;
 class IClock;
+struct ImageRecord;
 
 class CBootUpdateSequence {
  public:
-  CBootUpdateSequence(IUpdateWindow& window, CDiag& diag, IClock& clock, CBootChannel& boot,
-                      CImageSelection& selection, CDeviceInfoQuery& info, UpdateContext& context,
-                      UpdateState& state);
+  CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag& diag, IClock& clock, CBootChannel& boot,
+                      CImageSelection& selection, const CDeviceInfoQuery& info, const std::atomic<bool>& stop);
 
-  // One update: selection, scan, every record, reset. Reports the outcome to
-  // the window and returns it.
-  UpdateOutcome RunBootUpdate();
+  // One update: selection, scan, every record, reset. `controller` is the
+  // version the controller last told. Reports the outcome and returns it.
+  UpdateOutcome RunBootUpdate(FirmwareVersion controller);
 
  private:
   // Failed when an information block the image needs cannot say where a
@@ -33,21 +35,21 @@ class CBootUpdateSequence {
   StepResult CheckInfoBlocks() const;
   // The steps after the selection; the attempt learns how far they got.
   StepResult WriteImage(CUpdateAttempt& attempt);
-  StepResult WriteRecord(CUpdateAttempt& attempt, int recordNumber, uint32_t payloadTotal,
-                         uint32_t versionAddress);
+  StepResult WriteRecord(CUpdateAttempt& attempt, int recordNumber, const ImageRecord& record, uint32_t desAddress,
+                         uint32_t payloadTotal, uint32_t versionAddress);
   // A channel's failure as the sequence tells it: "<step> <what happened>",
   // or where the update was when the controller went away.
-  StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result,
-                         const std::string& step) const;
+  StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result, const std::string& step) const;
 
-  IUpdateWindow& m_window;
+  IUpdateEvents& m_events;
+  CHid& m_hid;
   CDiag& m_diag;
   IClock& m_clock;
   CBootChannel& m_boot;
   CImageSelection& m_selection;
-  CDeviceInfoQuery& m_info;
-  UpdateContext& m_context;
-  UpdateState& m_state;
+  const CDeviceInfoQuery& m_info;
+  const std::atomic<bool>& m_stop;
+  uint32_t m_bytesSent = 0;  // payload the controller took in the running update
 };
 
 }  // namespace tarvik

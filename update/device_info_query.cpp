@@ -4,30 +4,27 @@
 #include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
-#include "res/text_index.h"
 #include "update/boot_command_channel.h"
 #include "update/packet_update_flow.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 
 using namespace boot;
 
-CDeviceInfoQuery::CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag, CBootChannel& boot,
-                                   CPacketUpdateFlow& packet, UpdateState& state)
-    : m_window(window), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet), m_state(state) {}
+CDeviceInfoQuery::CDeviceInfoQuery(IUpdateEvents& events, CHid& hid, CDiag& diag, CBootChannel& boot,
+                                   CPacketUpdateFlow& packet)
+    : m_events(events), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet) {}
 
 StepResult CDeviceInfoQuery::QueryDeviceVersion() {
-  m_state.deviceVersion.store(kDeviceVersionUnknown);
   if (!m_hid.OpenHid()) return StepResult::Failed(N_("the controller could not be opened"));
   if (m_hid.IsBootMode()) return GetGamepadInfo();
-  m_packet.PacketVersionQuery();
-  if (m_state.deviceVersion.load() != kDeviceVersionUnknown) return StepResult::Ok();
+  if (m_packet.PacketVersionQuery()) return StepResult::Ok();
   return StepResult::Failed(N_("the controller did not tell its version"));
 }
 
-// Asks one microcontroller for its block. On failure the button is disabled
-// and the user and the log are told `error` (the same words in every language).
+// Asks one microcontroller for its block. On failure the caller hears the
+// notice and the log gets `error`.
 StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, InfoBlock& decoded,
                                               const char* error) {
   m_boot.SetAddressSelect(select);
@@ -36,8 +33,7 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
     decoded = InfoBlock::Parse(block);
     return result;
   }
-  m_window.EnableUpdateButton(false);
-  m_window.MessageBox(error, std::nullopt, MsgBoxButtons::kOk);
+  m_events.OnNotice(select == kAddressMain ? UpdateNotice::kMainInfoFailed : UpdateNotice::kAtInfoFailed);
   m_diag.WriteLog("%s", error);
   // Whole texts: a step ending in its microcontroller's name would take in what follows it.
   const char* step = select == kAddressMain ? N_("the information request of the main mcu")
@@ -75,12 +71,14 @@ StepResult CDeviceInfoQuery::GetGamepadInfo() {
   m_diag.WriteLog("ATversion=0x%x (v%.1f beta%d)\n", at.version, VersionNumber(at.version), at.BetaLow());
   m_diag.WriteLog("ATmcu VerAddr=0x%x\n", at.verAddr);
 
-  const uint32_t version = main.version == 0xFFFFFFFFu ? 0 : main.version;
-  const uint16_t revision = main.revision;
-  m_state.deviceVersion.store(version);
-  const std::string title = FormatBootVersionTitle(m_window.Text(kTextTitle), version, revision);
-  m_state.titleShowsVersion.store(1);
-  m_window.SetTitle(title);
+  // An erased version word reads as version 0.
+  const auto erasedAsZero = [](uint32_t word) { return FirmwareVersion::FromWord(word == 0xFFFFFFFFu ? 0 : word); };
+  ControllerVersions learnt;
+  learnt.protocol = UpdateProtocol::kBoot;
+  learnt.main = erasedAsZero(main.version);
+  learnt.revision = main.revision;
+  learnt.at = erasedAsZero(at.version);
+  m_events.OnVersionLearnt(learnt);
   return StepResult::Ok();
 }
 

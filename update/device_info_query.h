@@ -1,15 +1,14 @@
 // The version query run whenever a supported controller has just been found:
 // both information blocks of a boot-mode controller, or the packet protocol's
-// version report. Runs on the user-interface thread.
+// version report. Runs on its caller's thread.
 #pragma once
 
 #include <cstdint>
 
 #include "update/boot_protocol.h"
 #include "update/boot_wire.h"
+#include "update/update_events.h"
 #include "update/update_result.h"
-#include "update/update_state.h"
-#include "update/update_window.h"
 
 namespace tarvik {
 
@@ -20,13 +19,12 @@ class CPacketUpdateFlow;
 
 class CDeviceInfoQuery {
  public:
-  CDeviceInfoQuery(IUpdateWindow& window, CHid& hid, CDiag& diag, CBootChannel& boot,
-                   CPacketUpdateFlow& packet, UpdateState& state);
+  CDeviceInfoQuery(IUpdateEvents& events, CHid& hid, CDiag& diag, CBootChannel& boot, CPacketUpdateFlow& packet);
 
-  // Ok when the controller told its version; else why not.
+  // Ok when the controller told its version, which is reported; else why not.
   StepResult QueryDeviceVersion();
-  // Both blocks, logged; the device version and the title. The result names
-  // the microcontroller that did not answer.
+  // Both blocks, logged, and the versions they hold reported. The result
+  // names the microcontroller that did not answer.
   StepResult GetGamepadInfo();
 
   // The blocks of the last successful requests, as received and decoded.
@@ -40,12 +38,11 @@ class CDeviceInfoQuery {
   // on failure both keep what they held.
   StepResult RequestInfoBlock(uint32_t select, uint8_t* block, boot::InfoBlock& decoded, const char* error);
 
-  IUpdateWindow& m_window;
+  IUpdateEvents& m_events;
   CHid& m_hid;
   CDiag& m_diag;
   CBootChannel& m_boot;
   CPacketUpdateFlow& m_packet;
-  UpdateState& m_state;
   uint8_t m_mainInfo[boot::kInfoBlockSize] = {};
   uint8_t m_atInfo[boot::kInfoBlockSize] = {};
   boot::InfoBlock m_main;

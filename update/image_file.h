@@ -1,5 +1,4 @@
-// The firmware image file object of the update context: opened and closed by
-// the steps that read it.
+// The file an image is read from, once, when FirmwareImage::Load takes it whole.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +28,7 @@ class CImageFile {
   uint64_t Length() const;
 
  private:
-  mutable std::mutex m_lock;  // the worker reads while the window may close it
+  mutable std::mutex m_lock;  // one reader at a time
   std::FILE* m_file = nullptr;
   std::string m_lastError;
 };

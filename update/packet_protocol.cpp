@@ -7,7 +7,7 @@
 #include "device/chid.h"
 #include "device/report_framing.h"
 #include "diag/diag.h"
-#include "update/update_context.h"
+#include "update/firmware_image.h"
 
 namespace tarvik {
 
@@ -58,7 +58,7 @@ bool ReopenAndSignal(CHid& hid) {
   return hid.WriteHid(report.data(), 4) != 0;
 }
 
-int SendHeaderPacket(CHid& hid, CDiag& diag, const UpdateRecordValues& record) {
+int SendHeaderPacket(CHid& hid, CDiag& diag, const RecordHeader& record) {
   uint8_t payload[kHeaderPayload] = {};
   PutLe32(payload + kHeaderVersion, record.version);
   PutLe32(payload + kHeaderDesAddress, record.desAddress);

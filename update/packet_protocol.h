@@ -10,7 +10,7 @@ namespace tarvik {
 
 class CHid;
 class CDiag;
-struct UpdateRecordValues;
+struct RecordHeader;
 
 // Builds a firmware packet and writes it: one report for commands other than
 // data (result: the write's), pieces of at most 39 frame bytes for data
@@ -28,6 +28,6 @@ bool ReopenAndSignal(CHid& hid);
 
 // The header packet: version, address and length of the record as in its
 // header; the rest of the 28 bytes is zero.
-int SendHeaderPacket(CHid& hid, CDiag& diag, const UpdateRecordValues& record);
+int SendHeaderPacket(CHid& hid, CDiag& diag, const RecordHeader& record);
 
 }  // namespace tarvik

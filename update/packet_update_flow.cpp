@@ -1,6 +1,7 @@
 #include "update/packet_update_flow.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/bytes.h"
 #include "base/strformat.h"
@@ -8,10 +9,8 @@
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/system.h"
-#include "res/text_index.h"
 #include "update/image_selection.h"
 #include "update/packet_protocol.h"
-#include "update/version_text.h"
 
 namespace tarvik {
 
@@ -19,18 +18,46 @@ using namespace packet;
 
 namespace {
 constexpr uint64_t kImageDataOffset = kRecordHeaderSize;
+constexpr uint32_t kModeTwoSignalIntervalMs = 100;
 }  // namespace
 
-CPacketUpdateFlow::CPacketUpdateFlow(IUpdateWindow& window, CHid& hid, CDiag& diag, ISystem& system,
-                                     CImageSelection& selection, UpdateContext& context,
-                                     UpdateState& state)
-    : m_window(window),
+CPacketUpdateFlow::CPacketUpdateFlow(IUpdateEvents& events, CHid& hid, CDiag& diag, ISystem& system,
+                                     CImageSelection& selection, const std::atomic<bool>& stop)
+    : m_events(events),
       m_hid(hid),
       m_diag(diag),
       m_system(system),
       m_selection(selection),
-      m_context(context),
-      m_state(state) {}
+      m_stop(stop) {}
+
+void CPacketUpdateFlow::BeginUpdate() {
+  m_ended.store(false);
+  m_removalNoticed.store(false);
+}
+
+void CPacketUpdateFlow::StopUpdate() {
+  m_dataPosition.reset();
+  DisarmModeTwoSignal();
+  m_ended.store(true);
+}
+
+void CPacketUpdateFlow::ArmModeTwoSignal() {
+  m_signalDueMs.reset();
+  if (!m_events.OnModeTwoSignalArmed()) m_signalDueMs = m_system.Clock().NowMs() + kModeTwoSignalIntervalMs;
+}
+
+void CPacketUpdateFlow::DisarmModeTwoSignal() {
+  m_signalDueMs.reset();
+  m_events.OnModeTwoSignalDisarmed();
+}
+
+void CPacketUpdateFlow::TickModeTwoSignal() {
+  if (!m_signalDueMs) return;
+  const uint64_t now = m_system.Clock().NowMs();
+  if (now < *m_signalDueMs) return;
+  m_signalDueMs = now + kModeTwoSignalIntervalMs;
+  if (ReopenAndSignal(m_hid)) m_signalDueMs.reset();
+}
 
 void CPacketUpdateFlow::EndAs(OutcomeResult result, std::string reason) {
   if (!m_end) m_end.emplace(result, std::move(reason));
@@ -38,7 +65,8 @@ void CPacketUpdateFlow::EndAs(OutcomeResult result, std::string reason) {
 
 void CPacketUpdateFlow::FailTransfer(std::string reason) {
   EndAs(OutcomeResult::kFailed, std::move(reason));
-  m_window.ReportUpdateFailure();
+  StopUpdate();
+  m_events.OnMilestone(UpdateMilestone::kFailed);
 }
 
 bool CPacketUpdateFlow::FailureAlreadyReported() {
@@ -72,9 +100,10 @@ uint32_t CPacketUpdateFlow::ReceivePacket() {
   return result;
 }
 
-UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
+UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(FirmwareVersion controller) {
   IClock& clock = m_system.Clock();
-  CUpdateAttempt attempt(clock, UpdateProtocol::kPacket, m_state.deviceVersion.load());
+  CUpdateAttempt attempt(clock, UpdateProtocol::kPacket, controller);
+  m_controllerVersion = controller;
   m_attempt = &attempt;
   m_end.reset();
   m_dataPackets = 0;
@@ -82,6 +111,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   m_awaitingStartAnswer = false;
   m_transferStartMs.reset();
   m_updateDataSent.store(false);
+  m_signalDueMs.reset();
 
   const int sent = SendShortFrame(m_hid, kTypeStartRequest, 0x00);
   if (sent == 0) {
@@ -89,8 +119,8 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
     m_diag.Trace("send() failed with error code %d\n", static_cast<int>(error));
     EndAs(OutcomeResult::kFailed,
           StrFormat(N_("the start request could not be written (error %u)"), error));
-    // The button was disabled by the press: set it again rather than leave it.
-    m_window.RefreshUpdateButton();
+    // The press held off a new update: it settles at once rather than leave it so.
+    m_events.OnMilestone(UpdateMilestone::kSettled);
   } else {
     m_awaitingStartAnswer = true;
     m_diag.Trace("send() is OK!\n");
@@ -100,7 +130,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
     int failedInARow = 0;
     do {
       const uint32_t result = ReceivePacket();
-      m_window.BetweenReads();
+      TickModeTwoSignal();
       if (result == kWaitReceived) {
         lastInput = clock.NowMs();
         failedInARow = 0;
@@ -109,15 +139,15 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
       } else {
         failedInARow = 0;
       }
-      if (m_state.updateEnded.load()) break;
-      if (m_state.stopRequested.load()) {
+      if (m_ended.load()) break;
+      if (m_stop.load()) {
         EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
-        m_window.StopUpdate();
+        StopUpdate();
         break;
       }
       // A controller that is gone or silent ends the update instead of holding it for ever.
       const bool gone = failedInARow >= kFailedReadLimit ||
-                        (m_state.removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
+                        (m_removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
       if (gone) {
         FailTransfer(StrFormat(N_("the controller was disconnected %s"), Where().c_str()));
         break;
@@ -128,20 +158,20 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
         break;
       }
       // A controller that answers, but too slowly, does not hold the update for hours.
-      const uint64_t limit = TransferLimitMs(m_context.record.desLen);
+      const uint64_t limit = TransferLimitMs(m_record.desLen);
       if (m_transferStartMs && clock.NowMs() - *m_transferStartMs >= limit) {
         FailTransfer(StrFormat(N_("the transfer did not finish within %llu s %s"),
                                static_cast<unsigned long long>(limit / 1000), Where().c_str()));
         break;
       }
-    } while (!m_state.updateEnded.load());
+    } while (!m_ended.load());
 
-    m_window.RefreshUpdateButton();
+    m_events.OnMilestone(UpdateMilestone::kSettled);
   }
   m_diag.Trace("Exit Usb_UpdateThread\n");
 
   if (!m_end) {
-    if (m_state.stopRequested.load()) {
+    if (m_stop.load()) {
       EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
     } else {
       EndAs(OutcomeResult::kFailed, StrFormat(N_("the update ended without a result %s"), Where().c_str()));
@@ -149,7 +179,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate() {
   }
   const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, PayloadSent());
   m_attempt = nullptr;
-  m_window.OnUpdateOutcome(outcome);
+  m_events.OnUpdateOutcome(outcome);
   return outcome;
 }
 
@@ -164,36 +194,51 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
       if (m_inVersionQuery.load() || !m_awaitingStartAnswer) break;
       m_awaitingStartAnswer = false;
       if (m_hid.Mode() == ReportMode::kPacketNumbered) {
-        const StepResult selected = m_selection.SelectImage();
-        if (selected.ok()) {
-          m_updateDataSent.store(false);
-          m_awaitingRequest = true;  // the header packet has gone out
-          m_transferStartMs = m_system.Clock().NowMs();
-          if (m_attempt) {
-            m_attempt->SetImageVersion(GetLe32(m_context.firstHeader));
-            m_attempt->SetPayloadTotal(m_context.record.desLen);
-            m_attempt->Touch();
-          }
+        VersionChange change;
+        change.protocol = UpdateProtocol::kPacket;
+        change.controller = m_controllerVersion;
+        const StepResult selected = m_selection.SelectImage(change);
+        if (!selected.ok()) {
+          EndAs(OutcomeFor(selected.status()), selected.reason());
+          StopUpdate();
           break;
         }
-        EndAs(OutcomeFor(selected.status()), selected.reason());
-        if (m_selection.RefusedImage()) {
-          m_window.ReportUpdateFailure();
-        } else {
-          m_window.StopUpdate();
+        m_hid.SetReadTimeout(10);
+        // The controller is told how much data follows and takes one record: an
+        // image it would not take whole is refused before the header goes out.
+        if (const std::string problem = m_selection.Image().CheckFor(UpdateProtocol::kPacket); !problem.empty()) {
+          EndAs(OutcomeResult::kRejected, m_selection.ImageRejection(problem));
+          StopUpdate();
+          m_events.OnMilestone(UpdateMilestone::kFailed);
+          break;
         }
+        StartTransfer();
       } else {
-        m_window.StopUpdate();
-        const std::string text = StrFormat("%s\n", m_window.Text(kTextNeedBootMode).c_str());
-        m_diag.Trace("%s", text.c_str());
+        StopUpdate();
         EndAs(OutcomeResult::kFailed,
               N_("the controller must be put in boot mode first (hold the pair button while plugging it in)"));
-        m_window.MessageBox(text, m_window.Text(kTextTitle), MsgBoxButtons::kOk);
+        m_events.OnNotice(UpdateNotice::kNeedBootMode);
       }
       break;
     }
     default:
       break;
+  }
+}
+
+void CPacketUpdateFlow::StartTransfer() {
+  m_record = m_selection.FirstRecord();
+  m_bytesSent = 0;
+  m_transferState.store(TransferState::kStarted);
+  SendHeaderPacket(m_hid, m_diag, m_record);
+  m_diag.Trace("desVersion is %d\n", static_cast<int>(m_record.version));
+  m_updateDataSent.store(false);
+  m_awaitingRequest = true;  // the header packet has gone out
+  m_transferStartMs = m_system.Clock().NowMs();
+  if (m_attempt) {
+    m_attempt->SetImageVersion(FirmwareVersion::FromWord(m_record.version));
+    m_attempt->SetPayloadTotal(m_record.desLen);
+    m_attempt->Touch();
   }
 }
 
@@ -222,87 +267,81 @@ void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
 }
 
 void CPacketUpdateFlow::VersionStep(const uint8_t* body) {
-  const uint32_t version = VersionOf(body);
-  m_state.deviceVersion.store(version);
-  m_diag.Trace("cur_devVersion 0x%x\n", version);
-  if (version == kDeviceVersionNoFirmware) {
-    // No valid firmware: the controller wants the connection instructions followed.
-    m_window.MessageBox(StrFormat("%s", m_window.Text(kTextHelp).c_str()), m_window.Text(kTextTitle),
-                        MsgBoxButtons::kOk);
-    return;
-  }
-  const std::string title = m_window.Text(kTextTitle);
-  if (BetaNumber(version) != 0) {
-    m_window.SetTitle(StrFormat("%s(GamePad V%0.2f beta%d)", title.c_str(), VersionNumber(version),
-                                static_cast<int>(BetaNumber(version))));
-  } else {
-    m_window.SetTitle(StrFormat("%s(GamePad V%0.2f)", title.c_str(), version / 100.0));
-  }
+  const FirmwareVersion version = FirmwareVersion::FromWord(VersionOf(body));
+  m_controllerVersion = version;
+  m_versionTold = m_versionTold || version.Known();
+  m_diag.Trace("cur_devVersion 0x%x\n", version.Word());
+  ControllerVersions learnt;
+  learnt.protocol = UpdateProtocol::kPacket;
+  learnt.main = version;
+  m_events.OnVersionLearnt(learnt);
+  // No valid firmware: the controller wants the connection instructions followed.
+  if (version.Word() == FirmwareVersion::kNoFirmwareWord) m_events.OnNotice(UpdateNotice::kNoFirmware);
 }
 
 void CPacketUpdateFlow::TransferStep() {
-  UpdateRecordValues& record = m_context.record;
-  CImageReader& file = m_context.imageFile;
   // Every data packet carries the next 32 bytes of the image, fewer only where
   // the image ends: the last one normally carries bytes beyond desLen, which
   // controllers expect (they write their flash in 32-byte units). Short of
   // desLen itself, the image ended early.
   const auto readPacket = [&](const char* what) -> std::optional<size_t> {
     const size_t needed =
-        static_cast<size_t>(std::min<uint64_t>(kDataPayload, record.desLen - std::min(record.bytesSent, record.desLen)));
-    const size_t n = file.Read(record.dataBuffer, kDataPayload);
+        static_cast<size_t>(std::min<uint64_t>(kDataPayload, m_record.desLen - std::min(m_bytesSent, m_record.desLen)));
+    const std::vector<uint8_t>& bytes = m_selection.Image().Bytes();
+    const uint64_t position = *m_dataPosition;
+    const size_t n =
+        position >= bytes.size() ? 0 : static_cast<size_t>(std::min<uint64_t>(kDataPayload, bytes.size() - position));
+    if (n > 0) std::memcpy(m_dataBuffer, bytes.data() + position, n);
+    *m_dataPosition += n;
     if (n >= needed) return n;
-    FailTransfer(StrFormat(N_("the image %s ended %s, after %u of its %u bytes"), m_context.imagePath.c_str(), what,
-                           record.bytesSent, record.desLen));
+    FailTransfer(StrFormat(N_("the image %s ended %s, after %u of its %u bytes"),
+                           m_selection.Image().Path().c_str(), what, m_bytesSent, m_record.desLen));
     return std::nullopt;
   };
-  switch (m_state.transferState.load()) {
+  switch (m_transferState.load()) {
     case TransferState::kStarted: {
-      // The image was read and checked at its selection: opening the snapshot
-      // fails only when there is none.
-      if (!file.Open()) {
+      // The image was read and checked at its selection: the snapshot is
+      // missing only when there is none.
+      if (!m_selection.Image().Readable()) {
         FailTransfer(N_("no image was read for the transfer"));
         return;
       }
-      m_state.transferState.store(TransferState::kSending);
-      file.Seek(kImageDataOffset);
+      m_transferState.store(TransferState::kSending);
+      m_dataPosition = kImageDataOffset;
       const std::optional<size_t> n = readPacket(N_("at its first packet"));
       if (!n) return;
-      SendDataPacket(record.dataBuffer, static_cast<int>(*n));
+      SendDataPacket(m_dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
       m_awaitingRequest = true;
-      m_diag.Trace("update file is 0x%x\n", record.desLen);
-      record.bytesSent += static_cast<uint32_t>(*n);
-      m_window.StartUpdateTimer();
-      m_window.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), record.desLen});
+      m_diag.Trace("update file is 0x%x\n", m_record.desLen);
+      m_bytesSent += static_cast<uint32_t>(*n);
+      ArmModeTwoSignal();
+      m_events.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), m_record.desLen});
       break;
     }
     case TransferState::kSending: {
-      // After a stop the image is closed: a late request gets no answer.
-      if (!file.IsOpen()) return;
+      // After a stop the data is closed: a late request gets no answer.
+      if (!m_dataPosition) return;
       const std::optional<size_t> n = readPacket(N_("early"));
       if (!n) return;
-      SendDataPacket(record.dataBuffer, static_cast<int>(*n));
+      SendDataPacket(m_dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
       m_awaitingRequest = true;
-      record.bytesSent += static_cast<uint32_t>(*n);
-      m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(*n), record.bytesSent);
-      // The bar's range ends at 100; the bytes beyond desLen do not move it further.
-      const uint64_t position =
-          record.desLen == 0 ? 100 : std::min<uint64_t>(uint64_t{record.bytesSent} * 100 / record.desLen, 100);
-      m_window.SetProgress(static_cast<int>(position));
-      m_window.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), record.desLen});
-      if (record.bytesSent < record.desLen) return;
-      file.Close();
+      m_bytesSent += static_cast<uint32_t>(*n);
+      m_diag.Trace("\nSET_FIRMWARE_DATA read_pos %d offset 0x%x\n\n", static_cast<int>(*n), m_bytesSent);
+      m_events.OnProgress(m_bytesSent, m_record.desLen);
+      m_events.OnUpdateStep({UpdatePhase::kSending, 0, PayloadSent(), m_record.desLen});
+      if (m_bytesSent < m_record.desLen) return;
+      m_dataPosition.reset();
       m_diag.Trace("update successful\n");
-      m_state.transferState.store(TransferState::kDone);
+      m_transferState.store(TransferState::kDone);
       m_updateDataSent.store(true);
-      m_window.EnableUpdateButton(true);
+      m_events.OnMilestone(UpdateMilestone::kDataSent);
       break;
     }
     case TransferState::kDone: {
       const int ended = SendFirmwarePacket(m_hid, m_diag, kCmdEnd, nullptr, 0);
-      m_window.KillUpdateTimer();
+      DisarmModeTwoSignal();
       // Success only for this update's data sent in full and closed by the end
       // packet, not for a stray request.
       if (!m_updateDataSent.exchange(false)) break;
@@ -312,14 +351,15 @@ void CPacketUpdateFlow::TransferStep() {
       }
       if (FailureAlreadyReported()) break;
       EndAs(OutcomeResult::kUpgraded, "");
-      m_window.ReportUpdateSuccess();
+      m_ended.store(true);
+      m_events.OnMilestone(UpdateMilestone::kSucceeded);
       break;
     }
   }
 }
 
 uint32_t CPacketUpdateFlow::PayloadSent() const {
-  return std::min(m_context.record.bytesSent, m_context.record.desLen);
+  return std::min(m_bytesSent, m_record.desLen);
 }
 
 uint64_t CPacketUpdateFlow::TransferLimitMs(uint32_t desLen) {
@@ -327,21 +367,20 @@ uint64_t CPacketUpdateFlow::TransferLimitMs(uint32_t desLen) {
   return std::max<uint64_t>(packets * kTransferMsPerPacket, kMinTransferLimitMs);
 }
 
-void CPacketUpdateFlow::PacketVersionQuery() {
+bool CPacketUpdateFlow::PacketVersionQuery() {
   IClock& clock = m_system.Clock();
   m_inVersionQuery.store(true);
+  m_versionTold = false;
   SendFirmwarePacket(m_hid, m_diag, kCmdVersion, nullptr, 0);
   const uint64_t start = clock.NowMs();
   do {
     const uint32_t result = ReceivePacket();
     // A device that is gone fails every read at once: give up rather than spin.
     if (ReadFailedOutright(result)) break;
-  } while (m_state.deviceVersion.load() == kDeviceVersionUnknown && !m_state.stopRequested.load() &&
-           clock.NowMs() - start < kVersionQueryLimitMs);
+  } while (!m_versionTold && !m_stop.load() && clock.NowMs() - start < kVersionQueryLimitMs);
   m_inVersionQuery.store(false);
+  return m_versionTold;
 }
-
-void CPacketUpdateFlow::SendHeaderPacket() { tarvik::SendHeaderPacket(m_hid, m_diag, m_context.record); }
 
 void CPacketUpdateFlow::SendDataPacket(const uint8_t* bytes, int count) {
   SendFirmwarePacket(m_hid, m_diag, kCmdData, bytes, count);

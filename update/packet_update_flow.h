@@ -1,7 +1,7 @@
 // The packet-protocol update: the controller drives, the host answers each of
 // its data requests with the next 32 bytes of the image. Also the version
 // query of packet-protocol controllers, which shares the frame dispatch.
-// The update runs on the worker; the version query on the user-interface thread.
+// The update runs on the worker; the version query on its caller's thread.
 #pragma once
 
 #include <atomic>
@@ -9,11 +9,10 @@
 #include <optional>
 #include <string>
 
+#include "update/firmware_image.h"
 #include "update/update_attempt.h"
-#include "update/update_context.h"
+#include "update/update_events.h"
 #include "update/update_result.h"
-#include "update/update_state.h"
-#include "update/update_window.h"
 
 namespace tarvik {
 
@@ -22,21 +21,35 @@ class CDiag;
 class ISystem;
 class CImageSelection;
 
+// The transfer's progress; the values are the protocol's own.
+enum class TransferState : int {
+  kStarted = 1,  // image confirmed and header packet sent; no data sent yet
+  kSending = 2,  // data being sent
+  kDone = 3,     // all data sent, or no transfer since start
+};
+
 class CPacketUpdateFlow {
  public:
-  CPacketUpdateFlow(IUpdateWindow& window, CHid& hid, CDiag& diag, ISystem& system,
-                    CImageSelection& selection, UpdateContext& context, UpdateState& state);
+  CPacketUpdateFlow(IUpdateEvents& events, CHid& hid, CDiag& diag, ISystem& system, CImageSelection& selection,
+                    const std::atomic<bool>& stop);
 
-  // One update, from the start request until the update is marked ended; reports
-  // the outcome to the window and returns it.
-  UpdateOutcome RunPacketUpdate();
+  // Readies the next update before its worker starts: it has not ended and
+  // no removal was noticed yet.
+  void BeginUpdate();
+  // One update, from the start request until it has ended; reports the
+  // outcome and returns it. `controller` is the version the controller last told.
+  UpdateOutcome RunPacketUpdate(FirmwareVersion controller);
   // The version query: asks once and receives until the version is known, a
-  // read fails outright or kVersionQueryLimitMs have passed.
-  void PacketVersionQuery();
+  // read fails outright or kVersionQueryLimitMs have passed. True when it was told.
+  bool PacketVersionQuery();
+  // A removal notice came while the update ran; safe from any thread.
+  void NoticeRemoval() { m_removalNoticed.store(true); }
+  // The end of an update: the data closed, the mode-2 signal no longer due,
+  // the update marked ended.
+  void StopUpdate();
 
   void HandleInputFrame(const uint8_t* frame);
   void HandleFirmwarePacket(const uint8_t* body);
-  void SendHeaderPacket();
   void SendDataPacket(const uint8_t* bytes, int count);
 
   // A version query without answer ends after this long.
@@ -53,7 +66,14 @@ class CPacketUpdateFlow {
 
  private:
   void VersionStep(const uint8_t* body);
+  // The confirmed image goes out as one record: its header packet first.
+  void StartTransfer();
   void TransferStep();
+  // The mode-2 signal is due every 100 ms once the data flows. The flow
+  // ticks it here unless its caller ticks it.
+  void ArmModeTwoSignal();
+  void DisarmModeTwoSignal();
+  void TickModeTwoSignal();
   // One read, traced and dispatched; returns the read's result.
   uint32_t ReceivePacket();
   // Decides how the running update ends (the first decision counts).
@@ -68,13 +88,28 @@ class CPacketUpdateFlow {
   // (true). Nothing waits for reports still to come.
   bool FailureAlreadyReported();
 
-  IUpdateWindow& m_window;
+  IUpdateEvents& m_events;
   CHid& m_hid;
   CDiag& m_diag;
   ISystem& m_system;
   CImageSelection& m_selection;
-  UpdateContext& m_context;
-  UpdateState& m_state;
+  const std::atomic<bool>& m_stop;
+
+  // The record being sent and how much of it went out.
+  RecordHeader m_record;
+  uint32_t m_bytesSent = 0;
+  uint8_t m_dataBuffer[64] = {};
+  // Where the next data packet's bytes start in the image; nothing once the
+  // transfer is closed.
+  std::optional<uint64_t> m_dataPosition;
+  std::atomic<TransferState> m_transferState{TransferState::kDone};
+  // Set by the update's end operations; the receive loop runs until it is set.
+  std::atomic<bool> m_ended{true};
+  std::atomic<bool> m_removalNoticed{false};
+  // The version the controller last told, and whether the running query heard it.
+  FirmwareVersion m_controllerVersion;
+  bool m_versionTold = false;
+  std::optional<uint64_t> m_signalDueMs;  // when the flow ticks the mode-2 signal itself
 
   uint8_t m_response[64] = {};  // the received report
   // Belong to the running update (the worker), or to the query on the

@@ -3,24 +3,21 @@
 #include <algorithm>
 
 #include "base/strformat.h"
-#include "update/update_state.h"
-#include "update/version_text.h"
+#include "update/firmware_version.h"
 
 namespace tarvik {
 
-CUpdateAttempt::CUpdateAttempt(IClock& clock, UpdateProtocol protocol, uint32_t deviceVersion)
+CUpdateAttempt::CUpdateAttempt(IClock& clock, UpdateProtocol protocol, FirmwareVersion controller)
     : m_clock(clock), m_startMs(clock.NowMs()) {
   m_outcome.protocol = protocol;
-  if (deviceVersion == kDeviceVersionUnknown) {
+  if (!controller.Known()) {
     m_outcome.controllerVersion = "unknown";
-  } else if (deviceVersion == kDeviceVersionNoFirmware && protocol == UpdateProtocol::kPacket) {
+  } else if (controller.Word() == FirmwareVersion::kNoFirmwareWord && protocol == UpdateProtocol::kPacket) {
     m_outcome.controllerVersion = "none";
   } else {
-    m_outcome.controllerVersion = FormatVersionShort(deviceVersion);
+    m_outcome.controllerVersion = controller.Text();
   }
 }
-
-void CUpdateAttempt::SetImageVersion(uint32_t version) { m_outcome.imageVersion = FormatVersionShort(version); }
 
 std::string CUpdateAttempt::Percent(uint64_t bytesSent) const {
   const uint64_t total = m_outcome.payloadTotal;

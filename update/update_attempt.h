@@ -6,15 +6,16 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "update/firmware_version.h"
 #include "update/update_result.h"
 
 namespace tarvik {
 
 class CUpdateAttempt {
  public:
-  CUpdateAttempt(IClock& clock, UpdateProtocol protocol, uint32_t deviceVersion);
+  CUpdateAttempt(IClock& clock, UpdateProtocol protocol, FirmwareVersion controller);
 
-  void SetImageVersion(uint32_t version);
+  void SetImageVersion(FirmwareVersion version) { m_outcome.imageVersion = version.Text(); }
   void SetPayloadTotal(uint64_t total) { m_outcome.payloadTotal = total; }
   // An erase or a data frame has gone out: the firmware is no longer as it was.
   void Touch() { m_outcome.controllerTouched = true; }

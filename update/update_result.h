@@ -53,7 +53,7 @@ OutcomeResult OutcomeFor(StepStatus status);
 
 enum class UpdateProtocol : uint8_t { kBoot, kPacket };
 
-// How one press of the update button ended: exactly one per attempt.
+// How one update attempt ended: exactly one outcome per attempt.
 struct UpdateOutcome {
   OutcomeResult result = OutcomeResult::kFailed;
   std::string reason;  // empty when upgraded

@@ -5,6 +5,7 @@
 // dialog came while a press of the update button was being handled.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -74,19 +75,22 @@ class SessionUser final : public IHeadlessUser, public IWindowObserver {
   }
 };
 
-// The same person as the user of an update session without a window: picks
-// the image when asked, confirms as told, and sees the bar and the messages.
-class SessionUpdateUser final : public IUpdateUser {
+// The same person as the caller of an update session without a window:
+// picks the image when asked, confirms as told, and sees the bar move.
+class SessionUpdateUser final : public IUpdatePrompt, public IUpdateEvents {
  public:
   explicit SessionUpdateUser(SessionUser& user) : m_user(user) {}
-  std::optional<std::string> ChooseImage(const FileDialogRequest&) override {
+  std::optional<std::string> ChooseImage() override {
     ++m_user.fileDialogs;
     return m_user.image;
   }
-  bool ConfirmImage(const std::string&, const std::string&) override { return m_user.confirm; }
-  void Tell(const std::string& text, const std::optional<std::string>&) override { m_user.messages.push_back(text); }
-  void ShowProgress(int position) override { m_user.OnProgressPos(position); }
-  void UpdateSucceeded() override { m_user.sessionSucceeded.store(true); }
+  bool ConfirmChange(const VersionChange&) override { return m_user.confirm; }
+  void OnProgress(uint64_t bytes, uint64_t total) override {
+    m_user.OnProgressPos(static_cast<int>(total == 0 ? 100 : std::min<uint64_t>(bytes * 100 / total, 100)));
+  }
+  void OnMilestone(UpdateMilestone milestone) override {
+    if (milestone == UpdateMilestone::kSucceeded) m_user.sessionSucceeded.store(true);
+  }
 
  private:
   SessionUser& m_user;
@@ -164,7 +168,7 @@ class SessionRig {
     session.Probe(&sessionUser);
     if (probed) probed();
     user.inPress.store(true);
-    UpdateOutcome outcome = session.Update({.image = std::nullopt, .user = &sessionUser});
+    UpdateOutcome outcome = session.Update({.image = std::nullopt, .prompt = &sessionUser, .events = &sessionUser});
     user.inPress.store(false);
     return outcome;
   }

@@ -1,4 +1,4 @@
-#include "update/version_text.h"
+#include "app/window_texts.h"
 
 #include "base/strformat.h"
 
@@ -12,6 +12,22 @@ std::string FormatBootVersionTitle(const std::string& title, uint32_t version, u
                      static_cast<int>(BetaNumber(version)), static_cast<int>(revision));
   }
   return StrFormat("%s (Fw v%0.2f r%d)", title.c_str(), version / 100.0, static_cast<int>(revision));
+}
+
+std::string FormatPacketVersionTitle(const std::string& title, uint32_t version) {
+  if (BetaNumber(version) != 0) {
+    return StrFormat("%s(GamePad V%0.2f beta%d)", title.c_str(), VersionNumber(version),
+                     static_cast<int>(BetaNumber(version)));
+  }
+  return StrFormat("%s(GamePad V%0.2f)", title.c_str(), version / 100.0);
+}
+
+std::string VersionTitle(const std::string& title, const ControllerVersions& versions) {
+  if (versions.protocol == UpdateProtocol::kBoot) {
+    return FormatBootVersionTitle(title, versions.main.Word(), versions.revision);
+  }
+  if (versions.main.Word() == FirmwareVersion::kNoFirmwareWord) return title;
+  return FormatPacketVersionTitle(title, versions.main.Word());
 }
 
 std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVersion,
@@ -33,13 +49,6 @@ std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVe
     return StrFormat("%s %.02f %s %.02f beta%d\n", fw, fileNumber, current, deviceNumber, deviceBeta);
   }
   return StrFormat("%s %.02f %s %.02f\n", fw, fileNumber, current, deviceNumber);
-}
-
-std::string FormatVersionShort(uint32_t version) {
-  if (BetaNumber(version) != 0) {
-    return StrFormat("%.2f beta%u", VersionNumber(version), BetaNumber(version));
-  }
-  return StrFormat("%.2f", VersionNumber(version));
 }
 
 }  // namespace tarvik
