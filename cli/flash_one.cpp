@@ -6,7 +6,7 @@
 #include "cli/history.h"
 #include "cli/published_digest.h"
 #include "platform/digest.h"
-#include "session/update_plan.h"
+#include "update/update_plan.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {

@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "res/text_table.h"
+#include "app/window_texts.h"
 #include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/std/virtual_clock.h"
+#include "res/text_table.h"
 #include "sim/sim_setup.h"
 #include "tests/support/session_rig.h"
 #include "update/boot_wire.h"
@@ -105,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Block mainBlock;
   std::string title;
   rig.RunWindow([&](CUpdateDlg& dlg) {
-    version = dlg.Session().State().deviceVersion.load();
-    mainBlock.assign(dlg.Session().Info().MainInfoBlock(), dlg.Session().Info().MainInfoBlock() + boot::kInfoBlockSize);
+    version = dlg.Session().DeviceVersion().Word();
+    mainBlock = dlg.Session().InfoBlockBytes(ImageMcu::kMain);
     title = rig.host.WindowText();
   });
   const std::string base = LoadText(rig.system, kTextTitle);
@@ -114,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::lock_guard<std::mutex> guard(model->lock);
   fuzz::Check(clock.NowMs() <= 20000, "the start-up query took more than 20 s of virtual time");
   fuzz::Check(rig.user.fileDialogs == 0, "a file dialog at start-up");
-  if (version == kDeviceVersionUnknown) {
+  if (version == FirmwareVersion::kUnknownWord) {
     fuzz::Check(title == base || title.rfind(base + " (Fw v", 0) == 0, "title without a version query");
     return 0;
   }

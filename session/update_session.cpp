@@ -113,6 +113,17 @@ std::string ControllerProbe::Uid() const {
   return StrFormat("%08x%08x%08x", main.uid[0], main.uid[1], main.uid[2]);
 }
 
+ControllerFacts ControllerProbe::Facts() const {
+  ControllerFacts facts;
+  facts.present = present;
+  facts.protocol = Protocol();
+  facts.queried = queried;
+  facts.name = Name();
+  facts.main = deviceVersion;
+  facts.at = FirmwareVersion::FromWord(AtVersion());
+  return facts;
+}
+
 std::string ControllerProbe::Name() const {
   if (vendorId == 0 && productId == 0) return N_("the controller");
   return StrFormat(N_("controller %04x:%04x"), vendorId, productId);
@@ -160,6 +171,14 @@ ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
     }
   }
   if (m_hid.SearchDevice()) queried = QueryDeviceVersion();
+  ControllerProbe probe = Current();
+  probe.queried = probe.present && queried.ok();
+  probe.reason = probe.present ? queried.reason() : N_("no supported controller found");
+  m_relay->SwapEvents(previous);
+  return probe;
+}
+
+ControllerProbe UpdateSession::Current() const {
   ControllerProbe probe;
   probe.present = m_hid.IsDevicePresent();
   probe.path = m_hid.DevicePath();
@@ -172,19 +191,20 @@ ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
     probe.productId = row.productId;
   }
   probe.deviceVersion = m_deviceVersion.load();
-  probe.queried = probe.present && queried.ok();
-  probe.reason = probe.present ? queried.reason() : N_("no supported controller found");
+  probe.queried = probe.present && m_queried.load();
   if (probe.BootMode()) {
     probe.main = m_info.MainInfo();
     probe.at = m_info.AtInfo();
   }
-  m_relay->SwapEvents(previous);
   return probe;
 }
 
 StepResult UpdateSession::QueryDeviceVersion() {
   m_deviceVersion.store(FirmwareVersion::Unknown());
-  return m_info.QueryDeviceVersion();
+  m_queried.store(false);
+  const StepResult result = m_info.QueryDeviceVersion();
+  m_queried.store(result.ok());
+  return result;
 }
 
 bool UpdateSession::BeginUpdate() {
@@ -214,12 +234,12 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_progress = request.progress;
   m_relay->m_personMs = 0;
   m_selection.Preset(request.image);
-  const FirmwareVersion controller = m_deviceVersion.load();
+  const ControllerFacts controller = Current().Facts();
   UpdateOutcome outcome;
   if (m_stopRequested.load()) {
     // Stopped before it began: not a report goes out.
     CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
-                           controller);
+                           controller.main);
     outcome = attempt.Finish(OutcomeResult::kInterrupted, N_("the update was stopped before it began"), 0);
     m_packet.StopUpdate();
     m_relay->OnMilestone(UpdateMilestone::kSettled);

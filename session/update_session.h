@@ -10,10 +10,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "device/report_framing.h"
 #include "session/stop_source.h"
-#include "session/version_guard.h"
+#include "update/version_guard.h"
 #include "update/boot_command_channel.h"
 #include "update/boot_update_sequence.h"
 #include "update/boot_wire.h"
@@ -23,6 +24,7 @@
 #include "update/image_selection.h"
 #include "update/packet_update_flow.h"
 #include "update/update_events.h"
+#include "update/update_plan.h"
 #include "update/update_result.h"
 
 namespace tarvik {
@@ -60,7 +62,14 @@ struct ControllerProbe {
   std::string Uid() const;
   // "controller 5a3c:7e23".
   std::string Name() const;
+  // What an update plan needs of it.
+  ControllerFacts Facts() const;
 };
+
+// What an update of the probed controller with `image` would write.
+inline UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image) {
+  return PlanUpdate(probe.Facts(), image);
+}
 
 struct UpdateRequest {
   // The checked snapshot to write; without one the prompt is asked to choose a file.
@@ -106,13 +115,19 @@ class UpdateSession {
   void NoticeRemoval() { m_packet.NoticeRemoval(); }
   // The version the controller last told; unknown before it did.
   FirmwareVersion DeviceVersion() const { return m_deviceVersion.load(); }
-  // The information blocks of the last boot-mode query.
-  const CDeviceInfoQuery& Info() const { return m_info; }
+  // The information block a microcontroller last sent, as received (boot mode).
+  std::vector<uint8_t> InfoBlockBytes(ImageMcu mcu) const {
+    const uint8_t* block = mcu == ImageMcu::kMain ? m_info.MainInfoBlock() : m_info.AtInfoBlock();
+    return {block, block + boot::kInfoBlockSize};
+  }
 
  private:
   // What the flows report and ask, passed on to the running caller.
   class Relay;
   friend class StopSource;
+
+  // The controller as the session last found and queried it.
+  ControllerProbe Current() const;
 
   std::unique_ptr<CDiag> m_ownDiag;
   std::unique_ptr<CHid> m_ownHid;
@@ -121,6 +136,7 @@ class UpdateSession {
   ISystem& m_system;
   std::atomic<bool> m_stopRequested{false};
   std::atomic<FirmwareVersion> m_deviceVersion{FirmwareVersion::Unknown()};
+  std::atomic<bool> m_queried{false};  // the last version query answered
   std::unique_ptr<Relay> m_relay;
   CBootChannel m_boot;
   CImageSelection m_selection;

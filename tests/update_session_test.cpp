@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/std/virtual_clock.h"
-#include "session/update_plan.h"
+#include "update/update_plan.h"
 #include "session/update_session.h"
 #include "sim/sim_setup.h"
 #include "tests/support/image_builder.h"

@@ -274,8 +274,8 @@ TEST(InfoQueryWireTest, StartUpQueryLogsAndShowsTheFieldsOfTheBlocksAsSent) {
   rig.RunWindow([&](CUpdateDlg& dlg) {
     EXPECT_EQ(rig.host.WindowText(), "Tarvik Update v2.00 (Fw v1.23 beta259 r261)");
     EXPECT_EQ(dlg.Session().DeviceVersion().Word(), 0x0103007Bu);
-    EXPECT_EQ(Bytes(dlg.Session().Info().MainInfoBlock(), dlg.Session().Info().MainInfoBlock() + 46), kMainBlock);
-    EXPECT_EQ(Bytes(dlg.Session().Info().AtInfoBlock(), dlg.Session().Info().AtInfoBlock() + 46), kAtBlock);
+    EXPECT_EQ(dlg.Session().InfoBlockBytes(ImageMcu::kMain), kMainBlock);
+    EXPECT_EQ(dlg.Session().InfoBlockBytes(ImageMcu::kAtMcu), kAtBlock);
   });
   const std::string lines =
       "Get gamepad info ok!\r\n"

@@ -43,15 +43,10 @@ StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const
   return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()));
 }
 
-UpdateOutcome CBootUpdateSequence::RunBootUpdate(FirmwareVersion controller) {
-  CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, controller);
+UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controller) {
+  CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, controller.main);
   m_bytesSent = 0;
-  VersionChange change;
-  change.protocol = UpdateProtocol::kBoot;
-  change.controller = controller;
-  const uint32_t atWord = m_info.AtInfo().version;
-  change.controllerAt = FirmwareVersion::FromWord(atWord == 0xFFFFFFFFu ? 0 : atWord);
-  StepResult result = m_selection.SelectImage(change);
+  StepResult result = m_selection.SelectImage(controller);
   const bool confirmed = result.ok();
   if (confirmed) {
     m_hid.SetReadTimeout(10);

@@ -8,6 +8,7 @@
 
 #include "update/update_attempt.h"
 #include "update/update_events.h"
+#include "update/update_plan.h"
 #include "update/update_result.h"
 
 namespace tarvik {
@@ -25,9 +26,9 @@ class CBootUpdateSequence {
   CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag& diag, IClock& clock, CBootChannel& boot,
                       CImageSelection& selection, const CDeviceInfoQuery& info, const std::atomic<bool>& stop);
 
-  // One update: selection, scan, every record, reset. `controller` is the
-  // version the controller last told. Reports the outcome and returns it.
-  UpdateOutcome RunBootUpdate(FirmwareVersion controller);
+  // One update: selection, scan, every record, reset. `controller` is what
+  // the last query told. Reports the outcome and returns it.
+  UpdateOutcome RunBootUpdate(const ControllerFacts& controller);
 
  private:
   // Failed when an information block the image needs cannot say where a

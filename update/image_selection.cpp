@@ -6,7 +6,7 @@ namespace tarvik {
 
 CImageSelection::CImageSelection(IUpdatePrompt& prompt, IUpdateEvents& events) : m_prompt(prompt), m_events(events) {}
 
-StepResult CImageSelection::SelectImage(VersionChange change) {
+StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   const std::optional<std::string> chosen = m_preset ? m_preset->Path() : m_prompt.ChooseImage();
   if (!chosen) return StepResult::Cancelled(N_("no image was chosen"));
   m_path = *chosen;
@@ -18,16 +18,18 @@ StepResult CImageSelection::SelectImage(VersionChange change) {
   if (!m_image.Readable()) return StepResult::Rejected(m_image.Scan().reason);
   m_events.OnImageChosen(m_image);
 
+  VersionChange change;
+  change.protocol = controller.protocol;
   change.imagePath = m_path;
   change.image = FirmwareVersion::FromWord(FirstRecord().version);
-  if (change.protocol == UpdateProtocol::kBoot && change.controllerAt) {
-    uint32_t at = 0;
-    if (m_image.VersionFor(UpdateProtocol::kBoot, ImageMcu::kAtMcu, at)) {
-      change.imageAt = FirmwareVersion::FromWord(at);
-    } else {
-      change.controllerAt.reset();
-    }
+  change.controller = controller.main;
+  uint32_t at = 0;
+  if (controller.protocol == UpdateProtocol::kBoot && m_image.VersionFor(UpdateProtocol::kBoot, ImageMcu::kAtMcu, at)) {
+    change.imageAt = FirmwareVersion::FromWord(at);
+    change.controllerAt = controller.at;
   }
+  change.plan = PlanUpdate(controller, m_image);
+  m_events.OnPlan(change.plan);
   if (!m_prompt.ConfirmChange(change)) return StepResult::Cancelled(N_("the version change was not confirmed"));
   return StepResult::Ok();
 }

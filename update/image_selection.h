@@ -8,6 +8,7 @@
 
 #include "update/firmware_image.h"
 #include "update/update_events.h"
+#include "update/update_plan.h"
 #include "update/update_result.h"
 
 namespace tarvik {
@@ -20,11 +21,10 @@ class CImageSelection {
   // it instead of asking for a file. Nothing: ask again.
   void Preset(std::optional<FirmwareImage> image) { m_preset = std::move(image); }
 
-  // The file choice, then the version confirmation. `change` holds the
-  // controller's side; the image's side is filled in here. Cancelled when no
-  // file was chosen or the change not confirmed; rejected when the file
-  // cannot be read.
-  StepResult SelectImage(VersionChange change);
+  // The file choice, the plan for `controller`, then the version
+  // confirmation. Cancelled when no file was chosen or the change not
+  // confirmed; rejected when the file cannot be read.
+  StepResult SelectImage(const ControllerFacts& controller);
 
   // The image of the last selection.
   const FirmwareImage& Image() const { return m_image; }

@@ -100,10 +100,10 @@ uint32_t CPacketUpdateFlow::ReceivePacket() {
   return result;
 }
 
-UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(FirmwareVersion controller) {
+UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(const ControllerFacts& controller) {
   IClock& clock = m_system.Clock();
-  CUpdateAttempt attempt(clock, UpdateProtocol::kPacket, controller);
-  m_controllerVersion = controller;
+  CUpdateAttempt attempt(clock, UpdateProtocol::kPacket, controller.main);
+  m_controller = controller;
   m_attempt = &attempt;
   m_end.reset();
   m_dataPackets = 0;
@@ -194,10 +194,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
       if (m_inVersionQuery.load() || !m_awaitingStartAnswer) break;
       m_awaitingStartAnswer = false;
       if (m_hid.Mode() == ReportMode::kPacketNumbered) {
-        VersionChange change;
-        change.protocol = UpdateProtocol::kPacket;
-        change.controller = m_controllerVersion;
-        const StepResult selected = m_selection.SelectImage(change);
+        const StepResult selected = m_selection.SelectImage(m_controller);
         if (!selected.ok()) {
           EndAs(OutcomeFor(selected.status()), selected.reason());
           StopUpdate();
@@ -268,7 +265,7 @@ void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
 
 void CPacketUpdateFlow::VersionStep(const uint8_t* body) {
   const FirmwareVersion version = FirmwareVersion::FromWord(VersionOf(body));
-  m_controllerVersion = version;
+  m_controller.main = version;
   m_versionTold = m_versionTold || version.Known();
   m_diag.Trace("cur_devVersion 0x%x\n", version.Word());
   ControllerVersions learnt;

@@ -12,6 +12,7 @@
 #include "update/firmware_image.h"
 #include "update/update_attempt.h"
 #include "update/update_events.h"
+#include "update/update_plan.h"
 #include "update/update_result.h"
 
 namespace tarvik {
@@ -37,8 +38,8 @@ class CPacketUpdateFlow {
   // no removal was noticed yet.
   void BeginUpdate();
   // One update, from the start request until it has ended; reports the
-  // outcome and returns it. `controller` is the version the controller last told.
-  UpdateOutcome RunPacketUpdate(FirmwareVersion controller);
+  // outcome and returns it. `controller` is what the last query told.
+  UpdateOutcome RunPacketUpdate(const ControllerFacts& controller);
   // The version query: asks once and receives until the version is known, a
   // read fails outright or kVersionQueryLimitMs have passed. True when it was told.
   bool PacketVersionQuery();
@@ -106,8 +107,9 @@ class CPacketUpdateFlow {
   // Set by the update's end operations; the receive loop runs until it is set.
   std::atomic<bool> m_ended{true};
   std::atomic<bool> m_removalNoticed{false};
-  // The version the controller last told, and whether the running query heard it.
-  FirmwareVersion m_controllerVersion;
+  // The controller of the running update, its version as last told, and
+  // whether the running query heard it.
+  ControllerFacts m_controller;
   bool m_versionTold = false;
   std::optional<uint64_t> m_signalDueMs;  // when the flow ticks the mode-2 signal itself
 

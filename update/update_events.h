@@ -9,11 +9,10 @@
 #include <string>
 
 #include "update/firmware_version.h"
+#include "update/update_plan.h"
 #include "update/update_result.h"
 
 namespace tarvik {
-
-class FirmwareImage;
 
 // What a version query learnt of a controller.
 struct ControllerVersions {
@@ -50,6 +49,8 @@ struct VersionChange {
   // The ATmcu's, in boot mode when the image writes it.
   std::optional<FirmwareVersion> imageAt;
   std::optional<FirmwareVersion> controllerAt;
+  // What the update would write, or why the protocol would refuse it.
+  UpdatePlan plan;
 };
 
 // The moments a flow asks the person. Called on the flow's thread.
@@ -79,8 +80,9 @@ class IUpdateEvents {
   virtual ~IUpdateEvents() = default;
   virtual void OnVersionLearnt(const ControllerVersions& /*versions*/) {}
   virtual void OnNotice(UpdateNotice /*notice*/) {}
-  // The chosen image, read and checked.
+  // The chosen image, read and checked, and what an update of it would write.
   virtual void OnImageChosen(const FirmwareImage& /*image*/) {}
+  virtual void OnPlan(const UpdatePlan& /*plan*/) {}
   // How much of the payload the controller has had. Packet-protocol counts
   // may pass the total by the bytes beyond the record.
   virtual void OnProgress(uint64_t /*bytes*/, uint64_t /*total*/) {}

@@ -1,4 +1,4 @@
-// What an update of a probed controller with a checked image would do. It is
+// What an update of a controller with a checked image would do. It is
 // decided once, before anything is written: which records go out, how each
 // microcontroller's version changes, or why nothing is written.
 #pragma once
@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "session/update_session.h"
-#include "session/version_guard.h"
 #include "update/firmware_image.h"
+#include "update/firmware_version.h"
+#include "update/update_result.h"
+#include "update/version_guard.h"
 
 namespace tarvik {
 
@@ -48,6 +49,22 @@ struct UpdatePlan {
   const char* Action() const;
 };
 
-UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image);
+// What is known of the controller an update would write.
+struct ControllerFacts {
+  bool present = false;
+  UpdateProtocol protocol = UpdateProtocol::kBoot;
+  // The version query answered. Boot mode: both information blocks did.
+  bool queried = false;
+  std::string name;  // "controller 5a3c:7e23"
+  FirmwareVersion main;  // unknown until told; "none" is a packet controller without firmware
+  FirmwareVersion at;    // boot mode; an erased version reads as 0
+
+  // The controller told a firmware version (not "none" in the packet protocol).
+  bool VersionKnown() const {
+    return main.Known() && !(main.Word() == FirmwareVersion::kNoFirmwareWord && protocol == UpdateProtocol::kPacket);
+  }
+};
+
+UpdatePlan PlanUpdate(const ControllerFacts& controller, const FirmwareImage& image);
 
 }  // namespace tarvik

@@ -1,4 +1,4 @@
-#include "session/update_plan.h"
+#include "update/update_plan.h"
 
 #include "base/strformat.h"
 #include "base/text_mark.h"
@@ -10,18 +10,18 @@ const char* UpdatePlan::Action() const {
   return guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
 }
 
-UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image) {
+UpdatePlan PlanUpdate(const ControllerFacts& controller, const FirmwareImage& image) {
   UpdatePlan plan;
-  plan.protocol = probe.Protocol();
-  if (!probe.present) {
+  plan.protocol = controller.protocol;
+  if (!controller.present) {
     plan.refusal = PlanRefusal::kNoController;
     plan.reason = N_("no supported controller found");
     return plan;
   }
   // A boot-mode controller whose information blocks cannot be read is not written.
-  if (probe.BootMode() && !probe.queried) {
+  if (controller.protocol == UpdateProtocol::kBoot && !controller.queried) {
     plan.refusal = PlanRefusal::kNotQueried;
-    plan.reason = StrFormat(N_("the %s did not answer its information request"), probe.Name().c_str());
+    plan.reason = StrFormat(N_("the %s did not answer its information request"), controller.name.c_str());
     return plan;
   }
   if (const std::string problem = image.CheckFor(plan.protocol); !problem.empty()) {
@@ -34,8 +34,8 @@ UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image) 
     const ImageRecord& record = records[i];
     plan.records.push_back({i + 1, record.Mcu(), record.Destination(), record.header.desLen, record.header.version});
   }
-  plan.versionKnown = probe.VersionKnown();
-  if (plan.versionKnown) plan.guard = GuardVersions(image, plan.protocol, probe.deviceVersion.Word(), probe.AtVersion());
+  plan.versionKnown = controller.VersionKnown();
+  if (plan.versionKnown) plan.guard = GuardVersions(image, plan.protocol, controller.main.Word(), controller.at.Word());
   return plan;
 }
 

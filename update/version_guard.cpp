@@ -1,4 +1,4 @@
-#include "session/version_guard.h"
+#include "update/version_guard.h"
 
 #include "base/strformat.h"
 #include "base/text_mark.h"
