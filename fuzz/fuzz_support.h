@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "update/update_events.h"
 
 namespace tarvik::fuzz {
 
