@@ -212,6 +212,7 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
   result["bytesSent"] = r.outcome ? r.outcome->bytesSent : 0;
   result["payloadTotal"] = r.outcome ? r.outcome->payloadTotal : 0;
   result["seconds"] = r.outcome ? r.outcome->seconds : 0.0;
+  if (!r.pace.empty()) result["pace"] = r.pace;
   if (!r.controllerState.empty()) result["controllerState"] = r.controllerState;
   return result;
 }

@@ -76,6 +76,8 @@ struct FlashResult {
   std::string action;
   // An interrupted update: what it left on the controller, and how to go on.
   std::string controllerState;
+  // How a boot-mode update waited ("parts", "ack"); empty when none ran.
+  std::string pace;
 };
 
 // "controller 5a3c:7e23 (uid 0123..., at usb-0:1.2)": the controller of a

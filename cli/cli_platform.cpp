@@ -224,7 +224,7 @@ ControllerReport ControllerSession::Probe() {
 }
 
 UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
-                                        IUpdateObserver* extra, StopSource& stop) {
+                                        IUpdateObserver* extra, StopSource& stop, BootPace pace) {
   UpdateObserverFanOut progress;
   progress.Add(extra);
   progress.Add(m_transcript);
@@ -234,6 +234,7 @@ UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdatePromp
   request.events = &events;
   request.progress = &progress;
   request.stop = &stop;
+  request.pace = pace;
   return m_session->Update(request);
 }
 

@@ -49,11 +49,11 @@ class ControllerSession {
   ControllerReport Probe();
   // One update of `image`: `person` confirms it, hears its notices and sees its steps.
   template <class Person>
-  UpdateOutcome Update(const FirmwareImage& image, Person& person, StopSource& stop) {
-    return Update(image, person, person, &person, stop);
+  UpdateOutcome Update(const FirmwareImage& image, Person& person, StopSource& stop, BootPace pace) {
+    return Update(image, person, person, &person, stop, pace);
   }
   UpdateOutcome Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
-                       IUpdateObserver* extra, StopSource& stop);
+                       IUpdateObserver* extra, StopSource& stop, BootPace pace);
 
   static constexpr uint32_t kModeTwoReturnMs = 5000;
 

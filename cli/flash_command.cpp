@@ -38,9 +38,15 @@ class FlashCommand final : public CliCommand {
     flash->add_option("--count", m_options.count, Tr("With --watch: end after N upgrades"))->type_name("N");
     flash->add_option("--sha256", m_options.sha256, Tr("Refuse the image unless its SHA-256 is HEX, as published"))
         ->type_name("HEX");
+    flash->add_option("--pace", m_options.pace,
+                      Tr("Boot mode: parts waits as the original (default); ack goes on at each acknowledgement"))
+        ->type_name("PACE");
     return flash;
   }
   std::string CheckOwnOptions() const override {
+    if (BootPace pace{}; !PaceFromName(m_options.pace, pace)) {
+      return StrFormat(Tr("--pace takes parts or ack, not \"%s\""), m_options.pace.c_str());
+    }
     if (!m_options.sha256.empty() && !IsSha256Text(m_options.sha256)) {
       return Tr("--sha256 takes the image's published SHA-256: 64 hex digits");
     }

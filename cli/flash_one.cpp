@@ -111,7 +111,10 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
     r.reason = N_("interrupted before the update began");
     return ended("interrupted");
   }
-  r.outcome = controller->Update(image.image, user, stops);
+  BootPace pace = BootPace::kParts;
+  PaceFromName(options.pace, pace);
+  r.outcome = controller->Update(image.image, user, stops, pace);
+  if (r.outcome->protocol == UpdateProtocol::kBoot) r.pace = PaceName(r.outcome->pace);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;
     if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = N_("the update was interrupted");

@@ -25,6 +25,7 @@ struct FlashOptions {
   bool watch = false;  // station mode: each controller as it arrives
   int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
   std::string sha256;  // --sha256: the image's published digest; empty: not checked
+  std::string pace = "parts";  // --pace: how a boot-mode update waits for its answers
   HistoryJournal* history = nullptr;  // where each attempt is recorded; none: not recorded
 };
 

@@ -55,6 +55,7 @@ json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
     entry["result"] = r->result;
     SetKnown(entry, "reason", r->reason);
     if (r->outcome) entry["seconds"] = r->outcome->seconds;
+    SetKnown(entry, "pace", r->pace);
   } else {
     if (image.image.Accepted()) entry["to"] = VersionJson(image.version);
     entry["result"] = "rejected";

@@ -65,13 +65,16 @@ class UpdateSession::Relay final : public IUpdateEvents, public IUpdatePrompt {
   }
 
   // An outcome whose seconds are the update's own: without the time the
-  // person took to choose the image and to confirm it.
+  // person took to choose the image and to confirm it. It names the pace a
+  // boot-mode update waited at.
   UpdateOutcome OwnTime(UpdateOutcome outcome) const {
     outcome.seconds = std::max(0.0, outcome.seconds - static_cast<double>(m_personMs) / 1000.0);
+    if (outcome.protocol == UpdateProtocol::kBoot) outcome.pace = m_pace;
     return outcome;
   }
 
   // The running update's, on its thread.
+  BootPace m_pace = BootPace::kParts;
   IUpdatePrompt* m_prompt = nullptr;
   IUpdateObserver* m_progress = nullptr;
   uint64_t m_personMs = 0;
@@ -233,14 +236,17 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_prompt = request.prompt;
   m_relay->m_progress = request.progress;
   m_relay->m_personMs = 0;
+  m_relay->m_pace = request.pace;
   m_selection.Preset(request.image);
+  m_boot.SetPace(request.pace);
   const ControllerFacts controller = Current().Facts();
   UpdateOutcome outcome;
   if (m_stopRequested.load()) {
     // Stopped before it began: not a report goes out.
     CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
                            controller.main);
-    outcome = attempt.Finish(OutcomeResult::kInterrupted, N_("the update was stopped before it began"), 0);
+    outcome = m_relay->OwnTime(
+        attempt.Finish(OutcomeResult::kInterrupted, N_("the update was stopped before it began"), 0));
     m_packet.StopUpdate();
     m_relay->OnMilestone(UpdateMilestone::kSettled);
     m_relay->OnUpdateOutcome(outcome);
@@ -249,6 +255,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
                                                   : m_packet.RunPacketUpdate(controller));
   }
   m_hid.EndWorkerUse();
+  m_boot.SetPace(BootPace::kParts);
   m_selection.Preset(std::nullopt);
   m_relay->m_prompt = nullptr;
   m_relay->m_progress = nullptr;

@@ -78,6 +78,8 @@ struct UpdateRequest {
   IUpdateEvents* events = nullptr;      // nobody: the session's own listener hears them
   IUpdateObserver* progress = nullptr;  // each step and the outcome
   StopSource* stop = nullptr;            // a stop request shared with others
+  // How a boot-mode update waits for its answers. The window and the page keep the default.
+  BootPace pace = BootPace::kParts;
 };
 
 class UpdateSession {

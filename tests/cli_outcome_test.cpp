@@ -565,4 +565,35 @@ TEST_F(CliOutcomeTest, ARedactedRecordingCarriesNeitherUidNorImageAndStillReplay
   EXPECT_EQ(tarvik::test::RunCliIn(dir, TARVIK_CLI_PATH, "--simulate boot --redact list", "/dev/null", false, false).status, 2);
 }
 
+// The pace changes only the waits: both send the same reports, each pace's
+// recording replays clean under either, and the JSON result, the journal
+// line and the transcript's outcome say which pace ran.
+TEST_F(CliOutcomeTest, EitherPaceSendsTheSameReportsAndSaysWhichItWas) {
+  const std::string image = Image("fw.dat", {100, 50});
+  const std::string journal = (dir / "history.jsonl").string();
+  std::map<std::string, std::vector<json>> recorded;
+  for (const std::string pace : {"parts", "ack"}) {
+    SCOPED_TRACE(pace);
+    const Run r = tarvik::test::RunCliIn(dir, "env TARVIK_UPDATE_HISTORY=" + journal + " " TARVIK_CLI_PATH,
+                                         "--simulate boot --sim latency.ms=1 --json flash --yes --pace " + pace + " " +
+                                             image);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.Document()["results"][0]["pace"], pace);
+    EXPECT_EQ(LastOutcome(r).value("pace", "parts"), pace);
+    EXPECT_EQ(Lines(ReadAll(journal)).back()["pace"], pace);
+    fs::copy_file(dir / "transcript.jsonl", dir / (pace + ".jsonl"));
+    recorded[pace] = r.transcript;
+  }
+  EXPECT_EQ(Outputs(recorded["parts"]), Outputs(recorded["ack"]));
+  for (const std::string made : {"parts", "ack"}) {
+    for (const std::string replayed : {"parts", "ack"}) {
+      SCOPED_TRACE(made + " replayed at " + replayed);
+      const Run r = Cli("--replay " + (dir / (made + ".jsonl")).string() + " flash --yes --pace " + replayed + " " + image);
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(r.err.find("the replay matched the recording to its end"), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_EQ(Cli("flash --yes --pace fast " + image).status, 2);
+}
+
 }  // namespace

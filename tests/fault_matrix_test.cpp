@@ -4,7 +4,8 @@
 // duplicated or lost. Every run ends within its bound of virtual time, shows
 // "Firmware upgraded!" only when the controller holds the whole image, and the
 // controller holds nothing but bytes of the image at their own addresses. On
-// an update session, without a window.
+// an update session, without a window. The boot-mode update runs at both
+// paces, and the acknowledging pace ends every case as the default one does.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -24,7 +25,7 @@ using test::Payload;
 using test::Record;
 using test::ReplyFault;
 
-enum class Flow { kBoot, kPacket1, kPacket2 };
+enum class Flow { kBoot, kBootAck, kPacket1, kPacket2 };
 enum class Fault { kUnplug, kLate, kDuplicated, kLost };
 
 struct Case {
@@ -33,7 +34,9 @@ struct Case {
   uint32_t at;  // output report, 1-based
 };
 
-const char* FlowName(Flow f) { return f == Flow::kBoot ? "Boot" : f == Flow::kPacket1 ? "Packet1" : "Packet2"; }
+const char* FlowName(Flow f) {
+  return f == Flow::kBoot ? "Boot" : f == Flow::kBootAck ? "BootAck" : f == Flow::kPacket1 ? "Packet1" : "Packet2";
+}
 const char* FaultName(Fault f) {
   return f == Fault::kUnplug ? "UnplugAfter" : f == Fault::kLate ? "LateReplyTo" : f == Fault::kDuplicated ? "DuplicatedReplyTo" : "LostReplyTo";
 }
@@ -50,12 +53,15 @@ struct Outcome {
   bool holdsOnlyImageBytes = true;
   uint64_t tookMs = 0;
   uint32_t outputs = 0;  // output reports the controller received
+  std::string result;    // the update's outcome and its reason
+  std::string reason;
 };
 
 Outcome RunCase(const Case& c) {
   VirtualClock clock;
   test::SessionRig rig(clock);
-  const int row = c.flow == Flow::kBoot ? 3 : c.flow == Flow::kPacket1 ? 1 : 2;
+  const bool bootMode = c.flow == Flow::kBoot || c.flow == Flow::kBootAck;
+  const int row = bootMode ? 3 : c.flow == Flow::kPacket1 ? 1 : 2;
   std::shared_ptr<SimBootController> boot;
   std::shared_ptr<SimPacketController> packet;
   std::shared_ptr<ISimDeviceModel> model;
@@ -85,8 +91,11 @@ Outcome RunCase(const Case& c) {
 
   Outcome outcome;
   uint64_t start = 0;
-  rig.UpdateOnSession(nullptr, [&] { start = clock.NowMs(); });
+  const UpdateOutcome ended = rig.UpdateOnSession(nullptr, [&] { start = clock.NowMs(); },
+                                                  c.flow == Flow::kBootAck ? BootPace::kAck : BootPace::kParts);
   outcome.tookMs = clock.NowMs() - start;
+  outcome.result = OutcomeName(ended.result);
+  outcome.reason = ended.reason;
   outcome.succeeded = rig.user.Succeeded();
   outcome.outputs = faults->Counted();
   if (boot) {
@@ -113,7 +122,7 @@ Outcome RunCase(const Case& c) {
 
 std::vector<Case> AllCases() {
   std::vector<Case> cases;
-  for (Flow flow : {Flow::kBoot, Flow::kPacket1, Flow::kPacket2}) {
+  for (Flow flow : {Flow::kBoot, Flow::kBootAck, Flow::kPacket1, Flow::kPacket2}) {
     const uint32_t outputs = RunCase({flow, Fault::kUnplug, 0}).outputs;
     for (Fault fault : {Fault::kUnplug, Fault::kLate, Fault::kDuplicated, Fault::kLost}) {
       for (uint32_t k = 1; k <= outputs; ++k) cases.push_back({flow, fault, k});
@@ -129,14 +138,21 @@ TEST_P(FaultMatrixTest, EndsInBoundsWithoutFalseSuccess) {
   const Outcome o = RunCase(c);
   // Boot: information queries, two erases of up to 10 s, chunks of up to 4.5 s;
   // packet: one silence bound and the version query.
-  const uint64_t bound = c.flow == Flow::kBoot ? 120000 : 45000;
+  const uint64_t bound = c.flow == Flow::kBoot || c.flow == Flow::kBootAck ? 120000 : 45000;
   EXPECT_LE(o.tookMs, bound);
   EXPECT_TRUE(!o.succeeded || o.holdsImage) << "success without the whole image";
   EXPECT_TRUE(o.holdsOnlyImageBytes) << "the controller holds bytes that are not the image's";
+  if (c.flow != Flow::kBootAck) return;
+  // Only the waits differ: the same frames reach the controller and the update ends the same way.
+  const Outcome parts = RunCase({Flow::kBoot, c.fault, c.at});
+  EXPECT_EQ(o.outputs, parts.outputs);
+  EXPECT_EQ(o.result, parts.result);
+  EXPECT_EQ(o.reason, parts.reason);
+  EXPECT_EQ(o.holdsImage, parts.holdsImage);
 }
 
 TEST(FaultMatrixCleanRun, EachFlowSucceedsWithoutFaults) {
-  for (Flow flow : {Flow::kBoot, Flow::kPacket1, Flow::kPacket2}) {
+  for (Flow flow : {Flow::kBoot, Flow::kBootAck, Flow::kPacket1, Flow::kPacket2}) {
     const Outcome o = RunCase({flow, Fault::kUnplug, 0});
     EXPECT_TRUE(o.succeeded && o.holdsImage) << FlowName(flow);
     EXPECT_GT(o.outputs, 5u) << FlowName(flow);

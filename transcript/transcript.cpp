@@ -209,6 +209,8 @@ nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome) {
   event["from"] = outcome.controllerVersion;
   event["to"] = outcome.imageVersion;
   event["seconds"] = outcome.seconds;
+  // The default pace goes unsaid, so that recordings of it read as before.
+  if (outcome.pace != BootPace::kParts) event["pace"] = PaceName(outcome.pace);
   return event;
 }
 

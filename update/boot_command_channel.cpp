@@ -70,6 +70,10 @@ int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint
 }
 
 bool CBootChannel::ReadAcknowledgement(uint16_t command) {
+  if (m_answerKept) {
+    m_answerKept = false;
+    return BootReply::Parse(m_response).Acknowledges(command);
+  }
   m_lastRead = m_hid.ReadHid(m_response, kReplySize);
   if (ReadFailedOutright(m_lastRead)) m_sawDeviceFailure = true;
   return m_lastRead == kWaitReceived && BootReply::Parse(m_response).Acknowledges(command);
@@ -77,6 +81,56 @@ bool CBootChannel::ReadAcknowledgement(uint16_t command) {
 
 bool CBootChannel::ReplyIsBusyFor(uint16_t command) const {
   return m_lastRead == kWaitReceived && BootReply::Parse(m_response).Busy(command);
+}
+
+void CBootChannel::AwaitEraseAnswer(uint16_t command, uint64_t sentUs) {
+  const uint64_t endUs = sentUs + kEraseWaitMs * 1000ull;
+  m_answerKept = false;
+  if (m_pace == BootPace::kAck) {
+    while (m_clock.NowUs() < endUs && !m_abort.load()) {
+      const uint32_t read = m_hid.ReadHid(m_response, kReplySize);
+      // A device that is gone fails every read at once: the wait runs out as it would have.
+      if (ReadFailedOutright(read)) break;
+      if (read != kWaitReceived) continue;
+      const BootReply reply = BootReply::Parse(m_response);
+      if (!reply.Acknowledges(command) && !reply.Busy(command)) continue;
+      m_lastRead = read;
+      m_answerKept = true;
+      // The erase is done: nothing is left to wait for. A busy controller gets its second.
+      if (reply.Acknowledges(command)) return;
+      break;
+    }
+  }
+  m_clock.SleepUntilUs(endUs);
+}
+
+CBootChannel::WriteAnswer CBootChannel::AwaitWriteAnswer(uint16_t command, uint64_t sentUs, BootPace pace) {
+  if (pace == BootPace::kAck) {
+    // Reads at once and on, each bounded as ever, for as long as the polls
+    // would take at most. A read that fails outright counts as a poll.
+    const uint64_t endUs = sentUs + kWritePolls * (kWritePollMs + uint64_t{m_hid.ReadTimeout()}) * 1000ull;
+    int failedReads = 0;
+    do {
+      if (m_abort.load()) return WriteAnswer::kStopped;
+      if (ReadAcknowledgement(command)) return WriteAnswer::kAcknowledged;
+      if (ReadFailedOutright(m_lastRead)) {
+        if (++failedReads >= kWritePolls) break;
+        m_clock.SleepUntilUs(m_clock.NowUs() + kWritePollMs * 1000ull);
+      }
+    } while (m_clock.NowUs() < endUs);
+    return WriteAnswer::kUnanswered;
+  }
+  // The first poll comes 5 ms after the frame's send, each later one 5 ms
+  // after the previous read.
+  uint64_t fromUs = sentUs;
+  for (int poll = 0; poll < kWritePolls; ++poll) {
+    if (m_abort.load()) return WriteAnswer::kStopped;
+    m_clock.SleepUntilUs(fromUs + kWritePollMs * 1000ull);
+    const bool acknowledged = ReadAcknowledgement(command);
+    fromUs = m_clock.NowUs();
+    if (acknowledged) return WriteAnswer::kAcknowledged;
+  }
+  return WriteAnswer::kUnanswered;
 }
 
 StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t length) {
@@ -87,7 +141,7 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   // Each wait is measured from its frame's send.
   uint64_t sentUs = m_clock.NowUs();
   SendFrame(frame, bytes);
-  m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
+  AwaitEraseAnswer(command, sentUs);
   // Busy answers do not use up the tries; the tries left are not given back
   // by a busy answer either, so that busy answers between silences still end.
   int tries = 0;
@@ -109,7 +163,7 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
     ++sends;
-    m_clock.SleepUntilUs(sentUs + kEraseWaitMs * 1000ull);
+    AwaitEraseAnswer(command, sentUs);
     if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(N_("was never answered"));
   }
 }
@@ -121,20 +175,16 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
-  // The first poll comes 5 ms after the frame's send, each later one 5 ms
-  // after the previous read.
-  uint64_t fromUs = m_clock.NowUs();
+  const uint64_t sentUs = m_clock.NowUs();
   if (SendFrame(frame, bytes) == 0 && m_abort.load()) return StepResult::Interrupted();
-  for (int poll = 0; poll < kWritePolls; ++poll) {
-    if (m_abort.load()) return StepResult::Interrupted();
-    m_clock.SleepUntilUs(fromUs + kWritePollMs * 1000ull);
-    const bool acknowledged = ReadAcknowledgement(command);
-    fromUs = m_clock.NowUs();
-    if (acknowledged) {
-      if (m_unansweredWrites > 0) SettleLateReplies(command, m_unansweredWrites);
-      m_unansweredWrites = 0;
-      return StepResult::Ok();
-    }
+  // The version stamp keeps the polls whatever the pace.
+  const WriteAnswer answer =
+      AwaitWriteAnswer(command, sentUs, kind == FlashWrite::kFirmwareData ? m_pace : BootPace::kParts);
+  if (answer == WriteAnswer::kStopped) return StepResult::Interrupted();
+  if (answer == WriteAnswer::kAcknowledged) {
+    if (m_unansweredWrites > 0) SettleLateReplies(command, m_unansweredWrites);
+    m_unansweredWrites = 0;
+    return StepResult::Ok();
   }
   ++m_unansweredWrites;
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);

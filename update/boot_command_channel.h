@@ -27,6 +27,7 @@ std::array<uint8_t, boot::kFrameSize> BuildBootCommandFrame(const uint8_t* data,
 // version stamp (command 2).
 enum class FlashWrite : uint8_t { kValue, kFirmwareData };
 
+
 class CBootChannel {
  public:
   // Operations succeed (1) or fail (0); a failure's reason says what the
@@ -45,6 +46,8 @@ class CBootChannel {
   StepResult ResetDevice();
   StepResult SetVersion(uint32_t versionAddress, uint32_t version);
 
+  void SetPace(BootPace pace) { m_pace = pace; }
+
   // 0 for the main microcontroller, 0x80000000 for the ATmcu.
   void SetAddressSelect(uint32_t select) { m_addressSelect.store(select); }
   uint32_t AddressSelect() const { return m_addressSelect.load(); }
@@ -58,8 +61,15 @@ class CBootChannel {
   static constexpr uint32_t kLateReplyWindowMs = 5000;
 
  private:
-  // Reads one reply into the response buffer; true when it acknowledges `command`.
+  // Reads one reply into the response buffer, or takes the one the erase wait
+  // kept; true when it acknowledges `command`.
   bool ReadAcknowledgement(uint16_t command);
+  // The wait after an erase frame sent at `sentUs`. At the acknowledging pace
+  // it reads meanwhile: an acknowledgement ends the wait, a busy answer is kept.
+  void AwaitEraseAnswer(uint16_t command, uint64_t sentUs);
+  // The polls after a write frame sent at `sentUs`, at `pace`.
+  enum class WriteAnswer : uint8_t { kAcknowledged, kUnanswered, kStopped };
+  WriteAnswer AwaitWriteAnswer(uint16_t command, uint64_t sentUs, BootPace pace);
   bool ReplyIsBusyFor(uint16_t command) const;
   int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes);
   // The failure of an operation that got no acknowledgement: `what` happened,
@@ -82,6 +92,8 @@ class CBootChannel {
   std::atomic<uint32_t> m_addressSelect{boot::kAddressMain};
   uint32_t m_lastRead = 0;
   uint8_t m_response[boot::kReplySize] = {};
+  bool m_answerKept = false;  // the erase wait read the reply now in m_response
+  BootPace m_pace = BootPace::kParts;  // set between updates, by the worker that runs them
 };
 
 }  // namespace tarvik

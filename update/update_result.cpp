@@ -54,4 +54,15 @@ OutcomeResult OutcomeFor(StepStatus status) {
   return OutcomeResult::kFailed;
 }
 
+const char* PaceName(BootPace pace) { return pace == BootPace::kAck ? "ack" : "parts"; }
+
+bool PaceFromName(const std::string& name, BootPace& pace) {
+  for (const BootPace candidate : {BootPace::kParts, BootPace::kAck}) {
+    if (name != PaceName(candidate)) continue;
+    pace = candidate;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace tarvik

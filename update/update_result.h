@@ -53,6 +53,17 @@ OutcomeResult OutcomeFor(StepStatus status);
 
 enum class UpdateProtocol : uint8_t { kBoot, kPacket };
 
+// How a boot-mode update waits for a write's and an erase's answer. The
+// frames are the same either way.
+enum class BootPace : uint8_t {
+  kParts,  // a write is polled 5 ms after its frame and after each read; an erase is read after a second
+  kAck,    // reads start as the frame has gone; the acknowledgement ends the wait
+};
+// "parts", "ack".
+const char* PaceName(BootPace pace);
+// False for a name that is neither.
+bool PaceFromName(const std::string& name, BootPace& pace);
+
 // How one update attempt ended: exactly one outcome per attempt.
 struct UpdateOutcome {
   OutcomeResult result = OutcomeResult::kFailed;
@@ -65,6 +76,8 @@ struct UpdateOutcome {
   double seconds = 0;
   // True once the controller's firmware was touched: an erase or a data frame went out.
   bool controllerTouched = false;
+  // How a boot-mode update waited; the packet protocol has the controller's pace.
+  BootPace pace = BootPace::kParts;
 };
 
 // Steps an update reports as it goes, for a front end's progress display.

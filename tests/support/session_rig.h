@@ -161,14 +161,19 @@ class SessionRig {
   // The controller probed and updated on a session of its own, with no window:
   // the user picks the image when the session asks. With `on`, the session
   // talks to that bus (a decorator of `bus`) instead. `probed` is called
-  // between the probe and the update.
-  UpdateOutcome UpdateOnSession(IHidBus* on = nullptr, const std::function<void()>& probed = {}) {
+  // between the probe and the update. A boot-mode update waits at `pace`.
+  UpdateOutcome UpdateOnSession(IHidBus* on = nullptr, const std::function<void()>& probed = {},
+                                BootPace pace = BootPace::kParts) {
     UpdateSession session(on ? *on : bus, system);
     SessionUpdateUser sessionUser(user);
     session.Probe(&sessionUser);
     if (probed) probed();
     user.inPress.store(true);
-    UpdateOutcome outcome = session.Update({.image = std::nullopt, .prompt = &sessionUser, .events = &sessionUser});
+    UpdateRequest request;
+    request.prompt = &sessionUser;
+    request.events = &sessionUser;
+    request.pace = pace;
+    UpdateOutcome outcome = session.Update(request);
     user.inPress.store(false);
     return outcome;
   }
