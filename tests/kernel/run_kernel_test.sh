@@ -143,14 +143,14 @@ wait_hidraw() {
 
 # One update per protocol: the controller appears, the updater finds it through
 # hidraw, writes the image, and the controller checks what it received. Its
-# lines are renamed after the case.
+# lines are renamed after the case. flash gets $pace (parts unless set).
 run_case() {
   name=$1 image=$2
   shift 2
   "$@" > /tmp/peer.log 2>&1 &
   peer=$!
   wait_hidraw 1
-  timeout 120 tarvik-update-cli --json flash --yes "$image" > /tmp/cli.json 2> /tmp/cli.err
+  timeout 120 tarvik-update-cli --json flash --yes --pace "${pace:-parts}" "$image" > /tmp/cli.json 2> /tmp/cli.err
   echo "CLI-EXIT $name $?"
   cat /tmp/cli.json /tmp/cli.err
   echo "CLI-PRODUCT $name $(sed -n 's/.*"product": *"\([0-9a-f:]*\)".*/\1/p' /tmp/cli.json | head -1)"
@@ -224,12 +224,14 @@ if [ -f /bench ]; then
       peer_off
     done
     for run in 1 2 3; do
-      for entry in boot:/images/boot-two-mcus-v1.31.dat packet1:/images/packet-v1.40.dat; do
-        mode=${entry%%:*} image=${entry#*:}
+      for entry in boot:parts:/images/boot-two-mcus-v1.31.dat boot:ack:/images/boot-two-mcus-v1.31.dat \
+                   packet1:parts:/images/packet-v1.40.dat; do
+        mode=${entry%%:*} rest=${entry#*:}
+        pace=${rest%%:*} image=${rest#*:}
         peer_on $transport $mode $image
-        tarvik-update-cli --json flash --yes $image > /tmp/cli.json 2> /tmp/cli.err
+        tarvik-update-cli --json flash --yes --pace $pace $image > /tmp/cli.json 2> /tmp/cli.err
         status=$?
-        echo "UPDATE $transport $mode run=$run exit=$status seconds=$(sed -n 's/.*"seconds": *\([0-9.]*\).*/\1/p' /tmp/cli.json | head -1) bytes=$(sed -n 's/.*"bytesSent": *\([0-9]*\).*/\1/p' /tmp/cli.json | head -1)"
+        echo "UPDATE $transport $mode pace=$pace run=$run exit=$status seconds=$(sed -n 's/.*"seconds": *\([0-9.]*\).*/\1/p' /tmp/cli.json | head -1) bytes=$(sed -n 's/.*"bytesSent": *\([0-9]*\).*/\1/p' /tmp/cli.json | head -1)"
         peer_off
       done
     done
@@ -248,6 +250,10 @@ for mode in boot packet1 packet2; do
   [ $mode = boot ] && image=/images/boot-two-mcus-v1.31.dat
   run_case usb-$mode $image gadget_controller 0 $mode $image
 done
+# The acknowledging pace over USB: the same frames, the same check of what the controller holds.
+pace=ack
+run_case usb-boot-ack /images/boot-two-mcus-v1.31.dat gadget_controller 0 boot /images/boot-two-mcus-v1.31.dat
+pace=parts
 # Pulled out mid-update: the gadget unbinds for good after its ninth report.
 run_case usb-unplug /images/boot-two-mcus-v1.31.dat gadget_controller 0 boot /images/boot-two-mcus-v1.31.dat unplug.after=9
 grep -q "tarvik-update-cli: the controller was disconnected" /tmp/cli.err && echo "DISCONNECTED usb-unplug"
@@ -296,7 +302,7 @@ if [[ -n "$roundtrip" ]]; then
   tr -d '\r' < console.log | grep -oE '(ROUNDTRIP|UPDATE) .*'
   exit 0
 fi
-for name in boot packet1 usb-boot usb-packet1 usb-packet2; do
+for name in boot packet1 usb-boot usb-packet1 usb-packet2 usb-boot-ack; do
   expect "$name update through hidraw" "CLI-EXIT $name 0" "CASE-CHECK $name OK"
 done
 # Pulled out mid-update: the update fails as disconnected, and the controller
