@@ -92,7 +92,7 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   friend void Usb_UpdateThread(CUpdateDlg* dlg);
 
   void StartWorker(void (*entry)(CUpdateDlg*));
-  // The update on the worker: the session's run, with this window as its user.
+  // The update on the worker: the session runs it with this window as its prompt and its events.
   void RunUpdateOnWorker();
   void OnWorkerEnded();
   void HandleDeviceChange(DeviceChange change);

@@ -1,6 +1,7 @@
 // The device object: finds the supported controller among the HID interfaces
 // (SearchDevice, FindHid, RegisterHidNotify) and carries every report to and
-// from it (OpenHid, WriteHid, ReadHid). Exactly one exists, owned by the main window.
+// from it (OpenHid, WriteHid, ReadHid). One exists per controller. The main
+// window owns one, and a session without a window keeps its own.
 //
 // A search enumerates the bus once (IHidBus::EnumerateDevices) and opens only
 // interfaces whose IDs are those of a supported controller, and those whose IDs

@@ -44,6 +44,7 @@ class UpdateSession::Relay final : public IUpdateEvents, public IUpdatePrompt {
   }
   void OnNotice(UpdateNotice notice) override { Events().OnNotice(notice); }
   void OnImageChosen(const FirmwareImage& image) override { Events().OnImageChosen(image); }
+  void OnPlan(const UpdatePlan& plan) override { Events().OnPlan(plan); }
   void OnProgress(uint64_t bytes, uint64_t total) override { Events().OnProgress(bytes, total); }
   void OnMilestone(UpdateMilestone milestone) override { Events().OnMilestone(milestone); }
   bool OnModeTwoSignalArmed() override { return Events().OnModeTwoSignalArmed(); }

@@ -79,7 +79,7 @@ class CPacketUpdateFlow {
   uint32_t ReceivePacket();
   // Decides how the running update ends (the first decision counts).
   void EndAs(OutcomeResult result, std::string reason);
-  // The update failed on the host's side: the user is told, the update stops.
+  // The update failed: it stops, and its caller hears it failed.
   void FailTransfer(std::string reason);
   std::string Where() const;
   // Payload bytes the controller has had: the packets' bytes beyond desLen do not count.

@@ -13,7 +13,7 @@ enum class StepStatus : uint8_t {
   kOk,
   kFailed,       // the controller did not do what the step needs, or went away
   kRejected,     // the image cannot be used
-  kCancelled,    // the user said no or chose no file
+  kCancelled,    // the person said no or chose no file
   kInterrupted,  // the update was asked to stop (the window closes, Ctrl-C)
 };
 
