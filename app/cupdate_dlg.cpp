@@ -27,11 +27,8 @@ std::optional<UpdateOutcome> CUpdateDlg::LastOutcome() const {
   return m_lastOutcome;
 }
 
-void CUpdateDlg::OnUpdateStep(const UpdateProgress& progress) {
-  if (m_observer) m_observer->OnUpdateStep(progress);
-}
-
 void CUpdateDlg::OnUpdateOutcome(const UpdateOutcome& outcome) {
+  ClearStep();
   {
     std::lock_guard<std::mutex> lock(m_outcomeLock);
     m_lastOutcome = outcome;

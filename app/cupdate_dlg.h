@@ -62,8 +62,9 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   UpdateSession& Session() { return m_session; }
 
   // How an update ends, as the window shows it (called on the worker).
-  // A failure after the image was confirmed: the failure box, the button set again.
-  void ReportUpdateFailure();
+  // A failed update or a refused image: the failure box with the reason and
+  // the next step, the button set again.
+  void ReportUpdateFailure(const UpdateOutcome& failure);
   // The success box and notice; the bar back at 0.
   void ReportUpdateSuccess();
   // Every end: the button is enabled while a controller is present.
@@ -74,6 +75,7 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   void OnNotice(UpdateNotice notice) override;
   void OnProgress(uint64_t bytes, uint64_t total) override;
   void OnMilestone(UpdateMilestone milestone) override;
+  void OnUpdateFailed(const UpdateOutcome& failure) override { ReportUpdateFailure(failure); }
   // The mode-2 signal's timer runs on the window's own loop.
   bool OnModeTwoSignalArmed() override {
     SetTimer(kUpdateTimerId, kUpdateTimerIntervalMs);
@@ -97,6 +99,8 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   void OnWorkerEnded();
   void HandleDeviceChange(DeviceChange change);
   void HandleDeferredDeviceChanges();
+  // The notice line gives up the update's step and holds the upgraded text again, hidden.
+  void ClearStep();
 
   ISystem& m_system;
   CDiag m_diag;
@@ -107,6 +111,8 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   std::atomic<bool> m_titleShowsVersion{false};
   // True while the start-up version query runs (device notices wait for it).
   std::atomic<bool> m_queryRunning{false};
+  // The step the notice line shows while an update runs; the worker's alone.
+  std::string m_stepShown;
   mutable std::mutex m_outcomeLock;
   std::optional<UpdateOutcome> m_lastOutcome;
 

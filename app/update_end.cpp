@@ -4,20 +4,43 @@
 #include "app/window_texts.h"
 #include "base/strformat.h"
 #include "res/text_table.h"
+#include "texts/interface_texts.h"
+#include "update/packet_update_flow.h"
 
 namespace tarvik {
 
-void CUpdateDlg::ReportUpdateFailure() {
-  MessageBox(StrFormat("%s\n", LoadText(kTextUpdateFailure).c_str()), LoadText(kTextTitle),
-             MsgBoxButtons::kOk);
+void CUpdateDlg::ReportUpdateFailure(const UpdateOutcome& failure) {
+  ClearStep();
+  MessageBox(FormatFailureText(LoadText(kTextUpdateFailure), failure), LoadText(kTextTitle), MsgBoxButtons::kOk);
   if (m_hid.IsDevicePresent()) m_updateButton.EnableWindow(true);
 }
 
 void CUpdateDlg::ReportUpdateSuccess() {
   MessageBox(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()), LoadText(kTextTitle),
              MsgBoxButtons::kOk);
+  if (!m_stepShown.empty()) {
+    m_stepShown.clear();
+    m_upgradedNotice.SetWindowText(LoadText(kTextUpgraded));
+  }
   m_upgradedNotice.ShowWindow(true);
   SetProgressPos(IDC_PROGRESS, 0);
+}
+
+void CUpdateDlg::ClearStep() {
+  if (m_stepShown.empty()) return;
+  m_stepShown.clear();
+  m_upgradedNotice.ShowWindow(false);
+  m_upgradedNotice.SetWindowText(LoadText(kTextUpgraded));
+}
+
+void CUpdateDlg::OnUpdateStep(const UpdateProgress& progress) {
+  // The notice line, hidden while an update runs, tells its step.
+  if (std::string step = FormatStepText(progress); step != m_stepShown) {
+    m_stepShown = std::move(step);
+    m_upgradedNotice.SetWindowText(m_stepShown);
+    m_upgradedNotice.ShowWindow(true);
+  }
+  if (m_observer) m_observer->OnUpdateStep(progress);
 }
 
 void CUpdateDlg::RefreshUpdateButton() {
@@ -45,7 +68,7 @@ void CUpdateDlg::OnNotice(UpdateNotice notice) {
     case UpdateNotice::kNeedBootMode: {
       const std::string text = StrFormat("%s\n", LoadText(kTextNeedBootMode).c_str());
       m_diag.Trace("%s", text.c_str());
-      MessageBox(text, LoadText(kTextTitle), MsgBoxButtons::kOk);
+      MessageBox(text + "\n" + AsSentence(Tr(kNeedBootModeReason)), LoadText(kTextTitle), MsgBoxButtons::kOk);
       break;
     }
     case UpdateNotice::kNoFirmware:
@@ -62,9 +85,6 @@ void CUpdateDlg::OnProgress(uint64_t bytes, uint64_t total) {
 
 void CUpdateDlg::OnMilestone(UpdateMilestone milestone) {
   switch (milestone) {
-    case UpdateMilestone::kFailed:
-      ReportUpdateFailure();
-      break;
     case UpdateMilestone::kSucceeded:
       ReportUpdateSuccess();
       break;
@@ -85,8 +105,7 @@ std::optional<std::string> CUpdateDlg::ChooseImage() {
 }
 
 bool CUpdateDlg::ConfirmChange(const VersionChange& change) {
-  const std::string text = FormatVersionConfirmation(LoadText(kTextFw), change.image.Word(),
-                                                     LoadText(kTextCurrentIs), change.controller.Word());
+  const std::string text = FormatVersionQuestion(LoadText(kTextFw), LoadText(kTextCurrentIs), change);
   if (MessageBox(text, LoadText(kTextTitle), MsgBoxButtons::kOkCancel) == MsgBoxAnswer::kOk) return true;
   m_diag.Trace("MessageBox == IDCANCEL\n");
   return false;

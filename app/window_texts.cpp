@@ -1,6 +1,8 @@
 #include "app/window_texts.h"
 
 #include "base/strformat.h"
+#include "base/text_mark.h"
+#include "texts/interface_texts.h"
 
 namespace tarvik {
 
@@ -49,6 +51,67 @@ std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVe
     return StrFormat("%s %.02f %s %.02f beta%d\n", fw, fileNumber, current, deviceNumber, deviceBeta);
   }
   return StrFormat("%s %.02f %s %.02f\n", fw, fileNumber, current, deviceNumber);
+}
+
+std::string AsSentence(std::string text) {
+  if (text.empty() || TextsInChinese()) return text;
+  if (text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  const char last = text.back();
+  const bool endsWord = (last >= 'a' && last <= 'z') || (last >= 'A' && last <= 'Z') || (last >= '0' && last <= '9') ||
+                        last == ')' || last == '%';
+  if (endsWord) text += '.';
+  return text;
+}
+
+std::string FormatVersionQuestion(const std::string& fwText, const std::string& currentIsText,
+                                  const VersionChange& change) {
+  std::string text = FormatVersionConfirmation(fwText, change.image.Word(), currentIsText, change.controller.Word());
+  if (change.imageAt && change.controllerAt) {
+    text += FormatVersionConfirmation("ATmcu", change.imageAt->Word(), currentIsText, change.controllerAt->Word());
+  }
+  const UpdatePlan& plan = change.plan;
+  if (plan.Writes() && plan.versionKnown) {
+    if (plan.guard.order < 0) text += AsSentence(TrText(plan.guard.older)) + "\n";
+    if (plan.guard.order == 0) text += AsSentence(TrText(plan.guard.same)) + "\n";
+  }
+  return text;
+}
+
+const char* FailureNextStep(const UpdateOutcome& failure) {
+  if (failure.result == OutcomeResult::kRejected) return N_("Press \"USB Update\" and choose another image.");
+  if (!failure.controllerTouched) {
+    return N_("The controller was not changed. Check that it is plugged in, then press \"USB Update\" to try again.");
+  }
+  if (failure.protocol == UpdateProtocol::kBoot) {
+    return N_("The controller may not start until it is updated. Hold the pair button, plug it in again, press "
+              "\"USB Update\" and choose the image again.");
+  }
+  return N_("The controller keeps its old firmware until an update ends. Unplug it, plug it in again, press "
+            "\"USB Update\" and choose the image again.");
+}
+
+std::string FormatFailureText(const std::string& failureText, const UpdateOutcome& failure) {
+  std::string text = StrFormat("%s\n", failureText.c_str());
+  if (!failure.reason.empty()) text += "\n" + AsSentence(TrText(failure.reason)) + "\n";
+  return text + "\n" + Tr(FailureNextStep(failure));
+}
+
+std::string FormatStepText(const UpdateProgress& progress) {
+  switch (progress.phase) {
+    case UpdatePhase::kErasing:
+      return StrFormat(Tr("Erasing record %d..."), progress.record);
+    case UpdatePhase::kWriting:
+      return StrFormat(Tr("Writing record %d..."), progress.record);
+    case UpdatePhase::kStamping:
+      return StrFormat(Tr("Writing record %d's version..."), progress.record);
+    case UpdatePhase::kResetting:
+      return Tr("Restarting the controller...");
+    case UpdatePhase::kSending:
+      return Tr("Sending the image...");
+    case UpdatePhase::kFinishing:
+      return Tr("Finishing the update...");
+  }
+  return std::string();
 }
 
 }  // namespace tarvik

@@ -24,4 +24,25 @@ std::string VersionTitle(const std::string& title, const ControllerVersions& ver
 std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVersion,
                                       const std::string& currentIsText, uint32_t deviceVersion);
 
+// The version question: the confirmation's line, then a line for the ATmcu
+// where the image writes it, then a line where the image is older than or
+// the same as the controller's firmware. The catalogue's lines are in the
+// interface language.
+std::string FormatVersionQuestion(const std::string& fwText, const std::string& currentIsText,
+                                  const VersionChange& change);
+
+// The failure box: "<failure>\n", then the reason and the next step in the
+// interface language, each after an empty line.
+std::string FormatFailureText(const std::string& failureText, const UpdateOutcome& failure);
+
+// What the person can do after `failure`, in English marked for translation.
+const char* FailureNextStep(const UpdateOutcome& failure);
+
+// The step an update is at, in the interface language: "Writing record 1...".
+std::string FormatStepText(const UpdateProgress& progress);
+
+// `text` as a line of a box. In English its first letter is a capital and
+// it ends with a full stop. A Chinese text stays as it is.
+std::string AsSentence(std::string text);
+
 }  // namespace tarvik

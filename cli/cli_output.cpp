@@ -7,7 +7,7 @@
 
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {

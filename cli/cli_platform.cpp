@@ -5,7 +5,7 @@
 #include "base/bytes.h"
 #include "app/window_texts.h"
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/interrupt_watch.h"
 #include "cli/native_platform.h"
 #include "cli/replay_run.h"

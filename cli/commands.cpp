@@ -1,7 +1,7 @@
 #include "cli/commands.h"
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 
 namespace tarvik {
 

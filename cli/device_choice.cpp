@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "device/report_framing.h"
 
 namespace tarvik {

@@ -6,7 +6,7 @@
 
 #include "base/strformat.h"
 #include "cli/cli_output.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/device_choice.h"

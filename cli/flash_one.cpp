@@ -2,7 +2,7 @@
 
 #include "base/bytes.h"
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/history.h"
 #include "cli/published_digest.h"
 #include "platform/digest.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/console.h"
 #include "cli/controller_bus.h"
 #include "cli/fleet_commands.h"

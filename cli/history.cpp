@@ -9,7 +9,7 @@
 
 #include "base/strformat.h"
 #include "cli/cli_output.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/flash_one.h"
 #include "update/firmware_version.h"
 

@@ -4,7 +4,7 @@
 
 #include "cli/cli_output.h"
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/commands.h"
 #include "cli/history.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "base/system_error_text.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/history.h"
 
 namespace tarvik {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "cli/cli_output.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/commands.h"
 #include "cli/device_choice.h"
 #include "update/firmware_version.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "cli/cli_options.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/console.h"
 
 namespace tarvik {

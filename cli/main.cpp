@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/native_platform.h"

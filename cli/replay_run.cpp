@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/history.h"
 
 namespace tarvik {

@@ -1,7 +1,7 @@
 // run: the main window's logic without a display, pressed as a user would.
 #include "cli/cli_output.h"
 #include "cli/cli_platform.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/commands.h"
 #include "cli/terminal_user.h"
 

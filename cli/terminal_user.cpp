@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "base/strformat.h"
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 
 namespace tarvik {
 

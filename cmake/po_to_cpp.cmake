@@ -1,4 +1,4 @@
-# Turns a gettext catalogue (.po) into the C++ table of cli/catalogue.h:
+# Turns a gettext catalogue (.po) into the C++ table of texts/catalogue.h:
 #   cmake -DPO=po/zh_CN.po -DOUTPUT=catalogue_zh_CN.cpp [-DFORMATS_ONLY=ON] -P cmake/po_to_cpp.cmake
 # Every translated entry that is not fuzzy becomes one row: msgid,
 # msgid_plural, msgstr (msgstr[0] for plurals: Chinese has one form) and
@@ -127,7 +127,7 @@ if(count EQUAL 0)
 endif()
 file(WRITE "${OUTPUT}.new"
   "// Made from ${PO} by cmake/po_to_cpp.cmake at build time: edit the .po, not this.\n"
-  "#include \"cli/catalogue.h\"\n\n"
+  "#include \"texts/catalogue.h\"\n\n"
   "namespace tarvik {\n\n"
   "const CatalogueEntry kCatalogueEntries[] = {\n${rows}};\n"
   "const size_t kCatalogueEntryCount = ${count};\n\n"

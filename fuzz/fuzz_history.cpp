@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 #include "cli/history.h"
 #include "fuzz/fuzz_support.h"
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The message catalogues of tarvik-update-cli (po/): the texts marked in the
-# sources with Tr, TrN and N_ (cli/cli_text.h, base/text_mark.h).
+# The message catalogues of the programs (po/): the texts marked in the
+# sources with Tr, TrN and N_ (texts/interface_texts.h, base/text_mark.h).
 #   scripts/po.sh update         extracts the texts into po/tarvik-update.pot and
 #                                merges them into po/zh_CN.po (new ones untranslated)
 #   scripts/po.sh check [DIR]    fails unless every text extracted now is translated in
@@ -13,12 +13,12 @@ cd "$(dirname "$0")/.."
 domain=tarvik-update
 catalogues=(zh_CN)
 
-# The texts, as xgettext finds them in the CLI and in the engine parts whose
+# The texts, as xgettext finds them in the programs and in the engine parts whose
 # texts reach it.
 extract() {
   local output=$1
   local sources
-  mapfile -t sources < <(find cli update session sim base -name '*.cpp' -o -name '*.h' | LC_ALL=C sort)
+  mapfile -t sources < <(find cli app texts update session sim base -name '*.cpp' -o -name '*.h' | LC_ALL=C sort)
   xgettext --language=C++ --from-code=UTF-8 --keyword= --keyword=Tr --keyword=TrN:1,2 --keyword=N_ \
     --add-comments=TRANSLATORS: --sort-by-file --package-name="Tarvik Update" \
     --msgid-bugs-address=https://github.com/tarvik/tarvik-update/issues --output="$output" "${sources[@]}"

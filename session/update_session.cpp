@@ -47,6 +47,7 @@ class UpdateSession::Relay final : public IUpdateEvents, public IUpdatePrompt {
   void OnPlan(const UpdatePlan& plan) override { Events().OnPlan(plan); }
   void OnProgress(uint64_t bytes, uint64_t total) override { Events().OnProgress(bytes, total); }
   void OnMilestone(UpdateMilestone milestone) override { Events().OnMilestone(milestone); }
+  void OnUpdateFailed(const UpdateOutcome& failure) override { Events().OnUpdateFailed(OwnTime(failure)); }
   bool OnModeTwoSignalArmed() override { return Events().OnModeTwoSignalArmed(); }
   void OnModeTwoSignalDisarmed() override { Events().OnModeTwoSignalDisarmed(); }
   void OnUpdateStep(const UpdateProgress& progress) override {

@@ -187,7 +187,12 @@ TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampOrResetAndSaysSo)
   EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
   EXPECT_TRUE(FramesOf(kCmdReset).empty());
   // The confirmation, then the failure: a write that failed does not look like one that never began.
-  EXPECT_EQ(user.MessageTexts(), (std::vector<std::string>{"Fw 1.23 and current is 1.20\n", "Firmware update failure\n"}));
+  EXPECT_EQ(user.MessageTexts().front(), "Fw 1.23 and current is 1.20\n");
+  EXPECT_EQ(user.LastBoxLines(), (std::vector<std::string>{
+                                     "Firmware update failure",
+                                     "The chunk at 0x00001000 was not acknowledged in three attempts.",
+                                     test::kStepAfterHalfWrite,
+                                 }));
   const std::string log = Log();
   EXPECT_NE(log.find("Write error, try again!\r\n[Write error]address=0x1000 len=0x2e\r\n"
                      "Write flash timeout, abort!\r\n"),
@@ -273,7 +278,10 @@ TEST_F(BootUpdateTest, InformationBlocksThatCannotPlaceTheStampEndTheUpdateBefor
     for (const Bytes& report : rig.bus.ReportsWrittenTo(controller)) {
       EXPECT_EQ(GetLe16(&report[1 + kFrameCommand]), kCmdGetInfo);
     }
-    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+    const std::vector<std::string> box = rig.user.LastBoxLines();
+    ASSERT_EQ(box.size(), 3u);
+    EXPECT_EQ(box[0], "Firmware update failure");
+    EXPECT_EQ(box[2], test::kStepNothingChanged);
   }
 }
 
@@ -330,9 +338,10 @@ TEST(BootUpdateReturnTest, AfterTheUpdateTheTitleAndTheNextConfirmationShowTheCo
     const char* nextConfirmation;
   };
   const Case cases[] = {
-      {true, "Tarvik Update v2.00", "Tarvik Update v2.00 (Fw v1.31 r5)", "Fw 1.31 and current is 1.31\n"},
+      {true, "Tarvik Update v2.00", "Tarvik Update v2.00 (Fw v1.31 r5)",
+       "Fw 1.31 and current is 1.31\nATmcu 1.31 and current is 1.31\nThe controller already runs 1.31 (ATmcu 1.31).\n"},
       {false, "Tarvik Update v2.00 (Fw v1.20 r5)", "Tarvik Update v2.00 (Fw v1.20 r5)",
-       "Fw 1.31 and current is 1.20\n"},
+       "Fw 1.31 and current is 1.20\nATmcu 1.31 and current is 1.10\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replug);

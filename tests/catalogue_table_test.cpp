@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "cli/catalogue.h"
+#include "texts/catalogue.h"
 
 namespace {
 

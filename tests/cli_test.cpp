@@ -180,7 +180,9 @@ TEST(CliTest, RunUpdatesTheSimulatedControllerAndDumpsItsFlash) {
   EXPECT_EQ(r.status, 0);
   const auto boxes = Events(r, "msgbox");
   ASSERT_EQ(boxes.size(), 2u);
-  EXPECT_EQ(boxes[0]["text"], "Fw 1.23 and current is 1.20\n");
+  EXPECT_EQ(boxes[0]["text"],
+            "Fw 1.23 and current is 1.20\nATmcu 1.10 beta2 and current is 1.10\n"
+            "The image's ATmcu record (1.10 beta2) is older than the ATmcu's firmware (1.10).\n");
   EXPECT_EQ(boxes[1]["text"], "\n Firmware upgraded! \n");
   EXPECT_EQ(boxes[1]["caption"], "Tarvik Update v2.00");
   const auto flash = Events(r, "flash");
@@ -297,7 +299,9 @@ TEST(CliTest, PacketControllersUpdateAndReportTheirVersion) {
 
   r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=ignore --transcript - run --image " + image);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Events(r, "msgbox").back()["text"], "Firmware update failure, please handle work in BOOT mode\n");
+  EXPECT_EQ(Events(r, "msgbox").back()["text"],
+            "Firmware update failure, please handle work in BOOT mode\n\nThe controller must be put in boot mode first "
+            "(hold the pair button while plugging it in).");
   r = RunCli("--simulate packet2 --sim clock=virtual --sim switch=replug --transcript - run --image " + image);
   EXPECT_EQ(r.status, 0);
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 
 namespace {
 

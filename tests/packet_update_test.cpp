@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/strformat.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/packet_frames.h"
 #include "tests/support/scripted_model.h"
@@ -155,7 +156,9 @@ TEST_F(PacketUpdateTest, ImagesTheControllerWouldNotTakeWholeAreRefusedBeforeThe
       ASSERT_TRUE(dlg.LastOutcome());
       EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kRejected);
     });
-    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+    // Refused before the question: the failure box is the one box.
+    EXPECT_EQ(rig.user.MessageTexts().size(), 1u);
+    EXPECT_EQ(rig.user.LastBoxLines().back(), test::kStepOtherImage);
     EXPECT_EQ(rig.packetModel->AnnouncedLength(), 0u);
     EXPECT_EQ(rig.packetModel->Counts().dataPackets, 0);
   }
@@ -176,7 +179,8 @@ TEST_F(PacketUpdateTest, ReportModeTwoStartAnswerStopsWithTheBootModeMessage) {
   UseImage(100, false);
   Update(2, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed); });
   EXPECT_EQ(user.MessageTexts(),
-            std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n"});
+            std::vector<std::string>{"Firmware update failure, please handle work in BOOT mode\n\nThe controller must be put "
+                                     "in boot mode first (hold the pair button while plugging it in)."});
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
 }
 
@@ -194,7 +198,12 @@ TEST_F(PacketUpdateTest, FailureReportDuringTheDataEndsWithTheFailureMessage) {
       EXPECT_TRUE(rig.host.IsItemEnabled(IDC_USB_UPDATE));
       EXPECT_FALSE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
     });
-    EXPECT_EQ(rig.user.MessageTexts().back(), "Firmware update failure\n");
+    EXPECT_EQ(rig.user.LastBoxLines(), (std::vector<std::string>{
+                                           "Firmware update failure",
+                                           StrFormat("The controller reported failure 0x%02X after 2 packets at 32 %%.",
+                                                     command),
+                                           test::kStepPacketTouched,
+                                       }));
   }
 }
 
@@ -202,7 +211,7 @@ TEST_F(PacketUpdateTest, SilentControllerGetsANoticeEveryTimeOutAndTheUpdateEnds
   packetConfig.silentAfter = 0;  // nothing after the header
   UseImage(100, false);
   Update(1, [&](CUpdateDlg& dlg) { EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed); });
-  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_EQ(user.LastBoxLines()[1], "The controller sent nothing for 30 s at 0 %.");
   // One notice per 10 ms read for 30 seconds.
   EXPECT_NEAR(packetModel->Counts().receiveFailures, 3000, 5);
 }
@@ -219,14 +228,17 @@ TEST_F(PacketUpdateTest, VanishedControllerEndsTheUpdate) {
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
     EXPECT_EQ(host.WindowText(), "Tarvik Update v2.00");  // the removal, handled once the worker ended
   });
-  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_EQ(user.LastBoxLines(), (std::vector<std::string>{"Firmware update failure",
+                                                            "The controller was disconnected at 64 %.",
+                                                            test::kStepPacketTouched}));
   EXPECT_LT(clock.NowMs(), 1000u);
 }
 
 TEST_F(PacketUpdateTest, ImageShorterThanItAnnouncesIsRefusedBeforeTheHeader) {
   user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(99), 1, 100));
   Update(1);
-  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_EQ(user.MessageTexts().size(), 1u);
+  EXPECT_EQ(user.LastBoxLines().front(), "Firmware update failure");
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdHeader), 0u);
 }
 

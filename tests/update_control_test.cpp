@@ -147,15 +147,15 @@ TEST_F(UpdateControlTest, FailureEnablesTheButtonOnlyWhenTheControllerIsPresent)
   const int boot = PlugController(3);
   RunWindow([&](CUpdateDlg& dlg) {
     host.EnableItem(IDC_USB_UPDATE, false);
-    OnWorker([&] { dlg.ReportUpdateFailure(); });
-    EXPECT_EQ(user.events[user.events.size() - 2].text, "Firmware update failure\n");
+    OnWorker([&] { dlg.ReportUpdateFailure(UpdateOutcome{}); });
+    EXPECT_EQ(user.events[user.events.size() - 2].text.rfind("Firmware update failure\n", 0), 0u);
     EXPECT_TRUE(host.IsItemEnabled(IDC_USB_UPDATE));
 
     bus.Unplug(boot, false);
     dlg.Hid().SearchDevice();
     host.EnableItem(IDC_USB_UPDATE, false);
     user.events.clear();
-    OnWorker([&] { dlg.ReportUpdateFailure(); });
+    OnWorker([&] { dlg.ReportUpdateFailure(UpdateOutcome{}); });
     EXPECT_FALSE(host.IsItemEnabled(IDC_USB_UPDATE));
     ASSERT_EQ(user.events.size(), 1u);
     EXPECT_EQ(user.events[0].kind, "msgbox");

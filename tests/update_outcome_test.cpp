@@ -131,7 +131,9 @@ TEST_F(UpdateOutcomeTest, PacketUpdateWhoseEndPacketIsNotWrittenIsNoSuccess) {
   EXPECT_EQ(outcome->result, OutcomeResult::kFailed);
   EXPECT_EQ(outcome->reason, "the end packet could not be written");
   EXPECT_FALSE(ShowedUpgraded());
-  EXPECT_EQ(user.MessageTexts().back(), "Firmware update failure\n");
+  EXPECT_EQ(user.LastBoxLines(), (std::vector<std::string>{"Firmware update failure",
+                                                            "The end packet could not be written.",
+                                                            test::kStepPacketTouched}));
 }
 
 TEST_F(UpdateOutcomeTest, DeviceNoticesDuringAQueryMessageBoxWaitForTheQuery) {

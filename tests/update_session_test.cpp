@@ -32,8 +32,8 @@ class CountingUser final : public IUpdatePrompt, public IUpdateEvents {
   }
   void OnMilestone(UpdateMilestone milestone) override {
     if (milestone == UpdateMilestone::kSucceeded) ++successes;
-    if (milestone == UpdateMilestone::kFailed) ++failures;
   }
+  void OnUpdateFailed(const UpdateOutcome&) override { ++failures; }
 
  private:
   bool m_confirm;

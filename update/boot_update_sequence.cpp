@@ -54,14 +54,16 @@ UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controll
     result = WriteImage(attempt);
   }
   if (m_stop.load() && !result.ok()) result = StepResult::Interrupted();
-  // A confirmed update that did not end well says so: a firmware write that
-  // failed must not look like one that never started.
-  if (confirmed && (result.status() == StepStatus::kFailed || result.status() == StepStatus::kRejected)) {
-    m_events.OnMilestone(UpdateMilestone::kFailed);
+  const UpdateOutcome outcome = attempt.Finish(OutcomeFor(result.status()), result.reason(), m_bytesSent);
+  // An update that did not end well says why: a firmware write that failed
+  // must not look like one that never started, and a refused image is told.
+  // A file that cannot be read is passed over, as a cancelled file dialog is.
+  if (result.status() == StepStatus::kFailed ||
+      (result.status() == StepStatus::kRejected && m_selection.Image().Readable())) {
+    m_events.OnUpdateFailed(outcome);
   }
   // Every end of the sequence settles, the rejected image's too.
   m_events.OnMilestone(UpdateMilestone::kSettled);
-  const UpdateOutcome outcome = attempt.Finish(OutcomeFor(result.status()), result.reason(), m_bytesSent);
   m_events.OnUpdateOutcome(outcome);
   return outcome;
 }

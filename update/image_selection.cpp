@@ -30,6 +30,8 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   }
   change.plan = PlanUpdate(controller, m_image);
   m_events.OnPlan(change.plan);
+  // An image the protocol would not write is refused before the question.
+  if (change.plan.refusal == PlanRefusal::kImageRejected) return StepResult::Rejected(ImageRejection(change.plan.reason));
   if (!m_prompt.ConfirmChange(change)) return StepResult::Cancelled(N_("the version change was not confirmed"));
   return StepResult::Ok();
 }

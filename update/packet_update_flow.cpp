@@ -66,7 +66,11 @@ void CPacketUpdateFlow::EndAs(OutcomeResult result, std::string reason) {
 void CPacketUpdateFlow::FailTransfer(std::string reason) {
   EndAs(OutcomeResult::kFailed, std::move(reason));
   StopUpdate();
-  m_events.OnMilestone(UpdateMilestone::kFailed);
+  ReportFailure();
+}
+
+void CPacketUpdateFlow::ReportFailure() {
+  if (m_attempt && m_end) m_events.OnUpdateFailed(m_attempt->Finish(m_end->first, m_end->second, PayloadSent()));
 }
 
 bool CPacketUpdateFlow::FailureAlreadyReported() {
@@ -194,26 +198,21 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
       if (m_inVersionQuery.load() || !m_awaitingStartAnswer) break;
       m_awaitingStartAnswer = false;
       if (m_hid.Mode() == ReportMode::kPacketNumbered) {
+        // The controller is told how much data follows and takes one record: the
+        // selection refuses an image it would not take whole, before the question.
         const StepResult selected = m_selection.SelectImage(m_controller);
         if (!selected.ok()) {
           EndAs(OutcomeFor(selected.status()), selected.reason());
           StopUpdate();
+          // A file that cannot be read is passed over, as a cancelled file dialog is.
+          if (selected.status() == StepStatus::kRejected && m_selection.Image().Readable()) ReportFailure();
           break;
         }
         m_hid.SetReadTimeout(10);
-        // The controller is told how much data follows and takes one record: an
-        // image it would not take whole is refused before the header goes out.
-        if (const std::string problem = m_selection.Image().CheckFor(UpdateProtocol::kPacket); !problem.empty()) {
-          EndAs(OutcomeResult::kRejected, m_selection.ImageRejection(problem));
-          StopUpdate();
-          m_events.OnMilestone(UpdateMilestone::kFailed);
-          break;
-        }
         StartTransfer();
       } else {
         StopUpdate();
-        EndAs(OutcomeResult::kFailed,
-              N_("the controller must be put in boot mode first (hold the pair button while plugging it in)"));
+        EndAs(OutcomeResult::kFailed, kNeedBootModeReason);
         m_events.OnNotice(UpdateNotice::kNeedBootMode);
       }
       break;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "base/text_mark.h"
 #include "update/firmware_image.h"
 #include "update/update_attempt.h"
 #include "update/update_events.h"
@@ -21,6 +22,10 @@ class CHid;
 class CDiag;
 class ISystem;
 class CImageSelection;
+
+// Why a controller that answered the start request takes no packets.
+inline constexpr const char* kNeedBootModeReason =
+    N_("the controller must be put in boot mode first (hold the pair button while plugging it in)");
 
 // The transfer's progress; the values are the protocol's own.
 enum class TransferState : int {
@@ -81,6 +86,8 @@ class CPacketUpdateFlow {
   void EndAs(OutcomeResult result, std::string reason);
   // The update failed: it stops, and its caller hears it failed.
   void FailTransfer(std::string reason);
+  // Tells the caller how the update failed, as decided.
+  void ReportFailure();
   std::string Where() const;
   // Payload bytes the controller has had: the packets' bytes beyond desLen do not count.
   uint32_t PayloadSent() const;

@@ -25,7 +25,7 @@ std::string CUpdateAttempt::Percent(uint64_t bytesSent) const {
   return StrFormat("%llu %%", static_cast<unsigned long long>(percent));
 }
 
-UpdateOutcome CUpdateAttempt::Finish(OutcomeResult result, std::string reason, uint64_t bytesSent) {
+UpdateOutcome CUpdateAttempt::Finish(OutcomeResult result, std::string reason, uint64_t bytesSent) const {
   UpdateOutcome outcome = m_outcome;
   outcome.result = result;
   outcome.reason = result == OutcomeResult::kUpgraded ? std::string() : std::move(reason);

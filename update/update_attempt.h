@@ -24,7 +24,8 @@ class CUpdateAttempt {
   // "36 %" of the payload total for `bytesSent`.
   std::string Percent(uint64_t bytesSent) const;
 
-  UpdateOutcome Finish(OutcomeResult result, std::string reason, uint64_t bytesSent);
+  // The outcome as it stands now.
+  UpdateOutcome Finish(OutcomeResult result, std::string reason, uint64_t bytesSent) const;
 
  private:
   IClock& m_clock;

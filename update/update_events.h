@@ -34,7 +34,6 @@ enum class UpdateNotice : uint8_t {
 
 // Points in an update that a front end shows.
 enum class UpdateMilestone : uint8_t {
-  kFailed,     // the update failed after the person confirmed the image
   kSucceeded,  // the controller took the whole image
   kDataSent,   // packet protocol: the whole image went out, before the controller's end answer
   kSettled,    // the flow is done with the controller; another update may start
@@ -87,6 +86,10 @@ class IUpdateEvents {
   // may pass the total by the bytes beyond the record.
   virtual void OnProgress(uint64_t /*bytes*/, uint64_t /*total*/) {}
   virtual void OnMilestone(UpdateMilestone /*milestone*/) {}
+  // The update failed, or the protocol refused the chosen image before the
+  // question: the outcome as it stands, before the flow settles. A stop and a
+  // cancelled choice are no failure.
+  virtual void OnUpdateFailed(const UpdateOutcome& /*failure*/) {}
   // The mode-2 signal is due every 100 ms until it goes out. A caller with
   // an event loop of its own ticks it there and returns true. Otherwise the
   // flow ticks it between its reads.

@@ -2,6 +2,7 @@
 // test: a virtual clock, a scripted user, and every window operation recorded.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -98,12 +99,38 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
     return texts;
   }
 
+  // The lines of the last box, the empty ones left out.
+  std::vector<std::string> LastBoxLines() const {
+    std::vector<std::string> lines;
+    const std::vector<std::string> texts = MessageTexts();
+    if (texts.empty()) return lines;
+    size_t from = 0;
+    const std::string& text = texts.back();
+    while (from <= text.size()) {
+      const size_t end = std::min(text.find('\n', from), text.size());
+      if (end > from) lines.push_back(text.substr(from, end - from));
+      from = end + 1;
+    }
+    return lines;
+  }
+
   size_t Count(const std::string& kind) const {
     size_t n = 0;
     for (const WindowEvent& e : events) n += e.kind == kind;
     return n;
   }
 };
+
+// The next steps a failure box ends with, in English.
+inline constexpr const char* kStepAfterHalfWrite =
+    "The controller may not start until it is updated. Hold the pair button, plug it in again, press \"USB Update\" "
+    "and choose the image again.";
+inline constexpr const char* kStepPacketTouched =
+    "The controller keeps its old firmware until an update ends. Unplug it, plug it in again, press \"USB Update\" "
+    "and choose the image again.";
+inline constexpr const char* kStepNothingChanged =
+    "The controller was not changed. Check that it is plugged in, then press \"USB Update\" to try again.";
+inline constexpr const char* kStepOtherImage = "Press \"USB Update\" and choose another image.";
 
 class WindowRig {
  public:

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "cli/catalogue.h"
+#include "texts/catalogue.h"
 
 namespace tarvik::catalogue {
 

@@ -1,6 +1,7 @@
-// The command-line program's own texts in the interface language: English
-// as written in the code, translated from the program's message catalogue
-// (po/zh_CN.po) when the run speaks Simplified Chinese.
+// The programs' own texts in the interface language: English as written in
+// the code, translated from the message catalogue (po/zh_CN.po) when the run
+// speaks Simplified Chinese. The command line, the windows and the page
+// share it. The window's table texts (res/text_table.h) are apart.
 #pragma once
 
 #include <cstdint>

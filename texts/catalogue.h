@@ -1,7 +1,7 @@
 // The Simplified Chinese catalogue behind Tr: GNU gettext's on Linux
 // (catalogue_gettext.cpp, the compiled po/zh_CN.po in the locale folder),
-// the table built from po/zh_CN.po into the program on Windows
-// (catalogue_table.cpp).
+// the table built from po/zh_CN.po into the program on Windows and on the
+// page (catalogue_table.cpp).
 #pragma once
 
 #include <cstddef>

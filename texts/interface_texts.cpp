@@ -1,4 +1,4 @@
-#include "cli/cli_text.h"
+#include "texts/interface_texts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/catalogue.h"
+#include "texts/catalogue.h"
 
 namespace tarvik {
 

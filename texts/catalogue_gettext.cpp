@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-#include "cli/catalogue.h"
+#include "texts/catalogue.h"
 
 #ifndef TARVIK_LOCALEDIR
 #define TARVIK_LOCALEDIR "/usr/share/locale"

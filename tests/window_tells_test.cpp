@@ -1,0 +1,155 @@
+// What the window tells a person about an update: why it failed and what to
+// do next, what the question says will be written, and the step it is at.
+// In English and in Chinese.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+#include "tests/support/window_rig.h"
+#include "texts/interface_texts.h"
+
+namespace tarvik {
+namespace {
+
+using test::Payload;
+using test::Record;
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint16_t kEnglish = 1033;
+constexpr uint16_t kChinese = 2052;
+
+// A run in `language`, the catalogue's texts too; English again after it.
+class LanguageRun {
+ public:
+  LanguageRun(test::WindowRig& rig, uint16_t language) {
+    rig.system.language = language;
+    ChooseTextLanguage(language);
+  }
+  ~LanguageRun() { ChooseTextLanguage(kEnglish); }
+};
+
+// Words of four or more ASCII letters, as English sentences have them.
+bool HasEnglishWords(const std::string& line) {
+  int run = 0;
+  for (const char c : line) {
+    run = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ? run + 1 : 0;
+    if (run >= 4) return true;
+  }
+  return false;
+}
+
+std::string WithoutPath(std::string line, const std::string& path) {
+  if (const size_t at = line.find(path); at != std::string::npos) line.erase(at, path.size());
+  return line;
+}
+
+TEST(WindowTellsTest, FailureBoxesSayWhyAndWhatNextInEitherLanguage) {
+  enum class Fault { kUnplugMidWrite, kBrokenImage };
+  struct Case {
+    Fault fault;
+    uint16_t language;
+    const char* firstLine;
+    const char* reasonStart;  // in English only
+    const char* nextStep;
+  };
+  const Case cases[] = {
+      {Fault::kUnplugMidWrite, kEnglish, "Firmware update failure", "The controller was disconnected at ",
+       test::kStepAfterHalfWrite},
+      {Fault::kUnplugMidWrite, kChinese, "固件更新失败", nullptr,
+       "手柄在更新完成前可能无法启动。请按住配对键重新插入手柄，点击“USB 升级”，再次选择升级文件。"},
+      {Fault::kBrokenImage, kEnglish, "Firmware update failure", "", test::kStepOtherImage},
+      {Fault::kBrokenImage, kChinese, "固件更新失败", nullptr, "请点击“USB 升级”，选择另一个升级文件。"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(c.fault) << " " << c.language);
+    test::WindowRig rig;
+    const LanguageRun run(rig, c.language);
+    const int controller = rig.PlugController(3);
+    const Bytes image = c.fault == Fault::kBrokenImage ? Record(131, 0x08004000, Payload(99), 1, 100)
+                                                       : Record(131, 0x08004000, Payload(4600));
+    const std::string path = test::WriteFile(rig.Dir() / "fw.dat", image);
+    rig.user.image = path;
+    rig.user.onProgress = [&](int pos) {
+      if (c.fault == Fault::kUnplugMidWrite && pos >= 20) rig.bus.Unplug(controller);
+    };
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_FALSE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
+    });
+    const std::vector<std::string> box = rig.user.LastBoxLines();
+    ASSERT_EQ(box.size(), 3u);
+    EXPECT_EQ(box[0], c.firstLine);
+    EXPECT_EQ(box[2], c.nextStep);
+    if (c.reasonStart) {
+      EXPECT_EQ(box[1].rfind(c.reasonStart, 0), 0u) << box[1];
+    } else {
+      EXPECT_FALSE(HasEnglishWords(WithoutPath(box[1], path))) << box[1];
+    }
+    EXPECT_TRUE(rig.bootModel->Stamps().empty());
+    if (c.fault == Fault::kBrokenImage) {
+      // No question, and nothing but the start-up's queries reached the controller.
+      EXPECT_EQ(rig.user.MessageTexts().size(), 1u);
+      EXPECT_TRUE(rig.bootModel->ErasedRegions().empty());
+      EXPECT_NE(box[1].find(path), std::string::npos) << box[1];
+    } else {
+      EXPECT_FALSE(rig.bootModel->WrittenRegions().empty());
+    }
+  }
+}
+
+TEST(WindowTellsTest, TheQuestionSaysWhatTheImageWrites) {
+  struct Case {
+    uint16_t language;
+    Bytes image;
+    std::vector<std::string> question;
+  };
+  const Case cases[] = {
+      // The controller runs 1.20 and its ATmcu 1.10.
+      {kEnglish, Record(131, 0x08004000, Payload(100)), {"Fw 1.31 and current is 1.20"}},
+      {kEnglish,
+       test::Concat({Record(131, 0x08004000, Payload(100)), Record(112, 0x2000, Payload(50), 0)}),
+       {"Fw 1.31 and current is 1.20", "ATmcu 1.12 and current is 1.10"}},
+      {kChinese,
+       test::Concat({Record(131, 0x08004000, Payload(100)), Record(112, 0x2000, Payload(50), 0)}),
+       {"固件版本 1.31 当前版本为 1.20", "ATmcu 1.12 当前版本为 1.10"}},
+      {kEnglish, Record(110, 0x08004000, Payload(100)),
+       {"Fw 1.10 and current is 1.20", "The image (1.10) is older than the controller's firmware (1.20)."}},
+      {kEnglish, Record(120, 0x08004000, Payload(100)),
+       {"Fw 1.20 and current is 1.20", "The controller already runs 1.20."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.question.front());
+    test::WindowRig rig;
+    const LanguageRun run(rig, c.language);
+    rig.PlugController(3);
+    rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", c.image);
+    rig.user.confirm = false;
+    rig.RunWindow([&](CUpdateDlg& dlg) { ASSERT_TRUE(rig.PressUpdate(dlg)); });
+    EXPECT_EQ(rig.user.LastBoxLines(), c.question);
+    EXPECT_TRUE(rig.bootModel->ErasedRegions().empty());
+  }
+}
+
+TEST(WindowTellsTest, TheNoticeLineShowsTheStepWhileItWorksAndTheUpgradedTextAtTheEnd) {
+  test::WindowRig rig;
+  rig.PlugController(3);
+  rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", Record(131, 0x08004000, Payload(100)));
+  std::vector<std::string> shown;
+  rig.RunWindow([&](CUpdateDlg& dlg) {
+    rig.user.events.clear();
+    ASSERT_TRUE(rig.PressUpdate(dlg));
+    for (const test::WindowEvent& e : rig.user.events) {
+      if (e.kind == "text" && e.id == IDC_STATIC_NOTICE) shown.push_back(e.text);
+    }
+    EXPECT_TRUE(rig.host.IsItemVisible(IDC_STATIC_NOTICE));
+    EXPECT_EQ(rig.host.ItemText(IDC_STATIC_NOTICE), "Firmware upgraded!");
+  });
+  EXPECT_EQ(shown, (std::vector<std::string>{"Erasing record 1...", "Writing record 1...",
+                                             "Writing record 1's version...", "Restarting the controller...",
+                                             "Firmware upgraded!"}));
+}
+
+}  // namespace
+}  // namespace tarvik
