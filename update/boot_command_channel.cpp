@@ -138,9 +138,10 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   const uint32_t rounded = static_cast<uint32_t>((uint64_t{length} + (kEraseUnit - 1)) & ~uint64_t{kEraseUnit - 1});
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
-  // Each wait is measured from its frame's send.
-  uint64_t sentUs = m_clock.NowUs();
+  // Each wait is measured from the moment its frame has gone: a bus may take
+  // a while to hand a report on (the page's browser does).
   SendFrame(frame, bytes);
+  uint64_t sentUs = m_clock.NowUs();
   AwaitEraseAnswer(command, sentUs);
   // Busy answers do not use up the tries; the tries left are not given back
   // by a busy answer either, so that busy answers between silences still end.
@@ -160,8 +161,8 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     if (isBusy && ++busy >= kMaxBusyAnswers) {
       return StepResult::Failed(StrFormat(N_("answered busy %d times"), kMaxBusyAnswers));
     }
-    sentUs = m_clock.NowUs();
     SendFrame(frame, bytes);
+    sentUs = m_clock.NowUs();
     ++sends;
     AwaitEraseAnswer(command, sentUs);
     if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(N_("was never answered"));
@@ -175,8 +176,9 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
+  const int sent = SendFrame(frame, bytes);
   const uint64_t sentUs = m_clock.NowUs();
-  if (SendFrame(frame, bytes) == 0 && m_abort.load()) return StepResult::Interrupted();
+  if (sent == 0 && m_abort.load()) return StepResult::Interrupted();
   // The version stamp keeps the polls whatever the pace.
   const WriteAnswer answer =
       AwaitWriteAnswer(command, sentUs, kind == FlashWrite::kFirmwareData ? m_pace : BootPace::kParts);

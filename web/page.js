@@ -20,6 +20,8 @@ const TarvikPage = (() => {
       samples: 'Sample images for the simulated controller:',
       repick: 'The controller has restarted in its other mode, which the browser counts as a new device: ' +
         'press "Connect controller" and choose it again.',
+      // The first step while the page has no controller; the window's steps follow.
+      connectFirst: '1. Press "Connect controller" and choose the controller.',
     },
     zh: {
       ok: '确定',
@@ -31,13 +33,21 @@ const TarvikPage = (() => {
       connect: '连接手柄',
       samples: '模拟手柄的示例固件：',
       repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
+      connectFirst: '1. 点击“连接手柄”并选择手柄。',
     },
   };
   const kLangChinesePrc = 2052;
+  const kHelpText = 1008;
+  const kUpgradedNotice = -1;
   let texts = (navigator.languages && navigator.languages[0] || navigator.language || '').startsWith('zh')
     ? kTexts.zh : kTexts.en;
   let progressLow = 0;
   let progressHigh = 100;
+  // How long a boot-mode controller may be away across its reset before the
+  // page takes it that the browser has lost its grant.
+  const kResetAwayMs = 3000;
+  let windowHelp = '';
+  let noControllerGiven = false;
 
   const byId = (id) => document.getElementById(id);
   const control = (id) => byId('control-' + id);
@@ -58,6 +68,8 @@ const TarvikPage = (() => {
     const switching = new Set();  // "vendor:product" of controllers that come back as another product
     let granted = [];
     let started = false;
+    let away = 0;             // the timer of a boot-mode controller that left
+    let awayTooLong = false;  // it left kResetAwayMs ago and has not come back
     const key = (device) => device.vendorId + ':' + device.productId;
 
     function idOf(device) {
@@ -80,22 +92,40 @@ const TarvikPage = (() => {
     function tell(device, connected) {
       if (!started) return;
       const id = idOf(device);
-      if (!connected) opening.delete(id);
+      if (connected) {
+        byId('repick').hidden = true;
+        clearTimeout(away);
+        awayTooLong = false;
+        if (noControllerGiven) {
+          noControllerGiven = false;
+          drawHelp();
+        }
+      } else {
+        opening.delete(id);
+      }
       Module._tarvik_hid_device(id, device.vendorId, device.productId, connected ? 1 : 0);
+    }
+    function askToPickAgain() {
+      byId('repick').textContent = texts.repick;
+      byId('repick').hidden = false;
+    }
+    // A boot-mode controller restarts at the end of an update. When it comes
+    // back as a device the browser was never given, no connect event comes.
+    function askAfterUpdate() {
+      if (awayTooLong && !control(kUpgradedNotice).hidden) askToPickAgain();
     }
     const done = (token, ok) => Module._tarvik_hid_done(token, ok ? 1 : 0);
 
     async function watch() {
-      navigator.hid.addEventListener('connect', (event) => {
-        byId('repick').hidden = true;
-        tell(event.device, true);
-      });
+      navigator.hid.addEventListener('connect', (event) => tell(event.device, true));
       navigator.hid.addEventListener('disconnect', (event) => {
         tell(event.device, false);
-        if (switching.has(key(event.device))) {
-          byId('repick').textContent = texts.repick;
-          byId('repick').hidden = false;
-        }
+        if (switching.has(key(event.device))) return askToPickAgain();
+        clearTimeout(away);
+        away = setTimeout(() => {
+          awayTooLong = true;
+          askAfterUpdate();
+        }, kResetAwayMs);
       });
       granted = await navigator.hid.getDevices();
     }
@@ -111,13 +141,13 @@ const TarvikPage = (() => {
         } catch {
           return;  // no choice made
         }
-        if (chosen.length) byId('repick').hidden = true;
         for (const device of chosen) tell(device, true);
       };
+      noControllerGiven = granted.length === 0;
       for (const device of granted) tell(device, true);
     }
     return {
-      watch, start,
+      watch, start, askAfterUpdate,
       controller(vendorId, productId, switchesMode) {
         filters.push({ vendorId, productId });
         if (switchesMode) switching.add(vendorId + ':' + productId);
@@ -175,7 +205,22 @@ const TarvikPage = (() => {
 
   function itemText(id, text) {
     const element = control(id);
-    if (element) element.textContent = text.replace(/\r\n/g, '\n');
+    if (!element) return;
+    const lines = text.replace(/\r\n/g, '\n');
+    if (id !== kHelpText) {
+      element.textContent = lines;
+      return;
+    }
+    windowHelp = lines;
+    drawHelp();
+  }
+
+  // Until the person gives the page a controller, the help text starts with
+  // that step and the window's steps follow, each one number on.
+  function drawHelp() {
+    control(kHelpText).textContent = noControllerGiven
+      ? texts.connectFirst + '\n\n' + windowHelp.replace(/^(\d+)\./gm, (step, n) => (Number(n) + 1) + '.')
+      : windowHelp;
   }
 
   function enable(id, on) {
@@ -186,6 +231,7 @@ const TarvikPage = (() => {
   function show(id, on) {
     const element = control(id);
     if (element) element.hidden = !on;
+    if (id === kUpgradedNotice && on) hid.askAfterUpdate();
   }
 
   function drawProgress(pos) {

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -43,6 +46,57 @@ QStringList NameFilters(const std::vector<FileType>& types) {
     filters << ToQt(patternShown ? type.label : type.label + " (" + type.pattern + ")");
   }
   return filters;
+}
+
+// A box whose text holds commands: lines indented by two spaces. Each
+// command stays on one line, in a field it can be copied from. The prose
+// around it wraps.
+bool HoldsCommands(const QStringList& lines) {
+  return std::any_of(lines.begin(), lines.end(), [](const QString& line) { return line.startsWith(QLatin1String("  ")); });
+}
+
+MsgBoxAnswer ShowBoxWithCommands(QWidget* parent, const QString& caption, const QStringList& lines,
+                                 MsgBoxButtons buttons) {
+  QDialog box(parent);
+  box.setWindowTitle(caption);
+  auto* layout = new QVBoxLayout(&box);
+  for (qsizetype i = 0; i < lines.size();) {
+    const bool command = lines[i].startsWith(QLatin1String("  "));
+    QStringList block;
+    for (; i < lines.size() && lines[i].startsWith(QLatin1String("  ")) == command; ++i) {
+      block.push_back(command ? lines[i].trimmed() : lines[i]);
+    }
+    if (command) {
+      // A label that never wraps: the box grows to its widest command.
+      auto* field = new QLabel(block.join(QLatin1Char('\n')), &box);
+      field->setObjectName(QStringLiteral("commands"));
+      field->setTextFormat(Qt::PlainText);
+      field->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+      field->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+      field->setFrameShape(QFrame::StyledPanel);
+      field->setBackgroundRole(QPalette::Base);
+      field->setAutoFillBackground(true);
+      field->setMargin(6);
+      layout->addWidget(field);
+      continue;
+    }
+    while (!block.isEmpty() && block.back().isEmpty()) block.pop_back();
+    while (!block.isEmpty() && block.front().isEmpty()) block.pop_front();
+    if (block.isEmpty()) continue;
+    auto* label = new QLabel(block.join(QLatin1Char('\n')), &box);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label);
+  }
+  auto* answers = new QDialogButtonBox(buttons == MsgBoxButtons::kOkCancel ? QDialogButtonBox::Ok | QDialogButtonBox::Cancel
+                                                                          : QDialogButtonBox::Ok,
+                                       &box);
+  QObject::connect(answers, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+  QObject::connect(answers, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+  layout->addWidget(answers);
+  answers->button(QDialogButtonBox::Ok)->setDefault(true);
+  return box.exec() == QDialog::Accepted ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
 }
 
 }  // namespace
@@ -217,8 +271,12 @@ MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::option
   if (m_messageBoxHook) {
     if (const std::optional<MsgBoxAnswer> answer = m_messageBoxHook(text, caption, buttons)) return *answer;
   }
+  const QString title = caption ? ToQt(*caption) : QApplication::applicationDisplayName();
+  if (const QStringList lines = ToQt(text).split(QLatin1Char('\n')); HoldsCommands(lines)) {
+    return ShowBoxWithCommands(m_widget, title, lines, buttons);
+  }
   QMessageBox box(m_widget);
-  box.setWindowTitle(caption ? ToQt(*caption) : QApplication::applicationDisplayName());
+  box.setWindowTitle(title);
   box.setText(ToQt(text));
   box.setTextFormat(Qt::PlainText);
   box.setTextInteractionFlags(Qt::TextSelectableByMouse);  // commands in a text can be copied

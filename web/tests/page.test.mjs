@@ -19,6 +19,7 @@ const pageDir = join(root, 'build', 'web');
 const standInDir = join(root, 'build', 'web-build', 'stand-in');
 const outputDir = join(root, 'build', 'web-test');
 const kRecordHeader = 28;  // an image record's header; its payload follows
+const kCmdErase = 4;       // a boot frame's command, bytes 2 and 3 of the report
 
 let server;
 let browser;
@@ -77,6 +78,13 @@ async function updateFromWindow(page, image) {
     await page.waitForTimeout(50);
   }
   return boxes;
+}
+
+// Waits for the text of `selector` to become `text`, then compares.
+async function settledText(page, selector, text) {
+  const has = ([s, t]) => document.querySelector(s)?.textContent === t;
+  await page.waitForFunction(has, [selector, text]).catch(() => {});
+  assert.equal(await page.textContent(selector), text);
 }
 
 async function controllers(page) {
@@ -141,6 +149,55 @@ for (const { simulate, settings = [], image } of kUpdates) {
     await page.close();
   });
 }
+
+// The window's steps; before a controller is granted the page's first step comes ahead of them.
+const kHelp = [
+  { locale: 'en-US', first: '1. Press "Connect controller" and choose the controller.',
+    steps: ['Hold down pair button and connect to PC via USB cable.',
+      'Click "USB Update" button and select firmware file.'] },
+  { locale: 'zh-CN', first: '1. 点击“连接手柄”并选择手柄。', steps: ['按住配对键并插入PC。', '点击 USB 升级按钮，选择升级文件升级。'] },
+];
+const numbered = (steps, from) => steps.map((step, i) => `${from + i}. ${step}`).join('\n\n');
+
+for (const { locale, first, steps } of kHelp) {
+  test(`WebHID, ${locale}: until a controller is granted the help starts with "Connect controller" (screenshot)`, async () => {
+    const { page, errors } = await openPage('', locale, { simulate: 'boot' }, false);
+    const help = `${first}\n\n${numbered(steps, 2)}`;
+    await settledText(page, '#control-1008', help);
+    // The buttons are named as the page shows them, "Connect controller" first.
+    const at = async (button) => help.indexOf(await page.textContent(button));
+    assert.ok(await at('#connect') >= 0 && await at('#connect') < await at('#control-1007'));
+    await page.screenshot({ path: join(outputDir, `page-connect-first-${locale}.png`) });
+    await page.click('#connect');
+    await versionInTitle(page);
+    await settledText(page, '#control-1008', numbered(steps, 1));
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+}
+
+test('WebHID, boot: back from its reset as a device never granted, it is asked for again and shows its new version', async () => {
+  const { page, errors } = await openPage('', 'en-US', { simulate: 'boot', granted: true, dropsGrant: true });
+  assert.match((await updateFromWindow(page, 'boot-main-v1.31.dat')).at(-1), /Firmware upgraded!/);
+  await page.locator('#repick').waitFor({ timeout: 10000 });
+  assert.match(await page.locator('#repick').textContent(), /press "Connect controller" and choose it again/);
+  await page.screenshot({ path: join(outputDir, 'page-repick-boot.png'), fullPage: true });
+  await page.click('#connect');
+  await page.locator('#repick').waitFor({ state: 'hidden' });
+  await assertHolds(page, (await page.evaluate(() => TarvikStandIn.holdings()))[0], 'boot-main-v1.31.dat');
+  assert.deepEqual(errors, []);
+  await page.close();
+});
+
+test('WebHID, boot: the frame after an erase reaches the controller no sooner than 1000 ms after it', async () => {
+  const { page } = await openPage('', 'en-US', { simulate: 'boot', granted: true });
+  assert.match((await updateFromWindow(page, 'boot-main-v1.31.dat')).at(-1), /Firmware upgraded!/);
+  const sent = await page.evaluate(() => TarvikStandIn.sent());
+  const gaps = sent.flatMap((r, i) => (r.bytes[2] | (r.bytes[3] << 8)) === kCmdErase ? [sent[i + 1].at - r.at] : []);
+  assert.ok(gaps.length > 0, 'an erase frame was sent');
+  for (const gap of gaps) assert.ok(gap >= 1000 && gap < 1200, `${gap.toFixed(2)} ms after the erase frame`);
+  await page.close();
+});
 
 test('WebHID: a controller unplugged in the middle of a boot-mode update fails it, and the window says so', async () => {
   const { page } = await openPage('', 'en-US', { simulate: 'boot', settings: ['unplug.after=40'], granted: true });

@@ -3,13 +3,15 @@
 // module of web/stand_in/), so that the page's WebHID bus is tested against
 // the same controllers as every other bus. window.TarvikStandInOptions says
 // which: { simulate: 'boot', settings: ['KEY=VALUE'], granted: true } (granted:
-// the page was given them before, and finds them at load). requestDevice
-// grants the first connected device its filters match, as a person's pick.
+// the page was given them before, and finds them at load; dropsGrant: a
+// device that leaves comes back as one never given). requestDevice grants
+// the first connected device its filters match, as a person's pick.
 (() => {
   const options = window.TarvikStandInOptions;
   const devices = new Map();   // path -> StandInDevice
   const byHandle = new Map();  // open handle -> StandInDevice
   const granted = new Set();   // paths
+  const sent = [];             // { at, bytes } of each output report, report ID first
   let sim = null;
   let ready = null;
 
@@ -43,6 +45,7 @@
       bytes.set(new Uint8Array(data.buffer || data, data.byteOffset || 0, data.byteLength), 1);
       const at = sim._malloc(bytes.length);
       sim.HEAPU8.set(bytes, at);
+      sent.push({ at: performance.now(), bytes: [...bytes] });
       const ok = sim._sim_write(this.handle, at, bytes.length);
       sim._free(at);
       if (!ok) throw new DOMException('Failed to write the report', 'NetworkError');
@@ -66,6 +69,10 @@
         device.connected = false;
         device.forget();
         tell('disconnect', device);
+        if (options.dropsGrant) {
+          granted.delete(device.path);
+          devices.delete(device.path);
+        }
       }
     }
     for (const { path, vendorId, productId } of present) {
@@ -119,6 +126,7 @@
       Object.assign(event, { device, reportId: bytes[0], data: new DataView(bytes.buffer, 1) });
       device.dispatchEvent(event);
     },
+    sent: () => sent,
     holdings: () => JSON.parse(sim.UTF8ToString(sim._tarvik_web_simulated_controllers())),
   };
   Object.defineProperty(Navigator.prototype, 'hid', { get: () => hid, configurable: true });
