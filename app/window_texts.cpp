@@ -1,5 +1,8 @@
 #include "app/window_texts.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "base/strformat.h"
 #include "base/text_mark.h"
 #include "texts/interface_texts.h"
@@ -55,7 +58,11 @@ std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVe
 
 std::string AsSentence(std::string text) {
   if (text.empty() || TextsInChinese()) return text;
-  if (text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  // A first word of letters alone is a word; one with a dot or a slash in it is a file's name.
+  const size_t wordEnd = std::min(text.find(' '), text.size());
+  const bool word = std::all_of(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(wordEnd),
+                                [](char c) { return (c >= 'a' && c <= 'z') || c == '\''; });
+  if (word && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
   const char last = text.back();
   const bool endsWord = (last >= 'a' && last <= 'z') || (last >= 'A' && last <= 'Z') || (last >= '0' && last <= '9') ||
                         last == ')' || last == '%';

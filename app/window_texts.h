@@ -41,8 +41,9 @@ const char* FailureNextStep(const UpdateOutcome& failure);
 // The step an update is at, in the interface language: "Writing record 1...".
 std::string FormatStepText(const UpdateProgress& progress);
 
-// `text` as a line of a box. In English its first letter is a capital and
-// it ends with a full stop. A Chinese text stays as it is.
+// `text` as a line of a box. In English its first word gets a capital,
+// unless it is a file's name, and it ends with a full stop. A Chinese text
+// stays as it is.
 std::string AsSentence(std::string text);
 
 }  // namespace tarvik

@@ -32,6 +32,7 @@
 #include "tests/support/fake_system.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/win32_person.h"
+#include "texts/interface_texts.h"
 
 namespace tarvik::win32 {
 namespace {
@@ -417,6 +418,86 @@ TEST_F(UpdateWindowTest, ClosingDuringAnUpdateAsksAndClosesOnceTheWorkerHasStopp
   const size_t flashed = written.empty() ? 0 : written[0].bytes.size();
   EXPECT_LT(flashed, payload.size()) << "the update was not stopped";
   EXPECT_EQ(controller->ResetCount(), 0);
+}
+
+
+// The boxes of an update, in English and Chinese, as the Win32 message box
+// shows them: a failure's reason and next step, a refused image with no
+// question, and a question that says more than the version. Each box and the
+// window's step line are photographed.
+TEST(UpdateBoxesTest, FailuresSayWhyAndWhatNextAndTheQuestionSaysWhatIsWritten) {
+  const test::Bytes twoMcus = test::Concat({test::Record(131, 0x08004000, test::Payload(4600)),
+                                            test::Record(112, 0x2000, test::Payload(50), 0)});
+  const test::Bytes broken = test::Record(131, 0x08004000, test::Payload(99), 1, 100);
+  const test::Bytes older = test::Record(110, 0x08004000, test::Payload(100));
+  struct Scene {
+    const wchar_t* name;
+    uint16_t language;
+    const test::Bytes* image;
+    uint32_t unplugAfter;
+    std::vector<std::wstring> starts;  // how each box begins
+    const wchar_t* alsoHas;            // a piece of the last box
+  };
+  const Scene scenes[] = {
+      {L"unplugged-en", 1033, &twoMcus, 40,
+       {L"Fw 1.31 and current is 1.20\nATmcu 1.12 and current is 1.10\n",
+        L"Firmware update failure\n\nThe controller was disconnected at "},
+       L"Hold the pair button, plug it in again"},
+      {L"unplugged-zh", kLangChinesePrc, &twoMcus, 40,
+       {L"固件版本 1.31 当前版本为 1.20\nATmcu 1.12 当前版本为 1.10\n", L"固件更新失败\n\n手柄在进度 "},
+       L"请按住配对键重新插入手柄"},
+      {L"broken-image-en", 1033, &broken, 0, {L"Firmware update failure\n\n"}, L"is not a valid image"},
+      {L"broken-image-zh", kLangChinesePrc, &broken, 0, {L"固件更新失败\n\n"}, L"不是有效的镜像"},
+      {L"older-image-en", 1033, &older, 0,
+       {L"Fw 1.10 and current is 1.20\nThe image (1.10) is older than the controller's firmware (1.20).\n",
+        L"\n Firmware upgraded! \n"},
+       L"Firmware upgraded!"},
+  };
+  for (const Scene& scene : scenes) {
+    SCOPED_TRACE(WideToUtf8(scene.name));
+    test::TempDir dir;
+    Win32Clock clock;
+    SimHidBus bus{clock};
+    SimOptions options;
+    options.unplugAfter = scene.unplugAfter;
+    PopulateSimBus(bus, options);
+    Win32WindowHost host;
+    TestSystem system(clock, scene.language, WideToUtf8(dir.Path().wstring()));
+    ChooseTextLanguage(scene.language);
+    const fs::path image = dir.Path() / L"fw.dat";
+    test::WriteFile(image, *scene.image);
+    CUpdateDlg dlg(PlatformServices{bus, host, system});
+    std::vector<std::wstring> texts;
+    Session::Run(host, dlg, [&](HWND window) {
+      ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(GetDlgItem(window, IDC_USB_UPDATE)) != FALSE; }));
+      PostMessageW(GetDlgItem(window, IDC_USB_UPDATE), BM_CLICK, 0, 0);
+      const HWND files = WaitForFileDialog(window);
+      ASSERT_NE(files, nullptr);
+      ChooseFile(files, image.wstring());
+      const HWND notice = GetDlgItem(window, IDC_STATIC_NOTICE);
+      for (size_t i = 0; i < scene.starts.size(); ++i) {
+        const HWND box = WaitForMessageBox(window, [](const std::wstring&) { return true; });
+        ASSERT_NE(box, nullptr);
+        texts.push_back(MessageText(box));
+        SaveScreenshot(box, std::wstring(scene.name) + L"-" + std::to_wstring(i + 1));
+        Answer(box, IDOK);
+        if (i == 0 && scene.starts.size() > 1 &&
+            WaitFor([&] { return IsWindowVisible(notice) && TextOf(notice).find(L"...") != std::wstring::npos; },
+                    5s)) {
+          SaveScreenshot(window, std::wstring(scene.name) + L"-step");
+        }
+      }
+      // The window closes without a question once the worker has ended.
+      EXPECT_TRUE(WaitFor([&] { return !dlg.IsBusy(); }));
+      PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    ChooseTextLanguage(1033);
+    ASSERT_EQ(texts.size(), scene.starts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      EXPECT_EQ(texts[i].rfind(scene.starts[i], 0), 0u) << WideToUtf8(texts[i]);
+    }
+    EXPECT_NE(texts.back().find(scene.alsoHas), std::wstring::npos) << WideToUtf8(texts.back());
+  }
 }
 
 }  // namespace

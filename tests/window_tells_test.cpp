@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "app/window_texts.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/window_rig.h"
 #include "texts/interface_texts.h"
@@ -130,6 +132,19 @@ TEST(WindowTellsTest, TheQuestionSaysWhatTheImageWrites) {
     EXPECT_EQ(rig.user.LastBoxLines(), c.question);
     EXPECT_TRUE(rig.bootModel->ErasedRegions().empty());
   }
+}
+
+// A reason in a box reads as a sentence, and a file's name at its start stays as it was.
+TEST(WindowTellsTest, ReasonsBecomeSentencesWithoutTouchingFileNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"the controller was disconnected at 3 %", "The controller was disconnected at 3 %."},
+      {"the image's ATmcu record (1.10) is older", "The image's ATmcu record (1.10) is older."},
+      {"build/fw.dat is not a valid image: record 1 runs past the end of the file",
+       "build/fw.dat is not a valid image: record 1 runs past the end of the file."},
+      {"fw.dat is not a valid image: it is empty", "fw.dat is not a valid image: it is empty."},
+      {"Already a sentence.", "Already a sentence."},
+  };
+  for (const auto& [reason, sentence] : cases) EXPECT_EQ(AsSentence(reason), sentence);
 }
 
 TEST(WindowTellsTest, TheNoticeLineShowsTheStepWhileItWorksAndTheUpgradedTextAtTheEnd) {

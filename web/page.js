@@ -47,6 +47,9 @@ const TarvikPage = (() => {
   // page takes it that the browser has lost its grant.
   const kResetAwayMs = 3000;
   let windowHelp = '';
+  // The upgraded notice's own text. The window sets it first; while an update
+  // works, the same line shows its step.
+  let upgradedText = null;
   let noControllerGiven = false;
 
   const byId = (id) => document.getElementById(id);
@@ -112,7 +115,8 @@ const TarvikPage = (() => {
     // A boot-mode controller restarts at the end of an update. When it comes
     // back as a device the browser was never given, no connect event comes.
     function askAfterUpdate() {
-      if (awayTooLong && !control(kUpgradedNotice).hidden) askToPickAgain();
+      const notice = control(kUpgradedNotice);
+      if (awayTooLong && !notice.hidden && notice.textContent === upgradedText) askToPickAgain();
     }
     const done = (token, ok) => Module._tarvik_hid_done(token, ok ? 1 : 0);
 
@@ -209,6 +213,7 @@ const TarvikPage = (() => {
     const lines = text.replace(/\r\n/g, '\n');
     if (id !== kHelpText) {
       element.textContent = lines;
+      if (id === kUpgradedNotice && upgradedText === null) upgradedText = lines;
       return;
     }
     windowHelp = lines;

@@ -62,18 +62,31 @@ async function versionInTitle(page) {
 
 // Presses "USB Update", picks `image` and answers every box with OK until the
 // upgraded notice shows or a box says the update failed; the texts of the boxes, in order.
-async function updateFromWindow(page, image) {
+// `shots`: each box is photographed as `${shots}-N.png`, the step line as `${shots}-step.png`.
+async function updateFromWindow(page, image, shots = null) {
   await page.click('#control-1007');
   await page.locator('#file-picker[open]').waitFor();
   await page.setInputFiles('#file-picker input', join(pageDir, 'samples', image));
   await page.click('#file-picker .ok');
   const boxes = [];
+  // Whether the notice shows and what it says, read at one moment: the step line turns into it.
+  const shown = () => page.evaluate(() => {
+    const element = document.querySelector('#control--1');
+    return element && !element.hidden ? element.textContent : null;
+  });
+  const upgraded = async () => /^Firmware upgraded!$|^升级成功。$/.test((await shown()) ?? '');
+  const failed = () => boxes.some((text) => /failure|失败/.test(text));
+  let stepShot = false;
   const deadline = Date.now() + 30000;
-  while (!(await page.locator('#control--1').isVisible()) && !boxes.some((text) => /failure/.test(text))) {
+  while (!(await upgraded()) && !failed()) {
     assert.ok(Date.now() < deadline, `no upgraded notice; boxes: ${JSON.stringify(boxes)}`);
     if (await page.locator('#message-box[open]').isVisible()) {
       boxes.push(await page.locator('#message-box .text').textContent());
+      if (shots) await page.screenshot({ path: join(outputDir, `${shots}-${boxes.length}.png`) });
       await page.click('#message-box .ok');
+    } else if (shots && !stepShot && /\.\.\.$/.test((await shown()) ?? '')) {
+      stepShot = true;
+      await page.screenshot({ path: join(outputDir, `${shots}-step.png`) });
     }
     await page.waitForTimeout(50);
   }
@@ -228,6 +241,31 @@ test('the window in English and in Chinese, as the browser\'s language says (scr
     await page.close();
   }
 });
+
+// The boxes of an update as the page shows them, in both languages: a failure
+// says why and what next, a refused image gets no question, and the question
+// says what the image writes (screenshots).
+const kBoxScenes = [
+  { name: 'unplugged', query: '?simulate=boot&sim=unplug.after=40', image: 'boot-two-mcus-v1.31.dat',
+    en: [/^Fw 1\.31 and current is 1\.20\nATmcu 1\.12 and current is 1\.10\n$/,
+      /^Firmware update failure\n\nThe controller was disconnected at .*\n\n.*Hold the pair button, plug it in again/s],
+    zh: [/^固件版本 1\.31 当前版本为 1\.20\nATmcu 1\.12 当前版本为 1\.10\n$/, /^固件更新失败\n\n手柄在进度 .*按住配对键/s] },
+  { name: 'broken-image', query: '?simulate=boot', image: 'broken.dat',
+    en: [/^Firmware update failure\n\n.*broken\.dat is not a valid image: .*\n\nPress "USB Update" and choose another image\.$/s],
+    zh: [/^固件更新失败\n\n.*broken\.dat 不是有效的镜像.*请点击“USB 升级”，选择另一个升级文件。$/s] },
+];
+for (const { name, query, image, en, zh } of kBoxScenes) {
+  for (const [locale, expected] of [['en-US', en], ['zh-CN', zh]]) {
+    test(`${query} ${image}, ${locale}: the boxes say what the window knows (screenshots)`, async () => {
+      const { page, errors } = await openPage(query, locale);
+      const boxes = await updateFromWindow(page, image, `page-${name}-${locale}`);
+      assert.equal(boxes.length, expected.length, JSON.stringify(boxes));
+      boxes.forEach((text, i) => assert.match(text, expected[i]));
+      assert.deepEqual(errors, []);
+      await page.close();
+    });
+  }
+}
 
 test('a bad ?sim= key says what is wrong instead of a window', async () => {
   const page = await browser.newPage();
