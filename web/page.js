@@ -213,7 +213,11 @@ const TarvikPage = (() => {
     const lines = text.replace(/\r\n/g, '\n');
     if (id !== kHelpText) {
       element.textContent = lines;
-      if (id === kUpgradedNotice && upgradedText === null) upgradedText = lines;
+      if (id === kUpgradedNotice) {
+        if (upgradedText === null) upgradedText = lines;
+        // The line tells a step while an update works: not in the upgraded notice's colour.
+        element.classList.toggle('step', lines !== upgradedText);
+      }
       return;
     }
     windowHelp = lines;
