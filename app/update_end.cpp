@@ -5,7 +5,6 @@
 #include "base/strformat.h"
 #include "res/text_table.h"
 #include "texts/interface_texts.h"
-#include "update/packet_update_flow.h"
 
 namespace tarvik {
 

@@ -57,9 +57,7 @@ UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controll
   const UpdateOutcome outcome = attempt.Finish(OutcomeFor(result.status()), result.reason(), m_bytesSent);
   // An update that did not end well says why: a firmware write that failed
   // must not look like one that never started, and a refused image is told.
-  // A file that cannot be read is passed over, as a cancelled file dialog is.
-  if (result.status() == StepStatus::kFailed ||
-      (result.status() == StepStatus::kRejected && m_selection.Image().Readable())) {
+  if (result.status() == StepStatus::kFailed || m_selection.TellsRefusal(result)) {
     m_events.OnUpdateFailed(outcome);
   }
   // Every end of the sequence settles, the rejected image's too.

@@ -33,6 +33,11 @@ class CImageSelection {
   // The check of the chosen image's snapshot; payloadTotal 0 and a reason
   // naming the image when rejected.
   ImageScan ScanImage() const;
+  // Whether a refusal is told to the person: an image read and refused is.
+  // A file that cannot be read is passed over, as a cancelled file dialog is.
+  bool TellsRefusal(const StepResult& result) const {
+    return result.status() == StepStatus::kRejected && m_image.Readable();
+  }
   // "PATH is not a valid image: PROBLEM".
   std::string ImageRejection(const std::string& problem) const;
 

@@ -204,8 +204,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
         if (!selected.ok()) {
           EndAs(OutcomeFor(selected.status()), selected.reason());
           StopUpdate();
-          // A file that cannot be read is passed over, as a cancelled file dialog is.
-          if (selected.status() == StepStatus::kRejected && m_selection.Image().Readable()) ReportFailure();
+          if (m_selection.TellsRefusal(selected)) ReportFailure();
           break;
         }
         m_hid.SetReadTimeout(10);

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "base/text_mark.h"
 #include "update/firmware_image.h"
 #include "update/update_attempt.h"
 #include "update/update_events.h"
@@ -22,10 +21,6 @@ class CHid;
 class CDiag;
 class ISystem;
 class CImageSelection;
-
-// Why a controller that answered the start request takes no packets.
-inline constexpr const char* kNeedBootModeReason =
-    N_("the controller must be put in boot mode first (hold the pair button while plugging it in)");
 
 // The transfer's progress; the values are the protocol's own.
 enum class TransferState : int {
