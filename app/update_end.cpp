@@ -5,6 +5,7 @@
 #include "base/strformat.h"
 #include "res/text_table.h"
 #include "texts/interface_texts.h"
+#include "texts/reason_texts.h"
 
 namespace tarvik {
 
@@ -67,7 +68,8 @@ void CUpdateDlg::OnNotice(UpdateNotice notice) {
     case UpdateNotice::kNeedBootMode: {
       const std::string text = StrFormat("%s\n", LoadText(kTextNeedBootMode).c_str());
       m_diag.Trace("%s", text.c_str());
-      MessageBox(text + "\n" + AsSentence(Tr(kNeedBootModeReason)), LoadText(kTextTitle), MsgBoxButtons::kOk);
+      MessageBox(text + "\n" + AsSentence(ReasonText(Reason(ReasonCode::kNeedBootMode))), LoadText(kTextTitle),
+                 MsgBoxButtons::kOk);
       break;
     }
     case UpdateNotice::kNoFirmware:

@@ -6,6 +6,7 @@
 #include "base/strformat.h"
 #include "base/text_mark.h"
 #include "texts/interface_texts.h"
+#include "texts/reason_texts.h"
 
 namespace tarvik {
 
@@ -78,8 +79,8 @@ std::string FormatVersionQuestion(const std::string& fwText, const std::string& 
   }
   const UpdatePlan& plan = change.plan;
   if (plan.Writes() && plan.versionKnown) {
-    if (plan.guard.order < 0) text += AsSentence(TrText(plan.guard.older)) + "\n";
-    if (plan.guard.order == 0) text += AsSentence(TrText(plan.guard.same)) + "\n";
+    if (plan.guard.order < 0) text += AsSentence(ReasonText(plan.guard.older)) + "\n";
+    if (plan.guard.order == 0) text += AsSentence(ReasonText(plan.guard.same)) + "\n";
   }
   return text;
 }
@@ -99,7 +100,7 @@ const char* FailureNextStep(const UpdateOutcome& failure) {
 
 std::string FormatFailureText(const std::string& failureText, const UpdateOutcome& failure) {
   std::string text = StrFormat("%s\n", failureText.c_str());
-  if (!failure.reason.empty()) text += "\n" + AsSentence(TrText(failure.reason)) + "\n";
+  if (!failure.reason.Empty()) text += "\n" + AsSentence(ReasonText(failure.reason)) + "\n";
   return text + "\n" + Tr(FailureNextStep(failure));
 }
 

@@ -8,6 +8,7 @@
 #include "base/strformat.h"
 #include "cli/cli_platform.h"
 #include "texts/interface_texts.h"
+#include "texts/reason_texts.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {
@@ -21,12 +22,52 @@ void PrintJsonLine(const json& document) {
   std::fflush(stdout);
 }
 
-int Conclude(const GlobalOptions& options, json document, int status, const std::string& english) {
-  const std::string reason = TrText(english);
+namespace {
+
+// The code of a reason the command line words itself, by how the command ends.
+const char* StatusCode(int status) {
+  switch (status) {
+    case kExitUsage:
+      return kCodeUsage;
+    case kExitNoController:
+      return ReasonCodeName(ReasonCode::kNoController);
+    case kExitCancelled:
+      return ReasonCodeName(ReasonCode::kNotConfirmed);
+    case kExitInterrupted:
+      return ReasonCodeName(ReasonCode::kInterrupted);
+    default:
+      return kCodeNotAllUpgraded;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> AllDocumentCodes() {
+  std::vector<std::string> codes;
+  for (const ReasonCode code : AllReasonCodes()) codes.emplace_back(ReasonCodeName(code));
+  for (const char* own : {kCodeUsage, kCodeNeedsYes, kCodeHistoryUnreadable, kCodeNotAllUpgraded}) {
+    codes.emplace_back(own);
+  }
+  return codes;
+}
+
+std::string CliReasonText(const Reason& reason) {
+  if (reason.code == ReasonCode::kNoController) return Tr(kNoControllerFound);
+  return ReasonText(reason);
+}
+
+int Conclude(const GlobalOptions& options, json document, int status, const Reason& reason) {
+  return Conclude(options, std::move(document), status, CliReasonText(reason), ReasonCodeName(reason.code));
+}
+
+int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason, const char* code) {
   // Where a replay left the recording comes before what the run made of it.
   if (options.replay != nullptr && status != kExitOk) options.replay->TellDivergence();
   if (options.json) {
-    if (!reason.empty() && !document.contains("reason")) document["reason"] = reason;
+    if (!reason.empty() && !document.contains("reason")) {
+      document["reason"] = reason;
+      document["code"] = code != nullptr ? code : StatusCode(status);
+    }
     document["exitStatus"] = status;
     // A station's documents are JSON lines, its first and last included.
     if (document.is_object() && document.value("mode", "") == "watch") {
@@ -49,7 +90,7 @@ std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& o
 }
 
 int ConcludeBeforeAnyReport(CliPlatform& platform, const GlobalOptions& options, json& document,
-                            OutcomeResult result, int status, const std::string& reason) {
+                            OutcomeResult result, int status, const Reason& reason) {
   UpdateOutcome stopped;
   stopped.result = result;
   stopped.reason = reason;
@@ -57,6 +98,17 @@ int ConcludeBeforeAnyReport(CliPlatform& platform, const GlobalOptions& options,
   platform.FinishTranscript();
   document["result"] = OutcomeName(result);
   return Conclude(options, document, status, reason);
+}
+
+int ConcludeNeedsYes(CliPlatform& platform, const GlobalOptions& options, json& document) {
+  // The transcript tells it as a change nobody confirmed.
+  UpdateOutcome stopped;
+  stopped.result = OutcomeResult::kCancelled;
+  stopped.reason = Reason(ReasonCode::kNotConfirmed);
+  platform.RecordOutcome(stopped);
+  platform.FinishTranscript();
+  document["result"] = OutcomeName(OutcomeResult::kCancelled);
+  return Conclude(options, document, kExitCancelled, Tr(kNeedsYes), kCodeNeedsYes);
 }
 
 int ExitFor(OutcomeResult result) {
@@ -180,6 +232,19 @@ void PrintProbe(const ControllerReport& probe) {
   std::printf(Tr("Title: %s\n"), probe.title.c_str());
 }
 
+std::string FlashReasonText(const FlashResult& r) {
+  const std::string text = CliReasonText(r.reason);
+  if (r.result == "skipped") return StrFormat(Tr("already %s"), r.from.c_str());
+  if (r.result != "refused") return text;
+  if (r.reason.code == ReasonCode::kOlderThanController) {
+    return StrFormat(Tr("%s; add --allow-older to write it anyway"), text.c_str());
+  }
+  if (r.reason.code == ReasonCode::kSameVersion) {
+    return StrFormat(Tr("%s; add --allow-reinstall to write it again"), text.c_str());
+  }
+  return text;
+}
+
 std::string ControllerNamed(const FlashResult& r) {
   if (r.product.empty()) return Tr("the controller");
   if (!r.uid.empty() && !r.location.empty()) {
@@ -206,7 +271,10 @@ json ResultJson(int index, const std::string& path, const FlashResult& r) {
   controller["path"] = r.path.empty() ? path : r.path;
   json result = {{"controller", controller}, {"result", r.result}};
   if (!r.action.empty()) result["action"] = r.action;
-  if (!r.reason.empty()) result["reason"] = TrText(r.reason);
+  if (!r.reason.Empty()) {
+    result["reason"] = FlashReasonText(r);
+    result["code"] = ReasonCodeName(r.reason.code);
+  }
   result["from"] = r.fromWord ? VersionJson(*r.fromWord) : json(nullptr);
   result["to"] = r.toWord ? VersionJson(*r.toWord) : json(nullptr);
   result["bytesSent"] = r.outcome ? r.outcome->bytesSent : 0;
@@ -229,7 +297,7 @@ std::string ResultLine(int index, const std::string& path, const FlashResult& r,
     if (!line.empty() && line.back() == '\n') line.pop_back();
     return line;
   }
-  return StrFormat("%d %s: %s: %s", index, label.c_str(), ResultWord(r.result), TrText(r.reason).c_str());
+  return StrFormat("%d %s: %s: %s", index, label.c_str(), ResultWord(r.result), FlashReasonText(r).c_str());
 }
 
 void PrintResultLine(int index, const std::string& path, const FlashResult& r, bool verbose) {

@@ -22,11 +22,24 @@ class CliPlatform;
 void PrintJson(const json& document);
 // One document on one line, as a JSON-lines stream has it.
 void PrintJsonLine(const json& document);
+// The codes of the command line's own reasons, beside the engine's
+// (ReasonCodeName). Scripts read them in "code"; they never change.
+inline constexpr const char* kCodeUsage = "usage_error";
+inline constexpr const char* kCodeNeedsYes = "needs_confirmation";
+inline constexpr const char* kCodeHistoryUnreadable = "history_unreadable";
+inline constexpr const char* kCodeNotAllUpgraded = "not_all_upgraded";
+// Every code a document may carry: the engine's and the command line's.
+std::vector<std::string> AllDocumentCodes();
+
 // Ends a command: the JSON document (with --json), the failure line on
-// standard error, the exit status.
-// `reason` may be English made with N_ (the engine's, a flash result's): it
-// is translated here, for the JSON and the error line alike.
-int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason);
+// standard error, the exit status. `reason` is in the interface language,
+// and `code` names it for scripts; without a code one follows from the status.
+int Conclude(const GlobalOptions& options, json document, int status, const std::string& reason,
+             const char* code = nullptr);
+// The same for a reason of the engine: worded here, its code its own.
+int Conclude(const GlobalOptions& options, json document, int status, const Reason& reason);
+// The reason as the command line words it: a controller not found says what to try.
+std::string CliReasonText(const Reason& reason);
 // Builds `platform` from the options. When that cannot be done the command
 // ends: the status returned is the concluded one, and `document`'s result is
 // "error" for a usage error, else `otherwise`.
@@ -35,7 +48,9 @@ std::optional<int> SetUpOrConclude(CliPlatform& platform, const GlobalOptions& o
 // Ends a flash that stopped before any report: the transcript, if asked for,
 // gets the outcome and closes, then the command is concluded.
 int ConcludeBeforeAnyReport(CliPlatform& platform, const GlobalOptions& options, json& document,
-                            OutcomeResult result, int status, const std::string& reason);
+                            OutcomeResult result, int status, const Reason& reason);
+// Ends a flash that needs a confirmation nobody can give, before any report.
+int ConcludeNeedsYes(CliPlatform& platform, const GlobalOptions& options, json& document);
 int ExitFor(OutcomeResult result);
 
 // What an interrupted update leaves behind, and how to go on.
@@ -60,9 +75,8 @@ void PrintProbe(const ControllerReport& probe);
 struct FlashResult {
   int status = kExitOk;
   std::string result;  // an outcome's name, or "no controller", "refused", "failed", "interrupted"
-  std::string reason;
+  Reason reason;
   std::optional<UpdateOutcome> outcome;
-  std::string controller;  // "controller 5a3c:7e23"
   std::string from;        // the controller's version, when known
   std::string to;          // the image's version
   std::optional<uint32_t> fromWord;  // the same as version words
@@ -79,6 +93,10 @@ struct FlashResult {
   // How a boot-mode update waited ("parts", "ack"); empty when none ran.
   std::string pace;
 };
+
+// Why a flash ended as it did, in the interface language: the guard's
+// refusal with the option that overrides it, a skip as "already 1.31".
+std::string FlashReasonText(const FlashResult& r);
 
 // "controller 5a3c:7e23 (uid 0123..., at usb-0:1.2)": the controller of a
 // single flash, as its result line names it.

@@ -80,10 +80,9 @@ int FlashCommand::Run(const GlobalOptions& global) {
     document["result"] = "error";
     return Conclude(global, document, kExitUsage, Tr("--count goes with --watch"));
   }
-  // Refused before any report: the transcript, if asked for, holds only the
-  // outcome, its reason in English (Conclude translates it for the user).
+  // Refused before any report: the transcript, if asked for, holds only the outcome.
   const ImageCheck image = CheckImage(options.path, options.sha256);
-  if (!image.reason.empty()) {
+  if (!image.reason.Empty()) {
     history.Record(image, nullptr);
     CliPlatform platform;
     std::string error;
@@ -134,7 +133,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   }
   // The confirmation is asked for only once there is a controller to confirm it for.
   if (nobodyToAsk && !controllers.empty()) {
-    return ConcludeBeforeAnyReport(platform, global, document, OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
+    return ConcludeNeedsYes(platform, global, document);
   }
   const int index = BusIndexOf(controllers, target.path);
 
@@ -147,7 +146,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   document["result"] = r.result;
   // A controller that was found has a result of its own.
   if (!r.path.empty()) AddResults(document, json::array({ResultJson(index, r.path, r)}), TallyOf(r));
-  if (!r.outcome) return Conclude(global, document, r.status, r.reason);
+  if (!r.outcome) return Conclude(global, document, r.status, FlashReasonText(r), ReasonCodeName(r.reason.code));
   if (r.status == kExitOk) {
     if (!global.quiet && !global.json) {
       // Which controller, where two alike could be meant.

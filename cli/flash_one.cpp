@@ -19,11 +19,11 @@ ImageCheck CheckImage(const std::string& path, const std::string& published) {
   if (check.image.Readable()) check.sha256 = Sha256Hex(check.image.Bytes().data(), check.image.Bytes().size());
   if (!check.image.Readable()) {
     check.reason = scan.reason;
-  } else if (const std::string mismatch = DigestMismatch(check.sha256, published); !mismatch.empty()) {
-    check.reason = ImageRejection(path, mismatch);
+  } else if (Reason mismatch = DigestMismatch(check.sha256, published); !mismatch.Empty()) {
+    check.reason = mismatch.Path(path);
   } else if (!check.image.Accepted()) {
     // Refused by both protocols: the whole file's check says why.
-    check.reason = ImageRejection(path, scan.reason);
+    check.reason = scan.reason;
   }
   check.payloadTotal = check.image.PayloadTotal();
   return check;
@@ -39,24 +39,27 @@ bool StopsAtGuard(const VersionGuard& guard, const FlashOptions& options, bool a
   if (guard.order == 0 && batch && !options.allowReinstall) {
     r.status = kExitOk;
     r.result = "skipped";
-    r.reason = StrFormat(N_("already %s"), r.from.c_str());
+    r.reason = guard.same;
     return true;
   }
   if (guard.order < 0 && assumeYes && !options.allowOlder) {
     r.status = kExitCancelled;
     r.result = "refused";
-    r.reason = StrFormat(N_("%s; add --allow-older to write it anyway"), guard.older.c_str());
+    r.reason = guard.older;
     return true;
   }
   if (guard.order == 0 && assumeYes && !options.allowReinstall) {
     r.status = kExitCancelled;
     r.result = "refused";
-    r.reason = StrFormat(N_("%s; add --allow-reinstall to write it again"), guard.same.c_str());
+    r.reason = guard.same;
     return true;
   }
   if (guard.order < 0) user.SetVersionNote(Tr("the image is older than the controller's firmware"));
   if (guard.order == 0) user.SetVersionNote(Tr("the image is the same as the controller's firmware"));
-  user.SetPromptDetail(TrText(guard.atDetail));
+  if (guard.writesAt) {
+    user.SetPromptDetail(StrFormat(Tr("ATmcu %s and current is %s"), FormatVersionShort(guard.imageAt).c_str(),
+                                   FormatVersionShort(guard.currentAt).c_str()));
+  }
   return false;
 }
 
@@ -74,10 +77,9 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   };
   if (!probe.present) {
     r.status = kExitNoController;
-    r.reason = kNoControllerFound;
+    r.reason = Reason(ReasonCode::kNoController);
     return ended("no controller");
   }
-  r.controller = probe.Name();
   r.product = StrFormat("%04x:%04x", probe.vendorId, probe.productId);
   r.uid = probe.Uid();
   r.location = probe.location;
@@ -99,7 +101,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   }
   if (plan.refusal == PlanRefusal::kImageRejected) {
     r.status = kExitImage;
-    r.reason = ImageRejection(image.image.Path(), plan.reason);
+    r.reason = plan.reason;
     return ended("rejected");
   }
   if (plan.versionKnown) {
@@ -108,7 +110,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   }
   if (stops.StopRequested()) {
     r.status = kExitInterrupted;
-    r.reason = N_("interrupted before the update began");
+    r.reason = BeforeStart();
     return ended("interrupted");
   }
   BootPace pace = BootPace::kParts;
@@ -117,7 +119,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   if (r.outcome->protocol == UpdateProtocol::kBoot) r.pace = PaceName(r.outcome->pace);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;
-    if (r.outcome->reason.empty() || !r.outcome->controllerTouched) r.outcome->reason = N_("the update was interrupted");
+    if (r.outcome->reason.Empty() || !r.outcome->controllerTouched) r.outcome->reason = Reason(ReasonCode::kInterrupted);
   }
   r.status = ExitFor(r.outcome->result);
   r.result = OutcomeName(r.outcome->result);

@@ -32,7 +32,7 @@ struct FlashOptions {
 // The image as flash sees it before talking to any controller: read and
 // checked as the update will check it.
 struct ImageCheck {
-  std::string reason;  // empty: usable
+  Reason reason;  // empty: usable
   uint32_t version = 0;
   uint32_t payloadTotal = 0;
   std::string sha256;  // of the whole file, lower-case hex; empty when unreadable

@@ -80,11 +80,11 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
   if (controllers.empty()) {
     platform.FinishTranscript();
     document["result"] = "no controller";
-    return Conclude(global, document, kExitNoController, Tr(kNoControllerFound));
+    return Conclude(global, document, kExitNoController, Reason(ReasonCode::kNoController));
   }
   // Nobody can answer the confirmation: say what a script needs instead of waiting for it.
   if (!options.assumeYes && !StandardInputIsTerminal()) {
-    return ConcludeBeforeAnyReport(platform, global, document, OutcomeResult::kCancelled, kExitCancelled, kNeedsYes);
+    return ConcludeNeedsYes(platform, global, document);
   }
   if (!options.assumeYes &&
       !ConfirmBatch(batchAnswer, StrFormat(TrN("Write version %s (%u bytes) to the %zu controller?",
@@ -93,7 +93,7 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
                                            controllers.size()))) {
     platform.FinishTranscript();
     document["result"] = "cancelled";
-    return Conclude(global, document, kExitCancelled, Tr("the update was not confirmed"));
+    return Conclude(global, document, kExitCancelled, Reason(ReasonCode::kNotConfirmed));
   }
   const std::unique_ptr<ProgressBoard> board = MakeFleetProgressBoard(global.quiet);
   std::vector<FlashResult> results(controllers.size());
@@ -134,7 +134,8 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
                                                          : "done";
   document["results"] = std::move(list);
   document["summary"] = tally.Json();
-  return Conclude(global, document, status, global.json && !allDone ? tally.Text() : "");
+  return Conclude(global, document, status, global.json && !allDone ? tally.Text() : "",
+                  status == kExitInterrupted ? ReasonCodeName(ReasonCode::kInterrupted) : kCodeNotAllUpgraded);
 }
 
 int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
@@ -333,7 +334,8 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
   if (!global.json && !(global.quiet && status == kExitOk)) std::printf("%s\n", tally.Text().c_str());
   document["result"] = status == kExitOk ? "done" : status == kExitInterrupted ? "interrupted" : "failed";
   document["summary"] = tally.Json();
-  return Conclude(global, document, status, global.json && status != kExitOk ? tally.Text() : "");
+  return Conclude(global, document, status, global.json && status != kExitOk ? tally.Text() : "",
+                  status == kExitInterrupted ? ReasonCodeName(ReasonCode::kInterrupted) : kCodeNotAllUpgraded);
 }
 
 }  // namespace tarvik

@@ -11,6 +11,8 @@
 #include "cli/cli_output.h"
 #include "texts/interface_texts.h"
 #include "cli/flash_one.h"
+#include "cli/reason_json.h"
+#include "texts/reason_texts.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {
@@ -35,6 +37,15 @@ void SetKnown(json& object, const char* key, const std::string& value) {
   if (!value.empty()) object[key] = value;
 }
 
+// The reason's code and facts, by which it is shown in the reader's
+// language, and its English sentence for a person reading the file.
+void SetReason(json& entry, const Reason& reason) {
+  if (reason.Empty()) return;
+  entry["reason"] = EnglishReasonText(reason);
+  entry["code"] = ReasonCodeName(reason.code);
+  if (json facts = ReasonFactsJson(reason); !facts.empty()) entry["facts"] = std::move(facts);
+}
+
 json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
   json entry = {{"time", UtcNow()}};
   if (r != nullptr && !r->product.empty()) {
@@ -53,13 +64,13 @@ json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
     if (r->toWord) entry["to"] = VersionJson(*r->toWord);
     SetKnown(entry, "action", r->action);
     entry["result"] = r->result;
-    SetKnown(entry, "reason", r->reason);
+    SetReason(entry, r->reason);
     if (r->outcome) entry["seconds"] = r->outcome->seconds;
     SetKnown(entry, "pace", r->pace);
   } else {
     if (image.image.Accepted()) entry["to"] = VersionJson(image.version);
     entry["result"] = "rejected";
-    SetKnown(entry, "reason", image.reason);
+    SetReason(entry, image.reason);
   }
   if (simulated) entry["simulated"] = true;
   return entry;
@@ -129,7 +140,7 @@ void HistoryJournal::Record(const ImageCheck& image, const FlashResult* r) {
   if (AppendWhole(file, line, problem) || m_warned) return;
   m_warned = true;
   std::fprintf(stderr, Tr("tarvik-update-cli: warning: the history could not be written to %s: %s\n"), m_file.c_str(),
-               TrText(problem).c_str());
+               Tr(problem.c_str()));
 }
 
 HistoryRead ReadHistory(const std::string& file) {
@@ -194,10 +205,12 @@ std::string HistoryLine(const json& entry) {
   const std::string to = Text(entry.value("to", json::object()), "text");
   std::string line = Text(entry, "time") + "  " + who + "  " + Text(image, "name") + "  " +
                      (from.empty() ? "?" : from) + " -> " + (to.empty() ? "?" : to) + "  " + ResultWord(Text(entry, "result"));
-  // The journal keeps the English reason: shown in the interface language.
-  if (const std::string reason = Text(entry, "reason"); !reason.empty()) {
-    line = StrFormat(Tr("%s (%s)"), line.c_str(), TrText(reason).c_str());
-  }
+  // A reason with its code is worded anew in the reader's language. A line
+  // written before codes were kept shows its English sentence as it is.
+  const Reason reason = ReasonFromJson(Text(entry, "code"), entry.value("facts", json::object()));
+  const std::string stored = Text(entry, "reason");
+  const std::string text = !reason.Empty() ? CliReasonText(reason) : stored.empty() ? std::string() : Tr(stored.c_str());
+  if (!text.empty()) line = StrFormat(Tr("%s (%s)"), line.c_str(), text.c_str());
   return line;
 }
 

@@ -35,12 +35,13 @@ int HistoryCommand::Run(const GlobalOptions& options) {
   if (file.empty()) {
     document["result"] = "error";
     return Conclude(options, document, kExitFailed,
-                    StrFormat(Tr("there is no journal: neither a state directory nor %s"), kHistoryVariable));
+                    StrFormat(Tr("there is no journal: neither a state directory nor %s"), kHistoryVariable),
+                    kCodeHistoryUnreadable);
   }
   const HistoryRead read = ReadHistory(file);
   if (!read.problem.empty()) {
     document["result"] = "error";
-    return Conclude(options, document, kExitFailed, read.problem);
+    return Conclude(options, document, kExitFailed, read.problem, kCodeHistoryUnreadable);
   }
   // A damaged line is passed over, and kept: the journal is never rewritten.
   for (const size_t line : read.damagedLines) {

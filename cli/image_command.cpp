@@ -6,6 +6,7 @@
 #include "base/strformat.h"
 #include "cli/cli_output.h"
 #include "texts/interface_texts.h"
+#include "texts/reason_texts.h"
 #include "cli/commands.h"
 #include "cli/flash_one.h"
 #include "update/firmware_version.h"
@@ -37,6 +38,16 @@ class ImageCommand final : public CliCommand {
   std::string m_path;
 };
 
+namespace {
+
+// A protocol's refusal without the image's name: the command shows it once, above.
+Reason ProblemOnly(Reason reason) {
+  if (IsImageContentCode(reason.code)) reason.path.clear();
+  return reason;
+}
+
+}  // namespace
+
 int ImageCommand::Run(const GlobalOptions& options) {
   const ImageCheck check = CheckImage(m_path);
   const FirmwareImage& image = check.image;
@@ -44,7 +55,6 @@ int ImageCommand::Run(const GlobalOptions& options) {
   const std::vector<ImageRecord>& records = image.Records();
   const size_t listed = std::min(records.size(), kListedRecords);
   const bool opened = image.Readable();
-  const std::string& reason = check.reason;
   // What each protocol writes of an accepted image: the record numbers, or why it cannot.
   struct ProtocolUse {
     const char* key;
@@ -79,9 +89,9 @@ int ImageCommand::Run(const GlobalOptions& options) {
     if (accepted) {
       json writes = json::object();
       for (const ProtocolUse& use : kProtocols) {
-        const std::string problem = image.CheckFor(use.protocol);
+        const Reason problem = ProblemOnly(image.CheckFor(use.protocol));
         json entry = json::object();
-        if (problem.empty()) {
+        if (problem.Empty()) {
           json numbers = json::array();
           for (const size_t i : RecordsWrittenBy(use.protocol, records)) numbers.push_back(i + 1);
           entry["records"] = numbers;
@@ -91,7 +101,8 @@ int ImageCommand::Run(const GlobalOptions& options) {
             entry["trailingSent"] = take.trailingSent;
           }
         } else {
-          entry["refused"] = problem;
+          entry["refused"] = ReasonText(problem);
+          entry["code"] = ReasonCodeName(problem.code);
         }
         writes[use.key] = entry;
       }
@@ -130,25 +141,26 @@ int ImageCommand::Run(const GlobalOptions& options) {
     std::printf(Tr("Payload total: %u bytes\n"), image.PayloadTotal());
     if (accepted) {
       for (const ProtocolUse& use : kProtocols) {
-        const std::string problem = image.CheckFor(use.protocol);
+        const Reason problem = ProblemOnly(image.CheckFor(use.protocol));
         const std::vector<size_t> written = RecordsWrittenBy(use.protocol, records);
         std::string numbers;
         for (size_t n = 0; n < written.size(); ++n) numbers += (n == 0 ? "" : ", ") + std::to_string(written[n] + 1);
         std::string what;
-        if (problem.empty()) {
+        if (problem.Empty()) {
           what = StrFormat(TrN("writes record %s", "writes records %s", written.size()), numbers.c_str());
         } else if (trailingOnly && use.protocol == UpdateProtocol::kBoot) {
           what = StrFormat(Tr("refuses it: the %llu bytes after record 1 are not records that fill the file (%s)"),
-                           static_cast<unsigned long long>(packet.trailingBytes), TrText(problem).c_str());
+                           static_cast<unsigned long long>(packet.trailingBytes), ReasonText(problem).c_str());
         } else {
-          what = StrFormat(Tr("refuses it: %s"), TrText(problem).c_str());
+          what = StrFormat(Tr("refuses it: %s"), ReasonText(problem).c_str());
         }
         std::printf("  %s: %s\n", Tr(use.name), what.c_str());
       }
     }
     std::printf("%s\n", accepted ? Tr("Accepted") : Tr("Rejected"));
   }
-  return Conclude(options, document, accepted ? kExitOk : kExitImage, reason);
+  if (accepted) return Conclude(options, document, kExitOk, "");
+  return Conclude(options, document, kExitImage, check.reason);
 }
 
 }  // namespace

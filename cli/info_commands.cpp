@@ -69,7 +69,8 @@ int InfoCommand::Run(const GlobalOptions& options) {
     document["result"] = allQueried ? "ok" : "failed";
     document["controllers"] = list;
     return Conclude(options, document, allQueried ? kExitOk : kExitFailed,
-                    allQueried ? "" : Tr("a controller did not tell its version"));
+                    allQueried ? "" : Tr("a controller did not tell its version"),
+                    ReasonCodeName(ReasonCode::kVersionUntold));
   }
   const ControllerReport report = ProbeController(platform, target);
   platform.FinishTranscript();
@@ -83,6 +84,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
     status = kExitFailed;
     reason = Tr("the controller did not tell its version");
   }
+  const char* code = status == kExitFailed ? ReasonCodeName(ReasonCode::kVersionUntold) : nullptr;
   if (options.json) {
     document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
     document["controllers"] = json::array();
@@ -90,7 +92,7 @@ int InfoCommand::Run(const GlobalOptions& options) {
   } else if (report.present) {
     PrintProbe(report);
   }
-  return Conclude(options, document, status, reason);
+  return Conclude(options, document, status, reason, code);
 }
 
 int ListCommand::Run(const GlobalOptions& options) {
@@ -126,8 +128,10 @@ int ListCommand::Run(const GlobalOptions& options) {
     const bool blocks = report.BootMode() && report.queried;
     list.push_back(entry);
     if (options.json) continue;
+    const std::string version = report.VersionText();
+    const char* shown = version == "unknown" ? Tr("unknown") : version == "none" ? Tr("none") : version.c_str();
     std::printf(Tr("%zu  %s  %04x:%04x  report mode %d  firmware %s"), i + 1, c.path.c_str(), c.vendorId, c.productId,
-                c.reportMode, TrText(report.VersionText()).c_str());
+                c.reportMode, shown);
     if (!c.location.empty()) std::printf(Tr("  at %s"), c.location.c_str());
     if (!c.serial.empty()) std::printf(Tr("  serial %s"), c.serial.c_str());
     if (blocks) {

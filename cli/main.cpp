@@ -6,12 +6,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "base/strformat.h"
 #include "texts/interface_texts.h"
+#include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/native_platform.h"
@@ -19,16 +21,42 @@
 
 namespace {
 
-// CLI11's own messages for the mistakes a command line makes most, as the
-// catalogue knows them: TrText recognises them by these formats.
-[[maybe_unused]] constexpr const char* kParserMessages[] = {
-    N_("A subcommand is required"),
-    N_("%s is required"),
-    N_("The following argument was not expected: %s"),
-    N_("The following arguments were not expected: %s"),
-    N_("Could not convert: %s = %s"),
-    N_("%s: %d required %s missing"),
-};
+// CLI11's own sentences for the mistakes a command line makes most, in the
+// interface language. Each is told by the words CLI11 puts around its pieces.
+// Others stay as CLI11 words them.
+std::string ParserMessage(const std::string& english) {
+  using tarvik::StrFormat;
+  using tarvik::Tr;
+  const auto startsWith = [&english](std::string_view start) { return english.rfind(start, 0) == 0; };
+  const auto endsWith = [&english](std::string_view end) {
+    return english.size() >= end.size() && english.compare(english.size() - end.size(), end.size(), end) == 0;
+  };
+  if (english == "A subcommand is required") return Tr("A subcommand is required");
+  for (const char* format : {N_("The following argument was not expected: %s"),
+                             N_("The following arguments were not expected: %s"), N_("Could not convert: %s = %s")}) {
+    const std::string_view start = std::string_view(format).substr(0, std::string_view(format).find('%'));
+    if (!startsWith(start)) continue;
+    const std::string rest = english.substr(start.size());
+    if (std::string_view(format).find("%s = %s") == std::string_view::npos) {
+      return StrFormat(Tr(format), rest.c_str());
+    }
+    const size_t equals = rest.find(" = ");
+    if (equals == std::string::npos) break;
+    return StrFormat(Tr(format), rest.substr(0, equals).c_str(), rest.substr(equals + 3).c_str());
+  }
+  if (endsWith(" is required")) {
+    return StrFormat(Tr("%s is required"), english.substr(0, english.size() - 12).c_str());
+  }
+  // "PATH: 1 required TEXT missing".
+  if (const size_t colon = english.find(": "); colon != std::string::npos && endsWith(" missing")) {
+    int count = 0;
+    char kind[64] = {};
+    if (std::sscanf(english.c_str() + colon + 2, "%d required %63s missing", &count, kind) == 2) {
+      return StrFormat(Tr("%s: %d required %s missing"), english.substr(0, colon).c_str(), count, kind);
+    }
+  }
+  return english;
+}
 
 // The edit distance of two words: how far a mistyped command is from a real one.
 size_t Distance(const std::string& a, const std::string& b) {
@@ -64,11 +92,12 @@ int UsageError(bool json, const std::string& command, const std::string& message
   if (json) {
     nlohmann::ordered_json document = {{"command", command.empty() ? nullptr : nlohmann::ordered_json(command)},
                                        {"result", "error"},
-                                       {"reason", tarvik::TrText(message)},
+                                       {"reason", message},
+                                       {"code", tarvik::kCodeUsage},
                                        {"exitStatus", tarvik::kExitUsage}};
     std::puts(document.dump(2).c_str());
   }
-  std::fprintf(stderr, "tarvik-update-cli: %s\n", tarvik::TrText(message).c_str());
+  std::fprintf(stderr, "tarvik-update-cli: %s\n", message.c_str());
   return tarvik::kExitUsage;
 }
 
@@ -158,8 +187,7 @@ int main(int argc, char** argv) {
                         StrFormat(Tr("\"%s\" is not a command; the nearest is \"%s\" (see --help)"), word.c_str(),
                                   nearest.c_str()));
     }
-    // CLI11's sentence, translated where the catalogue knows its shape (kParserMessages).
-    return UsageError(wantsJson, command, StrFormat(Tr("%s (see --help)"), TrText(e.what()).c_str()));
+    return UsageError(wantsJson, command, StrFormat(Tr("%s (see --help)"), ParserMessage(e.what()).c_str()));
   }
   if (options.verbose && options.quiet) return UsageError(options.json, command, Tr("--verbose and --quiet exclude each other"));
   for (const auto& c : commands) {

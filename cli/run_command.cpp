@@ -55,6 +55,7 @@ int RunCommand::Run(const GlobalOptions& options) {
   }
   int status = kExitOk;
   std::string reason;
+  const char* reasonCode = nullptr;
   bool upgraded = false;
   std::optional<UpdateOutcome> outcome;
   std::string title;
@@ -63,6 +64,7 @@ int RunCommand::Run(const GlobalOptions& options) {
       if (!window.IsItemEnabled(IDC_USB_UPDATE)) {
         status = kExitFailed;
         reason = Tr("the update button is disabled (no supported controller is ready): press refused");
+        reasonCode = ReasonCodeName(ReasonCode::kNoController);
         upgraded = false;
         break;
       }
@@ -72,9 +74,9 @@ int RunCommand::Run(const GlobalOptions& options) {
       upgraded = window.IsItemVisible(IDC_STATIC_NOTICE);
       outcome = dlg.LastOutcome();
       status = upgraded ? kExitOk : kExitFailed;
-      reason = upgraded ? "" : outcome && !outcome->reason.empty()
-                                   ? outcome->reason
-                                   : Tr("the update did not end with \"Firmware upgraded!\"");
+      const bool told = outcome && !outcome->reason.Empty();
+      reason = upgraded ? "" : told ? CliReasonText(outcome->reason) : Tr("the update did not end with \"Firmware upgraded!\"");
+      reasonCode = told ? ReasonCodeName(outcome->reason.code) : kCodeNotAllUpgraded;
       // The controller restarts after its upgrade: the window's arrival
       // handling shows the new version once it is back.
       const uint64_t until = platform.Clock().NowMs() + kRestartGraceMs;
@@ -91,7 +93,7 @@ int RunCommand::Run(const GlobalOptions& options) {
   document["upgraded"] = upgraded;
   document["title"] = title;
   if (Tells(options)) std::printf(Tr("Window title: %s\n"), title.c_str());
-  return Conclude(options, document, status, reason);
+  return Conclude(options, document, status, reason, reasonCode);
 }
 
 }  // namespace

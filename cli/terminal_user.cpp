@@ -96,6 +96,29 @@ void TerminalUser::NameController(const std::string& name) {
   if (m_settings.board != nullptr) m_settings.board->Set(m_settings.boardKey, m_name);
 }
 
+namespace {
+
+// The step of an update as the progress line names it.
+std::string PhaseWord(UpdatePhase phase) {
+  switch (phase) {
+    case UpdatePhase::kErasing:
+      return Tr("erasing");
+    case UpdatePhase::kWriting:
+      return Tr("writing");
+    case UpdatePhase::kStamping:
+      return Tr("stamping the version");
+    case UpdatePhase::kResetting:
+      return Tr("resetting");
+    case UpdatePhase::kSending:
+      return Tr("sending");
+    case UpdatePhase::kFinishing:
+      return Tr("finishing");
+  }
+  return {};
+}
+
+}  // namespace
+
 void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
   if (!m_settings.drawProgress && m_settings.board == nullptr) return;
   const uint64_t total = std::max<uint64_t>(progress.payloadTotal, 1);
@@ -106,7 +129,7 @@ void TerminalUser::OnUpdateStep(const UpdateProgress& progress) {
   m_lastPercent = percent;
   m_lastPhase = progress.phase;
   m_lastRecord = progress.record;
-  std::string step = TrText(PhaseName(progress.phase));
+  std::string step = PhaseWord(progress.phase);
   if (progress.record > 0) step = StrFormat(Tr("%s record %d"), step.c_str(), progress.record);
   if (m_settings.board != nullptr) {
     constexpr int kWidth = 10;

@@ -1,10 +1,9 @@
 # Turns a gettext catalogue (.po) into the C++ table of texts/catalogue.h:
-#   cmake -DPO=po/zh_CN.po -DOUTPUT=catalogue_zh_CN.cpp [-DFORMATS_ONLY=ON] -P cmake/po_to_cpp.cmake
+#   cmake -DPO=po/zh_CN.po -DOUTPUT=catalogue_zh_CN.cpp -P cmake/po_to_cpp.cmake
 # Every translated entry that is not fuzzy becomes one row: msgid,
 # msgid_plural, msgstr (msgstr[0] for plurals: Chinese has one form) and
 # whether it is a c-format. Strings spread over several lines are joined. The
 # .po's escapes (\n \t \" \\) are C's and stay as written in the C++ literals.
-# FORMATS_ONLY: only the formats, without translations (gettext has those).
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT PO OR NOT OUTPUT)
@@ -47,19 +46,14 @@ function(literal out text)
 endfunction()
 
 macro(finish_entry)
-  if(seen_msgid AND NOT msgid STREQUAL "" AND NOT msgstr STREQUAL "" AND NOT fuzzy
-     AND (c_format OR NOT FORMATS_ONLY))
+  if(seen_msgid AND NOT msgid STREQUAL "" AND NOT msgstr STREQUAL "" AND NOT fuzzy)
     literal(id_literal "${msgid}")
     if(has_plural)
       literal(plural_literal "${msgid_plural}")
     else()
       set(plural_literal "nullptr")
     endif()
-    if(FORMATS_ONLY)
-      set(str_literal "nullptr")
-    else()
-      literal(str_literal "${msgstr}")
-    endif()
+    literal(str_literal "${msgstr}")
     if(c_format)
       set(format_literal "true")
     else()

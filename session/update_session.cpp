@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/strformat.h"
-#include "base/text_mark.h"
 #include "device/chid.h"
 #include "device/device_table.h"
 #include "diag/diag.h"
@@ -99,13 +98,19 @@ class UpdateSession::Relay final : public IUpdateEvents, public IUpdatePrompt {
   std::atomic<IUpdateEvents*> m_events;
 };
 
+Reason BeforeStart() {
+  Reason stopped(ReasonCode::kInterrupted);
+  stopped.beforeStart = true;
+  return stopped;
+}
+
 bool ControllerProbe::VersionKnown() const {
   return deviceVersion.Known() && !(deviceVersion.Word() == FirmwareVersion::kNoFirmwareWord && !BootMode());
 }
 
 std::string ControllerProbe::VersionText() const {
-  if (!queried) return N_("unknown");
-  return deviceVersion.Word() == FirmwareVersion::kNoFirmwareWord && !BootMode() ? N_("none") : deviceVersion.Text();
+  if (!queried) return "unknown";
+  return deviceVersion.Word() == FirmwareVersion::kNoFirmwareWord && !BootMode() ? "none" : deviceVersion.Text();
 }
 
 uint32_t ControllerProbe::AtVersion() const {
@@ -123,15 +128,15 @@ ControllerFacts ControllerProbe::Facts() const {
   facts.present = present;
   facts.protocol = Protocol();
   facts.queried = queried;
-  facts.name = Name();
+  facts.product = Product();
   facts.main = deviceVersion;
   facts.at = FirmwareVersion::FromWord(AtVersion());
   return facts;
 }
 
-std::string ControllerProbe::Name() const {
-  if (vendorId == 0 && productId == 0) return N_("the controller");
-  return StrFormat(N_("controller %04x:%04x"), vendorId, productId);
+std::string ControllerProbe::Product() const {
+  if (vendorId == 0 && productId == 0) return {};
+  return StrFormat("%04x:%04x", vendorId, productId);
 }
 
 UpdateSession::UpdateSession(IHidBus& bus, ISystem& system, const std::string& logFileName)
@@ -167,7 +172,7 @@ ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
   IUpdateEvents* const previous = m_relay->SwapEvents(events);
   // The window's start-up, step for step: a report-mode-2 controller gets the
   // mode-2 signal first; a found controller is asked its version.
-  StepResult queried = StepResult::Failed(N_("no supported controller found"));
+  StepResult queried = StepResult::Failed(Reason(ReasonCode::kNoController));
   if (m_hid.SearchDevice()) {
     if (m_hid.Mode() == ReportMode::kPacket) {
       SendModeTwoSignal();
@@ -178,7 +183,7 @@ ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
   if (m_hid.SearchDevice()) queried = QueryDeviceVersion();
   ControllerProbe probe = Current();
   probe.queried = probe.present && queried.ok();
-  probe.reason = probe.present ? queried.reason() : N_("no supported controller found");
+  probe.reason = probe.present ? queried.reason() : Reason(ReasonCode::kNoController);
   m_relay->SwapEvents(previous);
   return probe;
 }
@@ -223,7 +228,7 @@ UpdateOutcome UpdateSession::Update(const UpdateRequest& request) {
   if (!BeginUpdate()) {
     UpdateOutcome outcome;
     outcome.result = OutcomeResult::kFailed;
-    outcome.reason = N_("the controller could not be opened");
+    outcome.reason = Reason(ReasonCode::kOpenFailed);
     outcome.protocol = m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket;
     outcome.controllerVersion = "unknown";
     if (request.progress) request.progress->OnUpdateOutcome(outcome);
@@ -248,7 +253,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
     CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
                            controller.main);
     outcome = m_relay->OwnTime(
-        attempt.Finish(OutcomeResult::kInterrupted, N_("the update was stopped before it began"), 0));
+        attempt.Finish(OutcomeResult::kInterrupted, BeforeStart(), 0));
     m_packet.StopUpdate();
     m_relay->OnMilestone(UpdateMilestone::kSettled);
     m_relay->OnUpdateOutcome(outcome);

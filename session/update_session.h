@@ -45,7 +45,7 @@ struct ControllerProbe {
   ReportMode mode = ReportMode::kNone;
   // The version query answered: the versions below are the controller's.
   bool queried = false;
-  std::string reason;  // why not, when it did not
+  Reason reason;  // why not, when it did not
   FirmwareVersion deviceVersion;  // unknown until told
   boot::InfoBlock main;  // boot mode only
   boot::InfoBlock at;
@@ -60,11 +60,14 @@ struct ControllerProbe {
   uint32_t AtVersion() const;
   // The main microcontroller's 96-bit UID, 24 hex digits; empty outside boot mode.
   std::string Uid() const;
-  // "controller 5a3c:7e23".
-  std::string Name() const;
+  // "5a3c:7e23"; empty when the controller is unknown.
+  std::string Product() const;
   // What an update plan needs of it.
   ControllerFacts Facts() const;
 };
+
+// An update stopped before anything went out.
+Reason BeforeStart();
 
 // What an update of the probed controller with `image` would write.
 inline UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& image) {

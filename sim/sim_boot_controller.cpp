@@ -7,7 +7,7 @@
 #include "base/bytes.h"
 #include "base/parse_number.h"
 #include "base/strformat.h"
-#include "base/text_mark.h"
+#include "texts/interface_texts.h"
 #include "update/boot_protocol.h"
 
 namespace tarvik {
@@ -34,7 +34,7 @@ bool ParseAnswer(const std::string& text, bool& answers) {
 
 std::string BadValue(const std::string& key, const std::string& expected,
                      const std::string& value) {
-  return StrFormat(N_("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
+  return StrFormat(Tr("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
 }
 
 }  // namespace
@@ -48,7 +48,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     uint32_t number = 0;
     if (field == "pid" || (isMain && field == "revision")) {
       if (!ParseUnsigned(value, 0xFFFF, number)) {
-        error = BadValue(key, N_("a number up to 0xFFFF"), value);
+        error = BadValue(key, Tr("a number up to 0xFFFF"), value);
         return false;
       }
       (field == "pid" ? block.pid : block.revision) = static_cast<uint16_t>(number);
@@ -56,7 +56,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     }
     if (field == "version" || field == "veraddr") {
       if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
-        error = BadValue(key, N_("a 32-bit number"), value);
+        error = BadValue(key, Tr("a 32-bit number"), value);
         return false;
       }
       (field == "version" ? block.version : block.verAddr) = number;
@@ -69,7 +69,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     } else if (value == "wrong") {
       answer = SimInfoAnswer::kWrong;
     } else if (value != "ok") {
-      error = BadValue(key, N_("ok, silent or wrong"), value);
+      error = BadValue(key, Tr("ok, silent or wrong"), value);
       return false;
     }
     (key == "info.main" ? config.infoMain : config.infoAt) = answer;
@@ -77,7 +77,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
   } else if (key == "erase" || key == "setversion" || key == "reset") {
     bool answers = true;
     if (!ParseAnswer(value, answers)) {
-      error = BadValue(key, N_("ok or silent"), value);
+      error = BadValue(key, Tr("ok or silent"), value);
       return false;
     }
     (key == "erase" ? config.eraseAnswers : key == "setversion" ? config.setVersionAnswers
@@ -85,7 +85,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
     return true;
   } else if (key == "reset.replug") {
     if (value != "0" && value != "1") {
-      error = BadValue(key, N_("0 or 1"), value);
+      error = BadValue(key, Tr("0 or 1"), value);
       return false;
     }
     config.resetReplug = value == "1";
@@ -93,7 +93,7 @@ bool ApplySimBootSetting(const std::string& key, const std::string& value, SimBo
   } else if (key == "erase.busy" || key == "latency.ms") {
     uint32_t number = 0;
     if (!ParseUnsigned(value, 0xFFFFFFFFu, number)) {
-      error = BadValue(key, N_("a number"), value);
+      error = BadValue(key, Tr("a number"), value);
       return false;
     }
     (key == "erase.busy" ? config.eraseBusy : config.latencyMs) = number;

@@ -6,7 +6,7 @@
 #include "base/bytes.h"
 #include "base/parse_number.h"
 #include "base/strformat.h"
-#include "base/text_mark.h"
+#include "texts/interface_texts.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 
@@ -33,7 +33,7 @@ const std::vector<uint8_t> kJunkFrames[] = {
 
 std::string BadValue(const std::string& key, const std::string& expected,
                      const std::string& value) {
-  return StrFormat(N_("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
+  return StrFormat(Tr("--sim %s= takes %s, got \"%s\""), key.c_str(), expected.c_str(), value.c_str());
 }
 
 std::vector<uint8_t> FirmwareFrame(uint8_t command, const uint8_t* payload, size_t length) {
@@ -53,7 +53,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
     } else if (ParseUnsigned(value, number)) {
       config.version = number;
     } else {
-      error = BadValue(key, N_("a 32-bit number or silent"), value);
+      error = BadValue(key, Tr("a 32-bit number or silent"), value);
       return false;
     }
     return true;
@@ -64,7 +64,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
     const std::string on = isStart ? "answer" : isJunk ? "1" : "replug";
     const std::string off = isStart ? "silent" : isJunk ? "0" : "ignore";
     if (value != on && value != off) {
-      error = BadValue(key, isStart ? N_("answer or silent") : isJunk ? N_("1 or 0") : N_("replug or ignore"), value);
+      error = BadValue(key, isStart ? Tr("answer or silent") : isJunk ? Tr("1 or 0") : Tr("replug or ignore"), value);
       return false;
     }
     if (isStart) {
@@ -78,7 +78,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
   }
   if (key == "fail.at" || key == "silent.after" || key == "latency.ms") {
     if (!ParseUnsigned(value, number)) {
-      error = BadValue(key, N_("a number"), value);
+      error = BadValue(key, Tr("a number"), value);
       return false;
     }
     if (key == "fail.at") {
@@ -92,7 +92,7 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
   }
   if (key == "fail.cmd") {
     if (!ParseUnsigned(value, number) || (number != kCmdFailure1 && number != kCmdFailure2)) {
-      error = BadValue(key, N_("0x15 or 0x18"), value);
+      error = BadValue(key, Tr("0x15 or 0x18"), value);
       return false;
     }
     config.failCommand = static_cast<uint8_t>(number);

@@ -5,7 +5,7 @@
 
 #include "base/parse_number.h"
 #include "base/strformat.h"
-#include "base/text_mark.h"
+#include "texts/interface_texts.h"
 #include "device/device_table.h"
 #include "device/report_framing.h"
 
@@ -40,14 +40,14 @@ std::optional<SimMode> ParseSimMode(const std::string& name) {
 bool ApplySimSetting(const std::string& setting, SimOptions& options, std::string& error) {
   const size_t eq = setting.find('=');
   if (eq == std::string::npos) {
-    error = StrFormat(N_("--sim expects KEY=VALUE, got \"%s\""), setting.c_str());
+    error = StrFormat(Tr("--sim expects KEY=VALUE, got \"%s\""), setting.c_str());
     return false;
   }
   const std::string key = setting.substr(0, eq);
   const std::string value = setting.substr(eq + 1);
   if (key == "clock") {
     if (value != "virtual" && value != "real") {
-      error = N_("--sim clock= takes virtual or real");
+      error = Tr("--sim clock= takes virtual or real");
       return false;
     }
     options.virtualClock = value == "virtual";
@@ -61,7 +61,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
                                                    : nullptr;
   if (number != nullptr) {
     if (!ParseUnsigned(value, *number)) {
-      error = StrFormat(N_("--sim %s= takes a number, got \"%s\""), key.c_str(), value.c_str());
+      error = StrFormat(Tr("--sim %s= takes a number, got \"%s\""), key.c_str(), value.c_str());
       return false;
     }
     return true;
@@ -73,7 +73,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
   const bool packetKey = ApplySimPacketSetting(key, value, options.packet, packetError);
   if (boot || packetKey) return true;
   error = !bootError.empty() ? bootError : packetError;
-  if (error.empty()) error = StrFormat(N_("unknown --sim key \"%s\""), key.c_str());
+  if (error.empty()) error = StrFormat(Tr("unknown --sim key \"%s\""), key.c_str());
   return false;
 }
 
@@ -87,7 +87,7 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     const std::optional<SimMode> mode = ParseSimMode(name);
     if (!mode) {
-      error = N_("--simulate takes boot, packet1, packet2 or none, or a comma-separated list of the first three");
+      error = Tr("--simulate takes boot, packet1, packet2 or none, or a comma-separated list of the first three");
       return std::nullopt;
     }
     ++entries;
@@ -101,7 +101,7 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     start = comma + 1;
   }
   if (none && entries > 1) {
-    error = N_("--simulate none stands alone, not in a list");
+    error = Tr("--simulate none stands alone, not in a list");
     return std::nullopt;
   }
   // Mode none keeps one entry: it carries the bus's keys (clock, extra).
@@ -111,14 +111,14 @@ std::optional<SimLayout> ParseSimLayout(const std::string& list, const std::vect
     if (colon != std::string::npos && (eq == std::string::npos || colon < eq)) {
       uint32_t n = 0;
       if (!ParseUnsigned(setting.substr(0, colon), n) || n == 0 || n > layout.controllers.size() || none) {
-        error = StrFormat(N_("--sim %s: no controller %s (there are %zu)"), setting.c_str(),
+        error = StrFormat(Tr("--sim %s: no controller %s (there are %zu)"), setting.c_str(),
                           setting.substr(0, colon).c_str(), none ? size_t{0} : layout.controllers.size());
         return std::nullopt;
       }
       const std::string own = setting.substr(colon + 1);
       const std::string key = own.substr(0, own.find('='));
       if (key == "clock" || key == "extra") {
-        error = StrFormat(N_("--sim %s= is the bus's: give it without a controller number"), key.c_str());
+        error = StrFormat(Tr("--sim %s= is the bus's: give it without a controller number"), key.c_str());
         return std::nullopt;
       }
       if (!ApplySimSetting(own, layout.controllers[n - 1], error)) return std::nullopt;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "texts/reason_texts.h"
 #include "base/bytes.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/window_rig.h"
@@ -273,7 +274,8 @@ TEST_F(BootUpdateTest, InformationBlocksThatCannotPlaceTheStampEndTheUpdateBefor
       ASSERT_TRUE(rig.PressUpdate(dlg));
       ASSERT_TRUE(dlg.LastOutcome());
       EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kFailed);
-      EXPECT_EQ(dlg.LastOutcome()->reason.rfind(c.reason, 0), 0u) << dlg.LastOutcome()->reason;
+      const std::string reason = EnglishReasonText(dlg.LastOutcome()->reason);
+      EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
     });
     for (const Bytes& report : rig.bus.ReportsWrittenTo(controller)) {
       EXPECT_EQ(GetLe16(&report[1 + kFrameCommand]), kCmdGetInfo);

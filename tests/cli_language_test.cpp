@@ -213,12 +213,15 @@ TEST_F(CliLanguageTest, DataStaysEnglishUnderAChineseLocale) {
   EXPECT_EQ(document.value("command", ""), "flash") << refused.out;
   EXPECT_TRUE(HasChinese(document.value("reason", ""))) << refused.out;
   EXPECT_NE(refused.err.find(document.value("reason", "?")), std::string::npos) << refused.err;
-  // The journal is data: its reason is the English one.
+  EXPECT_EQ(document.value("code", ""), "older_than_controller") << refused.out;
+  // The journal is data: its reason is the English one, with its code and facts.
   std::ifstream in(journal);
   std::string line;
   std::getline(in, line);
   const json entry = json::parse(line, nullptr, false);
-  EXPECT_NE(entry.value("reason", "").find("add --allow-older"), std::string::npos) << line;
+  EXPECT_EQ(entry.value("reason", ""), "the image (1.31) is older than the controller's firmware (1.32)") << line;
+  EXPECT_EQ(entry.value("code", ""), "older_than_controller") << line;
+  EXPECT_EQ(entry["facts"].value("controllerVersion", 0), 132) << line;
 
   const CliRun failed = Cli("zh_CN.UTF-8", "--simulate boot --sim erase=silent flash --yes " + image);
   bool outcomeSeen = false;

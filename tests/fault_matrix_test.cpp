@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "texts/reason_texts.h"
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_setup.h"
 #include "tests/support/image_builder.h"
@@ -95,7 +96,7 @@ Outcome RunCase(const Case& c) {
                                                   c.flow == Flow::kBootAck ? BootPace::kAck : BootPace::kParts);
   outcome.tookMs = clock.NowMs() - start;
   outcome.result = OutcomeName(ended.result);
-  outcome.reason = ended.reason;
+  outcome.reason = EnglishReasonText(ended.reason);
   outcome.succeeded = rig.user.Succeeded();
   outcome.outputs = faults->Counted();
   if (boot) {

@@ -53,27 +53,28 @@ TEST_F(UpdateOutcomeTest, BootAttemptsEndWithTheirOutcome) {
   EXPECT_EQ(outcome->payloadTotal, 100u);
   EXPECT_EQ(outcome->controllerVersion, "1.20");
   EXPECT_EQ(outcome->imageVersion, "1.31");
-  EXPECT_TRUE(outcome->reason.empty());
+  EXPECT_TRUE(outcome->reason.Empty());
 
   clock.SleepMs(SimBootController::kResetAwayMs);  // back from its reset
   user.confirm = false;
   Press(3);
   EXPECT_EQ(outcome->result, OutcomeResult::kCancelled);
-  EXPECT_EQ(outcome->reason, "the version change was not confirmed");
+  EXPECT_EQ(outcome->reason.code, ReasonCode::kNotConfirmed);
   EXPECT_FALSE(outcome->controllerTouched);
 
   user.image.reset();
   Press(3);
   EXPECT_EQ(outcome->result, OutcomeResult::kCancelled);
-  EXPECT_EQ(outcome->reason, "no image was chosen");
+  EXPECT_EQ(outcome->reason.code, ReasonCode::kNoImageChosen);
 }
 
-TEST_F(UpdateOutcomeTest, ADirectoryIsRefusedWithoutAConfirmation) {
+TEST_F(UpdateOutcomeTest, ADirectoryIsRefusedWithTheFailureBoxAndNoQuestion) {
   user.image = Dir().string();
   Press(3);
   EXPECT_EQ(outcome->result, OutcomeResult::kRejected);
-  EXPECT_EQ(outcome->reason, "cannot open " + Dir().string() + ": it is a directory");
-  EXPECT_EQ(user.Count("msgbox"), 0u);
+  EXPECT_EQ(outcome->reason, Reason(ReasonCode::kIsDirectory).Path(Dir().string()));
+  // The one box is the failure's: no question was asked.
+  EXPECT_EQ(user.Count("msgbox"), 1u);
 }
 
 TEST_F(UpdateOutcomeTest, AStopRequestEndsTheBootUpdateAsInterrupted) {
@@ -129,7 +130,7 @@ TEST_F(UpdateOutcomeTest, PacketUpdateWhoseEndPacketIsNotWrittenIsNoSuccess) {
   dlg.DoModal();
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->result, OutcomeResult::kFailed);
-  EXPECT_EQ(outcome->reason, "the end packet could not be written");
+  EXPECT_EQ(outcome->reason.code, ReasonCode::kEndUnwritten);
   EXPECT_FALSE(ShowedUpgraded());
   EXPECT_EQ(user.LastBoxLines(), (std::vector<std::string>{"Firmware update failure",
                                                             "The end packet could not be written.",

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "texts/reason_texts.h"
 #include "platform/std/virtual_clock.h"
 #include "update/update_plan.h"
 #include "session/update_session.h"
@@ -121,11 +122,11 @@ TEST(UpdateSessionTest, ProbeReadsBothInformationBlocksAndTheUid) {
   Rig rig(SimMode::kBoot);
   UpdateSession session(rig.bus, rig.system);
   const ControllerProbe probe = session.Probe();
-  ASSERT_TRUE(probe.queried) << probe.reason;
+  ASSERT_TRUE(probe.queried) << EnglishReasonText(probe.reason);
   EXPECT_EQ(probe.VersionText(), "1.20");
   EXPECT_EQ(probe.AtVersion(), 110u);
   EXPECT_EQ(probe.Uid().size(), 24u);
-  EXPECT_EQ(probe.Name(), "controller 5a3c:7e23");
+  EXPECT_EQ(probe.Product(), "5a3c:7e23");
   EXPECT_FALSE(probe.location.empty());
 }
 
@@ -141,7 +142,7 @@ TEST(UpdateSessionTest, GuardOrdersReleasesAfterTheirBetasOnEachMicrocontroller)
       test::Concat({test::Record(131, 0x08004000, kPayload), test::Record(105, 0x2000, kPayload, 0)}), "fw.dat");
   const VersionGuard olderAt = GuardVersions(both, UpdateProtocol::kBoot, 120, 110);
   EXPECT_LT(olderAt.order, 0);
-  EXPECT_NE(olderAt.older.find("ATmcu"), std::string::npos);
+  EXPECT_EQ(olderAt.older.mcu, ImageMcu::kAtMcu);
   EXPECT_EQ(GuardVersions(both, UpdateProtocol::kBoot, 131, 105).order, 0);
   EXPECT_GT(GuardVersions(both, UpdateProtocol::kBoot, 120, 100).order, 0);
   // The packet protocol writes the main microcontroller alone.
@@ -193,7 +194,7 @@ TEST(UpdateSessionTest, ThePlanNamesTheRecordsWrittenTheChangeOrWhyNothingIsWrit
     SCOPED_TRACE(c.what);
     const UpdatePlan plan = PlanUpdate(c.probe, c.image);
     EXPECT_EQ(plan.refusal, c.refusal);
-    EXPECT_EQ(plan.Writes(), plan.reason.empty());
+    EXPECT_EQ(plan.Writes(), plan.reason.Empty());
     std::vector<size_t> numbers;
     for (const PlannedRecord& record : plan.records) numbers.push_back(record.number);
     EXPECT_EQ(numbers, c.records);

@@ -8,13 +8,12 @@
 
 namespace tarvik {
 
-// One entry of po/zh_CN.po, as cmake/po_to_cpp.cmake writes it. The Linux
-// build holds only the entries that are formats, and no translations: gettext
-// has those.
+// One entry of po/zh_CN.po, as cmake/po_to_cpp.cmake writes it for Windows
+// and the page. The Linux build has no table: gettext reads the catalogue.
 struct CatalogueEntry {
   const char* msgid;
   const char* msgidPlural;  // nullptr: none
-  const char* msgstr;       // the translation (the single plural form of Chinese); nullptr on Linux
+  const char* msgstr;       // the translation (the single plural form of Chinese)
   bool format;              // printf format (c-format)
 };
 extern const CatalogueEntry kCatalogueEntries[];

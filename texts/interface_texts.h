@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "base/text_mark.h"
 
@@ -24,12 +23,5 @@ bool TextsInChinese();
 const char* Tr(const char* english);
 // `singular` or `plural`, as `n` asks, in the interface language.
 const char* TrN(const char* singular, const char* plural, unsigned long n);
-
-// A finished English text made elsewhere with N_ (a reason of the engine): in
-// the interface language. A text made from a marked format is recognised by
-// that format, and its pieces that are texts themselves are translated too.
-// Texts no catalogue knows (already translated ones, a system's message) come
-// back as they are.
-std::string TrText(const std::string& english);
 
 }  // namespace tarvik

@@ -8,6 +8,7 @@
 
 #include "base/bytes.h"
 #include "device/chid.h"
+#include "texts/reason_texts.h"
 #include "transcript/redaction.h"
 
 namespace tarvik {
@@ -203,7 +204,8 @@ void Transcript::Flush() {
 
 nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome) {
   nlohmann::ordered_json event = {{"ev", "outcome"}, {"result", OutcomeName(outcome.result)}};
-  if (!outcome.reason.empty()) event["reason"] = outcome.reason;
+  // In English, as every recording has it, whatever the run speaks.
+  if (!outcome.reason.Empty()) event["reason"] = EnglishReasonText(outcome.reason);
   event["bytesSent"] = outcome.bytesSent;
   event["payloadTotal"] = outcome.payloadTotal;
   event["from"] = outcome.controllerVersion;

@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/bytes.h"
-#include "base/strformat.h"
-#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/clock.h"
@@ -56,10 +54,10 @@ int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32
   return written;
 }
 
-StepResult CBootChannel::NoAcknowledgement(const char* what) const {
+StepResult CBootChannel::NoAcknowledgement(ReasonCode what) const {
   if (m_abort.load()) return StepResult::Interrupted();
-  if (m_sawDeviceFailure) return StepResult::Failed(N_("the controller was disconnected"), true);
-  return StepResult::Failed(what);
+  if (m_sawDeviceFailure) return StepResult::Failed(Reason(ReasonCode::kDisconnected));
+  return StepResult::Failed(Reason(what));
 }
 
 int CBootChannel::SendBootCommand(const uint8_t* data, uint32_t dataLength, uint32_t address,
@@ -159,13 +157,13 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     }
     const bool isBusy = ReplyIsBusyFor(command);
     if (isBusy && ++busy >= kMaxBusyAnswers) {
-      return StepResult::Failed(StrFormat(N_("answered busy %d times"), kMaxBusyAnswers));
+      return StepResult::Failed(Reason(ReasonCode::kEraseBusy).Count(kMaxBusyAnswers));
     }
     SendFrame(frame, bytes);
     sentUs = m_clock.NowUs();
     ++sends;
     AwaitEraseAnswer(command, sentUs);
-    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(N_("was never answered"));
+    if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(ReasonCode::kEraseUnanswered);
   }
 }
 
@@ -190,7 +188,8 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   }
   ++m_unansweredWrites;
   m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
-  return NoAcknowledgement(N_("was not acknowledged"));
+  return NoAcknowledgement(kind == FlashWrite::kFirmwareData ? ReasonCode::kChunkUnacknowledged
+                                                            : ReasonCode::kStampUnanswered);
 }
 
 void CBootChannel::SettleLateReplies(uint16_t command, int outstanding) {
@@ -230,7 +229,7 @@ StepResult CBootChannel::GetDeviceInfo(uint8_t* destination, uint32_t count) {
       SendFrame(frame, bytes);
     }
   }
-  return NoAcknowledgement(N_("was never answered"));
+  return NoAcknowledgement(ReasonCode::kInfoUnanswered);
 }
 
 StepResult CBootChannel::ResetDevice() {
@@ -239,7 +238,7 @@ StepResult CBootChannel::ResetDevice() {
     return StepResult::Interrupted();
   }
   if (ReadAcknowledgement(kCmdReset)) return StepResult::Ok();
-  return NoAcknowledgement(N_("was not acknowledged"));
+  return NoAcknowledgement(ReasonCode::kResetUnanswered);
 }
 
 StepResult CBootChannel::SetVersion(uint32_t versionAddress, uint32_t version) {

@@ -31,7 +31,7 @@ enum class FlashWrite : uint8_t { kValue, kFirmwareData };
 class CBootChannel {
  public:
   // Operations succeed (1) or fail (0); a failure's reason says what the
-  // controller did: "was never answered", "answered busy 60 times in a row".
+  // controller did: an erase never answered, or answered busy 60 times.
   // Once `abort` is set they send no further frame and end as interrupted.
   CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::atomic<bool>& abort);
   CBootChannel(const CBootChannel&) = delete;
@@ -74,7 +74,7 @@ class CBootChannel {
   int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes);
   // The failure of an operation that got no acknowledgement: `what` happened,
   // unless the reads showed that the controller left the bus.
-  StepResult NoAcknowledgement(const char* what) const;
+  StepResult NoAcknowledgement(ReasonCode what) const;
 
   // Reads and drops the late replies of `outstanding` earlier attempts of
   // `command` (and whatever else comes meanwhile), for at most kLateReplyWindowMs.

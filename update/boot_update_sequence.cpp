@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include "base/bytes.h"
-#include "base/strformat.h"
-#include "base/text_mark.h"
 #include "diag/diag.h"
 #include "update/boot_command_channel.h"
 #include "update/boot_wire.h"
@@ -28,19 +26,13 @@ CBootUpdateSequence::CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag
       m_info(info),
       m_stop(stop) {}
 
-StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const StepResult& result,
-                                            const std::string& step) const {
-  if (result.status() == StepStatus::kInterrupted) {
-    return StepResult::Interrupted();
-  }
-  if (result.disconnected()) {
-    return StepResult::Failed(StrFormat(N_("the controller was disconnected at %s (%s)"),
-                                        attempt.Percent(m_bytesSent).c_str(), step.c_str()),
-                              true);
-  }
-  // TRANSLATORS: a step of the update ("the erase of record 1 at 0x08003000"),
-  // then what became of it ("was never answered").
-  return StepResult::Failed(StrFormat(N_("%s %s"), step.c_str(), result.reason().c_str()));
+StepResult CBootUpdateSequence::StepFailure(const CUpdateAttempt& attempt, const StepResult& result, ReasonStep step,
+                                            int recordNumber, uint32_t address) const {
+  if (result.status() == StepStatus::kInterrupted) return StepResult::Interrupted();
+  Reason reason = result.reason();
+  reason.At(recordNumber, address);
+  if (result.disconnected()) reason.Step(step).Percent(attempt.Percent(m_bytesSent));
+  return StepResult::Failed(std::move(reason));
 }
 
 UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controller) {
@@ -73,38 +65,25 @@ StepResult CBootUpdateSequence::CheckInfoBlocks() const {
     for (const size_t i : RecordsWrittenBy(UpdateProtocol::kBoot, records)) written = written || records[i].Mcu() == mcu;
     if (!written) continue;
     const InfoBlock& block = mcu == ImageMcu::kMain ? m_info.MainInfo() : m_info.AtInfo();
-    if (block.Erased()) {
-      return StepResult::Failed(StrFormat(N_("the %s's information block reads as erased (all 0xFF): where its "
-                                          "version goes is unknown, so nothing was erased"),
-                                          McuName(mcu)));
-    }
+    if (block.Erased()) return StepResult::Failed(Reason(ReasonCode::kInfoBlockErased).Mcu(mcu));
     if (mcu == ImageMcu::kMain && (block.verAddr & kAddressAtMcu) != 0) {
-      return StepResult::Failed(StrFormat(N_("the main mcu's information block gives VerAddr 0x%08X, an ATmcu "
-                                             "address: its version stamp would go to the ATmcu, so nothing was erased"),
-                                          block.verAddr));
+      return StepResult::Failed(Reason(ReasonCode::kVersionAddressOnAtMcu).At(0, block.verAddr));
     }
   }
   return StepResult::Ok();
 }
 
 StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
-  const ImageScan scan = m_selection.ScanImage();
-  if (!scan.Accepted()) return StepResult::Rejected(scan.reason);
-  const uint32_t payloadTotal = scan.payloadTotal;
+  // The selection planned this image for boot mode: its records tile the
+  // file, carry payload and pass every check. The sequence walks them.
+  const FirmwareImage& image = m_selection.Image();
+  const uint32_t payloadTotal = image.Scan().payloadTotal;
   attempt.SetPayloadTotal(payloadTotal);
   // Where each version stamp goes is known before the first erase.
   if (StepResult usable = CheckInfoBlocks(); !usable.ok()) return usable;
 
-  // The scan accepted records that tile the image: the sequence walks them.
-  const FirmwareImage& image = m_selection.Image();
   const std::vector<ImageRecord>& records = image.Records();
-  if (!image.Readable()) return StepResult::Rejected(N_("no image was read for the update"));
   const uint64_t fileLength = image.Bytes().size();
-  if (records.empty() || fileLength < kRecordHeaderSize) {
-    m_diag.WriteLog("read firmware header error\n");
-    return StepResult::Rejected(
-        StrFormat(N_("the first record header of %s could not be read"), image.Path().c_str()));
-  }
   m_events.OnProgress(0, payloadTotal);
 
   for (size_t index = 0;; ++index) {
@@ -163,7 +142,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   attempt.Touch();
   if (StepResult erased = m_boot.EraseFlash(kCmdErase, desAddress, desLen); !erased.ok()) {
     m_diag.WriteLog("[Erase error]desAddress:0x%x desLen:0x%x\n", desAddress, desLen);
-    return StepFailure(attempt, erased, StrFormat(N_("the erase of record %d at 0x%08X"), recordNumber, desAddress));
+    return StepFailure(attempt, erased, ReasonStep::kErase, recordNumber, desAddress);
   }
   m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", desAddress, desLen);
   m_diag.WriteLog("Updating...\n");
@@ -178,8 +157,11 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
       // The image ended before the record did: stamping the version over a
       // partial record would mark it valid.
       m_diag.WriteLog("Read file for none of data\n");
-      return StepResult::Failed(StrFormat(N_("the image file ended inside record %d, %u of its %u bytes in"),
-                                          recordNumber, recordOffset, desLen));
+      Reason truncated(ReasonCode::kImageTruncated);
+      truncated.record = recordNumber;
+      truncated.bytes = recordOffset;
+      truncated.total = desLen;
+      return StepResult::Failed(std::move(truncated));
     }
     const uint8_t* data = bytes.data() + position;
     const uint32_t address = desAddress + recordOffset;
@@ -190,11 +172,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
       if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
         m_diag.WriteLog("Write flash timeout, abort!\n");
         const uint32_t sentAddress = address | m_boot.AddressSelect();
-        if (written.status() == StepStatus::kFailed && !written.disconnected()) {
-          return StepResult::Failed(
-              StrFormat(N_("the chunk at 0x%08X was not acknowledged in three attempts"), sentAddress));
-        }
-        return StepFailure(attempt, written, StrFormat(N_("writing the chunk at 0x%08X"), sentAddress));
+        return StepFailure(attempt, written, ReasonStep::kChunk, recordNumber, sentAddress);
       }
       m_diag.WriteLog("Write error, try again!\n");
       ++attemptNumber;
@@ -210,9 +188,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   m_events.OnUpdateStep({UpdatePhase::kStamping, recordNumber, m_bytesSent, payloadTotal});
   if (StepResult stamped = m_boot.SetVersion(versionAddress, record.header.version); !stamped.ok()) {
     m_diag.WriteLog("Set version error\n");
-    return StepFailure(attempt, stamped,
-                       StrFormat(N_("the version stamp of record %d at 0x%08X"), recordNumber,
-                                 versionAddress | m_boot.AddressSelect()));
+    return StepFailure(attempt, stamped, ReasonStep::kStamp, recordNumber, versionAddress | m_boot.AddressSelect());
   }
   m_diag.WriteLog("Set version OK\n");
   return StepResult::Ok();

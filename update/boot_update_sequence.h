@@ -38,9 +38,10 @@ class CBootUpdateSequence {
   StepResult WriteImage(CUpdateAttempt& attempt);
   StepResult WriteRecord(CUpdateAttempt& attempt, int recordNumber, const ImageRecord& record, uint32_t desAddress,
                          uint32_t payloadTotal, uint32_t versionAddress);
-  // A channel's failure as the sequence tells it: "<step> <what happened>",
-  // or where the update was when the controller went away.
-  StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result, const std::string& step) const;
+  // A channel's failure at a record's step: what the controller did there,
+  // and how far the update had come when the controller went away.
+  StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result, ReasonStep step, int recordNumber,
+                         uint32_t address) const;
 
   IUpdateEvents& m_events;
   CHid& m_hid;

@@ -1,7 +1,5 @@
 #include "update/device_info_query.h"
 
-#include "base/strformat.h"
-#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "update/boot_command_channel.h"
@@ -17,10 +15,10 @@ CDeviceInfoQuery::CDeviceInfoQuery(IUpdateEvents& events, CHid& hid, CDiag& diag
     : m_events(events), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet) {}
 
 StepResult CDeviceInfoQuery::QueryDeviceVersion() {
-  if (!m_hid.OpenHid()) return StepResult::Failed(N_("the controller could not be opened"));
+  if (!m_hid.OpenHid()) return StepResult::Failed(Reason(ReasonCode::kOpenFailed));
   if (m_hid.IsBootMode()) return GetGamepadInfo();
   if (m_packet.PacketVersionQuery()) return StepResult::Ok();
-  return StepResult::Failed(N_("the controller did not tell its version"));
+  return StepResult::Failed(Reason(ReasonCode::kVersionUntold));
 }
 
 // Asks one microcontroller for its block. On failure the caller hears the
@@ -35,13 +33,11 @@ StepResult CDeviceInfoQuery::RequestInfoBlock(uint32_t select, uint8_t* block, I
   }
   m_events.OnNotice(select == kAddressMain ? UpdateNotice::kMainInfoFailed : UpdateNotice::kAtInfoFailed);
   m_diag.WriteLog("%s", error);
-  // Whole texts: a step ending in its microcontroller's name would take in what follows it.
-  const char* step = select == kAddressMain ? N_("the information request of the main mcu")
-                                            : N_("the information request of the ATmcu");
-  if (result.status() == StepStatus::kFailed) {
-    return StepResult::Failed(StrFormat(N_("%s %s"), step, result.reason().c_str()), result.disconnected());
-  }
-  return result;
+  if (result.status() != StepStatus::kFailed) return result;
+  Reason reason = result.reason();
+  reason.Mcu(select == kAddressMain ? ImageMcu::kMain : ImageMcu::kAtMcu);
+  if (result.disconnected()) reason.Step(ReasonStep::kInfoRequest);
+  return StepResult::Failed(std::move(reason));
 }
 
 StepResult CDeviceInfoQuery::GetGamepadInfo() {

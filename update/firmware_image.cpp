@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/bytes.h"
-#include "base/strformat.h"
-#include "base/text_mark.h"
 #include "update/image_file.h"
 #include "update/packet_layout.h"
 
@@ -14,8 +12,6 @@ namespace tarvik {
 namespace {
 
 constexpr uint64_t kAddressSpace = uint64_t{1} << 32;
-
-unsigned long long Ull(uint64_t value) { return static_cast<unsigned long long>(value); }
 
 // The tiling walk: the records lie end to end from offset 0 and the last
 // payload ends at the last byte. 64-bit sums, so that a huge desLen cannot
@@ -26,8 +22,9 @@ bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<
   uint64_t sum = 0;
   while (size > 0 && sum < size) {
     if (size - position < kRecordHeaderSize) {
-      scan.reason = StrFormat(N_("%llu bytes at offset %llu do not form a record header"), Ull(size - position),
-                              Ull(position));
+      scan.reason = Reason(ReasonCode::kHeaderIncomplete);
+      scan.reason.bytes = size - position;
+      scan.reason.offset = position;
       return false;
     }
     ImageRecord record;
@@ -40,13 +37,14 @@ bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<
     if (position >= size) break;
   }
   if (size == 0) {
-    scan.reason = N_("the file is empty");
+    scan.reason = Reason(ReasonCode::kImageEmpty);
   } else if (position > size) {
-    scan.reason = StrFormat(N_("record %llu runs past the end of the file"), Ull(scan.recordCount));
+    scan.reason = Reason(ReasonCode::kRecordPastEnd);
+    scan.reason.record = static_cast<int>(scan.recordCount);
   } else if (sum >= size || sum == 0) {
-    scan.reason = N_("the image carries no payload");
+    scan.reason = Reason(ReasonCode::kNoPayload);
   } else if (sum > 0xFFFFFFFFull) {
-    scan.reason = N_("the image's payload is too large");
+    scan.reason = Reason(ReasonCode::kPayloadTooLarge);
   } else {
     scan.payloadTotal = static_cast<uint32_t>(sum);
     return true;
@@ -55,41 +53,44 @@ bool WalkChain(const uint8_t* data, uint64_t size, ImageScan& scan, std::vector<
 }
 
 // Where each record's payload would land, record by record.
-std::string CheckRecordContents(const std::vector<ImageRecord>& records) {
+Reason CheckRecordContents(const std::vector<ImageRecord>& records) {
   struct Range {
     uint64_t start;
     uint64_t end;
-    size_t number;
+    int number;
   };
   std::vector<Range> ranges[2];
   for (size_t i = 0; i < records.size(); ++i) {
     const ImageRecord& record = records[i];
-    const size_t number = i + 1;
+    const int number = static_cast<int>(i + 1);
     const uint32_t desLen = record.header.desLen;
+    Reason reason;
+    reason.record = number;
+    reason.bytes = desLen;
+    reason.address = record.header.desAddress;
+    reason.mcu = record.Mcu();
     if (record.EndsChain()) {
       if (desLen != 0) {
-        return StrFormat(N_("record %zu has version 0, which ends the chain, but carries %u bytes that would never "
-                            "be written"),
-                         number, desLen);
+        reason.code = ReasonCode::kTerminatorCarriesPayload;
+        return reason;
       }
-      if (number != records.size()) {
-        return StrFormat(N_("record %zu follows the version-0 header of record %zu, which ends the chain: it would "
-                            "never be written"),
-                         number + 1, number);
+      if (i + 1 != records.size()) {
+        reason.code = ReasonCode::kRecordAfterTerminator;
+        reason.record = number + 1;
+        reason.otherRecord = number;
+        return reason;
       }
       continue;
     }
     const uint64_t start = record.Destination();
     const uint64_t end = start + desLen;
-    const char* mcu = McuName(record.Mcu());
     if (end > kAddressSpace) {
-      return StrFormat(N_("record %zu (%s, %u bytes at 0x%08X) runs past the end of the address space"), number, mcu,
-                       desLen, record.header.desAddress);
+      reason.code = ReasonCode::kRecordPastAddressSpace;
+      return reason;
     }
     if (record.Mcu() == ImageMcu::kMain && (start >= kAtMcuAddressBit || end > kAtMcuAddressBit)) {
-      return StrFormat(N_("record %zu (main mcu, %u bytes at 0x%08X) reaches 0x80000000 and up, where addresses "
-                          "select the ATmcu"),
-                       number, desLen, record.header.desAddress);
+      reason.code = ReasonCode::kMainRecordOnAtMcu;
+      return reason;
     }
     if (desLen != 0) ranges[static_cast<int>(record.Mcu())].push_back({start, end, number});
   }
@@ -98,10 +99,12 @@ std::string CheckRecordContents(const std::vector<ImageRecord>& records) {
     std::sort(list.begin(), list.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
     for (size_t i = 1; i < list.size(); ++i) {
       if (list[i].start < list[i - 1].end) {
-        const size_t first = std::min(list[i - 1].number, list[i].number);
-        const size_t second = std::max(list[i - 1].number, list[i].number);
-        return StrFormat("records %zu and %zu overlap on the %s from 0x%08llX", first, second,
-                         McuName(static_cast<ImageMcu>(m)), Ull(list[i].start));
+        Reason overlap(ReasonCode::kRecordsOverlap);
+        overlap.record = std::min(list[i - 1].number, list[i].number);
+        overlap.otherRecord = std::max(list[i - 1].number, list[i].number);
+        overlap.mcu = static_cast<ImageMcu>(m);
+        overlap.address = static_cast<uint32_t>(list[i].start);
+        return overlap;
       }
     }
   }
@@ -119,18 +122,12 @@ RecordHeader ParseRecordHeader(const uint8_t* bytes) {
   return header;
 }
 
-std::string ImageRejection(const std::string& path, const std::string& problem) {
-  return StrFormat(N_("%s is not a valid image: %s"), path.c_str(), problem.c_str());
-}
-
-const char* McuName(ImageMcu mcu) { return mcu == ImageMcu::kMain ? N_("main mcu") : "ATmcu"; }
-
 ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records) {
   ImageScan scan;
   std::vector<ImageRecord> walked;
   if (WalkChain(data, size, scan, walked)) {
     scan.reason = CheckRecordContents(walked);
-    if (!scan.reason.empty()) scan.payloadTotal = 0;
+    if (!scan.reason.Empty()) scan.payloadTotal = 0;
   }
   if (records) *records = std::move(walked);
   return scan;
@@ -153,14 +150,14 @@ namespace {
 // file's last byte, and its first record with payload.
 struct RestOfChain {
   bool tiles = false;
-  size_t withPayload = 0;  // its number in the image, 0: none
+  int withPayload = 0;  // its number in the image, 0: none
   ImageRecord dropped;
 };
 
 RestOfChain WalkRest(const uint8_t* data, uint64_t size, uint64_t from) {
   RestOfChain rest;
   uint64_t position = from;
-  for (size_t number = 2; position < size; ++number) {
+  for (int number = 2; position < size; ++number) {
     if (size - position < kRecordHeaderSize) return rest;
     const RecordHeader header = ParseRecordHeader(data + position);
     if (header.desLen != 0 && rest.withPayload == 0) {
@@ -189,16 +186,14 @@ ProtocolTake TakeForPacket(const uint8_t* data, uint64_t size, const ImageScan& 
     if (!scan.Accepted()) {
       take.refusal = scan.reason;
     } else {
-      take.refusal = StrFormat(N_("a controller in report mode 1 or 2 takes only the first record, and record %zu "
-                                  "(%s, %u bytes) would be dropped"),
-                               rest.withPayload, McuName(rest.dropped.Mcu()), rest.dropped.header.desLen);
+      take.refusal = Reason(ReasonCode::kPacketDropsRecord).Mcu(rest.dropped.Mcu());
+      take.refusal.record = rest.withPayload;
+      take.refusal.bytes = rest.dropped.header.desLen;
     }
     return take;
   }
   if (desLen == 0) {
-    take.refusal = rest.tiles ? scan.reason
-                              : N_("a controller in report mode 1 or 2 takes only the first record, which carries "
-                                   "no payload");
+    take.refusal = rest.tiles ? scan.reason : Reason(ReasonCode::kPacketRecordEmpty);
     return take;
   }
   ImageRecord first;
@@ -233,14 +228,16 @@ FirmwareImage FirmwareImage::Load(const std::string& path) {
   image.m_path = path;
   CImageFile file;
   if (!file.Open(path)) {
-    image.Refuse(StrFormat(N_("cannot open %s: %s"), path.c_str(), file.LastError().c_str()));
+    image.Refuse(Reason(file.LastError()).Path(path));
     return image;
   }
   const uint64_t length = file.Length();
   if (length > kMaxImageBytes) {
     image.m_scan.fileLength = length;
-    image.Refuse(StrFormat(N_("%s holds %llu bytes, more than the %llu MiB an image can have"), path.c_str(),
-                           Ull(length), Ull(kMaxImageBytes >> 20)));
+    Reason tooLarge(ReasonCode::kImageTooLarge);
+    tooLarge.bytes = length;
+    tooLarge.total = kMaxImageBytes;
+    image.Refuse(tooLarge.Path(path));
     return image;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
@@ -260,8 +257,11 @@ FirmwareImage FirmwareImage::FromBytes(std::vector<uint8_t> bytes, std::string p
   const std::vector<uint8_t>& kept = *image.m_bytes;
   if (!kept.empty()) std::memcpy(image.m_firstHeader, kept.data(), std::min(kept.size(), kRecordHeaderSize));
   image.m_scan = CheckImageBytes(kept.data(), kept.size(), &image.m_records);
+  // A refusal names the file it is about.
+  if (!image.m_scan.reason.Empty()) image.m_scan.reason.path = image.m_path;
   image.m_boot.refusal = image.m_scan.reason;
   image.m_packet = TakeForPacket(kept.data(), kept.size(), image.m_scan);
+  if (!image.m_packet.refusal.Empty()) image.m_packet.refusal.path = image.m_path;
   return image;
 }
 
@@ -270,7 +270,7 @@ const std::vector<uint8_t>& FirmwareImage::Bytes() const {
   return m_bytes ? *m_bytes : kNone;
 }
 
-void FirmwareImage::Refuse(const std::string& reason) {
+void FirmwareImage::Refuse(const Reason& reason) {
   m_scan.reason = reason;
   m_boot.refusal = reason;
   m_packet.refusal = reason;

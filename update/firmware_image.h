@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "base/text_mark.h"
 #include "update/boot_protocol.h"
 #include "update/update_result.h"
 
@@ -33,9 +32,6 @@ struct RecordHeader {
 
 RecordHeader ParseRecordHeader(const uint8_t* bytes);  // 28 bytes
 
-enum class ImageMcu : uint8_t { kMain, kAtMcu };
-// "main mcu", "ATmcu".
-const char* McuName(ImageMcu mcu);
 
 struct ImageRecord {
   uint64_t offset = 0;  // of the header
@@ -56,7 +52,7 @@ struct ImageScan {
   uint32_t payloadTotal = 0;  // 0: rejected
   uint64_t fileLength = 0;
   uint64_t recordCount = 0;  // headers read, the empty ones included
-  std::string reason;        // why it was rejected
+  Reason reason;             // why it was rejected
   bool Accepted() const { return payloadTotal != 0; }
 };
 
@@ -70,21 +66,18 @@ struct ImageScan {
 // given, gets every header of the chain in file order.
 ImageScan CheckImageBytes(const uint8_t* data, uint64_t size, std::vector<ImageRecord>* records = nullptr);
 
-// "PATH is not a valid image: PROBLEM": how a refused image is told everywhere.
-std::string ImageRejection(const std::string& path, const std::string& problem);
-
 // The records `protocol` writes of a checked image: the boot command protocol
 // every record up to the terminator, the packet protocol the first record only.
 std::vector<size_t> RecordsWrittenBy(UpdateProtocol protocol, const std::vector<ImageRecord>& records);
 
 // How one protocol takes an image's bytes.
 struct ProtocolTake {
-  std::string refusal;  // empty: the protocol writes the image
+  Reason refusal;  // empty: the protocol writes the image
   // Bytes after record 1 that the packet protocol does not take as records.
   uint64_t trailingBytes = 0;
   // How many of them go out in the last data packet.
   uint64_t trailingSent = 0;
-  bool Taken() const { return refusal.empty(); }
+  bool Taken() const { return refusal.Empty(); }
 };
 
 // The one rule of each protocol.
@@ -121,7 +114,7 @@ class FirmwareImage {
   // The first 28 bytes, zero where the file is shorter.
   const uint8_t* FirstHeader() const { return m_firstHeader; }
   // Empty when `protocol` writes the image, else why it would not.
-  std::string CheckFor(UpdateProtocol protocol) const { return TakeBy(protocol).refusal; }
+  const Reason& CheckFor(UpdateProtocol protocol) const { return TakeBy(protocol).refusal; }
   const ProtocolTake& TakeBy(UpdateProtocol protocol) const {
     return protocol == UpdateProtocol::kPacket ? m_packet : m_boot;
   }
@@ -133,14 +126,14 @@ class FirmwareImage {
 
  private:
   // An image that could not be read: no protocol takes it.
-  void Refuse(const std::string& reason);
+  void Refuse(const Reason& reason);
 
   std::string m_path;
   std::shared_ptr<const std::vector<uint8_t>> m_bytes;
   std::vector<ImageRecord> m_records;
   ImageScan m_scan;
-  ProtocolTake m_boot{N_("no image was read")};
-  ProtocolTake m_packet{N_("no image was read")};
+  ProtocolTake m_boot{Reason(ReasonCode::kNoImage)};
+  ProtocolTake m_packet{Reason(ReasonCode::kNoImage)};
   uint8_t m_firstHeader[kRecordHeaderSize] = {};
   bool m_readable = false;
 };

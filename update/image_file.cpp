@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <limits>
 
-#include "base/system_error_text.h"
-#include "base/text_mark.h"
 
 namespace tarvik {
 
@@ -18,23 +16,24 @@ bool CImageFile::Open(const std::string& path) {
   std::error_code error;
   const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (!error && std::filesystem::is_directory(status)) {
-    m_lastError = N_("it is a directory");
+    m_lastError = Reason(ReasonCode::kIsDirectory);
     return false;
   }
   if (!error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    m_lastError = N_("it is not a regular file but a device, a pipe or a socket");
+    m_lastError = Reason(ReasonCode::kNotRegularFile);
     return false;
   }
   m_file = std::fopen(path.c_str(), "rb");
   if (!m_file) {
-    m_lastError = SystemErrorText(errno);
+    m_lastError = Reason(ReasonCode::kUnreadable);
+    m_lastError.errorNumber = errno;
     return false;
   }
-  m_lastError.clear();
+  m_lastError = Reason();
   return true;
 }
 
-std::string CImageFile::LastError() const {
+Reason CImageFile::LastError() const {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_lastError;
 }

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "update/update_reason.h"
+
 namespace tarvik {
 
 class CImageFile {
@@ -15,9 +17,10 @@ class CImageFile {
   CImageFile(const CImageFile&) = delete;
   CImageFile& operator=(const CImageFile&) = delete;
 
-  // Refuses directories. On failure LastError() says why ("No such file or directory").
+  // Refuses directories, devices, pipes and sockets. On failure LastError()
+  // says why, with the system's error number where it had one.
   bool Open(const std::string& path);
-  std::string LastError() const;
+  Reason LastError() const;
   // Closing a file that is not open does nothing.
   void Close();
   bool IsOpen() const;
@@ -30,7 +33,7 @@ class CImageFile {
  private:
   mutable std::mutex m_lock;  // one reader at a time
   std::FILE* m_file = nullptr;
-  std::string m_lastError;
+  Reason m_lastError;
 };
 
 }  // namespace tarvik

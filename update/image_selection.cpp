@@ -1,6 +1,5 @@
 #include "update/image_selection.h"
 
-#include "base/text_mark.h"
 
 namespace tarvik {
 
@@ -8,7 +7,7 @@ CImageSelection::CImageSelection(IUpdatePrompt& prompt, IUpdateEvents& events) :
 
 StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   const std::optional<std::string> chosen = m_preset ? m_preset->Path() : m_prompt.ChooseImage();
-  if (!chosen) return StepResult::Cancelled(N_("no image was chosen"));
+  if (!chosen) return StepResult::Cancelled(Reason(ReasonCode::kNoImageChosen));
   m_path = *chosen;
 
   // The image is read once, here (or was, by whoever handed it over):
@@ -31,19 +30,9 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   change.plan = PlanUpdate(controller, m_image);
   m_events.OnPlan(change.plan);
   // An image the protocol would not write is refused before the question.
-  if (change.plan.refusal == PlanRefusal::kImageRejected) return StepResult::Rejected(ImageRejection(change.plan.reason));
-  if (!m_prompt.ConfirmChange(change)) return StepResult::Cancelled(N_("the version change was not confirmed"));
+  if (change.plan.refusal == PlanRefusal::kImageRejected) return StepResult::Rejected(change.plan.reason);
+  if (!m_prompt.ConfirmChange(change)) return StepResult::Cancelled(Reason(ReasonCode::kNotConfirmed));
   return StepResult::Ok();
-}
-
-ImageScan CImageSelection::ScanImage() const {
-  ImageScan scan = m_image.Scan();
-  if (!scan.Accepted()) scan.reason = ImageRejection(scan.reason);
-  return scan;
-}
-
-std::string CImageSelection::ImageRejection(const std::string& problem) const {
-  return tarvik::ImageRejection(m_path, problem);
 }
 
 }  // namespace tarvik

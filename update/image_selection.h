@@ -30,16 +30,9 @@ class CImageSelection {
   const FirmwareImage& Image() const { return m_image; }
   // Its first record's header, zero where the file is shorter than one.
   RecordHeader FirstRecord() const { return ParseRecordHeader(m_image.FirstHeader()); }
-  // The check of the chosen image's snapshot; payloadTotal 0 and a reason
-  // naming the image when rejected.
-  ImageScan ScanImage() const;
-  // Whether a refusal is told to the person: an image read and refused is.
-  // A file that cannot be read is passed over, as a cancelled file dialog is.
-  bool TellsRefusal(const StepResult& result) const {
-    return result.status() == StepStatus::kRejected && m_image.Readable();
-  }
-  // "PATH is not a valid image: PROBLEM".
-  std::string ImageRejection(const std::string& problem) const;
+  // Whether a refusal is told to the person: every refused file is, the one
+  // that cannot be read too. A cancelled choice is not.
+  static bool TellsRefusal(const StepResult& result) { return result.status() == StepStatus::kRejected; }
 
  private:
   IUpdatePrompt& m_prompt;

@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/bytes.h"
-#include "base/strformat.h"
-#include "base/text_mark.h"
 #include "device/chid.h"
 #include "diag/diag.h"
 #include "platform/system.h"
@@ -59,11 +57,11 @@ void CPacketUpdateFlow::TickModeTwoSignal() {
   if (ReopenAndSignal(m_hid)) m_signalDueMs.reset();
 }
 
-void CPacketUpdateFlow::EndAs(OutcomeResult result, std::string reason) {
+void CPacketUpdateFlow::EndAs(OutcomeResult result, Reason reason) {
   if (!m_end) m_end.emplace(result, std::move(reason));
 }
 
-void CPacketUpdateFlow::FailTransfer(std::string reason) {
+void CPacketUpdateFlow::FailTransfer(Reason reason) {
   EndAs(OutcomeResult::kFailed, std::move(reason));
   StopUpdate();
   ReportFailure();
@@ -88,8 +86,10 @@ bool CPacketUpdateFlow::FailureAlreadyReported() {
   return false;
 }
 
-std::string CPacketUpdateFlow::Where() const {
-  return m_attempt ? StrFormat(N_("at %s"), m_attempt->Percent(PayloadSent()).c_str()) : std::string();
+Reason CPacketUpdateFlow::AtProgress(ReasonCode code) const {
+  Reason reason(code);
+  if (m_attempt) reason.percent = m_attempt->Percent(PayloadSent());
+  return reason;
 }
 
 uint32_t CPacketUpdateFlow::ReceivePacket() {
@@ -121,8 +121,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(const ControllerFacts& controll
   if (sent == 0) {
     const uint32_t error = m_system.LastErrorCode();
     m_diag.Trace("send() failed with error code %d\n", static_cast<int>(error));
-    EndAs(OutcomeResult::kFailed,
-          StrFormat(N_("the start request could not be written (error %u)"), error));
+    EndAs(OutcomeResult::kFailed, Reason(ReasonCode::kStartUnwritten).Count(error));
     // The press held off a new update: it settles at once rather than leave it so.
     m_events.OnMilestone(UpdateMilestone::kSettled);
   } else {
@@ -145,7 +144,7 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(const ControllerFacts& controll
       }
       if (m_ended.load()) break;
       if (m_stop.load()) {
-        EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
+        EndAs(OutcomeResult::kInterrupted, AtProgress(ReasonCode::kInterrupted));
         StopUpdate();
         break;
       }
@@ -153,19 +152,21 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(const ControllerFacts& controll
       const bool gone = failedInARow >= kFailedReadLimit ||
                         (m_removalNoticed.exchange(false) && !m_hid.IsDevicePathPresent());
       if (gone) {
-        FailTransfer(StrFormat(N_("the controller was disconnected %s"), Where().c_str()));
+        FailTransfer(AtProgress(ReasonCode::kDisconnected));
         break;
       }
       if (clock.NowMs() - lastInput >= kControllerSilenceLimitMs) {
-        FailTransfer(StrFormat(N_("the controller sent nothing for %u s %s"), kControllerSilenceLimitMs / 1000,
-                               Where().c_str()));
+        Reason silent = AtProgress(ReasonCode::kControllerSilent);
+        silent.seconds = kControllerSilenceLimitMs / 1000;
+        FailTransfer(std::move(silent));
         break;
       }
       // A controller that answers, but too slowly, does not hold the update for hours.
       const uint64_t limit = TransferLimitMs(m_record.desLen);
       if (m_transferStartMs && clock.NowMs() - *m_transferStartMs >= limit) {
-        FailTransfer(StrFormat(N_("the transfer did not finish within %llu s %s"),
-                               static_cast<unsigned long long>(limit / 1000), Where().c_str()));
+        Reason slow = AtProgress(ReasonCode::kTransferTooSlow);
+        slow.seconds = static_cast<uint32_t>(limit / 1000);
+        FailTransfer(std::move(slow));
         break;
       }
     } while (!m_ended.load());
@@ -176,9 +177,9 @@ UpdateOutcome CPacketUpdateFlow::RunPacketUpdate(const ControllerFacts& controll
 
   if (!m_end) {
     if (m_stop.load()) {
-      EndAs(OutcomeResult::kInterrupted, StrFormat(N_("the update was stopped %s"), Where().c_str()));
+      EndAs(OutcomeResult::kInterrupted, AtProgress(ReasonCode::kInterrupted));
     } else {
-      EndAs(OutcomeResult::kFailed, StrFormat(N_("the update ended without a result %s"), Where().c_str()));
+      EndAs(OutcomeResult::kFailed, AtProgress(ReasonCode::kNoResult));
     }
   }
   const UpdateOutcome outcome = attempt.Finish(m_end->first, m_end->second, PayloadSent());
@@ -211,7 +212,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
         StartTransfer();
       } else {
         StopUpdate();
-        EndAs(OutcomeResult::kFailed, kNeedBootModeReason);
+        EndAs(OutcomeResult::kFailed, Reason(ReasonCode::kNeedBootMode));
         m_events.OnNotice(UpdateNotice::kNeedBootMode);
       }
       break;
@@ -252,10 +253,12 @@ void CPacketUpdateFlow::HandleFirmwarePacket(const uint8_t* body) {
       TransferStep();
       break;
     case kCmdFailure1:
-    case kCmdFailure2:
-      FailTransfer(StrFormat(N_("the controller reported failure 0x%02X after %u packets %s"), command,
-                             m_dataPackets, Where().c_str()));
+    case kCmdFailure2: {
+      Reason failure = AtProgress(ReasonCode::kControllerFailure).Count(command);
+      failure.packets = m_dataPackets;
+      FailTransfer(std::move(failure));
       break;
+    }
     default:
       break;
   }
@@ -279,7 +282,7 @@ void CPacketUpdateFlow::TransferStep() {
   // the image ends: the last one normally carries bytes beyond desLen, which
   // controllers expect (they write their flash in 32-byte units). Short of
   // desLen itself, the image ended early.
-  const auto readPacket = [&](const char* what) -> std::optional<size_t> {
+  const auto readPacket = [&]() -> std::optional<size_t> {
     const size_t needed =
         static_cast<size_t>(std::min<uint64_t>(kDataPayload, m_record.desLen - std::min(m_bytesSent, m_record.desLen)));
     const std::vector<uint8_t>& bytes = m_selection.Image().Bytes();
@@ -289,8 +292,11 @@ void CPacketUpdateFlow::TransferStep() {
     if (n > 0) std::memcpy(m_dataBuffer, bytes.data() + position, n);
     *m_dataPosition += n;
     if (n >= needed) return n;
-    FailTransfer(StrFormat(N_("the image %s ended %s, after %u of its %u bytes"),
-                           m_selection.Image().Path().c_str(), what, m_bytesSent, m_record.desLen));
+    Reason truncated = Reason(ReasonCode::kImageTruncated).Path(m_selection.Image().Path());
+    truncated.record = 1;
+    truncated.bytes = m_bytesSent;
+    truncated.total = m_record.desLen;
+    FailTransfer(std::move(truncated));
     return std::nullopt;
   };
   switch (m_transferState.load()) {
@@ -298,12 +304,12 @@ void CPacketUpdateFlow::TransferStep() {
       // The image was read and checked at its selection: the snapshot is
       // missing only when there is none.
       if (!m_selection.Image().Readable()) {
-        FailTransfer(N_("no image was read for the transfer"));
+        FailTransfer(Reason(ReasonCode::kNoImage));
         return;
       }
       m_transferState.store(TransferState::kSending);
       m_dataPosition = kImageDataOffset;
-      const std::optional<size_t> n = readPacket(N_("at its first packet"));
+      const std::optional<size_t> n = readPacket();
       if (!n) return;
       SendDataPacket(m_dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
@@ -317,7 +323,7 @@ void CPacketUpdateFlow::TransferStep() {
     case TransferState::kSending: {
       // After a stop the data is closed: a late request gets no answer.
       if (!m_dataPosition) return;
-      const std::optional<size_t> n = readPacket(N_("early"));
+      const std::optional<size_t> n = readPacket();
       if (!n) return;
       SendDataPacket(m_dataBuffer, static_cast<int>(*n));
       ++m_dataPackets;
@@ -341,11 +347,11 @@ void CPacketUpdateFlow::TransferStep() {
       // packet, not for a stray request.
       if (!m_updateDataSent.exchange(false)) break;
       if (ended == 0) {
-        FailTransfer(N_("the end packet could not be written"));
+        FailTransfer(Reason(ReasonCode::kEndUnwritten));
         break;
       }
       if (FailureAlreadyReported()) break;
-      EndAs(OutcomeResult::kUpgraded, "");
+      EndAs(OutcomeResult::kUpgraded, Reason());
       m_ended.store(true);
       m_events.OnMilestone(UpdateMilestone::kSucceeded);
       break;

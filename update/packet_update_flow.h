@@ -78,12 +78,13 @@ class CPacketUpdateFlow {
   // One read, traced and dispatched; returns the read's result.
   uint32_t ReceivePacket();
   // Decides how the running update ends (the first decision counts).
-  void EndAs(OutcomeResult result, std::string reason);
+  void EndAs(OutcomeResult result, Reason reason);
   // The update failed: it stops, and its caller hears it failed.
-  void FailTransfer(std::string reason);
+  void FailTransfer(Reason reason);
   // Tells the caller how the update failed, as decided.
   void ReportFailure();
-  std::string Where() const;
+  // A reason with how far the transfer has come.
+  Reason AtProgress(ReasonCode code) const;
   // Payload bytes the controller has had: the packets' bytes beyond desLen do not count.
   uint32_t PayloadSent() const;
   // Looks at the reports already waiting before the host answers or ends:
@@ -119,7 +120,7 @@ class CPacketUpdateFlow {
   // Belong to the running update (the worker), or to the query on the
   // user-interface thread; never both at once.
   CUpdateAttempt* m_attempt = nullptr;
-  std::optional<std::pair<OutcomeResult, std::string>> m_end;
+  std::optional<std::pair<OutcomeResult, Reason>> m_end;
   uint32_t m_dataPackets = 0;
   // The controller asks once for each frame the host sent (the header and every
   // data packet); a request beyond that is a duplicate or stale and is ignored.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/strformat.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {
@@ -19,16 +18,15 @@ CUpdateAttempt::CUpdateAttempt(IClock& clock, UpdateProtocol protocol, FirmwareV
   }
 }
 
-std::string CUpdateAttempt::Percent(uint64_t bytesSent) const {
+int CUpdateAttempt::Percent(uint64_t bytesSent) const {
   const uint64_t total = m_outcome.payloadTotal;
-  const uint64_t percent = total == 0 ? 0 : std::min<uint64_t>(bytesSent * 100 / total, 100);
-  return StrFormat("%llu %%", static_cast<unsigned long long>(percent));
+  return total == 0 ? 0 : static_cast<int>(std::min<uint64_t>(bytesSent * 100 / total, 100));
 }
 
-UpdateOutcome CUpdateAttempt::Finish(OutcomeResult result, std::string reason, uint64_t bytesSent) const {
+UpdateOutcome CUpdateAttempt::Finish(OutcomeResult result, Reason reason, uint64_t bytesSent) const {
   UpdateOutcome outcome = m_outcome;
   outcome.result = result;
-  outcome.reason = result == OutcomeResult::kUpgraded ? std::string() : std::move(reason);
+  outcome.reason = result == OutcomeResult::kUpgraded ? Reason() : std::move(reason);
   outcome.bytesSent = outcome.payloadTotal == 0 ? bytesSent : std::min(bytesSent, outcome.payloadTotal);
   outcome.seconds = static_cast<double>(m_clock.NowMs() - m_startMs) / 1000.0;
   return outcome;

@@ -21,11 +21,11 @@ class CUpdateAttempt {
   void Touch() { m_outcome.controllerTouched = true; }
   bool Touched() const { return m_outcome.controllerTouched; }
 
-  // "36 %" of the payload total for `bytesSent`.
-  std::string Percent(uint64_t bytesSent) const;
+  // How much of the payload total `bytesSent` is, in whole percent.
+  int Percent(uint64_t bytesSent) const;
 
   // The outcome as it stands now.
-  UpdateOutcome Finish(OutcomeResult result, std::string reason, uint64_t bytesSent) const;
+  UpdateOutcome Finish(OutcomeResult result, Reason reason, uint64_t bytesSent) const;
 
  private:
   IClock& m_clock;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "base/text_mark.h"
 #include "update/firmware_version.h"
 #include "update/update_plan.h"
 #include "update/update_result.h"
@@ -32,11 +31,6 @@ enum class UpdateNotice : uint8_t {
   kNeedBootMode,    // the controller answered the start request but takes no packets: boot mode first
   kNoFirmware,      // the controller runs no valid firmware: the connection instructions apply
 };
-
-// Why a controller that answered the start request takes no packets: the
-// reason of the kNeedBootMode notice's failure.
-inline constexpr const char* kNeedBootModeReason =
-    N_("the controller must be put in boot mode first (hold the pair button while plugging it in)");
 
 // Points in an update that a front end shows.
 enum class UpdateMilestone : uint8_t {

@@ -1,7 +1,5 @@
 #include "update/update_plan.h"
 
-#include "base/strformat.h"
-#include "base/text_mark.h"
 
 namespace tarvik {
 
@@ -15,16 +13,17 @@ UpdatePlan PlanUpdate(const ControllerFacts& controller, const FirmwareImage& im
   plan.protocol = controller.protocol;
   if (!controller.present) {
     plan.refusal = PlanRefusal::kNoController;
-    plan.reason = N_("no supported controller found");
+    plan.reason = Reason(ReasonCode::kNoController);
     return plan;
   }
   // A boot-mode controller whose information blocks cannot be read is not written.
   if (controller.protocol == UpdateProtocol::kBoot && !controller.queried) {
     plan.refusal = PlanRefusal::kNotQueried;
-    plan.reason = StrFormat(N_("the %s did not answer its information request"), controller.name.c_str());
+    plan.reason = Reason(ReasonCode::kNotQueried);
+    plan.reason.product = controller.product;
     return plan;
   }
-  if (const std::string problem = image.CheckFor(plan.protocol); !problem.empty()) {
+  if (const Reason& problem = image.CheckFor(plan.protocol); !problem.Empty()) {
     plan.refusal = PlanRefusal::kImageRejected;
     plan.reason = problem;
     return plan;

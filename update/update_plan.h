@@ -34,9 +34,9 @@ struct PlannedRecord {
 
 struct UpdatePlan {
   PlanRefusal refusal = PlanRefusal::kNone;
-  // Why nothing is written, in English marked for translation. For an image
-  // the protocol refuses, the image check's own reason.
-  std::string reason;
+  // Why nothing is written. For an image the protocol refuses, the image
+  // check's own reason.
+  Reason reason;
   UpdateProtocol protocol = UpdateProtocol::kBoot;
   std::vector<PlannedRecord> records;  // what the protocol writes, in order
   // The controller told its version. The guard holds only then.
@@ -55,7 +55,7 @@ struct ControllerFacts {
   UpdateProtocol protocol = UpdateProtocol::kBoot;
   // The version query answered. Boot mode: both information blocks did.
   bool queried = false;
-  std::string name;  // "controller 5a3c:7e23"
+  std::string product;  // "5a3c:7e23"; empty when unknown
   FirmwareVersion main;  // unknown until told; "none" is a packet controller without firmware
   FirmwareVersion at;    // boot mode; an erased version reads as 0
 

@@ -1,6 +1,5 @@
 #include "update/update_result.h"
 
-#include "base/text_mark.h"
 
 namespace tarvik {
 
@@ -18,24 +17,6 @@ const char* OutcomeName(OutcomeResult result) {
       return "interrupted";
   }
   return "failed";
-}
-
-const char* PhaseName(UpdatePhase phase) {
-  switch (phase) {
-    case UpdatePhase::kErasing:
-      return N_("erasing");
-    case UpdatePhase::kWriting:
-      return N_("writing");
-    case UpdatePhase::kStamping:
-      return N_("stamping the version");
-    case UpdatePhase::kResetting:
-      return N_("resetting");
-    case UpdatePhase::kSending:
-      return N_("sending");
-    case UpdatePhase::kFinishing:
-      return N_("finishing");
-  }
-  return "";
 }
 
 OutcomeResult OutcomeFor(StepStatus status) {

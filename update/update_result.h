@@ -1,11 +1,13 @@
 // What a step of an update and a whole update attempt come to. A step
-// result's reason says which step, which record, which address and what the
-// controller did.
+// result's reason says what the controller did, and the step that failed
+// adds which record and which address.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <utility>
+
+#include "update/update_reason.h"
 
 namespace tarvik {
 
@@ -21,27 +23,22 @@ class StepResult {
  public:
   StepResult() = default;
   static StepResult Ok() { return StepResult(); }
-  static StepResult Failed(std::string reason, bool disconnected = false) {
-    StepResult r(StepStatus::kFailed, std::move(reason));
-    r.m_disconnected = disconnected;
-    return r;
-  }
-  static StepResult Rejected(std::string reason) { return {StepStatus::kRejected, std::move(reason)}; }
-  static StepResult Cancelled(std::string reason) { return {StepStatus::kCancelled, std::move(reason)}; }
-  static StepResult Interrupted() { return {StepStatus::kInterrupted, "the update was stopped"}; }
+  static StepResult Failed(Reason reason) { return {StepStatus::kFailed, std::move(reason)}; }
+  static StepResult Rejected(Reason reason) { return {StepStatus::kRejected, std::move(reason)}; }
+  static StepResult Cancelled(Reason reason) { return {StepStatus::kCancelled, std::move(reason)}; }
+  static StepResult Interrupted() { return {StepStatus::kInterrupted, Reason(ReasonCode::kInterrupted)}; }
 
   bool ok() const { return m_status == StepStatus::kOk; }
   StepStatus status() const { return m_status; }
-  const std::string& reason() const { return m_reason; }
+  const Reason& reason() const { return m_reason; }
   // True when the controller stopped answering because it left the bus.
-  bool disconnected() const { return m_disconnected; }
+  bool disconnected() const { return m_reason.code == ReasonCode::kDisconnected; }
 
  private:
-  StepResult(StepStatus status, std::string reason) : m_status(status), m_reason(std::move(reason)) {}
+  StepResult(StepStatus status, Reason reason) : m_status(status), m_reason(std::move(reason)) {}
 
   StepStatus m_status = StepStatus::kOk;
-  std::string m_reason;
-  bool m_disconnected = false;
+  Reason m_reason;
 };
 
 enum class OutcomeResult : uint8_t { kUpgraded, kFailed, kRejected, kCancelled, kInterrupted };
@@ -67,7 +64,7 @@ bool PaceFromName(const std::string& name, BootPace& pace);
 // How one update attempt ended: exactly one outcome per attempt.
 struct UpdateOutcome {
   OutcomeResult result = OutcomeResult::kFailed;
-  std::string reason;  // empty when upgraded
+  Reason reason;  // empty when upgraded
   UpdateProtocol protocol = UpdateProtocol::kBoot;
   uint64_t bytesSent = 0;     // payload the controller took
   uint64_t payloadTotal = 0;  // payload of the image (0 before it was known)
@@ -82,7 +79,6 @@ struct UpdateOutcome {
 
 // Steps an update reports as it goes, for a front end's progress display.
 enum class UpdatePhase : uint8_t { kErasing, kWriting, kStamping, kResetting, kSending, kFinishing };
-const char* PhaseName(UpdatePhase phase);
 
 struct UpdateProgress {
   UpdatePhase phase = UpdatePhase::kWriting;

@@ -6,18 +6,23 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "update/firmware_image.h"
 #include "update/firmware_version.h"
+#include "update/update_reason.h"
 
 namespace tarvik {
 
 struct VersionGuard {
-  int order = 1;         // <0: something older, 0: all the same, >0: an upgrade
-  std::string older;     // what is older, when something is
-  std::string same;      // what the controller already runs
-  std::string atDetail;  // the ATmcu's versions, when the image writes the ATmcu
+  int order = 1;  // <0: something older, 0: all the same, >0: an upgrade
+  // The first microcontroller whose record is older, with both versions.
+  Reason older;
+  // What the controller already runs, the ATmcu's too where the image writes it.
+  Reason same;
+  // The image writes the ATmcu: its record's version and the ATmcu's own.
+  bool writesAt = false;
+  uint32_t imageAt = 0;
+  uint32_t currentAt = 0;
 };
 
 // `atCurrent` counts only in boot mode (the packet protocol writes the main
