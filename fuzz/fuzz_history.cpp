@@ -1,6 +1,6 @@
 // The history journal's reader (tarvik-update-cli history) on arbitrary
 // bytes, and each entry it takes as the history command shows it. The texts
-// are Chinese, so that every reason goes through the catalogue's formats.
+// are Chinese, so that every reason is worded anew from its code and facts.
 //
 // Checks: each line that is not blank is an entry or a damaged line, in the
 // file's order, and an entry is the JSON of its line. An entry has the time,

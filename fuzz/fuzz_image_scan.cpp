@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "texts/reason_texts.h"
 #include "base/bytes.h"
 #include "fuzz/fuzz_support.h"
 #include "update/firmware_image.h"
@@ -53,7 +54,7 @@ bool WrittenAsChecked(const std::vector<Walked>& records) {
 // follows is trailing bytes; the last data packet carries the first of them.
 void CheckPacketTake(const uint8_t* data, size_t size, const std::vector<Walked>& walked, bool tiles) {
   const ProtocolTake take = CheckImageForProtocol(UpdateProtocol::kPacket, data, size);
-  fuzz::Check(take.Taken() || !take.refusal.empty(), "a refusal without a reason");
+  fuzz::Check(take.Taken() || !EnglishReasonText(take.refusal).empty(), "a refusal without a reason");
   const bool firstFits = !walked.empty() && kRecordHeaderSize + uint64_t{walked[0].desLen} <= size;
   bool laterPayload = false;
   for (size_t i = 1; i < walked.size(); ++i) laterPayload = laterPayload || walked[i].desLen != 0;
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Check(scan.Accepted() == expectAccepted, "acceptance differs from a walk of the chain");
   CheckPacketTake(data, size, walked, tiles);
   if (!scan.Accepted()) {
-    fuzz::Check(!scan.reason.empty(), "a rejected image has no reason");
+    fuzz::Check(!EnglishReasonText(scan.reason).empty(), "a rejected image has no reason");
     return 0;
   }
   fuzz::Check(records.size() == walked.size() && scan.recordCount == walked.size(), "record count");

@@ -3,6 +3,7 @@
 // In English and in Chinese.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,7 +49,8 @@ std::string WithoutPath(std::string line, const std::string& path) {
 }
 
 TEST(WindowTellsTest, FailureBoxesSayWhyAndWhatNextInEitherLanguage) {
-  enum class Fault { kUnplugMidWrite, kBrokenImage };
+  // A file the window cannot take, however it was chosen, is told like a broken image.
+  enum class Fault { kUnplugMidWrite, kBrokenImage, kTooLarge, kDeviceFile };
   struct Case {
     Fault fault;
     uint16_t language;
@@ -63,15 +65,25 @@ TEST(WindowTellsTest, FailureBoxesSayWhyAndWhatNextInEitherLanguage) {
        "手柄在更新完成前可能无法启动。请按住配对键重新插入手柄，点击“USB 升级”，再次选择升级文件。"},
       {Fault::kBrokenImage, kEnglish, "Firmware update failure", "", test::kStepOtherImage},
       {Fault::kBrokenImage, kChinese, "固件更新失败", nullptr, "请点击“USB 升级”，选择另一个升级文件。"},
+      {Fault::kTooLarge, kEnglish, "Firmware update failure", "", test::kStepOtherImage},
+      {Fault::kTooLarge, kChinese, "固件更新失败", nullptr, "请点击“USB 升级”，选择另一个升级文件。"},
+      {Fault::kDeviceFile, kEnglish, "Firmware update failure", "Cannot open /dev/zero: it is not a regular file",
+       test::kStepOtherImage},
+      {Fault::kDeviceFile, kChinese, "固件更新失败", nullptr, "请点击“USB 升级”，选择另一个升级文件。"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << static_cast<int>(c.fault) << " " << c.language);
+#ifdef _WIN32
+    if (c.fault == Fault::kDeviceFile) continue;  // Windows names no device by a path like this
+#endif
     test::WindowRig rig;
     const LanguageRun run(rig, c.language);
     const int controller = rig.PlugController(3);
     const Bytes image = c.fault == Fault::kBrokenImage ? Record(131, 0x08004000, Payload(99), 1, 100)
                                                        : Record(131, 0x08004000, Payload(4600));
-    const std::string path = test::WriteFile(rig.Dir() / "fw.dat", image);
+    std::string path = test::WriteFile(rig.Dir() / "fw.dat", image);
+    if (c.fault == Fault::kTooLarge) std::filesystem::resize_file(path, kMaxImageBytes + 1);  // sparse
+    if (c.fault == Fault::kDeviceFile) path = "/dev/zero";
     rig.user.image = path;
     rig.user.onProgress = [&](int pos) {
       if (c.fault == Fault::kUnplugMidWrite && pos >= 20) rig.bus.Unplug(controller);
@@ -90,7 +102,7 @@ TEST(WindowTellsTest, FailureBoxesSayWhyAndWhatNextInEitherLanguage) {
       EXPECT_FALSE(HasEnglishWords(WithoutPath(box[1], path))) << box[1];
     }
     EXPECT_TRUE(rig.bootModel->Stamps().empty());
-    if (c.fault == Fault::kBrokenImage) {
+    if (c.fault != Fault::kUnplugMidWrite) {
       // No question, and nothing but the start-up's queries reached the controller.
       EXPECT_EQ(rig.user.MessageTexts().size(), 1u);
       EXPECT_TRUE(rig.bootModel->ErasedRegions().empty());
