@@ -223,13 +223,15 @@ ControllerReport ControllerSession::Probe() {
   return probed();
 }
 
-UpdateOutcome ControllerSession::Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
-                                        IUpdateObserver* extra, StopSource& stop, BootPace pace) {
+UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
+                                        IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop,
+                                        BootPace pace) {
   UpdateObserverFanOut progress;
   progress.Add(extra);
   progress.Add(m_transcript);
   UpdateRequest request;
   request.image = image;
+  request.plan = plan;
   request.prompt = &prompt;
   request.events = &events;
   request.progress = &progress;

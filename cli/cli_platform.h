@@ -47,13 +47,15 @@ class ControllerSession {
   // second or two later): the probe waits for it, up to kModeTwoReturnMs,
   // and asks again.
   ControllerReport Probe();
-  // One update of `image`: `person` confirms it, hears its notices and sees its steps.
+  // One update of `image` as `plan` has it: `person` confirms it, hears its
+  // notices and sees its steps.
   template <class Person>
-  UpdateOutcome Update(const FirmwareImage& image, Person& person, StopSource& stop, BootPace pace) {
-    return Update(image, person, person, &person, stop, pace);
+  UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, Person& person, StopSource& stop,
+                       BootPace pace) {
+    return Update(image, plan, person, person, &person, stop, pace);
   }
-  UpdateOutcome Update(const FirmwareImage& image, IUpdatePrompt& prompt, IUpdateEvents& events,
-                       IUpdateObserver* extra, StopSource& stop, BootPace pace);
+  UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
+                       IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop, BootPace pace);
 
   static constexpr uint32_t kModeTwoReturnMs = 5000;
 

@@ -131,6 +131,10 @@ ControllerFacts ControllerProbe::Facts() const {
   facts.product = Product();
   facts.main = deviceVersion;
   facts.at = FirmwareVersion::FromWord(AtVersion());
+  if (BootMode() && queried) {
+    facts.mainVersionAddress = main.verAddr;
+    facts.atVersionAddress = at.verAddr;
+  }
   return facts;
 }
 
@@ -244,7 +248,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_progress = request.progress;
   m_relay->m_personMs = 0;
   m_relay->m_pace = request.pace;
-  m_selection.Preset(request.image);
+  m_selection.Preset(request.image, request.plan);
   m_boot.SetPace(request.pace);
   const ControllerFacts controller = Current().Facts();
   UpdateOutcome outcome;

@@ -83,6 +83,8 @@ struct UpdateRequest {
   StopSource* stop = nullptr;            // a stop request shared with others
   // How a boot-mode update waits for its answers. The window and the page keep the default.
   BootPace pace = BootPace::kParts;
+  // The plan made for `image` and this controller, when the caller made one.
+  std::optional<UpdatePlan> plan{};
 };
 
 class UpdateSession {

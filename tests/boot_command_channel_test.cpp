@@ -113,7 +113,7 @@ TEST_F(BootChannelTest, EraseThatStaysBusyGivesUpAfterSixtyAnswers) {
   EXPECT_EQ(erases, CBootChannel::kMaxBusyAnswers);
 }
 
-TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
+TEST_F(BootChannelTest, WriteSendsItsAddressAndLogsTheCallersLength) {
   test::TempDir logDir;
   system.currentDirectory = logDir.Path().string();
   std::ofstream(logDir.Path() / "log.txt").flush();
@@ -121,8 +121,7 @@ TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
   Connect({});
   hid.SetReadTimeout(10);
   uint8_t data[60] = {};
-  channel.SetAddressSelect(kAddressAtMcu);
-  EXPECT_FALSE(channel.WriteFlash(data, 0x1000, 60, 200, FlashWrite::kFirmwareData).ok());
+  EXPECT_FALSE(channel.WriteFlash(data, 0x80001000, 60, 200, FlashWrite::kFirmwareData).ok());
   ASSERT_EQ(Frames().size(), 1u);  // the frame is not sent again
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameAddress]), 0x80001000u);
   EXPECT_EQ(GetLe32(&Frames()[0][1 + kFrameDataLength]), 46u);
@@ -131,7 +130,6 @@ TEST_F(BootChannelTest, WriteAppliesTheAddressSelectAndLogsTheCallersLength) {
   std::string content((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
   EXPECT_EQ(content, "[Write error]address=0x80001000 len=0x3c\r\n");
 
-  channel.SetAddressSelect(kAddressMain);
   channel.WriteFlash(data, 0x1000, 4, 4, FlashWrite::kValue);
   EXPECT_EQ(GetLe32(&Frames()[1][1 + kFrameAddress]), 0x1000u);
   EXPECT_EQ(test::BootCommandOf(Frames()[1]), kCmdWriteValue);

@@ -171,9 +171,8 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
                                     uint32_t totalLength, FlashWrite kind) {
   m_sawDeviceFailure = false;
   const uint16_t command = kind == FlashWrite::kFirmwareData ? kCmdWriteData : kCmdWriteValue;
-  const uint32_t sentAddress = address | m_addressSelect.load();
   uint32_t bytes = 0;
-  const auto frame = BuildBootCommandFrame(data, length, sentAddress, totalLength, command, bytes);
+  const auto frame = BuildBootCommandFrame(data, length, address, totalLength, command, bytes);
   const int sent = SendFrame(frame, bytes);
   const uint64_t sentUs = m_clock.NowUs();
   if (sent == 0 && m_abort.load()) return StepResult::Interrupted();
@@ -187,7 +186,7 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
     return StepResult::Ok();
   }
   ++m_unansweredWrites;
-  m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", sentAddress, length);
+  m_diag.WriteLog("[Write error]address=0x%x len=0x%x\n", address, length);
   return NoAcknowledgement(kind == FlashWrite::kFirmwareData ? ReasonCode::kChunkUnacknowledged
                                                             : ReasonCode::kStampUnanswered);
 }

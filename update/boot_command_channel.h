@@ -48,9 +48,10 @@ class CBootChannel {
 
   void SetPace(BootPace pace) { m_pace = pace; }
 
-  // 0 for the main microcontroller, 0x80000000 for the ATmcu.
+  // Which microcontroller an information request asks: 0 for the main
+  // microcontroller, 0x80000000 for the ATmcu. Erases and writes go to the
+  // addresses they are given, which the plan made with the ATmcu bit.
   void SetAddressSelect(uint32_t select) { m_addressSelect.store(select); }
-  uint32_t AddressSelect() const { return m_addressSelect.load(); }
 
   // An erase gives up after 60 busy answers, or after 10 reads that brought
   // neither busy nor done, whatever comes between them.

@@ -59,10 +59,9 @@ UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controll
 }
 
 StepResult CBootUpdateSequence::CheckInfoBlocks() const {
-  const std::vector<ImageRecord>& records = m_selection.Image().Records();
   for (const ImageMcu mcu : {ImageMcu::kMain, ImageMcu::kAtMcu}) {
     bool written = false;
-    for (const size_t i : RecordsWrittenBy(UpdateProtocol::kBoot, records)) written = written || records[i].Mcu() == mcu;
+    for (const PlannedRecord& record : m_selection.Plan().records) written = written || record.mcu == mcu;
     if (!written) continue;
     const InfoBlock& block = mcu == ImageMcu::kMain ? m_info.MainInfo() : m_info.AtInfo();
     if (block.Erased()) return StepResult::Failed(Reason(ReasonCode::kInfoBlockErased).Mcu(mcu));
@@ -74,10 +73,11 @@ StepResult CBootUpdateSequence::CheckInfoBlocks() const {
 }
 
 StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
-  // The selection planned this image for boot mode: its records tile the
-  // file, carry payload and pass every check. The sequence walks them.
+  // The selection planned this image for boot mode: the sequence walks the
+  // planned records, each with the addresses the controller is told.
   const FirmwareImage& image = m_selection.Image();
-  const uint32_t payloadTotal = image.Scan().payloadTotal;
+  const UpdatePlan& plan = m_selection.Plan();
+  const uint32_t payloadTotal = plan.PayloadTotal();
   attempt.SetPayloadTotal(payloadTotal);
   // Where each version stamp goes is known before the first erase.
   if (StepResult usable = CheckInfoBlocks(); !usable.ok()) return usable;
@@ -86,43 +86,30 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   const uint64_t fileLength = image.Bytes().size();
   m_events.OnProgress(0, payloadTotal);
 
-  for (size_t index = 0;; ++index) {
-    const ImageRecord& record = records[index];
-    const int recordNumber = static_cast<int>(index + 1);
+  for (const PlannedRecord& record : plan.records) {
     m_diag.WriteLog("\n");
-    uint32_t desAddress = record.header.desAddress;
-    uint32_t versionAddress = 0;
-    if (record.header.pid == 0) {
-      m_boot.SetAddressSelect(kAddressAtMcu);
-      desAddress |= kAddressAtMcu;
-      versionAddress = m_info.AtInfo().verAddr;
+    if (record.mcu == ImageMcu::kAtMcu) {
       m_diag.WriteLog("Will update ATmcu\n");
-      m_diag.WriteLog("Fw Entry:0x%08x\n", desAddress);
+      m_diag.WriteLog("Fw Entry:0x%08x\n", record.destination);
     } else {
-      m_boot.SetAddressSelect(kAddressMain);
-      versionAddress = m_info.MainInfo().verAddr;
       m_diag.WriteLog("Will update main mcu\n");
     }
-    m_diag.WriteLog("Version address:0x%08x\n", versionAddress);
+    m_diag.WriteLog("Version address:0x%08x\n", record.versionAddress);
 
-    if (StepResult written = WriteRecord(attempt, recordNumber, record, desAddress, payloadTotal, versionAddress);
-        !written.ok()) {
-      return written;
-    }
-    const uint64_t after = std::min<uint64_t>(record.PayloadOffset() + record.header.desLen, fileLength);
+    if (StepResult written = WriteRecord(attempt, record, payloadTotal); !written.ok()) return written;
+    const uint64_t after = std::min<uint64_t>(record.payloadOffset + record.length, fileLength);
     m_diag.WriteLog("Now File Position=0x%x\n", static_cast<unsigned>(after));
     m_diag.WriteLog("\nTry to read next fw header\n");
 
-    if (index + 1 >= records.size()) break;
-    const ImageRecord& next = records[index + 1];
+    // The header after this record, the chain's empty version-0 end included.
+    if (record.number >= records.size()) break;
+    const ImageRecord& next = records[record.number];
     m_diag.WriteLog("File Position=0x%x\n", static_cast<unsigned>(next.PayloadOffset()));
     m_diag.WriteLog("version=0x%x\n", next.header.version);
     m_diag.WriteLog("pid=0x%x\n", next.header.pid);
     m_diag.WriteLog("desAddress=0x%x\n", next.header.desAddress);
     m_diag.WriteLog("desLen=0x%x\n", next.header.desLen);
     m_diag.WriteLog("FileLength=0x%x\n", static_cast<unsigned>(fileLength));
-    // Every record of the chain the check accepted is written; the empty
-    // version-0 terminator ends it.
     if (next.EndsChain()) break;
     m_diag.WriteLog("Prepare next update\n");
   }
@@ -134,10 +121,12 @@ StepResult CBootUpdateSequence::WriteImage(CUpdateAttempt& attempt) {
   return StepResult::Ok();
 }
 
-StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordNumber, const ImageRecord& record,
-                                            uint32_t desAddress, uint32_t payloadTotal, uint32_t versionAddress) {
+StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, const PlannedRecord& record,
+                                            uint32_t payloadTotal) {
   const std::vector<uint8_t>& bytes = m_selection.Image().Bytes();
-  const uint32_t desLen = record.header.desLen;
+  const int recordNumber = static_cast<int>(record.number);
+  const uint32_t desAddress = record.destination;
+  const uint32_t desLen = record.length;
   m_events.OnUpdateStep({UpdatePhase::kErasing, recordNumber, m_bytesSent, payloadTotal});
   attempt.Touch();
   if (StepResult erased = m_boot.EraseFlash(kCmdErase, desAddress, desLen); !erased.ok()) {
@@ -146,11 +135,11 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   }
   m_diag.WriteLog("[Erase OK]desAddress:0x%x desLen:0x%x\n", desAddress, desLen);
   m_diag.WriteLog("Updating...\n");
-  m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(record.PayloadOffset()));
+  m_diag.WriteLog("file_offset:0x%x\n", static_cast<unsigned>(record.payloadOffset));
 
   uint32_t recordOffset = 0;
   while (recordOffset < desLen) {
-    const uint64_t position = record.PayloadOffset() + recordOffset;
+    const uint64_t position = record.payloadOffset + recordOffset;
     const uint64_t left = position < bytes.size() ? bytes.size() - position : 0;
     const uint32_t got = static_cast<uint32_t>(std::min<uint64_t>({desLen - recordOffset, kMaxData, left}));
     if (got == 0) {
@@ -171,8 +160,7 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
       if (written.ok()) break;
       if (attemptNumber == 3 || written.status() == StepStatus::kInterrupted) {
         m_diag.WriteLog("Write flash timeout, abort!\n");
-        const uint32_t sentAddress = address | m_boot.AddressSelect();
-        return StepFailure(attempt, written, ReasonStep::kChunk, recordNumber, sentAddress);
+        return StepFailure(attempt, written, ReasonStep::kChunk, recordNumber, address);
       }
       m_diag.WriteLog("Write error, try again!\n");
       ++attemptNumber;
@@ -184,11 +172,11 @@ StepResult CBootUpdateSequence::WriteRecord(CUpdateAttempt& attempt, int recordN
   }
   m_diag.WriteLog("Updating firmware end\n");
 
-  m_diag.WriteLog("[Set version]address:0x%x\n", versionAddress);
+  m_diag.WriteLog("[Set version]address:0x%x\n", record.versionAddress);
   m_events.OnUpdateStep({UpdatePhase::kStamping, recordNumber, m_bytesSent, payloadTotal});
-  if (StepResult stamped = m_boot.SetVersion(versionAddress, record.header.version); !stamped.ok()) {
+  if (StepResult stamped = m_boot.SetVersion(record.stampAddress, record.version); !stamped.ok()) {
     m_diag.WriteLog("Set version error\n");
-    return StepFailure(attempt, stamped, ReasonStep::kStamp, recordNumber, versionAddress | m_boot.AddressSelect());
+    return StepFailure(attempt, stamped, ReasonStep::kStamp, recordNumber, record.stampAddress);
   }
   m_diag.WriteLog("Set version OK\n");
   return StepResult::Ok();

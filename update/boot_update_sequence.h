@@ -19,7 +19,7 @@ class CBootChannel;
 class CImageSelection;
 class CDeviceInfoQuery;
 class IClock;
-struct ImageRecord;
+struct PlannedRecord;
 
 class CBootUpdateSequence {
  public:
@@ -36,8 +36,7 @@ class CBootUpdateSequence {
   StepResult CheckInfoBlocks() const;
   // The steps after the selection; the attempt learns how far they got.
   StepResult WriteImage(CUpdateAttempt& attempt);
-  StepResult WriteRecord(CUpdateAttempt& attempt, int recordNumber, const ImageRecord& record, uint32_t desAddress,
-                         uint32_t payloadTotal, uint32_t versionAddress);
+  StepResult WriteRecord(CUpdateAttempt& attempt, const PlannedRecord& record, uint32_t payloadTotal);
   // A channel's failure at a record's step: what the controller did there,
   // and how far the update had come when the controller went away.
   StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result, ReasonStep step, int recordNumber,

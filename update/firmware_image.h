@@ -23,6 +23,10 @@ inline constexpr uint64_t kMaxImageBytes = uint64_t{64} << 20;
 // Bit 31 of a destination address selects the ATmcu.
 inline constexpr uint32_t kAtMcuAddressBit = boot::kAddressAtMcu;
 
+// The address select of a microcontroller: 0 for the main mcu, the ATmcu
+// bit for the ATmcu. The one place an address gets it.
+constexpr uint32_t AddressSelectOf(ImageMcu mcu) { return mcu == ImageMcu::kAtMcu ? kAtMcuAddressBit : 0; }
+
 struct RecordHeader {
   uint32_t version = 0;
   uint32_t desAddress = 0;
@@ -40,9 +44,7 @@ struct ImageRecord {
   ImageMcu Mcu() const { return header.pid != 0 ? ImageMcu::kMain : ImageMcu::kAtMcu; }
   // Where the payload goes as the controller is told: an ATmcu record's
   // address carries the ATmcu bit.
-  uint32_t Destination() const {
-    return Mcu() == ImageMcu::kAtMcu ? header.desAddress | kAtMcuAddressBit : header.desAddress;
-  }
+  uint32_t Destination() const { return header.desAddress | AddressSelectOf(Mcu()); }
   uint64_t PayloadOffset() const { return offset + kRecordHeaderSize; }
   // A version-0 header ends the chain.
   bool EndsChain() const { return header.version == 0; }

@@ -14,6 +14,7 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   // everything after (the check, the confirmation, the update) works on
   // this snapshot.
   m_image = m_preset ? *m_preset : FirmwareImage::Load(m_path);
+  m_plan = UpdatePlan();
   if (!m_image.Readable()) return StepResult::Rejected(m_image.Scan().reason);
   m_events.OnImageChosen(m_image);
 
@@ -27,7 +28,9 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
     change.imageAt = FirmwareVersion::FromWord(at);
     change.controllerAt = controller.at;
   }
-  change.plan = PlanUpdate(controller, m_image);
+  // The plan is made once: a caller that planned this image already hands it over.
+  m_plan = m_preset && m_presetPlan ? *m_presetPlan : PlanUpdate(controller, m_image);
+  change.plan = m_plan;
   m_events.OnPlan(change.plan);
   // An image the protocol would not write is refused before the question.
   if (change.plan.refusal == PlanRefusal::kImageRejected) return StepResult::Rejected(change.plan.reason);

@@ -18,16 +18,21 @@ class CImageSelection {
   CImageSelection(IUpdatePrompt& prompt, IUpdateEvents& events);
 
   // An image handed over already read and checked: the next selection takes
-  // it instead of asking for a file. Nothing: ask again.
-  void Preset(std::optional<FirmwareImage> image) { m_preset = std::move(image); }
+  // it instead of asking for a file. Nothing: ask again. A plan made for it
+  // and this controller is taken too, instead of planning again.
+  void Preset(std::optional<FirmwareImage> image, std::optional<UpdatePlan> plan = std::nullopt) {
+    m_preset = std::move(image);
+    m_presetPlan = std::move(plan);
+  }
 
   // The file choice, the plan for `controller`, then the version
   // confirmation. Cancelled when no file was chosen or the change not
   // confirmed; rejected when the file cannot be read.
   StepResult SelectImage(const ControllerFacts& controller);
 
-  // The image of the last selection.
+  // The image of the last selection, and what an update of it writes.
   const FirmwareImage& Image() const { return m_image; }
+  const UpdatePlan& Plan() const { return m_plan; }
   // Its first record's header, zero where the file is shorter than one.
   RecordHeader FirstRecord() const { return ParseRecordHeader(m_image.FirstHeader()); }
   // Whether a refusal is told to the person: every refused file is, the one
@@ -38,8 +43,10 @@ class CImageSelection {
   IUpdatePrompt& m_prompt;
   IUpdateEvents& m_events;
   std::optional<FirmwareImage> m_preset;
+  std::optional<UpdatePlan> m_presetPlan;
   std::string m_path;
   FirmwareImage m_image;
+  UpdatePlan m_plan;
 };
 
 }  // namespace tarvik

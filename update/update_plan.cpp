@@ -8,6 +8,12 @@ const char* UpdatePlan::Action() const {
   return guard.order < 0 ? "downgrade" : guard.order == 0 ? "reinstall" : "upgrade";
 }
 
+uint32_t UpdatePlan::PayloadTotal() const {
+  uint64_t total = 0;
+  for (const PlannedRecord& record : records) total += record.length;
+  return static_cast<uint32_t>(total);
+}
+
 UpdatePlan PlanUpdate(const ControllerFacts& controller, const FirmwareImage& image) {
   UpdatePlan plan;
   plan.protocol = controller.protocol;
@@ -31,7 +37,16 @@ UpdatePlan PlanUpdate(const ControllerFacts& controller, const FirmwareImage& im
   const std::vector<ImageRecord>& records = image.Records();
   for (const size_t i : RecordsWrittenBy(plan.protocol, records)) {
     const ImageRecord& record = records[i];
-    plan.records.push_back({i + 1, record.Mcu(), record.Destination(), record.header.desLen, record.header.version});
+    PlannedRecord planned;
+    planned.number = i + 1;
+    planned.mcu = record.Mcu();
+    planned.destination = record.Destination();
+    planned.length = record.header.desLen;
+    planned.version = record.header.version;
+    planned.payloadOffset = record.PayloadOffset();
+    planned.versionAddress = planned.mcu == ImageMcu::kMain ? controller.mainVersionAddress : controller.atVersionAddress;
+    planned.stampAddress = planned.versionAddress | AddressSelectOf(planned.mcu);
+    plan.records.push_back(planned);
   }
   plan.versionKnown = controller.VersionKnown();
   if (plan.versionKnown) plan.guard = GuardVersions(image, plan.protocol, controller.main.Word(), controller.at.Word());

@@ -23,13 +23,18 @@ enum class PlanRefusal : uint8_t {
   kImageRejected,  // the controller's protocol would not write the image whole
 };
 
-// One record the update writes.
+// One record the update writes, with the addresses the controller is told.
 struct PlannedRecord {
   size_t number = 0;  // from 1, in the file's order
   ImageMcu mcu = ImageMcu::kMain;
-  uint32_t destination = 0;  // as the controller is told, the ATmcu bit included
+  uint32_t destination = 0;  // the ATmcu bit included
   uint32_t length = 0;
   uint32_t version = 0;
+  uint64_t payloadOffset = 0;  // where its payload starts in the image
+  // Boot mode: where its microcontroller keeps its version, as its
+  // information block gives it, and where the stamp goes, the ATmcu bit included.
+  uint32_t versionAddress = 0;
+  uint32_t stampAddress = 0;
 };
 
 struct UpdatePlan {
@@ -44,6 +49,8 @@ struct UpdatePlan {
   VersionGuard guard;
 
   bool Writes() const { return refusal == PlanRefusal::kNone; }
+  // The payload of every planned record.
+  uint32_t PayloadTotal() const;
   // "upgrade", "downgrade" or "reinstall"; empty while the version is unknown
   // or nothing is written.
   const char* Action() const;
@@ -58,6 +65,9 @@ struct ControllerFacts {
   std::string product;  // "5a3c:7e23"; empty when unknown
   FirmwareVersion main;  // unknown until told; "none" is a packet controller without firmware
   FirmwareVersion at;    // boot mode; an erased version reads as 0
+  // Boot mode: where each microcontroller keeps its version (VerAddr).
+  uint32_t mainVersionAddress = 0;
+  uint32_t atVersionAddress = 0;
 
   // The controller told a firmware version (not "none" in the packet protocol).
   bool VersionKnown() const {
