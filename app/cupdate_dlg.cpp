@@ -54,36 +54,30 @@ bool CUpdateDlg::OnInitDialog() {
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 
   m_hid.SetRecipientWindow(&Host());
-
-  if (m_hid.SearchDevice()) {
-    if (m_hid.Mode() == ReportMode::kPacket) {
-      // The button keeps the state the template gives it (enabled).
-      m_session.SendModeTwoSignal();
-    } else {
-      m_updateButton.EnableWindow(true);
-      QueryDeviceVersion();
-    }
-  } else {
-    m_updateButton.EnableWindow(false);
-  }
-
-  if (!m_titleShowsVersion.load()) SetWindowText(LoadText(kTextTitle));
-
-  if (m_hid.SearchDevice()) {
-    m_updateButton.EnableWindow(true);
-    QueryDeviceVersion();
-  }
+  m_session.StartUpProbe(*this, [this] { return QueryDeviceVersion(); });
   return true;
 }
 
-void CUpdateDlg::QueryDeviceVersion() {
+void CUpdateDlg::OnFirstSearch(bool found, ReportMode mode) {
+  // A report-mode-2 controller's button keeps the state the template gives it (enabled).
+  if (!found || mode != ReportMode::kPacket) m_updateButton.EnableWindow(found);
+}
+
+void CUpdateDlg::OnBeforeSecondSearch() {
+  if (!m_titleShowsVersion.load()) SetWindowText(LoadText(kTextTitle));
+}
+
+void CUpdateDlg::OnFoundAgain() { m_updateButton.EnableWindow(true); }
+
+StepResult CUpdateDlg::QueryDeviceVersion() {
   // A message box of the query runs the window's events: device notices that
   // come meanwhile wait until the query has ended, so that no second search
   // and query start inside this one.
   m_queryRunning.store(true);
-  m_session.QueryDeviceVersion();
+  StepResult result = m_session.QueryDeviceVersion();
   m_queryRunning.store(false);
   if (!m_workerRunning.load()) HandleDeferredDeviceChanges();
+  return result;
 }
 
 void CUpdateDlg::OnCommand(int controlId) {

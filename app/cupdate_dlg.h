@@ -24,7 +24,11 @@ namespace tarvik {
 inline constexpr uintptr_t kUpdateTimerId = 1;
 inline constexpr uint32_t kUpdateTimerIntervalMs = 100;
 
-class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, public IUpdateObserver {
+class CUpdateDlg : public CDialog,
+                   public IUpdateEvents,
+                   public IUpdatePrompt,
+                   public IUpdateObserver,
+                   private IProbeSteps {
  public:
   enum { IDD = IDD_UPDATE_DIALOG };
 
@@ -42,8 +46,8 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
   // Update control.
   void OnBnClickedUsbUpdate();
 
-  // Start-up version query.
-  void QueryDeviceVersion();
+  // The version query, at start-up and when a controller arrives.
+  StepResult QueryDeviceVersion();
 
   std::string LoadText(int textIndex) const;
 
@@ -92,6 +96,11 @@ class CUpdateDlg : public CDialog, public IUpdateEvents, public IUpdatePrompt, p
  private:
   friend void Boot_UpdateThread(CUpdateDlg* dlg);
   friend void Usb_UpdateThread(CUpdateDlg* dlg);
+
+  // The start-up probe's steps, as the window shows them.
+  void OnFirstSearch(bool found, ReportMode mode) override;
+  void OnBeforeSecondSearch() override;
+  void OnFoundAgain() override;
 
   void StartWorker(void (*entry)(CUpdateDlg*));
   // The update on the worker: the session runs it with this window as its prompt and its events.

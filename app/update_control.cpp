@@ -9,10 +9,11 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   if (m_workerRunning.load()) return;
 
   m_upgradedNotice.ShowWindow(false);
-  if (!m_session.BeginUpdate()) return;
+  const std::optional<UpdateProtocol> protocol = m_session.BeginUpdate();
+  if (!protocol) return;
   m_updateButton.EnableWindow(false);
   SetProgressPos(IDC_PROGRESS, 0);
-  StartWorker(m_hid.IsBootMode() ? &Boot_UpdateThread : &Usb_UpdateThread);
+  StartWorker(*protocol == UpdateProtocol::kBoot ? &Boot_UpdateThread : &Usb_UpdateThread);
 }
 
 void CUpdateDlg::StartWorker(void (*entry)(CUpdateDlg*)) {

@@ -174,22 +174,32 @@ UpdateSession::~UpdateSession() = default;
 
 ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
   IUpdateEvents* const previous = m_relay->SwapEvents(events);
-  // The window's start-up, step for step: a report-mode-2 controller gets the
-  // mode-2 signal first; a found controller is asked its version.
-  StepResult queried = StepResult::Failed(Reason(ReasonCode::kNoController));
-  if (m_hid.SearchDevice()) {
-    if (m_hid.Mode() == ReportMode::kPacket) {
-      SendModeTwoSignal();
-    } else {
-      queried = QueryDeviceVersion();
-    }
-  }
-  if (m_hid.SearchDevice()) queried = QueryDeviceVersion();
+  IProbeSteps quiet;
+  const StepResult queried = StartUpProbe(quiet, [this] { return QueryDeviceVersion(); });
   ControllerProbe probe = Current();
   probe.queried = probe.present && queried.ok();
   probe.reason = probe.present ? queried.reason() : Reason(ReasonCode::kNoController);
   m_relay->SwapEvents(previous);
   return probe;
+}
+
+StepResult UpdateSession::StartUpProbe(IProbeSteps& steps, const std::function<StepResult()>& query) {
+  StepResult queried = StepResult::Failed(Reason(ReasonCode::kNoController));
+  const bool found = m_hid.SearchDevice();
+  steps.OnFirstSearch(found, m_hid.Mode());
+  if (found) {
+    if (m_hid.Mode() == ReportMode::kPacket) {
+      SendModeTwoSignal();
+    } else {
+      queried = query();
+    }
+  }
+  steps.OnBeforeSecondSearch();
+  if (m_hid.SearchDevice()) {
+    steps.OnFoundAgain();
+    queried = query();
+  }
+  return queried;
 }
 
 ControllerProbe UpdateSession::Current() const {
@@ -221,11 +231,13 @@ StepResult UpdateSession::QueryDeviceVersion() {
   return result;
 }
 
-bool UpdateSession::BeginUpdate() {
-  if (!m_hid.OpenHid()) return false;
+std::optional<UpdateProtocol> UpdateSession::BeginUpdate() {
+  if (!m_hid.OpenHid()) return std::nullopt;
+  const UpdateProtocol protocol = m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket;
+  m_protocol.store(protocol);
   m_packet.BeginUpdate();
   m_hid.BeginWorkerUse();
-  return true;
+  return protocol;
 }
 
 UpdateOutcome UpdateSession::Update(const UpdateRequest& request) {
@@ -250,19 +262,19 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_pace = request.pace;
   m_selection.Preset(request.image, request.plan);
   m_boot.SetPace(request.pace);
+  const UpdateProtocol protocol = m_protocol.load();
   const ControllerFacts controller = Current().Facts();
   UpdateOutcome outcome;
   if (m_stopRequested.load()) {
     // Stopped before it began: not a report goes out.
-    CUpdateAttempt attempt(m_system.Clock(), m_hid.IsBootMode() ? UpdateProtocol::kBoot : UpdateProtocol::kPacket,
-                           controller.main);
+    CUpdateAttempt attempt(m_system.Clock(), protocol, controller.main);
     outcome = m_relay->OwnTime(
         attempt.Finish(OutcomeResult::kInterrupted, BeforeStart(), 0));
     m_packet.StopUpdate();
     m_relay->OnMilestone(UpdateMilestone::kSettled);
     m_relay->OnUpdateOutcome(outcome);
   } else {
-    outcome = m_relay->OwnTime(m_hid.IsBootMode() ? m_bootSequence.RunBootUpdate(controller)
+    outcome = m_relay->OwnTime(protocol == UpdateProtocol::kBoot ? m_bootSequence.RunBootUpdate(controller)
                                                   : m_packet.RunPacketUpdate(controller));
   }
   m_hid.EndWorkerUse();

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,19 @@ inline UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& 
   return PlanUpdate(probe.Facts(), image);
 }
 
+// What a window does between the steps of the start-up probe. Each does
+// nothing unless its caller says otherwise.
+class IProbeSteps {
+ public:
+  virtual ~IProbeSteps() = default;
+  // The first search found a controller in `mode`, or none.
+  virtual void OnFirstSearch(bool /*found*/, ReportMode /*mode*/) {}
+  // The second search comes next.
+  virtual void OnBeforeSecondSearch() {}
+  // The second search found a controller. Its version query comes next.
+  virtual void OnFoundAgain() {}
+};
+
 struct UpdateRequest {
   // The checked snapshot to write; without one the prompt is asked to choose a file.
   std::optional<FirmwareImage> image;
@@ -102,6 +116,11 @@ class UpdateSession {
 
   // Finds the controller and asks its version, as the window's start-up does.
   ControllerProbe Probe(IUpdateEvents* events = nullptr);
+  // The start-up probe, step by step, which the window and Probe share. A
+  // found controller in report mode 2 gets the mode-2 signal, another is asked
+  // its version. Then the bus is searched again, and a controller found is
+  // asked again. `query` runs each version query. Returns the last query's result.
+  StepResult StartUpProbe(IProbeSteps& steps, const std::function<StepResult()>& query);
   // One whole update, on the caller's thread: opens the device, runs the
   // protocol's flow and returns its one outcome.
   UpdateOutcome Update(const UpdateRequest& request);
@@ -110,9 +129,10 @@ class UpdateSession {
   bool IsStopRequested() const { return m_stopRequested.load(); }
 
   // The pieces a window drives itself: the update's start on the
-  // user-interface thread (false: the device cannot be opened), its run on a
-  // worker (after a successful start), the version query, the mode-2 signal.
-  bool BeginUpdate();
+  // user-interface thread, its run on a worker (after a successful start),
+  // the version query, the mode-2 signal. The start chooses the protocol the
+  // run speaks; nothing when the device cannot be opened.
+  std::optional<UpdateProtocol> BeginUpdate();
   UpdateOutcome RunUpdate(const UpdateRequest& request);
   StepResult QueryDeviceVersion();
   // Sends the mode-2 signal when the controller is in report mode 2; true when sent.
@@ -144,6 +164,8 @@ class UpdateSession {
   std::atomic<bool> m_stopRequested{false};
   std::atomic<FirmwareVersion> m_deviceVersion{FirmwareVersion::Unknown()};
   std::atomic<bool> m_queried{false};  // the last version query answered
+  // The protocol of the update begun last: chosen once, at its start.
+  std::atomic<UpdateProtocol> m_protocol{UpdateProtocol::kBoot};
   std::unique_ptr<Relay> m_relay;
   CBootChannel m_boot;
   CImageSelection m_selection;
