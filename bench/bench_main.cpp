@@ -33,6 +33,7 @@
 #include "device/chid.h"
 #include "device/device_table.h"
 #include "diag/diag.h"
+#include "platform/forwarding_hid_bus.h"
 #include "platform/linux/linux_system.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
@@ -258,17 +259,13 @@ void BenchBoot(int runs) {
 // reads it, each data packet as the host writes it, and the host's whole cycle
 // from a data request's read to its next read that waits, less the time spent
 // inside the simulated bus (which plays the kernel and the controller).
-class CycleBus final : public IHidBus {
+class CycleBus final : public ForwardingHidBus {
  public:
-  explicit CycleBus(IHidBus& inner) : m_inner(inner) {}
+  explicit CycleBus(IHidBus& inner) : ForwardingHidBus(inner) {}
   std::vector<double> turnaroundsUs;  // data request read -> data packet write
   std::vector<double> cyclesUs;       // data request read -> next waiting read, host only
   std::vector<double> exchangesUs;    // data request read -> next data request read, everything
 
-  std::vector<std::string> EnumerateInterfaces() override { return m_inner.EnumerateInterfaces(); }
-  std::vector<HidDeviceInfo> EnumerateDevices() override { return m_inner.EnumerateDevices(); }
-  HidHandle Open(const std::string& path, HidOpenMode mode) override { return m_inner.Open(path, mode); }
-  bool GetAttributes(HidHandle h, HidAttributes& out) override { return m_inner.GetAttributes(h, out); }
   bool WriteReport(HidHandle h, const uint8_t* report, size_t size) override {
     const auto start = Clock::now();
     // A data packet: count byte, then 00 16 len len 00.
@@ -278,7 +275,7 @@ class CycleBus final : public IHidBus {
       turnaroundsUs.push_back(Us(start - m_requestAt));
       m_packetSeen = true;
     }
-    const bool written = m_inner.WriteReport(h, report, size);
+    const bool written = ForwardingHidBus::WriteReport(h, report, size);
     m_insideBus += Clock::now() - start;
     return written;
   }
@@ -288,7 +285,7 @@ class CycleBus final : public IHidBus {
       cyclesUs.push_back(Us(start - m_requestAt - m_insideBus));
       m_requestSeen = false;
     }
-    const HidReadResult result = m_inner.ReadReport(h, buffer, size, timeoutMs);
+    const HidReadResult result = ForwardingHidBus::ReadReport(h, buffer, size, timeoutMs);
     const auto end = Clock::now();
     m_insideBus += end - start;
     if (result.status == HidRead::kReport && result.bytes > 6 && buffer[2] == 0x00 &&
@@ -301,13 +298,9 @@ class CycleBus final : public IHidBus {
     }
     return result;
   }
-  void Close(HidHandle h) override { m_inner.Close(h); }
-  NotifyHandle RegisterNotify(IDeviceNotifyTarget& t) override { return m_inner.RegisterNotify(t); }
-  void UnregisterNotify(NotifyHandle h) override { m_inner.UnregisterNotify(h); }
 
  private:
   // The host's own thread alone calls reads and writes during the data phase.
-  IHidBus& m_inner;
   Clock::time_point m_requestAt;
   Clock::duration m_insideBus{};
   bool m_requestSeen = false;

@@ -124,6 +124,11 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
       m_nativeBus = MakeNativeBus(*m_clock);
       bus = m_nativeBus.get();
     }
+  }
+  m_heldBus = std::make_unique<HeldEnumerationBus>(*bus);
+  if (m_holdEnumeration) m_heldBus->Hold();
+  bus = m_heldBus.get();
+  if (!simulated) {
     for (const ControllerEntry& c : EnumerateControllers(*bus)) m_numbered.push_back(ControllerIdentity(c.path, c.location));
     m_several = m_numbered.size() > 1;
   }

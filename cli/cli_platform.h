@@ -13,6 +13,7 @@
 #include "app/cupdate_dlg.h"
 #include "cli/cli_output.h"
 #include "cli/controller_bus.h"
+#include "cli/held_enumeration_bus.h"
 #include "cli/cli_options.h"
 #include "platform/headless/headless_window_host.h"
 #include "platform/headless/observer_fanout.h"
@@ -81,6 +82,10 @@ class CliPlatform {
   // Builds everything from the options; false with `error` and `exitCode` set
   // when the options cannot be served.
   bool Set(const GlobalOptions& options, std::string& error, int& exitCode);
+  // Asked before Set: the run's first look at the bus serves every look
+  // until the first output report (HeldEnumerationBus). A flash of one
+  // controller enumerates once before it talks to it.
+  void HoldEnumeration() { m_holdEnumeration = true; }
 
   // Runs the main window with `user` answering it; `session` runs once
   // start-up is done, on the user-interface thread.
@@ -148,6 +153,8 @@ class CliPlatform {
   std::mutex m_numbersLock;
   std::vector<std::string> m_numbered;  // controllers (by location, else path) in number order
   std::unique_ptr<IHidBus> m_nativeBus;
+  std::unique_ptr<HeldEnumerationBus> m_heldBus;
+  bool m_holdEnumeration = false;
   std::unique_ptr<RecordingHidBus> m_recordingBus;
   bool m_redacted = false;
   IHidBus* m_bus = nullptr;

@@ -112,6 +112,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   });
 
   CliPlatform platform;
+  platform.HoldEnumeration();
   if (const std::optional<int> ended = SetUpOrConclude(platform, global, document)) return *ended;
   ControllerTarget target;
   const std::vector<ControllerEntry> controllers = platform.Controllers();

@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/held_enumeration_bus.h"
 #include "platform/std/virtual_clock.h"
+#include "session/update_session.h"
 #include "sim/sim_setup.h"
+#include "tests/support/fake_system.h"
+#include "tests/support/image_builder.h"
 
 namespace tarvik {
 namespace {
@@ -127,6 +131,58 @@ TEST_F(ControllerBusTest, AViewByLocationFollowsItsControllerToItsNewPath) {
   byLocation.Close(handle);
   EXPECT_EQ(byLocation.Open(bus.PathOf(controllers[1].controller), HidOpenMode::kProbeReadWrite), kInvalidHidHandle);
   EXPECT_TRUE(byPath.EnumerateInterfaces().empty());
+}
+
+// Counts the enumerations that reach the bus, and those before the first output report.
+class CountingBus final : public ForwardingHidBus {
+ public:
+  using ForwardingHidBus::ForwardingHidBus;
+  int enumerations = 0;
+  int beforeFirstReport = -1;  // -1: no report went out
+
+  std::vector<std::string> EnumerateInterfaces() override {
+    ++enumerations;
+    return ForwardingHidBus::EnumerateInterfaces();
+  }
+  std::vector<HidDeviceInfo> EnumerateDevices() override {
+    ++enumerations;
+    return ForwardingHidBus::EnumerateDevices();
+  }
+  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
+    if (beforeFirstReport < 0) beforeFirstReport = enumerations;
+    return ForwardingHidBus::WriteReport(handle, report, size);
+  }
+};
+
+// A flash of one controller, step by step as the command takes them: the
+// controllers on the bus, the view of the one chosen, the mode-2 check of its
+// probe, the probe, the update. It looks at the bus once before the first
+// report, and again as it needs to after it.
+TEST_F(ControllerBusTest, AFlashEnumeratesOnceBeforeItsFirstReport) {
+  for (const char* mode : {"boot", "packet1", "packet2"}) {
+    SCOPED_TRACE(mode);
+    VirtualClock ownClock;
+    SimHidBus sim(ownClock);
+    std::string error;
+    PopulateSimBus(sim, *ParseSimLayout(mode, {"extra=2"}, error));
+    CountingBus counting(sim);
+    HeldEnumerationBus held(counting);
+    held.Hold();
+    const std::vector<ControllerEntry> found = EnumerateControllers(held);
+    ASSERT_EQ(found.size(), 1u);
+    SingleDeviceBus view(held, found[0].path, found[0].location);
+    EnumerateControllers(view);
+    test::FakeSystem system(ownClock);
+    UpdateSession session(view, system);
+    const ControllerProbe probe = session.Probe();
+    EXPECT_EQ(counting.beforeFirstReport, 1);
+    EXPECT_GT(counting.enumerations, 1);  // after the first report the bus is asked again
+    if (std::string(mode) == "packet2") continue;  // it left for report mode 1
+    ASSERT_TRUE(probe.queried);
+    const FirmwareImage image =
+        FirmwareImage::FromBytes(test::Record(131, 0x08004000, test::Payload(100)), "fw.dat");
+    EXPECT_EQ(session.Update({.image = image}).result, OutcomeResult::kUpgraded);
+  }
 }
 
 }  // namespace
