@@ -84,7 +84,13 @@ int InfoCommand::Run(const GlobalOptions& options) {
     status = kExitFailed;
     reason = Tr("the controller did not tell its version");
   }
-  const char* code = status == kExitFailed ? ReasonCodeName(ReasonCode::kVersionUntold) : nullptr;
+  // The probe says why it learnt no version: a silent packet controller, an
+  // information request never answered.
+  const char* code = nullptr;
+  if (status == kExitFailed) {
+    if (!report.reason.Empty()) reason = CliReasonText(report.reason);
+    code = ReasonCodeName(report.reason.Empty() ? ReasonCode::kVersionUntold : report.reason.code);
+  }
   if (options.json) {
     document["result"] = status == kExitOk ? "ok" : status == kExitNoController ? "no controller" : "failed";
     document["controllers"] = json::array();

@@ -201,7 +201,7 @@ TEST_F(BootChannelTest, RepliesThatFailAnyTestDoNotAcknowledge) {
 
 TEST_F(BootChannelTest, ResetWithoutReplyFailsAfterOneRead) {
   Connect({});
-  EXPECT_FALSE(channel.ResetDevice().ok());
+  EXPECT_EQ(channel.ResetDevice().reason().code, ReasonCode::kResetUnanswered);
   EXPECT_EQ(Frames().size(), 1u);
   EXPECT_EQ(clock.NowMs(), 200u);
   const Bytes expected = Frame({0x00, 0x05, 0x07}, 65);

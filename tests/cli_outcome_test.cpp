@@ -134,6 +134,43 @@ TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
 
 // Images and information blocks the update would not write as checked end
 // before any erase or data packet, with a reason that names the record or block.
+// A script tells what happened by the code beside the reason, in the
+// document and in the controller's result alike, whatever the wording.
+TEST_F(CliOutcomeTest, EachEndCarriesTheCodeOfWhatHappened) {
+  const std::string image = Image("fw.dat", {100});
+  const std::string virtualClock = "--json --sim clock=virtual ";
+  const struct {
+    std::string arguments;
+    int status;
+    const char* code;
+  } cases[] = {
+      {"--simulate boot --sim erase=silent flash --yes " + image, 1, "erase_unanswered"},
+      {"--simulate boot --sim erase.busy=100 flash --yes " + image, 1, "erase_busy"},
+      {"--simulate boot --sim unplug.after=8 flash --yes " + image, 1, "disconnected"},
+      {"--simulate boot flash --yes --sha256 " + std::string(64, '0') + " " + image, 4, "digest_mismatch"},
+      {"--simulate boot --sim main.version=132 flash --yes " + image, 5, "older_than_controller"},
+      {"--simulate boot --sim info.main=silent flash --yes " + image, 1, "not_queried"},
+      {"--simulate packet1 --sim start=silent flash --yes " + image, 1, "controller_silent"},
+      {"--simulate packet1 --sim latency.ms=20000 flash --yes " + image, 1, "transfer_too_slow"},
+      {"--simulate packet1 --sim fail.at=1 flash --yes " + image, 1, "controller_failure"},
+      {"--simulate packet1 --sim version=silent info", 1, "version_untold"},
+      {"--simulate boot --sim info.at=silent info", 1, "info_unanswered"},
+      {"--simulate none flash --yes " + image, 3, "no_controller"},
+      {"--simulate boot flash --yes --pace fast " + image, 2, "usage_error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Run run = Cli(virtualClock + c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    const json document = run.Document();
+    EXPECT_EQ(document.value("code", ""), c.code) << run.out;
+    EXPECT_FALSE(document.value("reason", "").empty()) << run.out;
+    for (const json& result : document.value("results", json::array())) {
+      EXPECT_EQ(result.value("code", ""), c.code) << run.out;
+    }
+  }
+}
+
 TEST_F(CliOutcomeTest, WhatWouldNotBeWrittenAsCheckedEndsBeforeAnyErase) {
   using tarvik::test::Bytes;
   using tarvik::test::Concat;

@@ -113,6 +113,32 @@ TEST_F(UpdateOutcomeTest, PacketImageChangedOnDiskAfterItsSelectionIsWrittenAsSe
   EXPECT_EQ(packetModel->Firmware(), Payload(300));
 }
 
+TEST_F(UpdateOutcomeTest, PacketUpdateWhoseStartRequestIsNotWrittenFailsUntouched) {
+  user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(100)));
+  device = PlugController(1);
+  test::FaultBus lossy(bus);
+  bool versionAsked = false;
+  // The version query goes out first; the start request after it is refused.
+  lossy.failWrite = [&versionAsked](const uint8_t* report, size_t size) {
+    const bool refused = versionAsked && !test::IsFirmwarePacket(report, size, packet::kCmdVersion);
+    versionAsked = versionAsked || test::IsFirmwarePacket(report, size, packet::kCmdVersion);
+    return refused;
+  };
+  CUpdateDlg dlg(PlatformServices{lossy, host, system});
+  host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
+    host.PumpPending();
+    EXPECT_TRUE(PressUpdate(dlg));
+    outcome = dlg.LastOutcome();
+    return 0;
+  });
+  dlg.DoModal();
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->result, OutcomeResult::kFailed);
+  EXPECT_EQ(outcome->reason.code, ReasonCode::kStartUnwritten);
+  EXPECT_FALSE(outcome->controllerTouched);
+  EXPECT_TRUE(packetModel->Firmware().empty());
+}
+
 TEST_F(UpdateOutcomeTest, PacketUpdateWhoseEndPacketIsNotWrittenIsNoSuccess) {
   user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(100)));
   device = PlugController(1);
