@@ -32,6 +32,19 @@ class UpdateOutcomeTest : public ::testing::Test, protected test::WindowRig {
     });
     ASSERT_TRUE(outcome.has_value());
   }
+  // One press on a window whose writes go through `lossy`, which fails those `fails` picks.
+  void PressThrough(test::FaultBus& lossy, std::function<bool(const uint8_t*, size_t)> fails) {
+    lossy.failWrite = std::move(fails);
+    CUpdateDlg dlg(PlatformServices{lossy, host, system});
+    host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
+      host.PumpPending();
+      EXPECT_TRUE(PressUpdate(dlg));
+      outcome = dlg.LastOutcome();
+      return 0;
+    });
+    dlg.DoModal();
+    ASSERT_TRUE(outcome);
+  }
   size_t Written(const std::function<bool(const Bytes&)>& match) {
     size_t n = 0;
     for (const Bytes& r : bus.ReportsWrittenTo(device)) n += match(r);
@@ -119,20 +132,11 @@ TEST_F(UpdateOutcomeTest, PacketUpdateWhoseStartRequestIsNotWrittenFailsUntouche
   test::FaultBus lossy(bus);
   bool versionAsked = false;
   // The version query goes out first; the start request after it is refused.
-  lossy.failWrite = [&versionAsked](const uint8_t* report, size_t size) {
+  PressThrough(lossy, [&versionAsked](const uint8_t* report, size_t size) {
     const bool refused = versionAsked && !test::IsFirmwarePacket(report, size, packet::kCmdVersion);
     versionAsked = versionAsked || test::IsFirmwarePacket(report, size, packet::kCmdVersion);
     return refused;
-  };
-  CUpdateDlg dlg(PlatformServices{lossy, host, system});
-  host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
-    host.PumpPending();
-    EXPECT_TRUE(PressUpdate(dlg));
-    outcome = dlg.LastOutcome();
-    return 0;
   });
-  dlg.DoModal();
-  ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->result, OutcomeResult::kFailed);
   EXPECT_EQ(outcome->reason.code, ReasonCode::kStartUnwritten);
   EXPECT_FALSE(outcome->controllerTouched);
@@ -143,18 +147,9 @@ TEST_F(UpdateOutcomeTest, PacketUpdateWhoseEndPacketIsNotWrittenIsNoSuccess) {
   user.image = test::WriteFile(Dir() / "fw.dat", Record(150, 0x08004000, Payload(100)));
   device = PlugController(1);
   test::FaultBus lossy(bus);
-  lossy.failWrite = [](const uint8_t* report, size_t size) {
+  PressThrough(lossy, [](const uint8_t* report, size_t size) {
     return test::IsFirmwarePacket(report, size, packet::kCmdEnd);
-  };
-  CUpdateDlg dlg(PlatformServices{lossy, host, system});
-  host.SetSession([&](HeadlessWindowHost&, IDialogEvents&) {
-    host.PumpPending();
-    EXPECT_TRUE(PressUpdate(dlg));
-    outcome = dlg.LastOutcome();
-    return 0;
   });
-  dlg.DoModal();
-  ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->result, OutcomeResult::kFailed);
   EXPECT_EQ(outcome->reason.code, ReasonCode::kEndUnwritten);
   EXPECT_FALSE(ShowedUpgraded());
