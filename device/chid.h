@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "device/report_framing.h"
-#include "platform/clock.h"
 #include "platform/hid_bus.h"
 
 namespace tarvik {

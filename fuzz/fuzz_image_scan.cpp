@@ -53,7 +53,8 @@ bool WrittenAsChecked(const std::vector<Walked>& records) {
 // with payload follows it in a chain that fills the file. Whatever else
 // follows is trailing bytes; the last data packet carries the first of them.
 void CheckPacketTake(const uint8_t* data, size_t size, const std::vector<Walked>& walked, bool tiles) {
-  const ProtocolTake take = CheckImageForProtocol(UpdateProtocol::kPacket, data, size);
+  const FirmwareImage image = FirmwareImage::FromBytes(std::vector<uint8_t>(data, data + size), "");
+  const ProtocolTake& take = image.TakeBy(UpdateProtocol::kPacket);
   fuzz::Check(take.Taken() || !EnglishReasonText(take.refusal).empty(), "a refusal without a reason");
   const bool firstFits = !walked.empty() && kRecordHeaderSize + uint64_t{walked[0].desLen} <= size;
   bool laterPayload = false;
@@ -114,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "a header differs from its bytes");
   }
   fuzz::Check(sum == scan.payloadTotal, "payload total is not the sum of desLen");
-  fuzz::Check(CheckImageForProtocol(UpdateProtocol::kBoot, data, size).Taken(), "boot mode refuses an accepted image");
+  fuzz::Check(FirmwareImage::FromBytes(std::vector<uint8_t>(data, data + size), "").TakeBy(UpdateProtocol::kBoot).Taken(),
+              "boot mode refuses an accepted image");
   return 0;
 }

@@ -29,7 +29,7 @@ IUpdateEvents& NobodyListens() {
 // with the version learnt kept as the session's; steps and the outcome go to
 // its observer; what they ask goes to its prompt, and the time the person
 // takes to answer is counted apart.
-class UpdateSession::Relay final : public IUpdateEvents, public IUpdatePrompt {
+class UpdateSession::Relay final : public IFlowReports, public IUpdatePrompt {
  public:
   Relay(UpdateSession& session, IUpdateEvents& events) : m_s(session), m_events(&events) {}
 

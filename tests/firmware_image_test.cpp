@@ -199,7 +199,7 @@ TEST(ImageProtocolTest, PacketProtocolTakesTrailingBytesThatBootModeRefuses) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.image.size());
     const FirmwareImage image = FirmwareImage::FromBytes(c.image, "fw.dat");
-    const ProtocolTake packet = CheckImageForProtocol(UpdateProtocol::kPacket, c.image.data(), c.image.size());
+    const ProtocolTake& packet = image.TakeBy(UpdateProtocol::kPacket);
     EXPECT_EQ(Said(packet.refusal), c.packetRefusal);
     EXPECT_EQ(packet.trailingBytes, c.trailingBytes);
     EXPECT_EQ(packet.trailingSent, c.trailingSent);

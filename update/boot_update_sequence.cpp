@@ -14,7 +14,7 @@ namespace tarvik {
 
 using namespace boot;
 
-CBootUpdateSequence::CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag& diag, IClock& clock,
+CBootUpdateSequence::CBootUpdateSequence(IFlowReports& events, CHid& hid, CDiag& diag, IClock& clock,
                                          CBootChannel& boot, CImageSelection& selection,
                                          const CDeviceInfoQuery& info, const std::atomic<bool>& stop)
     : m_events(events),

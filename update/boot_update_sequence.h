@@ -23,7 +23,7 @@ struct PlannedRecord;
 
 class CBootUpdateSequence {
  public:
-  CBootUpdateSequence(IUpdateEvents& events, CHid& hid, CDiag& diag, IClock& clock, CBootChannel& boot,
+  CBootUpdateSequence(IFlowReports& events, CHid& hid, CDiag& diag, IClock& clock, CBootChannel& boot,
                       CImageSelection& selection, const CDeviceInfoQuery& info, const std::atomic<bool>& stop);
 
   // One update: selection, scan, every record, reset. `controller` is what
@@ -42,7 +42,7 @@ class CBootUpdateSequence {
   StepResult StepFailure(const CUpdateAttempt& attempt, const StepResult& result, ReasonStep step, int recordNumber,
                          uint32_t address) const;
 
-  IUpdateEvents& m_events;
+  IFlowReports& m_events;
   CHid& m_hid;
   CDiag& m_diag;
   IClock& m_clock;

@@ -10,7 +10,7 @@ namespace tarvik {
 
 using namespace boot;
 
-CDeviceInfoQuery::CDeviceInfoQuery(IUpdateEvents& events, CHid& hid, CDiag& diag, CBootChannel& boot,
+CDeviceInfoQuery::CDeviceInfoQuery(IFlowReports& events, CHid& hid, CDiag& diag, CBootChannel& boot,
                                    CPacketUpdateFlow& packet)
     : m_events(events), m_hid(hid), m_diag(diag), m_boot(boot), m_packet(packet) {}
 

@@ -19,7 +19,7 @@ class CPacketUpdateFlow;
 
 class CDeviceInfoQuery {
  public:
-  CDeviceInfoQuery(IUpdateEvents& events, CHid& hid, CDiag& diag, CBootChannel& boot, CPacketUpdateFlow& packet);
+  CDeviceInfoQuery(IFlowReports& events, CHid& hid, CDiag& diag, CBootChannel& boot, CPacketUpdateFlow& packet);
 
   // Ok when the controller told its version, which is reported; else why not.
   StepResult QueryDeviceVersion();
@@ -38,7 +38,7 @@ class CDeviceInfoQuery {
   // on failure both keep what they held.
   StepResult RequestInfoBlock(uint32_t select, uint8_t* block, boot::InfoBlock& decoded, const char* error);
 
-  IUpdateEvents& m_events;
+  IFlowReports& m_events;
   CHid& m_hid;
   CDiag& m_diag;
   CBootChannel& m_boot;

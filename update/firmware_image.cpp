@@ -215,14 +215,6 @@ ProtocolTake TakeForPacket(const uint8_t* data, uint64_t size, const ImageScan& 
 
 }  // namespace
 
-ProtocolTake CheckImageForProtocol(UpdateProtocol protocol, const uint8_t* data, uint64_t size) {
-  const ImageScan scan = CheckImageBytes(data, size);
-  if (protocol == UpdateProtocol::kPacket) return TakeForPacket(data, size, scan);
-  ProtocolTake take;
-  take.refusal = scan.reason;
-  return take;
-}
-
 FirmwareImage FirmwareImage::Load(const std::string& path) {
   FirmwareImage image;
   image.m_path = path;

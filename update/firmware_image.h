@@ -82,7 +82,7 @@ struct ProtocolTake {
   bool Taken() const { return refusal.Empty(); }
 };
 
-// The one rule of each protocol.
+// The one rule of each protocol, which FirmwareImage::TakeBy gives.
 // The boot command protocol takes an image whose records tile the file
 // exactly and pass every check of CheckImageBytes.
 // The packet protocol takes the first record alone. That record must carry
@@ -92,8 +92,7 @@ struct ProtocolTake {
 // else is trailing bytes. Data packets read the file 32 bytes at a time from
 // offset 28 and never stop at desLen, so the last one carries the first of
 // them. The controller keeps desLen bytes.
-ProtocolTake CheckImageForProtocol(UpdateProtocol protocol, const uint8_t* data, uint64_t size);
-
+//
 // An image read whole from a file and checked. Copies share the bytes, so
 // handing an image on costs nothing whatever its size.
 class FirmwareImage {

@@ -3,7 +3,7 @@
 
 namespace tarvik {
 
-CImageSelection::CImageSelection(IUpdatePrompt& prompt, IUpdateEvents& events) : m_prompt(prompt), m_events(events) {}
+CImageSelection::CImageSelection(IUpdatePrompt& prompt, IFlowReports& events) : m_prompt(prompt), m_events(events) {}
 
 StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   const std::optional<std::string> chosen = m_preset ? m_preset->Path() : m_prompt.ChooseImage();

@@ -15,7 +15,7 @@ namespace tarvik {
 
 class CImageSelection {
  public:
-  CImageSelection(IUpdatePrompt& prompt, IUpdateEvents& events);
+  CImageSelection(IUpdatePrompt& prompt, IFlowReports& events);
 
   // An image handed over already read and checked: the next selection takes
   // it instead of asking for a file. Nothing: ask again. A plan made for it
@@ -41,7 +41,7 @@ class CImageSelection {
 
  private:
   IUpdatePrompt& m_prompt;
-  IUpdateEvents& m_events;
+  IFlowReports& m_events;
   std::optional<FirmwareImage> m_preset;
   std::optional<UpdatePlan> m_presetPlan;
   std::string m_path;

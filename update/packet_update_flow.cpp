@@ -19,7 +19,7 @@ constexpr uint64_t kImageDataOffset = kRecordHeaderSize;
 constexpr uint32_t kModeTwoSignalIntervalMs = 100;
 }  // namespace
 
-CPacketUpdateFlow::CPacketUpdateFlow(IUpdateEvents& events, CHid& hid, CDiag& diag, ISystem& system,
+CPacketUpdateFlow::CPacketUpdateFlow(IFlowReports& events, CHid& hid, CDiag& diag, ISystem& system,
                                      CImageSelection& selection, const std::atomic<bool>& stop)
     : m_events(events),
       m_hid(hid),

@@ -31,7 +31,7 @@ enum class TransferState : int {
 
 class CPacketUpdateFlow {
  public:
-  CPacketUpdateFlow(IUpdateEvents& events, CHid& hid, CDiag& diag, ISystem& system, CImageSelection& selection,
+  CPacketUpdateFlow(IFlowReports& events, CHid& hid, CDiag& diag, ISystem& system, CImageSelection& selection,
                     const std::atomic<bool>& stop);
 
   // Readies the next update before its worker starts: it has not ended and
@@ -92,7 +92,7 @@ class CPacketUpdateFlow {
   // (true). Nothing waits for reports still to come.
   bool FailureAlreadyReported();
 
-  IUpdateEvents& m_events;
+  IFlowReports& m_events;
   CHid& m_hid;
   CDiag& m_diag;
   ISystem& m_system;

@@ -72,8 +72,9 @@ class IUpdateObserver {
   virtual void OnUpdateOutcome(const UpdateOutcome& outcome) = 0;
 };
 
-// Everything a flow reports. Called on the flow's thread. A version query
-// runs on its caller's thread; an update on the worker.
+// What a flow's caller hears, steps and the outcome aside (IUpdateObserver
+// has those). Called on the flow's thread. A version query runs on its
+// caller's thread; an update on the worker.
 class IUpdateEvents {
  public:
   virtual ~IUpdateEvents() = default;
@@ -95,8 +96,10 @@ class IUpdateEvents {
   // flow ticks it between its reads.
   virtual bool OnModeTwoSignalArmed() { return false; }
   virtual void OnModeTwoSignalDisarmed() {}
-  virtual void OnUpdateStep(const UpdateProgress& /*progress*/) {}
-  virtual void OnUpdateOutcome(const UpdateOutcome& /*outcome*/) {}
 };
+
+// Everything a flow reports: what its caller hears, and each step and the
+// outcome for who follows them. The session hands each to its own.
+class IFlowReports : public IUpdateEvents, public IUpdateObserver {};
 
 }  // namespace tarvik
