@@ -21,7 +21,7 @@ struct GlobalOptions {
   bool json = false;
   bool verbose = false;  // trace lines on standard error too
   bool quiet = false;    // no success line, no progress
-  std::string device;    // --device: an index from list, a path or a boot-mode UID; empty: any
+  std::string device;    // --device: an index from list, a path, a place or a boot-mode UID; empty: any
   std::string replayPath;      // --replay: a transcript whose controllers the command talks to; empty: none
   CliReplay* replay = nullptr;  // that transcript, loaded (main owns it)
 };

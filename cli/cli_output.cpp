@@ -200,6 +200,7 @@ json ProbeJson(int index, const ControllerReport& probe) {
                      {"productId", probe.productId},
                      {"reportMode", static_cast<int>(probe.mode)},
                      {"path", probe.path}};
+  if (probe.leftModeTwo) controller["reportModeBefore"] = static_cast<int>(ReportMode::kPacket);
   if (!probe.location.empty()) controller["location"] = probe.location;
   if (!probe.serial.empty()) controller["serial"] = probe.serial;
   if (const std::string uid = probe.Uid(); !uid.empty()) controller["uid"] = uid;
@@ -219,6 +220,7 @@ void PrintProbe(const ControllerReport& probe) {
   std::printf(probe.BootMode() ? Tr("Report mode: %d (boot command protocol)\n")
                                : Tr("Report mode: %d (firmware packet protocol)\n"),
               static_cast<int>(probe.mode));
+  if (probe.leftModeTwo) std::printf("%s\n", Tr("It was in report mode 2 and switched to report mode 1 on the mode-2 signal."));
   if (!probe.location.empty()) std::printf(Tr("Plugged in at: %s\n"), probe.location.c_str());
   if (!probe.serial.empty()) std::printf(Tr("Serial number: %s\n"), probe.serial.c_str());
   if (probe.queried && probe.BootMode()) {

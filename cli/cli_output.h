@@ -66,6 +66,8 @@ json VersionJson(uint32_t word);
 // A probe as the command line reports it: with the title the window would show.
 struct ControllerReport : ControllerProbe {
   std::string title;
+  // It was in report mode 2 and came back in report mode 1 on the mode-2 signal.
+  bool leftModeTwo = false;
 };
 
 json ProbeJson(int index, const ControllerReport& probe);

@@ -217,6 +217,7 @@ ControllerReport ControllerSession::Probe() {
     return report;
   };
   ControllerReport probe = probed();
+  probe.leftModeTwo = signalled && probe.present && probe.mode != ReportMode::kPacket;
   if (!signalled || (probe.present && probe.mode != ReportMode::kPacket)) return probe;
   // Gone, or not gone yet: wait until the controllers present are past report mode 2.
   const uint64_t deadline = m_clock.NowMs() + kModeTwoReturnMs;
@@ -225,7 +226,9 @@ ControllerReport ControllerSession::Probe() {
     if ((!controllers.empty() && !inModeTwo(controllers)) || m_clock.NowMs() >= deadline) break;
     m_clock.SleepMs(kModeTwoPollMs);
   }
-  return probed();
+  ControllerReport back = probed();
+  back.leftModeTwo = back.present && back.mode != ReportMode::kPacket;
+  return back;
 }
 
 UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,

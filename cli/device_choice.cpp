@@ -44,8 +44,9 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
     chosen = controllers[index - 1];
     return true;
   }
+  // A path, or the place list prints after "at".
   for (const ControllerEntry& c : controllers) {
-    if (c.path == selector) {
+    if (c.path == selector || (!c.location.empty() && c.location == selector)) {
       chosen = c;
       return true;
     }
@@ -61,7 +62,8 @@ bool ResolveDevice(CliPlatform& platform, const std::string& selector, Controlle
       }
     }
   }
-  reason = StrFormat(Tr("no connected controller matches --device %s (an index from list, a path or a boot-mode UID)"),
+  reason = StrFormat(Tr("no connected controller matches --device %s (an index from list, a path, a place or a "
+                        "boot-mode UID)"),
                      selector.c_str());
   return false;
 }

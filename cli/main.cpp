@@ -82,7 +82,7 @@ std::string CommandWord(int argc, char** argv, const CLI::App& app) {
     if (word.empty() || word[0] != '-') return word;
     if (word.find('=') != std::string::npos) continue;
     const CLI::Option* option = app.get_option_no_throw(word);
-    if (option != nullptr && option->get_type_size() != 0) ++i;  // its value follows
+    if (option != nullptr && option->get_items_expected_min() != 0) ++i;  // its value follows
   }
   return {};
 }
@@ -118,6 +118,13 @@ int main(int argc, char** argv) {
   // "/x" is a path on every platform (CLI11 reads it as an option on Windows otherwise).
   app.allow_windows_style_options(false);
   // Before the commands are added: they take the help flag's text from here.
+  // CLI11's own headings and marks in the help pages, in the run's language.
+  // The commands share the program's formatter, and take their options' group from here.
+  for (const char* label : {N_("Usage"), N_("Positionals"), N_("Subcommands"), N_("REQUIRED"), N_("Needs"),
+                            N_("Excludes"), N_("OPTIONS"), N_("SUBCOMMAND")}) {
+    app.get_formatter()->label(label, Tr(label));
+  }
+  app.option_defaults()->group(Tr("Options"));
   app.set_help_flag("-h,--help", Tr("Print this help message and exit"));
   app.set_version_flag("--version", std::string("tarvik-update-cli ") + TARVIK_VERSION,
                        Tr("Display program version information and exit"));
@@ -129,10 +136,13 @@ int main(int argc, char** argv) {
   app.add_option("--sim", options.simSettings,
                  Tr("Simulated controller behaviour, KEY=VALUE for every controller, N:KEY=VALUE for the N-th "
                     "(keys: --help-sim)"))
-      ->type_name("[N:]KEY=VALUE");
+      ->type_name("[N:]KEY=VALUE")
+      // One setting a use: a word after it is the command's, the image's path among them.
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_flag("--help-sim")->description(Tr("Print the keys of --sim and exit"));
   app.add_option("--device", options.device,
-                 Tr("The controller info and flash act on: an index from list, a path or a boot-mode UID"))
+                 Tr("The controller info and flash act on: an index from list, a path, a place or a boot-mode UID"))
       ->type_name("SELECTOR");
   app.add_option("--transcript", options.transcriptPath,
                  Tr("Record everything as JSON lines to FILE, or - for standard output"))
@@ -149,6 +159,10 @@ int main(int argc, char** argv) {
   app.add_flag("--quiet,-q", options.quiet, Tr("Print nothing on success"));
   const std::vector<std::unique_ptr<CliCommand>> commands = MakeCommands();
   for (const auto& c : commands) c->AddTo(app);
+  // A command's help flag is made before it takes the group: it joins its options.
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+    if (CLI::Option* help = sub->get_help_ptr()) help->group(Tr("Options"));
+  }
   // Set after the commands: they would take it over, and their pages show their own options only.
   app.footer(Tr(kExitStatusHelp));
 

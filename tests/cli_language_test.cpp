@@ -138,6 +138,8 @@ TEST_F(CliLanguageTest, EveryCommandAndFailureSpeaksChineseUnderAChineseLocale) 
       {"image", "image " + image, 0, false},
       {"image that is rejected", "image " + broken, 4, false},
       {"history", "history", 0, false},
+      {"help of the program", "--help", 0, false},
+      {"help of a command", "flash --help", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -171,6 +171,32 @@ TEST_F(CliOutcomeTest, EachEndCarriesTheCodeOfWhatHappened) {
   }
 }
 
+// What a person meant: a mistyped command named as typed, whatever options
+// come before it; one setting for each --sim, so the image's path stays the
+// command's; the place list prints picks a controller; a report-mode-2
+// controller's switch is told.
+TEST_F(CliOutcomeTest, TheCommandLineReadsWhatWasMeant) {
+  const std::string image = Image("fw.dat", {100});
+  const struct {
+    std::string arguments;
+    int status;
+    const char* says;  // in standard output
+  } cases[] = {
+      {"--json --simulate boot flsh", 2, "\\\"flsh\\\" is not a command; the nearest is \\\"flash\\\""},
+      {"--json --device 1 flsh", 2, "\\\"flsh\\\" is not a command"},
+      {"--simulate boot flash --watch --count 1 --sim clock=virtual --yes " + image, 0, "1 controller: 1 upgraded"},
+      {"--json --simulate boot,boot --sim clock=virtual --device sim-2 info", 0, "\"location\": \"sim-2\""},
+      {"--simulate packet2 --sim clock=virtual info", 0, "switched to report mode 1"},
+      {"--json --simulate packet2 --sim clock=virtual info", 0, "\"reportModeBefore\": 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    const Run run = Cli(c.arguments);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
+  }
+}
+
 TEST_F(CliOutcomeTest, WhatWouldNotBeWrittenAsCheckedEndsBeforeAnyErase) {
   using tarvik::test::Bytes;
   using tarvik::test::Concat;

@@ -43,7 +43,7 @@ if(TARGET tarvik-update-cli)
   tarvik_test(win32_cli_console_test ${TARVIK_WIN32_TESTS}/cli_console_test.cpp)
   target_link_libraries(win32_cli_console_test PRIVATE tarvik_cli_console)
   tarvik_test(win32_controller_bus_test ${TARVIK_WIN32_TESTS}/controller_bus_test.cpp
-              ${PROJECT_SOURCE_DIR}/cli/controller_bus.cpp)
+              ${PROJECT_SOURCE_DIR}/cli/controller_bus.cpp ${PROJECT_SOURCE_DIR}/cli/held_enumeration_bus.cpp)
 
   add_test(NAME tarvik-update-cli.ImportsOnlySystemDlls
            COMMAND ${CMAKE_COMMAND} -DEXECUTABLE=$<TARGET_FILE:tarvik-update-cli> -DOBJDUMP=${CMAKE_OBJDUMP}
