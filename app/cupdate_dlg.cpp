@@ -54,7 +54,7 @@ bool CUpdateDlg::OnInitDialog() {
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 
   m_hid.SetRecipientWindow(&Host());
-  m_session.StartUpProbe(*this, [this] { return QueryDeviceVersion(); });
+  m_session.StartUpProbe(*this);
   return true;
 }
 
@@ -68,6 +68,8 @@ void CUpdateDlg::OnBeforeSecondSearch() {
 }
 
 void CUpdateDlg::OnFoundAgain() { m_updateButton.EnableWindow(true); }
+
+StepResult CUpdateDlg::Query(UpdateSession& /*session*/) { return QueryDeviceVersion(); }
 
 StepResult CUpdateDlg::QueryDeviceVersion() {
   // A message box of the query runs the window's events: device notices that

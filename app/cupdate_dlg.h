@@ -101,6 +101,7 @@ class CUpdateDlg : public CDialog,
   void OnFirstSearch(bool found, ReportMode mode) override;
   void OnBeforeSecondSearch() override;
   void OnFoundAgain() override;
+  StepResult Query(UpdateSession& session) override;
 
   void StartWorker(void (*entry)(CUpdateDlg*));
   // The update on the worker: the session runs it with this window as its prompt and its events.

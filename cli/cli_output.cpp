@@ -235,8 +235,8 @@ void PrintProbe(const ControllerReport& probe) {
 }
 
 std::string FlashReasonText(const FlashResult& r) {
-  const std::string text = CliReasonText(r.reason);
   if (r.result == "skipped") return StrFormat(Tr("already %s"), r.from.c_str());
+  const std::string text = CliReasonText(r.reason);
   if (r.result != "refused") return text;
   if (r.reason.code == ReasonCode::kOlderThanController) {
     return StrFormat(Tr("%s; add --allow-older to write it anyway"), text.c_str());

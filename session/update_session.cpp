@@ -175,7 +175,7 @@ UpdateSession::~UpdateSession() = default;
 ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
   IUpdateEvents* const previous = m_relay->SwapEvents(events);
   IProbeSteps quiet;
-  const StepResult queried = StartUpProbe(quiet, [this] { return QueryDeviceVersion(); });
+  const StepResult queried = StartUpProbe(quiet);
   ControllerProbe probe = Current();
   probe.queried = probe.present && queried.ok();
   probe.reason = probe.present ? queried.reason() : Reason(ReasonCode::kNoController);
@@ -183,7 +183,9 @@ ControllerProbe UpdateSession::Probe(IUpdateEvents* events) {
   return probe;
 }
 
-StepResult UpdateSession::StartUpProbe(IProbeSteps& steps, const std::function<StepResult()>& query) {
+StepResult IProbeSteps::Query(UpdateSession& session) { return session.QueryDeviceVersion(); }
+
+StepResult UpdateSession::StartUpProbe(IProbeSteps& steps) {
   StepResult queried = StepResult::Failed(Reason(ReasonCode::kNoController));
   const bool found = m_hid.SearchDevice();
   steps.OnFirstSearch(found, m_hid.Mode());
@@ -191,13 +193,13 @@ StepResult UpdateSession::StartUpProbe(IProbeSteps& steps, const std::function<S
     if (m_hid.Mode() == ReportMode::kPacket) {
       SendModeTwoSignal();
     } else {
-      queried = query();
+      queried = steps.Query(*this);
     }
   }
   steps.OnBeforeSecondSearch();
   if (m_hid.SearchDevice()) {
     steps.OnFoundAgain();
-    queried = query();
+    queried = steps.Query(*this);
   }
   return queried;
 }

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +74,8 @@ inline UpdatePlan PlanUpdate(const ControllerProbe& probe, const FirmwareImage& 
   return PlanUpdate(probe.Facts(), image);
 }
 
+class UpdateSession;
+
 // What a window does between the steps of the start-up probe. Each does
 // nothing unless its caller says otherwise.
 class IProbeSteps {
@@ -86,6 +87,8 @@ class IProbeSteps {
   virtual void OnBeforeSecondSearch() {}
   // The second search found a controller. Its version query comes next.
   virtual void OnFoundAgain() {}
+  // Runs a version query: the session's own, unless the caller wraps it.
+  virtual StepResult Query(UpdateSession& session);
 };
 
 struct UpdateRequest {
@@ -119,8 +122,8 @@ class UpdateSession {
   // The start-up probe, step by step, which the window and Probe share. A
   // found controller in report mode 2 gets the mode-2 signal, another is asked
   // its version. Then the bus is searched again, and a controller found is
-  // asked again. `query` runs each version query. Returns the last query's result.
-  StepResult StartUpProbe(IProbeSteps& steps, const std::function<StepResult()>& query);
+  // asked again. Returns the last query's result.
+  StepResult StartUpProbe(IProbeSteps& steps);
   // One whole update, on the caller's thread: opens the device, runs the
   // protocol's flow and returns its one outcome.
   UpdateOutcome Update(const UpdateRequest& request);
