@@ -70,6 +70,7 @@ inline constexpr const char* kSimKeysHelp = N_(
     "  clock=virtual             waits take no real time (the whole bus)\n"
     "  extra=N                   N devices of other vendors before the controllers (the whole bus)\n"
     "  unplug.after=N            the controller leaves the bus after N output reports\n"
+    "  unplug.back=MS            the unplugged controller comes back MS milliseconds later, holding what it held\n"
     "  arrive.after=MS           the controller joins the bus MS milliseconds after start\n"
     "  stream=N                  N controllers in all come to its place, each once the one before is done\n"
     "  stream.gap=MS             a stream's next controller comes MS milliseconds after (default 200)\n"
@@ -94,6 +95,7 @@ inline constexpr const char* kSimKeysHelp = N_(
     "  fail.cmd=0x15|0x18        packet modes: the failure report's command\n"
     "  silent.after=K            packet modes: nothing more after K data packets\n"
     "  junk=1                    packet modes: frames the host must ignore between real ones\n"
+    "  end.replug=1|0            packet modes: after a whole transfer, restart with the version sent (1, the default)\n"
     "  switch=replug|ignore      report mode 2: the mode-2 signal brings it back in mode 1 (default), or not\n"
     "  latency.ms=X              every reply comes X ms after its frame");
 

@@ -166,6 +166,9 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       uint64_t look = 0;  // the station's look when it was made
     };
     std::map<std::string, Restart> restarting;
+    // Controllers that left the bus during their update. One may be plugged
+    // in again before a look finds its place empty: it is updated again.
+    std::set<std::string> pulled;
     uint64_t looks = 0;  // the station's looks at the bus so far
     bool wake = false;  // a device notice, an update's end or Ctrl-C since the last look
     Tally tally;
@@ -254,8 +257,9 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
       }
       for (auto it = handled.begin(); it != handled.end();) {
         const bool away = here.count(*it) == 0 && station.busy.count(*it) == 0 && station.restarting.count(*it) == 0;
-        it = away ? handled.erase(it) : std::next(it);
+        it = away || station.pulled.count(*it) != 0 ? handled.erase(it) : std::next(it);
       }
+      station.pulled.clear();
     }
     for (const ControllerEntry& c : present) {
       const std::string key = StationKey(c);
@@ -279,6 +283,7 @@ int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const I
         if (r.status == kExitOk) {
           station.restarting[key] = {platform.Clock().NowMs() + kRestartGraceMs, station.looks};
         }
+        if (r.reason.code == ReasonCode::kDisconnected) station.pulled.insert(key);
         station.tally.Add(r);
         const auto print = [&] {
           if (global.json) {

@@ -127,6 +127,13 @@ void SimBootController::Reconfigure(const std::function<void(SimBootConfig&)>& c
   m_info = {m_config.main, m_config.at};
 }
 
+void SimBootController::OnPowerLost() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  // An erase under way and the chunk count live in its memory; the flash stays.
+  m_eraseOpen = false;
+  m_anyChunk = false;
+}
+
 void SimBootController::OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (report.size() != 1 + boot::kFrameSize || report[0] != 0x00 ||

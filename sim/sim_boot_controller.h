@@ -111,6 +111,7 @@ class SimBootController final : public ISimDeviceModel {
   explicit SimBootController(SimBootConfig config = {});
 
   void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override;
+  void OnPowerLost() override;
 
   // Changes the behaviour while the device is on the bus, from the next frame
   // on. `change` sees the information blocks as they are now (with any stamped

@@ -286,9 +286,31 @@ void SimHidBus::Replug(int device, uint16_t productId, size_t outputReportSize,
   Plug(std::move(setup), true);
 }
 
-void SimHidBus::UnplugAfterOutputs(int device, uint32_t count) {
+void SimHidBus::UnplugAfterOutputs(int device, uint32_t count, uint32_t backMs) {
   std::lock_guard<std::mutex> lock(m_lock);
-  if (Device* d = FindDevice(device)) d->unplugAfter = count;
+  if (Device* d = FindDevice(device)) {
+    d->unplugAfter = count;
+    d->unplugBackMs = backMs;
+  }
+}
+
+void SimHidBus::PullAndReturn(int device, uint32_t awayMs) {
+  std::shared_ptr<ISimDeviceModel> model;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    Device* d = FindDevice(device);
+    if (!d || !d->present || d->leaving) return;
+    d->leaving = true;
+    d->leaveAtMs = m_clock.NowMs();
+    d->awayMs = awayMs;
+    m_leaving.fetch_add(1);
+    Depart(*d);
+    model = d->setup.model;
+    StartArrivalThread();
+  }
+  if (model) model->OnPowerLost();
+  m_changed.notify_all();
+  Notify(DeviceChange::kRemoval);
 }
 
 void SimHidBus::SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs) {
@@ -411,6 +433,7 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
   std::shared_ptr<ISimDeviceModel> model;
   int deviceId = 0;
   bool unplugNow = false;
+  uint32_t backMs = 0;
   std::vector<uint8_t> bytes(report, report + size);
   TakeArrivals();
   {
@@ -427,6 +450,10 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     }
     ++dev->outputsReceived;
     unplugNow = dev->unplugAfter != 0 && dev->outputsReceived >= dev->unplugAfter;
+    if (unplugNow) {
+      backMs = dev->unplugBackMs;
+      dev->unplugAfter = 0;  // once: one that comes back takes what it is sent
+    }
     model = dev->setup.model;
     deviceId = dev->id;
   }
@@ -434,7 +461,11 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     Port port(*this, deviceId);
     model->OnOutputReport(bytes, port);
   }
-  if (unplugNow) Unplug(deviceId, true);
+  if (unplugNow && backMs != 0) {
+    PullAndReturn(deviceId, backMs);
+  } else if (unplugNow) {
+    Unplug(deviceId, true);
+  }
   return true;
 }
 

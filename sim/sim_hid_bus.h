@@ -53,6 +53,10 @@ class ISimDeviceModel {
   // Every output report the host wrote to the device (report ID first). Called
   // on the writing thread, without the bus's lock held.
   virtual void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) = 0;
+  // The device was pulled off the bus and will be plugged in again. What it
+  // kept only while powered is lost; its flash stays. Called without the
+  // bus's lock, before the device comes back.
+  virtual void OnPowerLost() {}
 };
 
 struct SimDeviceSetup {
@@ -115,8 +119,10 @@ class SimHidBus final : public IHidBus {
   // Where it is plugged in (also before it arrives).
   std::string LocationOf(int device) const;
   void SetOpenable(int device, bool openable);
-  // The device leaves the bus right after it has received `count` output reports.
-  void UnplugAfterOutputs(int device, uint32_t count);
+  // The device leaves the bus right after it has received `count` output
+  // reports. With `backMs`, it is plugged in again that long after, at the
+  // same place and under the same path, holding what it held; 0: it stays away.
+  void UnplugAfterOutputs(int device, uint32_t count, uint32_t backMs = 0);
   // Device to host, as a model would.
   void SendInput(int device, std::vector<uint8_t> report, uint32_t delayMs = 0);
 
@@ -157,6 +163,7 @@ class SimHidBus final : public IHidBus {
     uint32_t outputsReceived = 0;
     int opens = 0;
     uint32_t unplugAfter = 0;  // 0: never
+    uint32_t unplugBackMs = 0;  // 0: an unplugged device stays away
     bool arriving = false;     // plugged later, or away, and not (yet) on the bus
     uint64_t arriveAtMs = 0;
     bool leaving = false;      // leaves at leaveAtMs and is away for awayMs
@@ -182,6 +189,8 @@ class SimHidBus final : public IHidBus {
   void Deliver(int device, std::vector<uint8_t> report, uint32_t delayMs);
   void Replug(int device, uint16_t productId, size_t outputReportSize, size_t inputReportSize);
   void LeaveAndReturn(int device, uint32_t leaveInMs, uint32_t awayMs);
+  // Pulls a device off the bus now and plugs it in again `awayMs` later.
+  void PullAndReturn(int device, uint32_t awayMs);
   // Takes a leaving device off the bus (m_lock held); the caller sends the removal notice.
   void Depart(Device& device);
   void Notify(DeviceChange change);

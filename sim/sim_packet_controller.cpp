@@ -58,19 +58,21 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
     }
     return true;
   }
-  if (key == "start" || key == "junk" || key == "switch") {
+  if (key == "start" || key == "junk" || key == "end.replug" || key == "switch") {
     const bool isStart = key == "start";
-    const bool isJunk = key == "junk";
-    const std::string on = isStart ? "answer" : isJunk ? "1" : "replug";
-    const std::string off = isStart ? "silent" : isJunk ? "0" : "ignore";
+    const bool isFlag = key == "junk" || key == "end.replug";
+    const std::string on = isStart ? "answer" : isFlag ? "1" : "replug";
+    const std::string off = isStart ? "silent" : isFlag ? "0" : "ignore";
     if (value != on && value != off) {
-      error = BadValue(key, isStart ? Tr("answer or silent") : isJunk ? Tr("1 or 0") : Tr("replug or ignore"), value);
+      error = BadValue(key, isStart ? Tr("answer or silent") : isFlag ? Tr("1 or 0") : Tr("replug or ignore"), value);
       return false;
     }
     if (isStart) {
       config.startAnswers = value == on;
-    } else if (isJunk) {
+    } else if (key == "junk") {
       config.junk = value == on;
+    } else if (isFlag) {
+      config.endReplug = value == on;
     } else {
       config.onMode2Signal = value == on ? SimSwitch::kReplug : SimSwitch::kIgnore;
     }
@@ -103,10 +105,19 @@ bool ApplySimPacketSetting(const std::string& key, const std::string& value,
 }
 
 SimPacketController::SimPacketController(int reportMode, SimPacketConfig config)
-    : m_config(std::move(config)), m_reportMode(reportMode == 2 ? 2 : 1) {}
+    : m_config(std::move(config)), m_reportMode(reportMode == 2 ? 2 : 1), m_version(m_config.version) {}
+
+void SimPacketController::OnPowerLost() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  // A frame half received and a transfer under way live in its memory only.
+  m_partial.clear();
+  m_receiving = false;
+  m_silent = false;
+}
 
 void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) {
   bool replug = false;
+  bool restart = false;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     const ReportFraming framing = FramingForMode(static_cast<tarvik::ReportMode>(m_reportMode));
@@ -130,7 +141,7 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
     if (m_partial.size() < total) return;
     const std::vector<uint8_t> frame = std::move(m_partial);
     m_partial.clear();
-    HandleFrame(frame, port, replug);
+    HandleFrame(frame, port, replug, restart);
   }
   // The bus sends the removal and arrival notices from inside this call, and
   // whoever receives them must be free to write to the device at once.
@@ -138,10 +149,12 @@ void SimPacketController::OnOutputReport(const std::vector<uint8_t>& report, Sim
     const ReportFraming mode1 = FramingForMode(kMode1Row.mode);
     port.ReplugAs(kMode1Row.productId, mode1.outputSize, mode1.inputSize);
   }
+  // It starts what it was sent once the answers it sent before are out.
+  if (restart) port.LeaveAndReturn(m_config.latencyMs, kRestartAwayMs);
 }
 
-void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port,
-                                      bool& replug) {
+void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port, bool& replug,
+                                      bool& restart) {
   const uint8_t type = FrameType(frame.data());
   const uint8_t* body = FrameBody(frame.data());
   const size_t length = frame.size() - kFrameHeader;
@@ -150,7 +163,7 @@ void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevi
     return;
   }
   if (type == kTypeFirmware) {
-    HandleFirmwarePacket(body, length, port);
+    HandleFirmwarePacket(body, length, port, restart);
     return;
   }
   // The host only ever sends 0x00 as a short frame's value; any other body
@@ -184,8 +197,8 @@ void SimPacketController::HandleFrame(const std::vector<uint8_t>& frame, SimDevi
   }
 }
 
-void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t length,
-                                               SimDevicePort& port) {
+void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t length, SimDevicePort& port,
+                                               bool& restart) {
   const uint8_t command = length > 0 ? BodyCommand(body) : 0xFF;
   const bool bare = length == 1;
   const bool withPayload =
@@ -195,6 +208,7 @@ void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t lengt
 
   if (command == kCmdHeader && withPayload && payloadLength == kHeaderPayload) {
     m_announced = GetLe32(payload + kHeaderDesLen);
+    m_announcedVersion = GetLe32(payload + kHeaderVersion);
     m_received.clear();
     m_receivedBytes = 0;
     m_transferPackets = 0;
@@ -209,13 +223,18 @@ void SimPacketController::HandleFirmwarePacket(const uint8_t* body, size_t lengt
   } else if (command == kCmdEnd && bare) {
     ++m_counts.endPackets;
     // The host's end closes the transfer whether or not it was whole.
-    if (m_receiving && m_receivedBytes >= m_announced) ++m_completed;
+    const bool whole = m_receiving && m_receivedBytes >= m_announced;
+    if (whole) ++m_completed;
     m_receiving = false;
+    if (whole && m_config.endReplug) {
+      if (m_version) m_version = m_announcedVersion;
+      restart = true;
+    }
   } else if (command == kCmdVersion && bare) {
     ++m_counts.versionQueries;
-    if (m_config.version) {
+    if (m_version) {
       uint8_t word[kVersionPayload];
-      PutLe32(word, *m_config.version);
+      PutLe32(word, *m_version);
       Answer(port, FirmwareFrame(kCmdVersion, word, sizeof word));
     }
   } else {
@@ -274,6 +293,11 @@ int SimPacketController::CompletedTransfers() const {
 int SimPacketController::ReportMode() const {
   std::lock_guard<std::mutex> lock(m_lock);
   return m_reportMode;
+}
+
+std::optional<uint32_t> SimPacketController::Version() const {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_version;
 }
 
 SimPacketCounts SimPacketController::Counts() const {

@@ -38,6 +38,11 @@ struct SimPacketConfig {
   std::optional<uint32_t> silentAfter;
   bool junk = false;  // frames the host must ignore go before every answer
   SimSwitch onMode2Signal = SimSwitch::kIgnore;
+  // After the end packet of a whole transfer the controller starts what it
+  // was sent: it leaves the bus and comes back kRestartAwayMs later, its
+  // version report telling the header's version. False: it stays on the bus,
+  // telling its old version.
+  bool endReplug = true;
   uint32_t latencyMs = 0;  // every answer arrives this long after its report
   // Whether the payload is kept for ReceivedData and Firmware; a controller
   // whose payload nobody reads counts it only (a 1 MiB image is 1 MiB less).
@@ -45,7 +50,7 @@ struct SimPacketConfig {
 };
 
 // Applies one behaviour setting (version, start, fail.at, fail.cmd,
-// silent.after, junk, switch, latency.ms). False with `error` set to one line
+// silent.after, junk, switch, end.replug, latency.ms). False with `error` set to one line
 // when the value is not valid for the key; false with `error` empty when the
 // key is not one of these, so that the caller can try its other keys.
 // `config` is left alone unless the setting is applied.
@@ -68,10 +73,14 @@ struct SimPacketCounts {
 
 class SimPacketController final : public ISimDeviceModel {
  public:
+  // How long a controller is off the bus while it starts new firmware.
+  static constexpr uint32_t kRestartAwayMs = 400;
+
   // `reportMode` is 1 or 2; anything else is taken as 1.
   explicit SimPacketController(int reportMode, SimPacketConfig config = {});
 
   void OnOutputReport(const std::vector<uint8_t>& report, SimDevicePort& port) override;
+  void OnPowerLost() override;
 
   // The payload bytes of the data packets accepted since the last header, in
   // order, including any beyond the announced length (empty unless kept).
@@ -84,11 +93,15 @@ class SimPacketController final : public ISimDeviceModel {
   int CompletedTransfers() const;
   // 1 or 2; 1 after a replug.
   int ReportMode() const;
+  // What its version report tells; none when it tells nothing.
+  std::optional<uint32_t> Version() const;
   SimPacketCounts Counts() const;
 
  private:
-  void HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port, bool& replug);
-  void HandleFirmwarePacket(const uint8_t* body, size_t length, SimDevicePort& port);
+  // `replug` and `restart` are set when the device is to leave the bus once
+  // its lock is let go.
+  void HandleFrame(const std::vector<uint8_t>& frame, SimDevicePort& port, bool& replug, bool& restart);
+  void HandleFirmwarePacket(const uint8_t* body, size_t length, SimDevicePort& port, bool& restart);
   void RequestData(SimDevicePort& port);
   void Answer(SimDevicePort& port, const std::vector<uint8_t>& frame);
   void SendFrame(SimDevicePort& port, const std::vector<uint8_t>& frame);
@@ -98,6 +111,8 @@ class SimPacketController final : public ISimDeviceModel {
   // leave in the order the reports were handled.
   mutable std::mutex m_lock;
   int m_reportMode;
+  std::optional<uint32_t> m_version;
+  uint32_t m_announcedVersion = 0;  // the last header's version word
   // A frame longer than one report, until its body length has arrived.
   std::vector<uint8_t> m_partial;
   uint32_t m_announced = 0;

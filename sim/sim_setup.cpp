@@ -54,6 +54,7 @@ bool ApplySimSetting(const std::string& setting, SimOptions& options, std::strin
     return true;
   }
   uint32_t* const number = key == "unplug.after"   ? &options.unplugAfter
+                           : key == "unplug.back"  ? &options.unplugBackMs
                            : key == "extra"        ? &options.extraDevices
                            : key == "arrive.after" ? &options.arriveAfterMs
                            : key == "stream"       ? &options.stream
@@ -189,7 +190,7 @@ SimDeviceSetup StreamedDevice(const std::shared_ptr<const StreamPlan>& plan, uin
     // Heard of before it is on the bus, so that nobody meets it unannounced.
     if (plan->listener) plan->listener(plan->slot, population, &next);
     const int id = bus.PlugLater(std::move(arriving), bus.NowMs() + plan->first.streamGapMs);
-    if (plan->first.unplugAfter != 0) bus.UnplugAfterOutputs(id, plan->first.unplugAfter);
+    if (plan->first.unplugAfter != 0) bus.UnplugAfterOutputs(id, plan->first.unplugAfter, plan->first.unplugBackMs);
   };
   return setup;
 }
@@ -205,7 +206,9 @@ SimPopulation PlugController(SimHidBus& bus, const SimOptions& options, size_t s
   population.controller = options.arriveAfterMs != 0
                               ? bus.PlugLater(setup, bus.NowMs() + options.arriveAfterMs)
                               : bus.Plug(setup, false);
-  if (options.unplugAfter != 0) bus.UnplugAfterOutputs(population.controller, options.unplugAfter);
+  if (options.unplugAfter != 0) {
+    bus.UnplugAfterOutputs(population.controller, options.unplugAfter, options.unplugBackMs);
+  }
   return population;
 }
 

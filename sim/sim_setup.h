@@ -22,6 +22,7 @@ struct SimOptions {
   SimMode mode = SimMode::kBoot;
   bool virtualClock = false;  // clock=virtual
   uint32_t unplugAfter = 0;   // unplug.after=N; 0: stays
+  uint32_t unplugBackMs = 0;  // unplug.back=MS; 0: an unplugged controller stays away
   uint32_t extraDevices = 0;  // extra=N
   uint32_t arriveAfterMs = 0; // arrive.after=MS; 0: on the bus from the start
   // stream=N: N controllers in all come to this place one after another; 0 or 1: one.

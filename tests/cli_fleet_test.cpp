@@ -329,6 +329,29 @@ TEST_F(CliFleetTest, AStationUpdatesAStreamOfControllers) {
   }
 }
 
+// A controller pulled during its update and plugged in again is updated
+// again when it is back, and then holds the payload.
+TEST_F(CliFleetTest, AStationUpdatesAPulledControllerAgainOnItsReturn) {
+  for (const char* mode : {"boot", "packet1"}) {
+    SCOPED_TRACE(mode);
+    Run r;
+    const std::vector<json> lines = Lines(std::string("--simulate ") + mode + " " + kVirtual +
+                                              "--sim unplug.after=6 --sim unplug.back=500 flash --watch --count 1 --yes " +
+                                              image,
+                                          r);
+    const std::vector<json> finished = Finished(lines);
+    ASSERT_EQ(finished.size(), 2u) << r.err;
+    EXPECT_EQ(finished[0]["code"], "disconnected");
+    EXPECT_EQ(finished[1]["result"], "upgraded");
+    EXPECT_EQ(lines.back()["summary"]["upgraded"], 1);
+    int holding = 0;
+    for (const char* ev : {"flash", "received"}) {
+      for (const json& e : r.Events(ev, 0)) holding += e["hex"] == Hex(payload);
+    }
+    EXPECT_EQ(holding, 1);
+  }
+}
+
 // A controller that refuses the image is counted as rejected, not failed,
 // and the summary is said once, on standard output. So is one flash's.
 TEST_F(CliFleetTest, TheSummaryCountsRejectedApartAndIsSaidOnce) {

@@ -8,6 +8,7 @@
 // paces, and the acknowledging pace ends every case as the default one does.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -47,7 +48,11 @@ const Bytes kMain = Payload(100, 1);
 const Bytes kAt = Payload(50, 2);
 const Bytes kPacketData = Payload(100, 3);
 
-// One whole update with `c`'s fault; k = 0 runs it clean.
+// A pulled controller is plugged in again this long after.
+constexpr uint32_t kBackMs = 500;
+
+// One whole update with `c`'s fault; k = 0 runs it clean. Then a second one
+// of the same controller, without a fault.
 struct Outcome {
   bool succeeded = false;
   bool holdsImage = false;
@@ -56,7 +61,17 @@ struct Outcome {
   uint32_t outputs = 0;  // output reports the controller received
   std::string result;    // the update's outcome and its reason
   std::string reason;
+  std::string secondResult;  // the second update's outcome and its reason
+  std::string secondReason;
+  bool recovered = false;  // the second update succeeded and left the image and its stamps alone
 };
+
+// The versions a whole update stamps, by microcontroller, as the controller tells them now.
+std::map<std::string, uint32_t> StampedVersions(const SimBootController& boot) {
+  std::map<std::string, uint32_t> latest;
+  for (const SimBootController::VersionStamp& stamp : boot.Stamps()) latest[stamp.mcu] = stamp.version;
+  return latest;
+}
 
 Outcome RunCase(const Case& c) {
   VirtualClock clock;
@@ -88,7 +103,7 @@ Outcome RunCase(const Case& c) {
   SimDeviceSetup setup = ControllerSetup(row);
   setup.model = model;
   const int device = rig.bus.Plug(setup, false);
-  if (c.at > 0 && c.fault == Fault::kUnplug) rig.bus.UnplugAfterOutputs(device, c.at);
+  if (c.at > 0 && c.fault == Fault::kUnplug) rig.bus.UnplugAfterOutputs(device, c.at, kBackMs);
 
   Outcome outcome;
   uint64_t start = 0;
@@ -99,11 +114,16 @@ Outcome RunCase(const Case& c) {
   outcome.reason = EnglishReasonText(ended.reason);
   outcome.succeeded = rig.user.Succeeded();
   outcome.outputs = faults->Counted();
+  const auto holdsWholeImage = [&] {
+    if (boot) {
+      return boot->WrittenRegions() == std::vector<SimBootController::FlashRegion>{{"main", 0x08004000, kMain},
+                                                                                   {"at", 0x2000, kAt}};
+    }
+    return packet->Firmware() == kPacketData && packet->CompletedTransfers() >= 1;
+  };
+  outcome.holdsImage = holdsWholeImage();
   if (boot) {
-    const auto regions = boot->WrittenRegions();
-    outcome.holdsImage = regions == std::vector<SimBootController::FlashRegion>{{"main", 0x08004000, kMain},
-                                                                                {"at", 0x2000, kAt}};
-    for (const auto& region : regions) {
+    for (const auto& region : boot->WrittenRegions()) {
       const bool main = region.mcu == "main";
       const uint32_t base = main ? 0x08004000 : 0x2000;
       const Bytes& image = main ? kMain : kAt;
@@ -114,9 +134,28 @@ Outcome RunCase(const Case& c) {
     }
   } else {
     const Bytes received = packet->Firmware();
-    outcome.holdsImage = packet->CompletedTransfers() == 1 && received == kPacketData;
+    outcome.holdsImage = outcome.holdsImage && packet->CompletedTransfers() == 1;
     outcome.holdsOnlyImageBytes = received.size() <= kPacketData.size() &&
                                   std::equal(received.begin(), received.end(), kPacketData.begin());
+  }
+
+  // Plugged in again and back from any restart, then updated once more, as
+  // the failure box tells a person to do.
+  clock.SleepMs(kBackMs + 2000);
+  rig.user.sessionSucceeded.store(false);
+  rig.user.messages.clear();
+  const int completedBefore = packet ? packet->CompletedTransfers() : 0;
+  const UpdateOutcome second =
+      rig.UpdateOnSession(nullptr, {}, c.flow == Flow::kBootAck ? BootPace::kAck : BootPace::kParts);
+  outcome.secondResult = OutcomeName(second.result);
+  outcome.secondReason = EnglishReasonText(second.reason);
+  if (boot) {
+    const std::map<std::string, uint32_t> stamped{{"main", 123}, {"at", (1u << 16) | 110}};
+    outcome.recovered = rig.user.Succeeded() && holdsWholeImage() && StampedVersions(*boot) == stamped;
+  } else {
+    clock.SleepMs(SimPacketController::kRestartAwayMs + 100);  // started what it was sent
+    outcome.recovered = rig.user.Succeeded() && holdsWholeImage() &&
+                        packet->CompletedTransfers() == completedBefore + 1 && packet->Version() == 150u;
   }
   return outcome;
 }
@@ -143,6 +182,7 @@ TEST_P(FaultMatrixTest, EndsInBoundsWithoutFalseSuccess) {
   EXPECT_LE(o.tookMs, bound);
   EXPECT_TRUE(!o.succeeded || o.holdsImage) << "success without the whole image";
   EXPECT_TRUE(o.holdsOnlyImageBytes) << "the controller holds bytes that are not the image's";
+  EXPECT_TRUE(o.recovered) << "the second update: " << o.secondResult << ": " << o.secondReason;
   if (c.flow != Flow::kBootAck) return;
   // Only the waits differ: the same frames reach the controller and the update ends the same way.
   const Outcome parts = RunCase({Flow::kBoot, c.fault, c.at});
@@ -155,7 +195,7 @@ TEST_P(FaultMatrixTest, EndsInBoundsWithoutFalseSuccess) {
 TEST(FaultMatrixCleanRun, EachFlowSucceedsWithoutFaults) {
   for (Flow flow : {Flow::kBoot, Flow::kBootAck, Flow::kPacket1, Flow::kPacket2}) {
     const Outcome o = RunCase({flow, Fault::kUnplug, 0});
-    EXPECT_TRUE(o.succeeded && o.holdsImage) << FlowName(flow);
+    EXPECT_TRUE(o.succeeded && o.holdsImage && o.recovered) << FlowName(flow);
     EXPECT_GT(o.outputs, 5u) << FlowName(flow);
   }
 }

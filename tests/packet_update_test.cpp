@@ -115,7 +115,42 @@ TEST_F(PacketUpdateTest, WholeUpdateAnswersEachDataRequestWithTheNextBytesUpToTh
   EXPECT_EQ(Sent(packet::kTypeFirmware, packet::kCmdEnd), 1u);
   const auto trace = system.TraceLines();
   EXPECT_NE(std::find(trace.begin(), trace.end(), "desVersion is 150\n"), trace.end());
-  EXPECT_EQ(trace.back(), "Exit Usb_UpdateThread\n");
+  EXPECT_NE(std::find(trace.begin(), trace.end(), "Exit Usb_UpdateThread\n"), trace.end());
+}
+
+// A controller that starts its new firmware after the end packet leaves the
+// bus and comes back: the title and the next question show the version it
+// was sent. One that stays keeps telling its old version.
+TEST(PacketRestartTest, TheWindowFollowsAControllerThatStartsItsNewFirmware) {
+  struct Case {
+    bool endReplug;
+    const char* titleAfter;
+    const char* nextConfirmation;
+  };
+  const Case cases[] = {
+      {true, "Tarvik Update v2.00(GamePad V1.50)", "Fw 1.50 and current is 1.50\nThe controller already runs 1.50.\n"},
+      {false, "Tarvik Update v2.00(GamePad V1.23)", "Fw 1.50 and current is 1.23\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.endReplug);
+    test::WindowRig rig;
+    rig.packetConfig.endReplug = c.endReplug;
+    rig.PlugController(1);
+    rig.user.image =
+        test::WriteFile(rig.Dir() / "fw.dat", test::Concat({Record(150, 0x08004000, Payload(100)), Bytes(28, 0)}));
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      rig.WaitAtWindow(SimPacketController::kRestartAwayMs + 100);
+      EXPECT_EQ(rig.host.WindowText(), c.titleAfter);
+      EXPECT_TRUE(rig.host.IsItemEnabled(IDC_USB_UPDATE));
+
+      rig.user.confirm = false;
+      rig.user.events.clear();
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_EQ(rig.user.MessageTexts(), std::vector<std::string>{c.nextConfirmation});
+    });
+    EXPECT_EQ(rig.packetModel->CompletedTransfers(), 1);
+  }
 }
 
 TEST_F(PacketUpdateTest, PressOnTheReEnabledButtonStartsNoSecondWorker) {

@@ -174,8 +174,8 @@ TEST(SimLayoutTest, AStreamBringsTheNextControllerOnceTheHostIsDoneWithOne) {
   const Case cases[] = {
       {"boot", true, SimBootController::kResetAwayMs + 200},  // back from its reset first
       {"boot", false, 200},
-      {"packet1", true, 200},
-      {"packet2", true, 200},  // back in report mode 1 on the signal, then updated
+      {"packet1", true, SimPacketController::kRestartAwayMs + 200},  // back with its new firmware first
+      {"packet2", true, SimPacketController::kRestartAwayMs + 200},  // in report mode 1 after the signal
   };
   const test::Bytes payload = test::Payload(700, 3);
   const FirmwareImage image = FirmwareImage::FromBytes(test::Record(131, 0x08004000, payload), "fw.dat");

@@ -34,8 +34,9 @@ Bytes Packet(uint8_t command, const Bytes& payload = {}) {
   return frame;
 }
 
-Bytes Header(uint32_t desLen, size_t size = kHeaderPayload) {
+Bytes Header(uint32_t desLen, size_t size = kHeaderPayload, uint32_t version = 0xEEEEEEEE) {
   Bytes payload(size, 0xEE);
+  if (size >= 4) PutLe32(&payload[0], version);
   PutLe32(&payload[8], desLen);
   return Packet(kCmdHeader, payload);
 }
@@ -115,7 +116,7 @@ class PacketControllerTest : public ::testing::Test {
 class PacketModeTest : public PacketControllerTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(PacketModeTest, WholeTransferThenAnEarlyEnd) {
-  Start(GetParam());
+  Start(GetParam(), {{"end.replug", "0"}});
   Write(Short(kTypeStartRequest));
   EXPECT_EQ(Read(), Short(kTypeStartAnswer));
   Write(Header(70));
@@ -143,7 +144,7 @@ TEST_P(PacketModeTest, WholeTransferThenAnEarlyEnd) {
 INSTANTIATE_TEST_SUITE_P(ReportModes, PacketModeTest, ::testing::Values(1, 2));
 
 TEST_F(PacketControllerTest, OneThatKeepsNoPayloadStillTellsAWholeTransferFromAShortOne) {
-  Start(1, {}, false);
+  Start(1, {{"end.replug", "0"}}, false);
   Write(Header(70));
   for (int packet = 0; packet < 3; ++packet) Write(Packet(kCmdData, Pattern(kDataPayload, 1)));
   Write(Packet(kCmdEnd));
@@ -154,6 +155,37 @@ TEST_F(PacketControllerTest, OneThatKeepsNoPayloadStillTellsAWholeTransferFromAS
   EXPECT_EQ(model->CompletedTransfers(), 1);
   EXPECT_TRUE(model->ReceivedData().empty());
   EXPECT_TRUE(model->Firmware().empty());
+}
+
+// After the end of a whole transfer the controller starts what it was sent:
+// it leaves the bus and comes back at the same place, telling the header's
+// version. A short transfer's end, or end.replug=0, leaves it as it was.
+TEST_F(PacketControllerTest, AWholeTransferRestartsItWithTheVersionSent) {
+  struct Case {
+    const char* replug;
+    uint32_t sent;  // payload bytes, of the 64 announced
+    bool leaves;
+    uint32_t version;  // told afterwards
+  };
+  for (const Case& c : {Case{"1", 64, true, 150}, Case{"1", 32, false, 123}, Case{"0", 64, false, 123}}) {
+    SCOPED_TRACE(std::string("end.replug=") + c.replug + ", " + std::to_string(c.sent) + " bytes");
+    Start(1, {{"end.replug", c.replug}});
+    Write(Header(64, kHeaderPayload, 150));
+    for (uint32_t at = 0; at < c.sent; at += kDataPayload) Write(Packet(kCmdData, Pattern(kDataPayload, 1)));
+    Write(Packet(kCmdEnd));
+    clock.SleepMs(1);
+    EXPECT_EQ(bus.EnumerateDevices().empty(), c.leaves);
+    clock.SleepMs(SimPacketController::kRestartAwayMs);
+    ASSERT_EQ(bus.EnumerateDevices().size(), 1u);
+    EXPECT_EQ(bus.EnumerateDevices().front().path, bus.PathOf(device));
+    Open(bus.PathOf(device));
+    ReadAll();
+    Write(Packet(kCmdVersion));
+    Bytes word(4);
+    PutLe32(word.data(), c.version);
+    EXPECT_EQ(Read(), Packet(kCmdVersion, word));
+    bus.Unplug(device);
+  }
 }
 
 TEST_F(PacketControllerTest, FramesAreTakenByTheirBodyLength) {

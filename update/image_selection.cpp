@@ -34,6 +34,9 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   m_events.OnPlan(change.plan);
   // An image the protocol would not write is refused before the question.
   if (change.plan.refusal == PlanRefusal::kImageRejected) return StepResult::Rejected(change.plan.reason);
+  // So is a controller the plan could not be made for. A plan without records
+  // would reset it and end as if upgraded.
+  if (change.plan.refusal != PlanRefusal::kNone) return StepResult::Failed(change.plan.reason);
   if (!m_prompt.ConfirmChange(change)) return StepResult::Cancelled(Reason(ReasonCode::kNotConfirmed));
   return StepResult::Ok();
 }

@@ -37,6 +37,7 @@ class ReplyFaults final : public ISimDeviceModel {
     Port spoiled(port, m_fault, m_lateMs);
     m_inner->OnOutputReport(report, spoiled);
   }
+  void OnPowerLost() override { m_inner->OnPowerLost(); }
 
  private:
   class Port final : public SimDevicePort {
