@@ -266,7 +266,7 @@ class CycleBus final : public ForwardingHidBus {
   std::vector<double> cyclesUs;       // data request read -> next waiting read, host only
   std::vector<double> exchangesUs;    // data request read -> next data request read, everything
 
-  bool WriteReport(HidHandle h, const uint8_t* report, size_t size) override {
+  bool WriteReportTimed(HidHandle h, const uint8_t* report, size_t size, uint64_t& takenUs) override {
     const auto start = Clock::now();
     // A data packet: count byte, then 00 16 len len 00.
     const bool data =
@@ -275,7 +275,7 @@ class CycleBus final : public ForwardingHidBus {
       turnaroundsUs.push_back(Us(start - m_requestAt));
       m_packetSeen = true;
     }
-    const bool written = ForwardingHidBus::WriteReport(h, report, size);
+    const bool written = ForwardingHidBus::WriteReportTimed(h, report, size, takenUs);
     m_insideBus += Clock::now() - start;
     return written;
   }

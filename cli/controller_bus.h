@@ -58,6 +58,9 @@ class SingleDeviceBus final : public IHidBus {
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
     return m_inner.WriteReport(handle, report, size);
   }
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override {
+    return m_inner.WriteReportTimed(handle, report, size, takenUs);
+  }
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) override {
     return m_inner.ReadReport(handle, buffer, size, timeoutMs);
   }

@@ -22,13 +22,13 @@ std::vector<std::string> HeldEnumerationBus::EnumerateInterfaces() {
   return PathsOf(EnumerateDevices());
 }
 
-bool HeldEnumerationBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+bool HeldEnumerationBus::WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) {
   if (m_holding.load()) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_holding.store(false);
     m_held.reset();
   }
-  return Inner().WriteReport(handle, report, size);
+  return Inner().WriteReportTimed(handle, report, size, takenUs);
 }
 
 }  // namespace tarvik

@@ -24,7 +24,7 @@ class HeldEnumerationBus final : public ForwardingHidBus {
   std::vector<std::string> EnumerateInterfaces() override;
   std::vector<HidDeviceInfo> EnumerateDevices() override;
   // The first one ends the hold: from then on the bus is asked again.
-  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override;
 
  private:
   std::mutex m_lock;

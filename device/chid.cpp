@@ -173,12 +173,16 @@ int CHid::WriteHid(const void* payload, uint32_t length) {
   std::memset(m_outputReport, 0, sizeof m_outputReport);
   m_outputReport[0] = framing.firstByte;
   if (payload && payloadBytes > 0) std::memcpy(m_outputReport + 1, payload, payloadBytes);
+  m_lastWriteTakenUs.store(0);
   if (!handles || handles->write == kInvalidHidHandle) return 0;
   size_t size = framing.outputSize != 0 ? framing.outputSize : length;
   // The whole length is the report size only outside the known modes; it never
   // reaches past the buffer.
   size = std::min(size, sizeof m_outputReport);
-  return m_bus.WriteReport(handles->write, m_outputReport, size) ? 1 : 0;
+  uint64_t takenUs = 0;
+  if (!m_bus.WriteReportTimed(handles->write, m_outputReport, size, takenUs)) return 0;
+  m_lastWriteTakenUs.store(takenUs);
+  return 1;
 }
 
 int CHid::DiscardPendingInput() {

@@ -58,6 +58,9 @@ class CHid {
   void SetReadTimeout(uint32_t ms);
   uint32_t ReadTimeout() const { return m_readTimeout.load(); }
   int WriteHid(const void* payload, uint32_t length);
+  // When the bus took the last report WriteHid sent, on the bus's clock in
+  // microseconds; 0 when the bus cannot tell or the write failed.
+  uint64_t LastWriteTakenUs() const { return m_lastWriteTakenUs.load(); }
   uint32_t ReadHid(uint8_t* destination, uint8_t count);
   // ReadHid without waiting: a report that is already there, or a time-out.
   uint32_t ReadHidNow(uint8_t* destination, uint8_t count);
@@ -121,6 +124,7 @@ class CHid {
   int m_workerUses = 0;
 
   std::mutex m_writeLock;  // filling and sending the output report are one step
+  std::atomic<uint64_t> m_lastWriteTakenUs{0};
   uint8_t m_outputReport[kOutputReportBufferSize] = {};
 };
 

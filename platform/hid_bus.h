@@ -99,6 +99,14 @@ class IHidBus {
   // Writes one whole output report (report ID first), blocking until the
   // platform took it; a device that takes nothing fails the write within about 1 s.
   virtual bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) = 0;
+  // The same write, and when the platform took the report, in microseconds of
+  // the clock the bus runs on; 0 when the bus cannot tell. A bus whose writes
+  // return when the report is taken has nothing to tell: the caller's clock
+  // after the return is that moment.
+  virtual bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) {
+    takenUs = 0;
+    return WriteReport(handle, report, size);
+  }
   // Reads one input report (report ID first) into `buffer`, waiting at most
   // `timeoutMs`; a read that times out is cancelled before this returns.
   virtual HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,

@@ -430,6 +430,12 @@ bool SimHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
 }
 
 bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  uint64_t takenUs = 0;
+  return WriteReportTimed(handle, report, size, takenUs);
+}
+
+bool SimHidBus::WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) {
+  takenUs = 0;
   std::shared_ptr<ISimDeviceModel> model;
   int deviceId = 0;
   bool unplugNow = false;
@@ -457,6 +463,7 @@ bool SimHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
     model = dev->setup.model;
     deviceId = dev->id;
   }
+  takenUs = m_clock.NowUs();
   if (model) {
     Port port(*this, deviceId);
     model->OnOutputReport(bytes, port);

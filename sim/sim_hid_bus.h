@@ -145,6 +145,8 @@ class SimHidBus final : public IHidBus {
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
+  // The report is taken when the device has it, before the device acts on it.
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override;
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size,
                            uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;

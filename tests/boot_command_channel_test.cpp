@@ -103,6 +103,25 @@ TEST_F(BootChannelTest, EraseNeverAnsweredSendsElevenFramesASecondApart) {
   for (const Bytes& f : Frames()) EXPECT_EQ(f, Frames()[0]);
 }
 
+// The waits count from when the bus took the frame, not from when its write
+// returned: a device that holds each write for 3 ms after taking it delays
+// nothing. An unanswered erase is sent again 1000 ms and a 10 ms read later;
+// an acknowledged write ends at its first poll, 5 ms after its frame.
+TEST_F(BootChannelTest, AWaitCountsFromWhenTheBusTookTheFrame) {
+  Connect([this](const Bytes& r, SimDevicePort& port) {
+    clock.SleepMs(3);
+    if (test::BootCommandOf(r) == kCmdWriteData) port.SendInputReport(test::BootReply(kCmdWriteData));
+  });
+  hid.SetReadTimeout(10);
+  EXPECT_FALSE(channel.EraseFlash(kCmdErase, 0, 100).ok());
+  ASSERT_EQ(frameTimes.size(), 11u);
+  EXPECT_EQ(frameTimes[1] - frameTimes[0], 1010u);
+
+  uint8_t data[46] = {};
+  EXPECT_TRUE(channel.WriteFlash(data, 0, 46, 46, FlashWrite::kFirmwareData).ok());
+  EXPECT_EQ(clock.NowMs() - frameTimes.back(), 5u);
+}
+
 TEST_F(BootChannelTest, EraseThatStaysBusyGivesUpAfterSixtyAnswers) {
   int erases = 0;
   Connect([&](const Bytes& r, SimDevicePort& port) {

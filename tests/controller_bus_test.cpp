@@ -148,9 +148,9 @@ class CountingBus final : public ForwardingHidBus {
     ++enumerations;
     return ForwardingHidBus::EnumerateDevices();
   }
-  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override {
     if (beforeFirstReport < 0) beforeFirstReport = enumerations;
-    return ForwardingHidBus::WriteReport(handle, report, size);
+    return ForwardingHidBus::WriteReportTimed(handle, report, size, takenUs);
   }
 };
 

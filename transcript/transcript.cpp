@@ -384,8 +384,13 @@ std::vector<HidDeviceInfo> RecordingHidBus::EnumerateDevices() {
 }
 
 bool RecordingHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  uint64_t takenUs = 0;
+  return WriteReportTimed(handle, report, size, takenUs);
+}
+
+bool RecordingHidBus::WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) {
   RecordReport("out", handle, report, size);
-  const bool written = m_inner.WriteReport(handle, report, size);
+  const bool written = m_inner.WriteReportTimed(handle, report, size, takenUs);
   if (!written) RecordFailure(handle, {{"ev", "fail"}, {"op", "write"}});
   return written;
 }

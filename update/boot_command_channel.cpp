@@ -44,13 +44,20 @@ std::array<uint8_t, kFrameSize> BuildBootCommandFrame(const uint8_t* data, uint3
 CBootChannel::CBootChannel(CHid& hid, CDiag& diag, IClock& clock, const std::atomic<bool>& abort)
     : m_hid(hid), m_diag(diag), m_clock(clock), m_abort(abort) {}
 
-int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes) {
+int CBootChannel::SendFrame(const std::array<uint8_t, kFrameSize>& frame, uint32_t bytes, uint64_t& goneUs) {
+  goneUs = m_clock.NowUs();
   if (m_abort.load()) return 0;
   // A reply already waiting answers an earlier frame (a duplicate, or one that
   // came after its polls gave up), never this one.
   m_hid.DiscardPendingInput();
+  const uint64_t beforeUs = m_clock.NowUs();
   const int written = m_hid.WriteHid(frame.data(), bytes);
   if (written == 0) m_sawDeviceFailure = true;
+  // A bus that tells when it took the report is believed only within the
+  // write's own span: its clock may be another.
+  const uint64_t afterUs = m_clock.NowUs();
+  const uint64_t takenUs = m_hid.LastWriteTakenUs();
+  goneUs = takenUs >= beforeUs && takenUs <= afterUs ? takenUs : afterUs;
   return written;
 }
 
@@ -138,8 +145,8 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
   const auto frame = BuildBootCommandFrame(nullptr, 0, address, rounded, command, bytes);
   // Each wait is measured from the moment its frame has gone: a bus may take
   // a while to hand a report on (the page's browser does).
-  SendFrame(frame, bytes);
-  uint64_t sentUs = m_clock.NowUs();
+  uint64_t sentUs = 0;
+  SendFrame(frame, bytes, sentUs);
   AwaitEraseAnswer(command, sentUs);
   // Busy answers do not use up the tries; the tries left are not given back
   // by a busy answer either, so that busy answers between silences still end.
@@ -159,8 +166,7 @@ StepResult CBootChannel::EraseFlash(uint16_t command, uint32_t address, uint32_t
     if (isBusy && ++busy >= kMaxBusyAnswers) {
       return StepResult::Failed(Reason(ReasonCode::kEraseBusy).Count(kMaxBusyAnswers));
     }
-    SendFrame(frame, bytes);
-    sentUs = m_clock.NowUs();
+    SendFrame(frame, bytes, sentUs);
     ++sends;
     AwaitEraseAnswer(command, sentUs);
     if (!isBusy && ++tries >= kEraseTries) return NoAcknowledgement(ReasonCode::kEraseUnanswered);
@@ -173,8 +179,8 @@ StepResult CBootChannel::WriteFlash(const uint8_t* data, uint32_t address, uint3
   const uint16_t command = kind == FlashWrite::kFirmwareData ? kCmdWriteData : kCmdWriteValue;
   uint32_t bytes = 0;
   const auto frame = BuildBootCommandFrame(data, length, address, totalLength, command, bytes);
-  const int sent = SendFrame(frame, bytes);
-  const uint64_t sentUs = m_clock.NowUs();
+  uint64_t sentUs = 0;
+  const int sent = SendFrame(frame, bytes, sentUs);
   if (sent == 0 && m_abort.load()) return StepResult::Interrupted();
   // The version stamp keeps the polls whatever the pace.
   const WriteAnswer answer =

@@ -72,7 +72,13 @@ class CBootChannel {
   enum class WriteAnswer : uint8_t { kAcknowledged, kUnanswered, kStopped };
   WriteAnswer AwaitWriteAnswer(uint16_t command, uint64_t sentUs, BootPace pace);
   bool ReplyIsBusyFor(uint16_t command) const;
-  int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes);
+  // Sends a frame; `goneUs` gets the moment the bus took it, which the wait
+  // after it counts from.
+  int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes, uint64_t& goneUs);
+  int SendFrame(const std::array<uint8_t, boot::kFrameSize>& frame, uint32_t bytes) {
+    uint64_t goneUs = 0;
+    return SendFrame(frame, bytes, goneUs);
+  }
   // The failure of an operation that got no acknowledgement: `what` happened,
   // unless the reads showed that the controller left the bus.
   StepResult NoAcknowledgement(ReasonCode what) const;

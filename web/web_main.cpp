@@ -15,7 +15,7 @@
 
 #include "app/cupdate_app.h"
 #include "device/device_table.h"
-#include "platform/std/steady_clock.h"
+#include "web/web_clock.h"
 #include "platform/std/virtual_clock.h"
 #include "sim/sim_hid_bus.h"
 #include "sim/sim_setup.h"
@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  SteadyClock steadyClock;
+  WebClock realClock;
   VirtualClock virtualClock;
-  IClock& clock = layout->VirtualClock() ? static_cast<IClock&>(virtualClock) : steadyClock;
+  IClock& clock = layout->VirtualClock() ? static_cast<IClock&>(virtualClock) : realClock;
   WebSystem system(clock, options.trace);
   WebHidBus hid(clock);
   SimHidBus simulated(clock);

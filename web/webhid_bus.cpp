@@ -53,10 +53,12 @@ void WebHidBus::InputReport(int id, const uint8_t* report, size_t size) {
 }
 
 void WebHidBus::Completed(int token, bool ok) {
+  const uint64_t nowUs = m_clock.NowUs();
   {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_waiting.erase(token) == 0) return;  // its caller gave up waiting
     m_completed[token] = ok;
+    m_completedAtUs[token] = nowUs;
   }
   m_changed.notify_all();
 }
@@ -67,13 +69,15 @@ int WebHidBus::NewToken() {
   return token;
 }
 
-bool WebHidBus::Await(std::unique_lock<std::mutex>& lock, int token, uint32_t timeoutMs) {
+bool WebHidBus::Await(std::unique_lock<std::mutex>& lock, int token, uint32_t timeoutMs, uint64_t* completedUs) {
   const bool ended = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                         [&] { return m_completed.count(token) != 0; });
   m_waiting.erase(token);
   if (!ended) return false;
   const bool ok = m_completed[token];
   m_completed.erase(token);
+  if (completedUs) *completedUs = m_completedAtUs[token];
+  m_completedAtUs.erase(token);
   return ok;
 }
 
@@ -125,6 +129,12 @@ bool WebHidBus::GetAttributes(HidHandle handle, HidAttributes& out) {
 }
 
 bool WebHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size) {
+  uint64_t takenUs = 0;
+  return WriteReportTimed(handle, report, size, takenUs);
+}
+
+bool WebHidBus::WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) {
+  takenUs = 0;
   if (size == 0) return false;
   std::unique_lock<std::mutex> lock(m_lock);
   auto it = m_handles.find(handle);
@@ -136,7 +146,7 @@ bool WebHidBus::WriteReport(HidHandle handle, const uint8_t* report, size_t size
   lock.unlock();
   tarvik_hid_send(id, report[0], report + 1, static_cast<int>(size - 1), token);
   lock.lock();
-  return Await(lock, token, kWriteTimeoutMs);
+  return Await(lock, token, kWriteTimeoutMs, &takenUs);
 }
 
 HidReadResult WebHidBus::ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) {

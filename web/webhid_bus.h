@@ -51,6 +51,9 @@ class WebHidBus final : public IHidBus {
   HidHandle Open(const std::string& path, HidOpenMode mode) override;
   bool GetAttributes(HidHandle handle, HidAttributes& out) override;
   bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override;
+  // The report is taken when the browser's send resolves, on the page's
+  // thread, not when the engine's thread hears of it.
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override;
   HidReadResult ReadReport(HidHandle handle, uint8_t* buffer, size_t size, uint32_t timeoutMs) override;
   void Close(HidHandle handle) override;
   NotifyHandle RegisterNotify(IDeviceNotifyTarget& target) override { return m_targets.Add(target); }
@@ -77,8 +80,9 @@ class WebHidBus final : public IHidBus {
   // The device of a handle still usable (its device connected since it was opened); m_lock held.
   Device* DeviceOf(const Handle& handle);
   int NewToken();  // m_lock held
-  // Waits for the browser's call `token`; false when it failed or took longer than `timeoutMs`.
-  bool Await(std::unique_lock<std::mutex>& lock, int token, uint32_t timeoutMs);
+  // Waits for the browser's call `token`; false when it failed or took longer
+  // than `timeoutMs`. `completedUs`, when given, gets when it ended.
+  bool Await(std::unique_lock<std::mutex>& lock, int token, uint32_t timeoutMs, uint64_t* completedUs = nullptr);
 
   IClock& m_clock;
   std::mutex m_lock;
@@ -88,6 +92,7 @@ class WebHidBus final : public IHidBus {
   HidHandle m_nextHandle = 1;
   std::set<int> m_waiting;         // calls waited for
   std::map<int, bool> m_completed;  // calls ended and not yet taken, with their success
+  std::map<int, uint64_t> m_completedAtUs;  // when they ended, on m_clock
   int m_nextToken = 1;
   NotifyTargets m_targets;
 };

@@ -20,12 +20,13 @@ class FaultBus final : public ForwardingHidBus {
   std::function<bool(const uint8_t* report, size_t size)> failWrite;
   std::atomic<int> failedWrites{0};
 
-  bool WriteReport(HidHandle handle, const uint8_t* report, size_t size) override {
+  bool WriteReportTimed(HidHandle handle, const uint8_t* report, size_t size, uint64_t& takenUs) override {
+    takenUs = 0;
     if (failWrite && failWrite(report, size)) {
       ++failedWrites;
       return false;
     }
-    return ForwardingHidBus::WriteReport(handle, report, size);
+    return ForwardingHidBus::WriteReportTimed(handle, report, size, takenUs);
   }
 };
 
