@@ -1,7 +1,9 @@
 #include "app/cupdate_dlg.h"
 
 #include "app/window_texts.h"
+#include "base/strformat.h"
 #include "res/text_table.h"
+#include "texts/reason_texts.h"
 
 namespace tarvik {
 
@@ -17,7 +19,9 @@ CUpdateDlg::CUpdateDlg(const PlatformServices& platform, CDialog* /*parent*/)
 CUpdateDlg::~CUpdateDlg() {
   // A worker may still run if the window went without asking: it is told to
   // stop, its window operations no longer wait for the closed window, and it
-  // is joined here before the device object and the image file go.
+  // is joined here before the device object and the image file go. How it
+  // ended goes to the trace and the log.
+  m_stopToClose.store(true);
   RequestStop();
   if (m_worker) m_worker->Join();
 }
@@ -34,6 +38,17 @@ void CUpdateDlg::OnUpdateOutcome(const UpdateOutcome& outcome) {
     m_lastOutcome = outcome;
   }
   if (m_observer) m_observer->OnUpdateOutcome(outcome);
+  // The window closes once this worker ends, and no box tells the outcome.
+  // The trace and the log keep it.
+  if (m_stopToClose.load()) {
+    const std::string reason = outcome.reason.Empty() ? "" : " (" + EnglishReasonText(outcome.reason) + ")";
+    const std::string line =
+        StrFormat("Update ended as the window closes: %s%s, %llu of %llu bytes sent\n", OutcomeName(outcome.result),
+                  reason.c_str(), static_cast<unsigned long long>(outcome.bytesSent),
+                  static_cast<unsigned long long>(outcome.payloadTotal));
+    m_diag.TraceText(line);
+    m_diag.WriteLog("%s", line.c_str());
+  }
 }
 
 std::string CUpdateDlg::LoadText(int textIndex) const { return tarvik::LoadText(m_system, textIndex); }

@@ -111,6 +111,10 @@ class CUpdateDlg : public CDialog,
   void HandleDeferredDeviceChanges();
   // The notice line gives up the update's step and holds the upgraded text again, hidden.
   void ClearStep();
+  // A box that tells how the update ended. The close question, if open, goes first.
+  void TellEnd(const std::string& text);
+  // On the user-interface thread: the open close question closes, its answer unused.
+  void CloseCloseQuestion();
 
   ISystem& m_system;
   CDiag m_diag;
@@ -137,6 +141,13 @@ class CUpdateDlg : public CDialog,
   std::atomic<bool> m_workerRunning{false};
   std::vector<DeviceChange> m_deferredEvents;
   bool m_closeWhenWorkerEnds = false;
+  // The running update's protocol, for the close question.
+  UpdateProtocol m_updateProtocol = UpdateProtocol::kBoot;
+  // The close question's text while it is open, and whether the update's end closed it.
+  std::optional<std::string> m_closeQuestion;
+  bool m_closeQuestionClosed = false;
+  // Set when the window stops the update to close: its outcome goes to the trace and the log.
+  std::atomic<bool> m_stopToClose{false};
 };
 
 // Worker entries: the boot-mode update and the packet-protocol update.

@@ -1,5 +1,6 @@
 // The update button, the worker's life and device-change notifications.
 #include "app/cupdate_dlg.h"
+#include "app/window_texts.h"
 #include "res/text_table.h"
 
 namespace tarvik {
@@ -13,6 +14,7 @@ void CUpdateDlg::OnBnClickedUsbUpdate() {
   if (!protocol) return;
   m_updateButton.EnableWindow(false);
   SetProgressPos(IDC_PROGRESS, 0);
+  m_updateProtocol = *protocol;
   StartWorker(*protocol == UpdateProtocol::kBoot ? &Boot_UpdateThread : &Usb_UpdateThread);
 }
 
@@ -29,6 +31,8 @@ void CUpdateDlg::OnWorkerEnded() {
   if (m_worker) m_worker->Join();
   m_worker.reset();
   m_workerRunning.store(false);
+  // An update that ended without a box of its own still ends the close question.
+  CloseCloseQuestion();
   if (m_closeWhenWorkerEnds) {
     EndDialog(kIdCancel);
     return;
@@ -59,16 +63,26 @@ void CUpdateDlg::HandleDeferredDeviceChanges() {
 
 bool CUpdateDlg::OnCloseRequest() {
   if (!m_workerRunning.load()) return true;
-  if (m_closeWhenWorkerEnds) return false;  // already asked and answered
-  const MsgBoxAnswer answer =
-      MessageBox(LoadText(kTextUpdatingStop), LoadText(kTextTitle), MsgBoxButtons::kOkCancel);
-  if (answer != MsgBoxAnswer::kOk) return false;
-  // The worker may have ended while the question was open: then close now.
-  if (!m_workerRunning.load()) return true;
-  // The worker stops at its next step; the window closes once it has ended.
+  // Already answered, or the question is still open.
+  if (m_closeWhenWorkerEnds || m_closeQuestion) return false;
+  m_closeQuestion = FormatCloseQuestion(m_updateProtocol);
+  m_closeQuestionClosed = false;
+  const MsgBoxAnswer answer = MessageBox(*m_closeQuestion, LoadText(kTextTitle), MsgBoxButtons::kOkCancel);
+  m_closeQuestion.reset();
+  // The update ended while the question was open. Its own box told how, and
+  // the window stays for the person to read it.
+  if (m_closeQuestionClosed || answer != MsgBoxAnswer::kOk) return false;
+  // The worker stops at its next step. The window closes once it has ended.
+  m_stopToClose.store(true);
   RequestStop();
   m_closeWhenWorkerEnds = true;
   return false;
+}
+
+void CUpdateDlg::CloseCloseQuestion() {
+  if (!m_closeQuestion || m_closeQuestionClosed) return;
+  m_closeQuestionClosed = true;
+  Host().CloseMessageBox(*m_closeQuestion);
 }
 
 void CUpdateDlg::OnDeviceChange(DeviceChange change) {

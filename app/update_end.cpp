@@ -11,19 +11,26 @@ namespace tarvik {
 
 void CUpdateDlg::ReportUpdateFailure(const UpdateOutcome& failure) {
   ClearStep();
-  MessageBox(FormatFailureText(LoadText(kTextUpdateFailure), failure), LoadText(kTextTitle), MsgBoxButtons::kOk);
+  TellEnd(FormatFailureText(LoadText(kTextUpdateFailure), failure));
   if (m_hid.IsDevicePresent()) m_updateButton.EnableWindow(true);
 }
 
 void CUpdateDlg::ReportUpdateSuccess() {
-  MessageBox(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()), LoadText(kTextTitle),
-             MsgBoxButtons::kOk);
+  TellEnd(StrFormat("\n %s \n", LoadText(kTextUpgraded).c_str()));
   if (!m_stepShown.empty()) {
     m_stepShown.clear();
     m_upgradedNotice.SetWindowText(LoadText(kTextUpgraded));
   }
   m_upgradedNotice.ShowWindow(true);
   SetProgressPos(IDC_PROGRESS, 0);
+}
+
+void CUpdateDlg::TellEnd(const std::string& text) {
+  const std::string caption = LoadText(kTextTitle);
+  OnUiThread([&] {
+    CloseCloseQuestion();
+    Host().MessageBox(text, caption, MsgBoxButtons::kOk);
+  });
 }
 
 void CUpdateDlg::ClearStep() {
@@ -68,8 +75,7 @@ void CUpdateDlg::OnNotice(UpdateNotice notice) {
     case UpdateNotice::kNeedBootMode: {
       const std::string text = StrFormat("%s\n", LoadText(kTextNeedBootMode).c_str());
       m_diag.Trace("%s", text.c_str());
-      MessageBox(text + "\n" + AsSentence(ReasonText(Reason(ReasonCode::kNeedBootMode))), LoadText(kTextTitle),
-                 MsgBoxButtons::kOk);
+      TellEnd(text + "\n" + AsSentence(ReasonText(Reason(ReasonCode::kNeedBootMode))));
       break;
     }
     case UpdateNotice::kNoFirmware:

@@ -104,6 +104,17 @@ std::string FormatFailureText(const std::string& failureText, const UpdateOutcom
   return text + "\n" + Tr(FailureNextStep(failure));
 }
 
+std::string FormatCloseQuestion(UpdateProtocol protocol) {
+  const char* left =
+      protocol == UpdateProtocol::kBoot
+          ? N_("If it stops now, the controller may not start until it is updated again. To update it, hold the "
+               "pair button, plug it in again, press \"USB Update\" and choose the image again.")
+          : N_("If it stops now, the controller keeps its old firmware. To update it, unplug it, plug it in again, "
+               "press \"USB Update\" and choose the image again.");
+  return StrFormat("%s\n\n%s\n\n%s", Tr("The update is still writing the firmware."), Tr(left),
+                   Tr("Stop the update and close the window? Cancel goes on with the update."));
+}
+
 std::string FormatStepText(const UpdateProgress& progress) {
   switch (progress.phase) {
     case UpdatePhase::kErasing:

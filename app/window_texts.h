@@ -38,6 +38,11 @@ std::string FormatFailureText(const std::string& failureText, const UpdateOutcom
 // What the person can do after `failure`, in English marked for translation.
 const char* FailureNextStep(const UpdateOutcome& failure);
 
+// The question when the window is closed while an update of `protocol`
+// runs, in the interface language. It says what stopping leaves in the
+// controller and how to update it again. OK stops, Cancel goes on.
+std::string FormatCloseQuestion(UpdateProtocol protocol);
+
 // The step an update is at, in the interface language: "Writing record 1...".
 std::string FormatStepText(const UpdateProgress& progress);
 

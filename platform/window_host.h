@@ -75,6 +75,9 @@ class IWindowHost : public IDeviceNotifyTarget {
   // Modal boxes owned by the window. A missing caption shows the application's name.
   virtual MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                                   MsgBoxButtons buttons) = 0;
+  // Closes the open box that shows `text`, the innermost one if several do.
+  // Its MessageBox call returns kCancel. Nothing happens when no such box is open.
+  virtual void CloseMessageBox(const std::string& text) = 0;
   // The chosen full path, or nothing when the dialog did not end with OK.
   virtual std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) = 0;
 

@@ -17,6 +17,7 @@ build=(
   libudev-dev                            # HID enumeration and hotplug on Linux
   libssl-dev                             # SHA-256 of images (OpenSSL's libcrypto)
   qt6-base-dev                           # the Linux desktop window
+  libxcb1-dev                            # opening the X display before Qt does
   imagemagick                            # drawing the icon's PNGs
   fonts-noto-cjk                         # Chinese texts in the window
   qt6-translations-l10n                  # Qt's own texts (buttons, file dialog) in Chinese
@@ -25,7 +26,7 @@ build=(
 test=(
   libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)
   umockdev libumockdev-dev               # hidraw bus tests against mocked devices
-  xvfb x11-apps xauth libxcb1-dev        # window tests and screenshots under a virtual X server
+  xvfb x11-apps xauth                    # window tests and screenshots under a virtual X server
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest

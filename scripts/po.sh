@@ -18,7 +18,7 @@ catalogues=(zh_CN)
 extract() {
   local output=$1
   local sources
-  mapfile -t sources < <(find cli app texts update session sim base -name '*.cpp' -o -name '*.h' | LC_ALL=C sort)
+  mapfile -t sources < <(find cli app desktop texts update session sim base -name '*.cpp' -o -name '*.h' | LC_ALL=C sort)
   xgettext --language=C++ --from-code=UTF-8 --keyword= --keyword=Tr --keyword=TrN:1,2 --keyword=N_ \
     --add-comments=TRANSLATORS: --sort-by-file --package-name="Tarvik Update" \
     --msgid-bugs-address=https://github.com/tarvik/tarvik-update/issues --output="$output" "${sources[@]}"

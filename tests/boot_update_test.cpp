@@ -389,50 +389,16 @@ TEST_F(BootUpdateTest, ClosingDuringTheUpdateAsksAndOkStopsTheWorkerFirst) {
   const auto texts = user.MessageTexts();
   // The question, asked while the confirmation was open, is answered first.
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0], "The new firmware is updating,and it is turned off");
+  EXPECT_EQ(texts[0].rfind("The update is still writing the firmware.\n\nIf it stops now, the controller may not start", 0),
+            0u);
   EXPECT_EQ(user.captions[0], std::optional<std::string>("Tarvik Update v2.00"));
   EXPECT_EQ(texts[1].rfind("Fw ", 0), 0u);
   // Stopped before its first command: nothing was erased or written.
   EXPECT_TRUE(FramesOf(kCmdErase).empty());
   EXPECT_TRUE(bootModel->WrittenRegions().empty());
   EXPECT_FALSE(Succeeded());
-}
-
-TEST_F(BootUpdateTest, ClosingDuringTheUpdateCancelledKeepsItRunning) {
-  user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
-    if (text.rfind("The new firmware", 0) == 0) return MsgBoxAnswer::kCancel;
-    if (text.rfind("Fw ", 0) == 0) {
-      EXPECT_FALSE(host.RequestClose());
-    }
-    return std::nullopt;
-  };
-  Update(Record(123, 0x1000, Payload(100)), [&](CUpdateDlg&) { EXPECT_FALSE(host.IsClosing()); });
-  EXPECT_TRUE(Succeeded());
-  EXPECT_EQ(user.MessageTexts().size(), 3u);
-  // Once the update has ended, the window closes without asking.
-  EXPECT_EQ(bootModel->ResetCount(), 1);
-}
-
-TEST_F(BootUpdateTest, UpdateThatEndsWhileTheCloseQuestionIsOpenClosesOnOk) {
-  device = PlugController(3);
-  user.image = test::WriteFile(Dir() / "fw.dat", Record(123, 0x1000, Payload(100)));
-  bool closed = false;
-  RunWindow([&](CUpdateDlg& dlg) {
-    user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
-      // While the user reads the question, the update runs to its end.
-      if (text.rfind("The new firmware", 0) == 0) host.PumpUntil([&] { return !dlg.IsBusy(); });
-      return std::nullopt;
-    };
-    user.onMessageBox = [&](const std::string& text) {
-      if (text.rfind("Fw ", 0) == 0) host.PostToUi([&] { closed = host.RequestClose(); });
-    };
-    ASSERT_TRUE(host.Click(IDC_USB_UPDATE));
-    host.PumpUntil([&] { return !dlg.IsBusy(); });
-  });
-  EXPECT_TRUE(closed);
-  EXPECT_TRUE(host.IsClosing());
-  EXPECT_EQ(bootModel->ResetCount(), 1);  // the update ran to its end
-  EXPECT_TRUE(host.IsItemVisible(IDC_STATIC_NOTICE));
+  EXPECT_NE(Log().find("Update ended as the window closes: interrupted (the update was stopped), 0 of 100 bytes sent"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <dbt.h>
 
 #include "app/cupdate_dlg.h"
+#include "app/window_texts.h"
 #include "res/text_table.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_clock.h"
@@ -319,7 +320,7 @@ class UpdateWindowTest : public ::testing::Test {
     SimDeviceSetup setup = ControllerSetup(3);
     controller = std::make_shared<SimBootController>(config);
     setup.model = controller;
-    bus.Plug(setup, false);
+    device = bus.Plug(setup, false);
   }
   int Run(std::function<void(HWND)> person) {
     CUpdateDlg dlg(PlatformServices{bus, host, *system});
@@ -349,6 +350,7 @@ class UpdateWindowTest : public ::testing::Test {
   Win32WindowHost host;
   std::unique_ptr<TestSystem> system;
   std::shared_ptr<SimBootController> controller;
+  int device = 0;
 };
 
 TEST_F(UpdateWindowTest, UpdateClickedThroughTheRealDialogFlashesTheImage) {
@@ -404,7 +406,7 @@ TEST_F(UpdateWindowTest, ClosingDuringAnUpdateAsksAndClosesOnceTheWorkerHasStopp
     PostMessageW(window, WM_CLOSE, 0, 0);
     const HWND ask = WaitForPopup(window);
     ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(MessageText(ask), Text(kTextUpdatingStop));
+    EXPECT_EQ(MessageText(ask), Utf8ToWide(FormatCloseQuestion(UpdateProtocol::kBoot)));
     EXPECT_EQ(TextOf(ask), Text(kTextTitle));
     Answer(ask, IDOK);
     // Whatever the stopping worker still says is acknowledged until the window goes.
@@ -420,6 +422,32 @@ TEST_F(UpdateWindowTest, ClosingDuringAnUpdateAsksAndClosesOnceTheWorkerHasStopp
   EXPECT_EQ(controller->ResetCount(), 0);
 }
 
+TEST_F(UpdateWindowTest, AnUpdateThatEndsWhileTheCloseQuestionIsOpenClosesItFirst) {
+  SimBootConfig slow;
+  slow.latencyMs = 20;
+  Start(1033, slow);
+  const fs::path image = dir.Path() / L"fw.dat";
+  test::WriteFile(image, test::Record(123, 0x08004000, test::Payload(46 * 200)));
+  const auto isQuestion = [](const std::wstring& text) { return text.rfind(L"The update is still writing", 0) == 0; };
+  Run([&](HWND window) {
+    StartUpdate(window, image);
+    ASSERT_TRUE(WaitFor([&] { return ProgressPos(window) > 0; }));
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    ASSERT_NE(WaitForMessageBox(window, isQuestion), nullptr);
+    // The update ends while the question is open: the failure box shows alone.
+    bus.Unplug(device);
+    const HWND failure = WaitForMessageBox(
+        window, [&](const std::wstring& text) { return text.rfind(Text(kTextUpdateFailure), 0) == 0; });
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(FindMessageBox(window, isQuestion), nullptr);
+    Answer(failure, IDOK);
+    // The window stays. Once the worker has ended it shows no controller, and closes without asking.
+    EXPECT_TRUE(WaitFor([&] { return TextOf(window) == Text(kTextTitle); }));
+    EXPECT_NE(host.DialogWindow(), nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  EXPECT_EQ(host.DialogWindow(), nullptr);
+}
 
 // The boxes of an update, in English and Chinese, as the Win32 message box
 // shows them: a failure's reason and next step, a refused image with no

@@ -3,6 +3,7 @@
 // In English and in Chinese.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <utility>
@@ -176,6 +177,79 @@ TEST(WindowTellsTest, TheNoticeLineShowsTheStepWhileItWorksAndTheUpgradedTextAtT
   EXPECT_EQ(shown, (std::vector<std::string>{"Erasing record 1...", "Writing record 1...",
                                              "Writing record 1's version...", "Restarting the controller...",
                                              "Firmware upgraded!"}));
+}
+
+// Closing the window while an update writes asks what stopping leaves. The
+// person answers OK or Cancel, or leaves the question open until the update ends.
+TEST(WindowTellsTest, ClosingDuringAnUpdateAsksAndTheAnswerOrTheEndDecides) {
+  enum class Answer { kOk, kCancel, kLeftOpen };
+  struct Case {
+    uint16_t language;
+    int row;  // 3: boot mode, 1: report mode 1
+    Answer answer;
+    OutcomeResult result;  // a failure: the controller is pulled while the question is open
+    const char* left;  // the question's middle paragraph
+  };
+  const char* const boot =
+      "If it stops now, the controller may not start until it is updated again. To update it, hold the pair button, "
+      "plug it in again, press \"USB Update\" and choose the image again.";
+  const char* const bootZh =
+      "现在停止的话，手柄在再次更新之前可能无法启动。要更新它，请按住配对键重新插入手柄，点击“USB 升级”，再次选择升级文件。";
+  const char* const packet = "If it stops now, the controller keeps its old firmware. To update it, unplug it, plug it "
+                             "in again, press \"USB Update\" and choose the image again.";
+  const Case cases[] = {{kEnglish, 3, Answer::kCancel, OutcomeResult::kUpgraded, boot},
+                        {kChinese, 3, Answer::kOk, OutcomeResult::kInterrupted, bootZh},
+                        {kEnglish, 1, Answer::kOk, OutcomeResult::kInterrupted, packet},
+                        {kEnglish, 3, Answer::kLeftOpen, OutcomeResult::kUpgraded, boot},
+                        {kChinese, 3, Answer::kLeftOpen, OutcomeResult::kFailed, bootZh},
+                        {kEnglish, 1, Answer::kLeftOpen, OutcomeResult::kUpgraded, packet}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.language << " row " << c.row << " answer " << static_cast<int>(c.answer));
+    test::WindowRig rig;
+    const LanguageRun run(rig, c.language);
+    rig.EnableLog();
+    const int controller = rig.PlugController(c.row);
+    rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", Record(131, 0x08004000, Payload(4600)));
+    const bool zh = c.language == kChinese;
+    const std::string question = std::string(zh ? "更新仍在写入固件。" : "The update is still writing the firmware.") +
+                                 "\n\n" + c.left + "\n\n" +
+                                 (zh ? "要停止更新并关闭窗口吗？点击“取消”继续更新。"
+                                     : "Stop the update and close the window? Cancel goes on with the update.");
+    // The person closes the window once the image's bytes are on their way. A
+    // question left open must not hold up the worker, which waits for this text.
+    const std::string writing = FormatStepText({c.row == 3 ? UpdatePhase::kWriting : UpdatePhase::kSending, 1});
+    rig.user.onItemText = [&](int id, const std::string& text) {
+      if (id != IDC_STATIC_NOTICE || text != writing) return;
+      const auto close = [&] { EXPECT_FALSE(rig.host.RequestClose()); };
+      c.answer == Answer::kLeftOpen ? rig.host.PostToUi(close) : close();
+    };
+    std::vector<std::string> openAtTheEnd;  // while the last other box is answered
+    rig.user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
+      if (text != question) return openAtTheEnd = rig.host.OpenMessageBoxes(), std::nullopt;
+      if (c.answer == Answer::kCancel) return MsgBoxAnswer::kCancel;
+      if (c.result == OutcomeResult::kFailed) rig.bus.Unplug(controller);
+      if (c.answer == Answer::kLeftOpen) rig.host.PumpUntil([] { return false; });  // until the box goes
+      return MsgBoxAnswer::kOk;
+    };
+    rig.RunWindow([&](CUpdateDlg& dlg) {
+      ASSERT_TRUE(rig.PressUpdate(dlg));
+      EXPECT_EQ(dlg.LastOutcome()->result, c.result);
+    });
+    const std::vector<std::string> boxes = rig.user.MessageTexts();
+    EXPECT_EQ(std::count(boxes.begin(), boxes.end(), question), 1);
+    // Stopped, the window closes, and the trace and the log keep the outcome.
+    const bool stopped = c.answer == Answer::kOk;
+    EXPECT_EQ(rig.host.IsClosing(), stopped);
+    const std::string recorded = "Update ended as the window closes: interrupted (the update was stopped";
+    const std::vector<std::string> trace = rig.system.TraceLines();
+    EXPECT_EQ(std::any_of(trace.begin(), trace.end(), [&](const std::string& line) { return line.rfind(recorded, 0) == 0; }),
+              stopped);
+    EXPECT_EQ(rig.Log().find(recorded) != std::string::npos, stopped);
+    // Left open, the question has gone when the end's box shows: that box is the only one open.
+    if (c.answer == Answer::kLeftOpen) {
+      EXPECT_EQ(openAtTheEnd, std::vector<std::string>{boxes[boxes.size() - 2]});
+    }
+  }
 }
 
 }  // namespace

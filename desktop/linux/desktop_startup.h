@@ -27,9 +27,11 @@ inline constexpr char kApplicationVersion[] = TARVIK_VERSION;
 // are left for QApplication. The exit status when the program ends here.
 std::optional<int> ParseBeforeQt(CLI::App& cli, int argc, char** argv);
 
-// Without a display Qt would abort: one line that says so and names the
-// program that needs none, and exit status 2. Nothing when there is one, or
-// a Qt platform was chosen.
+// Without a display Qt would abort. The display Qt would use is opened
+// first: an X server with xcb, a Wayland socket by connecting to it. When
+// none opens, one line in the interface language says so and names the
+// program that needs none, and the exit status is 2. Nothing when one opens,
+// or a Qt platform other than X11 and Wayland was chosen.
 std::optional<int> RequireDisplay(const std::string& program, int argc, char** argv);
 
 // Once QApplication has taken its own options out of the arguments: what

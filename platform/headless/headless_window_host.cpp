@@ -96,10 +96,12 @@ void HeadlessWindowHost::WaitForWake(std::chrono::milliseconds longest) {
 void HeadlessWindowHost::PumpPending() { m_tasks.RunQueued(); }
 
 void HeadlessWindowHost::PumpUntil(const std::function<bool()>& done) {
-  while (!m_endRequested && !done()) {
+  // A box closed under the user ends the user's wait in it: the user sees it go.
+  const auto boxClosed = [this] { return !m_boxes.empty() && m_boxes.back().closed; };
+  while (!m_endRequested && !done() && !boxClosed()) {
     if (m_tasks.RunOne()) continue;
     if (RunDueTimer() || m_tasks.HasQueued()) continue;
-    if (m_endRequested || done()) break;
+    if (m_endRequested || done() || boxClosed()) break;
     if (AdvanceIdleTimeToNextTick()) continue;
     // A task queued since the look above has woken the pump already.
     WaitForWake(m_timers.empty() ? kIdleWake : kTimerPoll);
@@ -171,9 +173,28 @@ void HeadlessWindowHost::PostProgressPos(int /*id*/, int pos) {
 MsgBoxAnswer HeadlessWindowHost::MessageBox(const std::string& text,
                                             const std::optional<std::string>& caption,
                                             MsgBoxButtons buttons) {
-  const MsgBoxAnswer answer = m_user.AnswerMessageBox(text, caption, buttons);
+  m_boxes.push_back(OpenBox{text});
+  MsgBoxAnswer answer = m_user.AnswerMessageBox(text, caption, buttons);
+  if (m_boxes.back().closed) answer = MsgBoxAnswer::kCancel;
+  m_boxes.pop_back();
   Notify([&](IWindowObserver& o) { o.OnMessageBox(text, caption, buttons, answer); });
   return answer;
+}
+
+void HeadlessWindowHost::CloseMessageBox(const std::string& text) {
+  for (auto box = m_boxes.rbegin(); box != m_boxes.rend(); ++box) {
+    if (box->closed || box->text != text) continue;
+    box->closed = true;
+    return;
+  }
+}
+
+std::vector<std::string> HeadlessWindowHost::OpenMessageBoxes() const {
+  std::vector<std::string> texts;
+  for (const OpenBox& box : m_boxes) {
+    if (!box.closed) texts.push_back(box.text);
+  }
+  return texts;
 }
 
 std::optional<std::string> HeadlessWindowHost::OpenFileDialog(const FileDialogRequest& request) {

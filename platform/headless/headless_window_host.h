@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/std/ui_task_queue.h"
@@ -64,6 +65,7 @@ class HeadlessWindowHost final : public IWindowHost {
   bool RequestClose();
   bool IsClosing() const { return m_endRequested; }
   // Handles queued operations, device events and timer ticks until `done`.
+  // Inside the answer to a box it also ends once that box has been closed.
   void PumpUntil(const std::function<bool()>& done);
   // Handles what is queued now.
   void PumpPending();
@@ -76,6 +78,9 @@ class HeadlessWindowHost final : public IWindowHost {
   int ProgressLow() const { return m_progressLow; }
   int ProgressHigh() const { return m_progressHigh; }
   bool IsTimerRunning(uintptr_t id) const;
+  // The texts of the boxes open now, the innermost last. A closed box is left
+  // out while its answer still runs.
+  std::vector<std::string> OpenMessageBoxes() const;
 
   // IWindowHost
   int RunModal(IDialogEvents& dialog) override;
@@ -91,6 +96,7 @@ class HeadlessWindowHost final : public IWindowHost {
   void SetIcon(int, bool) override {}
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                           MsgBoxButtons buttons) override;
+  void CloseMessageBox(const std::string& text) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
   void KillTimer(uintptr_t timerId) override;
@@ -108,6 +114,11 @@ class HeadlessWindowHost final : public IWindowHost {
   struct Timer {
     uint32_t intervalMs;
     uint64_t dueMs;
+  };
+  // A box the user is answering.
+  struct OpenBox {
+    std::string text;
+    bool closed = false;
   };
 
   void MoveProgressBar(int pos);
@@ -138,6 +149,7 @@ class HeadlessWindowHost final : public IWindowHost {
   int m_progressHigh = 100;
   int m_progressPos = 0;
   std::map<uintptr_t, Timer> m_timers;
+  std::vector<OpenBox> m_boxes;  // the innermost last
 
   // What wakes the pump: a task queued.
   std::mutex m_wakeLock;

@@ -55,9 +55,8 @@ bool HoldsCommands(const QStringList& lines) {
   return std::any_of(lines.begin(), lines.end(), [](const QString& line) { return line.startsWith(QLatin1String("  ")); });
 }
 
-MsgBoxAnswer ShowBoxWithCommands(QWidget* parent, const QString& caption, const QStringList& lines,
-                                 MsgBoxButtons buttons) {
-  QDialog box(parent);
+// Fills `box` with the lines of a box that holds commands.
+void FillBoxWithCommands(QDialog& box, const QString& caption, const QStringList& lines, MsgBoxButtons buttons) {
   box.setWindowTitle(caption);
   auto* layout = new QVBoxLayout(&box);
   for (qsizetype i = 0; i < lines.size();) {
@@ -96,7 +95,6 @@ MsgBoxAnswer ShowBoxWithCommands(QWidget* parent, const QString& caption, const 
   QObject::connect(answers, &QDialogButtonBox::rejected, &box, &QDialog::reject);
   layout->addWidget(answers);
   answers->button(QDialogButtonBox::Ok)->setDefault(true);
-  return box.exec() == QDialog::Accepted ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
 }
 
 }  // namespace
@@ -273,7 +271,9 @@ MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::option
   }
   const QString title = caption ? ToQt(*caption) : QApplication::applicationDisplayName();
   if (const QStringList lines = ToQt(text).split(QLatin1Char('\n')); HoldsCommands(lines)) {
-    return ShowBoxWithCommands(m_widget, title, lines, buttons);
+    QDialog box(m_widget);
+    FillBoxWithCommands(box, title, lines, buttons);
+    return RunBox(box, text) == QDialog::Accepted ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
   }
   QMessageBox box(m_widget);
   box.setWindowTitle(title);
@@ -283,7 +283,23 @@ MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::option
   box.setStandardButtons(buttons == MsgBoxButtons::kOkCancel ? QMessageBox::Ok | QMessageBox::Cancel
                                                              : QMessageBox::Ok);
   box.setDefaultButton(QMessageBox::Ok);
-  return box.exec() == QMessageBox::Ok ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+  return RunBox(box, text) == QMessageBox::Ok ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+}
+
+int QtWindowHost::RunBox(QDialog& box, const std::string& text) {
+  m_boxes.push_back(OpenBox{text, &box});
+  const int result = box.exec();
+  m_boxes.pop_back();
+  return result;
+}
+
+void QtWindowHost::CloseMessageBox(const std::string& text) {
+  for (auto open = m_boxes.rbegin(); open != m_boxes.rend(); ++open) {
+    if (open->text != text || !open->box->isVisible()) continue;
+    // The box hides now. Its exec returns once the calls above it have returned.
+    open->box->reject();
+    return;
+  }
 }
 
 std::optional<std::string> QtWindowHost::OpenFileDialog(const FileDialogRequest& request) {

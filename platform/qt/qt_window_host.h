@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/std/ui_task_queue.h"
 #include "platform/window_host.h"
@@ -64,6 +65,7 @@ class QtWindowHost final : public IWindowHost {
   void SetIcon(int resourceId, bool big) override;
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                           MsgBoxButtons buttons) override;
+  void CloseMessageBox(const std::string& text) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
   void KillTimer(uintptr_t timerId) override;
@@ -75,7 +77,15 @@ class QtWindowHost final : public IWindowHost {
  private:
   friend class UpdateDialogWidget;
 
+  // A box on the screen and its text.
+  struct OpenBox {
+    std::string text;
+    QDialog* box;
+  };
+
   void WakeUiThread();  // any thread, under the task queue's lock
+  // Runs `box` modally, listed as open while it runs.
+  int RunBox(QDialog& box, const std::string& text);
 
   MessageBoxHook m_messageBoxHook;
   FileDialogHook m_fileDialogHook;
@@ -86,6 +96,7 @@ class QtWindowHost final : public IWindowHost {
   UpdateDialogWidget* m_widget = nullptr;
   std::unique_ptr<QIcon> m_icon;
   std::map<uintptr_t, QTimer*> m_timers;
+  std::vector<OpenBox> m_boxes;  // the innermost last
 
   UiTaskQueue m_tasks;  // last: its tasks use the members above
 };

@@ -4,6 +4,7 @@
 #include <commdlg.h>
 #include <dbt.h>
 
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,9 @@ std::wstring ApplicationName() {
   if (dot != std::wstring::npos && dot > 0) name.resize(dot);
   return name;
 }
+
+// The host opening a message box on this thread, for the box's hook.
+thread_local Win32WindowHost* t_openingBox = nullptr;
 
 }  // namespace
 
@@ -249,9 +253,39 @@ MsgBoxAnswer Win32WindowHost::MessageBox(const std::string& text,
                                          const std::optional<std::string>& caption,
                                          MsgBoxButtons buttons) {
   const std::wstring title = caption ? Utf8ToWide(*caption) : ApplicationName();
+  // The system does not tell a box's window. A hook on this thread sees it
+  // made, so that CloseMessageBox can end it.
+  m_boxes.push_back(OpenBox{text});
+  Win32WindowHost* const outer = t_openingBox;
+  t_openingBox = this;
+  const HHOOK hook = SetWindowsHookExW(WH_CBT, &Win32WindowHost::BoxHookProc, nullptr, GetCurrentThreadId());
   const int answer = MessageBoxW(m_dialogWindow.load(), Utf8ToWide(text).c_str(), title.c_str(),
                                  buttons == MsgBoxButtons::kOk ? MB_OK : MB_OKCANCEL);
+  if (hook) UnhookWindowsHookEx(hook);
+  t_openingBox = outer;
+  m_boxes.pop_back();
   return answer == IDOK ? MsgBoxAnswer::kOk : MsgBoxAnswer::kCancel;
+}
+
+LRESULT CALLBACK Win32WindowHost::BoxHookProc(int code, WPARAM wParam, LPARAM lParam) {
+  // The first dialog window made after the box was asked for is the box.
+  Win32WindowHost* const host = t_openingBox;
+  if (code == HCBT_CREATEWND && host && !host->m_boxes.empty() && !host->m_boxes.back().window) {
+    const HWND window = reinterpret_cast<HWND>(wParam);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (std::wstring_view(name) == L"#32770") host->m_boxes.back().window = window;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void Win32WindowHost::CloseMessageBox(const std::string& text) {
+  for (auto open = m_boxes.rbegin(); open != m_boxes.rend(); ++open) {
+    if (open->text != text || !open->window || !IsWindowVisible(open->window)) continue;
+    // The box is hidden at once. Its MessageBoxW returns once the calls above it have returned.
+    EndDialog(open->window, IDCANCEL);
+    return;
+  }
 }
 
 std::optional<std::string> Win32WindowHost::OpenFileDialog(const FileDialogRequest& request) {

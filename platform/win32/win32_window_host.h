@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/std/ui_task_queue.h"
 #include "platform/win32/win32_api.h"
@@ -48,6 +49,7 @@ class Win32WindowHost : public IWindowHost {
   // name without extension): the system's own default would be "Error".
   MsgBoxAnswer MessageBox(const std::string& text, const std::optional<std::string>& caption,
                           MsgBoxButtons buttons) override;
+  void CloseMessageBox(const std::string& text) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
   void SetTimer(uintptr_t timerId, uint32_t intervalMs) override;
   void KillTimer(uintptr_t timerId) override;
@@ -59,6 +61,14 @@ class Win32WindowHost : public IWindowHost {
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK CallWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  // Learns the window of the message box being opened on this thread.
+  static LRESULT CALLBACK BoxHookProc(int code, WPARAM wParam, LPARAM lParam);
+
+  // A message box on the screen: its text, and its window once it is made.
+  struct OpenBox {
+    std::string text;
+    HWND window = nullptr;
+  };
 
   INT_PTR OnDialogMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // The minimised window shows its icon, centred. False: the dialog's default
@@ -77,6 +87,7 @@ class Win32WindowHost : public IWindowHost {
   // User-interface thread only.
   IDialogEvents* m_dialog = nullptr;
   HICON m_icon = nullptr;  // the window's icon, shared: the system keeps it
+  std::vector<OpenBox> m_boxes;  // the innermost last
 
   std::atomic<HWND> m_dialogWindow{nullptr};
   // Set before the task queue opens and cleared after it closes: read by

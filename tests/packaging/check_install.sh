@@ -67,7 +67,7 @@ zcat "$root/share/man/man1/tarvik-update.1.gz" | grep -q "^\.TH TARVIK-UPDATE 1 
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null) || fail "cpack failed"
 deb=$(ls "$work"/deb/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libudev1 libssl3; do
+for package in libqt6widgets6 libudev1 libssl3 libxcb1; do
   [[ "$depends" == *"$package"* ]] || fail "the .deb does not depend on $package"
 done
 [[ "$(dpkg-deb -f "$deb" Homepage)" == https://* ]] || fail "the .deb has no homepage"

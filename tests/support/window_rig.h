@@ -42,6 +42,8 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
   std::function<void(int)> onProgress;
   // Called on the user-interface thread when a message box is answered.
   std::function<void(const std::string&)> onMessageBox;
+  // Called on the user-interface thread when a control's text is set.
+  std::function<void(int, const std::string&)> onItemText;
 
   // When set and giving an answer, it answers the box with this text.
   std::function<std::optional<MsgBoxAnswer>(const std::string&)> answer;
@@ -56,7 +58,10 @@ class RecordingUser final : public IHeadlessUser, public IWindowObserver {
   std::optional<std::string> AnswerFileDialog(const FileDialogRequest&) override { return image; }
 
   void OnTitle(const std::string& text) override { events.push_back({"title", 0, text}); }
-  void OnItemText(int id, const std::string& text) override { events.push_back({"text", id, text}); }
+  void OnItemText(int id, const std::string& text) override {
+    events.push_back({"text", id, text});
+    if (onItemText) onItemText(id, text);
+  }
   void OnEnable(int id, bool on) override { events.push_back({"enable", id, "", on}); }
   void OnShow(int id, bool on) override { events.push_back({"show", id, "", on}); }
   void OnProgressRange(int low, int high) override {
