@@ -17,6 +17,7 @@ const TarvikPage = (() => {
       notIsolated: 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin ' +
         'and Cross-Origin-Embedder-Policy: require-corp.',
       connect: 'Connect controller',
+      progress: 'Update progress',
       samples: 'Sample images for the simulated controller:',
       repick: 'The controller has restarted in its other mode, which the browser counts as a new device: ' +
         'press "Connect controller" and choose it again.',
@@ -31,6 +32,7 @@ const TarvikPage = (() => {
       notIsolated: '此页面须带以下响应头提供：Cross-Origin-Opener-Policy: same-origin 和 ' +
         'Cross-Origin-Embedder-Policy: require-corp。',
       connect: '连接手柄',
+      progress: '更新进度',
       samples: '模拟手柄的示例固件：',
       repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
       connectFirst: '1. 点击“连接手柄”并选择手柄。',
@@ -181,6 +183,7 @@ const TarvikPage = (() => {
       dialog.querySelector('.ok').textContent = texts.ok;
       dialog.querySelector('.cancel').textContent = texts.cancel;
     }
+    control(1003).setAttribute('aria-label', texts.progress);
     byId('window').hidden = false;
     if (webHid) hid.start();
     else offerSamples();
@@ -256,15 +259,25 @@ const TarvikPage = (() => {
     drawProgress(pos);
   }
 
+  // A closed box gives the keyboard back to "USB Update", or to the window
+  // while the button cannot take it.
+  function returnFocus() {
+    const button = control(1007);
+    if (!button.disabled) button.focus();
+  }
+
   // A modal box; its answer goes to the engine, which waits for it.
   function messageBox(text, caption, okCancel) {
     const box = byId('message-box');
     box.querySelector('.caption').textContent = caption === null ? 'Tarvik Update' : caption;
     box.querySelector('.text').textContent = text.replace(/\r\n/g, '\n');
     box.querySelector('.cancel').hidden = !okCancel;
+    // A box with OK alone tells how something ended: it is announced at once.
+    box.setAttribute('role', okCancel ? 'dialog' : 'alertdialog');
     const answer = (value) => {
       box.onclick = box.oncancel = null;
       box.close();
+      returnFocus();
       Module._tarvik_web_answer(value);
     };
     box.onclick = (event) => {
@@ -297,6 +310,7 @@ const TarvikPage = (() => {
     const finish = (path) => {
       picker.onclick = picker.oncancel = null;
       picker.close();
+      returnFocus();
       if (path === null) Module._tarvik_web_file(0);
       else Module.ccall('tarvik_web_file', null, ['string'], [path]);
     };

@@ -267,6 +267,87 @@ for (const { name, query, image, en, zh } of kBoxScenes) {
   }
 }
 
+// What assistive technology meets at each state of an update, driven by the
+// keyboard alone: axe-core finds no WCAG 2.1 A or AA violation, and the
+// accessibility tree names the controls. The file chooser is the system's:
+// the test hands it the file, as a person would pick it there.
+const axePath = join(here, 'node_modules', 'axe-core', 'axe.min.js');
+const kAccess = [
+  { locale: 'en-US', progress: 'Update progress', update: 'USB Update', upgraded: 'Firmware upgraded!' },
+  { locale: 'zh-CN', progress: '更新进度', update: 'USB 升级', upgraded: '升级成功。' },
+];
+
+async function violations(page, state) {
+  if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
+  const found = await page.evaluate(async () => (await axe.run(document, {
+    runOnly: { type: 'tag', values: ['wcag2a', 'wcag2aa', 'wcag21a', 'wcag21aa'] },
+  })).violations.map((v) => `${v.id}: ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`));
+  assert.deepEqual(found, [], state);
+}
+
+// Tabs to the control that `selector` finds, then presses `key` on it.
+async function byKeyboard(page, selector, key = 'Enter') {
+  for (let tabs = 0; !(await page.evaluate((s) => document.activeElement?.matches(s), selector)); ++tabs) {
+    assert.ok(tabs < 12, `${selector} is not reached with Tab`);
+    await page.keyboard.press('Tab');
+  }
+  await page.keyboard.press(key);
+}
+
+for (const { locale, progress, update, upgraded } of kAccess) {
+  test(`WebHID, ${locale}: by keyboard alone, every state of an update is named and breaks no WCAG 2.1 AA rule`, async () => {
+    const { page, errors } = await openPage('', locale, { simulate: 'boot' }, false);
+    await page.locator('#connect:not([hidden])').waitFor();
+    await violations(page, 'before "Connect controller"');
+    await byKeyboard(page, '#connect');
+    await versionInTitle(page);
+    await violations(page, 'connected');
+    const tree = await page.locator('main').ariaSnapshot();
+    assert.ok(tree.includes(`progressbar "${progress}"`), tree);
+    assert.ok(tree.includes(`button "${update}"`), tree);
+
+    await byKeyboard(page, '#control-1007');
+    await page.locator('#file-picker[open]').waitFor();
+    await violations(page, 'the picker');
+    await page.setInputFiles('#file-picker input', join(pageDir, 'samples', 'boot-main-v1.31.dat'));
+    await byKeyboard(page, '#file-picker .ok');
+    await page.locator('#message-box[open][role="dialog"]').waitFor();
+    await violations(page, 'the question');
+    const question = await page.locator('#message-box').ariaSnapshot();
+    assert.match(question, /- dialog "Tarvik Update v2\.00"/, question);
+
+    await page.keyboard.press('Enter');  // the question's OK has the focus
+    await page.locator('#control--1.step:not([hidden])').waitFor();
+    await violations(page, 'updating');
+    assert.match(await page.locator('#window').ariaSnapshot(), /- status: .+\.\.\./);
+
+    await page.locator('#message-box[open][role="alertdialog"]').waitFor({ timeout: 30000 });
+    await violations(page, 'the end box');
+    assert.match(await page.locator('#message-box').ariaSnapshot(), /- alertdialog "Tarvik Update v2\.00"/);
+    assert.match(await page.locator('#message-box .text').textContent(), new RegExp(upgraded.replace('.', '\\.')));
+    await page.keyboard.press('Enter');
+    await page.locator('#message-box[open]').waitFor({ state: 'hidden' });
+    assert.equal(await page.locator('#control--1').textContent(), upgraded);
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+
+  test(`?simulate=boot, ${locale}: a failure box is an alert dialog that breaks no WCAG 2.1 AA rule`, async () => {
+    const { page, errors } = await openPage('?simulate=boot&sim=unplug.after=40', locale);
+    await byKeyboard(page, '#control-1007');
+    await page.locator('#file-picker[open]').waitFor();
+    await page.setInputFiles('#file-picker input', join(pageDir, 'samples', 'boot-two-mcus-v1.31.dat'));
+    await byKeyboard(page, '#file-picker .ok');
+    await page.locator('#message-box[open][role="dialog"]').waitFor();
+    await page.keyboard.press('Enter');
+    await page.locator('#message-box[open][role="alertdialog"]').waitFor({ timeout: 30000 });
+    await violations(page, 'a failure box');
+    await page.keyboard.press('Enter');
+    assert.deepEqual(errors, []);
+    await page.close();
+  });
+}
+
 test('a bad ?sim= key says what is wrong instead of a window', async () => {
   const page = await browser.newPage();
   await page.goto(`${origin}/?simulate=boot&sim=no.such.key=1`);
