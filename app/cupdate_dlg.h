@@ -113,8 +113,9 @@ class CUpdateDlg : public CDialog,
   void ClearStep();
   // A box that tells how the update ended. The close question, if open, goes first.
   void TellEnd(const std::string& text);
-  // On the user-interface thread: the open close question closes, its answer unused.
-  void CloseCloseQuestion();
+  // On the user-interface thread: the open close question closes, its answer
+  // unused. `endBoxFollows`: a box that tells how the update ended shows next.
+  void CloseCloseQuestion(bool endBoxFollows);
 
   ISystem& m_system;
   CDiag m_diag;
@@ -146,6 +147,7 @@ class CUpdateDlg : public CDialog,
   // The close question's text while it is open, and whether the update's end closed it.
   std::optional<std::string> m_closeQuestion;
   bool m_closeQuestionClosed = false;
+  bool m_closeQuestionEndTold = false;  // an end box showed after it closed
   // Set when the window stops the update to close: its outcome goes to the trace and the log.
   std::atomic<bool> m_stopToClose{false};
 };

@@ -32,7 +32,7 @@ void CUpdateDlg::OnWorkerEnded() {
   m_worker.reset();
   m_workerRunning.store(false);
   // An update that ended without a box of its own still ends the close question.
-  CloseCloseQuestion();
+  CloseCloseQuestion(false);
   if (m_closeWhenWorkerEnds) {
     EndDialog(kIdCancel);
     return;
@@ -67,11 +67,14 @@ bool CUpdateDlg::OnCloseRequest() {
   if (m_closeWhenWorkerEnds || m_closeQuestion) return false;
   m_closeQuestion = FormatCloseQuestion(m_updateProtocol);
   m_closeQuestionClosed = false;
+  m_closeQuestionEndTold = false;
   const MsgBoxAnswer answer = MessageBox(*m_closeQuestion, LoadText(kTextTitle), MsgBoxButtons::kOkCancel);
   m_closeQuestion.reset();
-  // The update ended while the question was open. Its own box told how, and
-  // the window stays for the person to read it.
-  if (m_closeQuestionClosed || answer != MsgBoxAnswer::kOk) return false;
+  // The update ended while the question was open. When its own box told how,
+  // the window stays for the person to read it. When it only wound up after
+  // a box already answered, nothing is left to read: the window closes.
+  if (m_closeQuestionClosed) return !m_closeQuestionEndTold && !m_workerRunning.load();
+  if (answer != MsgBoxAnswer::kOk) return false;
   // The worker stops at its next step. The window closes once it has ended.
   m_stopToClose.store(true);
   RequestStop();
@@ -79,9 +82,10 @@ bool CUpdateDlg::OnCloseRequest() {
   return false;
 }
 
-void CUpdateDlg::CloseCloseQuestion() {
+void CUpdateDlg::CloseCloseQuestion(bool endBoxFollows) {
   if (!m_closeQuestion || m_closeQuestionClosed) return;
   m_closeQuestionClosed = true;
+  m_closeQuestionEndTold = endBoxFollows;
   Host().CloseMessageBox(*m_closeQuestion);
 }
 

@@ -28,7 +28,7 @@ void CUpdateDlg::ReportUpdateSuccess() {
 void CUpdateDlg::TellEnd(const std::string& text) {
   const std::string caption = LoadText(kTextTitle);
   OnUiThread([&] {
-    CloseCloseQuestion();
+    CloseCloseQuestion(true);
     Host().MessageBox(text, caption, MsgBoxButtons::kOk);
   });
 }

@@ -252,5 +252,32 @@ TEST(WindowTellsTest, ClosingDuringAnUpdateAsksAndTheAnswerOrTheEndDecides) {
   }
 }
 
+// A close asked for after the end box was answered, while the worker still
+// winds up: the question closes when the worker ends, and with nothing left
+// to read the window closes, as the person asked.
+TEST(WindowTellsTest, AQuestionThatTheUpdatesWindUpClosesLetsTheWindowClose) {
+  test::WindowRig rig;
+  rig.PlugController(1);
+  rig.user.image = test::WriteFile(rig.Dir() / "fw.dat", Record(131, 0x08004000, Payload(100)));
+  bool asked = false;
+  rig.user.answer = [&](const std::string& text) -> std::optional<MsgBoxAnswer> {
+    if (text == "\n Firmware upgraded! \n") {
+      rig.host.PostToUi([&] { EXPECT_TRUE(rig.host.RequestClose()); });
+      return MsgBoxAnswer::kOk;
+    }
+    if (text.rfind("The update is still writing", 0) != 0) return std::nullopt;
+    asked = true;
+    rig.host.PumpUntil([] { return false; });  // left open until it goes
+    return MsgBoxAnswer::kCancel;
+  };
+  rig.RunWindow([&](CUpdateDlg& dlg) {
+    ASSERT_TRUE(rig.PressUpdate(dlg));
+    rig.host.PumpPending();
+    EXPECT_EQ(dlg.LastOutcome()->result, OutcomeResult::kUpgraded);
+  });
+  EXPECT_TRUE(asked);
+  EXPECT_TRUE(rig.host.IsClosing());
+}
+
 }  // namespace
 }  // namespace tarvik
