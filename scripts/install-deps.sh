@@ -26,7 +26,7 @@ build=(
 test=(
   libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)
   umockdev libumockdev-dev               # hidraw bus tests against mocked devices
-  xvfb x11-apps xauth                    # window tests and screenshots under a virtual X server
+  xvfb x11-apps x11-utils xauth          # window tests and screenshots under a virtual X server
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest

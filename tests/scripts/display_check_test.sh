@@ -35,11 +35,16 @@ for program in "$2" "$demo"; do
 done
 
 # A display that opens is taken, also where Wayland, tried first, is not there.
-# A program that refused has ended when it is looked at. One that runs is
-# stopped then, and ends by the signal (143).
+# The window shows on it, or the program ends: whichever comes first, within
+# 60 s. One that shows its window is stopped then, and ends by the signal (143).
 for setting in XDG_SESSION_TYPE=x11 WAYLAND_DISPLAY=absent; do
-  status=$("${clean[@]}" "$setting" xvfb-run -a sh -c \
-    '"$0" --simulate none >/dev/null 2>&1 & sleep 3; kill $! 2>/dev/null; wait $!; echo $?' "$demo" 2>/dev/null)
+  status=$("${clean[@]}" "$setting" xvfb-run -a sh -c '"$0" --simulate none >/dev/null 2>&1 &
+    for _ in $(seq 600); do
+      xwininfo -root -tree 2>/dev/null | grep -q "Tarvik Update" && break
+      kill -0 $! 2>/dev/null || break
+      sleep 0.1
+    done
+    kill $! 2>/dev/null; wait $!; echo $?' "$demo" 2>/dev/null)
   [[ $status == 143 ]] || { echo "display check: a display that opens was not taken ($setting): $status" >&2; failed=1; }
 done
 ((failed == 0)) && echo "display check: a missing display told in one line, in English and Chinese; one that opens taken"
