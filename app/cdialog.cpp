@@ -17,6 +17,11 @@ void CDlgItem::ShowWindow(bool show) {
   m_dialog.OnUiThread([&] { host.ShowItem(m_id, show); });
 }
 
+void CDlgItem::SetAccessibleName(const std::string& name) {
+  IWindowHost& host = m_dialog.Host();
+  m_dialog.OnUiThread([&] { host.SetItemAccessibleName(m_id, name); });
+}
+
 bool CDlgItem::IsWindowEnabled() {
   IWindowHost& host = m_dialog.Host();
   bool enabled = false;

@@ -25,6 +25,7 @@ class CDlgItem {
   void SetWindowText(const std::string& text);
   void EnableWindow(bool enable);
   void ShowWindow(bool show);
+  void SetAccessibleName(const std::string& name);
   bool IsWindowEnabled();
 
  private:

@@ -3,6 +3,7 @@
 #include "app/window_texts.h"
 #include "base/strformat.h"
 #include "res/text_table.h"
+#include "texts/interface_texts.h"
 #include "texts/reason_texts.h"
 
 namespace tarvik {
@@ -65,6 +66,8 @@ bool CUpdateDlg::OnInitDialog() {
 
   SetProgressRange(IDC_PROGRESS, 0, 100);
   SetProgressPos(IDC_PROGRESS, 0);
+  // The bar shows no text of its own: a screen reader reads this name.
+  GetDlgItem(IDC_PROGRESS).SetAccessibleName(Tr("Update progress"));
 
   m_updateButton.SetWindowText(LoadText(kTextUsbUpdate));
 

@@ -59,6 +59,9 @@ class IWindowHost : public IDeviceNotifyTarget {
   virtual void EnableItem(int id, bool enable) = 0;
   virtual bool IsItemEnabled(int id) = 0;
   virtual void ShowItem(int id, bool show) = 0;
+  // The name a screen reader reads for a control whose text names nothing,
+  // such as a progress bar. A host that no screen reader reads ignores it.
+  virtual void SetItemAccessibleName(int /*id*/, const std::string& /*name*/) {}
   // Progress bar: range and position; the position is clamped to the range.
   virtual void SetProgressRange(int id, int low, int high) = 0;
   virtual void SetProgressPos(int id, int pos) = 0;

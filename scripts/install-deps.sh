@@ -27,6 +27,7 @@ test=(
   libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)
   umockdev libumockdev-dev               # hidraw bus tests against mocked devices
   xvfb x11-apps x11-utils xauth          # window tests and screenshots under a virtual X server
+  at-spi2-core python3-pyatspi dbus xdotool  # the window read through AT-SPI and driven by keys
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest

@@ -270,7 +270,6 @@ int main(int argc, char** argv) {
   // No display needed: the widgets are real, their pixels go nowhere.
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
-  QApplication::setApplicationDisplayName(QStringLiteral("Tarvik Update"));
   // The file dialog as Qt draws it, whatever the platform would offer.
   QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
   ::testing::InitGoogleTest(&argc, argv);

@@ -145,7 +145,9 @@ void SetUpApplication(uint16_t languageId) {
   QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationId));
   QCoreApplication::setApplicationVersion(QString::fromLatin1(kApplicationVersion));
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kApplicationId));
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("Tarvik Update"));
+  // No display name: Qt would add it to every window title. Screen readers
+  // get the program's name from the application's accessible object.
+  NameApplicationForScreenReaders();
   InstallQtTranslations(languageId);
 }
 

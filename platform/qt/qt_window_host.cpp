@@ -1,5 +1,7 @@
 #include "platform/qt/qt_window_host.h"
 
+#include <QAccessible>
+#include <QAccessibleObject>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -97,7 +99,26 @@ void FillBoxWithCommands(QDialog& box, const QString& caption, const QStringList
   answers->button(QDialogButtonBox::Ok)->setDefault(true);
 }
 
+// The application as screen readers see it, named by the program's name.
+class NamedApplication final : public QAccessibleApplication {
+ public:
+  QString text(QAccessible::Text t) const override {
+    return t == QAccessible::Name ? QString::fromUtf8(kProgramName) : QAccessibleApplication::text(t);
+  }
+};
+
+QAccessibleInterface* NamedApplicationFactory(const QString& /*className*/, QObject* object) {
+  return object != nullptr && object == QCoreApplication::instance() ? new NamedApplication : nullptr;
+}
+
 }  // namespace
+
+void NameApplicationForScreenReaders() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  QAccessible::installFactory(&NamedApplicationFactory);
+}
 
 // The dialog window of template 102.
 class UpdateDialogWidget final : public QDialog {
@@ -197,7 +218,7 @@ void QtWindowHost::DialogUnitsToPixels(const QWidget& window, int& x, int& y, in
 
 int QtWindowHost::RunModal(IDialogEvents& dialog) {
   UpdateDialogWidget widget(*this);
-  widget.setWindowTitle(QApplication::applicationDisplayName());
+  widget.setWindowTitle(QString::fromUtf8(kProgramName));
   m_dialog = &dialog;
   m_widget = &widget;
   m_tasks.Open();
@@ -241,6 +262,10 @@ void QtWindowHost::ShowItem(int id, bool show) {
   if (QWidget* control = Control(id)) control->setVisible(show);
 }
 
+void QtWindowHost::SetItemAccessibleName(int id, const std::string& name) {
+  if (QWidget* control = Control(id)) control->setAccessibleName(ToQt(name));
+}
+
 void QtWindowHost::SetProgressRange(int id, int low, int high) {
   if (auto* bar = qobject_cast<QProgressBar*>(Control(id))) bar->setRange(low, std::max(low, high));
 }
@@ -269,7 +294,7 @@ MsgBoxAnswer QtWindowHost::MessageBox(const std::string& text, const std::option
   if (m_messageBoxHook) {
     if (const std::optional<MsgBoxAnswer> answer = m_messageBoxHook(text, caption, buttons)) return *answer;
   }
-  const QString title = caption ? ToQt(*caption) : QApplication::applicationDisplayName();
+  const QString title = ToQt(caption.value_or(kProgramName));
   if (const QStringList lines = ToQt(text).split(QLatin1Char('\n')); HoldsCommands(lines)) {
     QDialog box(m_widget);
     FillBoxWithCommands(box, title, lines, buttons);

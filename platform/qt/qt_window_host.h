@@ -22,6 +22,14 @@ class QWidget;
 
 namespace tarvik {
 
+// The program's name. A box given no caption shows it, and screen readers
+// call the application by it.
+inline constexpr char kProgramName[] = "Tarvik Update";
+
+// Makes screen readers call the running application kProgramName. Its
+// application name, the desktop entry's id, stays as it is.
+void NameApplicationForScreenReaders();
+
 class UpdateDialogWidget;
 
 class QtWindowHost final : public IWindowHost {
@@ -60,6 +68,7 @@ class QtWindowHost final : public IWindowHost {
   void EnableItem(int id, bool enable) override;
   bool IsItemEnabled(int id) override;
   void ShowItem(int id, bool show) override;
+  void SetItemAccessibleName(int id, const std::string& name) override;
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
   void SetIcon(int resourceId, bool big) override;
