@@ -15,6 +15,7 @@ struct DialogControlTemplate {
   int x, y, cx, cy;
   bool border;
   bool tabStop;
+  bool liveRegion;   // a screen reader speaks its changed text once the user is idle
   const char* text;  // template text, replaced at initialisation
 };
 
@@ -33,11 +34,11 @@ inline constexpr DialogTemplate kUpdateDialogTemplate = {
     "宋体",
     9,
     {
-        {IDC_PROGRESS, ControlKind::kProgress, 7, 7, 230, 14, true, false, ""},
-        {IDC_USB_UPDATE, ControlKind::kPushButton, 7, 109, 230, 22, false, true, "USB_Update"},
-        {IDC_STATIC_NOTICE, ControlKind::kStaticCentred, 59, 91, 85, 12, false, false,
+        {IDC_PROGRESS, ControlKind::kProgress, 7, 7, 230, 14, true, false, false, ""},
+        {IDC_USB_UPDATE, ControlKind::kPushButton, 7, 109, 230, 22, false, true, false, "USB_Update"},
+        {IDC_STATIC_NOTICE, ControlKind::kStaticCentred, 59, 91, 85, 12, false, false, true,
          "Firmware upgraded!"},
-        {IDC_HELP_TEXT, ControlKind::kStaticLeft, 7, 25, 230, 55, false, false, "静态"},
+        {IDC_HELP_TEXT, ControlKind::kStaticLeft, 7, 25, 230, 55, false, false, false, "静态"},
     },
 };
 

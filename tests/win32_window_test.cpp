@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 
 #include <commctrl.h>
 #include <dbt.h>
+#include <oleacc.h>
 
 #include "app/cupdate_dlg.h"
 #include "app/window_texts.h"
@@ -26,6 +28,7 @@
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_system.h"
 #include "platform/win32/win32_window_host.h"
+#include "res/dialog_template.h"
 #include "res/resource.h"
 #include "sim/sim_boot_controller.h"
 #include "sim/sim_hid_bus.h"
@@ -48,6 +51,56 @@ using namespace person;
 
 int ProgressPos(HWND dialog) {
   return static_cast<int>(SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_GETPOS, 0, 0));
+}
+
+// ---------------------------------------------------------------------------
+// The screen reader: what MSAA's standard accessible object of a window says.
+
+// The reading thread's COM apartment.
+struct ComApartment {
+  ComApartment() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+  ~ComApartment() { CoUninitialize(); }
+};
+
+struct Accessible {
+  std::wstring name;
+  long role = 0;
+};
+
+Accessible Read(HWND window) {
+  Accessible read;
+  IAccessible* object = nullptr;
+  const HRESULT found =
+      AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+  if (FAILED(found)) return read;
+  VARIANT self{};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  if (object->get_accName(self, &name) == S_OK && name) read.name = name;
+  SysFreeString(name);
+  VARIANT role{};
+  if (object->get_accRole(self, &role) == S_OK && role.vt == VT_I4) read.role = role.lVal;
+  object->Release();
+  return read;
+}
+
+// What a screen reader reads at each live-region event, heard on the dialog's thread.
+struct Heard {
+  std::mutex lock;
+  std::vector<std::wstring> texts;
+  size_t Count() {
+    std::lock_guard<std::mutex> hold(lock);
+    return texts.size();
+  }
+};
+Heard* g_heard = nullptr;
+
+void CALLBACK HearLiveRegion(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
+  if (!g_heard || object != OBJID_CLIENT || child != CHILDID_SELF) return;
+  std::wstring name = Read(window).name;
+  std::lock_guard<std::mutex> hold(g_heard->lock);
+  g_heard->texts.push_back(std::move(name));
 }
 
 // ---------------------------------------------------------------------------
@@ -206,6 +259,41 @@ TEST_F(Win32HostTest, ClicksAndDeviceNoticesReachTheWindowAndClosingIsItsDecisio
   EXPECT_EQ(events, (std::vector<DeviceChange>{DeviceChange::kRemoval, DeviceChange::kNodesChanged}));
   EXPECT_EQ(closeRequests, 3);
   EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST_F(Win32HostTest, TheStepLineIsALiveRegionReadByItsText) {
+  Heard heard;
+  HWINEVENTHOOK hook = nullptr;
+  constexpr DWORD kLiveRegionChanged = 0x8019;  // EVENT_OBJECT_LIVEREGIONCHANGED
+  dialog.onInit = [&] {
+    g_heard = &heard;
+    hook = SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, &HearLiveRegion, GetCurrentProcessId(),
+                           GetCurrentThreadId(), WINEVENT_OUTOFCONTEXT);
+  };
+  // Each step, then how many announcements the reader has heard. Hidden, the
+  // line is announced once it shows. The help text is no live region.
+  const std::pair<std::function<void()>, size_t> steps[] = {
+      {[&] {
+         host.ShowItem(IDC_STATIC_NOTICE, false);
+         host.SetItemText(IDC_STATIC_NOTICE, "Writing record 1...");
+         host.SetItemText(IDC_HELP_TEXT, "1. 按住配对键");
+         host.ShowItem(IDC_STATIC_NOTICE, true);
+       },
+       1},
+      {[&] { host.SetItemText(IDC_STATIC_NOTICE, "Writing record 2..."); }, 2},
+  };
+  Session::Run(host, dialog, [&](HWND window) {
+    ComApartment apartment;
+    for (const auto& [step, count] : steps) {
+      host.SendToUi(step);
+      EXPECT_TRUE(WaitFor([&] { return heard.Count() >= count; }));
+    }
+    EXPECT_EQ(Read(GetDlgItem(window, IDC_STATIC_NOTICE)).name, L"Writing record 2...");
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  UnhookWinEvent(hook);
+  g_heard = nullptr;
+  EXPECT_EQ(heard.texts, (std::vector<std::wstring>{L"Writing record 1...", L"Writing record 2..."}));
 }
 
 TEST_F(Win32HostTest, WorkerCallsRunOnTheUserInterfaceThreadInOrder) {
@@ -379,6 +467,100 @@ TEST_F(UpdateWindowTest, UpdateClickedThroughTheRealDialogFlashesTheImage) {
             (std::vector<SimBootController::FlashRegion>{{"main", 0x08004000, payload}}));
   EXPECT_EQ(controller->ResetCount(), 1);
 }
+
+TEST_F(UpdateWindowTest, AKeyboardAloneUpdatesTheController) {
+  Start(1033);
+  const test::Bytes payload = test::Payload(600);
+  const fs::path image = dir.Path() / L"fw.dat";
+  test::WriteFile(image, test::Record(123, 0x08004000, payload));
+  const auto any = [](const std::wstring&) { return true; };
+  Run([&](HWND window) {
+    const HWND button = GetDlgItem(window, IDC_USB_UPDATE);
+    // USB Update has the focus as soon as it can be pressed.
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) && FocusOf(window) == button; })) << FocusOf(window);
+    ASSERT_TRUE(PressKey(window, VK_RETURN));
+    const HWND files = WaitForFileDialog(window);
+    ASSERT_NE(files, nullptr);
+    ASSERT_TRUE(ChooseFileByKeyboard(files, image.wstring()));
+    const HWND confirm = WaitForMessageBox(window, any);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_EQ(MessageText(confirm).rfind(Text(kTextFw), 0), 0u) << MessageText(confirm);
+    ASSERT_TRUE(AnswerByKeyboard(confirm));  // Enter: OK, the default
+    const HWND success = WaitForMessageBox(window, any);
+    ASSERT_NE(success, nullptr);
+    EXPECT_EQ(MessageText(success), L"\n Firmware upgraded! \n");
+    ASSERT_TRUE(AnswerByKeyboard(success));
+    // The focus is back on USB Update. Space opens the file dialog again, and Esc closes it and then the window.
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) && FocusOf(window) == button; })) << FocusOf(window);
+    ASSERT_TRUE(PressKey(window, VK_SPACE));
+    const HWND again = WaitForFileDialog(window);
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(AnswerByKeyboard(again, VK_ESCAPE));
+    ASSERT_TRUE(WaitFor([&] { return FocusOf(window) == button; })) << FocusOf(window);
+    ASSERT_TRUE(PressKey(window, VK_ESCAPE));
+    EXPECT_TRUE(WaitFor([&] { return host.DialogWindow() == nullptr; }));
+  });
+  EXPECT_EQ(controller->WrittenRegions(),
+            (std::vector<SimBootController::FlashRegion>{{"main", 0x08004000, payload}}));
+  EXPECT_EQ(controller->ResetCount(), 1);
+}
+
+// What a screen reader reads of the window through MSAA, in each language.
+// Wine 8's standard accessible objects give every window the client role.
+// There the control's class stands for the role Windows gives it.
+struct Reading {
+  const char* label;
+  uint16_t language;
+  const wchar_t* progressName;
+};
+
+void PrintTo(const Reading& reading, std::ostream* out) { *out << reading.label; }
+
+class ScreenReaderTest : public UpdateWindowTest, public ::testing::WithParamInterface<Reading> {};
+
+TEST_P(ScreenReaderTest, ReadsEachControlByItsName) {
+  Start(GetParam().language);
+  ChooseTextLanguage(GetParam().language);
+  Run([&](HWND window) {
+    ComApartment apartment;
+    const HWND button = GetDlgItem(window, IDC_USB_UPDATE);
+    ASSERT_TRUE(WaitFor([&] { return IsWindowEnabled(button) != FALSE; }));
+    EXPECT_EQ(TextOf(window).rfind(Text(kTextTitle), 0), 0u);
+    struct Item {
+      HWND window;
+      std::wstring name;
+      long role;
+      const wchar_t* windowClass;
+    };
+    const Item items[] = {
+        {window, TextOf(window), ROLE_SYSTEM_DIALOG, L"#32770"},
+        {GetDlgItem(window, IDC_PROGRESS), GetParam().progressName, ROLE_SYSTEM_PROGRESSBAR, PROGRESS_CLASSW},
+        {button, Text(kTextUsbUpdate), ROLE_SYSTEM_PUSHBUTTON, WC_BUTTONW},
+        {GetDlgItem(window, IDC_HELP_TEXT), Text(kTextHelp), ROLE_SYSTEM_STATICTEXT, WC_STATICW},
+    };
+    for (const Item& item : items) {
+      SCOPED_TRACE(WideToUtf8(item.name));
+      const Accessible read = Read(item.window);
+      EXPECT_EQ(read.name, item.name);
+      EXPECT_TRUE(read.role == item.role || read.role == ROLE_SYSTEM_CLIENT) << read.role;
+      EXPECT_EQ(ClassOf(item.window), item.windowClass);
+    }
+    // Tab reaches USB Update alone, the template's one tab stop. The resources
+    // hold to the template's kinds and tab stops (win32_resource_test).
+    for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
+      EXPECT_EQ(control.tabStop, control.id == IDC_USB_UPDATE) << control.id;
+    }
+    EXPECT_EQ(GetNextDlgTabItem(window, nullptr, FALSE), button);
+    EXPECT_EQ(GetNextDlgTabItem(window, button, FALSE), button);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  ChooseTextLanguage(1033);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ScreenReaderTest,
+                         ::testing::Values(Reading{"English", 1033, L"Update progress"},
+                                           Reading{"Chinese", kLangChinesePrc, L"更新进度"}),
+                         [](const ::testing::TestParamInfo<Reading>& reading) { return reading.param.label; });
 
 TEST_F(UpdateWindowTest, ChineseStartUpShowsTheChineseTexts) {
   Start(kLangChinesePrc);

@@ -29,7 +29,9 @@ target_link_libraries(win32_system_test PRIVATE tarvik_platform_win32 tarvik_win
 # test at a time: a screenshot must not catch another test's window on top.
 add_executable(win32_window_test ${TARVIK_WIN32_TESTS}/win32_window_test.cpp
                ${TARVIK_WIN32_TESTS}/support/win32_person.cpp)
-target_link_libraries(win32_window_test PRIVATE tarvik_test_support tarvik_platform_win32 tarvik_win32_resources)
+# oleacc and oleaut32: the tests read the window as a screen reader does, through MSAA.
+target_link_libraries(win32_window_test PRIVATE tarvik_test_support tarvik_platform_win32 tarvik_win32_resources
+                      oleacc oleaut32)
 gtest_discover_tests(win32_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
                      PROPERTIES RESOURCE_LOCK display LABELS display)
 

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <dbt.h>
+#include <objbase.h>
 
 #include <string_view>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "platform/win32/file_filter.h"
 #include "platform/win32/utf16.h"
+#include "res/dialog_template.h"
 
 namespace tarvik::win32 {
 
@@ -44,6 +46,19 @@ std::wstring ApplicationName() {
 // The host opening a message box on this thread, for the box's hook.
 thread_local Win32WindowHost* t_openingBox = nullptr;
 
+bool IsProgressBar(HWND control) {
+  wchar_t name[32] = {};
+  GetClassNameW(control, name, 32);
+  return std::wstring_view(name) == PROGRESS_CLASSW;
+}
+
+bool IsPushButton(HWND control) {
+  wchar_t name[16] = {};
+  GetClassNameW(control, name, 16);
+  const LONG_PTR type = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
+  return std::wstring_view(name) == WC_BUTTONW && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON);
+}
+
 }  // namespace
 
 Win32WindowHost::Win32WindowHost(HINSTANCE instance, int templateId)
@@ -63,9 +78,14 @@ int Win32WindowHost::RunModal(IDialogEvents& dialog) {
     return -1;
   }
   m_tasks.Open();
+  // The annotation service is a COM object. The file dialog's shell parts
+  // want a single-threaded apartment too.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   const INT_PTR result =
       DialogBoxParamW(m_instance, MAKEINTRESOURCEW(m_templateId), nullptr,
                       &Win32WindowHost::DialogProc, reinterpret_cast<LPARAM>(this));
+  m_annotations.Release();
+  if (SUCCEEDED(com)) CoUninitialize();
   // Closed at WM_DESTROY already, unless the dialog never came up. Wakes
   // still on their way go with the window.
   m_tasks.Close();
@@ -120,6 +140,9 @@ INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wPara
     case WM_INITDIALOG:
       // Set before the window's own start-up, which sets texts and icons on it.
       m_dialogWindow.store(window);
+      for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
+        if (IsLiveItem(control.id)) m_annotations.SetPoliteLiveRegion(GetDlgItem(window, control.id));
+      }
       return m_dialog->OnInitDialog() ? TRUE : FALSE;
     case WM_PAINT:
       return OnPaint(window) ? TRUE : FALSE;
@@ -155,9 +178,13 @@ INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wPara
         RequestClose();
         return TRUE;
       }
-      // Only clicks of the window's own buttons; the dialog manager's IDOK for
+      // Only clicks of the window's own buttons. The dialog manager's IDOK for
       // Enter without a default button does not end this window.
-      if (HIWORD(wParam) == BN_CLICKED && lParam != 0) m_dialog->OnCommand(id);
+      if (HIWORD(wParam) == BN_CLICKED && lParam != 0) {
+        m_dialog->OnCommand(id);
+      } else if (id == IDOK && lParam == 0) {
+        PressFocusedButton(window);
+      }
       return TRUE;
     }
     case WM_CLOSE:
@@ -167,12 +194,24 @@ INT_PTR Win32WindowHost::OnDialogMessage(HWND window, UINT message, WPARAM wPara
       // Calls from here on would find the controls gone: the waiting ones are
       // answered, the queued ones dropped.
       m_tasks.Close();
+      m_annotations.ClearAll();
       return FALSE;
     case WM_NCDESTROY:
       m_dialogWindow.store(nullptr);
       return FALSE;
     default:
       return FALSE;
+  }
+}
+
+void Win32WindowHost::PressFocusedButton(HWND window) {
+  // The dialog manager makes a button the default when the focus moves to it
+  // from another control. Wine's does not when the focus comes with the
+  // window, and then Enter reaches the window as IDOK. Enter presses the
+  // focused button, as it would the default one.
+  const HWND focus = GetFocus();
+  if (focus && IsChild(window, focus) && IsPushButton(focus) && IsWindowEnabled(focus)) {
+    m_dialog->OnCommand(GetDlgCtrlID(focus));
   }
 }
 
@@ -195,11 +234,30 @@ void Win32WindowHost::SetWindowText(const std::string& text) {
 }
 
 void Win32WindowHost::SetItemText(int id, const std::string& text) {
-  if (const HWND item = Item(id)) SetWindowTextW(item, Utf8ToWide(text).c_str());
+  const HWND item = Item(id);
+  if (!item) return;
+  SetWindowTextW(item, Utf8ToWide(text).c_str());
+  // A hidden live region is announced when it shows.
+  if (IsLiveItem(id) && IsWindowVisible(item)) AccessibleAnnotations::AnnounceChange(item);
 }
 
 void Win32WindowHost::EnableItem(int id, bool enable) {
-  if (const HWND item = Item(id)) EnableWindow(item, enable ? TRUE : FALSE);
+  const HWND item = Item(id);
+  if (!item) return;
+  EnableWindow(item, enable ? TRUE : FALSE);
+  if (enable) KeepFocusInWindow(m_dialogWindow.load());
+}
+
+void Win32WindowHost::KeepFocusInWindow(HWND window) {
+  // A control disabled while it has the focus leaves the focus to no control.
+  // The dialog manager then gives it to the first control it can take, which
+  // may be no tab stop, such as the progress bar.
+  if (!window || GetActiveWindow() != window || !IsWindowEnabled(window)) return;
+  const HWND focus = GetFocus();
+  if (focus && IsChild(window, focus) && (GetWindowLongPtrW(focus, GWL_STYLE) & WS_TABSTOP) != 0) return;
+  // SetFocus, as at the window's start: a button is drawn as it was then.
+  const HWND first = GetNextDlgTabItem(window, nullptr, FALSE);
+  if (first && IsChild(window, first) && IsWindowEnabled(first) && IsWindowVisible(first)) SetFocus(first);
 }
 
 bool Win32WindowHost::IsItemEnabled(int id) {
@@ -208,7 +266,29 @@ bool Win32WindowHost::IsItemEnabled(int id) {
 }
 
 void Win32WindowHost::ShowItem(int id, bool show) {
-  if (const HWND item = Item(id)) ShowWindow(item, show ? SW_SHOW : SW_HIDE);
+  const HWND item = Item(id);
+  if (!item) return;
+  // ShowWindow tells whether the control was visible before.
+  const bool wasVisible = ShowWindow(item, show ? SW_SHOW : SW_HIDE) != FALSE;
+  if (show && !wasVisible && IsLiveItem(id)) AccessibleAnnotations::AnnounceChange(item);
+}
+
+void Win32WindowHost::SetItemAccessibleName(int id, const std::string& name) {
+  const HWND item = Item(id);
+  if (!item) return;
+  const std::wstring wide = Utf8ToWide(name);
+  m_annotations.SetName(item, wide.c_str());
+  // A progress bar draws no text. The standard accessible object reads its
+  // text as its name where annotations go unread, as under Wine.
+  if (IsProgressBar(item)) SetWindowTextW(item, wide.c_str());
+}
+
+bool Win32WindowHost::IsLiveItem(int id) const {
+  if (m_templateId != kUpdateDialogTemplate.id) return false;
+  for (const DialogControlTemplate& control : kUpdateDialogTemplate.controls) {
+    if (control.id == id) return control.liveRegion;
+  }
+  return false;
 }
 
 void Win32WindowHost::SetProgressRange(int id, int low, int high) {

@@ -7,6 +7,12 @@
 // the dialog, wakes that thread to run them. Once the dialog is gone the
 // queue answers the calls still waiting instead of running them, so that a
 // worker blocked in SendToUi is released before the engine joins it.
+//
+// Screen readers read the controls through the system's standard accessible
+// objects. The host adds what those cannot know: the progress bar's name and
+// the step line's live setting. The keyboard alone works the window: the
+// focus stays on a control a person can use, and Enter presses the focused
+// button.
 #pragma once
 
 #include <atomic>
@@ -16,6 +22,7 @@
 #include <vector>
 
 #include "platform/std/ui_task_queue.h"
+#include "platform/win32/accessible_annotations.h"
 #include "platform/win32/win32_api.h"
 #include "platform/window_host.h"
 #include "res/resource.h"
@@ -42,6 +49,9 @@ class Win32WindowHost : public IWindowHost {
   void EnableItem(int id, bool enable) override;
   bool IsItemEnabled(int id) override;
   void ShowItem(int id, bool show) override;
+  // Through the system's annotation service. A progress bar also takes the
+  // name as its text, which it does not draw.
+  void SetItemAccessibleName(int id, const std::string& name) override;
   void SetProgressRange(int id, int low, int high) override;
   void SetProgressPos(int id, int pos) override;
   void SetIcon(int resourceId, bool big) override;
@@ -76,10 +86,17 @@ class Win32WindowHost : public IWindowHost {
   bool OnPaint(HWND window);
   // The icon shown while a minimised window is dragged.
   HICON OnQueryDragIcon() const { return m_icon; }
+  // Enter where no button is the default.
+  void PressFocusedButton(HWND window);
+  // While the window is active, a control of it has the keyboard focus: the
+  // first tab stop gets it when none has it.
+  void KeepFocusInWindow(HWND window);
   void RequestClose();
   bool CreateCallWindow();
   void WakeUiThread();  // any thread, under the task queue's lock
   HWND Item(int id) const;
+  // Whether the template makes control `id` a polite live region.
+  bool IsLiveItem(int id) const;
 
   HINSTANCE m_instance;
   int m_templateId;
@@ -88,6 +105,7 @@ class Win32WindowHost : public IWindowHost {
   IDialogEvents* m_dialog = nullptr;
   HICON m_icon = nullptr;  // the window's icon, shared: the system keeps it
   std::vector<OpenBox> m_boxes;  // the innermost last
+  AccessibleAnnotations m_annotations;
 
   std::atomic<HWND> m_dialogWindow{nullptr};
   // Set before the task queue opens and cleared after it closes: read by

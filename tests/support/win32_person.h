@@ -1,7 +1,8 @@
 // The person at the screen of a Windows dialog: finds windows with the window
-// manager's own functions, clicks with BM_CLICK and answers message boxes and
-// the file dialog as a person would. Everything goes through window messages,
-// so the windows may belong to another thread or to another process.
+// manager's own functions, clicks with BM_CLICK or uses the keyboard, and
+// answers message boxes and the file dialog as a person would. Everything goes
+// through window messages, so the windows may belong to another thread or to
+// another process.
 #pragma once
 
 #include <chrono>
@@ -46,5 +47,22 @@ bool Answer(HWND popup, int button, std::chrono::milliseconds limit = std::chron
 // False when the dialog is still there after `limit`.
 bool ChooseFile(HWND fileDialog, const std::wstring& path,
                 std::chrono::milliseconds limit = std::chrono::seconds(15));
+
+// The keyboard. Keys go to the control with the focus on the thread of the
+// window given, through that thread's message queue, as the system posts them.
+
+// The control with the keyboard focus on `window`'s thread, or nullptr.
+HWND FocusOf(HWND window);
+// Presses and releases `key` on the focused control. False when no control has the focus.
+bool PressKey(HWND window, UINT key);
+// Waits for the focus to be in `popup`, presses `key` and waits for the box to
+// go. Enter presses the focused button or else the default one. False when it
+// is still there after `limit`.
+bool AnswerByKeyboard(HWND popup, UINT key = VK_RETURN,
+                      std::chrono::milliseconds limit = std::chrono::seconds(5));
+// ChooseFile by keyboard: types `path` into the focused file-name box one
+// character at a time until it reads back, then presses Enter.
+bool ChooseFileByKeyboard(HWND fileDialog, const std::wstring& path,
+                          std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 }  // namespace tarvik::win32::person
