@@ -10,6 +10,7 @@ void CUpdateDlg::RunUpdateOnWorker() {
   request.prompt = this;
   request.events = this;
   request.progress = this;
+  request.trust = MachineTrust(m_system);
   m_session.RunUpdate(request);
 }
 

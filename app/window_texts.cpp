@@ -82,7 +82,12 @@ std::string FormatVersionQuestion(const std::string& fwText, const std::string& 
     if (plan.guard.order < 0) text += AsSentence(ReasonText(plan.guard.older)) + "\n";
     if (plan.guard.order == 0) text += AsSentence(ReasonText(plan.guard.same)) + "\n";
   }
-  return text;
+  return text + SignatureLine(change.signature) + "\n";
+}
+
+std::string SignatureLine(const SignatureCheck& signature) {
+  if (signature.status == SignatureStatus::kVerified) return StrFormat(Tr("Signed by %s"), signature.keyName.c_str());
+  return Tr("This image is not signed. Go on only with an image from the controller's maker.");
 }
 
 const char* FailureNextStep(const UpdateOutcome& failure) {

@@ -26,10 +26,13 @@ std::string FormatVersionConfirmation(const std::string& fwText, uint32_t fileVe
 
 // The version question: the confirmation's line, then a line for the ATmcu
 // where the image writes it, then a line where the image is older than or
-// the same as the controller's firmware. The catalogue's lines are in the
-// interface language.
+// the same as the controller's firmware, then the signature's line. The
+// catalogue's lines are in the interface language.
 std::string FormatVersionQuestion(const std::string& fwText, const std::string& currentIsText,
                                   const VersionChange& change);
+
+// Who signed the image, or that it is not signed and what to go on with.
+std::string SignatureLine(const SignatureCheck& signature);
 
 // The failure box: "<failure>\n", then the reason and the next step in the
 // interface language, each after an empty line.

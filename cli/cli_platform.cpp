@@ -233,7 +233,7 @@ ControllerReport ControllerSession::Probe() {
 
 UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
                                         IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop,
-                                        BootPace pace) {
+                                        BootPace pace, const ImageTrust& trust) {
   UpdateObserverFanOut progress;
   progress.Add(extra);
   progress.Add(m_transcript);
@@ -245,6 +245,7 @@ UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const Update
   request.progress = &progress;
   request.stop = &stop;
   request.pace = pace;
+  request.trust = trust;
   return m_session->Update(request);
 }
 

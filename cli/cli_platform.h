@@ -52,11 +52,12 @@ class ControllerSession {
   // notices and sees its steps.
   template <class Person>
   UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, Person& person, StopSource& stop,
-                       BootPace pace) {
-    return Update(image, plan, person, person, &person, stop, pace);
+                       BootPace pace, const ImageTrust& trust) {
+    return Update(image, plan, person, person, &person, stop, pace, trust);
   }
   UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
-                       IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop, BootPace pace);
+                       IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop, BootPace pace,
+                       const ImageTrust& trust);
 
   static constexpr uint32_t kModeTwoReturnMs = 5000;
 

@@ -14,6 +14,7 @@
 #include "cli/flash_one.h"
 #include "cli/history.h"
 #include "cli/interrupt_watch.h"
+#include "cli/native_platform.h"
 #include "cli/published_digest.h"
 
 namespace tarvik {
@@ -38,6 +39,8 @@ class FlashCommand final : public CliCommand {
     flash->add_option("--count", m_options.count, Tr("With --watch: end after N upgrades"))->type_name("N");
     flash->add_option("--sha256", m_options.sha256, Tr("Refuse the image unless its SHA-256 is HEX, as published"))
         ->type_name("HEX");
+    flash->add_flag("--require-signature", m_options.requireSignature,
+                    Tr("Refuse an image that has no signature file beside it"));
     flash->add_option("--pace", m_options.pace,
                       Tr("Boot mode: parts waits as the original (default); ack goes on at each acknowledgement"))
         ->type_name("PACE");
@@ -81,7 +84,13 @@ int FlashCommand::Run(const GlobalOptions& global) {
     return Conclude(global, document, kExitUsage, Tr("--count goes with --watch"));
   }
   // Refused before any report: the transcript, if asked for, holds only the outcome.
-  const ImageCheck image = CheckImage(options.path, options.sha256);
+  ImageTrust trust;
+  {
+    const std::unique_ptr<IClock> clock = MakeNativeClock();
+    trust = MachineTrust(*MakeNativeSystem(*clock, false));
+  }
+  trust.signatureRequired = options.requireSignature;
+  const ImageCheck image = CheckImage(options.path, options.sha256, trust);
   if (!image.reason.Empty()) {
     history.Record(image, nullptr);
     CliPlatform platform;

@@ -6,13 +6,15 @@
 #include "cli/history.h"
 #include "cli/published_digest.h"
 #include "platform/digest.h"
+#include "update/image_signature.h"
 #include "update/update_plan.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {
 
-ImageCheck CheckImage(const std::string& path, const std::string& published) {
+ImageCheck CheckImage(const std::string& path, const std::string& published, const ImageTrust& trust) {
   ImageCheck check;
+  check.trust = trust;
   check.image = FirmwareImage::Load(path);
   check.version = GetLe32(check.image.FirstHeader());
   const ImageScan& scan = check.image.Scan();
@@ -21,6 +23,10 @@ ImageCheck CheckImage(const std::string& path, const std::string& published) {
     check.reason = scan.reason;
   } else if (Reason mismatch = DigestMismatch(check.sha256, published); !mismatch.Empty()) {
     check.reason = mismatch.Path(path);
+  } else if (Reason refused = SignatureRefusal(check.signature = CheckSignatureBeside(path, check.image.Bytes(), trust),
+                                               trust, path);
+             !refused.Empty()) {
+    check.reason = refused;
   } else if (!check.image.Accepted()) {
     // Refused by both protocols: the whole file's check says why.
     check.reason = scan.reason;
@@ -115,7 +121,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   }
   BootPace pace = BootPace::kParts;
   PaceFromName(options.pace, pace);
-  r.outcome = controller->Update(image.image, plan, user, stops, pace);
+  r.outcome = controller->Update(image.image, plan, user, stops, pace, image.trust);
   if (r.outcome->protocol == UpdateProtocol::kBoot) r.pace = PaceName(r.outcome->pace);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;

@@ -10,6 +10,7 @@
 #include "cli/terminal_user.h"
 #include "session/stop_source.h"
 #include "update/firmware_image.h"
+#include "update/image_signature.h"
 
 namespace tarvik {
 
@@ -21,6 +22,7 @@ struct FlashOptions {
   bool assumeYes = false;
   bool allowOlder = false;
   bool allowReinstall = false;
+  bool requireSignature = false;  // refuse an image without a signature file
   bool all = false;    // every controller present, at once
   bool watch = false;  // station mode: each controller as it arrives
   int count = 0;       // --watch: end after this many upgrades; 0: at Ctrl-C
@@ -37,10 +39,13 @@ struct ImageCheck {
   uint32_t payloadTotal = 0;
   std::string sha256;  // of the whole file, lower-case hex; empty when unreadable
   FirmwareImage image;
+  ImageTrust trust;          // the keys its signature may be made by
+  SignatureCheck signature;  // what its signature says
 };
 
 // `published`: the SHA-256 the image must have (hex, either case); empty: any.
-ImageCheck CheckImage(const std::string& path, const std::string& published = "");
+// The image's signature is checked against `trust`.
+ImageCheck CheckImage(const std::string& path, const std::string& published = "", const ImageTrust& trust = {});
 
 // The controller of `target` (the bus's first when it has no path).
 // `guardAsYes`: a batch (--all, --watch): the version guard applies as under

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/window_texts.h"
 #include "base/strformat.h"
 #include "texts/interface_texts.h"
 
@@ -80,10 +81,13 @@ bool TerminalUser::ConfirmChange(const VersionChange& change) {
                                    change.controller.Text().c_str());
   if (!m_promptDetail.empty()) question = StrFormat(Tr("%s; %s"), question.c_str(), m_promptDetail.c_str());
   if (!m_versionNote.empty()) question = StrFormat(Tr("%s (%s)"), question.c_str(), m_versionNote.c_str());
+  // Who signed the image, or that nobody did, where the question is shown.
+  const std::string signature = SignatureLine(change.signature);
   if (m_settings.assumeYes) {
-    if (m_settings.verbose) std::fprintf(stderr, Tr("%s: yes\n"), question.c_str());
+    if (m_settings.verbose) std::fprintf(stderr, Tr("%s\n%s: yes\n"), signature.c_str(), question.c_str());
     return true;
   }
+  std::fprintf(stderr, "%s\n", signature.c_str());
   std::fprintf(stderr, Tr("%s. Write it? [y/N] "), question.c_str());
   std::fflush(stderr);
   std::string answer;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 
@@ -46,6 +47,9 @@ class ISystem {
   virtual std::string StringTableEntry(uint16_t id) = 0;
   virtual std::unique_ptr<IThread> StartThread(std::function<void()> body) = 0;
   virtual IClock& Clock() = 0;
+  // The texts of the public key files a person or a shop added on this
+  // machine, whose signatures on images are trusted. None by default.
+  virtual std::vector<std::string> TrustedKeyTexts() { return {}; }
 };
 
 }  // namespace tarvik

@@ -30,10 +30,11 @@ declare -A short_runs=(
   [fuzz_packet_update]=6000
   [fuzz_transcript]=20000
   [fuzz_history]=10000
+  [fuzz_signature_files]=100000
 )
 if ((${#targets[@]} == 0)); then
   targets=(fuzz_image_scan fuzz_report_descriptor fuzz_info_block fuzz_boot_update fuzz_packet_update
-    fuzz_transcript fuzz_history)
+    fuzz_transcript fuzz_history fuzz_signature_files)
 fi
 
 build=build/fuzz

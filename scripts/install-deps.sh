@@ -28,6 +28,7 @@ test=(
   umockdev libumockdev-dev               # hidraw bus tests against mocked devices
   xvfb x11-apps x11-utils xauth          # window tests and screenshots under a virtual X server
   at-spi2-core python3-pyatspi dbus xdotool  # the window read through AT-SPI and driven by keys
+  minisign                               # keys and signatures that the signature tests make
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest
@@ -38,6 +39,7 @@ test=(
 windows=(
   googletest                             # GoogleTest's sources, built for Windows
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64  # Windows build
+  libgcrypt-mingw-w64-dev                # Ed25519 and BLAKE2b-512 for image signatures, linked statically
   wine wine64                            # running the Windows build and its tests
   clang                                  # the fuzz targets (clang 14 with libFuzzer, scripts/fuzz.sh)
   mmdebstrap                             # the kernel test guest's userland with Wine (tests/kernel/wine_in_guest.sh)

@@ -263,6 +263,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_personMs = 0;
   m_relay->m_pace = request.pace;
   m_selection.Preset(request.image, request.plan);
+  m_selection.SetTrust(request.trust);
   m_boot.SetPace(request.pace);
   const UpdateProtocol protocol = m_protocol.load();
   const ControllerFacts controller = Current().Facts();

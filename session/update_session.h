@@ -22,6 +22,7 @@
 #include "update/firmware_image.h"
 #include "update/firmware_version.h"
 #include "update/image_selection.h"
+#include "update/image_signature.h"
 #include "update/packet_update_flow.h"
 #include "update/update_events.h"
 #include "update/update_plan.h"
@@ -102,6 +103,8 @@ struct UpdateRequest {
   BootPace pace = BootPace::kParts;
   // The plan made for `image` and this controller, when the caller made one.
   std::optional<UpdatePlan> plan{};
+  // The keys the image's signature may be made by, and whether one is required.
+  ImageTrust trust{};
 };
 
 class UpdateSession {

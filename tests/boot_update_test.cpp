@@ -188,7 +188,7 @@ TEST_F(BootUpdateTest, ChunkThatNeverSucceedsAbortsWithoutStampOrResetAndSaysSo)
   EXPECT_TRUE(FramesOf(kCmdWriteValue).empty());
   EXPECT_TRUE(FramesOf(kCmdReset).empty());
   // The confirmation, then the failure: a write that failed does not look like one that never began.
-  EXPECT_EQ(user.MessageTexts().front(), "Fw 1.23 and current is 1.20\n");
+  EXPECT_EQ(user.MessageTexts().front(), "Fw 1.23 and current is 1.20\n" + test::kUnsignedLine);
   EXPECT_EQ(user.LastBoxLines(), (std::vector<std::string>{
                                      "Firmware update failure",
                                      "The chunk at 0x00001000 was not acknowledged in three attempts.",
@@ -235,7 +235,7 @@ TEST_F(BootUpdateTest, CancelledConfirmationSendsNothing) {
 TEST_F(BootUpdateTest, ConfirmationShowsTheImageAndControllerVersions) {
   bootConfig.main.version = 100;
   Update(Record((2u << 16) | 123, 0x1000, Payload(10)));
-  EXPECT_EQ(user.MessageTexts().at(0), "Fw 1.23 beta2 and current is 1.00\n");
+  EXPECT_EQ(user.MessageTexts().at(0), "Fw 1.23 beta2 and current is 1.00\n" + test::kUnsignedLine);
   EXPECT_EQ(user.events.at(3).kind, "filedialog");
   EXPECT_EQ(user.events.at(3).text, "File type(*.dat) *.dat");
 }
@@ -337,13 +337,13 @@ TEST(BootUpdateReturnTest, AfterTheUpdateTheTitleAndTheNextConfirmationShowTheCo
     bool replug;
     const char* titleWhileAway;
     const char* titleAfter;
-    const char* nextConfirmation;
+    std::string nextConfirmation;
   };
   const Case cases[] = {
       {true, "Tarvik Update v2.00", "Tarvik Update v2.00 (Fw v1.31 r5)",
-       "Fw 1.31 and current is 1.31\nATmcu 1.31 and current is 1.31\nThe controller already runs 1.31 (ATmcu 1.31).\n"},
+       "Fw 1.31 and current is 1.31\nATmcu 1.31 and current is 1.31\nThe controller already runs 1.31 (ATmcu 1.31).\n" + test::kUnsignedLine},
       {false, "Tarvik Update v2.00 (Fw v1.20 r5)", "Tarvik Update v2.00 (Fw v1.20 r5)",
-       "Fw 1.31 and current is 1.20\nATmcu 1.31 and current is 1.10\n"},
+       "Fw 1.31 and current is 1.20\nATmcu 1.31 and current is 1.10\n" + test::kUnsignedLine},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replug);

@@ -138,6 +138,8 @@ TEST_F(CliOutcomeTest, ImagesThatCannotBeUsedAreRefusedBeforeAnyReport) {
 // document and in the controller's result alike, whatever the wording.
 TEST_F(CliOutcomeTest, EachEndCarriesTheCodeOfWhatHappened) {
   const std::string image = Image("fw.dat", {100});
+  const std::string damaged = Image("damaged.dat", {100});
+  std::ofstream(damaged + ".minisig") << "untrusted comment: no signature follows\n";
   const std::string virtualClock = "--json --sim clock=virtual ";
   const struct {
     std::string arguments;
@@ -148,6 +150,8 @@ TEST_F(CliOutcomeTest, EachEndCarriesTheCodeOfWhatHappened) {
       {"--simulate boot --sim erase.busy=100 flash --yes " + image, 1, "erase_busy"},
       {"--simulate boot --sim unplug.after=8 flash --yes " + image, 1, "disconnected"},
       {"--simulate boot flash --yes --sha256 " + std::string(64, '0') + " " + image, 4, "digest_mismatch"},
+      {"--simulate boot flash --yes --require-signature " + image, 4, "unsigned"},
+      {"--simulate boot flash --yes " + damaged, 4, "signature_damaged"},
       {"--simulate boot --sim main.version=132 flash --yes " + image, 5, "older_than_controller"},
       {"--simulate boot --sim info.main=silent flash --yes " + image, 1, "not_queried"},
       {"--simulate packet1 --sim start=silent flash --yes " + image, 1, "controller_silent"},

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/cli_process.h"
+#include "tests/support/image_builder.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ TEST(CliTest, RunUpdatesTheSimulatedControllerAndDumpsItsFlash) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0]["text"],
             "Fw 1.23 and current is 1.20\nATmcu 1.10 beta2 and current is 1.10\n"
-            "The image's ATmcu record (1.10 beta2) is older than the ATmcu's firmware (1.10).\n");
+            "The image's ATmcu record (1.10 beta2) is older than the ATmcu's firmware (1.10).\n" + tarvik::test::kUnsignedLine);
   EXPECT_EQ(boxes[1]["text"], "\n Firmware upgraded! \n");
   EXPECT_EQ(boxes[1]["caption"], "Tarvik Update v2.00");
   const auto flash = Events(r, "flash");

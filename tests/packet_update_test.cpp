@@ -125,11 +125,11 @@ TEST(PacketRestartTest, TheWindowFollowsAControllerThatStartsItsNewFirmware) {
   struct Case {
     bool endReplug;
     const char* titleAfter;
-    const char* nextConfirmation;
+    std::string nextConfirmation;
   };
   const Case cases[] = {
-      {true, "Tarvik Update v2.00(GamePad V1.50)", "Fw 1.50 and current is 1.50\nThe controller already runs 1.50.\n"},
-      {false, "Tarvik Update v2.00(GamePad V1.23)", "Fw 1.50 and current is 1.23\n"},
+      {true, "Tarvik Update v2.00(GamePad V1.50)", "Fw 1.50 and current is 1.50\nThe controller already runs 1.50.\n" + test::kUnsignedLine},
+      {false, "Tarvik Update v2.00(GamePad V1.23)", "Fw 1.50 and current is 1.23\n" + test::kUnsignedLine},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.endReplug);

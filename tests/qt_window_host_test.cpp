@@ -143,7 +143,7 @@ TEST_F(QtWindowTest, BootModeUpdateThroughTheWidgets) {
   };
   Run();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], "Fw 1.31 and current is 1.20\nATmcu 1.12 and current is 1.10\n");
+  EXPECT_EQ(messages[0], "Fw 1.31 and current is 1.20\nATmcu 1.12 and current is 1.10\n" + test::kUnsignedLine);
   EXPECT_EQ(messages[1], "\n Firmware upgraded! \n");
   EXPECT_EQ(boot->Stamps().size(), 2u);
   EXPECT_EQ(boot->WrittenRegions().at(0).bytes, Payload(300));

@@ -35,6 +35,7 @@ Reason WithEveryFact(ReasonCode code) {
   r.product = "5a3c:7e23";
   r.actual = "ab12";
   r.expected = "cd34";
+  r.keyId = "33BA4725DF40F82";
   return r;
 }
 
@@ -66,13 +67,13 @@ std::vector<Reason> Variants(ReasonCode code) {
 
 // The words of `text` that are English: names and units aside.
 std::vector<std::string> EnglishWords(std::string text, const Reason& r) {
-  for (const std::string& fact : {r.path, r.product, r.actual, r.expected}) {
+  for (const std::string& fact : {r.path, r.product, r.actual, r.expected, r.keyId}) {
     if (fact.empty()) continue;
     for (size_t at; (at = text.find(fact)) != std::string::npos;) text.erase(at, fact.size());
   }
   text = std::regex_replace(text, std::regex("0x[0-9A-Fa-f]+"), " ");
   static const std::set<std::string> kNames = {"ATmcu", "MCU", "BOOT", "USB", "UID", "SHA", "MiB", "KiB", "VerAddr",
-                                                "s"};
+                                                "s", "minisign"};
   std::vector<std::string> words;
   const std::regex word("[A-Za-z]+");
   for (auto it = std::sregex_iterator(text.begin(), text.end(), word); it != std::sregex_iterator(); ++it) {
@@ -137,7 +138,8 @@ TEST(ReasonTextsTest, CodesArePinned) {
       "unreadable", "is_directory", "not_regular_file", "image_too_large", "image_empty", "header_incomplete",
       "record_past_end", "no_payload", "payload_too_large", "terminator_carries_payload", "record_after_terminator",
       "record_past_address_space", "main_record_on_atmcu", "records_overlap", "packet_drops_record",
-      "packet_record_empty", "image_truncated", "digest_mismatch", "older_than_controller", "same_version",
+      "packet_record_empty", "image_truncated", "digest_mismatch", "signature_mismatch", "signature_damaged",
+      "signature_untrusted", "unsigned", "older_than_controller", "same_version",
       "not_confirmed", "interrupted"};
   std::vector<std::string> names;
   for (const ReasonCode code : AllReasonCodes()) {

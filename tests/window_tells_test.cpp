@@ -122,17 +122,17 @@ TEST(WindowTellsTest, TheQuestionSaysWhatTheImageWrites) {
   };
   const Case cases[] = {
       // The controller runs 1.20 and its ATmcu 1.10.
-      {kEnglish, Record(131, 0x08004000, Payload(100)), {"Fw 1.31 and current is 1.20"}},
+      {kEnglish, Record(131, 0x08004000, Payload(100)), {"Fw 1.31 and current is 1.20", test::kUnsigned}},
       {kEnglish,
        test::Concat({Record(131, 0x08004000, Payload(100)), Record(112, 0x2000, Payload(50), 0)}),
-       {"Fw 1.31 and current is 1.20", "ATmcu 1.12 and current is 1.10"}},
+       {"Fw 1.31 and current is 1.20", "ATmcu 1.12 and current is 1.10", test::kUnsigned}},
       {kChinese,
        test::Concat({Record(131, 0x08004000, Payload(100)), Record(112, 0x2000, Payload(50), 0)}),
-       {"固件版本 1.31 当前版本为 1.20", "ATmcu 1.12 当前版本为 1.10"}},
+       {"固件版本 1.31 当前版本为 1.20", "ATmcu 1.12 当前版本为 1.10", "此固件未签名。请仅在固件来自手柄厂商时继续。"}},
       {kEnglish, Record(110, 0x08004000, Payload(100)),
-       {"Fw 1.10 and current is 1.20", "The image (1.10) is older than the controller's firmware (1.20)."}},
+       {"Fw 1.10 and current is 1.20", "The image (1.10) is older than the controller's firmware (1.20).", test::kUnsigned}},
       {kEnglish, Record(120, 0x08004000, Payload(100)),
-       {"Fw 1.20 and current is 1.20", "The controller already runs 1.20."}},
+       {"Fw 1.20 and current is 1.20", "The controller already runs 1.20.", test::kUnsigned}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.question.front());

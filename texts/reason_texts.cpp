@@ -99,6 +99,15 @@ std::string ImageContent(const Reason& r, const Wording& w) {
     case ReasonCode::kDigestMismatch:
       if (r.actual.empty()) return StrFormat(w(N_("its SHA-256 is unknown, not the published %s")), r.expected.c_str());
       return StrFormat(w(N_("its SHA-256 is %s, not the published %s")), r.actual.c_str(), r.expected.c_str());
+    case ReasonCode::kSignatureMismatch:
+      return StrFormat(w(N_("its signature by key %s does not match it: the image or the signature was changed")),
+                       r.keyId.c_str());
+    case ReasonCode::kSignatureDamaged:
+      return w(N_("the signature file beside it is damaged or is no minisign signature"));
+    case ReasonCode::kSignatureUntrusted:
+      return StrFormat(w(N_("it is signed by key %s, which this computer does not trust")), r.keyId.c_str());
+    case ReasonCode::kUnsigned:
+      return w(N_("it is not signed, and a signature is required"));
     default:
       return {};
   }
@@ -108,6 +117,9 @@ std::string Render(const Reason& r, const Wording& w) {
   if (IsImageContentCode(r.code)) {
     const std::string problem = ImageContent(r, w);
     if (r.path.empty()) return problem;
+    if (IsSignatureCode(r.code)) {
+      return StrFormat(w(N_("%s cannot be trusted: %s")), r.path.c_str(), problem.c_str());
+    }
     return StrFormat(w(N_("%s is not a valid image: %s")), r.path.c_str(), problem.c_str());
   }
   const char* path = r.path.c_str();
@@ -229,6 +241,14 @@ std::string ReasonNextStep(ReasonCode code) {
       return Tr("Choose the image file itself: a readable file of a few hundred KiB.");
     case ReasonCode::kDigestMismatch:
       return Tr("Get the image again from the controller's maker: this file is not the one they published.");
+    case ReasonCode::kSignatureMismatch:
+    case ReasonCode::kSignatureDamaged:
+      return Tr("Nothing was written. Get the image and its signature again from the controller's maker.");
+    case ReasonCode::kSignatureUntrusted:
+      return Tr("Nothing was written. Get the image and its signature again from the controller's maker, or add "
+                "the maker's public key to the trusted keys.");
+    case ReasonCode::kUnsigned:
+      return Tr("Nothing was written. Get the signed image and its signature from the controller's maker.");
     case ReasonCode::kOlderThanController:
       return Tr("Choose a newer image, or allow the older one if you mean to go back.");
     case ReasonCode::kSameVersion:

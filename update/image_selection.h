@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "update/firmware_image.h"
+#include "update/image_signature.h"
 #include "update/update_events.h"
 #include "update/update_plan.h"
 #include "update/update_result.h"
@@ -25,14 +26,18 @@ class CImageSelection {
     m_presetPlan = std::move(plan);
   }
 
-  // The file choice, the plan for `controller`, then the version
-  // confirmation. Cancelled when no file was chosen or the change not
-  // confirmed; rejected when the file cannot be read.
+  // The keys the next selection's signature may be made by.
+  void SetTrust(ImageTrust trust) { m_trust = std::move(trust); }
+
+  // The file choice, the signature, the plan for `controller`, then the
+  // version confirmation. Cancelled when no file was chosen or the change not
+  // confirmed. Rejected when the file cannot be read or its signature refuses it.
   StepResult SelectImage(const ControllerFacts& controller);
 
   // The image of the last selection, and what an update of it writes.
   const FirmwareImage& Image() const { return m_image; }
   const UpdatePlan& Plan() const { return m_plan; }
+  const SignatureCheck& Signature() const { return m_signature; }
   // Its first record's header, zero where the file is shorter than one.
   RecordHeader FirstRecord() const { return ParseRecordHeader(m_image.FirstHeader()); }
   // Whether a refusal is told to the person: every refused file is, the one
@@ -47,6 +52,8 @@ class CImageSelection {
   std::string m_path;
   FirmwareImage m_image;
   UpdatePlan m_plan;
+  ImageTrust m_trust;
+  SignatureCheck m_signature;
 };
 
 }  // namespace tarvik

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "update/firmware_version.h"
+#include "update/image_signature.h"
 #include "update/update_plan.h"
 #include "update/update_result.h"
 
@@ -50,6 +51,8 @@ struct VersionChange {
   std::optional<FirmwareVersion> controllerAt;
   // What the update would write, or why the protocol would refuse it.
   UpdatePlan plan;
+  // What the image's signature says: verified, or unsigned.
+  SignatureCheck signature;
 };
 
 // The moments a flow asks the person. Called on the flow's thread.

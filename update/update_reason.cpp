@@ -52,6 +52,10 @@ constexpr CodeName kCodeNames[] = {
     {ReasonCode::kPacketRecordEmpty, "packet_record_empty"},
     {ReasonCode::kImageTruncated, "image_truncated"},
     {ReasonCode::kDigestMismatch, "digest_mismatch"},
+    {ReasonCode::kSignatureMismatch, "signature_mismatch"},
+    {ReasonCode::kSignatureDamaged, "signature_damaged"},
+    {ReasonCode::kSignatureUntrusted, "signature_untrusted"},
+    {ReasonCode::kUnsigned, "unsigned"},
     {ReasonCode::kOlderThanController, "older_than_controller"},
     {ReasonCode::kSameVersion, "same_version"},
     {ReasonCode::kNotConfirmed, "not_confirmed"},
@@ -87,6 +91,11 @@ bool ReasonCodeFromName(const std::string& name, ReasonCode& code) {
 
 std::ostream& operator<<(std::ostream& out, const Reason& reason) { return out << ReasonCodeName(reason.code); }
 
+bool IsSignatureCode(ReasonCode code) {
+  return code == ReasonCode::kSignatureMismatch || code == ReasonCode::kSignatureDamaged ||
+         code == ReasonCode::kSignatureUntrusted || code == ReasonCode::kUnsigned;
+}
+
 bool IsImageContentCode(ReasonCode code) {
   switch (code) {
     case ReasonCode::kImageEmpty:
@@ -102,6 +111,10 @@ bool IsImageContentCode(ReasonCode code) {
     case ReasonCode::kPacketDropsRecord:
     case ReasonCode::kPacketRecordEmpty:
     case ReasonCode::kDigestMismatch:
+    case ReasonCode::kSignatureMismatch:
+    case ReasonCode::kSignatureDamaged:
+    case ReasonCode::kSignatureUntrusted:
+    case ReasonCode::kUnsigned:
       return true;
     default:
       return false;

@@ -60,6 +60,10 @@ enum class ReasonCode : uint8_t {
   kPacketRecordEmpty,         // the packet protocol's one record carries nothing
   kImageTruncated,            // record, bytes, total: the image ended inside a record
   kDigestMismatch,            // actual, expected: the image is not the one published
+  kSignatureMismatch,         // keyId: the signature beside the image does not verify
+  kSignatureDamaged,          // the signature file beside the image is not a signature
+  kSignatureUntrusted,        // keyId: the image is signed by a key not trusted here
+  kUnsigned,                  // a signature is required and the image has none
   // The versions and the person.
   kOlderThanController,  // mcu, imageVersion, controllerVersion
   kSameVersion,          // controllerVersion; controllerAtVersion when the image writes the ATmcu
@@ -76,6 +80,8 @@ bool ReasonCodeFromName(const std::string& name, ReasonCode& code);
 // Whether the code says what is wrong with an image's bytes. Such a reason
 // names its image when it has a path.
 bool IsImageContentCode(ReasonCode code);
+// Whether the code says why the image's signature refuses it. These are image content codes too.
+bool IsSignatureCode(ReasonCode code);
 
 // The step a boot-mode update was at when the controller left.
 enum class ReasonStep : uint8_t { kNone, kErase, kChunk, kStamp, kInfoRequest };
@@ -104,6 +110,7 @@ struct Reason {
   std::string product;       // "5a3c:7e23"
   std::string actual;        // kDigestMismatch
   std::string expected;
+  std::string keyId;         // the signature's key, as minisign prints it
 
   Reason() = default;
   explicit Reason(ReasonCode c) : code(c) {}

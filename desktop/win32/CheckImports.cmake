@@ -6,9 +6,10 @@ if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXECUTABLE} failed")
 endif()
 
+# ws2_32.dll is Winsock: libgpg-error, under libgcrypt, imports it.
 set(system_dlls
   advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll
-  oleaut32.dll setupapi.dll shell32.dll user32.dll)
+  oleaut32.dll setupapi.dll shell32.dll user32.dll ws2_32.dll)
 
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
 if(NOT imports)

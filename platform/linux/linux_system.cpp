@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/linux/locale_language.h"
+#include "platform/std/key_folder.h"
 #include "platform/std/standard_error_trace.h"
 #include "platform/std/std_thread.h"
 #include "res/string_table.h"
@@ -53,5 +54,26 @@ std::unique_ptr<IThread> LinuxSystem::StartThread(std::function<void()> body) {
 }
 
 void LinuxSystem::UseFineTimerSlack() { prctl(PR_SET_TIMERSLACK, kWorkerTimerSlackNs, 0, 0, 0); }
+
+// A public key file is two short lines. Anything larger is no key file.
+constexpr size_t kMaxKeyFileBytes = 8192;
+
+std::vector<std::string> LinuxSystem::TrustedKeyTexts() {
+  std::vector<std::string> texts = ReadKeyFolder("/etc/tarvik-update/trusted-keys", kMaxKeyFileBytes);
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  std::string folder;
+  if (config != nullptr && config[0] == '/') {
+    folder = config;
+  } else if (home != nullptr && home[0] != '\0') {
+    folder = std::string(home) + "/.config";
+  }
+  if (!folder.empty()) {
+    for (std::string& text : ReadKeyFolder(folder + "/tarvik-update/trusted-keys", kMaxKeyFileBytes)) {
+      texts.push_back(std::move(text));
+    }
+  }
+  return texts;
+}
 
 }  // namespace tarvik

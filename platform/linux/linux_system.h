@@ -20,6 +20,9 @@ class LinuxSystem final : public ISystem {
   std::string StringTableEntry(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
+  // /etc/tarvik-update/trusted-keys, then the user's own folder under
+  // $XDG_CONFIG_HOME (~/.config where it is not set).
+  std::vector<std::string> TrustedKeyTexts() override;
 
   // Timer slack of the threads started here (nanoseconds).
   static constexpr unsigned long kWorkerTimerSlackNs = 1000;

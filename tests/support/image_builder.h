@@ -11,6 +11,10 @@
 
 namespace tarvik::test {
 
+// The last line of the version question for an image without a signature file.
+inline constexpr char kUnsigned[] = "This image is not signed. Go on only with an image from the controller's maker.";
+inline const std::string kUnsignedLine = std::string(kUnsigned) + "\n";
+
 using Bytes = std::vector<uint8_t>;
 
 inline Bytes Payload(size_t size, uint8_t seed = 0) {

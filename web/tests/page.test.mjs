@@ -247,9 +247,9 @@ test('the window in English and in Chinese, as the browser\'s language says (scr
 // says what the image writes (screenshots).
 const kBoxScenes = [
   { name: 'unplugged', query: '?simulate=boot&sim=unplug.after=40', image: 'boot-two-mcus-v1.31.dat',
-    en: [/^Fw 1\.31 and current is 1\.20\nATmcu 1\.12 and current is 1\.10\n$/,
+    en: [/^Fw 1\.31 and current is 1\.20\nATmcu 1\.12 and current is 1\.10\nThis image is not signed\. Go on only with an image from the controller's maker\.\n$/,
       /^Firmware update failure\n\nThe controller was disconnected at .*\n\n.*Hold the pair button, plug it in again/s],
-    zh: [/^固件版本 1\.31 当前版本为 1\.20\nATmcu 1\.12 当前版本为 1\.10\n$/, /^固件更新失败\n\n手柄在进度 .*按住配对键/s] },
+    zh: [/^固件版本 1\.31 当前版本为 1\.20\nATmcu 1\.12 当前版本为 1\.10\n此固件未签名。请仅在固件来自手柄厂商时继续。\n$/, /^固件更新失败\n\n手柄在进度 .*按住配对键/s] },
   { name: 'broken-image', query: '?simulate=boot', image: 'broken.dat',
     en: [/^Firmware update failure\n\n.*broken\.dat is not a valid image: .*\n\nPress "USB Update" and choose another image\.$/s],
     zh: [/^固件更新失败\n\n.*broken\.dat 不是有效的镜像.*请点击“USB 升级”，选择另一个升级文件。$/s] },
