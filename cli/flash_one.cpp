@@ -18,14 +18,15 @@ ImageCheck CheckImage(const std::string& path, const std::string& published, con
   check.image = FirmwareImage::Load(path);
   check.version = GetLe32(check.image.FirstHeader());
   const ImageScan& scan = check.image.Scan();
-  if (check.image.Readable()) check.sha256 = Sha256Hex(check.image.Bytes().data(), check.image.Bytes().size());
+  if (check.image.Readable()) {
+    check.sha256 = Sha256Hex(check.image.Bytes().data(), check.image.Bytes().size());
+    check.signature = CheckSignatureBeside(path, check.image.Bytes(), trust);
+  }
   if (!check.image.Readable()) {
     check.reason = scan.reason;
   } else if (Reason mismatch = DigestMismatch(check.sha256, published); !mismatch.Empty()) {
     check.reason = mismatch.Path(path);
-  } else if (Reason refused = SignatureRefusal(check.signature = CheckSignatureBeside(path, check.image.Bytes(), trust),
-                                               trust, path);
-             !refused.Empty()) {
+  } else if (Reason refused = SignatureRefusal(check.signature, trust, path); !refused.Empty()) {
     check.reason = refused;
   } else if (!check.image.Accepted()) {
     // Refused by both protocols: the whole file's check says why.

@@ -156,20 +156,21 @@ class Run:
         send_keys('key', 'Return')
         return True
 
-    def question_answered(self):
-        box = find('alert', lambda node: self.texts['question'] in texts_of(node))
-        if box is None:
+    def answered(self, text):
+        """Enter on the alert that holds `text`, once it shows."""
+        if find('alert', lambda node: text in texts_of(node)) is None:
             return False
         send_keys('key', 'Return')
         return True
 
+    def question_answered(self):
+        return self.answered(self.texts['question'])
+
     def end_box_closed(self):
-        box = find('alert', lambda node: self.texts['notice'] in texts_of(node))
-        if box is None:
+        if not self.answered(self.texts['notice']):
             return False
         check(any(0 < value < 100 for value in self.values), 'bar values seen: %s' % sorted(self.values))
         check(self.texts['step'] in self.steps, 'step line changes heard: %s' % self.steps[:6])
-        send_keys('key', 'Return')
         return True
 
     def title_updated(self):
@@ -178,12 +179,11 @@ class Run:
     STEPS = [window_read, file_chosen, question_answered, end_box_closed, title_updated]
 
     def go(self):
-        pyatspi.Registry.registerEventListener(self.on_event, 'object:property-change:accessible-value',
-                                               'object:property-change:accessible-name')
+        events = ('object:property-change:accessible-value', 'object:property-change:accessible-name')
+        pyatspi.Registry.registerEventListener(self.on_event, *events)
         GLib.timeout_add(20, self.tick)
         self.loop.run()
-        pyatspi.Registry.deregisterEventListener(self.on_event, 'object:property-change:accessible-value',
-                                                 'object:property-change:accessible-name')
+        pyatspi.Registry.deregisterEventListener(self.on_event, *events)
 
 
 def texts_of(node):
