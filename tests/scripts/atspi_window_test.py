@@ -116,6 +116,10 @@ class Run:
             pass
 
     def tick(self):
+        if demo.poll() is not None:
+            check(False, 'the demo ended with status %d at step %d' % (demo.returncode, self.step))
+            self.loop.quit()
+            return False
         if time.monotonic() > self.deadline:
             check(False, 'step %d not reached within %d s' % (self.step, LIMIT_S))
             app = application()
@@ -190,6 +194,16 @@ def texts_of(node):
     return ' '.join(child.name or '' for child in nodes(node))
 
 
+def wait_for_display():
+    """Waits until the X server takes connections."""
+    deadline = time.monotonic() + LIMIT_S
+    while subprocess.run(['xdpyinfo'], capture_output=True).returncode != 0:
+        if time.monotonic() > deadline:
+            sys.exit('FAIL: the X server on %s took no connection within %d s' % (os.environ.get('DISPLAY'), LIMIT_S))
+        time.sleep(0.1)
+
+
+wait_for_display()
 launcher = subprocess.Popen(['/usr/libexec/at-spi-bus-launcher', '--launch-immediately'])
 for locale, texts in LANGUAGES:
     env = dict(os.environ, LANG=locale, QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
@@ -208,5 +222,7 @@ for locale, texts in LANGUAGES:
         check(False, '%s: the window did not close on Escape' % locale)
         demo.kill()
     print('%s: %s' % (locale, 'read and updated by keyboard' if not failures else 'failed'))
+    if failures:
+        break
 launcher.terminate()
 sys.exit(1 if failures else 0)
