@@ -92,7 +92,7 @@ bool CliPlatform::Set(const GlobalOptions& options, std::string& error, int& exi
   }
 
   // The trace always reaches the transcript; standard error only when asked for.
-  m_nativeSystem = MakeNativeSystem(*m_clock, options.verbose);
+  m_nativeSystem = MakeNativeSystem(*m_clock, options.verbose, DemoKeysFor(simulated || replayed));
   m_system = m_nativeSystem.get();
   // A redacted transcript keeps no trace: it quotes the information blocks, UID included.
   if (m_transcript && !options.redact) {

@@ -87,7 +87,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   ImageTrust trust;
   {
     const std::unique_ptr<IClock> clock = MakeNativeClock();
-    trust = MachineTrust(*MakeNativeSystem(*clock, false));
+    trust = MachineTrust(*MakeNativeSystem(*clock, false, DemoKeysFor(simulated)));
   }
   trust.signatureRequired = options.requireSignature;
   const ImageCheck image = CheckImage(options.path, options.sha256, trust);

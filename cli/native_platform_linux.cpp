@@ -18,9 +18,11 @@ std::unique_ptr<IClock> MakeNativeClock() {
   return std::make_unique<SteadyClock>();
 }
 
-std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError) {
+std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError,
+                                          const std::vector<std::string>& alsoTrusted) {
   auto system = std::make_unique<LinuxSystem>(clock);
   system->SetTraceToStandardError(traceToStandardError);
+  for (const std::string& key : alsoTrusted) system->TrustAlso(key);
   return system;
 }
 

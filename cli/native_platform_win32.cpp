@@ -32,8 +32,11 @@ class ConsoleSystem final : public win32::Win32System {
 
 std::unique_ptr<IClock> MakeNativeClock() { return std::make_unique<win32::Win32Clock>(); }
 
-std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError) {
-  return std::make_unique<ConsoleSystem>(clock, traceToStandardError);
+std::unique_ptr<ISystem> MakeNativeSystem(IClock& clock, bool traceToStandardError,
+                                          const std::vector<std::string>& alsoTrusted) {
+  auto system = std::make_unique<ConsoleSystem>(clock, traceToStandardError);
+  for (const std::string& key : alsoTrusted) system->TrustAlso(key);
+  return system;
 }
 
 std::unique_ptr<IHidBus> MakeNativeBus(IClock&) { return std::make_unique<win32::SetupApiHidBus>(); }

@@ -22,13 +22,13 @@ build=(
   fonts-noto-cjk                         # Chinese texts in the window
   qt6-translations-l10n                  # Qt's own texts (buttons, file dialog) in Chinese
   gettext                                # the CLI's catalogues: msgfmt builds them, xgettext and msgcmp check them
+  minisign                               # the demo key that signs the sample images, and the tests' keys
 )
 test=(
   libgtest-dev libgmock-dev              # test framework (GoogleTest through CTest)
   umockdev libumockdev-dev               # hidraw bus tests against mocked devices
   xvfb x11-apps x11-utils xauth          # window tests and screenshots under a virtual X server
   at-spi2-core python3-pyatspi dbus xdotool  # the window read through AT-SPI and driven by keys
-  minisign                               # keys and signatures that the signature tests make
   desktop-file-utils appstream           # validating the desktop entry and the metainfo
   lintian                                # checking the .deb
   qemu-system-x86 busybox-static cpio    # hidraw tests on a real kernel in a guest

@@ -177,6 +177,7 @@ class RecordingSystem final : public ISystem {
     return m_inner.StartThread(std::move(body));
   }
   IClock& Clock() override { return m_inner.Clock(); }
+  std::vector<std::string> TrustedKeyTexts() override { return m_inner.TrustedKeyTexts(); }
 
  private:
   ISystem& m_inner;

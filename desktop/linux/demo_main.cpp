@@ -15,6 +15,7 @@
 #include "platform/qt/qt_window_host.h"
 #include "platform/std/steady_clock.h"
 #include "platform/std/virtual_clock.h"
+#include "samples/demo_key.h"
 #include "sim/sim_hid_bus.h"
 #include "transcript/replay_bus.h"
 
@@ -83,6 +84,8 @@ int main(int argc, char** argv) {
   IClock& clock = layout.VirtualClock() ? static_cast<IClock&>(virtualClock) : steadyClock;
   LinuxSystem system(clock);
   system.SetTraceToStandardError(verbose);
+  // The sample images are signed by the demo key.
+  system.TrustAlso(kDemoTrustedKey);
   SetUpApplication(system.InterfaceLanguage());
 
   std::error_code ignored;

@@ -73,6 +73,7 @@ std::vector<std::string> LinuxSystem::TrustedKeyTexts() {
       texts.push_back(std::move(text));
     }
   }
+  texts.insert(texts.end(), m_alsoTrusted.begin(), m_alsoTrusted.end());
   return texts;
 }
 

@@ -22,7 +22,10 @@ class LinuxSystem final : public ISystem {
   IClock& Clock() override { return m_clock; }
   // /etc/tarvik-update/trusted-keys, then the user's own folder under
   // $XDG_CONFIG_HOME (~/.config where it is not set).
+  // Then the keys given to TrustAlso.
   std::vector<std::string> TrustedKeyTexts() override;
+  // Adds a public key file's text to the keys this machine trusts.
+  void TrustAlso(std::string keyText) { m_alsoTrusted.push_back(std::move(keyText)); }
 
   // Timer slack of the threads started here (nanoseconds).
   static constexpr unsigned long kWorkerTimerSlackNs = 1000;
@@ -35,6 +38,7 @@ class LinuxSystem final : public ISystem {
  private:
   IClock& m_clock;
   bool m_traceToStderr = true;
+  std::vector<std::string> m_alsoTrusted;
 };
 
 }  // namespace tarvik

@@ -1,7 +1,9 @@
 #include "platform/win32/win32_system.h"
 
+#include <filesystem>
 #include <string>
 
+#include "platform/std/key_folder.h"
 #include "platform/std/std_thread.h"
 #include "platform/win32/utf16.h"
 #include "platform/win32/win32_api.h"
@@ -48,6 +50,26 @@ std::string Win32System::StringTableEntry(uint16_t id) {
 
 std::unique_ptr<IThread> Win32System::StartThread(std::function<void()> body) {
   return std::make_unique<StdThread>(std::move(body));
+}
+
+// A public key file is two short lines. Anything larger is no key file.
+constexpr size_t kMaxKeyFileBytes = 8192;
+
+std::vector<std::string> Win32System::TrustedKeyTexts() {
+  std::vector<std::string> texts;
+  std::wstring program(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, program.data(), static_cast<DWORD>(program.size()));
+    if (length == 0) break;
+    if (length < program.size()) {
+      program.resize(length);
+      texts = ReadKeyFolder(std::filesystem::path(program).parent_path() / L"trusted-keys", kMaxKeyFileBytes);
+      break;
+    }
+    program.resize(program.size() * 2);
+  }
+  texts.insert(texts.end(), m_alsoTrusted.begin(), m_alsoTrusted.end());
+  return texts;
 }
 
 }  // namespace tarvik::win32

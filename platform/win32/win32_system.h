@@ -1,6 +1,9 @@
 // The system seam on Windows. Tests derive from it to choose the language.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/system.h"
 
 namespace tarvik::win32 {
@@ -21,9 +24,15 @@ class Win32System : public ISystem {
   std::string StringTableEntry(uint16_t id) override;
   std::unique_ptr<IThread> StartThread(std::function<void()> body) override;
   IClock& Clock() override { return m_clock; }
+  // The "*.pub" files in the "trusted-keys" folder beside the program, then
+  // the keys given to TrustAlso.
+  std::vector<std::string> TrustedKeyTexts() override;
+  // Adds a public key file's text to the keys this machine trusts.
+  void TrustAlso(std::string keyText) { m_alsoTrusted.push_back(std::move(keyText)); }
 
  private:
   IClock& m_clock;
+  std::vector<std::string> m_alsoTrusted;
 };
 
 }  // namespace tarvik::win32

@@ -16,7 +16,7 @@ account_of() {  # CLI arguments... -> the account of that run
 account_of run --image "$samples/boot-two-mcus-v1.31.dat"
 expected='Window:       Tarvik Update v2.00 (Fw v1.20 r5)
 Image picked: '"$samples"'/boot-two-mcus-v1.31.dat
-Confirmation: "Fw 1.31 and current is 1.20 ATmcu 1.12 and current is 1.10 This image is not signed. Go on only with an image from the controller'"'"'s maker." -> OK
+Confirmation: "Fw 1.31 and current is 1.20 ATmcu 1.12 and current is 1.10 Signed by Tarvik Update demo key" -> OK
 Progress:     10% 20% 30% 40% 50% 60% 70% 80% 90% 100%
 Message:      "Firmware upgraded!"
 Controller:   restarted after its reset (left the bus)'

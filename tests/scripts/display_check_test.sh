@@ -37,8 +37,10 @@ done
 # A display that opens is taken, also where Wayland, tried first, is not there.
 # The window shows on it, or the program ends: whichever comes first, within
 # 60 s. One that shows its window is stopped then, and ends by the signal (143).
+# -noreset: the program leaves the server once before Qt comes, and a server
+# that resets then refuses Qt.
 for setting in XDG_SESSION_TYPE=x11 WAYLAND_DISPLAY=absent; do
-  status=$("${clean[@]}" "$setting" xvfb-run -a sh -c '"$0" --simulate none >/dev/null 2>&1 &
+  status=$("${clean[@]}" "$setting" xvfb-run -a -s '-noreset' sh -c '"$0" --simulate none >/dev/null 2>&1 &
     for _ in $(seq 600); do
       xwininfo -root -tree 2>/dev/null | grep -q "Tarvik Update" && break
       kill -0 $! 2>/dev/null || break
