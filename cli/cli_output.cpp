@@ -160,6 +160,14 @@ const char* ResultWord(const std::string& result) {
 
 json VersionJson(uint32_t word) { return {{"text", FormatVersionShort(word)}, {"word", word}}; }
 
+json SignatureJson(const SignatureCheck& check) {
+  json signature = {{"status", SignatureStatusName(check.status)}};
+  if (!check.keyId.empty()) signature["keyId"] = check.keyId;
+  if (!check.keyName.empty()) signature["keyName"] = check.keyName;
+  if (!check.trustedComment.empty()) signature["trustedComment"] = check.trustedComment;
+  return signature;
+}
+
 namespace {
 
 std::string HexWords(const std::array<uint32_t, 3>& words) {

@@ -61,6 +61,9 @@ const char* ResultWord(const std::string& result);
 
 // A firmware version word: {"text": "1.23 beta2", "word": 131195}.
 json VersionJson(uint32_t word);
+// What an image's signature check found: {"status": "verified", "keyId": ...,
+// "keyName": ..., "trustedComment": ...}, each fact where it is known.
+json SignatureJson(const SignatureCheck& check);
 // A controller as list and info show it: who and where it is, its report
 // mode, versions, information blocks and title; `index` is its place in bus order.
 // A probe as the command line reports it: with the title the window would show.

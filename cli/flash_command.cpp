@@ -91,6 +91,7 @@ int FlashCommand::Run(const GlobalOptions& global) {
   }
   trust.signatureRequired = options.requireSignature;
   const ImageCheck image = CheckImage(options.path, options.sha256, trust);
+  if (image.image.Readable()) document["signature"] = SignatureJson(image.signature);
   if (!image.reason.Empty()) {
     history.Record(image, nullptr);
     CliPlatform platform;

@@ -67,6 +67,7 @@ std::string StationKey(const ControllerEntry& c) {
 
 int FlashAll(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   json document = FlashDocument("all");
+  document["signature"] = SignatureJson(image.signature);
   document["summary"] = Tally().Json();
   StopSource stops;
   AnswerReader batchAnswer;
@@ -141,6 +142,7 @@ int FlashAll(const GlobalOptions& global, const FlashOptions& options, const Ima
 int FlashWatch(const GlobalOptions& global, const FlashOptions& options, const ImageCheck& image) {
   // Each controller's result is a document of its own, printed as it finishes.
   json document = FlashDocument("watch");
+  document["signature"] = SignatureJson(image.signature);
   document.erase("results");
   document["summary"] = Tally().Json();
   if (!options.assumeYes) {

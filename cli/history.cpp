@@ -58,6 +58,10 @@ json Entry(const ImageCheck& image, const FlashResult* r, bool simulated) {
   json file = {{"name", std::string(name.begin(), name.end())}};
   if (image.image.Readable()) file["size"] = image.image.Bytes().size();
   SetKnown(file, "sha256", image.sha256);
+  if (image.image.Readable()) {
+    file["signature"] = SignatureStatusName(image.signature.status);
+    SetKnown(file, "keyId", image.signature.keyId);
+  }
   entry["image"] = file;
   if (r != nullptr) {
     if (r->fromWord) entry["from"] = VersionJson(*r->fromWord);

@@ -9,6 +9,8 @@
 #include "texts/reason_texts.h"
 #include "cli/commands.h"
 #include "cli/flash_one.h"
+#include "cli/native_platform.h"
+#include "update/image_signature.h"
 #include "update/firmware_version.h"
 
 namespace tarvik {
@@ -40,6 +42,23 @@ class ImageCommand final : public CliCommand {
 
 namespace {
 
+// What the image's signature says, on a line of its own.
+std::string SignatureLine(const SignatureCheck& check) {
+  switch (check.status) {
+    case SignatureStatus::kVerified:
+      return StrFormat(Tr("Signature: signed by %s (key %s)"), check.keyName.c_str(), check.keyId.c_str());
+    case SignatureStatus::kUnsigned:
+      return Tr("Signature: none");
+    case SignatureStatus::kMismatch:
+      return StrFormat(Tr("Signature: does not match the image (key %s)"), check.keyId.c_str());
+    case SignatureStatus::kUntrusted:
+      return StrFormat(Tr("Signature: by key %s, which this computer does not trust"), check.keyId.c_str());
+    case SignatureStatus::kDamaged:
+      break;
+  }
+  return Tr("Signature: the signature file is damaged");
+}
+
 // A protocol's refusal without the image's name: the command shows it once, above.
 Reason ProblemOnly(Reason reason) {
   if (IsImageContentCode(reason.code)) reason.path.clear();
@@ -49,7 +68,9 @@ Reason ProblemOnly(Reason reason) {
 }  // namespace
 
 int ImageCommand::Run(const GlobalOptions& options) {
-  const ImageCheck check = CheckImage(m_path);
+  // The keys flash would trust here, for controllers that are not simulated.
+  const std::unique_ptr<IClock> clock = MakeNativeClock();
+  const ImageCheck check = CheckImage(m_path, "", MachineTrust(*MakeNativeSystem(*clock, false)));
   const FirmwareImage& image = check.image;
   const ImageScan& scan = image.Scan();
   const std::vector<ImageRecord>& records = image.Records();
@@ -65,7 +86,8 @@ int ImageCommand::Run(const GlobalOptions& options) {
       {"boot", N_("boot command protocol (report mode 3)"), UpdateProtocol::kBoot},
       {"packet", N_("firmware packet protocol (report modes 1 and 2)"), UpdateProtocol::kPacket},
   };
-  const bool accepted = image.Accepted();
+  // An image its signature refuses is no more taken than one no protocol reads.
+  const bool accepted = image.Accepted() && check.reason.Empty();
   const ProtocolTake& packet = image.TakeBy(UpdateProtocol::kPacket);
   json document = {{"command", "image"}, {"result", accepted ? "accepted" : "rejected"}};
   if (options.json) {
@@ -82,6 +104,7 @@ int ImageCommand::Run(const GlobalOptions& options) {
     document["path"] = m_path;
     document["fileLength"] = scan.fileLength;
     if (!check.sha256.empty()) document["sha256"] = check.sha256;
+    if (opened) document["signature"] = SignatureJson(check.signature);
     document["recordCount"] = scan.recordCount;
     document["records"] = list;
     document["payloadTotal"] = image.PayloadTotal();
@@ -114,6 +137,10 @@ int ImageCommand::Run(const GlobalOptions& options) {
     const size_t shown = trailingOnly ? 1 : listed;
     std::printf(Tr("Image: %s (%llu bytes)\n"), m_path.c_str(), static_cast<unsigned long long>(scan.fileLength));
     std::printf("SHA-256: %s\n", check.sha256.c_str());
+    std::printf("%s\n", SignatureLine(check.signature).c_str());
+    if (!check.signature.trustedComment.empty()) {
+      std::printf(Tr("  trusted comment: %s\n"), check.signature.trustedComment.c_str());
+    }
     for (size_t i = 0; i < shown; ++i) {
       const RecordHeader& h = records[i].header;
       std::printf(Tr("  record %zu: version %s, desAddress 0x%08x, desLen %u, %s\n"), i + 1,

@@ -1,5 +1,6 @@
-// The image's SHA-256 (image, flash --sha256) and the journal of every flash
-// attempt (history), through tarvik-update-cli on simulated controllers.
+// The image's SHA-256 and signature (image, flash --sha256) and the journal
+// of every flash attempt (history), through tarvik-update-cli on simulated
+// controllers.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -66,6 +67,40 @@ TEST_F(CliHistoryTest, ImageShowsItsSha256) {
   EXPECT_NE(text.out.find(std::string("SHA-256: ") + kImageSha256), std::string::npos) << text.out;
   const Run document = Query("--json image " + image);
   EXPECT_EQ(document.Document()["sha256"], kImageSha256);
+}
+
+// A sample image, signed by the demo key, which simulated controllers trust
+// and the machine does not, until its key is in the user's folder.
+TEST_F(CliHistoryTest, TheSignatureIsShownAndRecordedWhereverTheImageIs) {
+  const fs::path sample = fs::path(TARVIK_SAMPLES_DIR) / "boot-main-v1.31.dat";
+  fs::copy_file(sample, dir / "signed.dat");
+  fs::copy_file(sample.string() + ".minisig", dir / "signed.dat.minisig");
+  const std::string signedImage = (dir / "signed.dat").string();
+  const Run flash = Cli(std::string("--simulate boot ") + kVirtual + "--json flash --yes " + signedImage);
+  ASSERT_EQ(flash.status, 0) << flash.err;
+  const json signature = flash.Document()["signature"];
+  EXPECT_EQ(signature["status"], "verified");
+  EXPECT_EQ(signature["keyName"], "Tarvik Update demo key");
+  EXPECT_EQ(signature["trustedComment"], "Tarvik Update sample image");
+  const json outcome = flash.Events("outcome", 0).at(0);
+  EXPECT_EQ(outcome["signature"], "verified");
+  EXPECT_EQ(outcome["keyId"], signature["keyId"]);
+  const json entry = JournalLines().at(0)["image"];
+  EXPECT_EQ(entry["signature"], "verified");
+  EXPECT_EQ(entry["keyId"], signature["keyId"]);
+
+  const Run untrusted = Query("--json image " + signedImage);
+  EXPECT_EQ(untrusted.status, 4);
+  EXPECT_EQ(untrusted.Document()["signature"]["status"], "untrusted");
+  EXPECT_EQ(untrusted.Document()["code"], "signature_untrusted");
+  fs::create_directories(dir / "config" / "tarvik-update" / "trusted-keys");
+  fs::copy_file(TARVIK_DEMO_PUBLIC_KEY, dir / "config" / "tarvik-update" / "trusted-keys" / "demo.pub");
+  const Run trusted = Query("image " + signedImage, "XDG_CONFIG_HOME=" + (dir / "config").string());
+  EXPECT_EQ(trusted.status, 0) << trusted.err;
+  EXPECT_NE(trusted.out.find("Signature: signed by Tarvik Update demo key (key " + signature["keyId"].get<std::string>() +
+                             ")\n  trusted comment: Tarvik Update sample image\n"),
+            std::string::npos)
+      << trusted.out;
 }
 
 TEST_F(CliHistoryTest, PublishedSha256GuardsEveryKindOfFlash) {

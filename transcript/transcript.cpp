@@ -213,6 +213,11 @@ nlohmann::ordered_json OutcomeJson(const UpdateOutcome& outcome) {
   event["seconds"] = outcome.seconds;
   // The default pace goes unsaid, so that recordings of it read as before.
   if (outcome.pace != BootPace::kParts) event["pace"] = PaceName(outcome.pace);
+  // An image without a signature file goes unsaid too.
+  if (outcome.signature && outcome.signature->status != SignatureStatus::kUnsigned) {
+    event["signature"] = SignatureStatusName(outcome.signature->status);
+    if (!outcome.signature->keyId.empty()) event["keyId"] = outcome.signature->keyId;
+  }
   return event;
 }
 

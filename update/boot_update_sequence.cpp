@@ -39,6 +39,7 @@ UpdateOutcome CBootUpdateSequence::RunBootUpdate(const ControllerFacts& controll
   CUpdateAttempt attempt(m_clock, UpdateProtocol::kBoot, controller.main);
   m_bytesSent = 0;
   StepResult result = m_selection.SelectImage(controller);
+  attempt.SetSignature(m_selection.Signature());
   const bool confirmed = result.ok();
   if (confirmed) {
     m_hid.SetReadTimeout(10);

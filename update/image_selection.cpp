@@ -15,20 +15,20 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   // this snapshot.
   m_image = m_preset ? *m_preset : FirmwareImage::Load(m_path);
   m_plan = UpdatePlan();
-  m_signature = SignatureCheck();
+  m_signature.reset();
   if (!m_image.Readable()) return StepResult::Rejected(m_image.Scan().reason);
   // The signature is checked on the bytes the update writes, before the
   // question: a refused image reaches no controller.
   m_signature = CheckSignatureBeside(m_path, m_image.Bytes(), m_trust);
   m_events.OnImageChosen(m_image);
-  if (const Reason refusal = SignatureRefusal(m_signature, m_trust, m_path); !refusal.Empty()) {
+  if (const Reason refusal = SignatureRefusal(*m_signature, m_trust, m_path); !refusal.Empty()) {
     return StepResult::Rejected(refusal);
   }
 
   VersionChange change;
   change.protocol = controller.protocol;
   change.imagePath = m_path;
-  change.signature = m_signature;
+  change.signature = *m_signature;
   change.image = FirmwareVersion::FromWord(FirstRecord().version);
   change.controller = controller.main;
   uint32_t at = 0;

@@ -37,7 +37,8 @@ class CImageSelection {
   // The image of the last selection, and what an update of it writes.
   const FirmwareImage& Image() const { return m_image; }
   const UpdatePlan& Plan() const { return m_plan; }
-  const SignatureCheck& Signature() const { return m_signature; }
+  // The check of its signature; nothing before an image was read.
+  const std::optional<SignatureCheck>& Signature() const { return m_signature; }
   // Its first record's header, zero where the file is shorter than one.
   RecordHeader FirstRecord() const { return ParseRecordHeader(m_image.FirstHeader()); }
   // Whether a refusal is told to the person: every refused file is, the one
@@ -53,7 +54,7 @@ class CImageSelection {
   FirmwareImage m_image;
   UpdatePlan m_plan;
   ImageTrust m_trust;
-  SignatureCheck m_signature;
+  std::optional<SignatureCheck> m_signature;
 };
 
 }  // namespace tarvik

@@ -13,29 +13,11 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "update/signature_check.h"
 #include "update/minisign.h"
 #include "update/update_reason.h"
 
 namespace tarvik {
-
-enum class SignatureStatus : uint8_t {
-  kUnsigned,   // no signature file beside the image
-  kVerified,   // signed by a trusted key, and the signature matches
-  kMismatch,   // signed by a trusted key, and the signature does not match
-  kDamaged,    // the signature file is no minisign signature, or cannot be read
-  kUntrusted,  // signed by a key not trusted here
-};
-
-// "unsigned", "verified", "mismatch", "damaged", "untrusted": stable, scripts read them.
-const char* SignatureStatusName(SignatureStatus status);
-
-struct SignatureCheck {
-  SignatureStatus status = SignatureStatus::kUnsigned;
-  std::string keyId;           // the signature's key, when the file could be read
-  std::string keyName;         // the trusted key's name, when it verified
-  std::string trustedComment;  // the signer's, when it verified
-  bool operator==(const SignatureCheck&) const = default;
-};
 
 // The keys an image's signature may be made by, and whether one is required.
 struct ImageTrust {

@@ -202,6 +202,7 @@ void CPacketUpdateFlow::HandleInputFrame(const uint8_t* frame) {
         // The controller is told how much data follows and takes one record: the
         // selection refuses an image it would not take whole, before the question.
         const StepResult selected = m_selection.SelectImage(m_controller);
+        if (m_attempt) m_attempt->SetSignature(m_selection.Signature());
         if (!selected.ok()) {
           EndAs(OutcomeFor(selected.status()), selected.reason());
           StopUpdate();

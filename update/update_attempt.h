@@ -16,6 +16,7 @@ class CUpdateAttempt {
   CUpdateAttempt(IClock& clock, UpdateProtocol protocol, FirmwareVersion controller);
 
   void SetImageVersion(FirmwareVersion version) { m_outcome.imageVersion = version.Text(); }
+  void SetSignature(const std::optional<SignatureCheck>& signature) { m_outcome.signature = signature; }
   void SetPayloadTotal(uint64_t total) { m_outcome.payloadTotal = total; }
   // An erase or a data frame has gone out: the firmware is no longer as it was.
   void Touch() { m_outcome.controllerTouched = true; }

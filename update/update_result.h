@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "update/signature_check.h"
 #include "update/update_reason.h"
 
 namespace tarvik {
@@ -75,6 +77,8 @@ struct UpdateOutcome {
   bool controllerTouched = false;
   // How a boot-mode update waited; the packet protocol has the controller's pace.
   BootPace pace = BootPace::kParts;
+  // The image's signature, once the image was read.
+  std::optional<SignatureCheck> signature;
 };
 
 // Steps an update reports as it goes, for a front end's progress display.
