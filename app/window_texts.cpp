@@ -106,6 +106,10 @@ const char* FailureNextStep(const UpdateOutcome& failure) {
 std::string FormatFailureText(const std::string& failureText, const UpdateOutcome& failure) {
   std::string text = StrFormat("%s\n", failureText.c_str());
   if (!failure.reason.Empty()) text += "\n" + AsSentence(ReasonText(failure.reason)) + "\n";
+  // A refused signature is mended at the maker, not by another choice of file.
+  if (failure.result == OutcomeResult::kRejected && IsSignatureCode(failure.reason.code)) {
+    return text + "\n" + ReasonNextStep(failure.reason.code);
+  }
   return text + "\n" + Tr(FailureNextStep(failure));
 }
 

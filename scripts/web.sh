@@ -26,6 +26,13 @@ done
 # Debian's Node.js folder, not beside the machine's own Node.js.
 export NODE_PATH=/usr/share/nodejs
 
+# libsodium checks the signatures of images in the page. npm installs it into
+# the build tree as web/package-lock.json pins it, and web/CMakeLists.txt
+# copies it into the page.
+mkdir -p build/web-build/npm
+cp web/package.json web/package-lock.json build/web-build/npm/
+(cd build/web-build/npm && npm ci --no-audit --no-fund --loglevel=error)
+
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
 emcmake cmake -S . -B build/web-build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON \
   -DTARVIK_BUILD_TESTS=OFF >/dev/null
@@ -40,8 +47,10 @@ if [[ samples/make_samples.cpp -nt build/web-build/make_samples ]]; then
   c++ -std=c++20 -O1 -o build/web-build/make_samples samples/make_samples.cpp
 fi
 build/web-build/make_samples build/web/samples
-# The demo lists them for download.
-(cd build/web/samples && printf '%s\n' *.dat | sed 's/.*/"&"/' | paste -sd, | sed 's/.*/[&]/') \
+# Signed by this build's demo key, which the page trusts with simulated controllers.
+cmake -DMINISIGN=minisign -DKEY=build/web-build/demo-key/demo.key -DDIR=build/web/samples -P cmake/SignSamples.cmake
+# The demo lists them for download, each image's signature after it.
+(cd build/web/samples && printf '%s\n' *.dat *.minisig | LC_ALL=C sort | sed 's/.*/"&"/' | paste -sd, | sed 's/.*/[&]/') \
   > build/web/samples/list.json
 echo "web.sh: the page is in build/web/ ($(du -sh build/web | cut -f1))"
 

@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "tests/support/image_builder.h"
+#include "tests/support/window_rig.h"
+#include "texts/interface_texts.h"
 #include "update/image_signature.h"
 
 namespace tarvik {
@@ -88,6 +90,49 @@ TEST_F(ImageSignatureTest, KeysAreNamedAndARequiredSignatureRefusesAnUnsignedIma
   EXPECT_EQ(CheckSignatureBeside((dir / "folder.dat").string(), {1, 2}, trust).status, SignatureStatus::kDamaged);
   std::ofstream(dir / "huge.dat.minisig", std::ios::binary) << std::string(kMaxMinisignFileBytes + 1, 'A');
   EXPECT_EQ(CheckSignatureBeside((dir / "huge.dat").string(), {1, 2}, trust).status, SignatureStatus::kDamaged);
+}
+
+// The window in both languages: the question names the signer or says the
+// image is not signed, and an image its signature disproves is refused with
+// the way to mend it before anything reaches the controller.
+TEST_F(ImageSignatureTest, TheWindowNamesTheSignerAndARefusedImageReachesNoController) {
+  constexpr uint16_t kEnglish = 1033, kChinese = 2052;
+  struct Case {
+    const char* image;
+    uint16_t language;
+    const char* lastLine;  // of the question, or of the failure box when refused
+    bool written;
+  };
+  const Case cases[] = {
+      {"default.dat", kEnglish, "Signed by Tarvik maker key", true},
+      {"default.dat", kChinese, "签名者：Tarvik maker key", true},
+      {"unsigned.dat", kEnglish, test::kUnsigned, true},
+      {"unsigned.dat", kChinese, "此固件未签名。请仅在固件来自手柄厂商时继续。", true},
+      {"changed.dat", kEnglish,
+       "Nothing was written. Get the image and its signature again from the controller's maker.", false},
+      {"changed.dat", kChinese, "未写入任何内容。请从手柄厂商处重新获取固件及其签名。", false},
+      {"untrusted.dat", kEnglish,
+       "Nothing was written. Get the image and its signature again from the controller's maker, or add the maker's "
+       "public key to the trusted keys.",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.image) + (c.language == kChinese ? " in Chinese" : ""));
+    test::WindowRig rig;
+    rig.system.language = c.language;
+    ChooseTextLanguage(c.language);
+    rig.system.trustedKeys = {ReadText(dir / "maker.pub")};
+    rig.PlugController(3);
+    rig.user.image = (dir / c.image).string();
+    rig.RunWindow([&](CUpdateDlg& dlg) { ASSERT_TRUE(rig.PressUpdate(dlg)); });
+    ChooseTextLanguage(kEnglish);
+    const std::vector<std::string> boxes = rig.user.MessageTexts();
+    ASSERT_FALSE(boxes.empty());
+    const std::string& box = boxes.front();
+    EXPECT_EQ(box.substr(box.rfind('\n', box.size() - 2) + 1), std::string(c.lastLine) + (c.written ? "\n" : ""));
+    EXPECT_EQ(rig.bootModel->Stamps().size(), c.written ? 1u : 0u);
+    EXPECT_EQ(rig.bootModel->ErasedRegions().empty(), !c.written);
+  }
 }
 
 }  // namespace

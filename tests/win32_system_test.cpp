@@ -92,5 +92,23 @@ TEST_F(ChineseFolderTest, ImageChosenThereOpens) {
   EXPECT_EQ(file.Length(), 10u);
 }
 
+// A shop puts its keys in the "trusted-keys" folder beside the program.
+TEST(Win32SystemTest, KeysBesideTheProgramAreTrustedThenTheGivenOnes) {
+  wchar_t program[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+  const fs::path folder = fs::path(program).parent_path() / L"trusted-keys";
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::ofstream(folder / L"b.pub") << "second";
+  std::ofstream(folder / L"a.pub") << "first";
+  std::ofstream(folder / L"notes.txt") << "not a key";
+  Win32Clock clock;
+  Win32System system(clock);
+  system.TrustAlso("given");
+  const std::vector<std::string> texts = system.TrustedKeyTexts();
+  fs::remove_all(folder);
+  EXPECT_EQ(texts, (std::vector<std::string>{"first", "second", "given"}));
+}
+
 }  // namespace
 }  // namespace tarvik::win32

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -637,6 +638,9 @@ TEST(UpdateBoxesTest, FailuresSayWhyAndWhatNextAndTheQuestionSaysWhatIsWritten) 
     uint32_t unplugAfter;
     std::vector<std::wstring> starts;  // how each box begins
     const wchar_t* alsoHas;            // a piece of the last box
+    // A case of the signature table, in place of `image`, and a piece of the first box.
+    const char* signed_ = nullptr;
+    const wchar_t* firstHas = nullptr;
   };
   const Scene scenes[] = {
       {L"unplugged-en", 1033, &twoMcus, 40,
@@ -652,7 +656,17 @@ TEST(UpdateBoxesTest, FailuresSayWhyAndWhatNextAndTheQuestionSaysWhatIsWritten) 
        {L"Fw 1.10 and current is 1.20\nThe image (1.10) is older than the controller's firmware (1.20).\n",
         L"\n Firmware upgraded! \n"},
        L"Firmware upgraded!"},
+      {L"signed-en", 1033, nullptr, 0, {L"Fw 1.31 and current is 1.20\n", L"\n Firmware upgraded! \n"},
+       L"Firmware upgraded!", "default.dat", L"\nSigned by Tarvik maker key\n"},
+      {L"signed-zh", kLangChinesePrc, nullptr, 0, {L"固件版本 1.31 当前版本为 1.20\n", L"\n"}, L"\n",
+       "default.dat", L"\n签名者：Tarvik maker key\n"},
+      {L"changed-en", 1033, nullptr, 0, {L"Firmware update failure\n\n"},
+       L"Get the image and its signature again from the controller's maker.", "changed.dat"},
+      {L"changed-zh", kLangChinesePrc, nullptr, 0, {L"固件更新失败\n\n"}, L"请从手柄厂商处重新获取固件及其签名。",
+       "changed.dat"},
   };
+  const char* vectors = std::getenv("TARVIK_SIGNATURE_VECTORS");
+  ASSERT_NE(vectors, nullptr) << "TARVIK_SIGNATURE_VECTORS names no folder";
   for (const Scene& scene : scenes) {
     SCOPED_TRACE(WideToUtf8(scene.name));
     test::TempDir dir;
@@ -665,7 +679,15 @@ TEST(UpdateBoxesTest, FailuresSayWhyAndWhatNextAndTheQuestionSaysWhatIsWritten) 
     TestSystem system(clock, scene.language, WideToUtf8(dir.Path().wstring()));
     ChooseTextLanguage(scene.language);
     const fs::path image = dir.Path() / L"fw.dat";
-    test::WriteFile(image, *scene.image);
+    if (scene.signed_ != nullptr) {
+      const fs::path from = fs::path(vectors) / scene.signed_;
+      fs::copy_file(from, image);
+      fs::copy_file(from.string() + ".minisig", image.string() + ".minisig");
+      std::ifstream key(fs::path(vectors) / "maker.pub", std::ios::binary);
+      system.TrustAlso(std::string(std::istreambuf_iterator<char>(key), std::istreambuf_iterator<char>()));
+    } else {
+      test::WriteFile(image, *scene.image);
+    }
     CUpdateDlg dlg(PlatformServices{bus, host, system});
     std::vector<std::wstring> texts;
     Session::Run(host, dlg, [&](HWND window) {
@@ -697,6 +719,9 @@ TEST(UpdateBoxesTest, FailuresSayWhyAndWhatNextAndTheQuestionSaysWhatIsWritten) 
       EXPECT_EQ(texts[i].rfind(scene.starts[i], 0), 0u) << WideToUtf8(texts[i]);
     }
     EXPECT_NE(texts.back().find(scene.alsoHas), std::wstring::npos) << WideToUtf8(texts.back());
+    if (scene.firstHas != nullptr) {
+      EXPECT_NE(texts.front().find(scene.firstHas), std::wstring::npos) << WideToUtf8(texts.front());
+    }
   }
 }
 

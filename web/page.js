@@ -23,6 +23,8 @@ const TarvikPage = (() => {
         'press "Connect controller" and choose it again.',
       // The first step while the page has no controller; the window's steps follow.
       connectFirst: '1. Press "Connect controller" and choose the controller.',
+      pickHint: 'Choose the image (.dat) together with its signature (.minisig) when it has one.',
+      pickError: 'Choose one image (.dat), and at most one signature (.minisig) with it.',
     },
     zh: {
       ok: '确定',
@@ -36,6 +38,8 @@ const TarvikPage = (() => {
       samples: '模拟手柄的示例固件：',
       repick: '手柄已切换到另一种模式重新启动，浏览器视其为新设备：请点击“连接手柄”并再次选择它。',
       connectFirst: '1. 点击“连接手柄”并选择手柄。',
+      pickHint: '请选择固件（.dat）；固件有签名（.minisig）时，请一并选择。',
+      pickError: '请选择一个固件（.dat），以及至多一个与之配套的签名（.minisig）。',
     },
   };
   const kLangChinesePrc = 2052;
@@ -53,6 +57,11 @@ const TarvikPage = (() => {
   // works, the same line shows its step.
   let upgradedText = null;
   let noControllerGiven = false;
+  // libsodium checks signatures for page_library.js. It is loaded once, when
+  // a signature file is first chosen. It stays null when it cannot be loaded,
+  // and then no signature verifies.
+  let sodium = null;
+  let sodiumLoading = null;
 
   const byId = (id) => document.getElementById(id);
   const control = (id) => byId('control-' + id);
@@ -184,6 +193,7 @@ const TarvikPage = (() => {
       dialog.querySelector('.cancel').textContent = texts.cancel;
     }
     control(1003).setAttribute('aria-label', texts.progress);
+    byId('file-picker-hint').textContent = texts.pickHint;
     byId('window').hidden = false;
     if (webHid) hid.start();
     else offerSamples();
@@ -296,18 +306,73 @@ const TarvikPage = (() => {
     return pattern.split(';').filter((p) => p.startsWith('*.') && p !== '*.*').map((p) => p.slice(1)).join(',');
   }
 
-  // The file picker: the chosen file is read whole into the module's memory
-  // file system, where the engine reads it as it reads a file on disk.
+  // Loads libsodium's wrappers. The page's import map names the module they wrap.
+  function loadSodium() {
+    sodiumLoading ??= import('./libsodium-wrappers.mjs')
+      .then(async ({ default: library }) => {
+        await library.ready;
+        sodium = library;
+      })
+      .catch(() => {});
+    return sodiumLoading;
+  }
+
+  // The chosen files as one image and its signature, if there is one. Any
+  // other choice gives null.
+  function imageAndSignature(files) {
+    const all = [...files];
+    const signatures = all.filter((file) => file.name.toLowerCase().endsWith('.minisig'));
+    const images = all.filter((file) => !signatures.includes(file));
+    if (images.length !== 1 || signatures.length > 1) return null;
+    return { image: images[0], signature: signatures[0] ?? null };
+  }
+
+  // The chosen files go whole into the module's memory file system. The engine
+  // reads them there as it reads files on disk. The signature lies beside the
+  // image, named as the engine looks for it: the image's name and ".minisig".
+  // The files of an earlier choice go first, so that no old signature stays.
+  async function writeChosen({ image, signature }) {
+    const folder = '/chosen';
+    if (FS.analyzePath(folder).exists) {
+      for (const name of FS.readdir(folder)) if (name !== '.' && name !== '..') FS.unlink(folder + '/' + name);
+    } else {
+      FS.mkdir(folder);
+    }
+    const path = folder + '/' + image.name.replace(/\//g, '_');
+    FS.writeFile(path, new Uint8Array(await image.arrayBuffer()));
+    if (signature) {
+      FS.writeFile(path + '.minisig', new Uint8Array(await signature.arrayBuffer()));
+      await loadSodium();
+    }
+    return path;
+  }
+
+  // The file picker takes one image and, chosen with it, its signature.
   function fileDialog(label, pattern) {
     const picker = byId('file-picker');
     const input = picker.querySelector('input');
     const ok = picker.querySelector('.ok');
+    const error = byId('file-picker-error');
     picker.querySelector('.caption').textContent = label;
     input.value = '';
-    input.accept = acceptFromPattern(pattern);
+    input.accept = [acceptFromPattern(pattern), '.minisig'].filter(Boolean).join(',');
     ok.disabled = true;
-    input.onchange = () => { ok.disabled = input.files.length === 0; };
+    error.hidden = true;
+    input.removeAttribute('aria-invalid');
+    // The alert is written when it shows, so that it is announced.
+    input.onchange = () => {
+      const wrong = input.files.length > 0 && imageAndSignature(input.files) === null;
+      error.textContent = wrong ? texts.pickError : '';
+      error.hidden = !wrong;
+      if (wrong) input.setAttribute('aria-invalid', 'true');
+      else input.removeAttribute('aria-invalid');
+      ok.disabled = input.files.length === 0 || wrong;
+    };
+    // The engine takes one answer: Cancel while the files are read comes first.
+    let answered = false;
     const finish = (path) => {
+      if (answered) return;
+      answered = true;
       picker.onclick = picker.oncancel = null;
       picker.close();
       returnFocus();
@@ -316,14 +381,10 @@ const TarvikPage = (() => {
     };
     picker.onclick = async (event) => {
       if (event.target === picker.querySelector('.cancel')) finish(null);
-      if (event.target !== ok || input.files.length === 0) return;
-      const file = input.files[0];
-      const bytes = new Uint8Array(await file.arrayBuffer());
-      const folder = '/chosen';
-      if (!FS.analyzePath(folder).exists) FS.mkdir(folder);
-      const path = folder + '/' + file.name.replace(/\//g, '_');
-      FS.writeFile(path, bytes);
-      finish(path);
+      const chosen = imageAndSignature(input.files);
+      if (event.target !== ok || ok.disabled || chosen === null) return;
+      ok.disabled = true;
+      finish(await writeChosen(chosen));
     };
     picker.oncancel = (event) => {
       event.preventDefault();
@@ -347,7 +408,7 @@ const TarvikPage = (() => {
 
   return {
     start, fail: sorry, title, itemText, enable, show, progressRange, progressPos: drawProgress,
-    messageBox, fileDialog, load, hid,
+    messageBox, fileDialog, load, hid, sodium: () => sodium,
   };
 })();
 

@@ -4,6 +4,8 @@
 // those with numbers only are queued there and return at once.
 #pragma once
 
+#include <stddef.h>
+
 extern "C" {
 // The window appears, its own texts (buttons of the boxes, the picker) in the
 // interface language `languageId` (a Windows language id). `webHid`: the bus
@@ -37,4 +39,16 @@ void tarvik_hid_send(int id, int reportId, const unsigned char* data, int size, 
 // call each; `switchesMode`: a controller that comes back as another product
 // when told to change its report mode (the person must pick it again).
 void tarvik_page_controller(int vendorId, int productId, int switchesMode);
+}
+
+// libsodium, which the page loads before it hands the engine a signature
+// file (signature_sodium.cpp). Both return 0 when the page has no libsodium.
+extern "C" {
+// 1 when `signature` (64 bytes) is the Ed25519 signature of the `size` bytes
+// at `message` by `publicKey` (32 bytes), else 0.
+int tarvik_ed25519_verify(const unsigned char* publicKey, const unsigned char* signature,
+                          const unsigned char* message, size_t size);
+// Writes the BLAKE2b-512 digest of the `size` bytes at `data` into `digest`
+// (64 bytes) and returns 1.
+int tarvik_blake2b512(const unsigned char* data, size_t size, unsigned char* digest);
 }

@@ -41,4 +41,34 @@ mergeInto(LibraryManager.library, {
   tarvik_hid_send: function(id, reportId, data, size, token) {
     TarvikPage.hid.send(id, reportId, new Uint8Array(wasmMemory.buffer, data, size).slice(), token);
   },
+  // libsodium takes bytes of its own: each is copied out of the module's shared memory.
+  tarvik_ed25519_verify__proxy: 'sync',
+  tarvik_ed25519_verify: function(publicKey, signature, message, size) {
+    const sodium = TarvikPage.sodium();
+    if (!sodium) return 0;
+    const bytes = (at, count) => new Uint8Array(wasmMemory.buffer, at >>> 0, count >>> 0).slice();
+    try {
+      return sodium.crypto_sign_verify_detached(bytes(signature, 64), bytes(message, size), bytes(publicKey, 32)) ? 1 : 0;
+    } catch (error) {
+      return 0;
+    }
+  },
+  // An image may be 64 MiB: it goes to libsodium a slice at a time.
+  tarvik_blake2b512__proxy: 'sync',
+  tarvik_blake2b512: function(data, size, digest) {
+    const sodium = TarvikPage.sodium();
+    if (!sodium) return 0;
+    const kSlice = 1 << 20;
+    const end = (data >>> 0) + (size >>> 0);
+    try {
+      const state = sodium.crypto_generichash_init(null, 64);
+      for (let at = data >>> 0; at < end; at += kSlice) {
+        sodium.crypto_generichash_update(state, new Uint8Array(wasmMemory.buffer, at, Math.min(kSlice, end - at)).slice());
+      }
+      new Uint8Array(wasmMemory.buffer, digest >>> 0, 64).set(sodium.crypto_generichash_final(state, 64));
+      return 1;
+    } catch (error) {
+      return 0;
+    }
+  },
 });

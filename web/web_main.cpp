@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   WebClock realClock;
   VirtualClock virtualClock;
   IClock& clock = layout->VirtualClock() ? static_cast<IClock&>(virtualClock) : realClock;
-  WebSystem system(clock, options.trace);
+  WebSystem system(clock, options.trace, !webHid);
   WebHidBus hid(clock);
   SimHidBus simulated(clock);
   IHidBus* bus = &simulated;

@@ -6,6 +6,7 @@
 #include "platform/linux/locale_language.h"
 #include "platform/std/std_thread.h"
 #include "res/string_table.h"
+#include "samples/demo_key.h"
 #include "web/page_bridge.h"
 
 namespace tarvik {
@@ -35,6 +36,11 @@ std::string WebSystem::StringTableEntry(uint16_t id) { return std::string(FindSt
 
 std::unique_ptr<IThread> WebSystem::StartThread(std::function<void()> body) {
   return std::make_unique<StdThread>(std::move(body));
+}
+
+std::vector<std::string> WebSystem::TrustedKeyTexts() {
+  if (!m_simulated) return {};
+  return {kDemoTrustedKey};
 }
 
 }  // namespace tarvik

@@ -32,8 +32,10 @@ add_executable(win32_window_test ${TARVIK_WIN32_TESTS}/win32_window_test.cpp
 # oleacc and oleaut32: the tests read the window as a screen reader does, through MSAA.
 target_link_libraries(win32_window_test PRIVATE tarvik_test_support tarvik_platform_win32 tarvik_win32_resources
                       oleacc oleaut32)
+# The signature table of tests/CMakeLists.txt gives the signed scenes their images.
 gtest_discover_tests(win32_window_test DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 30
-                     PROPERTIES RESOURCE_LOCK display LABELS display)
+                     PROPERTIES RESOURCE_LOCK display LABELS display FIXTURES_REQUIRED signature_vectors
+                                ENVIRONMENT TARVIK_SIGNATURE_VECTORS=${CMAKE_BINARY_DIR}/tests/signature-vectors)
 
 # Nothing but the system's own DLLs may be imported: the executable is copied
 # alone onto machines that have no MinGW runtime.

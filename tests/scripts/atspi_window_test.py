@@ -28,12 +28,12 @@ LANGUAGES = [
     ('en_US.UTF-8', {
         'bar': 'Update progress', 'button': 'USB Update', 'notice': 'Firmware upgraded!',
         'help': '1. Hold down pair button', 'question': 'Fw 1.31 and current is 1.20',
-        'step': 'Writing record 1...',
+        'step': 'Writing record 1...', 'signed': 'Signed by Tarvik Update demo key',
     }),
     ('zh_CN.UTF-8', {
         'bar': '更新进度', 'button': 'USB 升级', 'notice': '升级成功。',
         'help': '1. 按住配对键', 'question': '固件版本 1.31 当前版本为 1.20',
-        'step': '正在写入第 1 段...',
+        'step': '正在写入第 1 段...', 'signed': '签名者：Tarvik Update demo key',
     }),
 ]
 TITLE = 'Tarvik Update v2.00 (Fw v1.20 r5)'
@@ -168,6 +168,9 @@ class Run:
         return True
 
     def question_answered(self):
+        question = find('alert', lambda node: self.texts['question'] in texts_of(node))
+        if question is not None:
+            check(self.texts['signed'] in texts_of(question), 'the question names no signer: %r' % texts_of(question))
         return self.answered(self.texts['question'])
 
     def end_box_closed(self):

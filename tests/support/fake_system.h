@@ -24,6 +24,7 @@ class FakeSystem final : public ISystem {
   std::string currentDirectory;
   std::atomic<uint32_t> lastError{0};
   std::atomic<bool> traceReceived{true};  // false: nobody reads the trace
+  std::vector<std::string> trustedKeys;   // set before the window starts
 
   std::vector<std::string> TraceLines() {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -44,6 +45,7 @@ class FakeSystem final : public ISystem {
     return std::make_unique<StdThread>(std::move(body));
   }
   IClock& Clock() override { return m_clock; }
+  std::vector<std::string> TrustedKeyTexts() override { return trustedKeys; }
 
  private:
   IClock& m_clock;

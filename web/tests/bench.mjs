@@ -25,6 +25,10 @@ for (const file of ['index.html', 'page.js', 'page.css', 'tarvik-update.js', 'ta
   console.log(`${file.padEnd(24)} ${(size / 1024).toFixed(1).padStart(7)} KB gzipped`);
 }
 console.log(`${'the page'.padEnd(24)} ${(total / 1024).toFixed(1).padStart(7)} KB gzipped (budget 250 KB)`);
+// libsodium comes only when a person chooses a signature file.
+const sodium = ['libsodium-wrappers.mjs', 'libsodium.mjs']
+  .reduce((sum, file) => sum + gzipSync(readFileSync(join(pageDir, file)), { level: 9 }).length, 0);
+console.log(`${'libsodium, on demand'.padEnd(24)} ${(sodium / 1024).toFixed(1).padStart(7)} KB gzipped`);
 
 // One record of 64 KiB for the main microcontroller, version 1.23.
 const kImage = 64 * 1024;

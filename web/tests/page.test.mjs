@@ -7,8 +7,9 @@
 // build/web-test/.
 import { after, before, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdirSync, readFileSync } from 'node:fs';
-import { dirname, join } from 'node:path';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { basename, dirname, join } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 import { serve } from '../serve.mjs';
@@ -20,6 +21,24 @@ const standInDir = join(root, 'build', 'web-build', 'stand-in');
 const outputDir = join(root, 'build', 'web-test');
 const kRecordHeader = 28;  // an image record's header; its payload follows
 const kCmdErase = 4;       // a boot frame's command, bytes 2 and 3 of the report
+// The files a person picks: a sample image alone, or with its signature by the demo key.
+const samplePath = (name) => join(pageDir, 'samples', name);
+const unsigned = (image) => [samplePath(image)];
+const signed = (image) => [samplePath(image), samplePath(image + '.minisig')];
+// The same, with one byte of the image's payload changed.
+const changed = (image) => signed(image).map((path, i) => {
+  const buffer = readFileSync(path);
+  if (i === 0) buffer[kRecordHeader + 12] ^= 1;
+  return { name: basename(path), mimeType: 'application/octet-stream', buffer };
+});
+// What the question shows of a signature, and how a refusal names it. The demo
+// trusts the demo key that signs the samples; on WebHID the page trusts only
+// the keys built into the program.
+const kShown = { verified: 'Signed by Tarvik Update demo key',
+  unsigned: 'This image is not signed. Go on only with an image from the controller\'s maker.' };
+const kRefused = { mismatch: /cannot be trusted: its signature by key \w+ does not match it/,
+  damaged: /cannot be trusted: the signature file beside it is damaged/,
+  untrusted: /cannot be trusted: it is signed by key \w+, which this computer does not trust/ };
 
 let server;
 let browser;
@@ -60,14 +79,19 @@ async function versionInTitle(page) {
   await page.waitForFunction(() => /\(/.test(document.title), null, { timeout: 15000 });
 }
 
-// Presses "USB Update", picks `image` and answers every box with OK until the
-// upgraded notice shows or a box says the update failed; the texts of the boxes, in order.
-// `shots`: each box is photographed as `${shots}-N.png`, the step line as `${shots}-step.png`.
-async function updateFromWindow(page, image, shots = null) {
+// Presses "USB Update" and picks `files` (paths, or setInputFiles' payloads).
+async function pick(page, files) {
   await page.click('#control-1007');
   await page.locator('#file-picker[open]').waitFor();
-  await page.setInputFiles('#file-picker input', join(pageDir, 'samples', image));
+  await page.setInputFiles('#file-picker input', files);
   await page.click('#file-picker .ok');
+}
+
+// Picks `files` and answers every box with OK until the upgraded notice
+// shows or a box says the update failed; the texts of the boxes, in order.
+// `shots`: each box is photographed as `${shots}-N.png`, the step line as `${shots}-step.png`.
+async function updateFromWindow(page, files, shots = null) {
+  await pick(page, files);
   const boxes = [];
   // Whether the notice shows and what it says, read at one moment: the step line turns into it.
   const shown = () => page.evaluate(() => {
@@ -119,8 +143,11 @@ async function assertHolds(page, controller, image) {
 }
 
 function payloadHex(image) {
-  return readFileSync(join(pageDir, 'samples', image)).subarray(kRecordHeader).toString('hex');
+  return readFileSync(samplePath(image)).subarray(kRecordHeader).toString('hex');
 }
+
+// A boot-mode controller that was never written to, erased or reset.
+const kUntouched = { protocol: 'boot', regions: [], stamps: [], resets: 0 };
 
 const kUpdates = [
   { simulate: 'boot', image: 'boot-main-v1.31.dat' },
@@ -133,10 +160,11 @@ for (const { simulate, settings = [], image } of kUpdates) {
   const query = `?simulate=${simulate}` + settings.map((s) => `&sim=${s}`).join('');
   test(`${query}: ${image} through the window ends "Firmware upgraded!" and the controller holds it`, async () => {
     const { page, errors } = await openPage(query);
-    const boxes = await updateFromWindow(page, image);
+    const boxes = await updateFromWindow(page, signed(image));
     assert.equal(await page.locator('#control--1').textContent(), 'Firmware upgraded!');
     assert.match(boxes.at(-1), /Firmware upgraded!/);
     assert.ok(boxes.length >= 2, 'the version change is confirmed in a box');
+    assert.ok(boxes[0].split('\n').includes(kShown.verified), boxes[0]);
     await assertHolds(page, (await controllers(page))[0], image);
     assert.deepEqual(errors, []);
     await page.close();
@@ -155,7 +183,7 @@ for (const { simulate, settings = [], image } of kUpdates) {
       await page.locator('#repick').waitFor({ state: 'hidden' });
       await versionInTitle(page);
     }
-    const boxes = await updateFromWindow(page, image);
+    const boxes = await updateFromWindow(page, unsigned(image));
     assert.match(boxes.at(-1), /Firmware upgraded!/);
     await assertHolds(page, (await page.evaluate(() => TarvikStandIn.holdings()))[0], image);
     assert.deepEqual(errors, []);
@@ -191,7 +219,7 @@ for (const { locale, first, steps } of kHelp) {
 
 test('WebHID, boot: back from its reset as a device never granted, it is asked for again and shows its new version', async () => {
   const { page, errors } = await openPage('', 'en-US', { simulate: 'boot', granted: true, dropsGrant: true });
-  assert.match((await updateFromWindow(page, 'boot-main-v1.31.dat')).at(-1), /Firmware upgraded!/);
+  assert.match((await updateFromWindow(page, unsigned('boot-main-v1.31.dat'))).at(-1), /Firmware upgraded!/);
   await page.locator('#repick').waitFor({ timeout: 10000 });
   assert.match(await page.locator('#repick').textContent(), /press "Connect controller" and choose it again/);
   await page.screenshot({ path: join(outputDir, 'page-repick-boot.png'), fullPage: true });
@@ -204,7 +232,7 @@ test('WebHID, boot: back from its reset as a device never granted, it is asked f
 
 test('WebHID, boot: the frame after an erase reaches the controller no sooner than 1000 ms after it', async () => {
   const { page } = await openPage('', 'en-US', { simulate: 'boot', granted: true });
-  assert.match((await updateFromWindow(page, 'boot-main-v1.31.dat')).at(-1), /Firmware upgraded!/);
+  assert.match((await updateFromWindow(page, unsigned('boot-main-v1.31.dat'))).at(-1), /Firmware upgraded!/);
   const sent = await page.evaluate(() => TarvikStandIn.sent());
   const gaps = sent.flatMap((r, i) => (r.bytes[2] | (r.bytes[3] << 8)) === kCmdErase ? [sent[i + 1].at - r.at] : []);
   assert.ok(gaps.length > 0, 'an erase frame was sent');
@@ -214,7 +242,7 @@ test('WebHID, boot: the frame after an erase reaches the controller no sooner th
 
 test('WebHID: a controller unplugged in the middle of a boot-mode update fails it, and the window says so', async () => {
   const { page } = await openPage('', 'en-US', { simulate: 'boot', settings: ['unplug.after=40'], granted: true });
-  const boxes = await updateFromWindow(page, 'boot-main-v1.31.dat');
+  const boxes = await updateFromWindow(page, unsigned('boot-main-v1.31.dat'));
   assert.match(boxes.at(-1), /Firmware update failure/);
   assert.ok(!(await page.locator('#control--1').isVisible()));
   await page.waitForFunction(() => !/\(/.test(document.title), null, { timeout: 5000 });
@@ -237,30 +265,38 @@ test('the window in English and in Chinese, as the browser\'s language says (scr
     assert.ok(await page.locator('#control-1007').isEnabled());
     // The demo offers its sample images (their list arrives after the window).
     await page.locator('#samples a[href="samples/boot-main-v1.31.dat"]').waitFor({ timeout: 5000 });
+    assert.ok(await page.locator('#samples a[href="samples/boot-main-v1.31.dat.minisig"]').isVisible());
     await page.screenshot({ path: join(outputDir, file) });
     await page.close();
   }
 });
 
 // The boxes of an update as the page shows them, in both languages: a failure
-// says why and what next, a refused image gets no question, and the question
-// says what the image writes (screenshots).
+// says why and what next, a refused image gets no question and reaches no
+// controller, and the question says what the image writes and who signed it (screenshots).
 const kBoxScenes = [
-  { name: 'unplugged', query: '?simulate=boot&sim=unplug.after=40', image: 'boot-two-mcus-v1.31.dat',
+  { name: 'signed', query: '?simulate=boot', image: 'boot-main-v1.31.dat', files: signed,
+    en: [/^Fw 1\.31 and current is 1\.20\nSigned by Tarvik Update demo key\n$/, /Firmware upgraded!/],
+    zh: [/^固件版本 1\.31 当前版本为 1\.20\n签名者：Tarvik Update demo key\n$/, /升级成功。/] },
+  { name: 'changed', query: '?simulate=boot', image: 'boot-main-v1.31.dat', files: changed, untouched: true,
+    en: [/^Firmware update failure\n\n.*boot-main-v1\.31\.dat cannot be trusted: its signature by key \w+ does not match it/s],
+    zh: [/^固件更新失败\n\n.*boot-main-v1\.31\.dat 不可信：密钥 \w+ 的签名与之不符/s] },
+  { name: 'unplugged', query: '?simulate=boot&sim=unplug.after=40', image: 'boot-two-mcus-v1.31.dat', files: unsigned,
     en: [/^Fw 1\.31 and current is 1\.20\nATmcu 1\.12 and current is 1\.10\nThis image is not signed\. Go on only with an image from the controller's maker\.\n$/,
       /^Firmware update failure\n\nThe controller was disconnected at .*\n\n.*Hold the pair button, plug it in again/s],
     zh: [/^固件版本 1\.31 当前版本为 1\.20\nATmcu 1\.12 当前版本为 1\.10\n此固件未签名。请仅在固件来自手柄厂商时继续。\n$/, /^固件更新失败\n\n手柄在进度 .*按住配对键/s] },
-  { name: 'broken-image', query: '?simulate=boot', image: 'broken.dat',
+  { name: 'broken-image', query: '?simulate=boot', image: 'broken.dat', files: signed,
     en: [/^Firmware update failure\n\n.*broken\.dat is not a valid image: .*\n\nPress "USB Update" and choose another image\.$/s],
     zh: [/^固件更新失败\n\n.*broken\.dat 不是有效的镜像.*请点击“USB 升级”，选择另一个升级文件。$/s] },
 ];
-for (const { name, query, image, en, zh } of kBoxScenes) {
+for (const { name, query, image, files, untouched, en, zh } of kBoxScenes) {
   for (const [locale, expected] of [['en-US', en], ['zh-CN', zh]]) {
-    test(`${query} ${image}, ${locale}: the boxes say what the window knows (screenshots)`, async () => {
+    test(`${query}, ${name} ${image}, ${locale}: the boxes say what the window knows (screenshots)`, async () => {
       const { page, errors } = await openPage(query, locale);
-      const boxes = await updateFromWindow(page, image, `page-${name}-${locale}`);
+      const boxes = await updateFromWindow(page, files(image), `page-${name}-${locale}`);
       assert.equal(boxes.length, expected.length, JSON.stringify(boxes));
       boxes.forEach((text, i) => assert.match(text, expected[i]));
+      if (untouched) assert.deepEqual(await controllers(page), [kUntouched]);
       assert.deepEqual(errors, []);
       await page.close();
     });
@@ -270,12 +306,18 @@ for (const { name, query, image, en, zh } of kBoxScenes) {
 // What assistive technology meets at each state of an update, driven by the
 // keyboard alone: axe-core finds no WCAG 2.1 A or AA violation, and the
 // accessibility tree names the controls. The file chooser is the system's:
-// the test hands it the file, as a person would pick it there.
+// the test hands it the files, as a person would pick them there. A wrong
+// choice is announced in the page's language and keeps OK off.
 const axePath = join(here, 'node_modules', 'axe-core', 'axe.min.js');
 const kAccess = [
-  { locale: 'en-US', progress: 'Update progress', update: 'USB Update', upgraded: 'Firmware upgraded!' },
-  { locale: 'zh-CN', progress: '更新进度', update: 'USB 升级', upgraded: '升级成功。' },
+  { locale: 'en-US', progress: 'Update progress', update: 'USB Update', upgraded: 'Firmware upgraded!',
+    wrongChoice: 'Choose one image (.dat), and at most one signature (.minisig) with it.' },
+  { locale: 'zh-CN', progress: '更新进度', update: 'USB 升级', upgraded: '升级成功。',
+    wrongChoice: '请选择一个固件（.dat），以及至多一个与之配套的签名（.minisig）。' },
 ];
+// Choices the picker refuses: two images, two signatures, a signature alone.
+const kWrongChoices = [[...unsigned('boot-main-v1.31.dat'), ...unsigned('packet-v1.40.dat')],
+  [...signed('boot-main-v1.31.dat'), signed('packet-v1.40.dat')[1]], [signed('boot-main-v1.31.dat')[1]]];
 
 async function violations(page, state) {
   if (!(await page.evaluate(() => 'axe' in window))) await page.addScriptTag({ path: axePath });
@@ -294,7 +336,7 @@ async function byKeyboard(page, selector, key = 'Enter') {
   await page.keyboard.press(key);
 }
 
-for (const { locale, progress, update, upgraded } of kAccess) {
+for (const { locale, progress, update, upgraded, wrongChoice } of kAccess) {
   test(`WebHID, ${locale}: by keyboard alone, every state of an update is named and breaks no WCAG 2.1 AA rule`, async () => {
     const { page, errors } = await openPage('', locale, { simulate: 'boot' }, false);
     await page.locator('#connect:not([hidden])').waitFor();
@@ -309,7 +351,13 @@ for (const { locale, progress, update, upgraded } of kAccess) {
     await byKeyboard(page, '#control-1007');
     await page.locator('#file-picker[open]').waitFor();
     await violations(page, 'the picker');
-    await page.setInputFiles('#file-picker input', join(pageDir, 'samples', 'boot-main-v1.31.dat'));
+    for (const files of kWrongChoices) {
+      await page.setInputFiles('#file-picker input', files);
+      assert.equal(await page.locator('#file-picker [role="alert"]:not([hidden])').textContent(), wrongChoice);
+      assert.ok(await page.locator('#file-picker .ok').isDisabled());
+    }
+    await violations(page, 'the picker with a wrong choice');
+    await page.setInputFiles('#file-picker input', unsigned('boot-main-v1.31.dat'));
     await byKeyboard(page, '#file-picker .ok');
     await page.locator('#message-box[open][role="dialog"]').waitFor();
     await violations(page, 'the question');
@@ -337,7 +385,7 @@ for (const { locale, progress, update, upgraded } of kAccess) {
     const { page, errors } = await openPage('?simulate=boot&sim=unplug.after=40', locale);
     await byKeyboard(page, '#control-1007');
     await page.locator('#file-picker[open]').waitFor();
-    await page.setInputFiles('#file-picker input', join(pageDir, 'samples', 'boot-two-mcus-v1.31.dat'));
+    await page.setInputFiles('#file-picker input', signed('boot-two-mcus-v1.31.dat'));
     await byKeyboard(page, '#file-picker .ok');
     await page.locator('#message-box[open][role="dialog"]').waitFor();
     await page.keyboard.press('Enter');
@@ -348,6 +396,56 @@ for (const { locale, progress, update, upgraded } of kAccess) {
     await page.close();
   });
 }
+
+// The text of the first box after picking `files`; Cancel answers a question, OK a refusal.
+async function firstBox(page, files) {
+  await pick(page, files);
+  await page.locator('#message-box[open]').waitFor();
+  const text = await page.locator('#message-box .text').textContent();
+  await page.click((await page.locator('#message-box .cancel').isVisible()) ? '#message-box .cancel' : '#message-box .ok');
+  await page.locator('#message-box[open]').waitFor({ state: 'hidden' });
+  return text;
+}
+
+// The signature cases every platform's tests check, the demo key standing for
+// the maker's, on an image that the page hashes in several slices.
+test('?simulate=boot: each signature case gets its question or its refusal, and the controller nothing', async (t) => {
+  const dir = join(outputDir, 'signatures');
+  const keys = join(root, 'build', 'web-build', 'demo-key');
+  const large = Buffer.concat([readFileSync(samplePath('boot-main-v1.31.dat')), Buffer.alloc(3 << 20, 0x5a)]);
+  large.writeUInt32LE(large.length - kRecordHeader, 8);  // the record's payload size
+  writeFileSync(join(outputDir, 'large.dat'), large);
+  execFileSync(join(root, 'tests', 'scripts', 'make_signature_vectors.sh'), [join(outputDir, 'large.dat'),
+    samplePath('packet-v1.40.dat'), dir, join(keys, 'demo.key'), join(keys, 'demo.pub')]);
+  const cases = readFileSync(join(dir, 'vectors.tsv'), 'utf8').trim().split('\n').map((line) => line.split('\t'))
+    .map(([name, image, status]) => [name, status, [image, image + '.minisig'].map((f) => join(dir, f)).filter(existsSync)]);
+  // Picked alone after the others, a signed image is unsigned: no signature stays from an earlier choice.
+  cases.push(['default alone', 'unsigned', [join(dir, 'default.dat')]]);
+  const { page, errors } = await openPage('?simulate=boot');
+  for (const [name, status, files] of cases) {
+    await t.test(`${name}: ${status}`, async () => {
+      const text = await firstBox(page, files);
+      if (kShown[status]) assert.ok(text.split('\n').includes(kShown[status]), text);
+      else assert.match(text, kRefused[status]);
+      assert.deepEqual(await controllers(page), [kUntouched]);
+    });
+  }
+  assert.deepEqual(errors, []);
+  await page.close();
+});
+
+test('without libsodium, or on WebHID with no key built in, a signed sample is refused before any report', async () => {
+  const { page } = await openPage('', 'en-US', { simulate: 'boot', granted: true });
+  assert.match(await firstBox(page, signed('boot-main-v1.31.dat')), kRefused.untrusted);
+  assert.deepEqual(await page.evaluate(() => TarvikStandIn.holdings()), [kUntouched]);
+  const unloaded = await browser.newPage();
+  await unloaded.route(/libsodium[^/]*\.mjs$/, (route) => route.abort());
+  await unloaded.goto(`${origin}/?simulate=boot`);
+  await versionInTitle(unloaded);
+  assert.match(await firstBox(unloaded, signed('boot-main-v1.31.dat')), kRefused.mismatch);
+  assert.deepEqual(await controllers(unloaded), [kUntouched]);
+  await Promise.all([page.close(), unloaded.close()]);
+});
 
 test('a bad ?sim= key says what is wrong instead of a window', async () => {
   const page = await browser.newPage();
