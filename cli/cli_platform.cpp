@@ -233,7 +233,8 @@ ControllerReport ControllerSession::Probe() {
 
 UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
                                         IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop,
-                                        BootPace pace, const ImageTrust& trust) {
+                                        BootPace pace, const ImageTrust& trust,
+                                        const SignatureCheck& signature) {
   UpdateObserverFanOut progress;
   progress.Add(extra);
   progress.Add(m_transcript);
@@ -246,6 +247,7 @@ UpdateOutcome ControllerSession::Update(const FirmwareImage& image, const Update
   request.stop = &stop;
   request.pace = pace;
   request.trust = trust;
+  request.signature = signature;
   return m_session->Update(request);
 }
 

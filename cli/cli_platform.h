@@ -49,15 +49,16 @@ class ControllerSession {
   // and asks again.
   ControllerReport Probe();
   // One update of `image` as `plan` has it: `person` confirms it, hears its
-  // notices and sees its steps.
+  // notices and sees its steps. `signature` is the check of the image's
+  // signature against `trust`, made already.
   template <class Person>
   UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, Person& person, StopSource& stop,
-                       BootPace pace, const ImageTrust& trust) {
-    return Update(image, plan, person, person, &person, stop, pace, trust);
+                       BootPace pace, const ImageTrust& trust, const SignatureCheck& signature) {
+    return Update(image, plan, person, person, &person, stop, pace, trust, signature);
   }
   UpdateOutcome Update(const FirmwareImage& image, const UpdatePlan& plan, IUpdatePrompt& prompt,
                        IUpdateEvents& events, IUpdateObserver* extra, StopSource& stop, BootPace pace,
-                       const ImageTrust& trust);
+                       const ImageTrust& trust, const SignatureCheck& signature);
 
   static constexpr uint32_t kModeTwoReturnMs = 5000;
 

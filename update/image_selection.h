@@ -20,10 +20,13 @@ class CImageSelection {
 
   // An image handed over already read and checked: the next selection takes
   // it instead of asking for a file. Nothing: ask again. A plan made for it
-  // and this controller is taken too, instead of planning again.
-  void Preset(std::optional<FirmwareImage> image, std::optional<UpdatePlan> plan = std::nullopt) {
+  // and this controller, and the check of its signature, are taken too,
+  // instead of making them again.
+  void Preset(std::optional<FirmwareImage> image, std::optional<UpdatePlan> plan = std::nullopt,
+              std::optional<SignatureCheck> signature = std::nullopt) {
     m_preset = std::move(image);
     m_presetPlan = std::move(plan);
+    m_presetSignature = std::move(signature);
   }
 
   // The keys the next selection's signature may be made by.
@@ -50,6 +53,7 @@ class CImageSelection {
   IFlowReports& m_events;
   std::optional<FirmwareImage> m_preset;
   std::optional<UpdatePlan> m_presetPlan;
+  std::optional<SignatureCheck> m_presetSignature;
   std::string m_path;
   FirmwareImage m_image;
   UpdatePlan m_plan;
